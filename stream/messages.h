@@ -1,0 +1,17 @@
+// The stream library's numbered message table. Message N is the string with the
+// identifier 28000 + N; every component reports its failures with these texts.
+#pragma once
+
+#include <string>
+
+namespace velmar {
+
+inline constexpr int kLibMessageBase = 28000;
+
+// The string with identifier Ident, or an empty string when there is none.
+std::string LoadResString(int Ident);
+
+// Library message N (string 28000 + N).
+std::string LibMessage(int N);
+
+}  // namespace velmar

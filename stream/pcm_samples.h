@@ -1,0 +1,24 @@
+// Sample-level helpers for PCM: the silence rule and sample-width conversion.
+// Samples are little-endian; 8-bit samples are unsigned, 16-bit samples signed.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/wave/wave_format_ex.h"
+
+namespace velmar {
+
+// The byte value silence is made of: 128 for 8-bit PCM, 0 for 16-bit PCM.
+std::uint8_t SilenceByte(std::uint16_t BitsPerSample);
+
+// Fills Bytes bytes at Dest with the silence of fmt.
+void FillSilence(const WAVEFORMATEX& fmt, void* Dest, std::uint32_t Bytes);
+
+// Converts interleaved PCM samples from SrcBits to DstBits wide (8 or 16) and
+// returns the bytes written. Equal widths copy. 16 -> 8 keeps the high byte
+// (truncated toward zero) offset by 128; 8 -> 16 gives (b - 128) * 256. Dest must
+// hold the converted size; other widths write nothing and return 0.
+std::uint32_t ConvertBits(std::uint16_t DstBits, void* Dest, std::uint16_t SrcBits,
+                          std::uint32_t SrcBytes, const void* Src);
+
+}  // namespace velmar
