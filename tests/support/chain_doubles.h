@@ -64,7 +64,9 @@ class Logged : public Base {
 // A plain component with both links published.
 class TPlain : public TMMDSPComponent {
  public:
-  explicit TPlain(TComponent* Owner = nullptr) : TMMDSPComponent(Owner) { PublishLinks(true, true); }
+  explicit TPlain(TComponent* Owner = nullptr) : TMMDSPComponent(Owner) {
+    PublishLinks(true, true);
+  }
   using TMMDSPComponent::Quiet;
   using TMMDSPComponent::SetInput;
   using TMMDSPComponent::SetOutput;

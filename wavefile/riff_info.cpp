@@ -1,0 +1,151 @@
+#include "wavefile/riff_info.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velmar {
+
+const std::array<TInfoTag, kInfoTagCount> kInfoTags = {{
+    {"IARL", "Archival Location", "Where the subject of the file is archived."},
+    {"IART", "Artist", "The artist of the original subject of the file."},
+    {"ICMS", "Commissioned", "Who commissioned the subject of the file."},
+    {"ICMT", "Comments", "General comments about the file or its subject."},
+    {"ICOP", "Copyright", "The copyright information for the file."},
+    {"ICRD", "Creation date", "The date the subject of the file was created."},
+    {"ICRP", "Cropped", "Whether and how an image was cropped."},
+    {"IDIM", "Dimensions", "The size of the original subject of the file."},
+    {"IDPI", "Dots Per Inch", "The dots per inch of the digitiser that made the file."},
+    {"IENG", "Engineer", "The engineer who worked on the file."},
+    {"IGNR", "Genre", "The genre of the original work."},
+    {"IKEY", "Keywords", "Keywords that refer to the file or its subject."},
+    {"ILGT", "Lightness", "Changes in lightness the digitiser needed to make the file."},
+    {"IMED", "Medium", "The medium of the original subject, such as tape or record."},
+    {"INAM", "Name", "The title of the subject of the file."},
+    {"IPLT", "Palette Setting", "The number of colours asked for when digitising an image."},
+    {"IPRD", "Product", "The title the file was originally made for."},
+    {"ISBJ", "Subject", "What the file is about."},
+    {"ISFT", "Software", "The software that created the file."},
+    {"ISHP", "Sharpness", "Changes in sharpness the digitiser needed to make the file."},
+    {"ISRC", "Source", "Who supplied the original subject of the file."},
+    {"ISRF", "Source Form", "The original form of the digitised material."},
+    {"ITCH", "Technician", "The technician who digitised the subject of the file."},
+}};
+
+namespace {
+
+std::uint32_t GetLe32(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return std::uint32_t{u[0]} | std::uint32_t{u[1]} << 8 | std::uint32_t{u[2]} << 16 |
+         std::uint32_t{u[3]} << 24;
+}
+
+std::uint32_t GetLe32(const std::vector<std::uint8_t>& v, std::size_t At) {
+  return At + 4 <= v.size() ? GetLe32(reinterpret_cast<const char*>(v.data()) + At) : 0;
+}
+
+bool WriteChunk(HMMIO h, FOURCC Id, const void* Data, std::size_t Size) {
+  if (Size > INT32_MAX) return false;
+  MMCKINFO Chunk{};
+  Chunk.ckid = Id;
+  const auto n = static_cast<std::int32_t>(Size);
+  return mmioCreateChunk(h, &Chunk, 0) == MMSYSERR_NOERROR && mmioWrite(h, Data, n) == n &&
+         mmioAscend(h, &Chunk, 0) == MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+int InfoTagIndex(FOURCC Code) {
+  for (int i = 0; i < kInfoTagCount; ++i)
+    if (mmioStringToFOURCC(kInfoTags[i].Id, 0) == Code) return i;
+  return -1;
+}
+
+TWaveInfoList::TWaveInfoList() {
+  for (int i = 0; i < kInfoTagCount; ++i) Entries[i].Tag = i;
+}
+
+void TWaveInfoList::Load(std::vector<char> Body) {
+  if (Body.size() < 5) return;
+  Raw = std::move(Body);
+  // Sub-chunks: 4-byte id, 4-byte size, text, padded to even length.
+  for (std::uint64_t Offset = 0; Offset + 8 <= Raw.size();) {
+    const FOURCC Id = GetLe32(Raw.data() + Offset);
+    const std::uint32_t Size = GetLe32(Raw.data() + Offset + 4);
+    const int Tag = InfoTagIndex(Id);
+    if (Tag >= 0) Entries[Tag].TextOffset = static_cast<std::uint32_t>(Offset + 8);
+    Offset += 8 + std::uint64_t{Size} + (Size & 1);
+  }
+}
+
+std::string TWaveInfoList::Text(int Tag) const {
+  if (Tag < 0 || Tag >= kInfoTagCount) return {};
+  const TWaveInfoEntry& e = Entries[Tag];
+  if (e.Replacement) return *e.Replacement;
+  if (e.TextOffset == 0 || e.TextOffset >= Raw.size()) return {};
+  // The text ends at its zero, or at the end of the body when the zero is missing.
+  const char* Begin = Raw.data() + e.TextOffset;
+  const std::size_t Limit = Raw.size() - e.TextOffset;
+  return std::string(Begin, strnlen(Begin, Limit));
+}
+
+void TWaveInfoList::SetText(int Tag, std::string Value) {
+  if (Tag < 0 || Tag >= kInfoTagCount) return;
+  Entries[Tag].Replacement = std::move(Value);
+  Entries[Tag].State = 1;
+}
+
+bool TWaveInfoList::HasText() const {
+  for (int i = 0; i < kInfoTagCount; ++i)
+    if (!Text(i).empty()) return true;
+  return false;
+}
+
+std::vector<std::uint8_t> TWaveDispEntry::Body() const {
+  const std::vector<std::uint8_t>& d = Current();
+  if (d.empty()) return {};
+  if (Code == CF_TEXT) {
+    const auto End = std::find(d.begin(), d.end(), 0);
+    std::vector<std::uint8_t> Text(d.begin(), End);
+    Text.push_back(0);
+    return Text;
+  }
+  if (Code == CF_DIB) {
+    // Header size + image size + 4 x colours used, from the bitmap's own header,
+    // never more than the data holds.
+    const std::uint64_t Size =
+        std::uint64_t{GetLe32(d, 0)} + GetLe32(d, 20) + 4ull * GetLe32(d, 32);
+    return std::vector<std::uint8_t>(
+        d.begin(),
+        d.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(Size, d.size())));
+  }
+  return {};
+}
+
+bool WriteDispChunks(HMMIO h, const TWaveDispList& List) {
+  for (const TWaveDispEntry& e : List) {
+    if (e.State & DISP_STATE_BEFORE_DATA) continue;
+    const std::vector<std::uint8_t> Body = e.Body();
+    if (Body.empty()) continue;
+    std::vector<std::uint8_t> Chunk(4 + Body.size());
+    for (int i = 0; i < 4; ++i) Chunk[i] = static_cast<std::uint8_t>(e.Code >> (8 * i));
+    std::memcpy(Chunk.data() + 4, Body.data(), Body.size());
+    if (!WriteChunk(h, mmioFOURCC('D', 'I', 'S', 'P'), Chunk.data(), Chunk.size())) return false;
+  }
+  return true;
+}
+
+bool WriteInfoList(HMMIO h, const TWaveInfoList& List) {
+  if (!List.HasText()) return true;
+  MMCKINFO ListChunk{};
+  ListChunk.fccType = mmioFOURCC('I', 'N', 'F', 'O');
+  if (mmioCreateChunk(h, &ListChunk, MMIO_CREATELIST) != MMSYSERR_NOERROR) return false;
+  for (int i = 0; i < kInfoTagCount; ++i) {
+    const std::string Text = List.Text(i);
+    if (Text.empty()) continue;
+    if (!WriteChunk(h, mmioStringToFOURCC(kInfoTags[i].Id, 0), Text.c_str(), Text.size() + 1))
+      return false;
+  }
+  return mmioAscend(h, &ListChunk, 0) == MMSYSERR_NOERROR;
+}
+
+}  // namespace velmar

@@ -1,0 +1,479 @@
+#include "wavefile/wave_file_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "stream/time_conversions.h"
+#include "stream/wave_format.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
+constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+constexpr FOURCC kFact = mmioFOURCC('f', 'a', 'c', 't');
+constexpr FOURCC kDisp = mmioFOURCC('D', 'I', 'S', 'P');
+constexpr FOURCC kInfo = mmioFOURCC('I', 'N', 'F', 'O');
+
+// The fixed part of a block; the format record follows it.
+constexpr std::int64_t kFixedPart = 109;
+constexpr std::int64_t kFormatRecord = sizeof(WAVEFORMATEX);
+// A format record never needs more than its 18 bytes and 65535 extra bytes.
+constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
+// Metadata beyond these sizes is skipped rather than loaded.
+constexpr std::int64_t kMaxInfoBody = 1 << 20;
+constexpr std::int64_t kMaxDispData = 16 << 20;
+
+std::int64_t Tell(HMMIO h) {
+  return mmioSeek(h, 0, SEEK_FROM_CURRENT);
+}
+
+bool SeekTo(HMMIO h, std::int64_t Offset) {
+  return Offset >= 0 && mmioSeek(h, Offset, SEEK_FROM_START) == Offset;
+}
+
+template <typename T>
+bool ReadExact(HMMIO h, T* Data, std::int64_t Count) {
+  return Count >= 0 && Count <= INT32_MAX &&
+         mmioRead(h, Data, static_cast<std::int32_t>(Count)) == Count;
+}
+
+// Opens a file by name for the layer: read-write unless it is read-only (or that
+// fails), then into its RIFF chunk, which must be a form of FormType.
+HMMIO OpenByName(const std::string& Name, FOURCC FormType, MMCKINFO& Riff) {
+  HMMIO h = nullptr;
+  if (::access(Name.c_str(), W_OK) == 0)
+    h = mmioOpen(Name.c_str(), nullptr, MMIO_READWRITE | MMIO_ALLOCBUF);
+  if (!h) h = mmioOpen(Name.c_str(), nullptr, MMIO_READ | MMIO_ALLOCBUF);
+  if (!h) return nullptr;
+  if (mmioDescend(h, &Riff, nullptr, 0) != MMSYSERR_NOERROR || Riff.ckid != FOURCC_RIFF ||
+      Riff.fccType != FormType) {
+    mmioClose(h, 0);
+    return nullptr;
+  }
+  return h;
+}
+
+// The layout rule of a PCM record: whole bytes per frame, frames per second.
+void NormalisePcm(WAVEFORMATEX& f) {
+  f.nBlockAlign = static_cast<std::uint16_t>(f.nChannels * f.wBitsPerSample / 8);
+  f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+}
+
+bool Usable(const WAVEFORMATEX& f) {
+  return f.nBlockAlign > 0 && f.nSamplesPerSec > 0 && f.nAvgBytesPerSec > 0 && f.nChannels > 0;
+}
+
+struct ParseState {
+  bool HaveFormat = false;
+  bool HaveData = false;
+  bool HaveFact = false;
+  bool PreviousWasData = false;
+  bool DataEndsAtChunk = false;
+  std::int64_t EndOfData = 0;
+  std::int64_t DataSize = 0;
+  std::int64_t DataOffset = 0;
+};
+
+// Reads the "fmt " chunk into the block; false on a short read.
+bool ReadFormat(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
+  const std::int64_t Size = Chunk.cksize;
+  Block.BlockSize = static_cast<std::int32_t>(
+      Size < kFormatRecord ? kFixedPart + kFormatRecord
+                           : std::min<std::int64_t>(Size + kFixedPart, INT32_MAX));
+  const std::int64_t Keep = std::min(Size, kMaxFormatBytes);
+  Block.FormatBytes.assign(static_cast<std::size_t>(std::max(Keep, kFormatRecord)), 0);
+  if (!ReadExact(h, Block.FormatBytes.data(), Keep)) return false;
+  // A compressed format's extra bytes must be there: never claim more than was read.
+  WAVEFORMATEX* f = Block.Format();
+  if (f->wFormatTag != WAVE_FORMAT_PCM)
+    f->cbSize = static_cast<std::uint16_t>(std::min<std::int64_t>(
+        f->cbSize, static_cast<std::int64_t>(Block.FormatBytes.size()) - kFormatRecord));
+  return true;
+}
+
+void ReadInfoList(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
+  const std::int64_t Size = std::int64_t{Chunk.cksize} - 4;
+  if (Size < 5 || Size > kMaxInfoBody) return;
+  std::vector<char> Body(static_cast<std::size_t>(Size));
+  if (ReadExact(h, Body.data(), Size)) Block.InfoList.Load(std::move(Body));
+}
+
+void ReadDisp(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block, bool BeforeData) {
+  const std::int64_t Size = std::int64_t{Chunk.cksize} - 4;
+  if (Size < 0 || Size > kMaxDispData) return;
+  unsigned char Code[4];
+  TWaveDispEntry Entry;
+  Entry.Data.resize(static_cast<std::size_t>(Size));
+  if (!ReadExact(h, Code, 4) || !ReadExact(h, Entry.Data.data(), Size)) return;
+  // A chunk in front of the data stays where it is when the file is finalised.
+  if (BeforeData) Entry.State = DISP_STATE_BEFORE_DATA;
+  Entry.Code = std::uint32_t{Code[0]} | std::uint32_t{Code[1]} << 8 | std::uint32_t{Code[2]} << 16 |
+               std::uint32_t{Code[3]} << 24;
+  Block.DispList.push_back(std::move(Entry));
+}
+
+std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
+                   TWaveFileBlock*& Result) {
+  MMCKINFO Riff{};
+  HMMIO h = OpenByName(Name, FormType, Riff);
+  if (!h) return WAVEERR_IO;
+  struct Closer {
+    HMMIO h;
+    ~Closer() { mmioClose(h, 0); }
+  } CloseAtEnd{h};
+
+  // Offsets of the layer are 32-bit: a longer file is read up to that limit.
+  std::int64_t FileLength = mmioSeek(h, 0, SEEK_FROM_END);
+  if (FileLength < 0) return WAVEERR_IO;
+  FileLength = std::min<std::int64_t>(FileLength, INT32_MAX);
+  if (!SeekTo(h, std::int64_t{Riff.dwDataOffset} + 4)) return WAVEERR_IO;
+  const std::int64_t RiffEnd =
+      std::min<std::int64_t>(std::int64_t{Riff.dwDataOffset} + Riff.cksize, FileLength);
+
+  auto Block = std::make_unique<TWaveFileBlock>();
+  ParseState s;
+  s.EndOfData = FileLength;
+
+  for (;;) {
+    MMCKINFO Chunk{};
+    if (mmioDescend(h, &Chunk, &Riff, 0) != MMSYSERR_NOERROR) break;
+    const std::int64_t ChunkEnd = std::int64_t{Chunk.dwDataOffset} + Chunk.cksize;
+    if (ChunkEnd > RiffEnd) {
+      if (s.HaveFormat && s.HaveData) break;
+      if (ChunkEnd > FileLength)
+        Chunk.cksize =
+            static_cast<std::uint32_t>(std::max<std::int64_t>(FileLength - Chunk.dwDataOffset, 0));
+    }
+    if (s.PreviousWasData) {
+      s.EndOfData = std::int64_t{Chunk.dwDataOffset} - 8;
+      s.PreviousWasData = false;
+      s.DataEndsAtChunk = true;
+    }
+    if (Chunk.ckid == FOURCC_LIST && Chunk.fccType == kInfo) {
+      ReadInfoList(h, Chunk, *Block);
+    } else if (Chunk.ckid == kDisp) {
+      ReadDisp(h, Chunk, *Block, !s.HaveData);
+    } else if (Chunk.ckid == kFmt) {
+      if (s.HaveFormat) break;
+      if (!ReadFormat(h, Chunk, *Block)) return WAVEERR_IO;
+      s.HaveFormat = true;
+    } else if (Chunk.ckid == kData) {
+      if (s.HaveData) break;
+      s.HaveData = true;
+      s.DataSize = Chunk.cksize;
+      s.DataOffset = Chunk.dwDataOffset;
+      s.PreviousWasData = true;
+    } else if (Chunk.ckid == kFact) {
+      if (s.HaveFact) break;
+      s.HaveFact = true;  // its value is not trusted: the data length decides
+    }
+    if (mmioAscend(h, &Chunk, 0) != MMSYSERR_NOERROR) {
+      if (s.HaveData) break;
+      return WAVEERR_IO;
+    }
+  }
+
+  if (!s.HaveFormat) return WAVEERR_BADFORMAT;
+  WAVEFORMATEX& f = *Block->Format();
+  if (f.wFormatTag == WAVE_FORMAT_PCM) NormalisePcm(f);
+  if (!Usable(f)) return WAVEERR_BADFORMAT;
+
+  // The data reaches the next chunk or the end of the file, whatever its size
+  // field says: a file that was never finalised reads back in full.
+  std::int64_t Span = s.HaveData ? std::max<std::int64_t>(s.EndOfData - s.DataOffset, 0) : 0;
+  // When a chunk follows, the pad byte after odd data is no audio.
+  if (s.DataEndsAtChunk && s.DataSize > 0) Span = std::min(Span, s.DataSize);
+  Block->DataBytes = static_cast<std::int32_t>(Span / f.nBlockAlign * f.nBlockAlign);
+  Block->DataOffset = static_cast<std::int32_t>(s.DataOffset);
+  Block->TotalSamples = BytesToSamples(&f, Block->DataBytes);
+  Block->Mode = Mode;
+  Block->FileSize = static_cast<std::int32_t>(FileLength);
+  Block->EndSample = Block->TotalSamples;
+  Block->Position = 0;
+  Block->BytesLeft = 0;
+  Block->RiffChunk = Riff;
+  Block->FileName = Name;
+  Result = Block.release();
+  return WAVEERR_NONE;
+}
+
+std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
+  HMMIO h = mmioOpen(Name.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
+  if (!h) return WAVEERR_IO;
+
+  // A PCM record goes to disk with cbSize 0, whatever the block holds.
+  std::vector<std::uint8_t> Record(Block.FormatBytes.begin(),
+                                   Block.FormatBytes.begin() + WaveFormatSize(Block.Format()));
+  if (Block.Format()->wFormatTag == WAVE_FORMAT_PCM)
+    reinterpret_cast<WAVEFORMATEX*>(Record.data())->cbSize = 0;
+
+  MMCKINFO Riff{}, Fmt{}, Data{};
+  Riff.fccType = FOURCC_WAVE;
+  Fmt.ckid = kFmt;
+  Fmt.cksize = static_cast<std::uint32_t>(Record.size());
+  Data.ckid = kData;
+  const auto RecordSize = static_cast<std::int32_t>(Record.size());
+  const bool Ok = mmioCreateChunk(h, &Riff, MMIO_CREATERIFF) == MMSYSERR_NOERROR &&
+                  mmioCreateChunk(h, &Fmt, 0) == MMSYSERR_NOERROR &&
+                  mmioWrite(h, Record.data(), RecordSize) == RecordSize &&
+                  mmioAscend(h, &Fmt, 0) == MMSYSERR_NOERROR &&
+                  mmioCreateChunk(h, &Data, 0) == MMSYSERR_NOERROR &&
+                  mmioFlush(h, 0) == MMSYSERR_NOERROR;  // the header is on disk from the start
+  if (!Ok) {
+    mmioClose(h, 0);
+    mmioOpen(Name.c_str(), nullptr, MMIO_DELETE);
+    return WAVEERR_IO;
+  }
+  Block.Mode = WAVE_OPEN_BY_NAME;
+  Block.Handle = h;
+  Block.RiffChunk = Riff;
+  Block.DataChunk = Data;  // dirty from its creation
+  Block.DataOffset = static_cast<std::int32_t>(Data.dwDataOffset);
+  Block.DataBytes = Block.TotalSamples = Block.EndSample = Block.Position = Block.BytesLeft = 0;
+  Block.FileName = Name;
+  return WAVEERR_NONE;
+}
+
+// After a failed write: take the position and the data length from what reached
+// the file, in whole frames, so that the block describes the file again.
+void ResyncAfterFailedWrite(TWaveFileBlock& Block) {
+  const WAVEFORMATEX* f = Block.Format();
+  const std::int64_t Blk = f->nBlockAlign;
+  const std::int64_t OnDisk =
+      std::max<std::int64_t>(mmioSeek(Block.Handle, 0, SEEK_FROM_END) - Block.DataOffset, 0);
+  const std::int64_t Reached = std::max<std::int64_t>(Tell(Block.Handle) - Block.DataOffset, 0);
+  const std::int64_t p = std::min(Reached, OnDisk) / Blk * Blk;
+  SeekTo(Block.Handle, Block.DataOffset + p);
+  Block.DataBytes =
+      static_cast<std::int32_t>(std::min<std::int64_t>(Block.DataBytes, OnDisk / Blk * Blk));
+  const std::int32_t Available = BytesToSamples(f, Block.DataBytes);
+  if (Block.TotalSamples > Available) Block.TotalSamples = Block.EndSample = Available;
+  Block.Position = BytesToSamples(f, static_cast<std::int32_t>(p));
+  Block.BytesLeft = std::max(SamplesToBytes(f, Block.EndSample - Block.Position), 0);
+}
+
+bool WriteFact(HMMIO h, std::int32_t TotalSamples) {
+  MMCKINFO Fact{};
+  Fact.ckid = kFact;
+  return mmioCreateChunk(h, &Fact, 0) == MMSYSERR_NOERROR && mmioWrite(h, &TotalSamples, 4) == 4 &&
+         mmioAscend(h, &Fact, 0) == MMSYSERR_NOERROR;
+}
+
+// Writes the sizes, "fact" and the metadata of a written file.
+std::int32_t Finalise(TWaveFileBlock& Block) {
+  HMMIO h = Block.Handle;
+  MMIOINFO Info{};
+  if (mmioGetInfo(h, &Info, 0) != MMSYSERR_NOERROR || mmioFlush(h, 0) != MMSYSERR_NOERROR)
+    return WAVEERR_IO;
+  if (!(Info.dwFlags & MMIO_CREATE)) {
+    // Reopened for update: both sizes are rewritten from the data length.
+    Block.DataChunk.cksize = 0;
+    Block.DataChunk.dwFlags |= MMIO_DIRTY;
+    Block.RiffChunk.cksize = 0;
+    Block.RiffChunk.dwFlags |= MMIO_DIRTY;
+  }
+  // The data ends at DataBytes, also when the position was moved back meanwhile:
+  // finishing there never lets "fact" overwrite audio.
+  if (!SeekTo(h, std::int64_t{Block.DataOffset} + Block.DataBytes) ||
+      mmioAscend(h, &Block.DataChunk, 0) != MMSYSERR_NOERROR)
+    return WAVEERR_IO;
+  const std::int64_t EndOfData = Tell(h);
+  const bool Extras = WriteFact(h, Block.TotalSamples) && WriteDispChunks(h, Block.DispList) &&
+                      WriteInfoList(h, Block.InfoList) && mmioFlush(h, 0) == MMSYSERR_NOERROR;
+  // What follows the last chunk (a failed extra, or the tail of a longer old
+  // file) is cut off, so that the RIFF size describes the whole file.
+  if (!Extras) SeekTo(h, EndOfData);
+  if (mmioTruncate(h) != MMSYSERR_NOERROR || mmioAscend(h, &Block.RiffChunk, 0) != MMSYSERR_NOERROR)
+    return WAVEERR_IO;
+  const std::int64_t Length = mmioSeek(h, 0, SEEK_FROM_END);
+  Block.FileSize = static_cast<std::int32_t>(std::clamp<std::int64_t>(Length, 0, INT32_MAX));
+  Block.EndSample = Block.TotalSamples;
+  return Extras ? WAVEERR_NONE : WAVEERR_IO;
+}
+
+// Runs an operation so that nothing escapes as an exception.
+template <typename F>
+std::int32_t Guarded(F&& Operation) {
+  try {
+    return Operation();
+  } catch (const std::bad_alloc&) {
+    return WAVEERR_NOMEMORY;
+  } catch (...) {
+    return WAVEERR_IO;
+  }
+}
+
+}  // namespace
+
+std::int32_t WaveFileParse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
+                           TWaveFileBlock*& Block) {
+  if (Name.empty()) return WAVEERR_NOARGUMENT;
+  return Guarded([&] { return Parse(Name, FormType, Mode, Block); });
+}
+
+TWaveFileBlock* WaveFileFromFormat(const WAVEFORMATEX* Format) {
+  const std::uint32_t Size = WaveFormatSize(Format);
+  if (Size == 0) return nullptr;
+  auto* Block = new (std::nothrow) TWaveFileBlock;
+  if (!Block) return nullptr;
+  try {
+    // PCM copies its 18 bytes unchanged, cbSize included.
+    const auto* Bytes = reinterpret_cast<const std::uint8_t*>(Format);
+    Block->FormatBytes.assign(Bytes, Bytes + Size);
+  } catch (const std::bad_alloc&) {
+    delete Block;
+    return nullptr;
+  }
+  Block->BlockSize = static_cast<std::int32_t>(kFixedPart + Size);
+  return Block;
+}
+
+std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name) {
+  if (!Block || Name.empty()) return WAVEERR_NOARGUMENT;
+  if (Block->Handle) WaveFileClose(Block);
+  return Guarded([&] { return Create(*Block, Name); });
+}
+
+std::int32_t WaveFileReopen(TWaveFileBlock* Block) {
+  if (!Block) return WAVEERR_NOARGUMENT;
+  if (!Block->Handle) {
+    MMCKINFO Riff{};
+    Block->Handle = OpenByName(Block->FileName, FOURCC_WAVE, Riff);
+    if (!Block->Handle) return WAVEERR_IO;
+    Block->RiffChunk = Riff;
+  }
+  return WaveFileSeek(Block, Block->Position) == WAVEERR_NONE ? WAVEERR_NONE : WAVEERR_IO;
+}
+
+std::int32_t WaveFileSetBuffer(TWaveFileBlock* Block, std::int32_t Size) {
+  if (!Block) return WAVEERR_NOARGUMENT;
+  if (Size < 0 || !Block->Handle) return WAVEERR_BADFORMAT;
+  return mmioSetBuffer(Block->Handle, nullptr, Size, 0) == MMSYSERR_NOERROR ? WAVEERR_NONE
+                                                                            : WAVEERR_IO;
+}
+
+std::int32_t WaveFileRead(TWaveFileBlock* Block, void* Buffer, std::int32_t Count) {
+  if (!Block || !Block->Handle || (Count > 0 && !Buffer)) return -1;
+  if (Count <= 0 || Block->BytesLeft <= 0) return 0;
+  std::int32_t Got = mmioRead(Block->Handle, Buffer, std::min(Count, Block->BytesLeft));
+  if (Got < 0) Got = 0;  // a read error ends the data like its end does
+  if (Got < Count)
+    Block->BytesLeft = 0;
+  else
+    Block->BytesLeft = std::max(Block->BytesLeft - Got, 0);
+  Block->Position = Block->EndSample - BytesToSamples(Block->Format(), Block->BytesLeft);
+  return Got;
+}
+
+std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32_t Count) {
+  if (!Block || !Block->Handle || Count <= 0 || !Buffer) return -1;
+  const WAVEFORMATEX* f = Block->Format();
+  // Keep every offset within 32 bits: write only the whole frames that fit.
+  const std::int64_t Room = kMaxWaveFileBytes - Tell(Block->Handle);
+  if (Room < Count)
+    Count = static_cast<std::int32_t>(std::max<std::int64_t>(Room - Room % f->nBlockAlign, 0));
+  if (Count == 0) return 0;
+  const std::int32_t Written = mmioWrite(Block->Handle, Buffer, Count);
+  if (Written < 0) {
+    ResyncAfterFailedWrite(*Block);
+    return 0;
+  }
+  if (Written == 0) return 0;
+  Block->DataChunk.dwFlags |= MMIO_DIRTY;
+  const auto p = static_cast<std::int32_t>(Tell(Block->Handle) - Block->DataOffset);
+  Block->Position = BytesToSamples(f, p);
+  Block->DataBytes = std::max(Block->DataBytes, p);
+  if (Block->Position > Block->TotalSamples)
+    Block->TotalSamples = Block->EndSample = Block->Position;
+  Block->BytesLeft = SamplesToBytes(f, Block->EndSample - Block->Position);
+  return Written;
+}
+
+std::int32_t WaveFileSeek(TWaveFileBlock* Block, std::int32_t Sample) {
+  if (!Block || !Block->Handle) return WAVEERR_IO;
+  // Within 0 .. EndSample - 1; an empty file has only position 0.
+  const std::int32_t s = std::max(std::min(std::max(Sample, 0), Block->EndSample - 1), 0);
+  const WAVEFORMATEX* f = Block->Format();
+  const std::uint32_t Dirty = Block->DataChunk.dwFlags & MMIO_DIRTY;
+  MMCKINFO Data{};
+  if (!SeekTo(Block->Handle, std::int64_t{Block->DataOffset} - 8) ||
+      mmioDescend(Block->Handle, &Data, &Block->RiffChunk, 0) != MMSYSERR_NOERROR ||
+      Data.ckid != kData || Data.dwDataOffset != static_cast<std::uint32_t>(Block->DataOffset))
+    return WAVEERR_IO;
+  // A pending finalisation survives the seek.
+  Data.dwFlags |= Dirty;
+  Block->DataChunk = Data;
+  const std::int32_t Bytes = SamplesToBytes(f, s);
+  if (mmioSeek(Block->Handle, Bytes, SEEK_FROM_CURRENT) < 0) return WAVEERR_IO;
+  Block->BytesLeft = SamplesToBytes(f, Block->EndSample) - Bytes;
+  Block->Position = BytesToSamples(f, Bytes);
+  return WAVEERR_NONE;
+}
+
+std::int32_t WaveFileClose(TWaveFileBlock* Block) {
+  if (!Block) return WAVEERR_NOARGUMENT;
+  std::int32_t Result = WAVEERR_NONE;
+  if (Block->Handle) {
+    if (Block->DataChunk.dwFlags & MMIO_DIRTY) Result = Guarded([&] { return Finalise(*Block); });
+    if (mmioClose(Block->Handle, 0) != MMSYSERR_NOERROR && Result == WAVEERR_NONE)
+      Result = WAVEERR_IO;
+    Block->Handle = nullptr;
+    Block->DataChunk.dwFlags &= ~MMIO_DIRTY;
+  }
+  Block->BytesLeft = 0;
+  Block->Position = 0;
+  return Result;
+}
+
+void WaveFileFree(TWaveFileBlock*& Block) {
+  if (!Block) return;
+  WaveFileClose(Block);
+  delete Block;
+  Block = nullptr;
+}
+
+bool WaveFileExists(const std::string& Name) {
+  return mmioOpen(Name.c_str(), nullptr, MMIO_EXIST) != nullptr;
+}
+
+bool WaveFileNameValid(const std::string& Name) {
+  return mmioOpen(Name.c_str(), nullptr, MMIO_PARSE) != nullptr;
+}
+
+bool WaveFileDelete(const std::string& Name) {
+  return mmioOpen(Name.c_str(), nullptr, MMIO_DELETE) != nullptr;
+}
+
+bool WaveFileIsWave(const std::string& Name) {
+  TWaveFileBlock* Block = nullptr;
+  if (WaveFileParse(Name, FOURCC_WAVE, WAVE_OPEN_BY_NAME, Block) != WAVEERR_NONE) return false;
+  WaveFileFree(Block);
+  return true;
+}
+
+std::int32_t WaveFileGetInfo(const TWaveFileBlock* Block, int Tag, std::string& Text) {
+  if (!Block || Tag < 0 || Tag >= kInfoTagCount) return INFOERR_NOARGUMENT;
+  try {
+    Text = Block->InfoList.Text(Tag);
+  } catch (const std::bad_alloc&) {
+    return INFOERR_NOMEMORY;
+  }
+  return INFOERR_NONE;
+}
+
+std::int32_t WaveFileSetInfo(TWaveFileBlock* Block, int Tag, const std::string& Text) {
+  if (!Block || Tag < 0 || Tag >= kInfoTagCount) return INFOERR_NOARGUMENT;
+  try {
+    Block->InfoList.SetText(Tag, Text);
+  } catch (const std::bad_alloc&) {
+    return INFOERR_NOMEMORY;
+  }
+  return INFOERR_NONE;
+}
+
+}  // namespace velmar
