@@ -14,7 +14,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(Runs);
     for (const Run& r : Runs) {
       if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-      const std::string Name = r.benchmark_name();
+      const std::string& Name = r.run_name.function_name;  // without "/iterations:N" and the like
       const auto Slash = Name.rfind('/');
       if (Slash == std::string::npos) continue;
       const double PerIteration = r.real_accumulated_time / static_cast<double>(r.iterations);

@@ -59,13 +59,21 @@ HMMIO OpenByName(const std::string& Name, FOURCC FormType, MMCKINFO& Riff) {
 }
 
 // The layout rule of a PCM record: whole bytes per frame, frames per second.
-void NormalisePcm(WAVEFORMATEX& f) {
-  f.nBlockAlign = static_cast<std::uint16_t>(f.nChannels * f.wBitsPerSample / 8);
-  f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
+// False when the record's figures do not fit its fields.
+bool NormalisePcm(WAVEFORMATEX& f) {
+  const std::uint64_t Align = std::uint64_t{f.nChannels} * f.wBitsPerSample / 8;
+  const std::uint64_t Avg = Align * f.nSamplesPerSec;
+  if (Align > UINT16_MAX || Avg > UINT32_MAX) return false;
+  f.nBlockAlign = static_cast<std::uint16_t>(Align);
+  f.nAvgBytesPerSec = static_cast<std::uint32_t>(Avg);
+  return true;
 }
 
+// Block size, rate and average rate must be positive, and the rates must fit the
+// signed 32-bit arithmetic of the sample conversions.
 bool Usable(const WAVEFORMATEX& f) {
-  return f.nBlockAlign > 0 && f.nSamplesPerSec > 0 && f.nAvgBytesPerSec > 0 && f.nChannels > 0;
+  return f.nBlockAlign > 0 && f.nChannels > 0 && f.nSamplesPerSec > 0 &&
+         f.nSamplesPerSec <= INT32_MAX && f.nAvgBytesPerSec > 0 && f.nAvgBytesPerSec <= INT32_MAX;
 }
 
 struct ParseState {
@@ -73,7 +81,6 @@ struct ParseState {
   bool HaveData = false;
   bool HaveFact = false;
   bool PreviousWasData = false;
-  bool DataEndsAtChunk = false;
   std::int64_t EndOfData = 0;
   std::int64_t DataSize = 0;
   std::int64_t DataOffset = 0;
@@ -152,7 +159,6 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
     if (s.PreviousWasData) {
       s.EndOfData = std::int64_t{Chunk.dwDataOffset} - 8;
       s.PreviousWasData = false;
-      s.DataEndsAtChunk = true;
     }
     if (Chunk.ckid == FOURCC_LIST && Chunk.fccType == kInfo) {
       ReadInfoList(h, Chunk, *Block);
@@ -162,6 +168,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
       if (s.HaveFormat) break;
       if (!ReadFormat(h, Chunk, *Block)) return WAVEERR_IO;
       s.HaveFormat = true;
+      Block->FormatAfterData = s.HaveData;
     } else if (Chunk.ckid == kData) {
       if (s.HaveData) break;
       s.HaveData = true;
@@ -180,16 +187,18 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
 
   if (!s.HaveFormat) return WAVEERR_BADFORMAT;
   WAVEFORMATEX& f = *Block->Format();
-  if (f.wFormatTag == WAVE_FORMAT_PCM) NormalisePcm(f);
-  if (!Usable(f)) return WAVEERR_BADFORMAT;
+  if ((f.wFormatTag == WAVE_FORMAT_PCM && !NormalisePcm(f)) || !Usable(f)) return WAVEERR_BADFORMAT;
 
   // The data reaches the next chunk or the end of the file, whatever its size
   // field says: a file that was never finalised reads back in full.
   std::int64_t Span = s.HaveData ? std::max<std::int64_t>(s.EndOfData - s.DataOffset, 0) : 0;
-  // When a chunk follows, the pad byte after odd data is no audio.
-  if (s.DataEndsAtChunk && s.DataSize > 0) Span = std::min(Span, s.DataSize);
+  // The pad byte after odd data is no audio.
+  if ((s.DataSize & 1) && Span == s.DataSize + 1) Span = s.DataSize;
   Block->DataBytes = static_cast<std::int32_t>(Span / f.nBlockAlign * f.nBlockAlign);
   Block->DataOffset = static_cast<std::int32_t>(s.DataOffset);
+  // The frame count must fit its 32 bits (a rate far above the byte rate would not).
+  if (std::int64_t{Block->DataBytes} * f.nSamplesPerSec / f.nAvgBytesPerSec >= INT32_MAX)
+    return WAVEERR_BADFORMAT;
   Block->TotalSamples = BytesToSamples(&f, Block->DataBytes);
   Block->Mode = Mode;
   Block->FileSize = static_cast<std::int32_t>(FileLength);
@@ -202,27 +211,30 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
   return WAVEERR_NONE;
 }
 
-std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
-  HMMIO h = mmioOpen(Name.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
-  if (!h) return WAVEERR_IO;
-
-  // A PCM record goes to disk with cbSize 0, whatever the block holds.
+// Writes the "fmt " chunk: 18 bytes for PCM (cbSize 0, whatever the block
+// holds), 18 + cbSize otherwise.
+bool WriteFormatChunk(HMMIO h, const TWaveFileBlock& Block) {
   std::vector<std::uint8_t> Record(Block.FormatBytes.begin(),
                                    Block.FormatBytes.begin() + WaveFormatSize(Block.Format()));
   if (Block.Format()->wFormatTag == WAVE_FORMAT_PCM)
     reinterpret_cast<WAVEFORMATEX*>(Record.data())->cbSize = 0;
-
-  MMCKINFO Riff{}, Fmt{}, Data{};
-  Riff.fccType = FOURCC_WAVE;
+  MMCKINFO Fmt{};
   Fmt.ckid = kFmt;
   Fmt.cksize = static_cast<std::uint32_t>(Record.size());
-  Data.ckid = kData;
   const auto RecordSize = static_cast<std::int32_t>(Record.size());
+  return mmioCreateChunk(h, &Fmt, 0) == MMSYSERR_NOERROR &&
+         mmioWrite(h, Record.data(), RecordSize) == RecordSize &&
+         mmioAscend(h, &Fmt, 0) == MMSYSERR_NOERROR;
+}
+
+std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
+  HMMIO h = mmioOpen(Name.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
+  if (!h) return WAVEERR_IO;
+  MMCKINFO Riff{}, Data{};
+  Riff.fccType = FOURCC_WAVE;
+  Data.ckid = kData;
   const bool Ok = mmioCreateChunk(h, &Riff, MMIO_CREATERIFF) == MMSYSERR_NOERROR &&
-                  mmioCreateChunk(h, &Fmt, 0) == MMSYSERR_NOERROR &&
-                  mmioWrite(h, Record.data(), RecordSize) == RecordSize &&
-                  mmioAscend(h, &Fmt, 0) == MMSYSERR_NOERROR &&
-                  mmioCreateChunk(h, &Data, 0) == MMSYSERR_NOERROR &&
+                  WriteFormatChunk(h, Block) && mmioCreateChunk(h, &Data, 0) == MMSYSERR_NOERROR &&
                   mmioFlush(h, 0) == MMSYSERR_NOERROR;  // the header is on disk from the start
   if (!Ok) {
     mmioClose(h, 0);
@@ -236,6 +248,7 @@ std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
   Block.DataOffset = static_cast<std::int32_t>(Data.dwDataOffset);
   Block.DataBytes = Block.TotalSamples = Block.EndSample = Block.Position = Block.BytesLeft = 0;
   Block.FileName = Name;
+  Block.FormatAfterData = false;
   return WAVEERR_NONE;
 }
 
@@ -283,8 +296,11 @@ std::int32_t Finalise(TWaveFileBlock& Block) {
       mmioAscend(h, &Block.DataChunk, 0) != MMSYSERR_NOERROR)
     return WAVEERR_IO;
   const std::int64_t EndOfData = Tell(h);
-  const bool Extras = WriteFact(h, Block.TotalSamples) && WriteDispChunks(h, Block.DispList) &&
-                      WriteInfoList(h, Block.InfoList) && mmioFlush(h, 0) == MMSYSERR_NOERROR;
+  // A format that stood after the data is overwritten from there on: write it again.
+  const bool Extras = WriteFact(h, Block.TotalSamples) &&
+                      (!Block.FormatAfterData || WriteFormatChunk(h, Block)) &&
+                      WriteDispChunks(h, Block.DispList) && WriteInfoList(h, Block.InfoList) &&
+                      mmioFlush(h, 0) == MMSYSERR_NOERROR;
   // What follows the last chunk (a failed extra, or the tail of a longer old
   // file) is cut off, so that the RIFF size describes the whole file.
   if (!Extras) SeekTo(h, EndOfData);
@@ -390,7 +406,8 @@ std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32
   Block->DataBytes = std::max(Block->DataBytes, p);
   if (Block->Position > Block->TotalSamples)
     Block->TotalSamples = Block->EndSample = Block->Position;
-  Block->BytesLeft = SamplesToBytes(f, Block->EndSample - Block->Position);
+  Block->BytesLeft = std::max(
+      std::min(SamplesToBytes(f, Block->EndSample - Block->Position), Block->DataBytes - p), 0);
   return Written;
 }
 
@@ -408,9 +425,11 @@ std::int32_t WaveFileSeek(TWaveFileBlock* Block, std::int32_t Sample) {
   // A pending finalisation survives the seek.
   Data.dwFlags |= Dirty;
   Block->DataChunk = Data;
-  const std::int32_t Bytes = SamplesToBytes(f, s);
+  // For compressed formats frames and bytes convert only roughly: never past the data.
+  const std::int32_t End = std::min(SamplesToBytes(f, Block->EndSample), Block->DataBytes);
+  const std::int32_t Bytes = std::min(SamplesToBytes(f, s), End);
   if (mmioSeek(Block->Handle, Bytes, SEEK_FROM_CURRENT) < 0) return WAVEERR_IO;
-  Block->BytesLeft = SamplesToBytes(f, Block->EndSample) - Bytes;
+  Block->BytesLeft = End - Bytes;
   Block->Position = BytesToSamples(f, Bytes);
   return WAVEERR_NONE;
 }

@@ -64,6 +64,7 @@ struct TWaveFileBlock {
   TWaveDispList DispList;
   TWaveInfoList InfoList;
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
+  bool FormatAfterData = false;           // the file's "fmt " chunk follows its data
 
   WAVEFORMATEX* Format() { return reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data()); }
   const WAVEFORMATEX* Format() const {

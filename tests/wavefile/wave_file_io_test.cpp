@@ -49,6 +49,12 @@ TEST_F(WaveFileIo, OddDataGetsAPadByteAndFactCountsFrames) {
   ASSERT_TRUE(b);
   EXPECT_EQ(b->DataBytes, 1001);  // the pad byte is no sample
   EXPECT_EQ(ReadAll(b.get()), Pattern(1001));
+
+  // Also when the padded data is the last chunk of the file.
+  WriteFileBytes(Name, Riff({PcmFmt(1, 8000, 8), Chunk("data", Pattern(1001))}));
+  b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->DataBytes, 1001);
 }
 
 TEST_F(WaveFileIo, ParsedFileDescribesWhatWasWritten) {
@@ -175,6 +181,47 @@ TEST_F(WaveFileIo, UnusableFilesGiveCodes) {
   TWaveFileBlock* None = nullptr;
   EXPECT_EQ(WaveFileParse("", FOURCC_WAVE, WAVE_OPEN_BY_NAME, None), WAVEERR_NOARGUMENT);
   EXPECT_FALSE(WaveFileIsWave(Name));
+}
+
+TEST_F(WaveFileIo, FormatsWhoseFiguresOverflowAreNotUsable) {
+  const std::string Name = Dir.File("absurd.wav");
+  auto CodeOf = [&](const Bytes& Fmt) {
+    WriteFileBytes(Name, Riff({Chunk("fmt ", Fmt), Chunk("data", Pattern(64))}));
+    std::int32_t Code = -1;
+    EXPECT_FALSE(Parse(Name, &Code));
+    return Code;
+  };
+  // PCM whose channels x bits overflow the block size.
+  EXPECT_EQ(CodeOf(FmtBody(1, 63233, 44100, 0, 0, 63479)), WAVEERR_BADFORMAT);
+  // PCM whose byte rate does not fit 31 bits.
+  EXPECT_EQ(CodeOf(FmtBody(1, 2, 838905924, 0, 0, 16)), WAVEERR_BADFORMAT);
+  // A compressed format with far more frames than bytes: the count would overflow.
+  EXPECT_EQ(CodeOf(FmtBody(0x4402, 2, 0x50534944, 9, 16, 16)), WAVEERR_BADFORMAT);
+}
+
+TEST_F(WaveFileIo, CompressedSeekNeverReadsPastTheData) {
+  // 10.9 bytes per frame in blocks of 4: frames and bytes convert only roughly.
+  const std::string Name = Dir.File("rough.wav");
+  WriteFileBytes(Name, Riff({Chunk("fmt ", FmtBody(0x4402, 2, 16129, 176400, 4, 16)),
+                             Chunk("data", Pattern(28)), Chunk("junk", Pattern(40, 99))}));
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(ReadAll(b.get(), 4096), Pattern(28));
+}
+
+TEST_F(WaveFileIo, UpdateKeepsAFormatThatFollowsTheData) {
+  const std::string Name = Dir.File("late.wav");
+  WriteFileBytes(Name, Riff({Chunk("data", Pattern(64)), PcmFmt(2, 44100, 16)}));
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
+  const Bytes Patch(8, 0x55);
+  ASSERT_EQ(WaveFileWrite(b.get(), Patch.data(), 8), 8);
+  ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+  auto Again = Parse(Name);
+  ASSERT_TRUE(Again);
+  EXPECT_EQ(Again->TotalSamples, 16);
+  EXPECT_EQ(WaveFormatText(Again->Format()), "44.100 kHz, 16 Bit, Stereo");
 }
 
 TEST_F(WaveFileIo, CompressedFormatKeepsOnlyTheExtraBytesItHas) {
