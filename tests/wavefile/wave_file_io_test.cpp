@@ -257,7 +257,9 @@ TEST_F(WaveFileIo, SeekClampsToTheLastFrame) {
   EXPECT_EQ(WaveFileRead(b.get(), Frame, 8), 8);
   EXPECT_EQ(0, std::memcmp(Frame, Audio.data() + 40, 8));
   EXPECT_EQ(b->Position, 12);
+  EXPECT_EQ(WaveFileSetBuffer(b.get(), -1), WAVEERR_BADFORMAT);
   EXPECT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+  EXPECT_EQ(WaveFileSetBuffer(b.get(), 8192), WAVEERR_BADFORMAT);  // not open
   EXPECT_EQ(WaveFileRead(b.get(), Frame, 8), -1);  // closed
   EXPECT_EQ(WaveFileWrite(b.get(), Frame, 8), -1);
 }
