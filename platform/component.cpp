@@ -47,7 +47,9 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   }
 }
 
-void TComponent::Loaded() { FComponentState &= ~static_cast<unsigned>(csLoading); }
+void TComponent::Loaded() {
+  FComponentState &= ~static_cast<unsigned>(csLoading);
+}
 
 void TComponent::SetDesigningState(bool Value) {
   if (Value)

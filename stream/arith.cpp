@@ -38,6 +38,8 @@ std::int64_t Round(long double x) {
   return std::llrintl(x);
 }
 
-std::int64_t Trunc(long double x) { return static_cast<std::int64_t>(std::truncl(x)); }
+std::int64_t Trunc(long double x) {
+  return static_cast<std::int64_t>(std::truncl(x));
+}
 
 }  // namespace velmar

@@ -156,7 +156,9 @@ void TMMDSPComponent::SetPWaveFormat(const WAVEFORMATEX* fmt) {
   if (!Quiet() && FOutput) FOutput->ChangePWaveFormat(FPWaveFormat);
 }
 
-void TMMDSPComponent::ChangePWaveFormat(const WAVEFORMATEX* fmt) { SetPWaveFormat(fmt); }
+void TMMDSPComponent::ChangePWaveFormat(const WAVEFORMATEX* fmt) {
+  SetPWaveFormat(fmt);
+}
 
 void TMMDSPComponent::UpdateFormat() {
   if (Quiet()) return;
@@ -166,7 +168,9 @@ void TMMDSPComponent::UpdateFormat() {
     FOutput->ChangePWaveFormat(PWaveFormat());
 }
 
-int TMMDSPComponent::BufferSize() const { return FOpened ? FRealBufferSize : FBufferSize; }
+int TMMDSPComponent::BufferSize() const {
+  return FOpened ? FRealBufferSize : FBufferSize;
+}
 
 void TMMDSPComponent::SetBufferSize(int Value) {
   if (Value == FBufferSize) return;
@@ -189,15 +193,21 @@ void TMMDSPComponent::Opened() {
   FPaused = false;
 }
 
-void TMMDSPComponent::Closed() { FOpened = false; }
+void TMMDSPComponent::Closed() {
+  FOpened = false;
+}
 
 void TMMDSPComponent::Started() {
   if (FOpened && !FStarted) FStarted = true;
 }
 
-void TMMDSPComponent::Paused() { FPaused = true; }
+void TMMDSPComponent::Paused() {
+  FPaused = true;
+}
 
-void TMMDSPComponent::Restarted() { FPaused = false; }
+void TMMDSPComponent::Restarted() {
+  FPaused = false;
+}
 
 void TMMDSPComponent::Stopped() {
   if (!FStarted) return;

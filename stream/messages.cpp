@@ -46,6 +46,8 @@ std::string LoadResString(int Ident) {
   return It->Text;
 }
 
-std::string LibMessage(int N) { return LoadResString(kLibMessageBase + N); }
+std::string LibMessage(int N) {
+  return LoadResString(kLibMessageBase + N);
+}
 
 }  // namespace velmar

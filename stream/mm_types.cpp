@@ -30,7 +30,8 @@ TMMDeviceId TextToDeviceId(std::string_view Text) {
   std::string_view Digits = Text;
   while (!Digits.empty() && std::isspace(static_cast<unsigned char>(Digits.front())))
     Digits.remove_prefix(1);
-  if (Digits.size() > 1 && Digits.front() == '+' && std::isdigit(static_cast<unsigned char>(Digits[1])))
+  if (Digits.size() > 1 && Digits.front() == '+' &&
+      std::isdigit(static_cast<unsigned char>(Digits[1])))
     Digits.remove_prefix(1);
   TMMDeviceId Value = 0;
   const char* End = Digits.data() + Digits.size();

@@ -8,9 +8,9 @@
 
 namespace velmar {
 
-enum class TMMBits { b8Bit, b16Bit };                      // bits = (ordinal + 1) * 8
-enum class TMMMode { mMono, mStereo };                     // channels = ordinal + 1
-enum class TMMChannel { chBoth, chLeft, chRight };         // channel a display looks at
+enum class TMMBits { b8Bit, b16Bit };               // bits = (ordinal + 1) * 8
+enum class TMMMode { mMono, mStereo };              // channels = ordinal + 1
+enum class TMMChannel { chBoth, chLeft, chRight };  // channel a display looks at
 enum class TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 enum class TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 enum class TMMCBMode { cmWindow, cmCallback, cmThread };  // how notifications arrive
@@ -29,8 +29,12 @@ constexpr int Ord(E Value) {
   return static_cast<int>(Value);
 }
 
-constexpr int BitsOf(TMMBits Bits) { return (Ord(Bits) + 1) * 8; }
-constexpr int ChannelsOf(TMMMode Mode) { return Ord(Mode) + 1; }
+constexpr int BitsOf(TMMBits Bits) {
+  return (Ord(Bits) + 1) * 8;
+}
+constexpr int ChannelsOf(TMMMode Mode) {
+  return Ord(Mode) + 1;
+}
 
 // 0 .. n-1 select the n-th device; MapperId the platform's wave mapper;
 // InvalidId means no valid device is selected.

@@ -29,8 +29,12 @@ std::int64_t CeilBlock64(const WAVEFORMATEX& fmt, std::int64_t x) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(x) + Blk - 1) / Blk * Blk);
 }
 
-std::int32_t Sps(const WAVEFORMATEX& fmt) { return static_cast<std::int32_t>(fmt.nSamplesPerSec); }
-std::int32_t Avg(const WAVEFORMATEX& fmt) { return static_cast<std::int32_t>(fmt.nAvgBytesPerSec); }
+std::int32_t Sps(const WAVEFORMATEX& fmt) {
+  return static_cast<std::int32_t>(fmt.nSamplesPerSec);
+}
+std::int32_t Avg(const WAVEFORMATEX& fmt) {
+  return static_cast<std::int32_t>(fmt.nAvgBytesPerSec);
+}
 
 }  // namespace
 
@@ -72,18 +76,24 @@ std::int64_t SamplesToTime64(const WAVEFORMATEX* fmt, std::int64_t samples) {
 
 std::int32_t TimeFormatToBytes(const WAVEFORMATEX* fmt, TMMTimeFormats Format, std::int32_t Value) {
   switch (Format) {
-    case TMMTimeFormats::tfMillisecond: return TimeToBytes(fmt, Value);
-    case TMMTimeFormats::tfSample: return SamplesToBytes(fmt, Value);
-    case TMMTimeFormats::tfByte: break;
+    case TMMTimeFormats::tfMillisecond:
+      return TimeToBytes(fmt, Value);
+    case TMMTimeFormats::tfSample:
+      return SamplesToBytes(fmt, Value);
+    case TMMTimeFormats::tfByte:
+      break;
   }
   return Value;
 }
 
 std::int32_t BytesToTimeFormat(const WAVEFORMATEX* fmt, TMMTimeFormats Format, std::int32_t Bytes) {
   switch (Format) {
-    case TMMTimeFormats::tfMillisecond: return BytesToTime(fmt, Bytes);
-    case TMMTimeFormats::tfSample: return BytesToSamples(fmt, Bytes);
-    case TMMTimeFormats::tfByte: break;
+    case TMMTimeFormats::tfMillisecond:
+      return BytesToTime(fmt, Bytes);
+    case TMMTimeFormats::tfSample:
+      return BytesToSamples(fmt, Bytes);
+    case TMMTimeFormats::tfByte:
+      break;
   }
   return Bytes;
 }
@@ -91,9 +101,12 @@ std::int32_t BytesToTimeFormat(const WAVEFORMATEX* fmt, TMMTimeFormats Format, s
 std::int64_t SamplesToTimeFormat64(const WAVEFORMATEX* fmt, TMMTimeFormats Format,
                                    std::int64_t Samples) {
   switch (Format) {
-    case TMMTimeFormats::tfMillisecond: return SamplesToTime64(fmt, Samples);
-    case TMMTimeFormats::tfByte: return SamplesToBytes64(fmt, Samples);
-    case TMMTimeFormats::tfSample: break;
+    case TMMTimeFormats::tfMillisecond:
+      return SamplesToTime64(fmt, Samples);
+    case TMMTimeFormats::tfByte:
+      return SamplesToBytes64(fmt, Samples);
+    case TMMTimeFormats::tfSample:
+      break;
   }
   return Samples;
 }

@@ -134,6 +134,8 @@ TMMBits BitsFromFormat(const WAVEFORMATEX& fmt) {
   return static_cast<TMMBits>(fmt.wBitsPerSample / 8 - 1);
 }
 
-TMMMode ModeFromFormat(const WAVEFORMATEX& fmt) { return static_cast<TMMMode>(fmt.nChannels - 1); }
+TMMMode ModeFromFormat(const WAVEFORMATEX& fmt) {
+  return static_cast<TMMMode>(fmt.nChannels - 1);
+}
 
 }  // namespace velmar

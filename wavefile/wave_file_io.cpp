@@ -76,6 +76,12 @@ bool Usable(const WAVEFORMATEX& f) {
          f.nSamplesPerSec <= INT32_MAX && f.nAvgBytesPerSec > 0 && f.nAvgBytesPerSec <= INT32_MAX;
 }
 
+// The most audio bytes whose frame count still fits 31 bits (this only binds
+// for formats with far more frames than bytes).
+std::int64_t MaxDataBytes(const WAVEFORMATEX& f) {
+  return std::int64_t{INT32_MAX - 2} * f.nAvgBytesPerSec / f.nSamplesPerSec;
+}
+
 struct ParseState {
   bool HaveFormat = false;
   bool HaveData = false;
@@ -196,9 +202,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
   if ((s.DataSize & 1) && Span == s.DataSize + 1) Span = s.DataSize;
   Block->DataBytes = static_cast<std::int32_t>(Span / f.nBlockAlign * f.nBlockAlign);
   Block->DataOffset = static_cast<std::int32_t>(s.DataOffset);
-  // The frame count must fit its 32 bits (a rate far above the byte rate would not).
-  if (std::int64_t{Block->DataBytes} * f.nSamplesPerSec / f.nAvgBytesPerSec >= INT32_MAX)
-    return WAVEERR_BADFORMAT;
+  if (Block->DataBytes > MaxDataBytes(f)) return WAVEERR_BADFORMAT;
   Block->TotalSamples = BytesToSamples(&f, Block->DataBytes);
   Block->Mode = Mode;
   Block->FileSize = static_cast<std::int32_t>(FileLength);
@@ -389,8 +393,11 @@ std::int32_t WaveFileRead(TWaveFileBlock* Block, void* Buffer, std::int32_t Coun
 std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32_t Count) {
   if (!Block || !Block->Handle || Count <= 0 || !Buffer) return -1;
   const WAVEFORMATEX* f = Block->Format();
-  // Keep every offset within 32 bits: write only the whole frames that fit.
-  const std::int64_t Room = kMaxWaveFileBytes - Tell(Block->Handle);
+  // Keep every offset and frame count within 32 bits: write only the whole frames
+  // that fit.
+  const std::int64_t Pos = Tell(Block->Handle);
+  const std::int64_t Room =
+      std::min(kMaxWaveFileBytes - Pos, Block->DataOffset + MaxDataBytes(*f) - Pos);
   if (Room < Count)
     Count = static_cast<std::int32_t>(std::max<std::int64_t>(Room - Room % f->nBlockAlign, 0));
   if (Count == 0) return 0;

@@ -248,7 +248,9 @@ TEST(Push, EventFiresBeforeTheBufferGoesDown) {
     h->wh.lpData[0] = 'x';  // changed in place
     Seen.push_back("a");
   };
-  c.OnBufferReady = [&](TObject*, PWaveHdr h) { Seen.push_back(std::string("c") + h->wh.lpData[0]); };
+  c.OnBufferReady = [&](TObject*, PWaveHdr h) {
+    Seen.push_back(std::string("c") + h->wh.lpData[0]);
+  };
   HeaderWithData Buffer;
   a.BufferReady(&Buffer.Hdr);
   EXPECT_EQ(Seen, (std::vector<std::string>{"a", "cx"}));

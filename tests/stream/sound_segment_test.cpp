@@ -62,10 +62,10 @@ TEST_F(InConnOut, StartPauseRestartFollowTheOpeningOrder) {
   In.Restarted();
   In.Resetting();
   In.Looped();
-  EXPECT_EQ(Events, (Log{"In.Started", "Conn.Started", "Out.Started", "In.Paused", "Conn.Paused",
-                         "Out.Paused", "In.Restarted", "Conn.Restarted", "Out.Restarted",
-                         "In.Resetting", "Conn.Resetting", "Out.Resetting", "In.Looped",
-                         "Conn.Looped", "Out.Looped"}));
+  EXPECT_EQ(Events,
+            (Log{"In.Started", "Conn.Started", "Out.Started", "In.Paused", "Conn.Paused",
+                 "Out.Paused", "In.Restarted", "Conn.Restarted", "Out.Restarted", "In.Resetting",
+                 "Conn.Resetting", "Out.Resetting", "In.Looped", "Conn.Looped", "Out.Looped"}));
   EXPECT_TRUE(Conn.IsStarted() && Out.IsStarted());
   EXPECT_FALSE(Conn.IsPaused() || Out.IsPaused());
 }

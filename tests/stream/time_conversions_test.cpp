@@ -17,7 +17,7 @@ WAVEFORMATEX Pcm(std::uint16_t Bits, std::uint16_t Channels, std::uint32_t Rate)
 TEST(TimeConversions, CdFormatFigures) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);  // block 4, 176400 bytes/s
   EXPECT_EQ(TimeToBytes(&f, 1), 176);
-  EXPECT_EQ(TimeToBytes(&f, 3), 532);  // 529.2 rounds to 529, then up to the block
+  EXPECT_EQ(TimeToBytes(&f, 3), 532);   // 529.2 rounds to 529, then up to the block
   EXPECT_EQ(BytesToTime(&f, 1000), 6);  // 5.67 rounds up
   EXPECT_EQ(SamplesToBytes(&f, 10), 40);
   EXPECT_EQ(BytesToSamples(&f, 2), 1);  // half a frame rounds away from zero

@@ -23,8 +23,8 @@ TEST(WaveFormat, RecordIsPackedLittleEndian) {
   WAVEFORMATEX f = Pcm(16, 2, 44100);
   unsigned char Bytes[18];
   std::memcpy(Bytes, &f, sizeof Bytes);
-  const unsigned char Expected[18] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1,
-                                      2, 0, 4, 0, 16,   0,    0, 0};
+  const unsigned char Expected[18] = {1,    0, 2, 0, 0x44, 0xAC, 0, 0, 0x10,
+                                      0xB1, 2, 0, 4, 0,    16,   0, 0, 0};
   EXPECT_EQ(0, std::memcmp(Bytes, Expected, sizeof Bytes));
 }
 

@@ -199,6 +199,22 @@ TEST_F(WaveFileIo, FormatsWhoseFiguresOverflowAreNotUsable) {
   EXPECT_EQ(CodeOf(FmtBody(0x4402, 2, 0x50534944, 9, 16, 16)), WAVEERR_BADFORMAT);
 }
 
+TEST_F(WaveFileIo, WritingStopsBeforeTheFrameCountOverflows) {
+  // 140 million frames per byte: 15 bytes hold all the frames 31 bits can count.
+  const std::string Name = Dir.File("dense.wav");
+  WriteFileBytes(Name, Riff({Chunk("fmt ", FmtBody(0x73, 2, 280079428, 2, 13, 16)),
+                             Chunk("data", Pattern(13))}));
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
+  const Bytes More(39, 0x55);
+  EXPECT_EQ(WaveFileWrite(b.get(), More.data(), 39), 13);
+  EXPECT_EQ(WaveFileWrite(b.get(), More.data(), 39), 0);
+  EXPECT_GT(b->TotalSamples, 0);
+  ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+  EXPECT_TRUE(Parse(Name));
+}
+
 TEST_F(WaveFileIo, CompressedSeekNeverReadsPastTheData) {
   // 10.9 bytes per frame in blocks of 4: frames and bytes convert only roughly.
   const std::string Name = Dir.File("rough.wav");
@@ -260,7 +276,7 @@ TEST_F(WaveFileIo, SeekClampsToTheLastFrame) {
   EXPECT_EQ(WaveFileSetBuffer(b.get(), -1), WAVEERR_BADFORMAT);
   EXPECT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
   EXPECT_EQ(WaveFileSetBuffer(b.get(), 8192), WAVEERR_BADFORMAT);  // not open
-  EXPECT_EQ(WaveFileRead(b.get(), Frame, 8), -1);  // closed
+  EXPECT_EQ(WaveFileRead(b.get(), Frame, 8), -1);                  // closed
   EXPECT_EQ(WaveFileWrite(b.get(), Frame, 8), -1);
 }
 

@@ -1,0 +1,77 @@
+// The application object: the main thread's message loop, its idle hook and
+// terminated flag, and the general error handler.
+//
+// The pump is pluggable: by default the main thread waits on its own queue (the
+// command line and the tests); the windowed recorder installs a pump that lets
+// its toolkit's event loop wait and drain the same queue.
+// All members are for the main thread, except Terminate and HandleException.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "platform/component.h"
+
+namespace velmar {
+
+// How the main thread waits for work. WaitForWork returns when a message is
+// queued for the main thread, when the toolkit has handled events of its own, or
+// when Milliseconds have passed; Wake is called from any thread after a post.
+class TEventPump {
+ public:
+  virtual ~TEventPump() = default;
+  virtual void WaitForWork(std::uint32_t Milliseconds) = 0;
+  virtual void Wake() = 0;
+};
+
+using TIdleEvent = std::function<void(TObject* Sender, bool& Done)>;
+using TExceptionEvent = std::function<void(TObject* Sender, const std::string& Message)>;
+
+class TApplication : public TObject {
+ public:
+  TApplication();
+  ~TApplication() override;
+
+  // Dispatches every queued message.
+  void ProcessMessages();
+  // Dispatches one message, or runs the idle hook and waits for work when none is
+  // queued (unless the hook says it has more to do).
+  void HandleMessage();
+  // Handles messages until terminated.
+  void Run();
+
+  bool Terminated() const { return FTerminated; }
+  void Terminate();
+
+  // Reports an error and keeps going: OnException when assigned, otherwise the
+  // error text on the standard error stream. Any thread.
+  void HandleException(std::exception_ptr Error);
+  void ShowException(const std::string& Message);
+
+  // Installs a pump (not owned; null restores the plain one).
+  void SetPump(TEventPump* Pump);
+  TEventPump& Pump();
+
+  TIdleEvent OnIdle;
+  TExceptionEvent OnException;
+
+ private:
+  bool ProcessMessage();
+  void Idle();
+
+  std::atomic<bool> FTerminated{false};
+  TEventPump* FPump = nullptr;
+};
+
+// The process's application object.
+TApplication& Application();
+
+// Waits Milliseconds (returns at once for 0). Without pumping it sleeps; with
+// pumping it handles the main thread's messages meanwhile and returns early when
+// the application is terminating.
+void Wait(std::uint32_t Milliseconds, bool PumpMessages);
+
+}  // namespace velmar

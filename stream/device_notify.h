@@ -1,0 +1,132 @@
+// The delivery of a wave device's notifications, shared by the input and the
+// output device: the hidden window, the worker thread of cmThread mode with its
+// ready, close and flush events and the 5000 ms limits, the device lock, and the
+// deferred stop for stops that arrive while a buffer handler runs.
+//
+// The device owns one TMMDeviceNotify and implements TMMDeviceSink. Threads:
+// the platform's callback thread calls Callback; the hidden window runs on the
+// main thread; the worker thread runs buffer handlers in cmThread mode; Open,
+// Close and the other members are called on the main thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+
+#include "platform/messages.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "stream/dsp_thread.h"
+#include "stream/mm_types.h"
+#include "stream/wave_hdr.h"
+
+namespace velmar {
+
+// The library's posted messages.
+inline constexpr UINT MM_WOM_STOP = 32769;  // deferred output stop
+inline constexpr UINT MM_WIM_STOP = 32770;  // deferred input stop
+
+// What a device supplies to its notification plumbing.
+class TMMDeviceSink {
+ public:
+  virtual ~TMMDeviceSink() = default;
+  // The current platform device handle; notifications for another one are ignored.
+  virtual std::uintptr_t NotifyHandle() const = 0;
+  // The platform reports the device opened or closed.
+  virtual void NotifyOpened() = 0;
+  virtual void NotifyClosed() = 0;
+  // The buffer handler: a buffer came back from the driver.
+  virtual void BufferDone(PWaveHdr Header) = 0;
+  // The deferred stop, on the main thread.
+  virtual void DeferredStop() = 0;
+  // A handler raised: close the device (never raises).
+  virtual void CloseAfterError() = 0;
+  // The output device skips buffer notifications while it stops.
+  virtual bool SkipBufferDone() const { return false; }
+  virtual TThreadPriority WorkerPriority() const = 0;
+};
+
+struct TMMNotifyMessages {
+  UINT Opened, Closed, Done, Stop;
+};
+inline constexpr TMMNotifyMessages kWaveInMessages{958, 959, 960, MM_WIM_STOP};
+inline constexpr TMMNotifyMessages kWaveOutMessages{955, 956, 957, MM_WOM_STOP};
+
+class TMMDeviceNotify {
+ public:
+  // WithFlush: the output device's manual-reset FlushEvent.
+  TMMDeviceNotify(TMMCustomSoundComponent& Component, TMMDeviceSink& Sink,
+                  TMMNotifyMessages Messages, bool WithFlush);
+  ~TMMDeviceNotify();
+  TMMDeviceNotify(const TMMDeviceNotify&) = delete;
+  TMMDeviceNotify& operator=(const TMMDeviceNotify&) = delete;
+
+  // The hidden window, created on first use; main thread.
+  HWND Window();
+  bool HasWindow() const { return FWindow != 0; }
+
+  // The platform's callback (any thread): state changes, and buffer-done
+  // delivered by Mode: posted to the window, handled at once, or posted to the
+  // worker thread.
+  void Callback(std::uintptr_t Handle, UINT Message, WPARAM wParam, LPARAM lParam);
+  void SetCallBackMode(TMMCBMode Mode) { FMode = Mode; }
+  TMMCBMode CallBackMode() const { return FMode; }
+
+  // cmThread: starts the worker thread and waits up to 5000 ms for it to be
+  // ready; false when it could not be started (the device raises message 88).
+  bool StartThread();
+  // Ends the worker thread: CloseEvent, then at most 5000 ms for it to finish.
+  void StopThread();
+  bool ThreadRunning() const { return FThread != nullptr; }
+  bool ThreadFailed() const { return FThreadFailed; }
+  // Output device: make the worker drop every queued buffer notification.
+  void Flush();
+
+  // The device lock: no-ops until initialised.
+  void InitLock() { FLockReady = true; }
+  void DoneLock() { FLockReady = false; }
+  void Enter() {
+    if (FLockReady) FLock.Enter();
+  }
+  void Leave() {
+    if (FLockReady) FLock.Leave();
+  }
+
+  // Deferred stop. BeginHandler/EndHandler bracket every buffer handler.
+  // RequestStop returns true when the stop must wait for running handlers; the
+  // handler that ends last then posts the deferred-stop message (once).
+  void BeginHandler();
+  void EndHandler();
+  bool RequestStop();
+  void ClearStop();
+  bool StopRequested() const { return FStopRequest; }
+  int InHandler() const { return FInHandler; }
+
+ private:
+  class TWorker;
+  friend class TWorker;
+
+  LRESULT WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
+  // Runs the buffer handler; an exception closes the device and is reported.
+  void HandleBuffer(PWaveHdr Header);
+
+  TMMCustomSoundComponent& FComponent;
+  TMMDeviceSink& FSink;
+  TMMNotifyMessages FMessages;
+  bool FWithFlush;
+  std::atomic<TMMCBMode> FMode{TMMCBMode::cmWindow};
+  HWND FWindow = 0;
+  struct TShared;
+  std::shared_ptr<TShared> FShared;  // shared with the worker, which may outlive a hung close
+  TWorker* FThread = nullptr;        // frees itself when it ends; never dereferenced after start
+  TThreadId FThreadId{};
+  std::atomic<bool> FThreadFailed{false};
+  TCriticalSection FLock;
+  std::atomic<bool> FLockReady{false};
+  std::atomic<int> FInHandler{0};
+  std::atomic<bool> FStopRequest{false};
+  std::atomic<bool> FStopPosted{false};
+};
+
+}  // namespace velmar

@@ -1,0 +1,31 @@
+// The tick service: one shared 25 ms timer that runs the periodic callbacks of
+// display components (tick clients). A client runs every Interval ms (at least
+// 25, counted in whole ticks) while its pause count is 0; pausing restarts its
+// interval. The service runs from the first client added to the last removed.
+//
+// Threads: clients are added, paused, resumed and removed on the main thread;
+// their procedures run on the timer's thread under the service lock and must be
+// short and must not add or remove clients.
+#pragma once
+
+#include <functional>
+
+namespace velmar {
+
+inline constexpr int kTickPeriodMs = 25;
+
+struct TMMTickClient;
+using PTickClient = TMMTickClient*;
+using TTickProc = std::function<void(PTickClient Client, void* User)>;
+
+// A new client at the end of the list, or null when the service's timer cannot
+// be started. Interval is raised to at least 25 ms.
+PTickClient AddTickClient(int Interval, bool StartPaused, TTickProc Proc, void* User);
+void PauseTickClient(PTickClient Client);
+void ResumeTickClient(PTickClient Client);
+void RemoveTickClient(PTickClient Client);
+
+// Number of clients (for tests and diagnostics).
+int TickClientCount();
+
+}  // namespace velmar

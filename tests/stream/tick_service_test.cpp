@@ -1,0 +1,81 @@
+#include "stream/tick_service.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/mmtime.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar {
+namespace {
+
+using test::WaitUntil;
+
+TEST(TickService, IntervalsCountInWholeTicks) {
+  const int Periods = TimePeriodRequests();
+  std::atomic<int> Every{0};
+  std::mutex Lock;
+  std::vector<int> EveryAtFourth;  // the every-tick count whenever the 100 ms client runs
+  PTickClient Fast = AddTickClient(
+      10, false, [&](PTickClient, void*) { ++Every; }, nullptr);
+  int Tag = 0;
+  PTickClient Slow = AddTickClient(
+      100, false,
+      [&](PTickClient, void* User) {
+        EXPECT_EQ(User, &Tag);
+        std::lock_guard<std::mutex> l(Lock);
+        EveryAtFourth.push_back(Every);
+      },
+      &Tag);
+  ASSERT_TRUE(Fast && Slow);
+  EXPECT_EQ(TickClientCount(), 2);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> l(Lock);
+    return EveryAtFourth.size() >= 4;
+  }));
+  RemoveTickClient(Slow);
+  RemoveTickClient(Fast);
+  // Between two runs of the 100 ms client the 25 ms one ran exactly four times.
+  for (size_t i = 1; i < EveryAtFourth.size(); ++i)
+    EXPECT_EQ(EveryAtFourth[i] - EveryAtFourth[i - 1], 4);
+  EXPECT_EQ(TickClientCount(), 0);
+  EXPECT_EQ(TimePeriodRequests(), Periods);  // the last removal stopped the service
+}
+
+TEST(TickService, PauseAndResumeWaitAFullInterval) {
+  std::atomic<int> Clock{0};
+  std::atomic<int> Fired{0};
+  std::atomic<int> ClockAtFire{0};
+  PTickClient Ref = AddTickClient(
+      25, false, [&](PTickClient, void*) { ++Clock; }, nullptr);
+  PTickClient c = AddTickClient(
+      100, true,
+      [&](PTickClient, void*) {
+        ClockAtFire = Clock.load();
+        ++Fired;
+      },
+      nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Clock >= 8; }));
+  EXPECT_EQ(Fired, 0);  // added paused
+  PauseTickClient(c);   // two pauses need two resumes
+  ResumeTickClient(c);
+  const int ClockAtResume = Clock;
+  ResumeTickClient(c);
+  ASSERT_TRUE(WaitUntil([&] { return Fired >= 1; }));
+  // The ticks counted after the resume: four, or five when one fell between
+  // reading the clock and resuming.
+  const int Waited = ClockAtFire - ClockAtResume;
+  EXPECT_GE(Waited, 4);
+  EXPECT_LE(Waited, 5);
+  RemoveTickClient(c);
+  RemoveTickClient(Ref);
+  PauseTickClient(nullptr);
+  ResumeTickClient(nullptr);
+  RemoveTickClient(nullptr);
+}
+
+}  // namespace
+}  // namespace velmar
