@@ -65,7 +65,6 @@ TMMHiTimer::~TMMHiTimer() {
   // Nothing may run on a destroyed timer: wait for the thread unless this runs
   // inside its own synchronised OnTimer.
   Disarm(!FInSynchronize);
-  if (FWindow) DeallocateHWnd(FWindow);
 }
 
 void TMMHiTimer::SetInterval(int Value) {
@@ -95,13 +94,22 @@ void TMMHiTimer::SetDesigning(bool Value) {
 }
 
 void TMMHiTimer::Disarm(bool WaitForThread) {
+  // The platform timer goes first: once it is killed no tick reads what follows.
+  if (const std::uint32_t Id = FTimerId.exchange(0)) {
+    timeKillEvent(Id);
+    timeEndPeriod(FPeriod);
+  }
+  if (const HWND Window = FWindow.exchange(0)) {
+    RemoveMessages(Window, MM_TIMER_TICK);
+    DeallocateHWnd(Window);
+  }
+  FPending = 0;
   if (FThread) {
     {
       std::lock_guard<std::mutex> Lock(FShared->Lock);
       FShared->Stop = true;
     }
-    FThread->Terminate();
-    FShared->Tick.Set();
+    FShared->Tick.Set();  // the thread may end (and free itself) from here on
     if (WaitForThread) FShared->Ready.WaitFor(kThreadLimitMs);
     {
       std::lock_guard<std::mutex> Lock(FShared->Lock);
@@ -109,15 +117,6 @@ void TMMHiTimer::Disarm(bool WaitForThread) {
     }
     FShared.reset();
     FThread = nullptr;
-  }
-  if (const std::uint32_t Id = FTimerId.exchange(0)) {
-    timeKillEvent(Id);
-    if (const HWND Window = FWindow.exchange(0)) {
-      RemoveMessages(Window, MM_TIMER_TICK);
-      DeallocateHWnd(Window);
-    }
-    FPending = 0;
-    timeEndPeriod(FPeriod);
   }
 }
 
