@@ -8,8 +8,16 @@
 #include <sstream>
 #include <string>
 
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+#include "tests/support/chain_doubles.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wavefile/wave_file_test_support.h"
+#include "wavefile/wave_file.h"
 
 namespace velmar {
 namespace {
@@ -157,6 +165,88 @@ TEST(WavePeers, UpdatingAPeerFileKeepsItReadable) {
   EXPECT_NE(Peer("ffprobe -v error -show_entries format_tags=title -of default=nw=1 " + Name)
                 .find("Tape"),
             std::string::npos);
+}
+
+// Records pieces of Audio through a source device -> wave file chain until the
+// file closes itself or the audio runs out; returns the bytes offered.
+size_t RecordThroughChain(const std::string& Name, const Bytes& Audio, size_t Piece) {
+  TDevice Source;
+  TMMWaveFile File;
+  Source.SetOutput(&File);
+  const WAVEFORMATEX Cd = PcmFormat(16, 2, 44100);
+  Source.SetPWaveFormat(&Cd);
+  File.Wave()->SetFileMustExist(false);
+  File.Wave()->SetFileName(Name);
+  Source.Opened();
+  Source.Started();
+  size_t At = 0;
+  for (; At < Audio.size() && File.IsOpen(); At += Piece) {
+    Bytes Data(Audio.begin() + static_cast<std::ptrdiff_t>(At),
+               Audio.begin() + static_cast<std::ptrdiff_t>(std::min(At + Piece, Audio.size())));
+    TMMWaveHdr h{};
+    h.wh.lpData = reinterpret_cast<char*>(Data.data());
+    h.wh.dwBufferLength = h.wh.dwBytesRecorded = static_cast<std::uint32_t>(Data.size());
+    Source.BufferReady(&h);
+  }
+  Source.Stopped();
+  Source.Closed();
+  return At;
+}
+
+TEST(WavePeers, ARecordedChainReadsInSoxAndFfprobe) {
+  TempDir Dir;
+  const std::string Name = Dir.File("Track01.wav");
+  const Bytes Audio = Noise(8096 * 50, 5);
+  RecordThroughChain(Name, Audio, 8096);
+  EXPECT_EQ(Soxi("-s", Name), std::to_string(Audio.size() / 4));
+  EXPECT_EQ(Probe(Name)["duration_ts"], std::to_string(Audio.size() / 4));
+  const std::string Raw = Dir.File("track.raw");
+  Peer("sox " + Name + " -t raw " + Raw);
+  EXPECT_EQ(ReadFileBytes(Raw), Audio);
+}
+
+// A small real filesystem: once it is (nearly) full the file is finalised by
+// itself and sox reads every frame that was written.
+class SmallDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::mount("tmpfs", Dir.Path().c_str(), "tmpfs", 0, "size=400k") != 0)
+      GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                   << "); the low-disk rule is still covered with a simulated disk";
+    Mounted = true;
+  }
+  void TearDown() override {
+    SetDiskFreeQuery(nullptr);
+    if (Mounted) ::umount(Dir.Path().c_str());
+  }
+  TempDir Dir;
+  bool Mounted = false;
+};
+
+TEST_F(SmallDisk, FreeSpaceRuleFinalisesInTime) {
+  const std::string Name = Dir.File("Track01.wav");
+  const Bytes Audio = Noise(8096 * 100, 6);
+  const size_t Offered = RecordThroughChain(Name, Audio, 8096);
+  EXPECT_LT(Offered, Audio.size());  // stopped early
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_GT(b->TotalSamples, 0);
+  EXPECT_EQ(Soxi("-s", Name), std::to_string(b->TotalSamples));
+  EXPECT_EQ(ReadAll(b.get(), 8192), Bytes(Audio.begin(), Audio.begin() + b->DataBytes));
+}
+
+TEST_F(SmallDisk, AFailedWriteFinalisesWhatReachedTheDisk) {
+  SetDiskFreeQuery([](const std::string&) { return std::int64_t{1} << 40; });  // the query lies
+  const std::string Name = Dir.File("Track02.wav");
+  const Bytes Audio = Noise(8096 * 100, 7);
+  RecordThroughChain(Name, Audio, 8096);
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_GT(b->DataBytes, 200000);
+  EXPECT_EQ(Soxi("-s", Name), std::to_string(b->TotalSamples));
+  const Bytes File = ReadFileBytes(Name);
+  EXPECT_EQ(Le32At(File, 4), File.size() - 8);
+  EXPECT_EQ(ReadAll(b.get(), 8192), Bytes(Audio.begin(), Audio.begin() + b->DataBytes));
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// File-system services: full path names, file sizes, and the free space available
+// to the user in a folder. The free-space query is a seam: tests replace it to
+// shrink the disk. Any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace velmar {
+
+// The full, normalised path of Name (relative names are taken from the current
+// folder); empty for an empty name.
+std::string ExpandFileName(const std::string& Name);
+
+// The size of a file in bytes, or -1 when it cannot be read.
+std::int64_t FileSizeOnDisk(const std::string& Name);
+
+// Free bytes available to the user in Folder, or -1 when they cannot be determined.
+std::int64_t DiskFreeBytes(const std::string& Folder);
+
+using TDiskFreeQuery = std::function<std::int64_t(const std::string& Folder)>;
+// Replaces the free-space query (null restores the real one).
+void SetDiskFreeQuery(TDiskFreeQuery Query);
+
+}  // namespace velmar
