@@ -81,21 +81,21 @@ std::int64_t QueryPerformanceFrequency() {
   return 1000000000;
 }
 
-MMRESULT_T timeGetDevCaps(TIMECAPS* Caps) {
+MMRESULT timeGetDevCaps(TIMECAPS* Caps) {
   if (!Caps) return TIMERR_NOCANDO;
   Caps->wPeriodMin = 1;
   Caps->wPeriodMax = 1000000;
   return TIMERR_NOERROR;
 }
 
-MMRESULT_T timeBeginPeriod(std::uint32_t Period) {
+MMRESULT timeBeginPeriod(std::uint32_t Period) {
   if (Period == 0) return TIMERR_NOCANDO;
   std::lock_guard<std::mutex> Lock(Timers().Lock);
   ++Timers().Periods[Period];
   return TIMERR_NOERROR;
 }
 
-MMRESULT_T timeEndPeriod(std::uint32_t Period) {
+MMRESULT timeEndPeriod(std::uint32_t Period) {
   std::lock_guard<std::mutex> Lock(Timers().Lock);
   auto It = Timers().Periods.find(Period);
   if (It == Timers().Periods.end()) return TIMERR_NOCANDO;
@@ -130,7 +130,7 @@ std::uint32_t timeSetEvent(std::uint32_t Delay, std::uint32_t, TTimerCallback Ca
   return t->Id;
 }
 
-MMRESULT_T timeKillEvent(std::uint32_t TimerId) {
+MMRESULT timeKillEvent(std::uint32_t TimerId) {
   std::shared_ptr<TTimer> t;
   {
     std::lock_guard<std::mutex> Lock(Timers().Lock);

@@ -8,13 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+
+#include "platform/mmresult.h"
 #include <stdexcept>
 
 namespace velmar {
 
-using MMRESULT_T = std::uint32_t;
-inline constexpr MMRESULT_T TIMERR_NOERROR = 0;
-inline constexpr MMRESULT_T TIMERR_NOCANDO = 97;
+inline constexpr MMRESULT TIMERR_NOERROR = 0;
+inline constexpr MMRESULT TIMERR_NOCANDO = 97;
 inline constexpr std::uint32_t TIME_ONESHOT = 0;
 inline constexpr std::uint32_t TIME_PERIODIC = 1;
 
@@ -29,10 +30,10 @@ std::uint32_t timeGetTime();
 std::int64_t QueryPerformanceCounter();
 std::int64_t QueryPerformanceFrequency();
 
-MMRESULT_T timeGetDevCaps(TIMECAPS* Caps);
+MMRESULT timeGetDevCaps(TIMECAPS* Caps);
 // Bookkeeping of requested resolutions; every Begin needs its End.
-MMRESULT_T timeBeginPeriod(std::uint32_t Period);
-MMRESULT_T timeEndPeriod(std::uint32_t Period);
+MMRESULT timeBeginPeriod(std::uint32_t Period);
+MMRESULT timeEndPeriod(std::uint32_t Period);
 // Number of outstanding timeBeginPeriod calls (for tests).
 int TimePeriodRequests();
 
@@ -44,7 +45,7 @@ std::uint32_t timeSetEvent(std::uint32_t Delay, std::uint32_t Resolution, TTimer
                            std::uintptr_t User, std::uint32_t Flags);
 // Stops a timer. When called from outside its callback, a callback that is
 // running is waited for, so nothing runs after this returns.
-MMRESULT_T timeKillEvent(std::uint32_t TimerId);
+MMRESULT timeKillEvent(std::uint32_t TimerId);
 
 }  // namespace velmar
 

@@ -10,12 +10,13 @@
 
 #include <cstdint>
 
+#include "platform/mmresult.h"
+
 namespace velmar {
 
 struct TMMIOFile;
 using HMMIO = TMMIOFile*;
 using FOURCC = std::uint32_t;
-using MMRESULT = std::uint32_t;
 
 constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
   return static_cast<FOURCC>(static_cast<std::uint8_t>(a)) |
@@ -46,9 +47,6 @@ inline constexpr std::uint32_t MMIO_CREATELIST = 0x0040;
 inline constexpr std::uint32_t MMIO_TOUPPER = 0x0010;
 
 // Results.
-inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
-inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 inline constexpr MMRESULT MMIOERR_CANNOTOPEN = 259;
 inline constexpr MMRESULT MMIOERR_CANNOTCLOSE = 260;
 inline constexpr MMRESULT MMIOERR_CANNOTREAD = 261;

@@ -1,0 +1,306 @@
+#include "platform/wave/virtual/virtual_devices.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+namespace velmar {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes that a stream of AvgBytes per second produces in Elapsed, whole frames.
+std::uint64_t BytesIn(Clock::duration Elapsed, std::uint32_t AvgBytes, std::uint32_t Block) {
+  const auto Ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Elapsed).count();
+  if (Ns <= 0) return 0;
+  const auto n = static_cast<std::uint64_t>(Ns);
+  const std::uint64_t Bytes = n / 1000000000u * AvgBytes + n % 1000000000u * AvgBytes / 1000000000u;
+  return Bytes / Block * Block;
+}
+
+bool Acceptable(const WAVEFORMATEX& f) {
+  return f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) &&
+         f.nChannels >= 1 && f.nChannels <= 8 && f.nSamplesPerSec >= 1000 &&
+         f.nSamplesPerSec <= 192000 && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8 &&
+         f.nAvgBytesPerSec == f.nBlockAlign * f.nSamplesPerSec;
+}
+
+}  // namespace
+
+struct TVirtualDeviceState {
+  TVirtualDeviceSpec Spec;
+  Clock::time_point Origin = Clock::now();  // the live clock starts with the device
+  std::mutex Lock;
+  std::uint64_t FileOffset = 0;  // where a file source goes on
+};
+
+namespace {
+
+// The pacing both directions share: bytes come due as the clock runs; Interrupt
+// makes a wait return at once.
+class TPacer {
+ public:
+  TPacer(const WAVEFORMATEX& f, bool RealTime)
+      : Block(f.nBlockAlign), Avg(f.nAvgBytesPerSec), FRealTime(RealTime) {}
+
+  // Waits until Due() - Done >= one frame; returns the bytes then due beyond
+  // Done (whole frames), or 0 when interrupted.
+  template <typename DueFn>
+  std::uint64_t WaitFor(std::uint64_t Done, DueFn Due) {
+    std::unique_lock<std::mutex> L(M);
+    for (;;) {
+      if (FInterrupted) {
+        FInterrupted = false;
+        return 0;
+      }
+      if (!FRealTime) return UINT64_MAX / 2;
+      const std::uint64_t d = Due();
+      if (d >= Done + Block) return (d - Done) / Block * Block;
+      // The time until the next frame is due, at least a millisecond.
+      CV.wait_for(
+          L, std::chrono::milliseconds(1) + std::chrono::microseconds(1000000ull * Block / Avg));
+    }
+  }
+
+  void Interrupt() {
+    std::lock_guard<std::mutex> L(M);
+    FInterrupted = true;
+    CV.notify_all();
+  }
+
+  const std::uint32_t Block, Avg;
+
+ private:
+  bool FRealTime;
+  std::mutex M;
+  std::condition_variable CV;
+  bool FInterrupted = false;
+};
+
+class TVirtualCapture : public TCaptureStream {
+ public:
+  TVirtualCapture(std::shared_ptr<TVirtualDeviceState> s, const WAVEFORMATEX& f)
+      : D(std::move(s)), Format(f), Pacer(f, D->Spec.RealTime) {}
+
+  void Start() override {
+    std::lock_guard<std::mutex> L(D->Lock);
+    Base = Clock::now();
+    if (D->Spec.Live && D->Spec.RealTime)
+      Offset = LiveDue();  // what played while we were away is gone
+    else
+      Offset = D->FileOffset;
+    BaseOffset = Offset;
+    Running = true;
+  }
+
+  void Stop() override {
+    std::lock_guard<std::mutex> L(D->Lock);
+    Running = false;
+    D->FileOffset = Offset;
+  }
+
+  int Read(char* Dest, std::uint32_t Max) override {
+    Max = Max / Pacer.Block * Pacer.Block;
+    if (Max == 0) return 0;
+    const std::uint64_t Avail = Pacer.WaitFor(Offset, [this] { return Due(); });
+    if (Avail == 0) return 0;
+    std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(Max, Avail));
+    if (D->Spec.Live && D->Spec.RealTime && Avail > Pacer.Avg) {
+      // The reader fell more than a second behind: the card overran.
+      ++FXruns;
+      Offset += Avail - Pacer.Avg;
+    }
+    auto* Out = reinterpret_cast<std::uint8_t*>(Dest);
+    if (D->Spec.Generator)
+      D->Spec.Generator(Out, n, Offset);
+    else
+      std::memset(Out, Format.wBitsPerSample == 8 ? 128 : 0, n);
+    Offset += n;
+    return static_cast<int>(n);
+  }
+
+  void Interrupt() override { Pacer.Interrupt(); }
+  std::uint32_t Xruns() const override { return FXruns; }
+  bool HoldsHeader(std::uint64_t n) const override {
+    return D->Spec.HoldHeader >= 0 && n == static_cast<std::uint64_t>(D->Spec.HoldHeader);
+  }
+  std::uint32_t MaxBytesPerHeader() const override { return D->Spec.ShortBuffers; }
+
+ private:
+  std::uint64_t LiveDue() const {
+    return BytesIn(Clock::now() - D->Origin, Pacer.Avg, Pacer.Block);
+  }
+  std::uint64_t Due() const {
+    if (D->Spec.Live) return LiveDue();
+    return BaseOffset + BytesIn(Clock::now() - Base, Pacer.Avg, Pacer.Block);
+  }
+
+  std::shared_ptr<TVirtualDeviceState> D;
+  WAVEFORMATEX Format;
+  TPacer Pacer;
+  std::uint64_t Offset = 0, BaseOffset = 0;
+  Clock::time_point Base = Clock::now();
+  bool Running = false;
+  std::atomic<std::uint32_t> FXruns{0};
+};
+
+class TVirtualPlayback : public TPlaybackStream {
+ public:
+  TVirtualPlayback(std::shared_ptr<TVirtualDeviceState> s, const WAVEFORMATEX& f)
+      : D(std::move(s)),
+        Pacer(f, D->Spec.RealTime),
+        Lead(std::max<std::uint32_t>(f.nAvgBytesPerSec / 50, f.nBlockAlign)) {}
+
+  void Start() override {
+    Base = Clock::now();
+    BaseOffset = Played;
+  }
+  void Stop() override {}
+
+  int Write(const char* Data, std::uint32_t Count) override {
+    Count = Count / Pacer.Block * Pacer.Block;
+    if (Count == 0) return 0;
+    // The device takes bytes as they come due, a little ahead of the clock.
+    const std::uint64_t Room = Pacer.WaitFor(Played, [this] {
+      return BaseOffset + Lead + BytesIn(Clock::now() - Base, Pacer.Avg, Pacer.Block);
+    });
+    if (Room == 0) return 0;
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(Count, Room));
+    if (D->Spec.Sink) D->Spec.Sink(reinterpret_cast<const std::uint8_t*>(Data), n);
+    Played += n;
+    return static_cast<int>(n);
+  }
+
+  void Interrupt() override { Pacer.Interrupt(); }
+  bool HoldsHeader(std::uint64_t n) const override {
+    return D->Spec.HoldHeader >= 0 && n == static_cast<std::uint64_t>(D->Spec.HoldHeader);
+  }
+
+ private:
+  std::shared_ptr<TVirtualDeviceState> D;
+  TPacer Pacer;
+  std::uint32_t Lead;
+  std::uint64_t Played = 0, BaseOffset = 0;
+  Clock::time_point Base = Clock::now();
+};
+
+TWaveDeviceCaps CapsOf(const TVirtualDeviceSpec& s) {
+  TWaveDeviceCaps c;
+  c.Name = s.Name.substr(0, 31);
+  c.Formats = s.Formats;
+  c.Channels = s.Channels;
+  return c;
+}
+
+}  // namespace
+
+int TVirtualBackend::AddCapture(TVirtualDeviceSpec Spec) {
+  std::lock_guard<std::mutex> L(FLock);
+  auto s = std::make_shared<TVirtualDeviceState>();
+  s->Spec = std::move(Spec);
+  FCapture.push_back(s);
+  return static_cast<int>(FCapture.size()) - 1;
+}
+
+int TVirtualBackend::AddPlayback(TVirtualDeviceSpec Spec) {
+  std::lock_guard<std::mutex> L(FLock);
+  auto s = std::make_shared<TVirtualDeviceState>();
+  s->Spec = std::move(Spec);
+  FPlayback.push_back(s);
+  return static_cast<int>(FPlayback.size()) - 1;
+}
+
+void TVirtualBackend::Clear() {
+  std::lock_guard<std::mutex> L(FLock);
+  FCapture.clear();
+  FPlayback.clear();
+}
+
+int TVirtualBackend::CaptureCount() {
+  std::lock_guard<std::mutex> L(FLock);
+  return static_cast<int>(FCapture.size());
+}
+
+int TVirtualBackend::PlaybackCount() {
+  std::lock_guard<std::mutex> L(FLock);
+  return static_cast<int>(FPlayback.size());
+}
+
+TWaveDeviceCaps TVirtualBackend::CaptureCaps(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return CapsOf(FCapture.at(static_cast<size_t>(Index))->Spec);
+}
+
+TWaveDeviceCaps TVirtualBackend::PlaybackCaps(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return CapsOf(FPlayback.at(static_cast<size_t>(Index))->Spec);
+}
+
+MMRESULT TVirtualBackend::OpenCapture(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                                      std::unique_ptr<TCaptureStream>& Stream) {
+  std::shared_ptr<TVirtualDeviceState> s;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    if (Index < 0 || Index >= static_cast<int>(FCapture.size())) return MMSYSERR_BADDEVICEID;
+    s = FCapture[static_cast<size_t>(Index)];
+  }
+  if (!Acceptable(Format)) return WAVERR_BADFORMAT;
+  if (s->Spec.OpenError != MMSYSERR_NOERROR) return s->Spec.OpenError;
+  if (!QueryOnly) Stream = std::make_unique<TVirtualCapture>(s, Format);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT TVirtualBackend::OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                                       std::unique_ptr<TPlaybackStream>& Stream) {
+  std::shared_ptr<TVirtualDeviceState> s;
+  {
+    std::lock_guard<std::mutex> L(FLock);
+    if (Index < 0 || Index >= static_cast<int>(FPlayback.size())) return MMSYSERR_BADDEVICEID;
+    s = FPlayback[static_cast<size_t>(Index)];
+  }
+  if (!Acceptable(Format)) return WAVERR_BADFORMAT;
+  if (s->Spec.OpenError != MMSYSERR_NOERROR) return s->Spec.OpenError;
+  if (!QueryOnly) Stream = std::make_unique<TVirtualPlayback>(s, Format);
+  return MMSYSERR_NOERROR;
+}
+
+TSignalGenerator CounterSignal() {
+  return [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset) {
+    for (std::uint32_t i = 0; i < Count; ++i) {
+      const std::uint64_t Byte = Offset + i;
+      const auto Sample = static_cast<std::uint16_t>(Byte / 2);
+      Dest[i] = static_cast<std::uint8_t>(Byte % 2 ? Sample >> 8 : Sample & 0xFF);
+    }
+  };
+}
+
+TSignalGenerator ToneSignal(const WAVEFORMATEX& f, double Frequency, double Amplitude) {
+  const std::uint32_t Block = f.nBlockAlign, Rate = f.nSamplesPerSec, Bits = f.wBitsPerSample;
+  const std::uint16_t Channels = f.nChannels;
+  return [=](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset) {
+    const std::uint32_t Width = Bits / 8;
+    for (std::uint32_t i = 0; i < Count; i += Width) {
+      const std::uint64_t Frame = (Offset + i) / Block;
+      const double v =
+          Amplitude * std::sin(2 * M_PI * Frequency * static_cast<double>(Frame) / Rate);
+      if (Width == 1) {
+        Dest[i] = static_cast<std::uint8_t>(std::lround(128 + 127 * v));
+      } else {
+        const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
+        Dest[i] = static_cast<std::uint8_t>(s & 0xFF);
+        if (i + 1 < Count) Dest[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+      }
+    }
+    (void)Channels;
+  };
+}
+
+TSignalGenerator DemoSignal(const WAVEFORMATEX& f) {
+  return ToneSignal(f, 440.0, 0.25);
+}
+
+}  // namespace velmar

@@ -1,0 +1,78 @@
+// In-process wave devices for tests and for the built-in "Demo signal" input.
+//
+// A virtual capture device reads from a generator (a function of the stream's
+// byte offset: silence, a tone, noise, a counter pattern, or any provider); a
+// virtual playback device hands what it plays to a sink. Pacing is real time
+// (bytes become available as the clock runs) or free running. A live source runs
+// on while the device is closed or stopped (that audio is lost, as on a sound
+// card); a file source pauses. Faults can be injected: open refused, a header
+// that never comes back, short buffers.
+// Installing and removing devices is for the main thread; the generators and
+// sinks run on the devices' I/O threads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/mmresult.h"
+#include "platform/wave/wave_backend.h"
+
+namespace velmar {
+
+// Fills Count bytes at Dest with the stream's bytes from ByteOffset on.
+using TSignalGenerator =
+    std::function<void(std::uint8_t* Dest, std::uint32_t Count, std::uint64_t ByteOffset)>;
+// Receives the bytes a playback device plays.
+using TPlaybackSink = std::function<void(const std::uint8_t* Data, std::uint32_t Count)>;
+
+struct TVirtualDeviceSpec {
+  std::string Name = "Virtual device";
+  TSignalGenerator Generator;  // capture; silence when empty
+  TPlaybackSink Sink;          // playback; discarded when empty
+  bool RealTime = true;        // paced by the clock, or as fast as asked
+  bool Live = true;            // runs on while closed or stopped
+  std::uint32_t Formats = 0xFFF;
+  std::uint16_t Channels = 2;
+  // Faults.
+  MMRESULT OpenError = MMSYSERR_NOERROR;  // e.g. MMSYSERR_ALLOCATED (busy)
+  std::int64_t HoldHeader = -1;           // this header (0-based) never comes back
+  std::uint32_t ShortBuffers = 0;         // headers return with at most this many bytes
+};
+
+struct TVirtualDeviceState;
+
+class TVirtualBackend : public TWaveBackend {
+ public:
+  // Adds a device; returns its index within this backend.
+  int AddCapture(TVirtualDeviceSpec Spec);
+  int AddPlayback(TVirtualDeviceSpec Spec);
+  void Clear();
+
+  int CaptureCount() override;
+  TWaveDeviceCaps CaptureCaps(int Index) override;
+  MMRESULT OpenCapture(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                       std::unique_ptr<TCaptureStream>& Stream) override;
+  int PlaybackCount() override;
+  TWaveDeviceCaps PlaybackCaps(int Index) override;
+  MMRESULT OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                        std::unique_ptr<TPlaybackStream>& Stream) override;
+
+ private:
+  std::mutex FLock;
+  std::vector<std::shared_ptr<TVirtualDeviceState>> FCapture, FPlayback;
+};
+
+// Signal generators for 16-bit PCM of any channel count (and 8-bit, where noted).
+// A counter: sample n (over all channels) holds n modulo 65536, little-endian.
+TSignalGenerator CounterSignal();
+// A sine of Frequency Hz at Amplitude (0..1) on every channel.
+TSignalGenerator ToneSignal(const WAVEFORMATEX& Format, double Frequency, double Amplitude);
+// The built-in demo input: a slow sweep between two tones, for machines without
+// a capture device.
+TSignalGenerator DemoSignal(const WAVEFORMATEX& Format);
+
+}  // namespace velmar

@@ -1,0 +1,524 @@
+#include "platform/wave/wave_api.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/wave/wave_backend.h"
+
+namespace velmar {
+
+namespace {
+
+// How a device reports: a callback function or a hidden window.
+struct TNotifier {
+  std::uintptr_t Handle = 0;
+  TWaveCallback Function = nullptr;
+  HWND Window = 0;
+  std::uintptr_t Instance = 0;
+
+  void Send(UINT Message, std::uintptr_t Header) const {
+    if (Function)
+      Function(Handle, Message, Instance, Header, 0);
+    else if (Window)
+      PostMessage(Window, Message, Handle, static_cast<LPARAM>(Header));
+  }
+};
+
+// The part both directions share: the header queue, the returned headers, the
+// I/O thread and its state. Lock order: only M, never held across the stream's
+// waits or the notifications.
+class TDevice {
+ public:
+  TDevice(const WAVEFORMATEX& Format, TNotifier Notifier, bool Capture)
+      : FBlock(std::max<std::uint32_t>(Format.nBlockAlign, 1)),
+        FNotifier(Notifier),
+        FCapture(Capture) {}
+  virtual ~TDevice() = default;
+
+  void Launch() {
+    FThread = std::thread([this] { Run(); });
+  }
+
+  MMRESULT Queue(WAVEHDR* h) {
+    if (!h || !h->lpData) return MMSYSERR_INVALPARAM;
+    if (!(h->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    std::lock_guard<std::mutex> L(M);
+    h->dwFlags = (h->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
+    h->reserved = 0;  // bytes moved so far
+    if (FCapture) h->dwBytesRecorded = 0;
+    if (Holds(FHeaders++))
+      FHeld.insert(h);  // a fault: this one never comes back
+    else
+      FQueue.push_back(h);
+    CV.notify_all();
+    return MMSYSERR_NOERROR;
+  }
+
+  // Stops moving data; with Reset every queued header is returned, otherwise
+  // only a partly filled capture header.
+  void Halt(bool Reset) {
+    std::unique_lock<std::mutex> L(M);
+    // A playback device that is reset goes on playing what it gets next; a
+    // capture device stops.
+    const bool KeepRunning = Reset && !FCapture && FRunning;
+    FRunning = false;
+    if (FBusy) InterruptStream();
+    CV.wait(L, [&] { return !FBusy; });
+    StopStream();
+    if (Reset) {
+      while (!FQueue.empty()) {
+        FDone.push_back(FQueue.front());
+        FQueue.pop_front();
+      }
+      FFrames = 0;
+      if (KeepRunning) {
+        StartStream();
+        FRunning = true;
+      }
+    } else if (FCapture && !FQueue.empty() && FQueue.front()->dwBytesRecorded > 0) {
+      FDone.push_back(FQueue.front());
+      FQueue.pop_front();
+    }
+    CV.notify_all();
+  }
+
+  void Run(bool Value) {
+    std::lock_guard<std::mutex> L(M);
+    if (Value && !FRunning) StartStream();
+    FRunning = Value;
+    CV.notify_all();
+  }
+
+  MMRESULT Close() {
+    {
+      std::lock_guard<std::mutex> L(M);
+      if (!FQueue.empty() || FBusy) return WAVERR_STILLPLAYING;
+      FClosing = true;
+      CV.notify_all();
+    }
+    if (FThread.get_id() == std::this_thread::get_id())
+      FThread.detach();  // closed from its own notification: it ends after it
+    else
+      FThread.join();
+    return MMSYSERR_NOERROR;
+  }
+
+  std::int64_t Frames() {
+    std::lock_guard<std::mutex> L(M);
+    return FFrames;
+  }
+  std::uint32_t Block() const { return FBlock; }
+  virtual std::uint32_t Xruns() const = 0;
+
+ protected:
+  virtual bool Holds(std::uint64_t) const = 0;
+  virtual void StartStream() = 0;
+  virtual void StopStream() = 0;
+  virtual void InterruptStream() = 0;
+  // Moves bytes for the front header; the bytes moved, or -1.
+  virtual int Transfer(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) = 0;
+  virtual std::uint32_t Limit(const WAVEHDR* h) const { return h->dwBufferLength; }
+
+ private:
+  void Run() {
+    FNotifier.Send(FCapture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
+    std::unique_lock<std::mutex> L(M);
+    for (;;) {
+      while (!FDone.empty()) {
+        WAVEHDR* h = FDone.front();
+        FDone.pop_front();
+        h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        L.unlock();
+        FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::uintptr_t>(h));
+        L.lock();
+      }
+      if (FClosing) break;
+      if (!FRunning || FQueue.empty()) {
+        CV.wait(L, [&] { return FClosing || !FDone.empty() || (FRunning && !FQueue.empty()); });
+        continue;
+      }
+      WAVEHDR* h = FQueue.front();
+      const std::uint32_t End = Limit(h) / FBlock * FBlock;
+      const std::uint32_t Offset = h->reserved;
+      FBusy = true;
+      L.unlock();
+      const int n = End > Offset ? Transfer(h, Offset, End - Offset) : 0;
+      L.lock();
+      FBusy = false;
+      CV.notify_all();
+      if (n < 0) {
+        FRunning = false;  // the stream failed: wait for a reset or a close
+        continue;
+      }
+      h->reserved += static_cast<std::uint32_t>(n);
+      if (FCapture) h->dwBytesRecorded = h->reserved;
+      FFrames += n / FBlock;
+      if (h->reserved >= End && !FQueue.empty() && FQueue.front() == h) {
+        FQueue.pop_front();
+        FDone.push_back(h);
+      }
+    }
+    L.unlock();
+    FNotifier.Send(FCapture ? MM_WIM_CLOSE : MM_WOM_CLOSE, 0);
+  }
+
+  std::uint32_t FBlock;
+  TNotifier FNotifier;
+  bool FCapture;
+  std::thread FThread;
+  std::mutex M;
+  std::condition_variable CV;
+  std::deque<WAVEHDR*> FQueue, FDone;
+  std::set<WAVEHDR*> FHeld;
+  std::uint64_t FHeaders = 0;
+  bool FRunning = false, FClosing = false, FBusy = false;
+  std::int64_t FFrames = 0;
+};
+
+class TInDevice : public TDevice {
+ public:
+  TInDevice(std::unique_ptr<TCaptureStream> s, const WAVEFORMATEX& f, TNotifier n)
+      : TDevice(f, n, true), S(std::move(s)) {}
+  std::uint32_t Xruns() const override { return S->Xruns(); }
+
+ protected:
+  bool Holds(std::uint64_t n) const override { return S->HoldsHeader(n); }
+  void StartStream() override { S->Start(); }
+  void StopStream() override { S->Stop(); }
+  void InterruptStream() override { S->Interrupt(); }
+  int Transfer(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) override {
+    return S->Read(h->lpData + Offset, Count);
+  }
+  std::uint32_t Limit(const WAVEHDR* h) const override {
+    const std::uint32_t Max = S->MaxBytesPerHeader();
+    return Max ? std::min(Max, h->dwBufferLength) : h->dwBufferLength;
+  }
+
+ private:
+  std::unique_ptr<TCaptureStream> S;
+};
+
+class TOutDevice : public TDevice {
+ public:
+  TOutDevice(std::unique_ptr<TPlaybackStream> s, const WAVEFORMATEX& f, TNotifier n)
+      : TDevice(f, n, false), S(std::move(s)) {}
+  std::uint32_t Xruns() const override { return S->Xruns(); }
+
+ protected:
+  bool Holds(std::uint64_t n) const override { return S->HoldsHeader(n); }
+  void StartStream() override { S->Start(); }
+  void StopStream() override { S->Stop(); }
+  void InterruptStream() override { S->Interrupt(); }
+  int Transfer(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) override {
+    return S->Write(h->lpData + Offset, Count);
+  }
+
+ private:
+  std::unique_ptr<TPlaybackStream> S;
+};
+
+struct TRegistry {
+  std::mutex Lock;
+  std::vector<std::shared_ptr<TWaveBackend>> Backends;
+  std::map<std::uintptr_t, std::shared_ptr<TDevice>> Open;
+  std::map<std::uintptr_t, std::uint32_t> DeviceOf;
+  std::uintptr_t Next = 0x1000;
+};
+
+TRegistry& Registry() {
+  static auto* r = new TRegistry;  // open devices may outlive static destruction
+  return *r;
+}
+
+std::shared_ptr<TDevice> Find(std::uintptr_t Handle) {
+  std::lock_guard<std::mutex> L(Registry().Lock);
+  auto It = Registry().Open.find(Handle);
+  return It == Registry().Open.end() ? nullptr : It->second;
+}
+
+// Device number -> backend and index within it (the mapper is device 0).
+template <typename Count>
+bool Locate(std::uint32_t Device, Count CountOf, std::shared_ptr<TWaveBackend>& Backend,
+            int& Index) {
+  if (Device == WAVE_MAPPER) Device = 0;
+  for (const auto& b : WaveBackends()) {
+    const int n = CountOf(*b);
+    if (Device < static_cast<std::uint32_t>(n)) {
+      Backend = b;
+      Index = static_cast<int>(Device);
+      return true;
+    }
+    Device -= static_cast<std::uint32_t>(n);
+  }
+  return false;
+}
+
+std::uint32_t CountAll(bool Capture) {
+  std::uint32_t n = 0;
+  for (const auto& b : WaveBackends())
+    n += static_cast<std::uint32_t>(Capture ? b->CaptureCount() : b->PlaybackCount());
+  return n;
+}
+
+template <typename Caps>
+void FillCaps(const TWaveDeviceCaps& From, Caps& To) {
+  std::memset(&To, 0, sizeof To);
+  To.vDriverVersion = From.DriverVersion;
+  std::strncpy(To.szPname, From.Name.c_str(), MAXPNAMELEN - 1);
+  To.dwFormats = From.Formats;
+  To.wChannels = From.Channels;
+}
+
+MMRESULT ErrorText(MMRESULT Error, char* Text, std::uint32_t Size) {
+  static const std::map<MMRESULT, const char*> Texts = {
+      {MMSYSERR_NOERROR, "The command was completed successfully."},
+      {MMSYSERR_ERROR, "An unspecified error occurred."},
+      {MMSYSERR_BADDEVICEID, "The device ID is out of range."},
+      {MMSYSERR_ALLOCATED, "The device is already in use."},
+      {MMSYSERR_INVALHANDLE, "The device handle is invalid."},
+      {MMSYSERR_NODRIVER, "There is no driver installed for this device."},
+      {MMSYSERR_NOMEM, "There is not enough memory available."},
+      {MMSYSERR_INVALPARAM, "An invalid parameter was passed."},
+      {WAVERR_BADFORMAT, "The device does not support this wave format."},
+      {WAVERR_STILLPLAYING, "Buffers are still queued on the device."},
+      {WAVERR_UNPREPARED, "The wave header was not prepared."},
+  };
+  auto It = Texts.find(Error);
+  if (It == Texts.end() || !Text || Size == 0) return MMSYSERR_BADERRNUM;
+  std::strncpy(Text, It->second, Size - 1);
+  Text[Size - 1] = 0;
+  return MMSYSERR_NOERROR;
+}
+
+template <typename Stream, typename DeviceClass, typename OpenFn>
+MMRESULT OpenDevice(std::uintptr_t* Handle, std::uint32_t Device, const WAVEFORMATEX* Format,
+                    std::uintptr_t Callback, std::uintptr_t Instance, std::uint32_t Flags,
+                    bool Capture, OpenFn Open) {
+  if (!Format) return MMSYSERR_INVALPARAM;
+  std::shared_ptr<TWaveBackend> Backend;
+  int Index = 0;
+  if (!Locate(
+          Device,
+          [Capture](TWaveBackend& b) { return Capture ? b.CaptureCount() : b.PlaybackCount(); },
+          Backend, Index))
+    return MMSYSERR_BADDEVICEID;
+  const bool Query = Flags & WAVE_FORMAT_QUERY;
+  std::unique_ptr<Stream> s;
+  const MMRESULT r = Open(*Backend, Index, *Format, Query, s);
+  if (r != MMSYSERR_NOERROR || Query) return r;
+  if (!Handle || !s) return MMSYSERR_INVALPARAM;
+  TNotifier n;
+  n.Instance = Instance;
+  if ((Flags & CALLBACK_FUNCTION) == CALLBACK_FUNCTION)
+    n.Function = reinterpret_cast<TWaveCallback>(Callback);
+  else if (Flags & CALLBACK_WINDOW)
+    n.Window = static_cast<HWND>(Callback);
+  std::shared_ptr<DeviceClass> d;
+  {
+    std::lock_guard<std::mutex> L(Registry().Lock);
+    n.Handle = Registry().Next++;
+    d = std::make_shared<DeviceClass>(std::move(s), *Format, n);
+    Registry().Open[n.Handle] = d;
+    Registry().DeviceOf[n.Handle] = Device;
+  }
+  *Handle = n.Handle;
+  d->Launch();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT CloseDevice(std::uintptr_t Handle) {
+  auto d = Find(Handle);
+  if (!d) return MMSYSERR_INVALHANDLE;
+  const MMRESULT r = d->Close();
+  if (r != MMSYSERR_NOERROR) return r;
+  std::lock_guard<std::mutex> L(Registry().Lock);
+  Registry().Open.erase(Handle);
+  Registry().DeviceOf.erase(Handle);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT Prepare(std::uintptr_t Handle, WAVEHDR* h, bool Value) {
+  if (!Find(Handle)) return MMSYSERR_INVALHANDLE;
+  if (!h) return MMSYSERR_INVALPARAM;
+  if (!Value && (h->dwFlags & WHDR_INQUEUE)) return WAVERR_STILLPLAYING;
+  h->dwFlags = Value ? (h->dwFlags | WHDR_PREPARED) : (h->dwFlags & ~WHDR_PREPARED);
+  return MMSYSERR_NOERROR;
+}
+
+template <typename F>
+MMRESULT With(std::uintptr_t Handle, F Action) {
+  auto d = Find(Handle);
+  if (!d) return MMSYSERR_INVALHANDLE;
+  return Action(*d);
+}
+
+MMRESULT GetPosition(std::uintptr_t Handle, MMTIME* Time) {
+  auto d = Find(Handle);
+  if (!d) return MMSYSERR_INVALHANDLE;
+  if (!Time) return MMSYSERR_INVALPARAM;
+  const std::int64_t Frames = d->Frames();
+  if (Time->wType == TIME_BYTES) {
+    Time->u.cb = static_cast<std::uint32_t>(Frames * d->Block());
+  } else {
+    Time->wType = TIME_SAMPLES;
+    Time->u.sample = static_cast<std::uint32_t>(Frames);
+  }
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+void SetWaveBackends(std::vector<std::shared_ptr<TWaveBackend>> Backends) {
+  std::lock_guard<std::mutex> L(Registry().Lock);
+  Registry().Backends = std::move(Backends);
+}
+
+std::vector<std::shared_ptr<TWaveBackend>> WaveBackends() {
+  std::lock_guard<std::mutex> L(Registry().Lock);
+  return Registry().Backends;
+}
+
+std::uint32_t waveInGetNumDevs() {
+  return CountAll(true);
+}
+
+MMRESULT waveInGetDevCaps(std::uint32_t Device, WAVEINCAPS* Caps, std::uint32_t Size) {
+  std::shared_ptr<TWaveBackend> b;
+  int i = 0;
+  if (!Caps || Size < sizeof(WAVEINCAPS)) return MMSYSERR_INVALPARAM;
+  if (!Locate(
+          Device, [](TWaveBackend& x) { return x.CaptureCount(); }, b, i))
+    return MMSYSERR_BADDEVICEID;
+  FillCaps(b->CaptureCaps(i), *Caps);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInGetErrorText(MMRESULT Error, char* Text, std::uint32_t Size) {
+  return ErrorText(Error, Text, Size);
+}
+
+MMRESULT waveInOpen(HWAVEIN* Handle, std::uint32_t Device, const WAVEFORMATEX* Format,
+                    std::uintptr_t Callback, std::uintptr_t Instance, std::uint32_t Flags) {
+  return OpenDevice<TCaptureStream, TInDevice>(
+      Handle, Device, Format, Callback, Instance, Flags, true,
+      [](TWaveBackend& b, int i, const WAVEFORMATEX& f, bool q,
+         std::unique_ptr<TCaptureStream>& s) { return b.OpenCapture(i, f, q, s); });
+}
+
+MMRESULT waveInClose(HWAVEIN Handle) {
+  return CloseDevice(Handle);
+}
+MMRESULT waveInPrepareHeader(HWAVEIN Handle, WAVEHDR* h, std::uint32_t) {
+  return Prepare(Handle, h, true);
+}
+MMRESULT waveInUnprepareHeader(HWAVEIN Handle, WAVEHDR* h, std::uint32_t) {
+  return Prepare(Handle, h, false);
+}
+MMRESULT waveInAddBuffer(HWAVEIN Handle, WAVEHDR* h, std::uint32_t) {
+  return With(Handle, [h](TDevice& d) { return d.Queue(h); });
+}
+MMRESULT waveInStart(HWAVEIN Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Run(true);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveInStop(HWAVEIN Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Halt(false);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveInReset(HWAVEIN Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Halt(true);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, std::uint32_t) {
+  return GetPosition(Handle, Time);
+}
+MMRESULT waveInGetID(HWAVEIN Handle, std::uint32_t* Device) {
+  std::lock_guard<std::mutex> L(Registry().Lock);
+  auto It = Registry().DeviceOf.find(Handle);
+  if (It == Registry().DeviceOf.end()) return MMSYSERR_INVALHANDLE;
+  if (Device) *Device = It->second;
+  return MMSYSERR_NOERROR;
+}
+
+std::uint32_t waveOutGetNumDevs() {
+  return CountAll(false);
+}
+
+MMRESULT waveOutGetDevCaps(std::uint32_t Device, WAVEOUTCAPS* Caps, std::uint32_t Size) {
+  std::shared_ptr<TWaveBackend> b;
+  int i = 0;
+  if (!Caps || Size < sizeof(WAVEOUTCAPS)) return MMSYSERR_INVALPARAM;
+  if (!Locate(
+          Device, [](TWaveBackend& x) { return x.PlaybackCount(); }, b, i))
+    return MMSYSERR_BADDEVICEID;
+  FillCaps(b->PlaybackCaps(i), *Caps);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetErrorText(MMRESULT Error, char* Text, std::uint32_t Size) {
+  return ErrorText(Error, Text, Size);
+}
+
+MMRESULT waveOutOpen(HWAVEOUT* Handle, std::uint32_t Device, const WAVEFORMATEX* Format,
+                     std::uintptr_t Callback, std::uintptr_t Instance, std::uint32_t Flags) {
+  const MMRESULT r = OpenDevice<TPlaybackStream, TOutDevice>(
+      Handle, Device, Format, Callback, Instance, Flags, false,
+      [](TWaveBackend& b, int i, const WAVEFORMATEX& f, bool q,
+         std::unique_ptr<TPlaybackStream>& s) { return b.OpenPlayback(i, f, q, s); });
+  // An output device plays what it is given from the start.
+  if (r == MMSYSERR_NOERROR && !(Flags & WAVE_FORMAT_QUERY)) waveOutRestart(*Handle);
+  return r;
+}
+
+MMRESULT waveOutClose(HWAVEOUT Handle) {
+  return CloseDevice(Handle);
+}
+MMRESULT waveOutPrepareHeader(HWAVEOUT Handle, WAVEHDR* h, std::uint32_t) {
+  return Prepare(Handle, h, true);
+}
+MMRESULT waveOutUnprepareHeader(HWAVEOUT Handle, WAVEHDR* h, std::uint32_t) {
+  return Prepare(Handle, h, false);
+}
+MMRESULT waveOutWrite(HWAVEOUT Handle, WAVEHDR* h, std::uint32_t) {
+  return With(Handle, [h](TDevice& d) { return d.Queue(h); });
+}
+MMRESULT waveOutPause(HWAVEOUT Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Halt(false);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveOutRestart(HWAVEOUT Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Run(true);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveOutReset(HWAVEOUT Handle) {
+  return With(Handle, [](TDevice& d) {
+    d.Halt(true);
+    return MMSYSERR_NOERROR;
+  });
+}
+MMRESULT waveOutGetPosition(HWAVEOUT Handle, MMTIME* Time, std::uint32_t) {
+  return GetPosition(Handle, Time);
+}
+
+std::uint32_t WaveDeviceXruns(std::uintptr_t Handle) {
+  auto d = Find(Handle);
+  return d ? d->Xruns() : 0;
+}
+
+}  // namespace velmar

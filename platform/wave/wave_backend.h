@@ -1,0 +1,75 @@
+// What a wave backend provides to the device function sets of wave_api.h: its
+// devices and their capabilities, and streams that move the bytes. The function
+// sets add the header queues, the I/O thread per open device and the
+// notifications on top, the same for every backend.
+//
+// Streams are used by their device's I/O thread, except Interrupt, which any
+// thread may call to make a waiting Read or Write return early.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/mmresult.h"
+#include "platform/wave/wave_format_ex.h"
+
+namespace velmar {
+
+struct TWaveDeviceCaps {
+  std::string Name;  // cut to 31 characters in the capability records
+  std::uint32_t Formats = 0;
+  std::uint16_t Channels = 2;
+  std::uint32_t DriverVersion = 0x0100;
+};
+
+class TCaptureStream {
+ public:
+  virtual ~TCaptureStream() = default;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  // Waits for at least one frame (unless interrupted) and reads up to Max bytes
+  // of whole frames; 0 when interrupted, -1 on an error the stream cannot recover.
+  virtual int Read(char* Dest, std::uint32_t Max) = 0;
+  virtual void Interrupt() = 0;
+  virtual std::uint32_t Xruns() const { return 0; }
+  // Injected faults: header number N (counted over the device's life) is never
+  // returned; headers come back with at most this many bytes (0: full).
+  virtual bool HoldsHeader(std::uint64_t) const { return false; }
+  virtual std::uint32_t MaxBytesPerHeader() const { return 0; }
+};
+
+class TPlaybackStream {
+ public:
+  virtual ~TPlaybackStream() = default;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  // Plays up to Count bytes, waiting while the device is busy (unless
+  // interrupted); returns the bytes taken, -1 on an unrecoverable error.
+  virtual int Write(const char* Data, std::uint32_t Count) = 0;
+  virtual void Interrupt() = 0;
+  virtual std::uint32_t Xruns() const { return 0; }
+  virtual bool HoldsHeader(std::uint64_t) const { return false; }
+};
+
+class TWaveBackend {
+ public:
+  virtual ~TWaveBackend() = default;
+  virtual int CaptureCount() = 0;
+  virtual TWaveDeviceCaps CaptureCaps(int Index) = 0;
+  // With QueryOnly only tells whether the format can be opened.
+  virtual MMRESULT OpenCapture(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                               std::unique_ptr<TCaptureStream>& Stream) = 0;
+  virtual int PlaybackCount() = 0;
+  virtual TWaveDeviceCaps PlaybackCaps(int Index) = 0;
+  virtual MMRESULT OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                                std::unique_ptr<TPlaybackStream>& Stream) = 0;
+};
+
+// The backends whose devices make up the device lists, in order (device 0 is the
+// first device of the first backend; the wave mapper is device 0).
+void SetWaveBackends(std::vector<std::shared_ptr<TWaveBackend>> Backends);
+std::vector<std::shared_ptr<TWaveBackend>> WaveBackends();
+
+}  // namespace velmar
