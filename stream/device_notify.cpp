@@ -105,6 +105,8 @@ LRESULT TMMDeviceNotify::WindowProc(HWND Window, UINT Message, WPARAM wParam, LP
       FSink.NotifyClosed();
     else if (Message == FMessages.Done)
       HandleBuffer(reinterpret_cast<PWaveHdr>(lParam));
+    else if (Message == FMessages.Stop && lParam == kCloseAfterError)
+      FSink.CloseAfterError();
     else if (Message == FMessages.Stop)
       FSink.DeferredStop();
     else

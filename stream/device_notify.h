@@ -26,6 +26,8 @@ namespace velmar {
 // The library's posted messages.
 inline constexpr UINT MM_WOM_STOP = 32769;  // deferred output stop
 inline constexpr UINT MM_WIM_STOP = 32770;  // deferred input stop
+// lParam of a deferred-stop message that asks for a close after a handler error.
+inline constexpr LPARAM kCloseAfterError = 1;
 
 // What a device supplies to its notification plumbing.
 class TMMDeviceSink {
@@ -40,7 +42,9 @@ class TMMDeviceSink {
   virtual void BufferDone(PWaveHdr Header) = 0;
   // The deferred stop, on the main thread.
   virtual void DeferredStop() = 0;
-  // A handler raised: close the device (never raises).
+  // A handler raised: close the device (never raises). Called on the delivering
+  // thread; a device that can only close on the main thread posts the deferred
+  // stop message with kCloseAfterError, which comes back here on the main thread.
   virtual void CloseAfterError() = 0;
   // The output device skips buffer notifications while it stops.
   virtual bool SkipBufferDone() const { return false; }

@@ -1,0 +1,529 @@
+#include "stream/wave_in.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "platform/application.h"
+#include "platform/wave/wave_api.h"
+#include "stream/arith.h"
+#include "stream/messages.h"
+#include "stream/time_conversions.h"
+#include "stream/wave_format.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr int kMaxBuffers = 500;
+constexpr int kWaitRounds = 100;
+constexpr std::uint32_t kWaitMs = 10;
+const char* const kOpen = "WaveInOpen:\n\r";
+
+std::uint32_t DeviceNumber(TMMDeviceId Id) {
+  return Id == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Id);
+}
+
+// The standard-format bit of a capability record for a rate, channels and width.
+std::uint32_t FormatBit(const WAVEFORMATEX& f, bool& Known) {
+  const std::uint32_t Rate = f.nSamplesPerSec % 65536;
+  int Class = -1;
+  if (Rate >= 8000 && Rate <= 11025)
+    Class = 0;
+  else if (Rate >= 11026 && Rate <= 22050)
+    Class = 1;
+  else if (Rate >= 22051 && Rate <= 48000)
+    Class = 2;
+  Known = Class >= 0 && (f.nChannels == 1 || f.nChannels == 2) &&
+          (f.wBitsPerSample == 8 || f.wBitsPerSample == 16);
+  if (!Known) return 0;
+  // In each class: mono 8, stereo 8, mono 16, stereo 16.
+  const int Within = (f.wBitsPerSample == 16 ? 2 : 0) + (f.nChannels == 2 ? 1 : 0);
+  return 1u << (Class * 4 + Within);
+}
+
+}  // namespace
+
+std::string WaveInDeviceName(TMMDeviceId Device) {
+  if (Device < MapperId || Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) return {};
+  WAVEINCAPS Caps{};
+  if (waveInGetDevCaps(DeviceNumber(Device), &Caps, sizeof Caps) != MMSYSERR_NOERROR) return {};
+  return Caps.szPname;
+}
+
+TMMCustomWaveIn::TMMCustomWaveIn(TComponent* AOwner)
+    : TMMCustomSoundComponent(AOwner), FNotify(*this, *this, kWaveInMessages, false) {
+  FNumDevs = static_cast<int>(waveInGetNumDevs());
+  FNotify.Window();
+  SetDeviceID(0);
+  RebuildFormat();
+}
+
+TMMCustomWaveIn::~TMMCustomWaveIn() {
+  Destroying();
+  Close();
+  FAllocator.FreeAll();
+}
+
+void TMMCustomWaveIn::Error(const std::string& Text) {
+  if (OnError) OnError(this);
+  throw EMMWaveInError(Text);
+}
+
+void TMMCustomWaveIn::CheckClosed() const {
+  if (Has(wisOpened) || Has(wisStarted)) throw EMMWaveInError(LibMessage(60));
+}
+
+std::string TMMCustomWaveIn::ErrorText(std::uint32_t Result) const {
+  char Text[256] = {};
+  if (waveInGetErrorText(Result, Text, 255) != MMSYSERR_NOERROR) return LibMessage(86);
+  return Text;
+}
+
+void TMMCustomWaveIn::Check(std::uint32_t Result, const char* Prefix) {
+  FLastError = Result;
+  if (Result != MMSYSERR_NOERROR) Error(Prefix + ErrorText(Result));
+}
+
+void TMMCustomWaveIn::SetNumBuffers(int Value) {
+  if (Value <= 1 || Value == FNumBuffers) return;
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FNumBuffers = std::min(Value, kMaxBuffers);
+}
+
+void TMMCustomWaveIn::SetBufferSize(int Value) {
+  if (Value == TMMDSPComponent::BufferSize()) return;
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FAllocator.FreeAll();
+  TMMDSPComponent::SetBufferSize(std::max(Value, 32));
+}
+
+void TMMCustomWaveIn::SetDeviceID(TMMDeviceId Value) {
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FProductName = LibMessage(160);
+  FDriverVersion = 0;
+  if (FNumDevs > 0 && Value >= MapperId && Value < FNumDevs) {
+    WAVEINCAPS Caps{};
+    if (waveInGetDevCaps(DeviceNumber(Value), &Caps, sizeof Caps) == MMSYSERR_NOERROR) {
+      FProductName = Caps.szPname;
+      FDriverVersion = Caps.vDriverVersion;
+    }
+    FDeviceID = Value;
+  } else {
+    FDeviceID = InvalidId;
+  }
+}
+
+void TMMCustomWaveIn::SetCallBackMode(TMMCBMode Value) {
+  if (Value == FCallBackMode) return;
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FCallBackMode = Value;  // a callback thread is an ordinary thread here: every mode is accepted
+  FNotify.SetCallBackMode(Value);
+}
+
+void TMMCustomWaveIn::SetPriority(TThreadPriority Value) {
+  FPriority = Value;
+}
+
+void TMMCustomWaveIn::SetMode(TMMMode Value) {
+  if (Has(wisOpened)) Error(LibMessage(60));
+  if (Ord(Value) != 0 && Ord(Value) != 1) return;
+  FMode = Value;
+  RebuildFormat();
+}
+
+void TMMCustomWaveIn::SetBitLength(TMMBits Value) {
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FBitLength = Value;
+  RebuildFormat();
+}
+
+void TMMCustomWaveIn::SetSampleRate(int Value) {
+  if (Has(wisOpened)) Error(LibMessage(60));
+  FSampleRate = Clamp(Value, 8000, 100000);
+  RebuildFormat();
+}
+
+void TMMCustomWaveIn::RebuildFormat() {
+  BuildPCMFormat(&FFormat, static_cast<std::uint16_t>(BitsOf(FBitLength)),
+                 static_cast<std::uint16_t>(ChannelsOf(FMode)),
+                 static_cast<std::uint32_t>(FSampleRate));
+  SetPWaveFormat(&FFormat);
+}
+
+void TMMCustomWaveIn::SetPWaveFormat(const WAVEFORMATEX* fmt) {
+  Close();
+  if (IsValidPCMFormat(fmt)) {
+    FSampleRate = static_cast<int>(fmt->nSamplesPerSec);
+    FBitLength = BitsFromFormat(*fmt);
+    FMode = ModeFromFormat(*fmt);
+    BuildPCMFormat(&FFormat, fmt->wBitsPerSample, fmt->nChannels, fmt->nSamplesPerSec);
+  }
+  TMMCustomSoundComponent::SetPWaveFormat(fmt);
+  ComputeMaxRecordBytes();
+}
+
+void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormats Value) {
+  if (Value == FTimeFormat) return;
+  FTimeFormat = Value;
+  if (FMaxRecordTime >= 0 && PWaveFormat()) {
+    const auto Bytes =
+        static_cast<std::int32_t>(std::min<std::int64_t>(FMaxRecordBytes, INT32_MAX));
+    FMaxRecordTime = BytesToTimeFormat(PWaveFormat(), Value, Bytes);
+  }
+}
+
+void TMMCustomWaveIn::SetMaxRecordTime(int Value) {
+  if (Value == FMaxRecordTime) return;
+  FMaxRecordTime = Value;
+  ComputeMaxRecordBytes();
+}
+
+void TMMCustomWaveIn::ComputeMaxRecordBytes() {
+  const WAVEFORMATEX* f = PWaveFormat();
+  std::int64_t Bytes = INT32_MAX;
+  if (FMaxRecordTime >= 0 && f) {
+    try {
+      Bytes = TimeFormatToBytes(f, FTimeFormat, FMaxRecordTime);
+    } catch (...) {
+      Bytes = INT32_MAX;
+    }
+  }
+  if (f && f->nBlockAlign) Bytes -= Bytes % f->nBlockAlign;
+  FMaxRecordBytes = Bytes;
+}
+
+bool TMMCustomWaveIn::FormatSupported() {
+  const WAVEFORMATEX* f = PWaveFormat();
+  if (!f || FDeviceID < MapperId || FDeviceID >= FNumDevs) return false;
+  if (waveInOpen(nullptr, DeviceNumber(FDeviceID), f, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+    return false;
+  if (f->wFormatTag != WAVE_FORMAT_PCM) return true;
+  bool Known = false;
+  const std::uint32_t Bit = FormatBit(*f, Known);
+  if (!Known) return true;
+  WAVEINCAPS Caps{};
+  return waveInGetDevCaps(DeviceNumber(FDeviceID), &Caps, sizeof Caps) == MMSYSERR_NOERROR &&
+         (Caps.dwFormats & Bit) != 0;
+}
+
+void TMMCustomWaveIn::DriverCallback(std::uintptr_t Handle, UINT Message, std::uintptr_t Instance,
+                                     std::uintptr_t Param1, std::uintptr_t) {
+  reinterpret_cast<TMMCustomWaveIn*>(Instance)->FNotify.Callback(Handle, Message, Handle,
+                                                                 static_cast<LPARAM>(Param1));
+}
+
+void TMMCustomWaveIn::WaitForState(unsigned Bit) {
+  for (int i = 0; i < kWaitRounds && !Has(Bit); ++i) Wait(kWaitMs, false);
+}
+
+void TMMCustomWaveIn::Open() {
+  if (FNumDevs == 0) Error(LibMessage(160));
+  if (FDeviceID == InvalidId) Error(LibMessage(61));
+  if (!PWaveFormat()) Error(LibMessage(89));
+  if (Has(wisOpened)) Close();
+  if (Has(wisOpened) || FClosing) return;
+  FClosing = FFlushing = FStopping = false;
+  FNotify.ClearStop();
+  try {
+    if (!FormatSupported()) Error(kOpen + LibMessage(87));
+    FNotify.Window();
+    FHandle = 0;
+    FCloseRequest = false;
+    if (FCallBackMode != TMMCBMode::cmWindow) FNotify.InitLock();
+    if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
+      Error("WaveIn:\n\r" + LibMessage(88));
+    HWAVEIN h = 0;
+    Check(waveInOpen(&h, DeviceNumber(FDeviceID), PWaveFormat(),
+                     reinterpret_cast<std::uintptr_t>(&DriverCallback),
+                     reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
+          kOpen);
+    FHandle = h;
+    TMMCustomSoundComponent::Opened();  // the chain opens, from the source down
+    WaitForState(wisOpened);
+    if (!Has(wisOpened)) Error(kOpen + LibMessage(162));
+    const std::uint32_t Size = static_cast<std::uint32_t>(RealBufferSize());
+    for (int i = 0; i < FNumBuffers; ++i) {
+      if (!FHeaders[i]) {
+        auto* h2 =
+            static_cast<PWaveHdr>(FAllocator.Allocate(GMEM_ZEROINIT, Size + sizeof(TMMWaveHdr)));
+        if (!h2) Error(LibMessage(64));
+        FHeaders[i] = h2;
+      }
+      PWaveHdr Hdr = FHeaders[i];
+      std::memset(Hdr, 0, sizeof(TMMWaveHdr));
+      Hdr->wh.lpData = reinterpret_cast<char*>(Hdr) + sizeof(TMMWaveHdr);
+      Hdr->wh.dwBufferLength = Size;
+      Check(waveInPrepareHeader(FHandle, &Hdr->wh, sizeof(WAVEHDR)), "WaveInPrepareHeader:\n\r");
+    }
+    if (OnOpen) OnOpen(this);
+  } catch (...) {
+    if (OnError) OnError(this);
+    FState = wisOpened;
+    Close();
+    FState = wisClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::QueueHeader(PWaveHdr h) {
+  h->wh.dwFlags = (h->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+  h->wh.dwBytesRecorded = 0;
+  Check(waveInAddBuffer(FHandle, &h->wh, sizeof(WAVEHDR)), "WaveInAddBuffer:\n\r");
+  ++FQueued;
+}
+
+void TMMCustomWaveIn::Start() {
+  try {
+    if (!Has(wisOpened)) Open();
+    if (!Has(wisOpened) || Has(wisStarted)) return;
+    FBytesRecorded = 0;
+    FBufIndex = 0;
+    FNotify.ClearStop();
+    FStopping = FFlushing = false;
+    FQueued = 0;
+    FLastPos = 0;
+    FWrapCount = 0;
+    FWrapBase = 0;
+    FLimitReached = false;
+    ComputeMaxRecordBytes();
+    for (int i = 0; i < FNumBuffers; ++i) QueueHeader(FHeaders[i]);
+    FState |= wisStarted;
+    if (!Has(wisPaused)) Check(waveInStart(FHandle), "WaveInStart:\n\r");
+    TMMCustomSoundComponent::Started();
+    if (OnStart) OnStart(this);
+  } catch (...) {
+    if (OnError) OnError(this);
+    FState |= wisStarted;
+    Close();
+    FState = wisClosed;
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Pause() {
+  try {
+    if (!Has(wisOpened)) Open();
+    if (!Has(wisOpened) || Has(wisPaused)) return;
+    if (Has(wisStarted)) Check(waveInStop(FHandle), "WaveInPause:\n\r");
+    FState |= wisPaused;
+    TMMCustomSoundComponent::Paused();
+    if (OnPause) OnPause(this);
+  } catch (...) {
+    if (OnError) OnError(this);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Restart() {
+  if (!Has(wisStarted) || !Has(wisPaused)) return;
+  try {
+    Check(waveInStart(FHandle), "WaveInRestart:\n\r");
+    FState &= ~wisPaused;
+    TMMCustomSoundComponent::Restarted();
+    if (OnRestart) OnRestart(this);
+  } catch (...) {
+    if (OnError) OnError(this);
+    Close();
+    throw;
+  }
+}
+
+void TMMCustomWaveIn::Stop() {
+  if (!Has(wisStarted) && !Has(wisPaused)) return;
+  try {
+    FNotify.Enter();
+    struct TLeave {
+      TMMDeviceNotify& n;
+      ~TLeave() { n.Leave(); }
+    } Leave{FNotify};
+    FStopping = true;
+    Check(waveInStop(FHandle), "WaveInStop:\n\r");
+    FWrapCount = 0;
+    FWrapBase = 0;
+    FFlushing = true;
+    Check(waveInReset(FHandle), "WaveInReset:\n\r");
+  } catch (...) {
+    if (OnError) OnError(this);
+    Close();
+    throw;
+  }
+  if (FNotify.InHandler() == 0) {
+    const bool Pump = FCallBackMode == TMMCBMode::cmWindow;
+    for (int i = 0; i < kWaitRounds && FQueued > 0; ++i) Wait(kWaitMs, Pump);
+  }
+  DeviceStopped();
+}
+
+void TMMCustomWaveIn::DeferredStop() {
+  // Headers that come back after the reset may still be counted on the delivery
+  // thread meanwhile; they are not delivered and not queued again, so the stop
+  // completes now rather than being deferred once more.
+  FInDeferredStop = true;
+  struct TDone {
+    bool& f;
+    ~TDone() { f = false; }
+  } Done{FInDeferredStop};
+  Stop();
+}
+
+void TMMCustomWaveIn::DeviceStopped() {
+  if (!Has(wisStarted) && !Has(wisPaused)) return;
+  // A handler runs: the deferred stop finishes this on the main thread.
+  if (!FInDeferredStop && FNotify.RequestStop()) return;
+  FState &= ~(wisStarted | wisPaused);
+  FBufIndex = 0;
+  FQueued = 0;
+  FNotify.ClearStop();
+  TMMCustomSoundComponent::Stopped();
+  if (OnStop && !HasState(csDestroying)) OnStop(this);
+  if (FCloseRequest) Close();
+}
+
+void TMMCustomWaveIn::Close() {
+  if (!Has(wisOpened) || (FClosing && !FCloseRequest)) return;
+  bool ReportTimeout = false;
+  try {
+    FClosing = true;
+    if (Has(wisStarted) || Has(wisPaused)) Stop();
+    if (FNotify.StopRequested()) {
+      FCloseRequest = true;
+      return;
+    }
+    FCloseRequest = false;
+    if (FHandle != 0) {
+      waveInStop(FHandle);
+      waveInReset(FHandle);
+      for (int i = 0; i < FNumBuffers; ++i) {
+        PWaveHdr h = FHeaders[i];
+        if (!h) continue;
+        for (int n = 0; n < 65000 && !(h->wh.dwFlags & WHDR_DONE) && (h->wh.dwFlags & WHDR_INQUEUE);
+             ++n)
+          std::this_thread::yield();
+        if (h->wh.dwFlags & WHDR_INQUEUE)
+          h->wh.dwFlags = (h->wh.dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
+        Check(waveInUnprepareHeader(FHandle, &h->wh, sizeof(WAVEHDR)),
+              "WaveInUnprepareHeader:\n\r");
+      }
+      Check(waveInClose(FHandle), "WaveInClose:\n\r");
+      WaitForState(wisClosed);
+      ReportTimeout = !Has(wisClosed);
+      FWrapCount = 0;
+      FWrapBase = 0;
+    } else {
+      FState = wisClosed;
+    }
+    TMMCustomSoundComponent::Closed();
+    if (FCallBackMode == TMMCBMode::cmThread) FNotify.StopThread();
+    FNotify.DoneLock();
+    DeviceClosed();
+    if (ReportTimeout) Error("WaveInClose:\n\r" + LibMessage(163));
+  } catch (...) {
+    FClosing = false;  // Close never raises; OnError has been fired
+  }
+}
+
+void TMMCustomWaveIn::DeviceClosed() {
+  FHandle = 0;
+  FState = wisClosed;
+  ReleaseHeaders();
+  FClosing = false;
+  if (OnClose && !HasState(csDestroying)) OnClose(this);
+}
+
+void TMMCustomWaveIn::ReleaseHeaders() {
+  for (PWaveHdr& h : FHeaders) {
+    if (!h) continue;
+    void* Block = h;
+    FAllocator.Release(Block);
+    h = nullptr;
+  }
+}
+
+void TMMCustomWaveIn::CloseAfterError() {
+  if (InMainThread())
+    Close();
+  else  // closing joins the delivery threads: the main thread does it
+    PostMessage(FNotify.Window(), MM_WIM_STOP, FHandle, kCloseAfterError);
+}
+
+void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
+  if (!Has(wisStarted)) return;
+  if (FStopping || FFlushing) {
+    if (FStopping && !FFlushing && h->wh.dwBytesRecorded > 0) TMMCustomWaveIn::BufferReady(h);
+    FNotify.Enter();
+    if (--FQueued <= 0) FFlushing = false;
+    FNotify.Leave();
+    return;
+  }
+  FNotify.Enter();
+  --FQueued;
+  FNotify.Leave();
+  BufferReady(h);
+  if (FNotify.StopRequested() || FStopping) return;
+  MMTIME t{TIME_SAMPLES, {0}, 0};
+  if (waveInGetPosition(FHandle, &t, sizeof t) == MMSYSERR_NOERROR && t.wType == TIME_SAMPLES) {
+    const std::uint32_t p = t.u.sample;
+    if (p != 0 && p < FLastPos && FLastPos - p >= 0xFFFF) {
+      FWrapBase = FLastPos | 0xFFFFF;
+      ++FWrapCount;
+    }
+    FLastPos = p;
+  }
+  QueueHeader(h);
+}
+
+void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
+  FBytesRecorded += lpWaveHdr->wh.dwBytesRecorded;
+  bool Reached = false;
+  if (FMaxRecordTime > 0 && FBytesRecorded >= FMaxRecordBytes) {
+    const std::int64_t Excess = FBytesRecorded - FMaxRecordBytes;
+    lpWaveHdr->wh.dwBytesRecorded -= static_cast<std::uint32_t>(Excess);
+    FBytesRecorded = FMaxRecordBytes.load();
+    Reached = !FLimitReached;
+    FLimitReached = true;
+  }
+  FBufIndex = (FBufIndex + 1) % FNumBuffers;
+  TMMCustomSoundComponent::BufferReady(lpWaveHdr);
+  if (Reached) Stop();
+}
+
+int TMMCustomWaveIn::Position() {
+  const WAVEFORMATEX* f = PWaveFormat();
+  if (!Has(wisOpened) || !f || FCloseRequest) return 0;
+  MMTIME t{TIME_SAMPLES, {0}, 0};
+  std::int64_t Samples = 0;
+  if (waveInGetPosition(FHandle, &t, sizeof t) == MMSYSERR_NOERROR && t.wType == TIME_SAMPLES) {
+    Samples = t.u.sample;
+  } else {
+    t.wType = TIME_BYTES;
+    Check(waveInGetPosition(FHandle, &t, sizeof t), "WaveInGetPosition:\n\r");
+    Samples = BytesToSamples(f, static_cast<std::int32_t>(t.u.cb));
+  }
+  Samples += FWrapCount * FWrapBase;
+  std::int64_t Value = SamplesToTimeFormat64(f, FTimeFormat, Samples);
+  if (FMaxRecordTime > 0) Value = std::min<std::int64_t>(Value, FMaxRecordTime);
+  return static_cast<int>(std::min<std::int64_t>(Value, INT32_MAX));
+}
+
+void TMMCustomWaveIn::Opened() {
+  if (!Has(wisOpened)) Open();
+}
+void TMMCustomWaveIn::Closed() {
+  Close();
+}
+void TMMCustomWaveIn::Started() {
+  Start();
+}
+void TMMCustomWaveIn::Paused() {
+  Pause();
+}
+void TMMCustomWaveIn::Restarted() {
+  Restart();
+}
+void TMMCustomWaveIn::Stopped() {
+  Stop();
+}
+
+}  // namespace velmar
