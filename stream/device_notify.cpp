@@ -135,6 +135,7 @@ void TMMDeviceNotify::Callback(std::uintptr_t Handle, UINT Message, WPARAM, LPAR
   } else if (Message == FMessages.Closed) {
     FSink.NotifyClosed();
   } else if (Message == FMessages.Done) {
+    if (!FSink.AcceptBufferDone()) return;
     switch (FMode.load()) {
       case TMMCBMode::cmWindow:
         if (FWindow) PostMessage(FWindow, Message, Handle, lParam);
@@ -196,13 +197,19 @@ void TMMDeviceNotify::Flush() {
   if (FShared) FShared->Flush.Set();
 }
 
+bool TMMDeviceNotify::Flushed() const {
+  return !FShared || FShared->Flush.WaitFor(0) != WAIT_OBJECT_0;
+}
+
 void TMMDeviceNotify::BeginHandler() {
   ++FInHandler;
 }
 
 void TMMDeviceNotify::EndHandler() {
-  if (--FInHandler == 0 && FStopRequest && !FStopPosted.exchange(true))
+  if (--FInHandler == 0 && (FStopRequest || FSink.StreamEnded()) && !FStopPosted.exchange(true)) {
+    FSink.StopPosting();
     PostMessage(Window(), FMessages.Stop, FSink.NotifyHandle(), 0);
+  }
 }
 
 bool TMMDeviceNotify::RequestStop() {

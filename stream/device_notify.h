@@ -38,8 +38,17 @@ class TMMDeviceSink {
   // The platform reports the device opened or closed.
   virtual void NotifyOpened() = 0;
   virtual void NotifyClosed() = 0;
+  // Runs in the platform's callback for every buffer-done notification, before
+  // it is delivered: the output device counts returned headers here and drops
+  // the notification (false) while it flushes or stops.
+  virtual bool AcceptBufferDone() { return true; }
   // The buffer handler: a buffer came back from the driver.
   virtual void BufferDone(PWaveHdr Header) = 0;
+  // Whether the stream has ended: the handler that ends last then posts the
+  // deferred stop even without a stop request (the output device: nothing queued).
+  virtual bool StreamEnded() const { return false; }
+  // Called on the handler's thread right before the deferred stop is posted.
+  virtual void StopPosting() {}
   // The deferred stop, on the main thread.
   virtual void DeferredStop() = 0;
   // A handler raised: close the device (never raises). Called on the delivering
@@ -86,6 +95,8 @@ class TMMDeviceNotify {
   bool ThreadFailed() const { return FThreadFailed; }
   // Output device: make the worker drop every queued buffer notification.
   void Flush();
+  // True once the worker has dropped the notifications a Flush asked it to.
+  bool Flushed() const;
 
   // The device lock: no-ops until initialised.
   void InitLock() { FLockReady = true; }
