@@ -54,7 +54,7 @@ struct VectorSource {
 
 std::vector<std::uint8_t> Counter(size_t Bytes) {
   std::vector<std::uint8_t> b(Bytes);
-  CounterSignal()(b.data(), static_cast<std::uint32_t>(Bytes), 0);
+  CounterSignal()(b.data(), static_cast<std::uint32_t>(Bytes), 0, WAVEFORMATEX{});
   return b;
 }
 

@@ -116,7 +116,7 @@ class TVirtualCapture : public TCaptureStream {
     }
     auto* Out = reinterpret_cast<std::uint8_t*>(Dest);
     if (D->Spec.Generator)
-      D->Spec.Generator(Out, n, Offset);
+      D->Spec.Generator(Out, n, Offset, Format);
     else
       std::memset(Out, Format.wBitsPerSample == 8 ? 128 : 0, n);
     Offset += n;
@@ -269,7 +269,7 @@ MMRESULT TVirtualBackend::OpenPlayback(int Index, const WAVEFORMATEX& Format, bo
 }
 
 TSignalGenerator CounterSignal() {
-  return [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset) {
+  return [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset, const WAVEFORMATEX&) {
     for (std::uint32_t i = 0; i < Count; ++i) {
       const std::uint64_t Byte = Offset + i;
       const auto Sample = static_cast<std::uint16_t>(Byte / 2);
@@ -278,29 +278,26 @@ TSignalGenerator CounterSignal() {
   };
 }
 
-TSignalGenerator ToneSignal(const WAVEFORMATEX& f, double Frequency, double Amplitude) {
-  const std::uint32_t Block = f.nBlockAlign, Rate = f.nSamplesPerSec, Bits = f.wBitsPerSample;
-  const std::uint16_t Channels = f.nChannels;
-  return [=](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset) {
-    const std::uint32_t Width = Bits / 8;
-    for (std::uint32_t i = 0; i < Count; i += Width) {
-      const std::uint64_t Frame = (Offset + i) / Block;
-      const double v =
-          Amplitude * std::sin(2 * M_PI * Frequency * static_cast<double>(Frame) / Rate);
+TSignalGenerator ToneSignal(double Frequency, double Amplitude) {
+  return [=](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset, const WAVEFORMATEX& f) {
+    const std::uint32_t Width = f.wBitsPerSample / 8;
+    for (std::uint32_t i = 0; i + Width <= Count; i += Width) {
+      const std::uint64_t Frame = (Offset + i) / f.nBlockAlign;
+      const double v = Amplitude * std::sin(2 * M_PI * Frequency * static_cast<double>(Frame) /
+                                            f.nSamplesPerSec);
       if (Width == 1) {
         Dest[i] = static_cast<std::uint8_t>(std::lround(128 + 127 * v));
       } else {
         const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
         Dest[i] = static_cast<std::uint8_t>(s & 0xFF);
-        if (i + 1 < Count) Dest[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+        Dest[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
       }
     }
-    (void)Channels;
   };
 }
 
-TSignalGenerator DemoSignal(const WAVEFORMATEX& f) {
-  return ToneSignal(f, 440.0, 0.25);
+TSignalGenerator DemoSignal() {
+  return ToneSignal(440.0, 0.25);
 }
 
 }  // namespace velmar

@@ -23,9 +23,10 @@
 
 namespace velmar {
 
-// Fills Count bytes at Dest with the stream's bytes from ByteOffset on.
-using TSignalGenerator =
-    std::function<void(std::uint8_t* Dest, std::uint32_t Count, std::uint64_t ByteOffset)>;
+// Fills Count bytes at Dest with the stream's bytes from ByteOffset on, in the
+// format the device was opened with.
+using TSignalGenerator = std::function<void(std::uint8_t* Dest, std::uint32_t Count,
+                                            std::uint64_t ByteOffset, const WAVEFORMATEX& Format)>;
 // Receives the bytes a playback device plays.
 using TPlaybackSink = std::function<void(const std::uint8_t* Data, std::uint32_t Count)>;
 
@@ -66,13 +67,12 @@ class TVirtualBackend : public TWaveBackend {
   std::vector<std::shared_ptr<TVirtualDeviceState>> FCapture, FPlayback;
 };
 
-// Signal generators for 16-bit PCM of any channel count (and 8-bit, where noted).
-// A counter: sample n (over all channels) holds n modulo 65536, little-endian.
+// A counter for 16-bit PCM: sample n (over all channels) holds n modulo 65536,
+// little-endian.
 TSignalGenerator CounterSignal();
-// A sine of Frequency Hz at Amplitude (0..1) on every channel.
-TSignalGenerator ToneSignal(const WAVEFORMATEX& Format, double Frequency, double Amplitude);
-// The built-in demo input: a slow sweep between two tones, for machines without
-// a capture device.
-TSignalGenerator DemoSignal(const WAVEFORMATEX& Format);
+// A sine of Frequency Hz at Amplitude (0..1) on every channel, 8 or 16 bit.
+TSignalGenerator ToneSignal(double Frequency, double Amplitude);
+// The built-in demo input for machines without a capture device.
+TSignalGenerator DemoSignal();
 
 }  // namespace velmar

@@ -1,0 +1,265 @@
+#include "platform/wave/alsa/alsa_backend.h"
+
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/wave/virtual/virtual_devices.h"
+
+namespace velmar {
+
+namespace {
+
+// Plugins that convert or add effects rather than reach a device.
+bool IsConverter(const std::string& Name) {
+  static const char* const Prefixes[] = {"lavrate", "samplerate", "speexrate", "speex",
+                                         "upmix",   "vdownmix",   "a52",       "dmix",
+                                         "dsnoop",  "usbstream",  "jack",      "oss"};
+  for (const char* p : Prefixes)
+    if (Name.rfind(p, 0) == 0) return true;
+  return false;
+}
+
+std::string HintValue(void* Hint, const char* Id) {
+  char* v = snd_device_name_get_hint(Hint, Id);
+  std::string s = v ? v : "";
+  std::free(v);
+  return s;
+}
+
+snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& f) {
+  if (f.wFormatTag != WAVE_FORMAT_PCM) return SND_PCM_FORMAT_UNKNOWN;
+  if (f.wBitsPerSample == 8) return SND_PCM_FORMAT_U8;
+  if (f.wBitsPerSample == 16) return SND_PCM_FORMAT_S16_LE;
+  return SND_PCM_FORMAT_UNKNOWN;
+}
+
+// Opens Name and sets it up for Format exactly; null when it cannot.
+snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORMATEX& f,
+                   MMRESULT& Result) {
+  Result = WAVERR_BADFORMAT;
+  const snd_pcm_format_t Fmt = AlsaFormat(f);
+  if (Fmt == SND_PCM_FORMAT_UNKNOWN || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
+    return nullptr;
+  snd_pcm_t* Pcm = nullptr;
+  const int e = snd_pcm_open(&Pcm, Name.c_str(), Dir, 0);
+  if (e < 0) {
+    Result = e == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER;
+    return nullptr;
+  }
+  snd_pcm_hw_params_t* Hw = nullptr;
+  snd_pcm_hw_params_alloca(&Hw);
+  unsigned Rate = f.nSamplesPerSec;
+  snd_pcm_uframes_t Period = 1024, Buffer = 8192;
+  const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
+                  snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+                  snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
+                  snd_pcm_hw_params_set_channels(Pcm, Hw, f.nChannels) >= 0 &&
+                  snd_pcm_hw_params_set_rate_near(Pcm, Hw, &Rate, nullptr) >= 0 &&
+                  Rate == f.nSamplesPerSec &&
+                  snd_pcm_hw_params_set_period_size_near(Pcm, Hw, &Period, nullptr) >= 0 &&
+                  snd_pcm_hw_params_set_buffer_size_near(Pcm, Hw, &Buffer) >= 0 &&
+                  snd_pcm_hw_params(Pcm, Hw) >= 0;
+  if (!Ok) {
+    snd_pcm_close(Pcm);
+    return nullptr;
+  }
+  Result = MMSYSERR_NOERROR;
+  return Pcm;
+}
+
+// What both directions share: the PCM, waiting in slices, recovery.
+class TAlsaStream {
+ public:
+  TAlsaStream(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : FPcm(Pcm), FBlock(f.nBlockAlign) {}
+  ~TAlsaStream() { snd_pcm_close(FPcm); }
+
+  void StartPcm() {
+    snd_pcm_drop(FPcm);
+    snd_pcm_prepare(FPcm);
+  }
+  void StopPcm() { snd_pcm_drop(FPcm); }
+  void InterruptPcm() { FInterrupted = true; }
+
+  // Moves up to Max bytes with Transfer(frames) once the device is ready; 0 when
+  // interrupted, -1 when the device cannot recover.
+  template <typename TransferFn>
+  int Move(std::uint32_t Max, TransferFn Transfer) {
+    const snd_pcm_uframes_t Frames = Max / FBlock;
+    if (Frames == 0) return 0;
+    for (;;) {
+      if (FInterrupted.exchange(false)) return 0;
+      const int Ready = snd_pcm_wait(FPcm, 20);
+      if (Ready < 0 && !Recover(Ready)) return -1;
+      if (Ready <= 0) continue;
+      snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
+      if (Avail < 0) {
+        if (!Recover(static_cast<int>(Avail))) return -1;
+        continue;
+      }
+      if (Avail == 0) continue;
+      const snd_pcm_sframes_t n =
+          Transfer(std::min<snd_pcm_uframes_t>(Frames, static_cast<snd_pcm_uframes_t>(Avail)));
+      if (n < 0) {
+        if (!Recover(static_cast<int>(n))) return -1;
+        continue;
+      }
+      return static_cast<int>(n * FBlock);
+    }
+  }
+
+  std::uint32_t Xruns() const { return FXruns; }
+  snd_pcm_t* Pcm() const { return FPcm; }
+
+ private:
+  bool Recover(int Error) {
+    if (Error == -EPIPE || Error == -ESTRPIPE) ++FXruns;
+    if (snd_pcm_recover(FPcm, Error, 1) < 0) return false;
+    if (snd_pcm_stream(FPcm) == SND_PCM_STREAM_CAPTURE) snd_pcm_start(FPcm);
+    return true;
+  }
+
+  snd_pcm_t* FPcm;
+  std::uint32_t FBlock;
+  std::atomic<bool> FInterrupted{false};
+  std::atomic<std::uint32_t> FXruns{0};
+};
+
+class TAlsaCapture : public TCaptureStream {
+ public:
+  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {}
+  void Start() override {
+    S.StartPcm();
+    snd_pcm_start(S.Pcm());
+  }
+  void Stop() override { S.StopPcm(); }
+  int Read(char* Dest, std::uint32_t Max) override {
+    return S.Move(Max, [&](snd_pcm_uframes_t n) { return snd_pcm_readi(S.Pcm(), Dest, n); });
+  }
+  void Interrupt() override { S.InterruptPcm(); }
+  std::uint32_t Xruns() const override { return S.Xruns(); }
+
+ private:
+  TAlsaStream S;
+};
+
+class TAlsaPlayback : public TPlaybackStream {
+ public:
+  TAlsaPlayback(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {}
+  void Start() override { S.StartPcm(); }
+  void Stop() override { S.StopPcm(); }
+  int Write(const char* Data, std::uint32_t Count) override {
+    return S.Move(Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); });
+  }
+  void Interrupt() override { S.InterruptPcm(); }
+  std::uint32_t Xruns() const override { return S.Xruns(); }
+
+ private:
+  TAlsaStream S;
+};
+
+}  // namespace
+
+TAlsaBackend::TAlsaBackend() {
+  Rescan();
+}
+
+void TAlsaBackend::Rescan() {
+  std::vector<TEntry> In, Out;
+  void** Hints = nullptr;
+  if (snd_device_name_hint(-1, "pcm", &Hints) == 0) {
+    for (void** h = Hints; *h; ++h) {
+      const std::string Name = HintValue(*h, "NAME");
+      if (Name.empty() || IsConverter(Name)) continue;
+      std::string Desc = HintValue(*h, "DESC");
+      Desc = Desc.substr(0, Desc.find('\n'));
+      const std::string Io = HintValue(*h, "IOID");
+      TEntry e{Name, {}};
+      e.Caps.Name = (Desc.empty() ? Name : Desc).substr(0, 31);
+      e.Caps.Formats = 0xFFF;
+      if (Io.empty() || Io == "Input") In.push_back(e);
+      if (Io.empty() || Io == "Output") Out.push_back(e);
+    }
+    snd_device_name_free_hint(Hints);
+  }
+  auto DefaultFirst = [](std::vector<TEntry>& v) {
+    std::stable_partition(v.begin(), v.end(), [](const TEntry& e) { return e.Pcm == "default"; });
+  };
+  DefaultFirst(In);
+  DefaultFirst(Out);
+  std::lock_guard<std::mutex> L(FLock);
+  FCapture = std::move(In);
+  FPlayback = std::move(Out);
+}
+
+int TAlsaBackend::CaptureCount() {
+  std::lock_guard<std::mutex> L(FLock);
+  return static_cast<int>(FCapture.size());
+}
+
+int TAlsaBackend::PlaybackCount() {
+  std::lock_guard<std::mutex> L(FLock);
+  return static_cast<int>(FPlayback.size());
+}
+
+TWaveDeviceCaps TAlsaBackend::CaptureCaps(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return FCapture.at(static_cast<size_t>(Index)).Caps;
+}
+
+TWaveDeviceCaps TAlsaBackend::PlaybackCaps(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return FPlayback.at(static_cast<size_t>(Index)).Caps;
+}
+
+std::string TAlsaBackend::CaptureName(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return FCapture.at(static_cast<size_t>(Index)).Pcm;
+}
+
+std::string TAlsaBackend::PlaybackName(int Index) {
+  std::lock_guard<std::mutex> L(FLock);
+  return FPlayback.at(static_cast<size_t>(Index)).Pcm;
+}
+
+MMRESULT TAlsaBackend::OpenCapture(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                                   std::unique_ptr<TCaptureStream>& Stream) {
+  if (Index < 0 || Index >= CaptureCount()) return MMSYSERR_BADDEVICEID;
+  MMRESULT r = MMSYSERR_NOERROR;
+  snd_pcm_t* Pcm = OpenPcm(CaptureName(Index), SND_PCM_STREAM_CAPTURE, Format, r);
+  if (!Pcm) return r;
+  if (QueryOnly)
+    snd_pcm_close(Pcm);
+  else
+    Stream = std::make_unique<TAlsaCapture>(Pcm, Format);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT TAlsaBackend::OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                                    std::unique_ptr<TPlaybackStream>& Stream) {
+  if (Index < 0 || Index >= PlaybackCount()) return MMSYSERR_BADDEVICEID;
+  MMRESULT r = MMSYSERR_NOERROR;
+  snd_pcm_t* Pcm = OpenPcm(PlaybackName(Index), SND_PCM_STREAM_PLAYBACK, Format, r);
+  if (!Pcm) return r;
+  if (QueryOnly)
+    snd_pcm_close(Pcm);
+  else
+    Stream = std::make_unique<TAlsaPlayback>(Pcm, Format);
+  return MMSYSERR_NOERROR;
+}
+
+void InstallDefaultWaveBackends() {
+  auto Alsa = std::make_shared<TAlsaBackend>();
+  std::vector<std::shared_ptr<TWaveBackend>> All{Alsa};
+  if (Alsa->CaptureCount() == 0) {
+    auto Demo = std::make_shared<TVirtualBackend>();
+    Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
+    All.push_back(Demo);
+  }
+  SetWaveBackends(std::move(All));
+}
+
+}  // namespace velmar

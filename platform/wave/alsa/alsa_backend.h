@@ -1,0 +1,48 @@
+// Real sound devices through ALSA: capture and playback PCMs from ALSA's name
+// hints ("default" first; the default device, sound servers and cards, not
+// converter or effect plugins), opened with snd_pcm_open. Reads and writes wait
+// on the device in short slices so that a stop can interrupt them; overruns and
+// underruns are recovered and counted.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/wave/wave_backend.h"
+
+namespace velmar {
+
+class TAlsaBackend : public TWaveBackend {
+ public:
+  // Reads the device lists now; Rescan reads them again.
+  TAlsaBackend();
+  void Rescan();
+
+  int CaptureCount() override;
+  TWaveDeviceCaps CaptureCaps(int Index) override;
+  MMRESULT OpenCapture(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                       std::unique_ptr<TCaptureStream>& Stream) override;
+  int PlaybackCount() override;
+  TWaveDeviceCaps PlaybackCaps(int Index) override;
+  MMRESULT OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
+                        std::unique_ptr<TPlaybackStream>& Stream) override;
+
+  // The ALSA PCM name behind a device (for diagnostics and tests).
+  std::string CaptureName(int Index);
+  std::string PlaybackName(int Index);
+
+ private:
+  struct TEntry {
+    std::string Pcm;
+    TWaveDeviceCaps Caps;
+  };
+  std::mutex FLock;
+  std::vector<TEntry> FCapture, FPlayback;
+};
+
+// The backends the programs use: ALSA's devices, and the built-in "Demo signal"
+// input when ALSA offers no capture device.
+void InstallDefaultWaveBackends();
+
+}  // namespace velmar

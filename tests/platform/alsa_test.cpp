@@ -1,0 +1,132 @@
+// ALSA devices on a private configuration: the file plugin over a null slave
+// captures a known byte stream from a file and plays into a file, without a
+// sound card, so that what passes through our devices can be checked bit for
+// bit.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/wave/alsa/alsa_backend.h"
+#include "platform/wave/virtual/virtual_devices.h"
+#include "stream/wave_format.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
+#include "tests/support/alsa_config.h"
+#include "tests/support/chain_doubles.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar {
+namespace {
+
+using namespace test;
+
+std::vector<std::uint8_t> Counter(size_t Bytes) {
+  std::vector<std::uint8_t> b(Bytes);
+  CounterSignal()(b.data(), static_cast<std::uint32_t>(Bytes), 0, WAVEFORMATEX{});
+  return b;
+}
+
+struct AlsaFiles : ::testing::Test {
+  TempDir Dir;
+  std::shared_ptr<TAlsaBackend> Alsa;
+  const std::vector<std::uint8_t> Input = Counter(400000);
+  int CaptureIndex = -1, PlaybackIndex = -1;
+
+  AlsaFiles() {
+    WriteFileBytes(Dir.File("in.raw"), Input);
+    UseAlsaConfig(
+        Dir.File("asound.conf"),
+        "pcm.velmar_capture {\n"
+        "  type file\n  slave { pcm { type null } }\n  file \"/dev/null\"\n"
+        "  infile \"" +
+            Dir.File("in.raw") +
+            "\"\n  format \"raw\"\n"
+            "  hint { show on description \"Velmar test capture\" }\n}\n"
+            "pcm.velmar_playback {\n"
+            "  type file\n  slave { pcm { type null } }\n"
+            "  file \"" +
+            Dir.File("out.raw") +
+            "\"\n  format \"raw\"\n"
+            "  hint { show on description \"Velmar test playback\" }\n}\n"
+            "pcm.lavrate { type null hint { show on description \"a converter\" } }\n");
+    Alsa = std::make_shared<TAlsaBackend>();
+    SetWaveBackends({Alsa});
+    for (int i = 0; i < Alsa->CaptureCount(); ++i)
+      if (Alsa->CaptureName(i) == "velmar_capture") CaptureIndex = i;
+    for (int i = 0; i < Alsa->PlaybackCount(); ++i)
+      if (Alsa->PlaybackName(i) == "velmar_playback") PlaybackIndex = i;
+  }
+  ~AlsaFiles() override { SetWaveBackends({}); }
+};
+
+TEST_F(AlsaFiles, DevicesComeFromTheNameHints) {
+  ASSERT_GE(CaptureIndex, 0);
+  ASSERT_GE(PlaybackIndex, 0);
+  EXPECT_EQ(Alsa->CaptureCaps(CaptureIndex).Name, "Velmar test capture");
+  EXPECT_EQ(WaveInDeviceName(CaptureIndex), "Velmar test capture");
+  for (int i = 0; i < Alsa->CaptureCount(); ++i) EXPECT_NE(Alsa->CaptureName(i), "lavrate");
+}
+
+TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {
+  ASSERT_GE(CaptureIndex, 0);
+  for (TMMCBMode Mode : {TMMCBMode::cmWindow, TMMCBMode::cmThread}) {
+    TMMWaveIn In;
+    TPlain Sink;
+    std::mutex Lock;
+    std::vector<std::uint8_t> Got;
+    Sink.OnBufferReady = [&](TObject*, PWaveHdr h) {
+      std::lock_guard<std::mutex> l(Lock);
+      Got.insert(Got.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
+    };
+    In.SetDeviceID(CaptureIndex);
+    In.SetCallBackMode(Mode);
+    In.SetSampleRate(44100);
+    In.SetBitLength(TMMBits::b16Bit);
+    In.SetMode(TMMMode::mStereo);
+    In.SetBufferSize(4096);
+    In.SetTimeFormat(TMMTimeFormats::tfByte);
+    In.SetMaxRecordTime(100000);
+    In.SetOutput(&Sink);
+    std::atomic<bool> Stopped{false};
+    In.OnStop = [&](TObject*) { Stopped = true; };
+    In.Start();
+    ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
+    In.Close();
+    std::lock_guard<std::mutex> l(Lock);
+    ASSERT_EQ(Got.size(), 100000u);
+    EXPECT_EQ(Got, std::vector<std::uint8_t>(Input.begin(), Input.begin() + 100000));
+  }
+}
+
+TEST_F(AlsaFiles, PlaybackLeavesExactlyTheBytesInTheFile) {
+  ASSERT_GE(PlaybackIndex, 0);
+  const std::vector<std::uint8_t> Data = Counter(150000);
+  TPlain Source;
+  size_t At = 0;
+  Source.OnBufferLoad = [&](TObject*, PWaveHdr h, bool& More) {
+    const size_t n = std::min<size_t>(h->wh.dwBufferLength, Data.size() - At);
+    std::memcpy(h->wh.lpData, Data.data() + At, n);
+    At += n;
+    h->wh.dwBytesRecorded = static_cast<std::uint32_t>(n);
+    More = At < Data.size();
+  };
+  TMMWaveOut Out;
+  Out.SetDeviceID(PlaybackIndex);
+  Source.SetOutput(&Out);
+  WAVEFORMATEX Cd{};
+  Source.SetPWaveFormat(BuildPCMFormat(&Cd, 16, 2, 44100));
+  std::atomic<bool> Stopped{false};
+  Out.OnStop = [&](TObject*) { Stopped = true; };
+  Out.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
+  Out.Close();
+  EXPECT_EQ(ReadFileBytes(Dir.File("out.raw")), Data);
+}
+
+}  // namespace
+}  // namespace velmar
