@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/wave/virtual/virtual_devices.h"
 
@@ -45,7 +47,7 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   if (Fmt == SND_PCM_FORMAT_UNKNOWN || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return nullptr;
   snd_pcm_t* Pcm = nullptr;
-  const int e = snd_pcm_open(&Pcm, Name.c_str(), Dir, 0);
+  const int e = snd_pcm_open(&Pcm, Name.c_str(), Dir, SND_PCM_NONBLOCK);
   if (e < 0) {
     Result = e == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER;
     return nullptr;
@@ -53,7 +55,7 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  snd_pcm_uframes_t Period = 1024, Buffer = 8192;
+  snd_pcm_uframes_t Period = 4096, Buffer = 16384;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -63,7 +65,13 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
                   snd_pcm_hw_params_set_period_size_near(Pcm, Hw, &Period, nullptr) >= 0 &&
                   snd_pcm_hw_params_set_buffer_size_near(Pcm, Hw, &Buffer) >= 0 &&
                   snd_pcm_hw_params(Pcm, Hw) >= 0;
-  if (!Ok) {
+  // Wake only when a whole period can move, as a blocking reader would.
+  snd_pcm_sw_params_t* Sw = nullptr;
+  snd_pcm_sw_params_alloca(&Sw);
+  const bool SwOk = Ok && snd_pcm_sw_params_current(Pcm, Sw) >= 0 &&
+                    snd_pcm_sw_params_set_avail_min(Pcm, Sw, Period) >= 0 &&
+                    snd_pcm_sw_params(Pcm, Sw) >= 0;
+  if (!SwOk) {
     snd_pcm_close(Pcm);
     return nullptr;
   }
@@ -74,7 +82,14 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
 // What both directions share: the PCM, waiting in slices, recovery.
 class TAlsaStream {
  public:
-  TAlsaStream(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : FPcm(Pcm), FBlock(f.nBlockAlign) {}
+  TAlsaStream(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : FPcm(Pcm), FBlock(f.nBlockAlign) {
+    snd_pcm_uframes_t Buffer = 0;
+    snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
+    if (FPeriod == 0) FPeriod = 1024;
+    // A quarter of a period, at least a millisecond.
+    FNap = std::chrono::microseconds(std::max<long long>(
+        1000, 250000LL * FPeriod / std::max<std::uint32_t>(f.nSamplesPerSec, 1)));
+  }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
   void StartPcm() {
@@ -84,30 +99,24 @@ class TAlsaStream {
   void StopPcm() { snd_pcm_drop(FPcm); }
   void InterruptPcm() { FInterrupted = true; }
 
-  // Moves up to Max bytes with Transfer(frames) once the device is ready; 0 when
-  // interrupted, -1 when the device cannot recover.
+  // Moves up to half a period of Max bytes as soon as the device can take or give
+  // it. The device is non-blocking and waited for in short sleeps: polling some
+  // plugins (the sound server's) keeps a core busy while their stream starts up.
+  // 0 when interrupted, -1 when the device cannot recover.
   template <typename TransferFn>
   int Move(std::uint32_t Max, TransferFn Transfer) {
-    const snd_pcm_uframes_t Frames = Max / FBlock;
+    const snd_pcm_uframes_t Frames =
+        std::min<snd_pcm_uframes_t>(Max / FBlock, std::max<snd_pcm_uframes_t>(FPeriod / 2, 1));
     if (Frames == 0) return 0;
     for (;;) {
       if (FInterrupted.exchange(false)) return 0;
-      const int Ready = snd_pcm_wait(FPcm, 20);
-      if (Ready < 0 && !Recover(Ready)) return -1;
-      if (Ready <= 0) continue;
-      snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
-      if (Avail < 0) {
-        if (!Recover(static_cast<int>(Avail))) return -1;
+      const snd_pcm_sframes_t n = Transfer(Frames);
+      if (n > 0) return static_cast<int>(n * FBlock);
+      if (n == 0 || n == -EAGAIN) {
+        std::this_thread::sleep_for(FNap);
         continue;
       }
-      if (Avail == 0) continue;
-      const snd_pcm_sframes_t n =
-          Transfer(std::min<snd_pcm_uframes_t>(Frames, static_cast<snd_pcm_uframes_t>(Avail)));
-      if (n < 0) {
-        if (!Recover(static_cast<int>(n))) return -1;
-        continue;
-      }
-      return static_cast<int>(n * FBlock);
+      if (!Recover(static_cast<int>(n))) return -1;
     }
   }
 
@@ -117,13 +126,13 @@ class TAlsaStream {
  private:
   bool Recover(int Error) {
     if (Error == -EPIPE || Error == -ESTRPIPE) ++FXruns;
-    if (snd_pcm_recover(FPcm, Error, 1) < 0) return false;
-    if (snd_pcm_stream(FPcm) == SND_PCM_STREAM_CAPTURE) snd_pcm_start(FPcm);
-    return true;
+    return snd_pcm_recover(FPcm, Error, 1) >= 0;
   }
 
   snd_pcm_t* FPcm;
   std::uint32_t FBlock;
+  snd_pcm_uframes_t FPeriod = 1024;
+  std::chrono::microseconds FNap{1000};
   std::atomic<bool> FInterrupted{false};
   std::atomic<std::uint32_t> FXruns{0};
 };
@@ -131,10 +140,7 @@ class TAlsaStream {
 class TAlsaCapture : public TCaptureStream {
  public:
   TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {}
-  void Start() override {
-    S.StartPcm();
-    snd_pcm_start(S.Pcm());
-  }
+  void Start() override { S.StartPcm(); }  // the first read starts the capture
   void Stop() override { S.StopPcm(); }
   int Read(char* Dest, std::uint32_t Max) override {
     return S.Move(Max, [&](snd_pcm_uframes_t n) { return snd_pcm_readi(S.Pcm(), Dest, n); });

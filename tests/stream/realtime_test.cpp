@@ -1,0 +1,124 @@
+// Real time: our devices on a private PulseAudio server's null sink, paced by a
+// real clock. The output plays a tone into the sink while the input captures the
+// sink's monitor.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/wave/alsa/alsa_backend.h"
+#include "platform/wave/virtual/virtual_devices.h"
+#include "stream/wave_format.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
+#include "tests/support/chain_doubles.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar {
+namespace {
+
+using namespace test;
+using Clock = std::chrono::steady_clock;
+
+struct RealTime : ::testing::Test {
+  PulseServer Server;
+  std::shared_ptr<TAlsaBackend> Alsa;
+  int In = -1, Out = -1;
+  WAVEFORMATEX Cd{};
+  // A tone source for the output: 1 kHz at half scale, endless.
+  TPlain Tone;
+  std::uint64_t ToneAt = 0;
+
+  void SetUp() override {
+    ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+    Alsa = std::make_shared<TAlsaBackend>();
+    SetWaveBackends({Alsa});
+    for (int i = 0; i < Alsa->CaptureCount(); ++i)
+      if (Alsa->CaptureName(i) == "velmar_pulse_in") In = i;
+    for (int i = 0; i < Alsa->PlaybackCount(); ++i)
+      if (Alsa->PlaybackName(i) == "velmar_pulse_out") Out = i;
+    ASSERT_GE(In, 0);
+    ASSERT_GE(Out, 0);
+    BuildPCMFormat(&Cd, 16, 2, 44100);
+    Tone.OnBufferLoad = [this](TObject*, PWaveHdr h, bool& More) {
+      ToneSignal(1000, 0.5)(reinterpret_cast<std::uint8_t*>(h->wh.lpData), h->wh.dwBufferLength,
+                            ToneAt, Cd);
+      ToneAt += h->wh.dwBufferLength;
+      h->wh.dwBytesRecorded = h->wh.dwBufferLength;
+      More = true;
+    };
+    Tone.SetPWaveFormat(&Cd);
+  }
+  void TearDown() override { SetWaveBackends({}); }
+};
+
+TEST_F(RealTime, TheMonitorCapturesThePlayedToneAtItsLevelAndLength) {
+  TMMWaveOut Player;
+  Player.SetDeviceID(Out);
+  Player.SetCallBackMode(TMMCBMode::cmThread);
+  Tone.SetOutput(&Player);
+  Player.Start();
+
+  TMMWaveIn Rec;
+  TPlain Sink;
+  std::mutex Lock;
+  std::vector<std::uint8_t> Got;
+  Sink.OnBufferReady = [&](TObject*, PWaveHdr h) {
+    std::lock_guard<std::mutex> l(Lock);
+    Got.insert(Got.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
+  };
+  Rec.SetDeviceID(In);
+  Rec.SetCallBackMode(TMMCBMode::cmThread);
+  Rec.SetSampleRate(44100);
+  Rec.SetBitLength(TMMBits::b16Bit);
+  Rec.SetMode(TMMMode::mStereo);
+  Rec.SetBufferSize(8096);
+  Rec.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  Rec.SetMaxRecordTime(1500);
+  Rec.SetOutput(&Sink);
+  std::atomic<bool> Stopped{false};
+  Rec.OnStop = [&](TObject*) { Stopped = true; };
+  const auto Start = Clock::now();
+  Rec.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
+  const auto Took = Clock::now() - Start;
+  Rec.Close();
+  Player.Close();
+
+  ASSERT_EQ(Got.size(), 264600u);                    // exactly 1.5 s
+  EXPECT_GE(Took, std::chrono::milliseconds(1300));  // paced by the sink's clock
+  // The level of the last second: a half-scale sine has an RMS of 0.354.
+  double Sum = 0;
+  size_t n = 0;
+  for (size_t i = Got.size() - 176400; i + 1 < Got.size(); i += 2, ++n) {
+    const double v = static_cast<std::int16_t>(Got[i] | Got[i + 1] << 8) / 32768.0;
+    Sum += v * v;
+  }
+  const double Rms = std::sqrt(Sum / static_cast<double>(n));
+  EXPECT_NEAR(Rms, 0.354, 0.03);
+}
+
+TEST_F(RealTime, PlaybackPositionKeepsToTheWallClock) {
+  TMMWaveOut Player;
+  Player.SetDeviceID(Out);
+  Player.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  Tone.SetOutput(&Player);
+  Player.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Player.Position() > 200; }));
+  const auto t0 = Clock::now();
+  const std::int64_t p0 = Player.Position();
+  WaitUntil([&] { return Clock::now() - t0 >= std::chrono::seconds(2); });
+  const std::int64_t p1 = Player.Position();
+  const double Wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  Player.Close();
+  EXPECT_NEAR(static_cast<double>(p1 - p0) / Wall, 1.0, 0.1);
+}
+
+}  // namespace
+}  // namespace velmar

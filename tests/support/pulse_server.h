@@ -1,0 +1,58 @@
+// A private PulseAudio server for real-time tests: its own runtime and home
+// folders, a null sink named "test" and the native protocol only, reached
+// through ALSA's pulse plugin on a private ALSA configuration. The server is
+// stopped when the object goes, also when a test fails.
+#pragma once
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/alsa_config.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar::test {
+
+class PulseServer {
+ public:
+  PulseServer() {
+    const std::string Run = Dir.File("run"), Home = Dir.File("home");
+    std::filesystem::create_directories(Run);
+    std::filesystem::create_directories(Home);
+    ::setenv("XDG_RUNTIME_DIR", Run.c_str(), 1);
+    ::setenv("HOME", Home.c_str(), 1);
+    ::setenv("PULSE_SERVER", ("unix:" + Run + "/pulse/native").c_str(), 1);
+    int Status = -1;
+    RunCommand(
+        "pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes "
+        "-L 'module-null-sink sink_name=test rate=44100' -L module-native-protocol-unix "
+        "--log-target=file:" +
+            Dir.File("pulse.log") + " 2>&1",
+        &Status);
+    Started =
+        Status == 0 && WaitUntil([&] { return std::filesystem::exists(Run + "/pulse/native"); });
+    UseAlsaConfig(
+        Dir.File("asound.conf"),
+        "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on description \"Test "
+        "sink\" } }\n"
+        "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show on description "
+        "\"Test sink monitor\" } }\n");
+  }
+  ~PulseServer() {
+    std::ifstream PidFile(Dir.File("run") + "/pulse/pid");
+    int Pid = 0;
+    if (PidFile >> Pid && Pid > 0) ::kill(Pid, SIGTERM);
+  }
+  PulseServer(const PulseServer&) = delete;
+  PulseServer& operator=(const PulseServer&) = delete;
+
+  bool Started = false;
+
+ private:
+  TempDir Dir;
+};
+
+}  // namespace velmar::test
