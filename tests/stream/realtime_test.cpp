@@ -113,11 +113,12 @@ TEST_F(RealTime, PlaybackPositionKeepsToTheWallClock) {
   ASSERT_TRUE(WaitUntil([&] { return Player.Position() > 200; }));
   const auto t0 = Clock::now();
   const std::int64_t p0 = Player.Position();
-  WaitUntil([&] { return Clock::now() - t0 >= std::chrono::seconds(2); });
+  WaitUntil([&] { return Clock::now() - t0 >= std::chrono::seconds(3); });
   const std::int64_t p1 = Player.Position();
   const double Wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   Player.Close();
-  EXPECT_NEAR(static_cast<double>(p1 - p0) / Wall, 1.0, 0.1);
+  // Generous: the machine is shared; a device that ran free or stalled is far off.
+  EXPECT_NEAR(static_cast<double>(p1 - p0) / Wall, 1.0, 0.2);
 }
 
 }  // namespace
