@@ -15,14 +15,9 @@ namespace velmar {
 
 namespace {
 
-constexpr int kMaxBuffers = 500;
 constexpr int kWaitRounds = 100;
 constexpr std::uint32_t kWaitMs = 10;
 const char* const kOpen = "WaveInOpen:\n\r";
-
-std::uint32_t DeviceNumber(TMMDeviceId Id) {
-  return Id == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Id);
-}
 
 // The standard-format bit of a capability record for a rate, channels and width.
 std::uint32_t FormatBit(const WAVEFORMATEX& f, bool& Known) {
@@ -47,82 +42,39 @@ std::uint32_t FormatBit(const WAVEFORMATEX& f, bool& Known) {
 std::string WaveInDeviceName(TMMDeviceId Device) {
   if (Device < MapperId || Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) return {};
   WAVEINCAPS Caps{};
-  if (waveInGetDevCaps(DeviceNumber(Device), &Caps, sizeof Caps) != MMSYSERR_NOERROR) return {};
+  if (waveInGetDevCaps(Device == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Device), &Caps,
+                       sizeof Caps) != MMSYSERR_NOERROR)
+    return {};
   return Caps.szPname;
 }
 
 TMMCustomWaveIn::TMMCustomWaveIn(TComponent* AOwner)
-    : TMMCustomSoundComponent(AOwner), FNotify(*this, *this, kWaveInMessages, false) {
-  FNumDevs = static_cast<int>(waveInGetNumDevs());
-  FNotify.Window();
-  SetDeviceID(0);
+    : TMMCustomWaveDevice(AOwner, {kWaveInMessages, false, 160}) {
+  InitDevices(static_cast<int>(waveInGetNumDevs()));
   RebuildFormat();
 }
 
 TMMCustomWaveIn::~TMMCustomWaveIn() {
   Destroying();
   Close();
-  FAllocator.FreeAll();
 }
 
-void TMMCustomWaveIn::Error(const std::string& Text) {
-  if (OnError) OnError(this);
+void TMMCustomWaveIn::Raise(const std::string& Text) {
   throw EMMWaveInError(Text);
 }
 
-void TMMCustomWaveIn::CheckClosed() const {
-  if (Has(wisOpened) || Has(wisStarted)) throw EMMWaveInError(LibMessage(60));
+bool TMMCustomWaveIn::QueryCaps(TMMDeviceId Device, std::string& Name, std::uint32_t& Version) {
+  WAVEINCAPS Caps{};
+  if (waveInGetDevCaps(DeviceNumber(Device), &Caps, sizeof Caps) != MMSYSERR_NOERROR) return false;
+  Name = Caps.szPname;
+  Version = Caps.vDriverVersion;
+  return true;
 }
 
-std::string TMMCustomWaveIn::ErrorText(std::uint32_t Result) const {
+std::string TMMCustomWaveIn::PlatformErrorText(std::uint32_t Result) {
   char Text[256] = {};
   if (waveInGetErrorText(Result, Text, 255) != MMSYSERR_NOERROR) return LibMessage(86);
   return Text;
-}
-
-void TMMCustomWaveIn::Check(std::uint32_t Result, const char* Prefix) {
-  FLastError = Result;
-  if (Result != MMSYSERR_NOERROR) Error(Prefix + ErrorText(Result));
-}
-
-void TMMCustomWaveIn::SetNumBuffers(int Value) {
-  if (Value <= 1 || Value == FNumBuffers) return;
-  if (Has(wisOpened)) Error(LibMessage(60));
-  FNumBuffers = std::min(Value, kMaxBuffers);
-}
-
-void TMMCustomWaveIn::SetBufferSize(int Value) {
-  if (Value == TMMDSPComponent::BufferSize()) return;
-  if (Has(wisOpened)) Error(LibMessage(60));
-  FAllocator.FreeAll();
-  TMMDSPComponent::SetBufferSize(std::max(Value, 32));
-}
-
-void TMMCustomWaveIn::SetDeviceID(TMMDeviceId Value) {
-  if (Has(wisOpened)) Error(LibMessage(60));
-  FProductName = LibMessage(160);
-  FDriverVersion = 0;
-  if (FNumDevs > 0 && Value >= MapperId && Value < FNumDevs) {
-    WAVEINCAPS Caps{};
-    if (waveInGetDevCaps(DeviceNumber(Value), &Caps, sizeof Caps) == MMSYSERR_NOERROR) {
-      FProductName = Caps.szPname;
-      FDriverVersion = Caps.vDriverVersion;
-    }
-    FDeviceID = Value;
-  } else {
-    FDeviceID = InvalidId;
-  }
-}
-
-void TMMCustomWaveIn::SetCallBackMode(TMMCBMode Value) {
-  if (Value == FCallBackMode) return;
-  if (Has(wisOpened)) Error(LibMessage(60));
-  FCallBackMode = Value;  // a callback thread is an ordinary thread here: every mode is accepted
-  FNotify.SetCallBackMode(Value);
-}
-
-void TMMCustomWaveIn::SetPriority(TThreadPriority Value) {
-  FPriority = Value;
 }
 
 void TMMCustomWaveIn::SetMode(TMMMode Value) {
@@ -195,31 +147,21 @@ void TMMCustomWaveIn::ComputeMaxRecordBytes() {
 
 bool TMMCustomWaveIn::FormatSupported() {
   const WAVEFORMATEX* f = PWaveFormat();
-  if (!f || FDeviceID < MapperId || FDeviceID >= FNumDevs) return false;
-  if (waveInOpen(nullptr, DeviceNumber(FDeviceID), f, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+  if (!f || DeviceID() < MapperId || DeviceID() >= FNumDevs) return false;
+  if (waveInOpen(nullptr, DeviceNumber(DeviceID()), f, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
     return false;
   if (f->wFormatTag != WAVE_FORMAT_PCM) return true;
   bool Known = false;
   const std::uint32_t Bit = FormatBit(*f, Known);
   if (!Known) return true;
   WAVEINCAPS Caps{};
-  return waveInGetDevCaps(DeviceNumber(FDeviceID), &Caps, sizeof Caps) == MMSYSERR_NOERROR &&
+  return waveInGetDevCaps(DeviceNumber(DeviceID()), &Caps, sizeof Caps) == MMSYSERR_NOERROR &&
          (Caps.dwFormats & Bit) != 0;
-}
-
-void TMMCustomWaveIn::DriverCallback(std::uintptr_t Handle, UINT Message, std::uintptr_t Instance,
-                                     std::uintptr_t Param1, std::uintptr_t) {
-  reinterpret_cast<TMMCustomWaveIn*>(Instance)->FNotify.Callback(Handle, Message, Handle,
-                                                                 static_cast<LPARAM>(Param1));
-}
-
-void TMMCustomWaveIn::WaitForState(unsigned Bit) {
-  for (int i = 0; i < kWaitRounds && !Has(Bit); ++i) Wait(kWaitMs, false);
 }
 
 void TMMCustomWaveIn::Open() {
   if (FNumDevs == 0) Error(LibMessage(160));
-  if (FDeviceID == InvalidId) Error(LibMessage(61));
+  if (DeviceID() == InvalidId) Error(LibMessage(61));
   if (!PWaveFormat()) Error(LibMessage(89));
   if (Has(wisOpened)) Close();
   if (Has(wisOpened) || FClosing) return;
@@ -234,28 +176,17 @@ void TMMCustomWaveIn::Open() {
     if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
       Error("WaveIn:\n\r" + LibMessage(88));
     HWAVEIN h = 0;
-    Check(waveInOpen(&h, DeviceNumber(FDeviceID), PWaveFormat(),
+    Check(waveInOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
                      reinterpret_cast<std::uintptr_t>(&DriverCallback),
                      reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
           kOpen);
     FHandle = h;
     TMMCustomSoundComponent::Opened();  // the chain opens, from the source down
-    WaitForState(wisOpened);
+    WaitForState(wisOpened, kWaitRounds);
     if (!Has(wisOpened)) Error(kOpen + LibMessage(162));
-    const std::uint32_t Size = static_cast<std::uint32_t>(RealBufferSize());
-    for (int i = 0; i < FNumBuffers; ++i) {
-      if (!FHeaders[i]) {
-        auto* h2 =
-            static_cast<PWaveHdr>(FAllocator.Allocate(GMEM_ZEROINIT, Size + sizeof(TMMWaveHdr)));
-        if (!h2) Error(LibMessage(64));
-        FHeaders[i] = h2;
-      }
-      PWaveHdr Hdr = FHeaders[i];
-      std::memset(Hdr, 0, sizeof(TMMWaveHdr));
-      Hdr->wh.lpData = reinterpret_cast<char*>(Hdr) + sizeof(TMMWaveHdr);
-      Hdr->wh.dwBufferLength = Size;
-      Check(waveInPrepareHeader(FHandle, &Hdr->wh, sizeof(WAVEHDR)), "WaveInPrepareHeader:\n\r");
-    }
+    for (int i = 0; i < NumBuffers(); ++i)
+      Check(waveInPrepareHeader(FHandle, &RingHeader(i)->wh, sizeof(WAVEHDR)),
+            "WaveInPrepareHeader:\n\r");
     if (OnOpen) OnOpen(this);
   } catch (...) {
     if (OnError) OnError(this);
@@ -287,7 +218,7 @@ void TMMCustomWaveIn::Start() {
     FWrapBase = 0;
     FLimitReached = false;
     ComputeMaxRecordBytes();
-    for (int i = 0; i < FNumBuffers; ++i) QueueHeader(FHeaders[i]);
+    for (int i = 0; i < NumBuffers(); ++i) QueueHeader(FHeaders[i]);
     FState |= wisStarted;
     if (!Has(wisPaused)) Check(waveInStart(FHandle), "WaveInStart:\n\r");
     TMMCustomSoundComponent::Started();
@@ -356,18 +287,6 @@ void TMMCustomWaveIn::Stop() {
   DeviceStopped();
 }
 
-void TMMCustomWaveIn::DeferredStop() {
-  // Headers that come back after the reset may still be counted on the delivery
-  // thread meanwhile; they are not delivered and not queued again, so the stop
-  // completes now rather than being deferred once more.
-  FInDeferredStop = true;
-  struct TDone {
-    bool& f;
-    ~TDone() { f = false; }
-  } Done{FInDeferredStop};
-  Stop();
-}
-
 void TMMCustomWaveIn::DeviceStopped() {
   if (!Has(wisStarted) && !Has(wisPaused)) return;
   // A handler runs: the deferred stop finishes this on the main thread.
@@ -395,19 +314,15 @@ void TMMCustomWaveIn::Close() {
     if (FHandle != 0) {
       waveInStop(FHandle);
       waveInReset(FHandle);
-      for (int i = 0; i < FNumBuffers; ++i) {
+      for (int i = 0; i < NumBuffers(); ++i) {
         PWaveHdr h = FHeaders[i];
         if (!h) continue;
-        for (int n = 0; n < 65000 && !(h->wh.dwFlags & WHDR_DONE) && (h->wh.dwFlags & WHDR_INQUEUE);
-             ++n)
-          std::this_thread::yield();
-        if (h->wh.dwFlags & WHDR_INQUEUE)
-          h->wh.dwFlags = (h->wh.dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
+        AwaitHeaderDone(h->wh);
         Check(waveInUnprepareHeader(FHandle, &h->wh, sizeof(WAVEHDR)),
               "WaveInUnprepareHeader:\n\r");
       }
       Check(waveInClose(FHandle), "WaveInClose:\n\r");
-      WaitForState(wisClosed);
+      WaitForState(wisClosed, kWaitRounds);
       ReportTimeout = !Has(wisClosed);
       FWrapCount = 0;
       FWrapBase = 0;
@@ -430,22 +345,6 @@ void TMMCustomWaveIn::DeviceClosed() {
   ReleaseHeaders();
   FClosing = false;
   if (OnClose && !HasState(csDestroying)) OnClose(this);
-}
-
-void TMMCustomWaveIn::ReleaseHeaders() {
-  for (PWaveHdr& h : FHeaders) {
-    if (!h) continue;
-    void* Block = h;
-    FAllocator.Release(Block);
-    h = nullptr;
-  }
-}
-
-void TMMCustomWaveIn::CloseAfterError() {
-  if (InMainThread())
-    Close();
-  else  // closing joins the delivery threads: the main thread does it
-    PostMessage(FNotify.Window(), MM_WIM_STOP, FHandle, kCloseAfterError);
 }
 
 void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
@@ -484,7 +383,7 @@ void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
     Reached = !FLimitReached;
     FLimitReached = true;
   }
-  FBufIndex = (FBufIndex + 1) % FNumBuffers;
+  FBufIndex = (FBufIndex + 1) % NumBuffers();
   TMMCustomSoundComponent::BufferReady(lpWaveHdr);
   if (Reached) Stop();
 }

@@ -21,27 +21,22 @@
 #include "stream/device_notify.h"
 #include "stream/errors.h"
 #include "stream/sound_component.h"
+#include "stream/wave_device.h"
 
 namespace velmar {
 
 // The device state, a set of these bits.
-enum TMMWaveInStateBits : unsigned { wisClosed = 1, wisOpened = 2, wisStarted = 4, wisPaused = 8 };
+enum TMMWaveInStateBits : unsigned {
+  wisClosed = kDeviceClosed,
+  wisOpened = kDeviceOpened,
+  wisStarted = kDeviceStarted,
+  wisPaused = kDevicePaused
+};
 
-class TMMCustomWaveIn : public TMMCustomSoundComponent, private TMMDeviceSink {
+class TMMCustomWaveIn : public TMMCustomWaveDevice {
  public:
   explicit TMMCustomWaveIn(TComponent* AOwner = nullptr);
   ~TMMCustomWaveIn() override;
-
-  // Device properties.
-  void SetNumBuffers(int Value) override;
-  int NumBuffers() const override { return FNumBuffers; }
-  void SetDeviceID(TMMDeviceId Value) override;
-  TMMDeviceId DeviceID() const override { return FDeviceID; }
-  void SetProductName(const std::string&) override {}  // writing has no effect
-  std::string ProductName() const override { return FProductName; }
-  void SetCallBackMode(TMMCBMode Value) override;
-  TMMCBMode CallBackMode() const override { return FCallBackMode; }
-  void SetBufferSize(int Value) override;
 
   TMMMode Mode() const { return FMode; }
   void SetMode(TMMMode Value);
@@ -53,27 +48,21 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private TMMDeviceSink {
   void SetTimeFormat(TMMTimeFormats Value);
   int MaxRecordTime() const { return FMaxRecordTime; }
   void SetMaxRecordTime(int Value);
-  TThreadPriority Priority() const { return FPriority; }
-  void SetPriority(TThreadPriority Value);
 
-  int NumDevs() const { return FNumDevs; }
-  std::uint32_t DriverVersion() const { return FDriverVersion; }
-  unsigned State() const { return FState; }
-  int LastError() const { return static_cast<int>(FLastError); }
   // Recording position in TimeFormat units.
   int Position();
   // Bytes delivered since Start.
   std::int64_t BytesRecorded() const { return FBytesRecorded; }
 
-  TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
+  TNotifyEvent OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
 
   // Device operations (main thread).
   virtual void Open();
-  virtual void Close();
+  void Close() override;
   virtual void Start();
   virtual void Pause();
   virtual void Restart();
-  virtual void Stop();
+  void Stop() override;
 
   // The chain notifications drive the device operations.
   void Opened() override;
@@ -86,52 +75,26 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private TMMDeviceSink {
   void BufferReady(PWaveHdr lpWaveHdr) override;
 
  protected:
-  // Fires OnError, then raises EMMWaveInError with Text.
-  [[noreturn]] virtual void Error(const std::string& Text);
+  bool QueryCaps(TMMDeviceId Device, std::string& Name, std::uint32_t& Version) override;
+  std::string PlatformErrorText(std::uint32_t Result) override;
+  [[noreturn]] void Raise(const std::string& Text) override;
 
  private:
-  // TMMDeviceSink
-  std::uintptr_t NotifyHandle() const override { return FHandle; }
-  void NotifyOpened() override { FState = wisOpened; }
-  void NotifyClosed() override { FState = wisClosed; }
   void BufferDone(PWaveHdr Header) override;
-  void DeferredStop() override;
-  void CloseAfterError() override;
-  TThreadPriority WorkerPriority() const override { return FPriority; }
 
-  static void DriverCallback(std::uintptr_t Handle, UINT Message, std::uintptr_t Instance,
-                             std::uintptr_t Param1, std::uintptr_t Param2);
-  void CheckClosed() const;  // message 60 while opened
   void RebuildFormat();
   void ComputeMaxRecordBytes();
   bool FormatSupported();
-  std::string ErrorText(std::uint32_t Result) const;
-  void Check(std::uint32_t Result, const char* Prefix);
-  void WaitForState(unsigned Bit);
   void QueueHeader(PWaveHdr h);
   void DeviceStopped();
   void DeviceClosed();
-  void ReleaseHeaders();
-  bool Has(unsigned Bit) const { return (FState & Bit) != 0; }
 
-  TMMDeviceNotify FNotify;
-  TMMAllocator FAllocator;
-  std::atomic<std::uintptr_t> FHandle{0};
-  std::atomic<unsigned> FState{wisClosed};
-  std::array<PWaveHdr, 500> FHeaders{};
   int FBufIndex = 0;
-  TMMCBMode FCallBackMode = TMMCBMode::cmWindow;
-  std::atomic<std::uint32_t> FLastError{0};
-  int FNumDevs = 0;
-  TMMDeviceId FDeviceID = 0;
-  std::string FProductName;
-  std::uint32_t FDriverVersion = 0;
   std::atomic<bool> FCloseRequest{false}, FStopping{false}, FClosing{false}, FFlushing{false};
   std::atomic<std::int64_t> FBytesRecorded{0};
   std::uint32_t FLastPos = 0;
   std::int64_t FWrapCount = 0;
   std::uint32_t FWrapBase = 0;
-  int FNumBuffers = 10;
   std::atomic<int> FQueued{0};
   TMMTimeFormats FTimeFormat = TMMTimeFormats::tfByte;
   WAVEFORMATEX FFormat{};
@@ -141,8 +104,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private TMMDeviceSink {
   int FMaxRecordTime = -1;
   std::atomic<std::int64_t> FMaxRecordBytes{INT32_MAX};
   bool FLimitReached = false;
-  bool FInDeferredStop = false;  // main thread: completing a stop that a handler deferred
-  TThreadPriority FPriority = TThreadPriority::tpHigher;
 };
 
 // The component placed on forms: publishes Output.

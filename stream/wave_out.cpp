@@ -16,91 +16,51 @@ namespace velmar {
 
 namespace {
 
-constexpr int kMaxBuffers = 500;
 constexpr std::uint32_t kWaitMs = 10;
 const char* const kOpen = "WaveOutOpen:\n\r";
-
-std::uint32_t DeviceNumber(TMMDeviceId Id) {
-  return Id == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Id);
-}
-
-// Gives a header that is still out a last chance to come back, then takes it.
-void AwaitDone(WAVEHDR& h) {
-  for (int n = 0; n < 65000 && (h.dwFlags & WHDR_INQUEUE) && !(h.dwFlags & WHDR_DONE); ++n)
-    std::this_thread::yield();
-  if (h.dwFlags & WHDR_INQUEUE) h.dwFlags = (h.dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
-}
 
 }  // namespace
 
 std::string WaveOutDeviceName(TMMDeviceId Device) {
   if (Device < MapperId || Device >= static_cast<TMMDeviceId>(waveOutGetNumDevs())) return {};
   WAVEOUTCAPS Caps{};
-  if (waveOutGetDevCaps(DeviceNumber(Device), &Caps, sizeof Caps) != MMSYSERR_NOERROR) return {};
+  if (waveOutGetDevCaps(Device == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Device),
+                        &Caps, sizeof Caps) != MMSYSERR_NOERROR)
+    return {};
   return Caps.szPname;
 }
 
 TMMWaveOut::TMMWaveOut(TComponent* AOwner)
-    : TMMCustomWaveOutComponent(AOwner), FNotify(*this, *this, kWaveOutMessages, true) {
+    : TMMCustomWaveOutComponent(AOwner, {kWaveOutMessages, true, 161}) {
   PublishLinks(true, true);
-  FNumDevs = static_cast<int>(waveOutGetNumDevs());
-  SetDeviceID(0);
+  InitDevices(static_cast<int>(waveOutGetNumDevs()));
 }
 
 TMMWaveOut::~TMMWaveOut() {
   Destroying();
   Close();
-  FAllocator.FreeAll();
 }
 
-void TMMWaveOut::Error(const std::string& Text) {
-  if (OnError) OnError(this);
+void TMMWaveOut::Raise(const std::string& Text) {
   throw EMMWaveOutError(Text);
 }
 
-void TMMWaveOut::Check(std::uint32_t Result, const char* Prefix) {
-  FLastError = Result;
-  if (Result == MMSYSERR_NOERROR) return;
+bool TMMWaveOut::QueryCaps(TMMDeviceId Device, std::string& Name, std::uint32_t& Version) {
+  WAVEOUTCAPS Caps{};
+  if (waveOutGetDevCaps(DeviceNumber(Device), &Caps, sizeof Caps) != MMSYSERR_NOERROR) return false;
+  Name = Caps.szPname;
+  Version = Caps.vDriverVersion;
+  return true;
+}
+
+std::string TMMWaveOut::PlatformErrorText(std::uint32_t Result) {
   char Text[256] = {};
-  Error(Prefix + (waveOutGetErrorText(Result, Text, 255) == MMSYSERR_NOERROR ? std::string(Text)
-                                                                             : LibMessage(86)));
+  if (waveOutGetErrorText(Result, Text, 255) != MMSYSERR_NOERROR) return LibMessage(86);
+  return Text;
 }
 
 void TMMWaveOut::CheckReset(std::uint32_t Result) {
   if (static_cast<std::int32_t>(Result) > 0) Check(Result, "WaveOutReset:\n\r");
-}
-
-void TMMWaveOut::SetNumBuffers(int Value) {
-  if (Value <= 1 || Value == FNumBuffers) return;
-  if (Has(wosOpened)) Error(LibMessage(60));
-  FNumBuffers = std::min(Value, kMaxBuffers);
-}
-
-void TMMWaveOut::SetBufferSize(int Value) {
-  if (Value == TMMDSPComponent::BufferSize()) return;
-  if (Has(wosOpened)) Error(LibMessage(60));
-  FAllocator.FreeAll();
-  TMMDSPComponent::SetBufferSize(std::max(Value, 32));
-}
-
-void TMMWaveOut::SetDeviceID(TMMDeviceId Value) {
-  if (Has(wosOpened)) Error(LibMessage(60));
-  FProductName = LibMessage(161);
-  if (FNumDevs > 0 && Value >= MapperId && Value < FNumDevs) {
-    WAVEOUTCAPS Caps{};
-    if (waveOutGetDevCaps(DeviceNumber(Value), &Caps, sizeof Caps) == MMSYSERR_NOERROR)
-      FProductName = Caps.szPname;
-    FDeviceID = Value;
-  } else {
-    FDeviceID = InvalidId;
-  }
-}
-
-void TMMWaveOut::SetCallBackMode(TMMCBMode Value) {
-  if (Value == FCallBackMode) return;
-  if (Has(wosOpened)) Error(LibMessage(60));
-  FCallBackMode = Value;
-  FNotify.SetCallBackMode(Value);
 }
 
 void TMMWaveOut::SetLooping(bool Value) {
@@ -121,27 +81,17 @@ void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* fmt) {
   TMMCustomWaveOutComponent::SetPWaveFormat(fmt);
 }
 
-void TMMWaveOut::DriverCallback(std::uintptr_t Handle, UINT Message, std::uintptr_t Instance,
-                                std::uintptr_t Param1, std::uintptr_t) {
-  reinterpret_cast<TMMWaveOut*>(Instance)->FNotify.Callback(Handle, Message, Handle,
-                                                            static_cast<LPARAM>(Param1));
-}
-
-void TMMWaveOut::WaitForState(unsigned Bit, int Rounds) {
-  for (int i = 0; i < Rounds && !Has(Bit); ++i) Wait(kWaitMs, false);
-}
-
 void TMMWaveOut::Open() {
   if (FNumDevs == 0) Error(LibMessage(161));
-  if (FDeviceID == InvalidId) Error(LibMessage(61));
+  if (DeviceID() == InvalidId) Error(LibMessage(61));
   if (!PWaveFormat()) Error(kOpen + LibMessage(89));
   if (Has(wosOpened)) Close();
   if (Has(wosOpened) || FClosing) return;
   FClosing = FFlushing = FStopping = false;
   FNotify.ClearStop();
   try {
-    if (FDeviceID < MapperId || FDeviceID >= FNumDevs ||
-        waveOutOpen(nullptr, DeviceNumber(FDeviceID), PWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) !=
+    if (DeviceID() < MapperId || DeviceID() >= FNumDevs ||
+        waveOutOpen(nullptr, DeviceNumber(DeviceID()), PWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) !=
             MMSYSERR_NOERROR)
       Error(kOpen + LibMessage(70));
     FNotify.Window();
@@ -151,9 +101,9 @@ void TMMWaveOut::Open() {
     FNotify.InitLock();
     if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
       Error("WaveOut:\n\r" + LibMessage(88));
-    const std::uint32_t Flags = CALLBACK_FUNCTION | (FMapped && FDeviceID >= 0 ? WAVE_MAPPED : 0);
+    const std::uint32_t Flags = CALLBACK_FUNCTION | (FMapped && DeviceID() >= 0 ? WAVE_MAPPED : 0);
     HWAVEOUT h = 0;
-    Check(waveOutOpen(&h, DeviceNumber(FDeviceID), PWaveFormat(),
+    Check(waveOutOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
                       reinterpret_cast<std::uintptr_t>(&DriverCallback),
                       reinterpret_cast<std::uintptr_t>(this), Flags),
           kOpen);
@@ -168,19 +118,6 @@ void TMMWaveOut::Open() {
     FState = wosClosed;
     throw;
   }
-}
-
-PWaveHdr TMMWaveOut::RingHeader(int i) {
-  const auto Size = static_cast<std::uint32_t>(RealBufferSize());
-  if (!FHeaders[i]) {
-    auto* h = static_cast<PWaveHdr>(FAllocator.Allocate(GMEM_ZEROINIT, Size + sizeof(TMMWaveHdr)));
-    if (!h) Error(LibMessage(64));
-    std::memset(h, 0, sizeof(TMMWaveHdr));
-    h->wh.lpData = reinterpret_cast<char*>(h) + sizeof(TMMWaveHdr);
-    h->wh.dwBufferLength = Size;
-    FHeaders[i] = h;
-  }
-  return FHeaders[i];
 }
 
 bool TMMWaveOut::LoadHeader(PWaveHdr h) {
@@ -224,7 +161,7 @@ void TMMWaveOut::Start() {
     FBufIndex = 0;
     FQueued = 0;
     FPendingDone = 0;
-    FBusy = FShowHourGlass && static_cast<std::int64_t>(BufferSize()) * FNumBuffers > 100000;
+    FBusy = FShowHourGlass && static_cast<std::int64_t>(BufferSize()) * NumBuffers() > 100000;
     struct TIdle {
       std::atomic<bool>& b;
       ~TIdle() { b = false; }
@@ -233,7 +170,7 @@ void TMMWaveOut::Start() {
     TMMCustomSoundComponent::Started();
     FMoreBuffers = true;
     int Used = 0;
-    for (int i = 0; i < FNumBuffers && FMoreBuffers; ++i) {
+    for (int i = 0; i < NumBuffers() && FMoreBuffers; ++i) {
       PWaveHdr h = RingHeader(i);
       Check(waveOutPrepareHeader(FHandle, &h->wh, sizeof(WAVEHDR)), "WaveOutPrepareHeader:\n\r");
       if (!LoadHeader(h)) break;
@@ -271,7 +208,9 @@ bool TMMWaveOut::AcceptBufferDone() {
 
 // The stream has ended when nothing is queued and every returned buffer has been
 // handled (pushed on), not merely counted: displays see the last buffers too.
-bool TMMWaveOut::StreamEnded() const { return FQueued <= 0 && FPendingDone <= 0; }
+bool TMMWaveOut::StreamEnded() const {
+  return FQueued <= 0 && FPendingDone <= 0;
+}
 
 void TMMWaveOut::StopPosting() {
   FStopping = true;
@@ -321,7 +260,7 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
     if (OnLooping) OnLooping(this);
   }
   if (!FMoreBuffers || FNotify.StopRequested()) return;
-  AwaitDone(h->wh);
+  AwaitHeaderDone(h->wh);
   if (!LoadHeader(h)) {
     if (!FNotify.StopRequested()) Error(LibMessage(81));
     return;
@@ -400,7 +339,7 @@ void TMMWaveOut::Reset() {
     TMMCustomSoundComponent::Resetting();  // the source goes back to its position
     FMoreBuffers = true;
     int Used = 0;
-    for (int i = 0; i < FNumBuffers && FMoreBuffers && FHeaders[i]; ++i) {
+    for (int i = 0; i < NumBuffers() && FMoreBuffers && FHeaders[i]; ++i) {
       if (!LoadHeader(FHeaders[i])) break;
       QueueHeader(FHeaders[i]);
       ++Used;
@@ -434,15 +373,6 @@ void TMMWaveOut::Stop() {
   }
 }
 
-void TMMWaveOut::DeferredStop() {
-  FInDeferredStop = true;
-  struct TDone {
-    bool& f;
-    ~TDone() { f = false; }
-  } Done{FInDeferredStop};
-  Stop();
-}
-
 void TMMWaveOut::DeviceStopped() {
   if (!Has(wosStarted) && !Has(wosPaused)) return;
   if (!FInDeferredStop && FNotify.RequestStop()) return;  // finished by the deferred stop
@@ -451,7 +381,7 @@ void TMMWaveOut::DeviceStopped() {
   TMMCustomSoundComponent::Stopped();
   for (int i = 0; i < FInUse; ++i) {
     if (!FHeaders[i]) continue;
-    AwaitDone(FHeaders[i]->wh);
+    AwaitHeaderDone(FHeaders[i]->wh);
     waveOutUnprepareHeader(FHandle, &FHeaders[i]->wh, sizeof(WAVEHDR));
   }
   ReleaseHeaders();
@@ -461,15 +391,6 @@ void TMMWaveOut::DeviceStopped() {
   FNotify.ClearStop();
   if (OnStop && !HasState(csDestroying)) OnStop(this);
   if (FCloseRequest) Close();
-}
-
-void TMMWaveOut::ReleaseHeaders() {
-  for (PWaveHdr& h : FHeaders) {
-    if (!h) continue;
-    void* Block = h;
-    FAllocator.Release(Block);
-    h = nullptr;
-  }
 }
 
 void TMMWaveOut::Close() {
@@ -505,13 +426,6 @@ void TMMWaveOut::Close() {
   } catch (...) {
     FClosing = false;
   }
-}
-
-void TMMWaveOut::CloseAfterError() {
-  if (InMainThread())
-    Close();
-  else
-    PostMessage(FNotify.Window(), MM_WOM_STOP, FHandle, kCloseAfterError);
 }
 
 std::int64_t TMMWaveOut::Position() {

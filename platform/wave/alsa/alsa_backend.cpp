@@ -47,7 +47,11 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   if (Fmt == SND_PCM_FORMAT_UNKNOWN || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return nullptr;
   snd_pcm_t* Pcm = nullptr;
-  const int e = snd_pcm_open(&Pcm, Name.c_str(), Dir, SND_PCM_NONBLOCK);
+  // Capture is non-blocking and waited for in naps (the sound server's plugin
+  // polls a core busily under a blocking read while its stream starts); playback
+  // blocks, which keeps it at the device's pace.
+  const int e =
+      snd_pcm_open(&Pcm, Name.c_str(), Dir, Dir == SND_PCM_STREAM_CAPTURE ? SND_PCM_NONBLOCK : 0);
   if (e < 0) {
     Result = e == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER;
     return nullptr;
@@ -55,7 +59,7 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  snd_pcm_uframes_t Period = 4096, Buffer = 16384;
+  snd_pcm_uframes_t Period = 1024, Buffer = 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -86,9 +90,8 @@ class TAlsaStream {
     snd_pcm_uframes_t Buffer = 0;
     snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
     if (FPeriod == 0) FPeriod = 1024;
-    // A quarter of a period, at least a millisecond.
-    FNap = std::chrono::microseconds(std::max<long long>(
-        1000, 250000LL * FPeriod / std::max<std::uint32_t>(f.nSamplesPerSec, 1)));
+    FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
+    FMaxNap = std::chrono::microseconds(std::max<long long>(1000, 250000LL * FPeriod / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
@@ -100,8 +103,7 @@ class TAlsaStream {
   void InterruptPcm() { FInterrupted = true; }
 
   // Moves up to half a period of Max bytes as soon as the device can take or give
-  // it. The device is non-blocking and waited for in short sleeps: polling some
-  // plugins (the sound server's) keeps a core busy while their stream starts up.
+  // it: a blocking device waits inside the transfer, a non-blocking one in naps.
   // 0 when interrupted, -1 when the device cannot recover.
   template <typename TransferFn>
   int Move(std::uint32_t Max, TransferFn Transfer) {
@@ -113,7 +115,7 @@ class TAlsaStream {
       const snd_pcm_sframes_t n = Transfer(Frames);
       if (n > 0) return static_cast<int>(n * FBlock);
       if (n == 0 || n == -EAGAIN) {
-        std::this_thread::sleep_for(FNap);
+        std::this_thread::sleep_for(NapFor(Frames));
         continue;
       }
       if (!Recover(static_cast<int>(n))) return -1;
@@ -124,6 +126,19 @@ class TAlsaStream {
   snd_pcm_t* Pcm() const { return FPcm; }
 
  private:
+  // How long until Frames can move: the frames still missing at the device's
+  // rate, between a millisecond and a quarter period.
+  std::chrono::microseconds NapFor(snd_pcm_uframes_t Frames) {
+    const snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
+    const snd_pcm_uframes_t Missing = Avail > 0 && static_cast<snd_pcm_uframes_t>(Avail) < Frames
+                                          ? Frames - static_cast<snd_pcm_uframes_t>(Avail)
+                                          : Frames;
+    const auto Us = static_cast<long long>(1000000ull * Missing / FRate);
+    return std::chrono::microseconds(std::clamp<long long>(Us, 1000, FMaxNap.count()));
+  }
+
+ public:
+ private:
   bool Recover(int Error) {
     if (Error == -EPIPE || Error == -ESTRPIPE) ++FXruns;
     return snd_pcm_recover(FPcm, Error, 1) >= 0;
@@ -132,7 +147,8 @@ class TAlsaStream {
   snd_pcm_t* FPcm;
   std::uint32_t FBlock;
   snd_pcm_uframes_t FPeriod = 1024;
-  std::chrono::microseconds FNap{1000};
+  std::uint32_t FRate = 44100;
+  std::chrono::microseconds FMaxNap{1000};
   std::atomic<bool> FInterrupted{false};
   std::atomic<std::uint32_t> FXruns{0};
 };
