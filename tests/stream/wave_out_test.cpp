@@ -33,7 +33,7 @@ struct VectorSource {
   explicit VectorSource(std::vector<std::uint8_t> Bytes) : Data(std::move(Bytes)) {
     Component.OnBufferLoad = [this](TObject*, PWaveHdr h, bool& More) {
       const size_t n = std::min<size_t>(h->wh.dwBufferLength, Data.size() - At);
-      std::memcpy(h->wh.lpData, Data.data() + At, n);
+      if (n > 0) std::memcpy(h->wh.lpData, Data.data() + At, n);
       At += n;
       h->wh.dwBytesRecorded = static_cast<std::uint32_t>(n);
       if (n == 0) return;
