@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/wave/wave_backend.h"
 
@@ -28,6 +28,33 @@ struct TNotifier {
     else if (Window)
       PostMessage(Window, Message, Handle, static_cast<LPARAM>(Header));
   }
+};
+
+// A first-in first-out list of headers in a ring that only grows when more
+// headers are queued than ever before: streaming allocates nothing.
+class THeaderQueue {
+ public:
+  bool empty() const { return FCount == 0; }
+  WAVEHDR* front() const { return FRing[FHead]; }
+  void pop_front() {
+    FHead = (FHead + 1) % FRing.size();
+    --FCount;
+  }
+  void push_back(WAVEHDR* h) {
+    if (FCount == FRing.size()) Grow();
+    FRing[(FHead + FCount) % FRing.size()] = h;
+    ++FCount;
+  }
+
+ private:
+  void Grow() {
+    std::vector<WAVEHDR*> Larger(std::max<size_t>(16, FRing.size() * 2));
+    for (size_t i = 0; i < FCount; ++i) Larger[i] = FRing[(FHead + i) % FRing.size()];
+    FRing.swap(Larger);
+    FHead = 0;
+  }
+  std::vector<WAVEHDR*> FRing = std::vector<WAVEHDR*>(16);
+  size_t FHead = 0, FCount = 0;
 };
 
 // The part both directions share: the header queue, the returned headers, the
@@ -174,7 +201,7 @@ class TDevice {
   std::thread FThread;
   std::mutex M;
   std::condition_variable CV;
-  std::deque<WAVEHDR*> FQueue, FDone;
+  THeaderQueue FQueue, FDone;
   std::set<WAVEHDR*> FHeld;
   std::uint64_t FHeaders = 0;
   bool FRunning = false, FClosing = false, FBusy = false;

@@ -170,6 +170,31 @@ TEST_F(WaveApi, CaptureFillsHeadersInOrderWithoutGapsOrRepeats) {
   EXPECT_EQ(waveInStart(h), MMSYSERR_INVALHANDLE);
 }
 
+TEST_F(WaveApi, AHundredQueuedHeadersComeBackInOrder) {
+  Virtual->AddCapture({.Name = "counter", .Generator = CounterSignal(), .RealTime = false});
+  const WAVEFORMATEX f = Pcm(16, 2, 44100);
+  Client c;
+  HWAVEIN h = 0;
+  ASSERT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
+                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
+            MMSYSERR_NOERROR);
+  std::vector<WAVEHDR*> Ring;
+  for (int i = 0; i < 100; ++i) {
+    Ring.push_back(c.Header(64));
+    waveInPrepareHeader(h, Ring.back(), sizeof(WAVEHDR));
+    waveInAddBuffer(h, Ring.back(), sizeof(WAVEHDR));
+  }
+  waveInStart(h);
+  ASSERT_TRUE(WaitUntil([&] { return c.ReturnedCount() == 100; }));
+  {
+    std::lock_guard<std::mutex> l(c.Lock);
+    EXPECT_EQ(c.Returned, Ring);
+  }
+  EXPECT_TRUE(IsCounter(c.Captured(), 0));
+  waveInReset(h);
+  EXPECT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+}
+
 TEST_F(WaveApi, StopReturnsThePartlyFilledHeaderAndResetTheRest) {
   Virtual->AddCapture({.Name = "real time", .Generator = CounterSignal()});
   const WAVEFORMATEX f = Pcm(16, 1, 8000);  // 16000 bytes per second
