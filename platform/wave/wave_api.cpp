@@ -136,12 +136,18 @@ class TDevice {
     return MMSYSERR_NOERROR;
   }
 
+  // Frames captured, or played: taken by the stream less what it still holds.
   std::int64_t Frames() {
-    std::lock_guard<std::mutex> L(M);
-    return FFrames;
+    std::int64_t Taken;
+    {
+      std::lock_guard<std::mutex> L(M);
+      Taken = FFrames;
+    }
+    return std::max<std::int64_t>(Taken - Delay(), 0);
   }
   std::uint32_t Block() const { return FBlock; }
   virtual std::uint32_t Xruns() const = 0;
+  virtual std::int64_t Delay() { return 0; }
 
  protected:
   virtual bool Holds(std::uint64_t) const = 0;
@@ -236,6 +242,7 @@ class TOutDevice : public TDevice {
   TOutDevice(std::unique_ptr<TPlaybackStream> s, const WAVEFORMATEX& f, TNotifier n)
       : TDevice(f, n, false), S(std::move(s)) {}
   std::uint32_t Xruns() const override { return S->Xruns(); }
+  std::int64_t Delay() override { return S->Delay(); }
 
  protected:
   bool Holds(std::uint64_t n) const override { return S->HoldsHeader(n); }

@@ -51,6 +51,8 @@ class TPlaybackStream {
   virtual void Interrupt() = 0;
   virtual std::uint32_t Xruns() const { return 0; }
   virtual bool HoldsHeader(std::uint64_t) const { return false; }
+  // Frames taken but not yet heard (any thread); the position subtracts them.
+  virtual std::int64_t Delay() { return 0; }
 };
 
 class TWaveBackend {

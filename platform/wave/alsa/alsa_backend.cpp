@@ -178,6 +178,10 @@ class TAlsaPlayback : public TPlaybackStream {
   }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
+  std::int64_t Delay() override {
+    snd_pcm_sframes_t Frames = 0;
+    return snd_pcm_delay(S.Pcm(), &Frames) == 0 && Frames > 0 ? Frames : 0;
+  }
 
  private:
   TAlsaStream S;
