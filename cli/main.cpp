@@ -2,8 +2,12 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/wave/alsa/alsa_backend.h"
+#include "platform/wave/wave_api.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
 #include "wavefile/wave_file_io.h"
 
 namespace {
@@ -20,6 +24,7 @@ void PrintUsage(std::FILE* To) {
                "Recording format: %s\n"
                "\n"
                "Commands:\n"
+               "  devices    list the input and output devices\n"
                "  info FILE  describe a WAV file: format, length, tags\n"
                "  help       show this text\n"
                "  version    show the program's version\n",
@@ -62,6 +67,17 @@ int Info(const std::string& Name) {
   return 0;
 }
 
+int Devices() {
+  InstallDefaultWaveBackends();
+  std::printf("Input devices:\n");
+  for (TMMDeviceId i = 0; i < static_cast<TMMDeviceId>(waveInGetNumDevs()); ++i)
+    std::printf("  %2d  %s\n", i, WaveInDeviceName(i).c_str());
+  std::printf("Output devices:\n");
+  for (TMMDeviceId i = 0; i < static_cast<TMMDeviceId>(waveOutGetNumDevs()); ++i)
+    std::printf("  %2d  %s\n", i, WaveOutDeviceName(i).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +90,7 @@ int main(int argc, char** argv) {
     std::printf("velmar-rec %s\n", VELMAR_VERSION);
     return 0;
   }
+  if (Command == "devices") return Devices();
   if (Command == "info") {
     if (argc != 3) {
       std::fprintf(stderr, "velmar-rec: info needs one file name\n");

@@ -12,6 +12,7 @@
 
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
+#include "platform/wave/wave_api.h"
 #include "stream/wave_format.h"
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
@@ -53,7 +54,8 @@ struct AlsaFiles : ::testing::Test {
             Dir.File("out.raw") +
             "\"\n  format \"raw\"\n"
             "  hint { show on description \"Velmar test playback\" }\n}\n"
-            "pcm.lavrate { type null hint { show on description \"a converter\" } }\n");
+            "pcm.lavrate { type null hint { show on description \"a converter\" } }\n"
+            "pcm.null { type null hint { show on description \"Discard all samples\" } }\n");
     Alsa = std::make_shared<TAlsaBackend>();
     SetWaveBackends({Alsa});
     for (int i = 0; i < Alsa->CaptureCount(); ++i)
@@ -69,7 +71,35 @@ TEST_F(AlsaFiles, DevicesComeFromTheNameHints) {
   ASSERT_GE(PlaybackIndex, 0);
   EXPECT_EQ(Alsa->CaptureCaps(CaptureIndex).Name, "Velmar test capture");
   EXPECT_EQ(WaveInDeviceName(CaptureIndex), "Velmar test capture");
-  for (int i = 0; i < Alsa->CaptureCount(); ++i) EXPECT_NE(Alsa->CaptureName(i), "lavrate");
+  for (int i = 0; i < Alsa->CaptureCount(); ++i) {
+    EXPECT_NE(Alsa->CaptureName(i), "lavrate");
+    EXPECT_NE(Alsa->CaptureName(i), "null");
+  }
+}
+
+TEST(AlsaNone, WithoutCaptureDevicesTheDemoSignalIsOffered) {
+  TempDir Dir;
+  UseAlsaConfig(Dir.File("asound.conf"), "pcm.quiet { type null }\n");  // nothing hinted
+  InstallDefaultWaveBackends();
+  ASSERT_EQ(waveInGetNumDevs(), 1u);
+  EXPECT_EQ(WaveInDeviceName(0), "Demo signal");
+  TMMWaveIn In;
+  TPlain Sink;
+  std::atomic<int> Loud{0};
+  Sink.OnBufferReady = [&](TObject*, PWaveHdr h) {
+    for (std::uint32_t i = 0; i < h->wh.dwBytesRecorded; ++i)
+      if (static_cast<std::uint8_t>(h->wh.lpData[i]) > 150)
+        ++Loud;  // 8-bit: the tone rises above 128
+  };
+  In.SetOutput(&Sink);
+  In.SetMaxRecordTime(4000);  // bytes
+  std::atomic<bool> Stopped{false};
+  In.OnStop = [&](TObject*) { Stopped = true; };
+  In.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
+  In.Close();
+  EXPECT_GT(Loud, 0);
+  SetWaveBackends({});
 }
 
 TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {

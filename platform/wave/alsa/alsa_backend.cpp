@@ -15,8 +15,10 @@ namespace velmar {
 
 namespace {
 
-// Plugins that convert or add effects rather than reach a device.
+// Plugins that convert or add effects rather than reach a device, and the null
+// device, which nobody records from or plays to.
 bool IsConverter(const std::string& Name) {
+  if (Name == "null") return true;
   static const char* const Prefixes[] = {"lavrate", "samplerate", "speexrate", "speex",
                                          "upmix",   "vdownmix",   "a52",       "dmix",
                                          "dsnoop",  "usbstream",  "jack",      "oss"};
@@ -202,6 +204,7 @@ void TAlsaBackend::Rescan() {
       if (Name.empty() || IsConverter(Name)) continue;
       std::string Desc = HintValue(*h, "DESC");
       Desc = Desc.substr(0, Desc.find('\n'));
+      Desc.erase(Desc.find_last_not_of(" \t") + 1);
       const std::string Io = HintValue(*h, "IOID");
       TEntry e{Name, {}};
       e.Caps.Name = (Desc.empty() ? Name : Desc).substr(0, 31);

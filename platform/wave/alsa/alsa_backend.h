@@ -1,6 +1,6 @@
 // Real sound devices through ALSA: capture and playback PCMs from ALSA's name
 // hints ("default" first; the default device, sound servers and cards, not
-// converter or effect plugins), opened with snd_pcm_open. Reads and writes wait
+// converter or effect plugins nor the null device), opened with snd_pcm_open. Reads and writes wait
 // on the device in short slices so that a stop can interrupt them; overruns and
 // underruns are recovered and counted.
 #pragma once
