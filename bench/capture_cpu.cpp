@@ -17,6 +17,7 @@
 #include "platform/wave/alsa/alsa_backend.h"
 #include "stream/wave_in.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/formats.h"
 #include "tests/support/pulse_server.h"
 
 namespace {
@@ -60,9 +61,7 @@ int main(int argc, char** argv) {
   Sink.OnBufferReady = [&](TObject*, PWaveHdr h) { Bytes += h->wh.dwBytesRecorded; };
   In.SetDeviceID(Device);
   In.SetCallBackMode(TMMCBMode::cmThread);
-  In.SetSampleRate(44100);
-  In.SetBitLength(TMMBits::b16Bit);
-  In.SetMode(TMMMode::mStereo);
+  In.SetPWaveFormat(&test::CdFormat);
   In.SetBufferSize(8096);
   In.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   In.SetMaxRecordTime(Seconds * 1000);

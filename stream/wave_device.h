@@ -65,6 +65,21 @@ class TMMCustomWaveDevice : public TMMCustomSoundComponent, protected TMMDeviceS
 
   // Fires OnError, then raises the family's exception.
   [[noreturn]] void Error(const std::string& Text);
+  // Runs a device operation: on an error OnError fires and the device closes
+  // before the error leaves. Bits are set in State (or replace it) for the
+  // close, and State is closed afterwards.
+  template <typename F>
+  void Guarded(F&& Operation, unsigned Bits = 0, bool Replace = false) {
+    try {
+      Operation();
+    } catch (...) {
+      if (OnError) OnError(this);
+      if (Bits) FState = Replace ? Bits : (FState | Bits);
+      Close();
+      if (Bits) FState = kDeviceClosed;
+      throw;
+    }
+  }
   // A non-zero platform result becomes Error(Prefix + its text).
   void Check(std::uint32_t Result, const char* Prefix);
   void WaitForState(unsigned Bit, int Rounds);

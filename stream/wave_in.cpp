@@ -167,34 +167,30 @@ void TMMCustomWaveIn::Open() {
   if (Has(wisOpened) || FClosing) return;
   FClosing = FFlushing = FStopping = false;
   FNotify.ClearStop();
-  try {
-    if (!FormatSupported()) Error(kOpen + LibMessage(87));
-    FNotify.Window();
-    FHandle = 0;
-    FCloseRequest = false;
-    if (FCallBackMode != TMMCBMode::cmWindow) FNotify.InitLock();
-    if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
-      Error("WaveIn:\n\r" + LibMessage(88));
-    HWAVEIN h = 0;
-    Check(waveInOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
-                     reinterpret_cast<std::uintptr_t>(&DriverCallback),
-                     reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
-          kOpen);
-    FHandle = h;
-    TMMCustomSoundComponent::Opened();  // the chain opens, from the source down
-    WaitForState(wisOpened, kWaitRounds);
-    if (!Has(wisOpened)) Error(kOpen + LibMessage(162));
-    for (int i = 0; i < NumBuffers(); ++i)
-      Check(waveInPrepareHeader(FHandle, &RingHeader(i)->wh, sizeof(WAVEHDR)),
-            "WaveInPrepareHeader:\n\r");
-    if (OnOpen) OnOpen(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    FState = wisOpened;
-    Close();
-    FState = wisClosed;
-    throw;
-  }
+  Guarded(
+      [&] {
+        if (!FormatSupported()) Error(kOpen + LibMessage(87));
+        FNotify.Window();
+        FHandle = 0;
+        FCloseRequest = false;
+        if (FCallBackMode != TMMCBMode::cmWindow) FNotify.InitLock();
+        if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
+          Error("WaveIn:\n\r" + LibMessage(88));
+        HWAVEIN h = 0;
+        Check(waveInOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
+                         reinterpret_cast<std::uintptr_t>(&DriverCallback),
+                         reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
+              kOpen);
+        FHandle = h;
+        TMMCustomSoundComponent::Opened();  // the chain opens, from the source down
+        WaitForState(wisOpened, kWaitRounds);
+        if (!Has(wisOpened)) Error(kOpen + LibMessage(162));
+        for (int i = 0; i < NumBuffers(); ++i)
+          Check(waveInPrepareHeader(FHandle, &RingHeader(i)->wh, sizeof(WAVEHDR)),
+                "WaveInPrepareHeader:\n\r");
+        if (OnOpen) OnOpen(this);
+      },
+      wisOpened, true);
 }
 
 void TMMCustomWaveIn::QueueHeader(PWaveHdr h) {
@@ -205,65 +201,53 @@ void TMMCustomWaveIn::QueueHeader(PWaveHdr h) {
 }
 
 void TMMCustomWaveIn::Start() {
-  try {
-    if (!Has(wisOpened)) Open();
-    if (!Has(wisOpened) || Has(wisStarted)) return;
-    FBytesRecorded = 0;
-    FBufIndex = 0;
-    FNotify.ClearStop();
-    FStopping = FFlushing = false;
-    FQueued = 0;
-    FLastPos = 0;
-    FWrapCount = 0;
-    FWrapBase = 0;
-    FLimitReached = false;
-    ComputeMaxRecordBytes();
-    for (int i = 0; i < NumBuffers(); ++i) QueueHeader(FHeaders[i]);
-    FState |= wisStarted;
-    if (!Has(wisPaused)) Check(waveInStart(FHandle), "WaveInStart:\n\r");
-    TMMCustomSoundComponent::Started();
-    if (OnStart) OnStart(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    FState |= wisStarted;
-    Close();
-    FState = wisClosed;
-    throw;
-  }
+  Guarded(
+      [&] {
+        if (!Has(wisOpened)) Open();
+        if (!Has(wisOpened) || Has(wisStarted)) return;
+        FBytesRecorded = 0;
+        FBufIndex = 0;
+        FNotify.ClearStop();
+        FStopping = FFlushing = false;
+        FQueued = 0;
+        FLastPos = 0;
+        FWrapCount = 0;
+        FWrapBase = 0;
+        FLimitReached = false;
+        ComputeMaxRecordBytes();
+        for (int i = 0; i < NumBuffers(); ++i) QueueHeader(FHeaders[i]);
+        FState |= wisStarted;
+        if (!Has(wisPaused)) Check(waveInStart(FHandle), "WaveInStart:\n\r");
+        TMMCustomSoundComponent::Started();
+        if (OnStart) OnStart(this);
+      },
+      wisStarted);
 }
 
 void TMMCustomWaveIn::Pause() {
-  try {
+  Guarded([&] {
     if (!Has(wisOpened)) Open();
     if (!Has(wisOpened) || Has(wisPaused)) return;
     if (Has(wisStarted)) Check(waveInStop(FHandle), "WaveInPause:\n\r");
     FState |= wisPaused;
     TMMCustomSoundComponent::Paused();
     if (OnPause) OnPause(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::Restart() {
   if (!Has(wisStarted) || !Has(wisPaused)) return;
-  try {
+  Guarded([&] {
     Check(waveInStart(FHandle), "WaveInRestart:\n\r");
     FState &= ~wisPaused;
     TMMCustomSoundComponent::Restarted();
     if (OnRestart) OnRestart(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::Stop() {
   if (!Has(wisStarted) && !Has(wisPaused)) return;
-  try {
+  Guarded([&] {
     FNotify.Enter();
     struct TLeave {
       TMMDeviceNotify& n;
@@ -275,11 +259,7 @@ void TMMCustomWaveIn::Stop() {
     FWrapBase = 0;
     FFlushing = true;
     Check(waveInReset(FHandle), "WaveInReset:\n\r");
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
   if (FNotify.InHandler() == 0) {
     const bool Pump = FCallBackMode == TMMCBMode::cmWindow;
     for (int i = 0; i < kWaitRounds && FQueued > 0; ++i) Wait(kWaitMs, Pump);

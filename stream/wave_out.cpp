@@ -89,35 +89,32 @@ void TMMWaveOut::Open() {
   if (Has(wosOpened) || FClosing) return;
   FClosing = FFlushing = FStopping = false;
   FNotify.ClearStop();
-  try {
-    if (DeviceID() < MapperId || DeviceID() >= FNumDevs ||
-        waveOutOpen(nullptr, DeviceNumber(DeviceID()), PWaveFormat(), 0, 0, WAVE_FORMAT_QUERY) !=
-            MMSYSERR_NOERROR)
-      Error(kOpen + LibMessage(70));
-    FNotify.Window();
-    FHandle = 0;
-    FCloseRequest = false;
-    TMMCustomSoundComponent::Opened();  // the chain opens before the platform device
-    FNotify.InitLock();
-    if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
-      Error("WaveOut:\n\r" + LibMessage(88));
-    const std::uint32_t Flags = CALLBACK_FUNCTION | (FMapped && DeviceID() >= 0 ? WAVE_MAPPED : 0);
-    HWAVEOUT h = 0;
-    Check(waveOutOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
-                      reinterpret_cast<std::uintptr_t>(&DriverCallback),
-                      reinterpret_cast<std::uintptr_t>(this), Flags),
-          kOpen);
-    FHandle = h;
-    WaitForState(wosOpened, 500);
-    if (!Has(wosOpened)) Error(kOpen + LibMessage(162));
-    if (OnOpen) OnOpen(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    FState = wosOpened;
-    Close();
-    FState = wosClosed;
-    throw;
-  }
+  Guarded(
+      [&] {
+        if (DeviceID() < MapperId || DeviceID() >= FNumDevs ||
+            waveOutOpen(nullptr, DeviceNumber(DeviceID()), PWaveFormat(), 0, 0,
+                        WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+          Error(kOpen + LibMessage(70));
+        FNotify.Window();
+        FHandle = 0;
+        FCloseRequest = false;
+        TMMCustomSoundComponent::Opened();  // the chain opens before the platform device
+        FNotify.InitLock();
+        if (FCallBackMode == TMMCBMode::cmThread && !FNotify.StartThread())
+          Error("WaveOut:\n\r" + LibMessage(88));
+        const std::uint32_t Flags =
+            CALLBACK_FUNCTION | (FMapped && DeviceID() >= 0 ? WAVE_MAPPED : 0);
+        HWAVEOUT h = 0;
+        Check(waveOutOpen(&h, DeviceNumber(DeviceID()), PWaveFormat(),
+                          reinterpret_cast<std::uintptr_t>(&DriverCallback),
+                          reinterpret_cast<std::uintptr_t>(this), Flags),
+              kOpen);
+        FHandle = h;
+        WaitForState(wosOpened, 500);
+        if (!Has(wosOpened)) Error(kOpen + LibMessage(162));
+        if (OnOpen) OnOpen(this);
+      },
+      wosOpened, true);
 }
 
 bool TMMWaveOut::LoadHeader(PWaveHdr h) {
@@ -146,53 +143,50 @@ void TMMWaveOut::QueueHeader(PWaveHdr h) {
 }
 
 void TMMWaveOut::Start() {
-  try {
-    if (!Has(wosOpened)) Open();
-    if (!Has(wosOpened) || Has(wosStarted)) return;
-    FPlayedBytes = 0;
-    FPauseBase = 0;
-    FLastPos = 0;
-    FWrapCount = 0;
-    FWrapBase = 0;
-    FLoopBase = 0;
-    FLoopsLeft = FLoopCount;
-    FNotify.ClearStop();
-    FFlushing = FStopping = false;
-    FBufIndex = 0;
-    FQueued = 0;
-    FPendingDone = 0;
-    FBusy = FShowHourGlass && static_cast<std::int64_t>(BufferSize()) * NumBuffers() > 100000;
-    struct TIdle {
-      std::atomic<bool>& b;
-      ~TIdle() { b = false; }
-    } Idle{FBusy};
-    Check(waveOutPause(FHandle), "WaveOutPause:\n\r");  // nothing plays while the ring fills
-    TMMCustomSoundComponent::Started();
-    FMoreBuffers = true;
-    int Used = 0;
-    for (int i = 0; i < NumBuffers() && FMoreBuffers; ++i) {
-      PWaveHdr h = RingHeader(i);
-      Check(waveOutPrepareHeader(FHandle, &h->wh, sizeof(WAVEHDR)), "WaveOutPrepareHeader:\n\r");
-      if (!LoadHeader(h)) break;
-      QueueHeader(h);
-      ++Used;
-    }
-    FInUse = Used;
-    FState |= wosStarted;
-    FBusy = false;
-    if (Used == 0) {
-      TMMCustomSoundComponent::Stopped();
-      Error("WaveOutStart:\n\r" + LibMessage(80));
-    }
-    if (!Has(wosPaused)) Check(waveOutRestart(FHandle), "WaveOutRestart:\n\r");
-    if (OnStart) OnStart(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    FState |= wosStarted;
-    Close();
-    FState = wosClosed;
-    throw;
-  }
+  Guarded(
+      [&] {
+        if (!Has(wosOpened)) Open();
+        if (!Has(wosOpened) || Has(wosStarted)) return;
+        FPlayedBytes = 0;
+        FPauseBase = 0;
+        FLastPos = 0;
+        FWrapCount = 0;
+        FWrapBase = 0;
+        FLoopBase = 0;
+        FLoopsLeft = FLoopCount;
+        FNotify.ClearStop();
+        FFlushing = FStopping = false;
+        FBufIndex = 0;
+        FQueued = 0;
+        FPendingDone = 0;
+        FBusy = FShowHourGlass && static_cast<std::int64_t>(BufferSize()) * NumBuffers() > 100000;
+        struct TIdle {
+          std::atomic<bool>& b;
+          ~TIdle() { b = false; }
+        } Idle{FBusy};
+        Check(waveOutPause(FHandle), "WaveOutPause:\n\r");  // nothing plays while the ring fills
+        TMMCustomSoundComponent::Started();
+        FMoreBuffers = true;
+        int Used = 0;
+        for (int i = 0; i < NumBuffers() && FMoreBuffers; ++i) {
+          PWaveHdr h = RingHeader(i);
+          Check(waveOutPrepareHeader(FHandle, &h->wh, sizeof(WAVEHDR)),
+                "WaveOutPrepareHeader:\n\r");
+          if (!LoadHeader(h)) break;
+          QueueHeader(h);
+          ++Used;
+        }
+        FInUse = Used;
+        FState |= wosStarted;
+        FBusy = false;
+        if (Used == 0) {
+          TMMCustomSoundComponent::Stopped();
+          Error("WaveOutStart:\n\r" + LibMessage(80));
+        }
+        if (!Has(wosPaused)) Check(waveOutRestart(FHandle), "WaveOutRestart:\n\r");
+        if (OnStart) OnStart(this);
+      },
+      wosStarted);
 }
 
 bool TMMWaveOut::AcceptBufferDone() {
@@ -269,7 +263,7 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
 }
 
 void TMMWaveOut::Pause() {
-  try {
+  Guarded([&] {
     if (!Has(wosOpened)) Open();
     if (!Has(wosOpened) || Has(wosPaused)) return;
     if (Has(wosStarted)) {
@@ -291,31 +285,23 @@ void TMMWaveOut::Pause() {
     FState |= wosPaused;
     TMMCustomSoundComponent::Paused();
     if (OnPause) OnPause(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMWaveOut::Restart() {
   if (!Has(wosStarted) || !Has(wosPaused)) return;
-  try {
+  Guarded([&] {
     FFlushing = false;
     TMMCustomSoundComponent::Restarted();
     Check(waveOutRestart(FHandle), "WaveOutRestart:\n\r");
     FState &= ~wosPaused;
     if (OnRestart) OnRestart(this);
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMWaveOut::Reset() {
   if ((!Has(wosStarted) && !Has(wosPaused)) || FFlushing) return;
-  try {
+  Guarded([&] {
     FFlushing = true;
     Check(waveOutPause(FHandle), "WaveOutPause:\n\r");
     if (FCallBackMode == TMMCBMode::cmWindow) {
@@ -347,16 +333,12 @@ void TMMWaveOut::Reset() {
     FInUse = Used;
     if (!Has(wosPaused)) Check(waveOutRestart(FHandle), "WaveOutRestart:\n\r");
     if (Used == 0) Stop();
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMWaveOut::Stop() {
   if (!Has(wosStarted) && !Has(wosPaused)) return;
-  try {
+  Guarded([&] {
     FNotify.Enter();
     FStopping = true;
     FFlushing = true;
@@ -366,11 +348,7 @@ void TMMWaveOut::Stop() {
     FWrapBase = 0;
     CheckReset(waveOutReset(FHandle));
     DeviceStopped();
-  } catch (...) {
-    if (OnError) OnError(this);
-    Close();
-    throw;
-  }
+  });
 }
 
 void TMMWaveOut::DeviceStopped() {

@@ -18,6 +18,7 @@
 #include "stream/wave_out.h"
 #include "tests/support/alsa_config.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/formats.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 
@@ -115,9 +116,7 @@ TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {
     };
     In.SetDeviceID(CaptureIndex);
     In.SetCallBackMode(Mode);
-    In.SetSampleRate(44100);
-    In.SetBitLength(TMMBits::b16Bit);
-    In.SetMode(TMMMode::mStereo);
+    In.SetPWaveFormat(&CdFormat);
     In.SetBufferSize(4096);
     In.SetTimeFormat(TMMTimeFormats::tfByte);
     In.SetMaxRecordTime(100000);

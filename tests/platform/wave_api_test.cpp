@@ -67,6 +67,23 @@ struct Client {
     return h;
   }
 
+  // Opens device 0 with this client's callback.
+  MMRESULT OpenIn(HWAVEIN* h, const WAVEFORMATEX& f) {
+    return waveInOpen(h, 0, &f, reinterpret_cast<std::uintptr_t>(&Callback),
+                      reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION);
+  }
+  MMRESULT OpenOut(HWAVEOUT* h, const WAVEFORMATEX& f) {
+    return waveOutOpen(h, 0, &f, reinterpret_cast<std::uintptr_t>(&Callback),
+                       reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION);
+  }
+  // A new capture header of Size bytes, prepared and queued on h.
+  WAVEHDR* Queue(HWAVEIN h, std::uint32_t Size) {
+    WAVEHDR* r = Header(Size);
+    waveInPrepareHeader(h, r, sizeof(WAVEHDR));
+    waveInAddBuffer(h, r, sizeof(WAVEHDR));
+    return r;
+  }
+
   size_t ReturnedCount() {
     std::lock_guard<std::mutex> l(Lock);
     return Returned.size();
@@ -134,9 +151,7 @@ TEST_F(WaveApi, CaptureFillsHeadersInOrderWithoutGapsOrRepeats) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);
   Client c;
   HWAVEIN h = 0;
-  ASSERT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenIn(&h, f), MMSYSERR_NOERROR);
   ASSERT_TRUE(WaitUntil([&] { return c.Opened == 1; }));
   std::uint32_t Id = 99;
   EXPECT_EQ(waveInGetID(h, &Id), MMSYSERR_NOERROR);
@@ -175,14 +190,10 @@ TEST_F(WaveApi, AHundredQueuedHeadersComeBackInOrder) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);
   Client c;
   HWAVEIN h = 0;
-  ASSERT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenIn(&h, f), MMSYSERR_NOERROR);
   std::vector<WAVEHDR*> Ring;
   for (int i = 0; i < 100; ++i) {
-    Ring.push_back(c.Header(64));
-    waveInPrepareHeader(h, Ring.back(), sizeof(WAVEHDR));
-    waveInAddBuffer(h, Ring.back(), sizeof(WAVEHDR));
+    Ring.push_back(c.Queue(h, 64));
   }
   waveInStart(h);
   ASSERT_TRUE(WaitUntil([&] { return c.ReturnedCount() == 100; }));
@@ -200,9 +211,7 @@ TEST_F(WaveApi, StopReturnsThePartlyFilledHeaderAndResetTheRest) {
   const WAVEFORMATEX f = Pcm(16, 1, 8000);  // 16000 bytes per second
   Client c;
   HWAVEIN h = 0;
-  ASSERT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenIn(&h, f), MMSYSERR_NOERROR);
   WAVEHDR* Big = c.Header(64000);  // four seconds
   WAVEHDR* Next = c.Header(64000);
   for (WAVEHDR* r : {Big, Next}) {
@@ -241,9 +250,7 @@ TEST_F(WaveApi, WindowNotificationsCarryTheHandleAndTheHeader) {
   Client c;
   HWAVEIN h = 0;
   ASSERT_EQ(waveInOpen(&h, 0, &f, w, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-  WAVEHDR* r = c.Header(100);
-  waveInPrepareHeader(h, r, sizeof(WAVEHDR));
-  waveInAddBuffer(h, r, sizeof(WAVEHDR));
+  WAVEHDR* r = c.Queue(h, 100);
   waveInStart(h);
   ASSERT_TRUE(WaitUntil([&] { return Got.size() >= 2; }));
   waveInReset(h);
@@ -265,14 +272,10 @@ TEST_F(WaveApi, InjectedFaultsHoldAHeaderAndShortenBuffers) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);
   Client c;
   HWAVEIN h = 0;
-  ASSERT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenIn(&h, f), MMSYSERR_NOERROR);
   std::vector<WAVEHDR*> Ring;
   for (int i = 0; i < 3; ++i) {
-    Ring.push_back(c.Header(1000));
-    waveInPrepareHeader(h, Ring.back(), sizeof(WAVEHDR));
-    waveInAddBuffer(h, Ring.back(), sizeof(WAVEHDR));
+    Ring.push_back(c.Queue(h, 1000));
   }
   waveInStart(h);
   ASSERT_TRUE(WaitUntil([&] { return c.ReturnedCount() == 2; }));
@@ -290,12 +293,8 @@ std::vector<std::uint8_t> CaptureSome(std::uint32_t Bytes) {
   const WAVEFORMATEX f = Pcm(16, 1, 8000);
   Client c;
   HWAVEIN h = 0;
-  EXPECT_EQ(waveInOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                       reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
-  WAVEHDR* r = c.Header(Bytes);
-  waveInPrepareHeader(h, r, sizeof(WAVEHDR));
-  waveInAddBuffer(h, r, sizeof(WAVEHDR));
+  EXPECT_EQ(c.OpenIn(&h, f), MMSYSERR_NOERROR);
+  c.Queue(h, Bytes);
   waveInStart(h);
   EXPECT_TRUE(WaitUntil([&] { return c.ReturnedCount() == 1; }));
   waveInReset(h);
@@ -333,9 +332,7 @@ TEST_F(WaveApi, PlaybackHandsEveryByteToTheSinkInOrder) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);
   Client c;
   HWAVEOUT h = 0;
-  ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                        reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenOut(&h, f), MMSYSERR_NOERROR);
   std::vector<std::uint8_t> Expected;
   waveOutPause(h);
   for (int i = 0; i < 5; ++i) {
@@ -364,9 +361,7 @@ TEST_F(WaveApi, RealTimePlaybackKeepsToTheClock) {
   const WAVEFORMATEX f = Pcm(16, 2, 44100);
   Client c;
   HWAVEOUT h = 0;
-  ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<std::uintptr_t>(&Client::Callback),
-                        reinterpret_cast<std::uintptr_t>(&c), CALLBACK_FUNCTION),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(c.OpenOut(&h, f), MMSYSERR_NOERROR);
   WAVEHDR* r = c.Header(176400 * 2);  // two seconds
   waveOutPrepareHeader(h, r, sizeof(WAVEHDR));
   const auto Start = std::chrono::steady_clock::now();

@@ -17,6 +17,7 @@
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/formats.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wait_until.h"
 
@@ -75,9 +76,7 @@ TEST_F(RealTime, TheMonitorCapturesThePlayedToneAtItsLevelAndLength) {
   };
   Rec.SetDeviceID(In);
   Rec.SetCallBackMode(TMMCBMode::cmThread);
-  Rec.SetSampleRate(44100);
-  Rec.SetBitLength(TMMBits::b16Bit);
-  Rec.SetMode(TMMMode::mStereo);
+  Rec.SetPWaveFormat(&CdFormat);
   Rec.SetBufferSize(8096);
   Rec.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   Rec.SetMaxRecordTime(1500);

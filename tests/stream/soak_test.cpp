@@ -14,6 +14,7 @@
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/wave_in.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/formats.h"
 #include "tests/support/wait_until.h"
 
 namespace velmar {
@@ -68,9 +69,7 @@ TEST(Soak, CounterCaptureUnderLoadHasNoGapOrRepeat) {
     Bytes += h->wh.dwBytesRecorded;
   };
   In.SetCallBackMode(TMMCBMode::cmThread);
-  In.SetSampleRate(44100);
-  In.SetBitLength(TMMBits::b16Bit);
-  In.SetMode(TMMMode::mStereo);
+  In.SetPWaveFormat(&CdFormat);
   In.SetBufferSize(8096);
   In.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   In.SetMaxRecordTime(Seconds * 1000);

@@ -12,11 +12,13 @@
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/messages.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/formats.h"
 #include "tests/support/wait_until.h"
 
 namespace velmar {
 namespace {
 
+using test::CdFormat;
 using test::TPlain;
 using test::WaitUntil;
 
@@ -123,9 +125,7 @@ TEST_P(WaveInModes, CountersArriveInOrderAndCloseWorksFromEveryState) {
   TMMWaveIn w;
   Collector c;
   w.SetCallBackMode(GetParam());
-  w.SetSampleRate(44100);
-  w.SetBitLength(TMMBits::b16Bit);
-  w.SetMode(TMMMode::mStereo);
+  w.SetPWaveFormat(&CdFormat);
   w.SetBufferSize(4096);
   w.SetOutput(&c.Sink);
   std::vector<std::string> Events;
@@ -167,9 +167,7 @@ TEST_F(WaveIn, MaxRecordTimeCutsExactlyAndStopsOnTheMainThread) {
     TMMWaveIn w;
     Collector c;
     w.SetCallBackMode(Mode);
-    w.SetSampleRate(44100);
-    w.SetBitLength(TMMBits::b16Bit);
-    w.SetMode(TMMMode::mStereo);
+    w.SetPWaveFormat(&CdFormat);
     w.SetBufferSize(5000);  // 1000 ms do not end on a buffer boundary
     w.SetTimeFormat(TMMTimeFormats::tfMillisecond);
     w.SetMaxRecordTime(1000);
@@ -193,9 +191,7 @@ TEST_F(WaveIn, MaxRecordTimeCutsExactlyAndStopsOnTheMainThread) {
 TEST_F(WaveIn, TimeFormatReexpressesTheLimit) {
   Virtual->AddCapture({.Name = "in"});
   TMMWaveIn w;
-  w.SetSampleRate(44100);
-  w.SetBitLength(TMMBits::b16Bit);
-  w.SetMode(TMMMode::mStereo);
+  w.SetPWaveFormat(&CdFormat);
   w.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   w.SetMaxRecordTime(1000);
   w.SetTimeFormat(TMMTimeFormats::tfByte);
