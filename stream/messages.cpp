@@ -37,6 +37,7 @@ constexpr Message kMessages[] = {
     {161, "No wave audio playing device found"},
     {162, "Unable to open device"},
     {163, "Unable to close device"},
+    {170, "Unable to convert to destination format"},
 };
 
 static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),

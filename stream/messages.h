@@ -14,4 +14,8 @@ std::string LoadResString(int Ident);
 // Library message N (string 28000 + N).
 std::string LibMessage(int N);
 
+// The numbers of the messages that code outside the devices names.
+inline constexpr int kMsgInvalidWaveFormat = 62;
+inline constexpr int kMsgCannotConvert = 170;  // "Unable to convert to destination format"
+
 }  // namespace velmar
