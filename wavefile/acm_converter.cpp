@@ -60,9 +60,9 @@ void TMMACMConverter::UpdateConversion() {
     WAVEFORMATEX* Target = BuildTargetFormat();
     FreeWaveFormat(FTargetFormat);
     FTargetFormat = Target;
-    if (FormatsDiffer(FInputFormat, FTargetFormat)) {
+    if (FormatsDiffer(FInputFormat, FTargetFormat) || (!FTargetFormat && TargetRequired())) {
       FNeedsConversion = true;
-      if (CanConvertFormats(FInputFormat, FTargetFormat, FQuality)) {
+      if (FTargetFormat && CanConvertFormats(FInputFormat, FTargetFormat, FQuality)) {
         FCanConvert = true;
         TMMDSPComponent::SetPWaveFormat(FTargetFormat);
         return;
@@ -125,7 +125,7 @@ void TMMACMConverter::Started() {
   if (FPrepared && !FRunning) {
     FRunning = true;
     FUpstreamHasMore = false;
-    FUpstreamDone = false;
+    FUpstreamDone = FDrained = false;
   }
 }
 
@@ -140,7 +140,7 @@ void TMMACMConverter::Stopped() {
 void TMMACMConverter::Resetting() {
   TMMDSPComponent::Resetting();
   if (FConversion) ResetConversion(*FConversion);
-  FUpstreamDone = false;
+  FUpstreamDone = FDrained = false;
 }
 
 void TMMACMConverter::BufferReady(PWaveHdr lpWaveHdr) {
@@ -214,10 +214,13 @@ void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
         Fail();
       }
     } else if (FlushConversion(c, 0) < 1) {
+      FDrained = true;
       break;
     }
   }
-  MoreBuffers = FUpstreamHasMore || c.Available > c.ReadOffset || c.InputPending;
+  // Until a flush brought nothing, the stages may still hold output back.
+  MoreBuffers = FUpstreamHasMore || c.Available > c.ReadOffset || c.InputPending ||
+                (FUpstreamDone && !FDrained);
 }
 
 // ---------------------------------------------------------------------------
@@ -244,6 +247,10 @@ WAVEFORMATEX* TMMPCMConverter::BuildTargetFormat() {
   }
   if (f.wFormatTag == 0) return nullptr;
   return CopyWaveFormat(&f);
+}
+
+bool TMMPCMConverter::TargetRequired() const {
+  return InputFormat()->wFormatTag != WAVE_FORMAT_PCM;
 }
 
 void TMMPCMConverter::PropertiesChanged() {

@@ -55,6 +55,9 @@ class TMMACMConverter : public TMMDSPComponent {
   // The format to produce, as a new copy (or null); the base stage makes
   // RequestedFormat while enabled.
   virtual WAVEFORMATEX* BuildTargetFormat();
+  // True when the input cannot pass without a target (a stage that must make
+  // PCM of a compressed input it cannot decode).
+  virtual bool TargetRequired() const { return false; }
   const WAVEFORMATEX* RequestedFormat() const { return FRequestedFormat; }
   void UpdateConversion();
   [[noreturn]] void Fail();
@@ -75,6 +78,7 @@ class TMMACMConverter : public TMMDSPComponent {
   std::unique_ptr<TACMConversion> FConversion;
   bool FUpstreamHasMore = false;
   bool FUpstreamDone = false;
+  bool FDrained = false;  // after the input ended, a flush brought nothing more
   TMMConvertQuality FQuality = TMMConvertQuality::cqLow;
   TMMWaveHdr FHeader{};
 };
@@ -102,6 +106,7 @@ class TMMPCMConverter : public TMMACMConverter {
 
  protected:
   WAVEFORMATEX* BuildTargetFormat() override;
+  bool TargetRequired() const override;
 
  private:
   void PropertiesChanged();

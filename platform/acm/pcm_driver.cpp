@@ -90,7 +90,9 @@ class LayoutCodec : public AcmCodec {
         FSrcFrame(Src.nBlockAlign), FDstFrame(Dst.nBlockAlign),
         FRatio(double(Dst.nSamplesPerSec) / Src.nSamplesPerSec) {
     if (Src.nSamplesPerSec != Dst.nSamplesPerSec) {
-      const soxr_io_spec_t Io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+      // No dither: the same input always gives the same samples.
+      soxr_io_spec_t Io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+      Io.flags |= SOXR_NO_DITHER;
       const soxr_quality_spec_t Quality = soxr_quality_spec(NonRealTime ? SOXR_VHQ : SOXR_MQ, 0);
       soxr_error_t Error = nullptr;
       FResampler = soxr_create(Src.nSamplesPerSec, Dst.nSamplesPerSec, FDstChannels, &Error, &Io,
