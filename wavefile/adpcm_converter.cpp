@@ -13,7 +13,6 @@ namespace {
 
 // Source bytes pulled and decoded per call (more when a block is larger).
 constexpr std::uint32_t kSourceChunk = 4096;
-constexpr std::uint16_t kBlockTag = 0x0002;
 
 void CopyLoopFields(const TMMWaveHdr& From, TMMWaveHdr& To) {
   To.Looping = From.Looping;

@@ -121,7 +121,10 @@ class LayoutCodec : public AcmCodec {
       }
       FOut.resize(std::size_t{OutRoom} * FDstChannels);
       size_t Done = 0, Made = 0;
-      soxr_process(FResampler, FIn.data(), InFrames, &Done, FOut.data(), OutRoom, &Made);
+      // A null input would tell the filter that the stream ended.
+      static const std::int16_t kNoInput[2] = {};
+      soxr_process(FResampler, InFrames ? FIn.data() : kNoInput, InFrames, &Done, FOut.data(),
+                   OutRoom, &Made);
       InFrames = static_cast<std::uint32_t>(Done);
       OutFrames = static_cast<std::uint32_t>(Made);
       if (End && Done == SrcLength / FSrcFrame && OutFrames < OutRoom) {
