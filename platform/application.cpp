@@ -115,6 +115,14 @@ void TApplication::ShowException(const std::string& Message) {
   std::fprintf(stderr, "%s\n", Message.c_str());
 }
 
+void TApplication::ShowMessage(const std::string& Text) {
+  if (OnShowMessage) {
+    OnShowMessage(this, Text);
+    return;
+  }
+  std::fprintf(stderr, "%s\n", Text.c_str());
+}
+
 void Wait(std::uint32_t Milliseconds, bool PumpMessages) {
   if (Milliseconds == 0) return;
   if (!PumpMessages) {

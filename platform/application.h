@@ -29,6 +29,7 @@ class TEventPump {
 
 using TIdleEvent = std::function<void(TObject* Sender, bool& Done)>;
 using TExceptionEvent = std::function<void(TObject* Sender, const std::string& Message)>;
+using TMessageEvent = std::function<void(TObject* Sender, const std::string& Text)>;
 
 class TApplication : public TObject {
  public:
@@ -50,6 +51,10 @@ class TApplication : public TObject {
   // error text on the standard error stream. Any thread.
   void HandleException(std::exception_ptr Error);
   void ShowException(const std::string& Message);
+  // Shows an information message with an OK button: OnShowMessage when
+  // assigned (the window's message box), otherwise the text on the standard
+  // error stream. Main thread.
+  void ShowMessage(const std::string& Text);
 
   // Installs a pump (not owned; null restores the plain one).
   void SetPump(TEventPump* Pump);
@@ -57,6 +62,7 @@ class TApplication : public TObject {
 
   TIdleEvent OnIdle;
   TExceptionEvent OnException;
+  TMessageEvent OnShowMessage;
 
  private:
   bool ProcessMessage();

@@ -15,6 +15,7 @@ std::string LoadResString(int Ident);
 std::string LibMessage(int N);
 
 // The numbers of the messages that code outside the devices names.
+inline constexpr int kMsgChangeWhileOpen = 60;
 inline constexpr int kMsgInvalidWaveFormat = 62;
 inline constexpr int kMsgCannotConvert = 170;  // "Unable to convert to destination format"
 

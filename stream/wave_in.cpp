@@ -182,6 +182,11 @@ void TMMCustomWaveIn::Open() {
                          reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
               kOpen);
         FHandle = h;
+        struct TOpening {
+          bool& Flag;
+          explicit TOpening(bool& f) : Flag(f) { Flag = true; }
+          ~TOpening() { Flag = false; }
+        } Opening{FOpening};
         TMMCustomSoundComponent::Opened();  // the chain opens, from the source down
         WaitForState(wisOpened, kWaitRounds);
         if (!Has(wisOpened)) Error(kOpen + LibMessage(162));
@@ -246,7 +251,7 @@ void TMMCustomWaveIn::Restart() {
 }
 
 void TMMCustomWaveIn::Stop() {
-  if (!Has(wisStarted) && !Has(wisPaused)) return;
+  if ((!Has(wisStarted) && !Has(wisPaused)) || FOpening) return;
   Guarded([&] {
     FNotify.Enter();
     struct TLeave {
@@ -281,7 +286,7 @@ void TMMCustomWaveIn::DeviceStopped() {
 }
 
 void TMMCustomWaveIn::Close() {
-  if (!Has(wisOpened) || (FClosing && !FCloseRequest)) return;
+  if (!Has(wisOpened) || FOpening || (FClosing && !FCloseRequest)) return;
   bool ReportTimeout = false;
   try {
     FClosing = true;

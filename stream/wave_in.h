@@ -91,6 +91,9 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
 
   int FBufIndex = 0;
   std::atomic<bool> FCloseRequest{false}, FStopping{false}, FClosing{false}, FFlushing{false};
+  // While the chain opens, the device counts as closed to calls from the chain
+  // (a wave file that reports its new file stops and closes its source).
+  bool FOpening = false;
   std::atomic<std::int64_t> FBytesRecorded{0};
   std::uint32_t FLastPos = 0;
   std::int64_t FWrapCount = 0;
