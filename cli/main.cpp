@@ -1,104 +1,63 @@
 // velmar-rec: the recorder on the command line.
 #include <cstdio>
+#include <algorithm>
 #include <string>
 
-#include "platform/wave/alsa/alsa_backend.h"
-#include "platform/wave/wave_api.h"
-#include "stream/time_conversions.h"
-#include "stream/wave_format.h"
-#include "stream/wave_in.h"
-#include "stream/wave_out.h"
-#include "wavefile/wave_file_io.h"
+#include "cli/commands.h"
 
 namespace {
 
-using namespace velmar;
-
-void PrintUsage(std::FILE* To) {
-  WAVEFORMATEX Format{};
-  BuildPCMFormat(&Format, 16, 2, 44100);
-  std::fprintf(To,
-               "Usage: velmar-rec <command> [arguments]\n"
-               "\n"
-               "Records a sound card's input into numbered WAV tracks.\n"
-               "Recording format: %s\n"
-               "\n"
-               "Commands:\n"
-               "  devices    list the input and output devices\n"
-               "  info FILE  describe a WAV file: format, length, tags\n"
-               "  help       show this text\n"
-               "  version    show the program's version\n",
-               WaveFormatText(&Format).c_str());
-}
-
-std::string ParseError(std::int32_t Code) {
-  switch (Code) {
-    case WAVEERR_BADFORMAT:
-      return "not a usable wave file";
-    case WAVEERR_NOMEMORY:
-      return "out of memory";
-    default:
-      return "cannot open or read it as a RIFF/WAVE file";
-  }
-}
-
-int Info(const std::string& Name) {
-  TWaveFileBlock* b = nullptr;
-  const std::int32_t Code = WaveFileParse(Name, FOURCC_WAVE, WAVE_OPEN_BY_NAME, b);
-  if (Code != WAVEERR_NONE) {
-    std::fprintf(stderr, "velmar-rec: %s: %s\n", Name.c_str(), ParseError(Code).c_str());
-    return 1;
-  }
-  const WAVEFORMATEX* f = b->Format();
-  const std::int64_t Ms = SamplesToTime64(f, b->TotalSamples);
-  std::printf("File:     %s\n", Name.c_str());
-  std::printf("Format:   %s, %s\n", WaveFormatTagName(f).c_str(), WaveFormatText(f).c_str());
-  std::printf("Length:   %lld:%02lld.%03lld (%d sample frames)\n",
-              static_cast<long long>(Ms / 60000), static_cast<long long>(Ms / 1000 % 60),
-              static_cast<long long>(Ms % 1000), b->TotalSamples);
-  std::printf("Data:     %d bytes at offset %d\n", b->DataBytes, b->DataOffset);
-  std::printf("File size: %d bytes\n", b->FileSize);
-  for (int Tag = 0; Tag < kInfoTagCount; ++Tag) {
-    const std::string Text = b->InfoList.Text(Tag);
-    if (!Text.empty())
-      std::printf("%-9s %s\n", (std::string(kInfoTags[Tag].Name) + ":").c_str(), Text.c_str());
-  }
-  WaveFileFree(b);
-  return 0;
-}
-
-int Devices() {
-  InstallDefaultWaveBackends();
-  std::printf("Input devices:\n");
-  for (TMMDeviceId i = 0; i < static_cast<TMMDeviceId>(waveInGetNumDevs()); ++i)
-    std::printf("  %2d  %s\n", i, WaveInDeviceName(i).c_str());
-  std::printf("Output devices:\n");
-  for (TMMDeviceId i = 0; i < static_cast<TMMDeviceId>(waveOutGetNumDevs()); ++i)
-    std::printf("  %2d  %s\n", i, WaveOutDeviceName(i).c_str());
-  return 0;
-}
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  velmar-rec record [--out DIR] [--device N] [--noise-gate N] [--time-gate N]\n"
+    "                    [--min-length S] [--no-auto-split] [--duration S] [--tracks N]\n"
+    "  velmar-rec split INPUT.wav [--out DIR] [--noise-gate N] [--time-gate N] [--min-length S]\n"
+    "  velmar-rec play FILE.wav [--device N]\n"
+    "  velmar-rec info FILE.wav\n"
+    "  velmar-rec devices\n"
+    "  velmar-rec help | version\n"
+    "\n"
+    "Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks, Track01.wav,\n"
+    "Track02.wav, ..., continuing after the highest track already in the folder. A track ends\n"
+    "when, after the minimum length, the input stays below the noise gate for the time gate;\n"
+    "the next track then starts at once. 'split' applies the same rule to a recording.\n"
+    "\n"
+    "  --out DIR         folder of the tracks (default: the current folder)\n"
+    "  --device N        device number from 'devices' (-1: the default; default 0)\n"
+    "  --noise-gate N    0..100 (default 25; 0 never splits)\n"
+    "  --time-gate N     buffers of about 46 ms each, 2..20 (default 8)\n"
+    "  --min-length S    seconds, 1..180 (default 7)\n"
+    "  --no-auto-split   tracks end only by --duration, --tracks or Ctrl-C\n"
+    "  --duration S      stop after S seconds of audio\n"
+    "  --tracks N        stop after N tracks\n";
 
 }  // namespace
 
+namespace velmar::cli {
+
+int UsageError(const std::string& Message) {
+  std::fprintf(stderr, "velmar-rec: %s\n\n%s", Message.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace velmar::cli
+
 int main(int argc, char** argv) {
+  using namespace velmar::cli;
   const std::string Command = argc > 1 ? argv[1] : "help";
+  const TArgs Args(argv + std::min(argc, 2), argv + argc);
   if (Command == "help" || Command == "--help" || Command == "-h") {
-    PrintUsage(stdout);
+    std::printf("%s", kUsage);
     return 0;
   }
   if (Command == "version" || Command == "--version") {
     std::printf("velmar-rec %s\n", VELMAR_VERSION);
     return 0;
   }
-  if (Command == "devices") return Devices();
-  if (Command == "info") {
-    if (argc != 3) {
-      std::fprintf(stderr, "velmar-rec: info needs one file name\n");
-      return 2;
-    }
-    return Info(argv[2]);
-  }
-  std::fprintf(stderr, "velmar-rec: unknown command '%s'\n\n", Command.c_str());
-  PrintUsage(stderr);
-  return 2;
+  if (Command == "record") return RecordCommand(Args);
+  if (Command == "split") return SplitCommand(Args);
+  if (Command == "play") return PlayCommand(Args);
+  if (Command == "info") return InfoCommand(Args);
+  if (Command == "devices") return DevicesCommand(Args);
+  return UsageError("unknown command '" + Command + "'");
 }

@@ -60,7 +60,7 @@ std::unique_ptr<AcmDriver> MakePcmDriver();
 std::unique_ptr<AcmDriver> MakeImaAdpcmDriver();
 std::unique_ptr<AcmDriver> MakeG711Driver();
 
-// True for 8/16-bit integer PCM with 1 or 2 channels at 1 .. 768000 Hz whose
+// True for 8/16-bit integer PCM with 1 or 2 channels at 1000 .. 384000 Hz whose
 // block alignment and byte rate agree with that layout.
 bool IsPlainPcm(const WAVEFORMATEX& f);
 

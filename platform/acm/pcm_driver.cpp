@@ -12,11 +12,19 @@
 
 namespace velmar {
 
+namespace {
+
+// The rates the driver takes, and the largest factor one stream changes a rate
+// by (its buffers grow with the factor).
+constexpr std::uint32_t kMinRate = 1000, kMaxRate = 384000, kMaxRateFactor = 64;
+
+}  // namespace
+
 bool IsPlainPcm(const WAVEFORMATEX& f) {
   if (f.wFormatTag != WAVE_FORMAT_PCM) return false;
   if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) return false;
   if (f.nChannels != 1 && f.nChannels != 2) return false;
-  if (f.nSamplesPerSec < 1 || f.nSamplesPerSec > 768000) return false;
+  if (f.nSamplesPerSec < kMinRate || f.nSamplesPerSec > kMaxRate) return false;
   return f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8 &&
          f.nAvgBytesPerSec == f.nBlockAlign * f.nSamplesPerSec;
 }
@@ -198,6 +206,9 @@ class PcmDriver : public AcmDriver {
   }
   bool Supports(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst) const override {
     if (!IsPlainPcm(Src) || !IsPlainPcm(Dst)) return false;
+    const std::uint32_t Low = std::min(Src.nSamplesPerSec, Dst.nSamplesPerSec);
+    const std::uint32_t High = std::max(Src.nSamplesPerSec, Dst.nSamplesPerSec);
+    if (High / Low > kMaxRateFactor) return false;
     return Src.wBitsPerSample == Dst.wBitsPerSample ||
            (Src.nChannels == Dst.nChannels && Src.nSamplesPerSec == Dst.nSamplesPerSec);
   }

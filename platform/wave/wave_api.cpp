@@ -79,6 +79,7 @@ class TDevice {
     h->dwFlags = (h->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
     h->reserved = 0;  // bytes moved so far
     if (FCapture) h->dwBytesRecorded = 0;
+    if (FOutstanding > 0) --FOutstanding;
     if (Holds(FHeaders++))
       FHeld.insert(h);  // a fault: this one never comes back
     else
@@ -98,6 +99,7 @@ class TDevice {
     if (FBusy) InterruptStream();
     CV.wait(L, [&] { return !FBusy; });
     StopStream();
+    FOutstanding = 0;
     if (Reset) {
       while (!FQueue.empty()) {
         FDone.push_back(FQueue.front());
@@ -157,6 +159,7 @@ class TDevice {
   // Moves bytes for the front header; the bytes moved, or -1.
   virtual int Transfer(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) = 0;
   virtual std::uint32_t Limit(const WAVEHDR* h) const { return h->dwBufferLength; }
+  virtual bool OnDemand() const { return false; }
 
  private:
   void Run() {
@@ -172,8 +175,10 @@ class TDevice {
         L.lock();
       }
       if (FClosing) break;
-      if (!FRunning || FQueue.empty()) {
-        CV.wait(L, [&] { return FClosing || !FDone.empty() || (FRunning && !FQueue.empty()); });
+      if (!FRunning || FQueue.empty() || FOutstanding > 0) {
+        CV.wait(L, [&] {
+          return FClosing || !FDone.empty() || (FRunning && !FQueue.empty() && FOutstanding == 0);
+        });
         continue;
       }
       WAVEHDR* h = FQueue.front();
@@ -195,6 +200,7 @@ class TDevice {
       if (h->reserved >= End && !FQueue.empty() && FQueue.front() == h) {
         FQueue.pop_front();
         FDone.push_back(h);
+        if (OnDemand()) ++FOutstanding;
       }
     }
     L.unlock();
@@ -212,6 +218,7 @@ class TDevice {
   std::uint64_t FHeaders = 0;
   bool FRunning = false, FClosing = false, FBusy = false;
   std::int64_t FFrames = 0;
+  int FOutstanding = 0;  // on-demand sources: returned headers not yet queued again
 };
 
 class TInDevice : public TDevice {
@@ -232,6 +239,7 @@ class TInDevice : public TDevice {
     const std::uint32_t Max = S->MaxBytesPerHeader();
     return Max ? std::min(Max, h->dwBufferLength) : h->dwBufferLength;
   }
+  bool OnDemand() const override { return S->FillsOnDemand(); }
 
  private:
   std::unique_ptr<TCaptureStream> S;

@@ -119,7 +119,9 @@ TEST_F(Recorder, ADeviceThatDeliversNothingLeavesAFourByteDataChunk) {
 }
 
 TEST_F(Recorder, ANewNameWhileRecordingFinishesTheFileAndLeavesTheRecorderStopped) {
-  SetUpCounter();
+  // A file source: nothing is captured ahead of the chain, so nothing is lost.
+  SetUpRecorder(
+      {.Generator = CounterSignal(), .RealTime = false, .Live = false, .OnDemand = true});
   const std::string First = Dir.File("Track01.wav"), Second = Dir.File("Track02.wav");
   r->Wave()->SetFileName(First);
   r->Start();
@@ -140,10 +142,7 @@ TEST_F(Recorder, ANewNameWhileRecordingFinishesTheFileAndLeavesTheRecorderStoppe
   r->Stop();
   BlockPtr c = Parse(Second);
   ASSERT_TRUE(c);
-  const Bytes Next = ReadAll(c.get());
-  ASSERT_EQ(Next.size(), DataBytes - Audio.size());
-  const std::uint64_t From = Next[0] | Next[1] << 8;  // the source ran ahead while stopping
-  EXPECT_EQ(Next, Counter(Next.size(), From * 2));
+  EXPECT_EQ(ReadAll(c.get()), Counter(DataBytes - Audio.size(), Audio.size()));
 }
 
 TEST_F(Recorder, StopFromOnDataCompletesAfterTheHandlerOnTheMainThread) {

@@ -189,9 +189,14 @@ class TAlsaPlayback : public TPlaybackStream {
   TAlsaStream S;
 };
 
+// The library's own diagnostics (a sound server that is not running, say)
+// would land on the user's terminal; failures reach callers as result codes.
+void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 TAlsaBackend::TAlsaBackend() {
+  snd_lib_error_set_handler(QuietAlsaErrors);
   Rescan();
 }
 

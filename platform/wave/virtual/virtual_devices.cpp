@@ -129,6 +129,7 @@ class TVirtualCapture : public TCaptureStream {
     return D->Spec.HoldHeader >= 0 && n == static_cast<std::uint64_t>(D->Spec.HoldHeader);
   }
   std::uint32_t MaxBytesPerHeader() const override { return D->Spec.ShortBuffers; }
+  bool FillsOnDemand() const override { return D->Spec.OnDemand; }
 
  private:
   std::uint64_t LiveDue() const {
@@ -268,6 +269,21 @@ MMRESULT TVirtualBackend::OpenPlayback(int Index, const WAVEFORMATEX& Format, bo
   return MMSYSERR_NOERROR;
 }
 
+namespace {
+
+// A sample of value v (-1..1) as 8-bit offset binary or 16-bit little-endian.
+void StoreSample(std::uint8_t* Dest, std::uint32_t Width, double v) {
+  if (Width == 1) {
+    Dest[0] = static_cast<std::uint8_t>(std::lround(128 + 127 * v));
+  } else {
+    const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
+    Dest[0] = static_cast<std::uint8_t>(s & 0xFF);
+    Dest[1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+  }
+}
+
+}  // namespace
+
 TSignalGenerator CounterSignal() {
   return [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset, const WAVEFORMATEX&) {
     for (std::uint32_t i = 0; i < Count; ++i) {
@@ -285,19 +301,34 @@ TSignalGenerator ToneSignal(double Frequency, double Amplitude) {
       const std::uint64_t Frame = (Offset + i) / f.nBlockAlign;
       const double v = Amplitude * std::sin(2 * M_PI * Frequency * static_cast<double>(Frame) /
                                             f.nSamplesPerSec);
-      if (Width == 1) {
-        Dest[i] = static_cast<std::uint8_t>(std::lround(128 + 127 * v));
-      } else {
-        const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
-        Dest[i] = static_cast<std::uint8_t>(s & 0xFF);
-        Dest[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
-      }
+      StoreSample(Dest + i, Width, v);
     }
   };
 }
 
 TSignalGenerator DemoSignal() {
-  return ToneSignal(440.0, 0.25);
+  // Three sounds of ten seconds (a chord that swells and fades a little, one
+  // pitch each), two seconds of silence after each, then silence for good.
+  constexpr double kSound = 10, kPeriod = 12;
+  constexpr double kPitch[3] = {220.0, 277.18, 329.63};
+  return [=](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset, const WAVEFORMATEX& f) {
+    const std::uint32_t Width = f.wBitsPerSample / 8;
+    for (std::uint32_t i = 0; i + Width <= Count; i += Width) {
+      const std::uint64_t Frame = (Offset + i) / f.nBlockAlign;
+      const double t = static_cast<double>(Frame) / f.nSamplesPerSec;
+      const auto Piece = static_cast<int>(t / kPeriod);
+      const double In = t - Piece * kPeriod;
+      double v = 0;
+      if (Piece < 3 && In < kSound) {
+        const double Swell = 0.6 + 0.4 * std::sin(M_PI * In / kSound);
+        const double p = kPitch[Piece];
+        v = 0.12 * Swell *
+            (std::sin(2 * M_PI * p * t) + std::sin(2 * M_PI * p * 1.5 * t) +
+             0.5 * std::sin(2 * M_PI * p * 2 * t));
+      }
+      StoreSample(Dest + i, Width, v);
+    }
+  };
 }
 
 }  // namespace velmar

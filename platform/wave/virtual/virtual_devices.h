@@ -42,6 +42,7 @@ struct TVirtualDeviceSpec {
   MMRESULT OpenError = MMSYSERR_NOERROR;  // e.g. MMSYSERR_ALLOCATED (busy)
   std::int64_t HoldHeader = -1;           // this header (0-based) never comes back
   std::uint32_t ShortBuffers = 0;         // headers return with at most this many bytes
+  bool OnDemand = false;  // capture: the next header only after the last came back (a file)
 };
 
 struct TVirtualDeviceState;
@@ -72,7 +73,8 @@ class TVirtualBackend : public TWaveBackend {
 TSignalGenerator CounterSignal();
 // A sine of Frequency Hz at Amplitude (0..1) on every channel, 8 or 16 bit.
 TSignalGenerator ToneSignal(double Frequency, double Amplitude);
-// The built-in demo input for machines without a capture device.
+// The built-in demo input for machines without a capture device: three sounds
+// of ten seconds, each followed by two seconds of silence, then silence.
 TSignalGenerator DemoSignal();
 
 }  // namespace velmar

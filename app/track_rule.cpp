@@ -1,0 +1,113 @@
+#include "app/track_rule.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace velmar {
+
+namespace {
+
+constexpr int kScratchFrames = 32768;
+constexpr int kBytesPerMs = 172;
+constexpr int kTickMs = 100;
+
+std::int64_t RoundHalfEven(double v) {
+  return static_cast<std::int64_t>(std::nearbyint(v));  // the default mode rounds half to even
+}
+
+}  // namespace
+
+double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes) {
+  if (Bytes <= 0) return 0;  // nothing to measure, nothing to divide
+  const int Frames = std::min(Bytes / 4, kScratchFrames);
+  std::int32_t Sum = 0;
+  for (int i = 0; i <= Frames - 4; ++i) {
+    const std::uint8_t* p = Data + 4 * i + 2 * Channel;
+    const auto v = static_cast<std::int16_t>(p[0] | p[1] << 8);
+    Sum += v < 0 ? -v : v;
+  }
+  return static_cast<double>(Sum) / (4.0 * Bytes);
+}
+
+std::int64_t MsToKBytes(std::int64_t Ms) {
+  return RoundHalfEven(static_cast<double>(Ms * kBytesPerMs) / 1024.0);
+}
+
+std::string TimeToText(std::int64_t Ms) {
+  const std::int64_t Msec = Ms % 1000, Sec = Ms / 1000 % 60, Min = Ms / 60000 % 60,
+                     Hours = Ms / 3600000 % 24, Days = Ms / 86400000;
+  char Text[64];
+  if (Ms < 3600000) {
+    std::snprintf(Text, sizeof Text, "%lld:%2.2lld.%3.3lld", static_cast<long long>(Ms / 60000),
+                  static_cast<long long>(Sec), static_cast<long long>(Msec));
+  } else if (Ms < 86400000) {
+    std::snprintf(Text, sizeof Text, "%lld:%2.2lld:%2.2lld.%3.3lld",
+                  static_cast<long long>(Ms / 3600000), static_cast<long long>(Min),
+                  static_cast<long long>(Sec), static_cast<long long>(Msec));
+  } else {
+    std::snprintf(Text, sizeof Text, "%lld:%2.2lld:%2.2lld:%2.2lld.%3.3lld",
+                  static_cast<long long>(Days), static_cast<long long>(Hours),
+                  static_cast<long long>(Min), static_cast<long long>(Sec),
+                  static_cast<long long>(Msec));
+  }
+  return Text;
+}
+
+std::string TrackNumberText(int Number) {
+  char Text[16];
+  std::snprintf(Text, sizeof Text, "%.2d", Number);
+  return Text;
+}
+
+std::string TrackFileName(int Number) {
+  return "Track" + TrackNumberText(Number) + ".wav";
+}
+
+int TimeGateMs(int Position) {
+  return static_cast<int>(RoundHalfEven(Position * 33.59375));
+}
+
+std::string TimeGateLabel(int Position) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%3d ms", TimeGateMs(Position));
+  return Text;
+}
+
+std::string MinSecLabel(int Position) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%2d s", Position);
+  return Text;
+}
+
+bool TTrackRule::IsSilent(int NoiseGate, int TimeGate) const {
+  double Left = 0, Right = 0;
+  for (int i = 1; i <= std::min(TimeGate, kRingSize - 1); ++i) {
+    Left += FLevels[i].Left;
+    Right += FLevels[i].Right;
+  }
+  return NoiseGate > Left && NoiseGate > Right;
+}
+
+TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
+                                          std::int64_t PositionMs, std::int64_t ShownKBytes,
+                                          const TTrackSettings& s) {
+  // Nothing is measured during the first MinSec seconds of a track.
+  if (!(PositionMs > s.MinSec * 1000LL && s.AutoSplit)) return TTrackDecision::None;
+  FLevels[0] = {ChannelLevel(Data, 0, Bytes), ChannelLevel(Data, 1, Bytes)};
+  ++FLevelIndex;
+  if (s.TimeGate < FLevelIndex || FLevelIndex >= kRingSize - 1) FLevelIndex = 1;
+  FLevels[FLevelIndex] = FLevels[0];
+  if (!IsSilent(s.NoiseGate, s.TimeGate)) return TTrackDecision::None;
+  return ShownKBytes > MsToKBytes(s.MinSec * 1000LL) ? TTrackDecision::NextTrack
+                                                      : TTrackDecision::EndTrack;
+}
+
+void TSizeDisplay::Advance(std::int64_t PreviousMs, std::int64_t PositionMs) {
+  // A tick fell inside this buffer: it showed what was there before it.
+  if (PositionMs / kTickMs > PreviousMs / kTickMs) FShown = MsToKBytes(PreviousMs);
+}
+
+}  // namespace velmar

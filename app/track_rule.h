@@ -1,0 +1,101 @@
+// The track rule: the per-buffer analysis of a recording and the silence
+// decision that ends a track, plus the texts the track list shows (track
+// numbers and names, time text, sizes in kB, the gate labels). The main window
+// and velmar-rec both use it, so the same input always gives the same tracks.
+//
+// Recordings are 44100 Hz, 16-bit stereo: 4-byte frames, left sample first.
+// Threads: a TTrackRule belongs to whoever feeds it buffers (the main thread).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmar {
+
+// The levels of one buffer.
+struct TChannelLevels {
+  double Left = 0;
+  double Right = 0;
+};
+
+// The designed settings: noise gate 0..100, time gate 2..20 buffers, minimum
+// track length 1..180 s, automatic splitting on.
+struct TTrackSettings {
+  int NoiseGate = 25;
+  int TimeGate = 8;
+  int MinSec = 7;
+  bool AutoSplit = true;
+};
+
+// What the rule decides for a buffer.
+enum class TTrackDecision {
+  None,      // record on
+  EndTrack,  // silence: stop, and no next track (the track was too short)
+  NextTrack  // silence after a long enough track: stop, and start the next one
+};
+
+// Level of one channel (0 left, 1 right) of a buffer of Bytes bytes: the sum of
+// the absolute samples of all frames but the last three, over 4 * Bytes. Sums
+// in 32 bits over at most 32768 frames (the analysis' scratch size); 0 for a
+// buffer of fewer than 4 frames, and for an empty one (no frames to divide).
+double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes);
+
+// Kilobytes the track list shows for a length: Ms * 172 / 1024, rounded half
+// to even. The product is taken in 64 bits, so long recordings do not overflow.
+std::int64_t MsToKBytes(std::int64_t Ms);
+
+// "1:23.456", "1:02:03.004", or with days in front from 24 hours on.
+std::string TimeToText(std::int64_t Ms);
+
+// The track list's number cell ("01" .. "99", then "100" ...) and file name
+// ("Track01.wav").
+std::string TrackNumberText(int Number);
+std::string TrackFileName(int Number);
+
+// The gate labels: the time gate in milliseconds ("%3d ms", position * 33.59375
+// rounded half to even) and the minimum length ("%2d s").
+int TimeGateMs(int Position);
+std::string TimeGateLabel(int Position);
+std::string MinSecLabel(int Position);
+
+class TTrackRule {
+ public:
+  static constexpr int kRingSize = 32768;
+
+  TTrackRule() : FLevels(kRingSize) {}
+
+  // One recorded buffer. PositionMs: the recorded length of the track with
+  // this buffer; ShownKBytes: the size the track list shows for it.
+  TTrackDecision BufferRecorded(const std::uint8_t* Data, int Bytes, std::int64_t PositionMs,
+                                std::int64_t ShownKBytes, const TTrackSettings& Settings);
+  // After an automatic split: the ring starts over, its contents stay.
+  void NextTrackStarted() { FLevelIndex = 0; }
+
+  // True when both channels' levels, summed over the last TimeGate buffers,
+  // lie strictly below NoiseGate.
+  bool IsSilent(int NoiseGate, int TimeGate) const;
+
+  const TChannelLevels& Levels(int Index) const { return FLevels.at(Index); }
+  int LevelIndex() const { return FLevelIndex; }
+
+ private:
+  // Element 0: the latest buffer; 1..TimeGate: the ring.
+  std::vector<TChannelLevels> FLevels;
+  int FLevelIndex = 0;
+};
+
+// The Size cell as a display refreshed every 100 ms of recorded time shows it:
+// at each tick, the size of what had been recorded before the tick.
+class TSizeDisplay {
+ public:
+  void Reset() { FShown = 0; }
+  // A buffer took the recorded length from PreviousMs to PositionMs.
+  void Advance(std::int64_t PreviousMs, std::int64_t PositionMs);
+  std::int64_t Shown() const { return FShown; }
+
+ private:
+  std::int64_t FShown = 0;
+};
+
+}  // namespace velmar

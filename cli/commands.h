@@ -1,0 +1,27 @@
+// The commands of velmar-rec. Each takes the arguments after its name and
+// returns the exit status: 0 on success, 2 for a usage error or a failure
+// (reported in one line on stderr).
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace velmar::cli {
+
+using TArgs = std::vector<std::string>;
+
+int RecordCommand(const TArgs& Args);
+int SplitCommand(const TArgs& Args);
+int PlayCommand(const TArgs& Args);
+int InfoCommand(const TArgs& Args);
+int DevicesCommand(const TArgs& Args);
+
+// Prints a usage error with the command's synopsis; returns 2.
+int UsageError(const std::string& Message);
+
+// Set by Ctrl-C and SIGTERM once InstallInterruptHandlers has run.
+const std::atomic<bool>& Interrupted();
+void InstallInterruptHandlers();
+
+}  // namespace velmar::cli
