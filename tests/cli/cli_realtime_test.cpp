@@ -1,0 +1,98 @@
+// velmar-rec record on a private PulseAudio server: a programme of two tones
+// with a silence between them plays into the null sink (paplay) while the
+// recorder records the sink's monitor; the tracks end where the track rule
+// puts them, within a buffer or two.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/support/pulse_server.h"
+#include "tests/support/wait_until.h"
+#include "tests/wavefile/wave_file_test_support.h"
+
+namespace velmar {
+namespace {
+
+using namespace test;
+
+constexpr double kBuffer = 2024.0 / 44100;  // seconds in one 8096-byte buffer
+
+struct Stretches {
+  double Leading = 0, Sound = 0, Trailing = 0;  // seconds
+};
+
+// Quiet before the first and after the last loud frame, and what lies between.
+Stretches Measure(const Bytes& Audio) {
+  const std::size_t Frames = Audio.size() / 4;
+  auto Loud = [&](std::size_t f) {
+    const auto v = static_cast<std::int16_t>(Audio[4 * f] | Audio[4 * f + 1] << 8);
+    return std::abs(v) > 1000;
+  };
+  std::size_t First = 0, Last = Frames;
+  while (First < Frames && !Loud(First)) ++First;
+  while (Last > First && !Loud(Last - 1)) --Last;
+  auto Seconds = [](std::size_t n) { return static_cast<double>(n) / 44100; };
+  return {Seconds(First), Seconds(Last - First), Seconds(Frames - Last)};
+}
+
+TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Programme = Dir.File("programme.wav"), Out = Dir.File("tracks");
+  const std::string Cd = " -r 44100 -b 16 -c 2 ";
+  int Status = -1;
+  RunCommand("sox -n" + Cd + Dir.File("t.wav") + " synth 9 sine 440 vol 0.5 && sox -n" + Cd +
+                 Dir.File("s.wav") + " trim 0 2 && sox " + Dir.File("t.wav") + " " +
+                 Dir.File("s.wav") + " " + Dir.File("t.wav") + " " + Dir.File("s.wav") + " " +
+                 Programme,
+             &Status);
+  ASSERT_EQ(Status, 0);
+
+  // The monitor's device number, as velmar-rec lists it.
+  std::istringstream Devices(RunCommand(std::string(VELMAR_REC) + " devices", &Status));
+  std::string Device;
+  for (std::string Line; std::getline(Devices, Line);)
+    if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
+      Device = Line.substr(6, Line.find(':') - 6);
+  ASSERT_FALSE(Device.empty());
+
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    ::execl(VELMAR_REC, VELMAR_REC, "record", "--device", Device.c_str(), "--out", Out.c_str(),
+            "--tracks", "2", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
+  RunCommand("paplay --device=test " + Programme, &Status);
+  EXPECT_EQ(Status, 0);
+  const bool Ended = WaitUntil(
+      [&] { return ::waitpid(Child, &Status, WNOHANG) == Child; }, std::chrono::seconds(60));
+  if (!Ended) {
+    ::kill(Child, SIGKILL);
+    ::waitpid(Child, &Status, 0);
+  }
+  ASSERT_TRUE(Ended);
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+
+  BlockPtr a = Parse(Out + "/Track01.wav"), b = Parse(Out + "/Track02.wav");
+  ASSERT_TRUE(a && b);
+  const Stretches One = Measure(ReadAll(a.get(), 65536)), Two = Measure(ReadAll(b.get(), 65536));
+  // Each track ends after the time gate of 8 buffers of silence...
+  for (const Stretches& s : {One, Two}) {
+    EXPECT_GT(s.Trailing, 6 * kBuffer);
+    EXPECT_LT(s.Trailing, 10 * kBuffer);
+  }
+  // ...the second holds the second tone whole, after the rest of the silence.
+  EXPECT_NEAR(One.Sound, 9.0, 2 * kBuffer);
+  EXPECT_NEAR(Two.Sound, 9.0, 2 * kBuffer);
+  EXPECT_NEAR(Two.Leading, 2.0 - 8 * kBuffer, 4 * kBuffer);
+}
+
+}  // namespace
+}  // namespace velmar
