@@ -225,6 +225,24 @@ void TMMDSPComponent::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   if (FInput) FInput->BufferLoad(lpWaveHdr, MoreBuffers);
 }
 
+std::uint32_t PullInput(TMMDSPComponent& Stage, TMMWaveHdr& Internal, char* Buffer,
+                        std::uint32_t Capacity, TMMWaveHdr& Caller, bool& More) {
+  auto CopyLoopFields = [](const TMMWaveHdr& From, TMMWaveHdr& To) {
+    To.Looping = From.Looping;
+    To.LoopCount = From.LoopCount;
+    To.LoopsLeft = From.LoopsLeft;
+    To.Looped = From.Looped;
+  };
+  Internal = TMMWaveHdr{};
+  Internal.wh.lpData = Buffer;
+  Internal.wh.dwBufferLength = Capacity;
+  CopyLoopFields(Caller, Internal);
+  More = false;
+  Stage.TMMDSPComponent::BufferLoad(&Internal, More);
+  CopyLoopFields(Internal, Caller);
+  return std::min(Internal.wh.dwBytesRecorded, Capacity);
+}
+
 bool PullBuffer(TMMDSPComponent& Source, PWaveHdr lpWaveHdr, std::uint32_t Capacity) {
   lpWaveHdr->wh.dwBufferLength = Capacity;
   lpWaveHdr->wh.dwBytesRecorded = 0;

@@ -155,6 +155,14 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
 // The caller sets the loop fields of the header beforehand.
 bool PullBuffer(TMMDSPComponent& Source, PWaveHdr lpWaveHdr, std::uint32_t Capacity);
 
+// Pulls up to Capacity bytes into Buffer from Stage's input, through Stage's
+// base BufferLoad and Internal, a header of the stage's own, on behalf of the
+// request Caller: its loop fields go up with the pull and come back. Returns
+// the bytes delivered; More tells whether the input has more. For stages that
+// pull their input in chunks of their own size (converters).
+std::uint32_t PullInput(TMMDSPComponent& Stage, TMMWaveHdr& Internal, char* Buffer,
+                        std::uint32_t Capacity, TMMWaveHdr& Caller, bool& More);
+
 // The number of live stream components (for diagnostics and tests).
 int DSPComponentCount();
 

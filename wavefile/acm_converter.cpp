@@ -16,13 +16,6 @@ constexpr std::int32_t kConvertChunk = 8192;
 // Pulls in a row that may yield no output before the stage gives up.
 constexpr int kMaxStarvedPulls = 5;
 
-void CopyLoopFields(const TMMWaveHdr& From, TMMWaveHdr& To) {
-  To.Looping = From.Looping;
-  To.LoopCount = From.LoopCount;
-  To.LoopsLeft = From.LoopsLeft;
-  To.Looped = From.Looped;
-}
-
 }  // namespace
 
 TMMACMConverter::TMMACMConverter(TComponent* AOwner) : TMMDSPComponent(AOwner) {
@@ -193,15 +186,10 @@ void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
       break;
     std::int32_t Delivered = 0;
     if (!FUpstreamDone) {
-      FHeader = TMMWaveHdr{};
-      FHeader.wh.lpData = reinterpret_cast<char*>(c.SourceBuffer);
-      FHeader.wh.dwBufferLength = static_cast<std::uint32_t>(FChunkSize);
-      CopyLoopFields(*lpWaveHdr, FHeader);
       bool More = false;
-      TMMDSPComponent::BufferLoad(&FHeader, More);
-      CopyLoopFields(FHeader, *lpWaveHdr);
       Delivered = static_cast<std::int32_t>(
-          std::min<std::uint32_t>(FHeader.wh.dwBytesRecorded, FHeader.wh.dwBufferLength));
+          PullInput(*this, FHeader, reinterpret_cast<char*>(c.SourceBuffer),
+                    static_cast<std::uint32_t>(FChunkSize), *lpWaveHdr, More));
       FUpstreamHasMore = More;
       if (!More || Delivered == 0) FUpstreamDone = true;
     }

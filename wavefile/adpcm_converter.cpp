@@ -14,13 +14,6 @@ namespace {
 // Source bytes pulled and decoded per call (more when a block is larger).
 constexpr std::uint32_t kSourceChunk = 4096;
 
-void CopyLoopFields(const TMMWaveHdr& From, TMMWaveHdr& To) {
-  To.Looping = From.Looping;
-  To.LoopCount = From.LoopCount;
-  To.LoopsLeft = From.LoopsLeft;
-  To.Looped = From.Looped;
-}
-
 }  // namespace
 
 TMMADPCMConverter::TMMADPCMConverter(TComponent* AOwner) : TMMDSPComponent(AOwner) {
@@ -91,7 +84,7 @@ void TMMADPCMConverter::Opened() {
       } catch (const std::bad_alloc&) {
         throw EMMADPCMError(LibMessage(kMsgCannotConvert));
       }
-      FHeader.wh.dwBufferLength = SourceSize;
+      FSourceSize = SourceSize;
     }
     FPrepared = true;
   }
@@ -202,16 +195,9 @@ void TMMADPCMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     if (lpWaveHdr->Looped || !FRunning || h.dwBytesRecorded >= h.dwBufferLength) break;
     std::uint32_t Delivered = 0;
     if (!FUpstreamDone) {
-      const std::uint32_t Capacity = FHeader.wh.dwBufferLength;
-      FHeader = TMMWaveHdr{};
-      FHeader.wh.lpData = reinterpret_cast<char*>(FSource.get() + FCarried);
-      FHeader.wh.dwBufferLength = Capacity - FCarried;
-      CopyLoopFields(*lpWaveHdr, FHeader);
       bool More = false;
-      TMMDSPComponent::BufferLoad(&FHeader, More);
-      CopyLoopFields(FHeader, *lpWaveHdr);
-      Delivered = std::min(FHeader.wh.dwBytesRecorded, FHeader.wh.dwBufferLength);
-      FHeader.wh.dwBufferLength = Capacity;
+      Delivered = PullInput(*this, FHeader, reinterpret_cast<char*>(FSource.get() + FCarried),
+                            FSourceSize - FCarried, *lpWaveHdr, More);
       FUpstreamHasMore = More;
       if (!More || Delivered == 0) FUpstreamDone = true;
     }

@@ -67,6 +67,7 @@ class TMMADPCMConverter : public TMMDSPComponent {
   bool FDecodable = false;  // one of the formats decoded here, enabled or not
   std::uint32_t FBlockSamples = 0;  // tag 0x0002: samples per block
   std::unique_ptr<std::uint8_t[]> FSource;
+  std::uint32_t FSourceSize = 0;
   std::uint32_t FCarried = 0;  // bytes of a block not yet whole, at the front of FSource
   std::unique_ptr<std::uint8_t[]> FOutput;
   std::int32_t FOutputSize = 0;

@@ -11,6 +11,7 @@
 
 #include "cli/track_session.h"
 #include "platform/wave/virtual/virtual_devices.h"
+#include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -22,13 +23,6 @@ using namespace test;
 
 std::string Rec(const std::string& Arguments, int* Status) {
   return RunCommand(std::string(VELMAR_REC) + " " + Arguments + " 2>&1", Status);
-}
-
-std::string Peer(const std::string& CommandLine) {
-  int Status = -1;
-  std::string Out = RunCommand(CommandLine, &Status);
-  EXPECT_EQ(Status, 0) << CommandLine;
-  return Out;
 }
 
 std::vector<std::string> Tracks(const std::string& Folder) {

@@ -40,10 +40,8 @@ struct RealTime : ::testing::Test {
     ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
     Alsa = std::make_shared<TAlsaBackend>();
     SetWaveBackends({Alsa});
-    for (int i = 0; i < Alsa->CaptureCount(); ++i)
-      if (Alsa->CaptureName(i) == "velmar_pulse_in") In = i;
-    for (int i = 0; i < Alsa->PlaybackCount(); ++i)
-      if (Alsa->PlaybackName(i) == "velmar_pulse_out") Out = i;
+    In = PulseServer::Monitor(*Alsa);
+    Out = PulseServer::Sink(*Alsa);
     ASSERT_GE(In, 0);
     ASSERT_GE(Out, 0);
     BuildPCMFormat(&Cd, 16, 2, 44100);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/wave/alsa/alsa_backend.h"
 #include "tests/support/alsa_config.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
@@ -50,6 +51,19 @@ class PulseServer {
   PulseServer& operator=(const PulseServer&) = delete;
 
   bool Started = false;
+
+  // The device numbers of the sink ("velmar_pulse_out") and its monitor
+  // ("velmar_pulse_in") in an ALSA backend; -1 when missing.
+  static int Monitor(TAlsaBackend& Alsa) {
+    for (int i = 0; i < Alsa.CaptureCount(); ++i)
+      if (Alsa.CaptureName(i) == "velmar_pulse_in") return i;
+    return -1;
+  }
+  static int Sink(TAlsaBackend& Alsa) {
+    for (int i = 0; i < Alsa.PlaybackCount(); ++i)
+      if (Alsa.PlaybackName(i) == "velmar_pulse_out") return i;
+    return -1;
+  }
 
  private:
   TempDir Dir;

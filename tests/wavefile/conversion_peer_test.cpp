@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/acm/acm_api.h"
+#include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wavefile/conversion_chain.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -15,12 +16,6 @@ namespace velmar {
 namespace {
 
 using namespace test;
-
-void Peer(const std::string& CommandLine) {
-  int Status = -1;
-  RunCommand(CommandLine + " 2>&1", &Status);
-  ASSERT_EQ(Status, 0) << CommandLine;
-}
 
 // 16-bit samples of a raw little-endian byte string.
 std::vector<std::int16_t> Samples(const Bytes& b) {

@@ -8,6 +8,7 @@
 
 #include "platform/wave/virtual/virtual_devices.h"
 #include "tests/support/formats.h"
+#include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -18,13 +19,6 @@ namespace velmar {
 namespace {
 
 using namespace test;
-
-std::string Peer(const std::string& CommandLine) {
-  int Status = -1;
-  std::string Out = RunCommand(CommandLine, &Status);
-  EXPECT_EQ(Status, 0) << CommandLine;
-  return Out;
-}
 
 struct PeerDevices : ::testing::Test {
   std::shared_ptr<TVirtualBackend> Virtual = std::make_shared<TVirtualBackend>();

@@ -27,11 +27,7 @@ TEST(RealTimeFiles, ThePlayerFeedsTheSinkAtTheRealRateAndTheRecorderCapturesIt) 
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
   auto Alsa = std::make_shared<TAlsaBackend>();
   SetWaveBackends({Alsa});
-  int In = -1, Out = -1;
-  for (int i = 0; i < Alsa->CaptureCount(); ++i)
-    if (Alsa->CaptureName(i) == "velmar_pulse_in") In = i;
-  for (int i = 0; i < Alsa->PlaybackCount(); ++i)
-    if (Alsa->PlaybackName(i) == "velmar_pulse_out") Out = i;
+  const int In = PulseServer::Monitor(*Alsa), Out = PulseServer::Sink(*Alsa);
   ASSERT_GE(In, 0);
   ASSERT_GE(Out, 0);
 

@@ -15,6 +15,7 @@
 
 #include "platform/files.h"
 #include "tests/support/chain_doubles.h"
+#include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wavefile/wave_file_test_support.h"
 #include "wavefile/wave_file.h"
@@ -23,13 +24,6 @@ namespace velmar {
 namespace {
 
 using namespace test;
-
-std::string Peer(const std::string& CommandLine) {
-  int Status = -1;
-  std::string Out = RunCommand(CommandLine, &Status);
-  EXPECT_EQ(Status, 0) << CommandLine;
-  return Out;
-}
 
 // "key=value" lines of ffprobe into a map.
 std::map<std::string, std::string> Probe(const std::string& Name) {
