@@ -5,6 +5,7 @@
 #include "cli/options.h"
 #include "platform/application.h"
 #include "platform/wave/alsa/alsa_backend.h"
+#include "platform/wave/wave_api.h"
 #include "wavefile/wave_player.h"
 
 namespace velmar::cli {
@@ -16,6 +17,11 @@ int PlayCommand(const TArgs& Args) {
   long long Device;
   if (!o.Integer("--device", -1, 255, 0, Device)) return UsageError(o.Error());
   InstallDefaultWaveBackends();
+  if (Device >= static_cast<long long>(waveOutGetNumDevs())) {
+    std::fprintf(stderr, "velmar-rec: there is no output device %lld (see 'velmar-rec devices')\n",
+                 Device);
+    return 2;
+  }
   InstallInterruptHandlers();
   const std::string Name = o.Positional()[0];
   try {

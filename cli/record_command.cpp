@@ -81,6 +81,11 @@ int RecordCommand(const TArgs& Args) {
   s.Status = ::isatty(STDERR_FILENO);
 
   InstallDefaultWaveBackends();
+  if (s.Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) {
+    std::fprintf(stderr, "velmar-rec: there is no input device %d (see 'velmar-rec devices')\n",
+                 s.Device);
+    return 2;
+  }
   if (!o.Has("--device")) {
     // The default input; a machine without one records the demo programme.
     if (waveInGetNumDevs() == 0 || !InputOpens(0)) {

@@ -76,6 +76,7 @@ TTrackSession::TTrackSession(TSessionOptions Options) : FOptions(std::move(Optio
   FRecorder.SetOverwriteExisting(true);
   FRecorder.OnData = [this](TObject*, PWaveHdr h) { BufferRecorded(h); };
   FRecorder.OnStop = [this](TObject*) { Stopped(); };
+  FRecorder.WaveIn().OnError = [this](TObject*) { FDeviceFailed = true; };
 }
 
 void TTrackSession::StartNewTrack() {
@@ -120,6 +121,10 @@ void TTrackSession::Stopped() {
   if (FInterrupted || (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) ||
       (FOptions.MaxTracks && FTracksDone >= *FOptions.MaxTracks)) {
     Finish();
+    return;
+  }
+  if (!FRuleEnded && FDeviceFailed) {
+    Finish("the input device failed; " + FRecorder.Wave()->FileName() + " is complete");
     return;
   }
   if (!FRuleEnded && FTrackBytes < kMaxWaveFileBytes - 2 * kBufferSize) {
@@ -187,7 +192,9 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   FRecorder.Stop();  // a failed start may have left the device open
   ClearStatus();
   if (FError.empty()) return 0;
-  std::fprintf(stderr, "velmar-rec: %s\n", FError.c_str());
+  // Device errors carry line breaks after their operation: one line here.
+  std::string Line = std::regex_replace(FError, std::regex("[\r\n]+"), " ");
+  std::fprintf(stderr, "velmar-rec: %s\n", Line.c_str());
   return 2;
 }
 

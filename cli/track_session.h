@@ -61,6 +61,7 @@ class TTrackSession {
   bool FSplitPending = false;
   bool FRuleEnded = false;
   bool FInterrupted = false;
+  bool FDeviceFailed = false;
   bool FDone = false;
   std::string FError;
   double FLastStatus = 0;
