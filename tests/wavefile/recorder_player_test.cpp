@@ -3,6 +3,7 @@
 // to the end, again, from a position, looping and while seeking.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "platform/application.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/errors.h"
+#include "stream/time_conversions.h"
 #include "tests/support/formats.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
@@ -142,7 +144,14 @@ TEST_F(Recorder, ANewNameWhileRecordingFinishesTheFileAndLeavesTheRecorderStoppe
   r->Stop();
   BlockPtr c = Parse(Second);
   ASSERT_TRUE(c);
-  EXPECT_EQ(ReadAll(c.get()), Counter(DataBytes - Audio.size(), Audio.size()));
+  // The source went on from where the first file ended; a stop from outside a
+  // buffer handler drops what the device had filled and not yet delivered (a
+  // buffer or so).
+  const Bytes Next = ReadAll(c.get());
+  ASSERT_EQ(Next.size(), DataBytes - Audio.size());
+  const std::uint16_t From = static_cast<std::uint16_t>(Next[0] | Next[1] << 8);
+  EXPECT_LE(static_cast<std::uint16_t>(From - Audio.size() / 2), 4u * 2024);
+  EXPECT_EQ(Next, Counter(Next.size(), 2u * From));
 }
 
 TEST_F(Recorder, StopFromOnDataCompletesAfterTheHandlerOnTheMainThread) {
@@ -273,11 +282,12 @@ TEST_F(Player, StopKeepsThePositionOnlyWhenAsked) {
   ASSERT_TRUE(WaitUntil([&] { return p->GetPosition() >= Stopped + 100; }));
   p->Stop();
   const Bytes Again = Taken();
-  ASSERT_GE(Again.size(), 4u);
-  const std::size_t From = static_cast<std::size_t>(Stopped) * 44100 / 1000 * 4;
-  EXPECT_EQ(Bytes(Again.begin(), Again.begin() + 64),
-            Bytes(Audio.begin() + static_cast<std::ptrdiff_t>(From),
-                  Audio.begin() + static_cast<std::ptrdiff_t>(From + 64)));
+  ASSERT_GE(Again.size(), 64u);
+  // Playback went on from the stop position (to the millisecond it is kept in).
+  const auto Frame = static_cast<std::ptrdiff_t>(TimeToSamples(&CdFormat, Stopped));
+  const auto Resumed = std::search(Audio.begin() + (Frame - 50) * 4, Audio.begin() + (Frame + 50) * 4,
+                                   Again.begin(), Again.begin() + 64);
+  EXPECT_NE(Resumed, Audio.begin() + (Frame + 50) * 4);
   p->SetResetPosition(true);
   p->Play();
   p->Stop();
