@@ -39,8 +39,9 @@ class TCaptureStream {
   virtual bool HoldsHeader(std::uint64_t) const { return false; }
   virtual std::uint32_t MaxBytesPerHeader() const { return 0; }
   // A source that fills the next header only after the one it returned last
-  // was queued again: nothing is captured ahead of the chain, so a stop loses
-  // nothing (a file fed through a capture device).
+  // was queued again: nothing is captured ahead of the chain, so a stop asked
+  // for while a buffer is handled loses nothing (a file fed through a capture
+  // device).
   virtual bool FillsOnDemand() const { return false; }
 };
 
