@@ -20,8 +20,6 @@ namespace velmar::cli {
 
 namespace {
 
-constexpr std::int64_t kCdBytesPerSecond = 176400;
-
 // The track rule's options, shared by record and split.
 bool RuleOptions(TOptions& o, TTrackSettings& Rule) {
   long long NoiseGate, TimeGate, MinSec;
