@@ -201,7 +201,7 @@ void TMMADPCMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
       FUpstreamHasMore = More;
       if (!More || Delivered == 0) FUpstreamDone = true;
     }
-    if (Delivered > 0 || (FUpstreamDone && FCarried > 0)) {
+    if (Delivered > 0) {
       const std::int32_t n = Decode(Delivered, FUpstreamDone);
       if (n < 0 || (n == 0 && FCarried == 0)) {
         // Undecodable data: give up quietly, the stream ends.
@@ -209,8 +209,9 @@ void TMMADPCMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
         FAvailable = FReadOffset = 0;
         return;
       }
-    } else if (FUpstreamDone) {
-      break;
+    } else {
+      // The input ended: what is left of a block, if anything, goes out last.
+      if (FCarried == 0 || Decode(0, true) <= 0) break;
     }
   }
   MoreBuffers = FUpstreamHasMore || FAvailable > FReadOffset;
