@@ -102,7 +102,7 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
   FLevels[FLevelIndex] = FLevels[0];
   if (!IsSilent(s.NoiseGate, s.TimeGate)) return TTrackDecision::None;
   return ShownKBytes > MsToKBytes(s.MinSec * 1000LL) ? TTrackDecision::NextTrack
-                                                      : TTrackDecision::EndTrack;
+                                                     : TTrackDecision::EndTrack;
 }
 
 void TSizeDisplay::Advance(std::int64_t PreviousMs, std::int64_t PositionMs) {

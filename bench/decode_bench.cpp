@@ -40,7 +40,8 @@ std::string Encoded(const std::string& Codec) {
   const std::string Command =
       "sox -n -r 44100 -b 16 -c 2 " + Source +
       " synth 600 sine 50-15000 synth 600 pinknoise mix vol 0.6 2>/dev/null && "
-      "ffmpeg -v error -y -i " + Source + " -c:a " + Codec + " " + Name + " && rm -f " + Source;
+      "ffmpeg -v error -y -i " +
+      Source + " -c:a " + Codec + " " + Name + " && rm -f " + Source;
   if (std::system(Command.c_str()) != 0) return {};
   Made.Names.push_back(Name);
   return Name;
@@ -68,9 +69,9 @@ std::size_t DecodeOurs(const std::string& Name) {
   File.SetOutput(&Adpcm);
   Adpcm.SetOutput(&Pcm);
   Adpcm.SetEnabled(Adpcm.CanHandle());
-  for (TMMDSPComponent* c : {static_cast<TMMDSPComponent*>(&File),
-                             static_cast<TMMDSPComponent*>(&Adpcm),
-                             static_cast<TMMDSPComponent*>(&Pcm)}) {
+  for (TMMDSPComponent* c :
+       {static_cast<TMMDSPComponent*>(&File), static_cast<TMMDSPComponent*>(&Adpcm),
+        static_cast<TMMDSPComponent*>(&Pcm)}) {
     c->Opened();
     c->Started();
   }
@@ -127,14 +128,38 @@ void Peer(benchmark::State& State, const std::string& Codec) {
   Report(State, Cpu);
 }
 
-void ImaDecode_ours(benchmark::State& s) { Ours(s, "adpcm_ima_wav"); }
-void ImaDecode_peer(benchmark::State& s) { Peer(s, "adpcm_ima_wav"); }
-void MsAdpcmDecode_ours(benchmark::State& s) { Ours(s, "adpcm_ms"); }
-void MsAdpcmDecode_peer(benchmark::State& s) { Peer(s, "adpcm_ms"); }
+void ImaDecode_ours(benchmark::State& s) {
+  Ours(s, "adpcm_ima_wav");
+}
+void ImaDecode_peer(benchmark::State& s) {
+  Peer(s, "adpcm_ima_wav");
+}
+void MsAdpcmDecode_ours(benchmark::State& s) {
+  Ours(s, "adpcm_ms");
+}
+void MsAdpcmDecode_peer(benchmark::State& s) {
+  Peer(s, "adpcm_ms");
+}
 
 }  // namespace
 
-BENCHMARK(ImaDecode_ours)->Name("ImaDecode/ours")->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(ImaDecode_peer)->Name("ImaDecode/peer")->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(MsAdpcmDecode_ours)->Name("MsAdpcmDecode/ours")->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(MsAdpcmDecode_peer)->Name("MsAdpcmDecode/peer")->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImaDecode_ours)
+    ->Name("ImaDecode/ours")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ImaDecode_peer)
+    ->Name("ImaDecode/peer")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(MsAdpcmDecode_ours)
+    ->Name("MsAdpcmDecode/ours")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(MsAdpcmDecode_peer)
+    ->Name("MsAdpcmDecode/peer")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);

@@ -1,6 +1,6 @@
 // velmar-rec: the recorder on the command line.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "cli/commands.h"

@@ -59,8 +59,9 @@ void UseDemoInput() {
 
 int RecordCommand(const TArgs& Args) {
   TOptions o;
-  if (!o.Parse(Args, {"--out", "--device", "--noise-gate", "--time-gate", "--min-length",
-                      "--duration", "--tracks"},
+  if (!o.Parse(Args,
+               {"--out", "--device", "--noise-gate", "--time-gate", "--min-length", "--duration",
+                "--tracks"},
                {"--no-auto-split"}))
     return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("record takes no file names");
@@ -74,8 +75,7 @@ int RecordCommand(const TArgs& Args) {
   s.Folder = o.Text("--out", ".");
   s.Device = static_cast<TMMDeviceId>(Device);
   if (o.Has("--tracks")) s.MaxTracks = static_cast<int>(Tracks);
-  if (Duration)
-    s.AudioBytes = static_cast<std::int64_t>(*Duration * 44100) * 4;
+  if (Duration) s.AudioBytes = static_cast<std::int64_t>(*Duration * 44100) * 4;
   s.Status = ::isatty(STDERR_FILENO);
 
   InstallDefaultWaveBackends();

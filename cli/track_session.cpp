@@ -33,8 +33,7 @@ std::int64_t BytesToMs(std::int64_t Bytes) {
 }
 
 double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // A text bar of a channel's peak, on a 48 dB scale.
@@ -100,8 +99,8 @@ void TTrackSession::BufferRecorded(PWaveHdr h) {
   FTotalBytes += Bytes;
   const std::int64_t Position = BytesToMs(FTrackBytes);
   FSize.Advance(Before, Position);
-  const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
-                                                FSize.Shown(), FOptions.Rule);
+  const TTrackDecision d =
+      FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position, FSize.Shown(), FOptions.Rule);
   ShowStatus(Data, Bytes, false);
   if (d == TTrackDecision::None || FRuleEnded) return;
   FRuleEnded = true;
@@ -129,8 +128,7 @@ void TTrackSession::Stopped() {
   }
   if (!FRuleEnded && FTrackBytes < kMaxWaveFileBytes - 2 * kBufferSize) {
     // The recorder stopped by itself: its file could not take more.
-    Finish("the disk is full or the file could not be written: " +
-           FRecorder.Wave()->FileName());
+    Finish("the disk is full or the file could not be written: " + FRecorder.Wave()->FileName());
     return;
   }
   if (FRuleEnded && !Split && !FOptions.KeepAllInput) {

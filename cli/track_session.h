@@ -54,7 +54,7 @@ class TTrackSession {
   TMMWaveRecorder FRecorder;
   TTrackRule FRule;
   TSizeDisplay FSize;
-  int FNumber = 0;            // of the current track
+  int FNumber = 0;  // of the current track
   std::int64_t FTrackBytes = 0;
   std::int64_t FTotalBytes = 0;
   int FTracksDone = 0;

@@ -1,6 +1,7 @@
 #include "stream/dsp_component.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -241,6 +242,16 @@ std::uint32_t PullInput(TMMDSPComponent& Stage, TMMWaveHdr& Internal, char* Buff
   Stage.TMMDSPComponent::BufferLoad(&Internal, More);
   CopyLoopFields(Internal, Caller);
   return std::min(Internal.wh.dwBytesRecorded, Capacity);
+}
+
+std::int32_t AppendToBuffer(TMMWaveHdr& Header, const std::uint8_t* Data, std::int32_t Count) {
+  WAVEHDR& h = Header.wh;
+  const auto Room = static_cast<std::int64_t>(h.dwBufferLength) - h.dwBytesRecorded;
+  const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(Room, Count));
+  if (n <= 0) return 0;
+  std::memcpy(h.lpData + h.dwBytesRecorded, Data, static_cast<std::size_t>(n));
+  h.dwBytesRecorded += static_cast<std::uint32_t>(n);
+  return n;
 }
 
 bool PullBuffer(TMMDSPComponent& Source, PWaveHdr lpWaveHdr, std::uint32_t Capacity) {

@@ -163,6 +163,11 @@ bool PullBuffer(TMMDSPComponent& Source, PWaveHdr lpWaveHdr, std::uint32_t Capac
 std::uint32_t PullInput(TMMDSPComponent& Stage, TMMWaveHdr& Internal, char* Buffer,
                         std::uint32_t Capacity, TMMWaveHdr& Caller, bool& More);
 
+// Appends up to Count bytes of Data behind the header's recorded bytes, as far
+// as the buffer has room; returns the bytes appended (for stages that hand out
+// output of their own).
+std::int32_t AppendToBuffer(TMMWaveHdr& Header, const std::uint8_t* Data, std::int32_t Count);
+
 // The number of live stream components (for diagnostics and tests).
 int DSPComponentCount();
 

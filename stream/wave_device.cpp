@@ -55,19 +55,19 @@ void TMMCustomWaveDevice::Check(std::uint32_t Result, const char* Prefix) {
 
 void TMMCustomWaveDevice::SetNumBuffers(int Value) {
   if (Value <= 1 || Value == FNumBuffers) return;
-  if (Has(kDeviceOpened)) Error(LibMessage(60));
+  if (Has(kDeviceOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FNumBuffers = std::min(Value, kMaxBuffers);
 }
 
 void TMMCustomWaveDevice::SetBufferSize(int Value) {
   if (Value == TMMDSPComponent::BufferSize()) return;
-  if (Has(kDeviceOpened)) Error(LibMessage(60));
+  if (Has(kDeviceOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FAllocator.FreeAll();
   TMMDSPComponent::SetBufferSize(std::max(Value, 32));
 }
 
 void TMMCustomWaveDevice::SetDeviceID(TMMDeviceId Value) {
-  if (Has(kDeviceOpened)) Error(LibMessage(60));
+  if (Has(kDeviceOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FProductName = LibMessage(FKind.NoDeviceMessage);
   FDriverVersion = 0;
   if (FNumDevs > 0 && Value >= MapperId && Value < FNumDevs) {
@@ -85,7 +85,7 @@ void TMMCustomWaveDevice::SetDeviceID(TMMDeviceId Value) {
 
 void TMMCustomWaveDevice::SetCallBackMode(TMMCBMode Value) {
   if (Value == FCallBackMode) return;
-  if (Has(kDeviceOpened)) Error(LibMessage(60));
+  if (Has(kDeviceOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FCallBackMode = Value;  // a callback thread is an ordinary thread here: every mode is accepted
   FNotify.SetCallBackMode(Value);
 }

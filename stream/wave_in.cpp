@@ -78,20 +78,20 @@ std::string TMMCustomWaveIn::PlatformErrorText(std::uint32_t Result) {
 }
 
 void TMMCustomWaveIn::SetMode(TMMMode Value) {
-  if (Has(wisOpened)) Error(LibMessage(60));
+  if (Has(wisOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   if (Ord(Value) != 0 && Ord(Value) != 1) return;
   FMode = Value;
   RebuildFormat();
 }
 
 void TMMCustomWaveIn::SetBitLength(TMMBits Value) {
-  if (Has(wisOpened)) Error(LibMessage(60));
+  if (Has(wisOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FBitLength = Value;
   RebuildFormat();
 }
 
 void TMMCustomWaveIn::SetSampleRate(int Value) {
-  if (Has(wisOpened)) Error(LibMessage(60));
+  if (Has(wisOpened)) Error(LibMessage(kMsgChangeWhileOpen));
   FSampleRate = Clamp(Value, 8000, 100000);
   RebuildFormat();
 }

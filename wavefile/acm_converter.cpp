@@ -144,7 +144,8 @@ void TMMACMConverter::BufferReady(PWaveHdr lpWaveHdr) {
   TACMConversion& c = *FConversion;
   const std::uint32_t Total = lpWaveHdr->wh.dwBytesRecorded;
   for (std::uint32_t Done = 0; Done < Total;) {
-    const auto Piece = std::min<std::uint32_t>(Total - Done, static_cast<std::uint32_t>(FChunkSize));
+    const auto Piece =
+        std::min<std::uint32_t>(Total - Done, static_cast<std::uint32_t>(FChunkSize));
     std::memcpy(c.SourceBuffer, lpWaveHdr->wh.lpData + Done, Piece);
     Done += Piece;
     const std::int32_t n = ConvertChunk(c, static_cast<std::int32_t>(Piece));
@@ -161,17 +162,6 @@ void TMMACMConverter::BufferReady(PWaveHdr lpWaveHdr) {
   }
 }
 
-void TMMACMConverter::TakeOutput(PWaveHdr lpWaveHdr) {
-  TACMConversion& c = *FConversion;
-  WAVEHDR& h = lpWaveHdr->wh;
-  const auto Room = static_cast<std::int32_t>(h.dwBufferLength - h.dwBytesRecorded);
-  const std::int32_t Bytes = std::min(Room, c.Available - c.ReadOffset);
-  if (Bytes <= 0) return;
-  std::memcpy(h.lpData + h.dwBytesRecorded, c.OutputBuffer + c.ReadOffset, Bytes);
-  h.dwBytesRecorded += static_cast<std::uint32_t>(Bytes);
-  c.ReadOffset += Bytes;
-}
-
 void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   if (!FPrepared || !FRunning || !Input() || !FConversion) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
@@ -180,7 +170,8 @@ void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   TACMConversion& c = *FConversion;
   int Starved = 0;
   for (;;) {
-    TakeOutput(lpWaveHdr);
+    c.ReadOffset +=
+        AppendToBuffer(*lpWaveHdr, c.OutputBuffer + c.ReadOffset, c.Available - c.ReadOffset);
     if (lpWaveHdr->Looped || !FRunning ||
         lpWaveHdr->wh.dwBytesRecorded >= lpWaveHdr->wh.dwBufferLength)
       break;

@@ -63,9 +63,6 @@ class TMMACMConverter : public TMMDSPComponent {
   [[noreturn]] void Fail();
 
  private:
-  // Copies what is converted and not yet taken into the caller's buffer.
-  void TakeOutput(PWaveHdr lpWaveHdr);
-
   bool FEnabled = true;
   bool FPrepared = false;
   bool FRunning = false;

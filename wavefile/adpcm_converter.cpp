@@ -51,9 +51,10 @@ void TMMADPCMConverter::Rebuild() {
   FBlockSamples = 0;
   const WAVEFORMATEX* In = FInputFormat;
   FNeedsDecoding = In && FEnabled && In->wFormatTag != WAVE_FORMAT_PCM;
-  FDecodable = In && (adpcm::BlockSamples(*In) > 0 || adpcm::IsStepCode(*In));
+  const std::uint32_t Samples = In ? adpcm::BlockSamples(*In) : 0;
+  FDecodable = In && (Samples > 0 || adpcm::IsStepCode(*In));
   if (FNeedsDecoding) {
-    FBlockSamples = adpcm::BlockSamples(*In);
+    FBlockSamples = Samples;
     if (FDecodable) {
       WAVEFORMATEX f{};
       BuildPCMFormat(&f, static_cast<std::uint16_t>(BitsOf(FBitLength)), In->nChannels,
@@ -70,12 +71,10 @@ void TMMADPCMConverter::Opened() {
     if (FNeedsDecoding && !FCanDecode) throw EMMADPCMError(LibMessage(kMsgCannotConvert));
     if (FNeedsDecoding) {
       const std::uint32_t Block = FInputFormat->nBlockAlign;
-      const std::uint32_t SourceSize =
-          FBlockSamples ? std::max(kSourceChunk, Block) : kSourceChunk;
-      const std::size_t Samples = FBlockSamples
-                                      ? std::size_t{FBlockSamples} * FInputFormat->nChannels *
-                                            (SourceSize / Block)
-                                      : std::size_t{SourceSize} * 2;
+      const std::uint32_t SourceSize = FBlockSamples ? std::max(kSourceChunk, Block) : kSourceChunk;
+      const std::size_t Samples = FBlockSamples ? std::size_t{FBlockSamples} *
+                                                      FInputFormat->nChannels * (SourceSize / Block)
+                                                : std::size_t{SourceSize} * 2;
       try {
         FSource = std::make_unique<std::uint8_t[]>(SourceSize);
         FSamples = std::make_unique<std::int16_t[]>(Samples);
@@ -148,9 +147,8 @@ std::int32_t TMMADPCMConverter::Decode(std::uint32_t Bytes, bool End) {
   const int Channels = FInputFormat->nChannels;
   std::int32_t Out = 0;
   if (!FBlockSamples) {
-    const std::size_t n = adpcm::DecodeStepCodes(FSource.get(), Bytes, Channels,
-                                                 FInputFormat->wFormatTag != 0x0003, FState,
-                                                 FSamples.get());
+    const std::size_t n = adpcm::DecodeStepCodes(
+        FSource.get(), Bytes, Channels, FInputFormat->wFormatTag != 0x0003, FState, FSamples.get());
     Out = Emit(FSamples.get(), n, 0);
   } else {
     const std::uint32_t Block = FInputFormat->nBlockAlign;
@@ -184,14 +182,8 @@ void TMMADPCMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   if (!FCanDecode) return;  // gave up: the stream ends here
   WAVEHDR& h = lpWaveHdr->wh;
   for (;;) {
-    const std::int32_t Bytes =
-        std::min(static_cast<std::int32_t>(h.dwBufferLength - h.dwBytesRecorded),
-                 FAvailable - FReadOffset);
-    if (Bytes > 0) {
-      std::memcpy(h.lpData + h.dwBytesRecorded, FOutput.get() + FReadOffset, Bytes);
-      h.dwBytesRecorded += static_cast<std::uint32_t>(Bytes);
-      FReadOffset += Bytes;
-    }
+    FReadOffset +=
+        AppendToBuffer(*lpWaveHdr, FOutput.get() + FReadOffset, FAvailable - FReadOffset);
     if (lpWaveHdr->Looped || !FRunning || h.dwBytesRecorded >= h.dwBufferLength) break;
     std::uint32_t Delivered = 0;
     if (!FUpstreamDone) {

@@ -33,7 +33,9 @@ class TMMADPCMConverter : public TMMDSPComponent {
   // True when the input needs no decoding or this stage can decode it; asked
   // of the input format whether the stage is enabled or not, so that a caller
   // can decide to enable it.
-  bool CanHandle() const { return !FInputFormat || FInputFormat->wFormatTag == WAVE_FORMAT_PCM || FDecodable; }
+  bool CanHandle() const {
+    return !FInputFormat || FInputFormat->wFormatTag == WAVE_FORMAT_PCM || FDecodable;
+  }
 
   void SetPWaveFormat(const WAVEFORMATEX*) override {}  // the format comes from the input
   void ChangePWaveFormat(const WAVEFORMATEX* fmt) override;
@@ -64,7 +66,7 @@ class TMMADPCMConverter : public TMMDSPComponent {
   WAVEFORMATEX* FTargetFormat = nullptr;
   bool FNeedsDecoding = false;
   bool FCanDecode = false;
-  bool FDecodable = false;  // one of the formats decoded here, enabled or not
+  bool FDecodable = false;          // one of the formats decoded here, enabled or not
   std::uint32_t FBlockSamples = 0;  // tag 0x0002: samples per block
   std::unique_ptr<std::uint8_t[]> FSource;
   std::uint32_t FSourceSize = 0;

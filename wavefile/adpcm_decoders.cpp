@@ -8,8 +8,8 @@ namespace velmar::adpcm {
 
 namespace {
 
-constexpr int kCoefficients[7][2] = {{256, 0},   {512, -256}, {0, 0},      {192, 64},
-                                     {240, 0},   {460, -208}, {392, -232}};
+constexpr int kCoefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                     {240, 0}, {460, -208}, {392, -232}};
 constexpr int kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                  768, 614, 512, 409, 307, 230, 230, 230};
 // Beyond this the next adaptation would overflow: such deltas only come from
@@ -88,8 +88,8 @@ bool IsStepCode(const WAVEFORMATEX& f) {
          f.wBitsPerSample == 4 && (f.nChannels == 1 || f.nChannels == 2);
 }
 
-std::size_t DecodeStepCodes(const std::uint8_t* In, std::size_t Bytes, int Channels,
-                            bool Saturate, StepState& State, std::int16_t* Out) {
+std::size_t DecodeStepCodes(const std::uint8_t* In, std::size_t Bytes, int Channels, bool Saturate,
+                            StepState& State, std::int16_t* Out) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < Bytes; ++i) {
     for (unsigned Half = 0; Half < 2; ++Half) {
@@ -99,7 +99,8 @@ std::size_t DecodeStepCodes(const std::uint8_t* In, std::size_t Bytes, int Chann
         Out[n++] = ima::DecodeCode(c, Code);
       } else {
         const std::int32_t Diff = ima::Difference(ima::kStepTable[c.StepIndex], Code);
-        c.Predictor = static_cast<std::int16_t>((Code & 8) ? c.Predictor - Diff : c.Predictor + Diff);
+        c.Predictor =
+            static_cast<std::int16_t>((Code & 8) ? c.Predictor - Diff : c.Predictor + Diff);
         c.StepIndex = ima::NextStepIndex(c.StepIndex, Code);
         Out[n++] = static_cast<std::int16_t>(c.Predictor);
       }

@@ -42,7 +42,7 @@ struct StepState {
 
 // Decodes Bytes bytes of codes (2 samples per byte) into Out; returns the
 // samples written.
-std::size_t DecodeStepCodes(const std::uint8_t* In, std::size_t Bytes, int Channels,
-                            bool Saturate, StepState& State, std::int16_t* Out);
+std::size_t DecodeStepCodes(const std::uint8_t* In, std::size_t Bytes, int Channels, bool Saturate,
+                            StepState& State, std::int16_t* Out);
 
 }  // namespace velmar::adpcm

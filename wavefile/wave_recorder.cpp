@@ -16,7 +16,7 @@ TMMWaveRecorder::TMMWaveRecorder(TComponent* AOwner)
   FWaveFile->Wave()->SetFileMustExist(false);
   FWaveFile->OnChange = [this](TObject*) { FileChanging(); };
   FWaveFile->OnChanged = [this](TObject*) { FChangeActive = false; };
-  FWaveFile->OnClose = [this](TObject*) { StopInput(); };  // a full disk ends the recording
+  FWaveFile->OnClose = [this](TObject*) { Stop(); };  // a full disk ends the recording
 
   FWaveIn->SetOutput(FWaveFile.get());
   FWaveIn->OnOpen = [this](TObject*) {
@@ -45,11 +45,6 @@ TMMWaveRecorder::~TMMWaveRecorder() {
   DetachFromChain();
 }
 
-void TMMWaveRecorder::StopInput() {
-  FWaveIn->Stop();
-  FWaveIn->Close();
-}
-
 void TMMWaveRecorder::Start() {
   if ((FWaveIn->State() & wisStarted) || Wave()->FileName().empty()) return;
   FStartPosition = Wave()->GetPosition();
@@ -57,7 +52,8 @@ void TMMWaveRecorder::Start() {
 }
 
 void TMMWaveRecorder::Stop() {
-  StopInput();
+  FWaveIn->Stop();
+  FWaveIn->Close();
 }
 
 void TMMWaveRecorder::InputStopped() {
@@ -67,7 +63,7 @@ void TMMWaveRecorder::InputStopped() {
 
 void TMMWaveRecorder::FileChanging() {
   FChangeActive = true;
-  StopInput();
+  Stop();
   if (OnChange && !HasState(csDestroying)) OnChange(this);
 }
 

@@ -81,7 +81,6 @@ class TMMWaveRecorder : public TMMDSPComponent {
  private:
   void InputStopped();
   void FileChanging();
-  void StopInput();
 
   bool FChangeActive = false;
   int FStartPosition = 0;

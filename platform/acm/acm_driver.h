@@ -64,6 +64,12 @@ std::unique_ptr<AcmDriver> MakeG711Driver();
 // block alignment and byte rate agree with that layout.
 bool IsPlainPcm(const WAVEFORMATEX& f);
 
+// IsPlainPcm with 16-bit samples: what the codecs decode to and encode from.
+bool IsPcm16(const WAVEFORMATEX& f);
+
+// Same channels and rate: the codecs never change the layout.
+bool SameLayout(const WAVEFORMATEX& a, const WAVEFORMATEX& b);
+
 // Fills f as PCM of that layout.
 void SetPcm(WAVEFORMATEX& f, std::uint16_t Bits, std::uint16_t Channels, std::uint32_t Rate);
 

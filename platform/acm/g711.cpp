@@ -72,10 +72,6 @@ bool IsLaw(const WAVEFORMATEX& f) {
          f.nBlockAlign == f.nChannels && f.nSamplesPerSec > 0;
 }
 
-bool IsPcm16(const WAVEFORMATEX& f) {
-  return IsPlainPcm(f) && f.wBitsPerSample == 16;
-}
-
 class LawCodec : public AcmCodec {
  public:
   LawCodec(bool Decode, bool Alaw) : FDecode(Decode), FAlaw(Alaw) {}
@@ -103,9 +99,9 @@ class LawCodec : public AcmCodec {
     }
   }
   std::uint32_t DestinationSize(std::uint32_t SrcBytes) const override {
-    return FDecode ? static_cast<std::uint32_t>(std::min<std::uint64_t>(2ull * SrcBytes,
-                                                                        0x7FFFFFFF))
-                   : SrcBytes / 2;
+    return FDecode
+               ? static_cast<std::uint32_t>(std::min<std::uint64_t>(2ull * SrcBytes, 0x7FFFFFFF))
+               : SrcBytes / 2;
   }
   std::uint32_t SourceSize(std::uint32_t DstBytes) const override {
     return FDecode ? DstBytes / 2 : DstBytes * 2;
@@ -119,8 +115,9 @@ class LawCodec : public AcmCodec {
 class G711Driver : public AcmDriver {
  public:
   const char* TagName(std::uint16_t Tag) const override {
-    return Tag == WAVE_FORMAT_ALAW ? "CCITT A-Law" : Tag == WAVE_FORMAT_MULAW ? "CCITT mu-Law"
-                                                                               : nullptr;
+    return Tag == WAVE_FORMAT_ALAW    ? "CCITT A-Law"
+           : Tag == WAVE_FORMAT_MULAW ? "CCITT mu-Law"
+                                      : nullptr;
   }
   bool Suggest(const WAVEFORMATEX& Src, AcmFormat& Dst, std::uint32_t Flags) const override {
     AcmLayout w{};
@@ -132,25 +129,20 @@ class G711Driver : public AcmDriver {
       return false;
     }
     AcmFormat f{};
+    SetPcm(f.wfx, w.Bits, w.Channels, w.Rate);  // a law has the layout of 8-bit PCM
     f.wfx.wFormatTag = w.Tag;
-    f.wfx.nChannels = w.Channels;
-    f.wfx.nSamplesPerSec = w.Rate;
-    f.wfx.wBitsPerSample = w.Bits;
-    f.wfx.nBlockAlign = static_cast<std::uint16_t>(w.Channels * w.Bits / 8);
-    f.wfx.nAvgBytesPerSec = f.wfx.nBlockAlign * w.Rate;
     if (!Supports(Src, f.wfx)) return false;
     Dst = f;
     return true;
   }
   bool Supports(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst) const override {
-    if (Src.nChannels != Dst.nChannels || Src.nSamplesPerSec != Dst.nSamplesPerSec) return false;
+    if (!SameLayout(Src, Dst)) return false;
     return (IsLaw(Src) && IsPcm16(Dst)) || (IsPcm16(Src) && IsLaw(Dst));
   }
   std::unique_ptr<AcmCodec> Open(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst,
                                  bool) const override {
     const bool Decode = IsLaw(Src);
-    return std::make_unique<LawCodec>(Decode,
-                                      (Decode ? Src : Dst).wFormatTag == WAVE_FORMAT_ALAW);
+    return std::make_unique<LawCodec>(Decode, (Decode ? Src : Dst).wFormatTag == WAVE_FORMAT_ALAW);
   }
 };
 

@@ -10,12 +10,12 @@
 namespace velmar::ima {
 
 const std::int16_t kStepTable[kMaxStepIndex + 1] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 const std::int8_t kIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
@@ -70,8 +70,8 @@ int DecodeBlock(const std::uint8_t* Block, std::size_t Bytes, int Channels, std:
   return static_cast<int>(1 + Groups * 8);
 }
 
-void EncodeBlock(const std::int16_t* Frames, int Channels, std::uint32_t BlockAlign,
-                 Channel* State, std::uint8_t* Block) {
+void EncodeBlock(const std::int16_t* Frames, int Channels, std::uint32_t BlockAlign, Channel* State,
+                 std::uint8_t* Block) {
   const std::uint32_t Groups = (BlockAlign - 4u * Channels) / (4u * Channels);
   for (int ch = 0; ch < Channels; ++ch) {
     const std::int16_t First = Frames[ch];
@@ -107,18 +107,12 @@ std::uint32_t ImaSamplesPerBlock(const WAVEFORMATEX& f) {
   return ima::SamplesPerBlock(f.nBlockAlign, f.nChannels);
 }
 
-bool IsPcm16(const WAVEFORMATEX& f) {
-  return IsPlainPcm(f) && f.wBitsPerSample == 16;
-}
-
-bool SameLayout(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
-  return a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec;
-}
-
 class ImaDecoder : public AcmCodec {
  public:
   explicit ImaDecoder(const WAVEFORMATEX& Src)
-      : FChannels(Src.nChannels), FBlock(Src.nBlockAlign), FSamples(ImaSamplesPerBlock(Src)),
+      : FChannels(Src.nChannels),
+        FBlock(Src.nBlockAlign),
+        FSamples(ImaSamplesPerBlock(Src)),
         FBlockOut(FSamples * 2u * Src.nChannels) {}
 
   void Convert(const std::uint8_t* Src, std::uint32_t SrcLength, std::uint8_t* Dst,
@@ -156,7 +150,9 @@ class ImaDecoder : public AcmCodec {
 class ImaEncoder : public AcmCodec {
  public:
   explicit ImaEncoder(const WAVEFORMATEX& Dst)
-      : FChannels(Dst.nChannels), FBlock(Dst.nBlockAlign), FSamples(ImaSamplesPerBlock(Dst)),
+      : FChannels(Dst.nChannels),
+        FBlock(Dst.nBlockAlign),
+        FSamples(ImaSamplesPerBlock(Dst)),
         FBlockIn(FSamples * 2u * Dst.nChannels) {}
 
   void Convert(const std::uint8_t* Src, std::uint32_t SrcLength, std::uint8_t* Dst,
@@ -171,8 +167,7 @@ class ImaEncoder : public AcmCodec {
       const std::uint32_t Take = std::min(Left, FBlockIn);
       std::memcpy(FFrames.data(), Src + Used, Take);
       // The last block of a stream is filled up by holding its last frame.
-      for (std::uint32_t i = Take / 2; i < FFrames.size(); ++i)
-        FFrames[i] = FFrames[i - FChannels];
+      for (std::uint32_t i = Take / 2; i < FFrames.size(); ++i) FFrames[i] = FFrames[i - FChannels];
       ima::EncodeBlock(FFrames.data(), FChannels, FBlock, FState, Dst + Produced);
       Used += Take;
       Produced += FBlock;
@@ -185,9 +180,7 @@ class ImaEncoder : public AcmCodec {
   std::uint32_t SourceSize(std::uint32_t DstBytes) const override {
     return DstBytes / FBlock * FBlockIn;
   }
-  void Restart() override {
-    FState[0] = FState[1] = ima::Channel{};
-  }
+  void Restart() override { FState[0] = FState[1] = ima::Channel{}; }
 
  private:
   int FChannels;

@@ -54,7 +54,7 @@ int DecodeBlock(const std::uint8_t* Block, std::size_t Bytes, int Channels, std:
 
 // Encodes SamplesPerBlock(BlockAlign) interleaved frames into one block. The
 // step indexes in State carry over from block to block.
-void EncodeBlock(const std::int16_t* Frames, int Channels, std::uint32_t BlockAlign,
-                 Channel* State, std::uint8_t* Block);
+void EncodeBlock(const std::int16_t* Frames, int Channels, std::uint32_t BlockAlign, Channel* State,
+                 std::uint8_t* Block);
 
 }  // namespace velmar::ima

@@ -29,6 +29,14 @@ bool IsPlainPcm(const WAVEFORMATEX& f) {
          f.nAvgBytesPerSec == f.nBlockAlign * f.nSamplesPerSec;
 }
 
+bool IsPcm16(const WAVEFORMATEX& f) {
+  return IsPlainPcm(f) && f.wBitsPerSample == 16;
+}
+
+bool SameLayout(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+  return a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec;
+}
+
 void SetPcm(WAVEFORMATEX& f, std::uint16_t Bits, std::uint16_t Channels, std::uint32_t Rate) {
   f.wFormatTag = WAVE_FORMAT_PCM;
   f.nChannels = Channels;
@@ -62,8 +70,10 @@ std::uint32_t CeilDiv(std::uint64_t a, std::uint64_t b) {
 class WidthCodec : public AcmCodec {
  public:
   WidthCodec(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst)
-      : FSrcBits(Src.wBitsPerSample), FDstBits(Dst.wBitsPerSample),
-        FSrcBytes(Src.wBitsPerSample / 8), FDstBytes(Dst.wBitsPerSample / 8),
+      : FSrcBits(Src.wBitsPerSample),
+        FDstBits(Dst.wBitsPerSample),
+        FSrcBytes(Src.wBitsPerSample / 8),
+        FDstBytes(Dst.wBitsPerSample / 8),
         FFrame(Src.nChannels) {}
 
   void Convert(const std::uint8_t* Src, std::uint32_t SrcLength, std::uint8_t* Dst,
@@ -94,8 +104,11 @@ class WidthCodec : public AcmCodec {
 class LayoutCodec : public AcmCodec {
  public:
   LayoutCodec(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst, bool NonRealTime)
-      : FBits(Src.wBitsPerSample), FSrcChannels(Src.nChannels), FDstChannels(Dst.nChannels),
-        FSrcFrame(Src.nBlockAlign), FDstFrame(Dst.nBlockAlign),
+      : FBits(Src.wBitsPerSample),
+        FSrcChannels(Src.nChannels),
+        FDstChannels(Dst.nChannels),
+        FSrcFrame(Src.nBlockAlign),
+        FDstFrame(Dst.nBlockAlign),
         FRatio(double(Dst.nSamplesPerSec) / Src.nSamplesPerSec) {
     if (Src.nSamplesPerSec != Dst.nSamplesPerSec) {
       // No dither: the same input always gives the same samples.
@@ -152,7 +165,8 @@ class LayoutCodec : public AcmCodec {
   std::uint32_t DestinationSize(std::uint32_t SrcBytes) const override {
     // The filter may hold frames back and let them out later: room for them.
     const std::uint64_t Frames = SrcBytes / FSrcFrame;
-    const auto Out = static_cast<std::uint64_t>(static_cast<double>(Frames) * FRatio) + (FResampler ? 1024 : 0);
+    const auto Out =
+        static_cast<std::uint64_t>(static_cast<double>(Frames) * FRatio) + (FResampler ? 1024 : 0);
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(Out * FDstFrame, 0x7FFFFFFF));
   }
   std::uint32_t SourceSize(std::uint32_t DstBytes) const override {
@@ -170,7 +184,8 @@ class LayoutCodec : public AcmCodec {
     for (std::uint32_t i = 0; i < Frames; ++i) {
       const std::uint8_t* p = Src + i * FSrcFrame;
       if (FSrcChannels == FDstChannels) {
-        for (int c = 0; c < FDstChannels; ++c) FIn[i * FDstChannels + c] = Load(p + c * Width, FBits);
+        for (int c = 0; c < FDstChannels; ++c)
+          FIn[i * FDstChannels + c] = Load(p + c * Width, FBits);
       } else if (FDstChannels == 1) {
         FIn[i] = static_cast<std::int16_t>((Load(p, FBits) + Load(p + Width, FBits)) >> 1);
       } else {

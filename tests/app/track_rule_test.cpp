@@ -102,8 +102,8 @@ TEST(TrackRule, TheRingWrapsAtTheTimeGateAndCarriesOverIntoTheNextTrack) {
 
 TEST(TrackRule, SizesTimesNamesAndLabels) {
   EXPECT_EQ(MsToKBytes(7000), 1176);
-  EXPECT_EQ(MsToKBytes(128), 22);  // 21.5: half to even
-  EXPECT_EQ(MsToKBytes(384), 64);  // 64.5: half to even
+  EXPECT_EQ(MsToKBytes(128), 22);                // 21.5: half to even
+  EXPECT_EQ(MsToKBytes(384), 64);                // 64.5: half to even
   EXPECT_EQ(MsToKBytes(2147483647), 360710144);  // no 32-bit overflow
   EXPECT_EQ(TimeToText(83456), "1:23.456");
   EXPECT_EQ(TimeToText(3723004), "1:02:03.004");

@@ -70,8 +70,8 @@ TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
   RunCommand("paplay --device=test " + Programme, &Status);
   EXPECT_EQ(Status, 0);
-  const bool Ended = WaitUntil(
-      [&] { return ::waitpid(Child, &Status, WNOHANG) == Child; }, std::chrono::seconds(60));
+  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
+                               std::chrono::seconds(60));
   if (!Ended) {
     ::kill(Child, SIGKILL);
     ::waitpid(Child, &Status, 0);

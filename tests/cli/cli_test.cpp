@@ -82,9 +82,7 @@ TEST_F(Cli, SplitGivesATrackPerPieceSplitInsideEachSilence) {
   // gate: 8 buffers of silence.
   const Bytes t1 = Audio(Out + "/Track01.wav"), t2 = Audio(Out + "/Track02.wav"),
               t3 = Audio(Out + "/Track03.wav");
-  auto SplitAfter = [](std::size_t SoundBytes) {
-    return ((SoundBytes + 8095) / 8096 + 8) * 8096;
-  };
+  auto SplitAfter = [](std::size_t SoundBytes) { return ((SoundBytes + 8095) / 8096 + 8) * 8096; };
   EXPECT_EQ(t1.size(), SplitAfter(8 * 176400));
   EXPECT_EQ(t2.size(), SplitAfter(21 * 176400 - t1.size()));
   Bytes All = t1;
@@ -102,7 +100,8 @@ TEST_F(Cli, SplitGivesATrackPerPieceSplitInsideEachSilence) {
               Keys.at("frames") + "\n");
   }
   // Splitting again never overwrites: the numbers go on.
-  ASSERT_EQ(Rec("split " + Input + " --out " + Out + " --min-length 30", &Status), "Track04.wav  0:33.000  5543 kB\n");
+  ASSERT_EQ(Rec("split " + Input + " --out " + Out + " --min-length 30", &Status),
+            "Track04.wav  0:33.000  5543 kB\n");
   EXPECT_EQ(Status, 0);
 }
 
@@ -117,8 +116,8 @@ TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
   const Bytes Samples = Audio(Input);
   auto Virtual = std::make_shared<TVirtualBackend>();
   Virtual->AddCapture({.Generator =
-                           [&Samples](std::uint8_t* Dest, std::uint32_t Count,
-                                      std::uint64_t Offset, const WAVEFORMATEX&) {
+                           [&Samples](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
+                                      const WAVEFORMATEX&) {
                              for (std::uint32_t i = 0; i < Count; ++i)
                                Dest[i] = Offset + i < Samples.size() ? Samples[Offset + i] : 0;
                            },
@@ -143,9 +142,9 @@ TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
 
 TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
   int Status = -1;
-  for (const char* Bad : {"record --noise-gate 101", "record --time-gate 1", "record --min-length 0",
-                          "record --min-length x", "record --tracks 0", "record --bogus",
-                          "split", "frobnicate"}) {
+  for (const char* Bad :
+       {"record --noise-gate 101", "record --time-gate 1", "record --min-length 0",
+        "record --min-length x", "record --tracks 0", "record --bogus", "split", "frobnicate"}) {
     const std::string Out = Rec(Bad, &Status);
     EXPECT_EQ(Status, 2) << Bad;
     EXPECT_NE(Out.find("Usage:"), std::string::npos) << Bad;

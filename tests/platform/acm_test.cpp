@@ -25,8 +25,13 @@ struct Format {
 
 Format Pcm(std::uint16_t Bits, std::uint16_t Channels, std::uint32_t Rate) {
   Format x;
-  x.f = {WAVE_FORMAT_PCM, Channels, Rate, Rate * Channels * Bits / 8u,
-         static_cast<std::uint16_t>(Channels * Bits / 8), Bits, 0};
+  x.f = {WAVE_FORMAT_PCM,
+         Channels,
+         Rate,
+         Rate * Channels * Bits / 8u,
+         static_cast<std::uint16_t>(Channels * Bits / 8),
+         Bits,
+         0};
   return x;
 }
 
@@ -47,8 +52,8 @@ Bytes Sine(std::size_t Frames, int Channels, double Hz, double Rate, double Leve
   Bytes b;
   for (std::size_t i = 0; i < Frames; ++i) {
     for (int c = 0; c < Channels; ++c) {
-      const auto v = static_cast<std::int16_t>(std::lround((c ? -Level : Level) *
-                                                           std::sin(2 * M_PI * Hz * static_cast<double>(i) / Rate)));
+      const auto v = static_cast<std::int16_t>(std::lround(
+          (c ? -Level : Level) * std::sin(2 * M_PI * Hz * static_cast<double>(i) / Rate)));
       b.push_back(static_cast<std::uint8_t>(v));
       b.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
     }
@@ -86,8 +91,9 @@ Bytes Convert(const Format& s, const Format& d, const Bytes& In, std::uint32_t P
     At += n;
     End = At == In.size();
     hdr.cbSrcLength = static_cast<std::uint32_t>(Held + n);
-    EXPECT_EQ(acmStreamConvert(h, &hdr, End ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN),
-              MMSYSERR_NOERROR);
+    EXPECT_EQ(
+        acmStreamConvert(h, &hdr, End ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN),
+        MMSYSERR_NOERROR);
     EXPECT_TRUE(hdr.fdwStatus & ACMSTREAMHEADER_STATUSF_DONE);
     Out.insert(Out.end(), Dst.begin(), Dst.begin() + hdr.cbDstLengthUsed);
     Held = hdr.cbSrcLength - hdr.cbSrcLengthUsed;
@@ -108,8 +114,8 @@ TEST(CodecManager, ReportsVersionNamesAndTexts) {
   EXPECT_GE(acmGetVersion() >> 16, 0x0200u);
   ACMFORMATTAGDETAILS t{};
   t.cbStruct = sizeof t;
-  for (auto [Tag, Name] : {std::pair{1u, "PCM"}, {0x11u, "IMA ADPCM"}, {6u, "CCITT A-Law"},
-                           {7u, "CCITT mu-Law"}}) {
+  for (auto [Tag, Name] :
+       {std::pair{1u, "PCM"}, {0x11u, "IMA ADPCM"}, {6u, "CCITT A-Law"}, {7u, "CCITT mu-Law"}}) {
     t.dwFormatTag = Tag;
     ASSERT_EQ(acmFormatTagDetails(&t, ACM_FORMATTAGDETAILSF_FORMATTAG), MMSYSERR_NOERROR);
     EXPECT_STREQ(t.szFormatTag, Name);
@@ -243,7 +249,7 @@ TEST(CodecManager, ImaDecoderSkipsDamagedBlocksAndDecodesATruncatedLastOne) {
     Blocks[b * 256 + 2] = 20;
     Blocks[b * 256 + 3] = 0;
   }
-  Blocks[256 + 2] = 89;  // the middle block's step index is out of range
+  Blocks[256 + 2] = 89;            // the middle block's step index is out of range
   Blocks.resize(2 * 256 + 4 + 9);  // the last block: its header and one whole group
   const auto s = Samples(Convert(Ima, Pcm16, Blocks, 4096));
   // The truncated block holds two whole groups of 8 codes and one byte more.

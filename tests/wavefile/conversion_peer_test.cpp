@@ -109,11 +109,11 @@ TEST_F(PeerCodecs, FilesWeEncodeDecodeInFfmpegAsInOurDecoders) {
         std::uint8_t Extra[32];
       } Target{};
       Target.f.wFormatTag = c.Tag;
-      ASSERT_EQ(acmFormatSuggest(In->Format(), &Target.f, sizeof Target,
-                                 ACM_FORMATSUGGESTF_WFORMATTAG),
-                MMSYSERR_NOERROR);
-      auto Conversion = OpenConversion(In->Format(), &Target.f, nullptr,
-                                       TMMConvertQuality::cqLow, 8192);
+      ASSERT_EQ(
+          acmFormatSuggest(In->Format(), &Target.f, sizeof Target, ACM_FORMATSUGGESTF_WFORMATTAG),
+          MMSYSERR_NOERROR);
+      auto Conversion =
+          OpenConversion(In->Format(), &Target.f, nullptr, TMMConvertQuality::cqLow, 8192);
       ASSERT_TRUE(Conversion);
       Bytes Encoded;
       for (size_t At = 0; At <= Pcm.size(); At += 5000) {
@@ -133,7 +133,8 @@ TEST_F(PeerCodecs, FilesWeEncodeDecodeInFfmpegAsInOurDecoders) {
       const auto Want = Samples(Pcm);
       const auto Theirs = Samples(FfmpegDecode(Name));
       ASSERT_GE(Theirs.size(), Want.size());
-      EXPECT_LT(Theirs.size(), Want.size() + 2048u * static_cast<unsigned>(Channels));  // at most a padded block
+      EXPECT_LT(Theirs.size(),
+                Want.size() + 2048u * static_cast<unsigned>(Channels));  // at most a padded block
       const std::string PeerName = Dir.File("peer.wav");
       Peer("sox " + SourceName + " -e " + c.SoxEncoding + " " + PeerName);
       const double PeerSnr = Snr(Want, Samples(FfmpegDecode(PeerName)));

@@ -37,7 +37,7 @@ Format Ima(std::uint16_t Channels, std::uint32_t Rate) {
 
 // The block format of tag 0x0002 with the standard coefficients.
 Format BlockAdpcm(std::uint16_t Channels, std::uint16_t BlockAlign) {
-  static const std::int16_t Coef[7][2] = {{256, 0},  {512, -256}, {0, 0},     {192, 64},
+  static const std::int16_t Coef[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
                                           {240, 0}, {460, -208}, {392, -232}};
   Format x;
   x.f = {0x0002, Channels, 22050, 0, BlockAlign, 4, 32};

@@ -61,7 +61,9 @@ struct Recorder : Devices {
     r->OnData = [this](TObject*, PWaveHdr h) { DataBytes += h->wh.dwBytesRecorded; };
   }
   // A counter as fast as the chain takes it, paused while the device is closed.
-  void SetUpCounter() { SetUpRecorder({.Generator = CounterSignal(), .RealTime = false, .Live = false}); }
+  void SetUpCounter() {
+    SetUpRecorder({.Generator = CounterSignal(), .RealTime = false, .Live = false});
+  }
   bool Stopped() {
     return WaitUntil([&] { return !Events.empty() && Events.back() == "stop"; });
   }
@@ -122,8 +124,7 @@ TEST_F(Recorder, ADeviceThatDeliversNothingLeavesAFourByteDataChunk) {
 
 TEST_F(Recorder, ANewNameWhileRecordingFinishesTheFileAndLeavesTheRecorderStopped) {
   // A file source: nothing is captured ahead of the chain, so nothing is lost.
-  SetUpRecorder(
-      {.Generator = CounterSignal(), .RealTime = false, .Live = false, .OnDemand = true});
+  SetUpRecorder({.Generator = CounterSignal(), .RealTime = false, .Live = false, .OnDemand = true});
   const std::string First = Dir.File("Track01.wav"), Second = Dir.File("Track02.wav");
   r->Wave()->SetFileName(First);
   r->Start();
@@ -285,8 +286,9 @@ TEST_F(Player, StopKeepsThePositionOnlyWhenAsked) {
   ASSERT_GE(Again.size(), 64u);
   // Playback went on from the stop position (to the millisecond it is kept in).
   const auto Frame = static_cast<std::ptrdiff_t>(TimeToSamples(&CdFormat, Stopped));
-  const auto Resumed = std::search(Audio.begin() + (Frame - 50) * 4, Audio.begin() + (Frame + 50) * 4,
-                                   Again.begin(), Again.begin() + 64);
+  const auto Resumed =
+      std::search(Audio.begin() + (Frame - 50) * 4, Audio.begin() + (Frame + 50) * 4, Again.begin(),
+                  Again.begin() + 64);
   EXPECT_NE(Resumed, Audio.begin() + (Frame + 50) * 4);
   p->SetResetPosition(true);
   p->Play();
@@ -336,7 +338,8 @@ TEST_F(Player, LoopingWithoutACountRepeatsUntilStop) {
   p->Stop();
   ASSERT_TRUE(StoppedTimes(1));
   const Bytes b = Taken();
-  EXPECT_TRUE(std::equal(Audio.begin(), Audio.end(), b.begin() + static_cast<std::ptrdiff_t>(Audio.size())));
+  EXPECT_TRUE(std::equal(Audio.begin(), Audio.end(),
+                         b.begin() + static_cast<std::ptrdiff_t>(Audio.size())));
 }
 
 }  // namespace
