@@ -48,7 +48,7 @@ TApplication& Application() {
 void TApplication::SetPump(TEventPump* Pump) {
   FPump = Pump;
   if (Pump)
-    SetMainQueueWaker([Pump] { Pump->Wake(); });
+    SetMainQueueWaker(Pump->MakeWaker());
   else
     SetMainQueueWaker(nullptr);
 }
@@ -72,12 +72,17 @@ bool TApplication::ProcessMessage() {
   return true;
 }
 
-void TApplication::ProcessMessages() {
+void TApplication::DispatchQueued() {
   while (ProcessMessage()) {
   }
 }
 
-void TApplication::Idle() {
+void TApplication::ProcessMessages() {
+  Pump().ProcessPendingEvents();
+  DispatchQueued();
+}
+
+bool TApplication::DoIdle() {
   bool Done = true;
   if (OnIdle) {
     try {
@@ -86,11 +91,12 @@ void TApplication::Idle() {
       HandleException(std::current_exception());
     }
   }
-  if (Done && !FTerminated) Pump().WaitForWork(INFINITE);
+  return Done;
 }
 
 void TApplication::HandleMessage() {
-  if (!ProcessMessage()) Idle();
+  if (ProcessMessage()) return;
+  if (DoIdle() && !FTerminated) Pump().WaitForWork(INFINITE);
 }
 
 void TApplication::Run() {

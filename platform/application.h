@@ -20,11 +20,18 @@ namespace velmar {
 // How the main thread waits for work. WaitForWork returns when a message is
 // queued for the main thread, when the toolkit has handled events of its own, or
 // when Milliseconds have passed; Wake is called from any thread after a post.
+// ProcessPendingEvents lets the toolkit handle what it has queued, without
+// waiting. MakeWaker gives the function that posting threads call; it must stay
+// safe to call after the pump is gone (posts may race the program's end).
 class TEventPump {
  public:
   virtual ~TEventPump() = default;
   virtual void WaitForWork(std::uint32_t Milliseconds) = 0;
   virtual void Wake() = 0;
+  virtual void ProcessPendingEvents() {}
+  virtual std::function<void()> MakeWaker() {
+    return [this] { Wake(); };
+  }
 };
 
 using TIdleEvent = std::function<void(TObject* Sender, bool& Done)>;
@@ -36,8 +43,14 @@ class TApplication : public TObject {
   TApplication();
   ~TApplication() override;
 
-  // Dispatches every queued message.
+  // Lets the pump's toolkit handle its pending events, then dispatches every
+  // queued message.
   void ProcessMessages();
+  // Dispatches the queued platform messages only (what a toolkit pump calls
+  // when woken).
+  void DispatchQueued();
+  // Runs the idle hook; true when it has nothing more to do.
+  bool DoIdle();
   // Dispatches one message, or runs the idle hook and waits for work when none is
   // queued (unless the hook says it has more to do).
   void HandleMessage();
@@ -66,7 +79,6 @@ class TApplication : public TObject {
 
  private:
   bool ProcessMessage();
-  void Idle();
 
   std::atomic<bool> FTerminated{false};
   TEventPump* FPump = nullptr;

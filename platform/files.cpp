@@ -1,7 +1,12 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -37,6 +42,35 @@ std::int64_t FileSizeOnDisk(const std::string& Name) {
   std::error_code Error;
   const auto Size = std::filesystem::file_size(Name, Error);
   return Error ? -1 : static_cast<std::int64_t>(Size);
+}
+
+bool WriteFileAtomically(const std::string& Name, std::string_view Content, unsigned Mode) {
+  struct stat Old {};
+  if (::stat(Name.c_str(), &Old) == 0) Mode = Old.st_mode & 07777;
+  std::string Temp = Name + ".XXXXXX";
+  const int Fd = ::mkostemp(Temp.data(), O_CLOEXEC);
+  if (Fd < 0) return false;
+  bool Ok = ::fchmod(Fd, Mode) == 0;
+  for (std::size_t Done = 0; Ok && Done < Content.size();) {
+    const ssize_t n = ::write(Fd, Content.data() + Done, Content.size() - Done);
+    if (n < 0 && errno == EINTR) continue;
+    Ok = n > 0;
+    if (Ok) Done += static_cast<std::size_t>(n);
+  }
+  Ok = Ok && ::fsync(Fd) == 0;
+  Ok = ::close(Fd) == 0 && Ok;
+  Ok = Ok && ::rename(Temp.c_str(), Name.c_str()) == 0;
+  if (!Ok) {
+    ::unlink(Temp.c_str());
+    return false;
+  }
+  const std::string Folder = std::filesystem::path(Name).parent_path().string();
+  const int Dir = ::open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Dir >= 0) {
+    ::fsync(Dir);
+    ::close(Dir);
+  }
+  return true;
 }
 
 std::int64_t DiskFreeBytes(const std::string& Folder) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace velmar {
 
@@ -18,6 +19,13 @@ std::int64_t FileSizeOnDisk(const std::string& Name);
 
 // Free bytes available to the user in Folder, or -1 when they cannot be determined.
 std::int64_t DiskFreeBytes(const std::string& Folder);
+
+// Replaces the file Name with Content so that a crash or power cut leaves either
+// the old file or the new one whole: a temporary file beside it is written,
+// flushed to the disk and renamed over Name, then the folder is flushed. A new
+// file gets Mode; an existing one keeps its permissions. False on any failure,
+// which leaves the old file as it was.
+bool WriteFileAtomically(const std::string& Name, std::string_view Content, unsigned Mode = 0644);
 
 using TDiskFreeQuery = std::function<std::int64_t(const std::string& Folder)>;
 // Replaces the free-space query (null restores the real one).

@@ -1,0 +1,100 @@
+#include "app/recorder_application.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#include "platform/messages.h"
+
+namespace velmar {
+
+namespace {
+
+// The self-pipe that turns a signal into an event of the main thread's loop.
+int GSignalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int Signal) {
+  const int Saved = errno;
+  const char Byte = static_cast<char>(Signal);
+  [[maybe_unused]] const auto Ignored = ::write(GSignalPipe[1], &Byte, 1);
+  errno = Saved;
+}
+
+const char* kProgramName = "Velmar Audio Recorder";
+
+}  // namespace
+
+TRecorderApplication::TRecorderApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
+  setApplicationName(kProgramName);
+  setQuitOnLastWindowClosed(true);
+  FPump = std::make_unique<TQtEventPump>();
+
+  Application().OnException = [](TObject*, const std::string& Message) {
+    const QString Text = QString::fromStdString(Message);
+    if (InMainThread())
+      ShowErrorBox(Text);
+    else
+      QMetaObject::invokeMethod(
+          qApp, [Text] { ShowErrorBox(Text); }, Qt::QueuedConnection);
+  };
+  Application().OnShowMessage = [](TObject*, const std::string& Message) {
+    QMessageBox::information(QApplication::activeWindow(), kProgramName,
+                             QString::fromStdString(Message));
+  };
+
+  if (GSignalPipe[0] < 0 && ::pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    struct sigaction Action {};
+    Action.sa_handler = OnSignal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &Action, nullptr);
+    ::sigaction(SIGTERM, &Action, nullptr);
+  }
+  if (GSignalPipe[0] >= 0) {
+    FSignalNotifier = new QSocketNotifier(GSignalPipe[0], QSocketNotifier::Read, this);
+    connect(FSignalNotifier, &QSocketNotifier::activated, this, [this] {
+      char Bytes[16];
+      while (::read(GSignalPipe[0], Bytes, sizeof Bytes) > 0) {
+      }
+      CloseRequested();
+    });
+  }
+  connect(this, &QGuiApplication::commitDataRequest, this,
+          [this](QSessionManager&) { CloseRequested(); });
+}
+
+TRecorderApplication::~TRecorderApplication() {
+  Application().OnException = nullptr;
+  Application().OnShowMessage = nullptr;
+  FPump.reset();
+}
+
+bool TRecorderApplication::notify(QObject* Receiver, QEvent* Event) {
+  try {
+    return QApplication::notify(Receiver, Event);
+  } catch (...) {
+    Application().HandleException(std::current_exception());
+    return false;
+  }
+}
+
+void TRecorderApplication::ShowErrorBox(const QString& Text) {
+  QMessageBox::critical(QApplication::activeWindow(), kProgramName, Text);
+}
+
+void TRecorderApplication::CloseRequested() {
+  if (OnCloseRequest) {
+    OnCloseRequest();
+    return;
+  }
+  closeAllWindows();
+  Application().Terminate();
+  quit();
+}
+
+}  // namespace velmar
