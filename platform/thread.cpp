@@ -71,6 +71,14 @@ bool ApplyThreadPriority(TThreadPriority Priority) {
   return ApplyTo(CurrentTid(), Priority);
 }
 
+bool ApplyThreadPriorityTo(int SystemThreadId, TThreadPriority Priority) {
+  return ApplyTo(static_cast<pid_t>(SystemThreadId), Priority);
+}
+
+int CurrentSystemThreadId() {
+  return static_cast<int>(CurrentTid());
+}
+
 TThread::TThread(bool CreateSuspended) {
   SyncWindow();  // made while the creating (usually the main) thread runs
   FThread = std::thread([this] { Run(); });

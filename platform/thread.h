@@ -34,6 +34,9 @@ int PlatformPriority(TThreadPriority Priority);
 // Applies a priority to the calling thread where the system allows it; a process
 // that may not raise its priority carries on at the old one. True if applied.
 bool ApplyThreadPriority(TThreadPriority Priority);
+// The same for a running thread known by its system id (CurrentSystemThreadId).
+bool ApplyThreadPriorityTo(int SystemThreadId, TThreadPriority Priority);
+int CurrentSystemThreadId();
 
 class TThread {
  public:

@@ -1,17 +1,25 @@
 #include "stream/device_notify.h"
 
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
 #include "platform/application.h"
 
 namespace velmar {
 
 namespace {
 constexpr std::uint32_t kThreadLimitMs = 5000;
-}
+
+// The handlers running on this thread, innermost last.
+thread_local std::vector<const TMMDeviceNotify*> GHandlers;
+}  // namespace
 
 // What the device and its worker thread share. Owner is cleared when the device
 // gives up on a worker that did not end in time, so that it never calls back.
 struct TMMDeviceNotify::TShared {
   std::atomic<TMMDeviceNotify*> Owner{nullptr};
+  std::atomic<int> Tid{0};  // the worker's system thread id once it runs
   TEvent Ready{false};
   TEvent Close{false};
   TEvent Flush{true};
@@ -30,6 +38,7 @@ class TMMDeviceNotify::TWorker : public TMMDSPThread {
   void Execute() override {
     TMsg Msg;
     PeekMessage(Msg, PM_NOREMOVE);  // the queue exists from here on
+    FShared->Tid = CurrentSystemThreadId();
     FShared->Ready.Set();
     bool Failed = false;
     try {
@@ -202,20 +211,61 @@ bool TMMDeviceNotify::Flushed() const {
 }
 
 void TMMDeviceNotify::BeginHandler() {
-  ++FInHandler;
+  {
+    std::lock_guard<std::mutex> Lock(FHandlerLock);
+    ++FInHandler;
+  }
+  GHandlers.push_back(this);
 }
 
 void TMMDeviceNotify::EndHandler() {
-  if (--FInHandler == 0 && (FStopRequest || FSink.StreamEnded()) && !FStopPosted.exchange(true)) {
+  GHandlers.erase(std::find(GHandlers.rbegin(), GHandlers.rend(), this).base() - 1);
+  const bool Ended = FSink.StreamEnded();
+  bool Post = false;
+  {
+    std::lock_guard<std::mutex> Lock(FHandlerLock);
+    if (--FInHandler == 0) Post = (FStopRequest || Ended) && !FStopPosted.exchange(true);
+  }
+  FHandlersEnded.notify_all();
+  if (Post) {
     FSink.StopPosting();
     PostMessage(Window(), FMessages.Stop, FSink.NotifyHandle(), 0);
   }
 }
 
+bool TMMDeviceNotify::InHandlerHere() const {
+  return std::find(GHandlers.begin(), GHandlers.end(), this) != GHandlers.end();
+}
+
+bool TMMDeviceNotify::WaitForHandlers(std::uint32_t Milliseconds, bool Pump) {
+  using Clock = std::chrono::steady_clock;
+  const auto End = Milliseconds == INFINITE
+                       ? Clock::time_point::max()
+                       : Clock::now() + std::chrono::milliseconds(Milliseconds);
+  std::unique_lock<std::mutex> Lock(FHandlerLock);
+  while (FInHandler > 0 && Clock::now() < End) {
+    if (!Pump) {
+      FHandlersEnded.wait_until(Lock, std::min(End, Clock::now() + std::chrono::seconds(1)));
+      continue;
+    }
+    Lock.unlock();
+    Wait(1, true);
+    Lock.lock();
+  }
+  return FInHandler == 0;
+}
+
 bool TMMDeviceNotify::RequestStop() {
+  // From outside the handlers: let them end first, then stop at once.
+  if (!InHandlerHere()) WaitForHandlers(kThreadLimitMs, false);
+  std::lock_guard<std::mutex> Lock(FHandlerLock);
   if (FInHandler <= 0) return false;
   FStopRequest = true;
   return true;
+}
+
+void TMMDeviceNotify::SetWorkerPriority(TThreadPriority Priority) {
+  if (FShared && FShared->Tid != 0) ApplyThreadPriorityTo(FShared->Tid, Priority);
 }
 
 void TMMDeviceNotify::ClearStop() {

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 #include "platform/messages.h"
 #include "platform/sync.h"
@@ -109,14 +111,25 @@ class TMMDeviceNotify {
   }
 
   // Deferred stop. BeginHandler/EndHandler bracket every buffer handler.
-  // RequestStop returns true when the stop must wait for running handlers; the
-  // handler that ends last then posts the deferred-stop message (once).
+  // RequestStop: a stop asked for from inside a handler (on its thread) must wait
+  // for the running handlers: true, and the handler that ends last posts the
+  // deferred-stop message (once). A stop asked for from elsewhere waits up to
+  // 5000 ms for running handlers to end and then goes on at once (false); only a
+  // handler that outlives that is left to the deferred stop.
   void BeginHandler();
   void EndHandler();
   bool RequestStop();
   void ClearStop();
   bool StopRequested() const { return FStopRequest; }
   int InHandler() const { return FInHandler; }
+  // Whether the calling thread is inside one of this device's handlers.
+  bool InHandlerHere() const;
+  // Waits until no handler runs (or Milliseconds passed; INFINITE for no limit),
+  // handling the main thread's messages meanwhile when Pump is set, so that a
+  // handler waiting in Synchronize can end. True when none runs.
+  bool WaitForHandlers(std::uint32_t Milliseconds, bool Pump);
+  // Applies a priority to the running worker thread at once.
+  void SetWorkerPriority(TThreadPriority Priority);
 
  private:
   class TWorker;
@@ -139,6 +152,10 @@ class TMMDeviceNotify {
   std::atomic<bool> FThreadFailed{false};
   TCriticalSection FLock;
   std::atomic<bool> FLockReady{false};
+  // Guards the handler count together with the stop flags, so that a stop asked
+  // for while the last handler ends is either seen by it or not deferred.
+  std::mutex FHandlerLock;
+  std::condition_variable FHandlersEnded;
   std::atomic<int> FInHandler{0};
   std::atomic<bool> FStopRequest{false};
   std::atomic<bool> FStopPosted{false};

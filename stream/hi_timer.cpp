@@ -1,5 +1,6 @@
 #include "stream/hi_timer.h"
 
+#include <condition_variable>
 #include <mutex>
 
 #include "platform/application.h"
@@ -13,14 +14,23 @@ namespace {
 constexpr std::uint32_t kThreadLimitMs = 5000;
 }
 
-// What the timer and its thread share; Timer is cleared when the timer lets the
-// thread go, so that it never calls back afterwards.
+// What the timer and its thread share. Timer is cleared (on the main thread,
+// under the lock) when the timer lets the thread go: from then on nothing calls
+// back, not even a synchronised call already queued for the main thread, which
+// holds only this record. InCall: the thread runs OnTimer itself (not
+// synchronised), which the timer waits for before it changes or goes; InSync:
+// the thread waits for the main thread in Synchronize.
 struct TMMHiTimer::TShared {
   std::mutex Lock;
+  std::condition_variable CallEnded;
   TMMHiTimer* Timer = nullptr;
+  bool InCall = false;
+  bool InSync = false;
+  std::thread::id CallThread;
   std::atomic<bool> Stop{false};
   TEvent Tick{false};
   TEvent Ready{false};
+  TEvent Ended{true};
 };
 
 class TMMHiTimer::TTimerThread : public TThread {
@@ -33,24 +43,51 @@ class TMMHiTimer::TTimerThread : public TThread {
     FShared->Ready.Set();
     while (!Terminated() && !FShared->Stop) {
       FShared->Tick.WaitFor(INFINITE);
-      std::unique_lock<std::mutex> Lock(FShared->Lock);
-      TMMHiTimer* Timer = FShared->Timer;
-      if (!Timer || FShared->Stop || Terminated()) break;
-      Lock.unlock();
-      try {
-        Timer->Dispatch();
-      } catch (...) {
-        Application().HandleException(std::current_exception());
-      }
+      if (!RunTick()) break;
     }
-    std::lock_guard<std::mutex> Lock(FShared->Lock);
-    if (FShared->Timer) {
-      FShared->Timer = nullptr;
-      FShared->Ready.Set();
-    }
+    FShared->Ended.Set();
   }
 
  private:
+  // One tick; false when the timer has let the thread go.
+  bool RunTick() {
+    TShared& s = *FShared;
+    TMMHiTimer* Timer;
+    bool Synchronised;
+    {
+      std::lock_guard<std::mutex> Lock(s.Lock);
+      Timer = s.Timer;
+      if (!Timer || s.Stop || Terminated()) return false;
+      Synchronised = Timer->FSynchronize;
+      (Synchronised ? s.InSync : s.InCall) = true;
+      s.CallThread = std::this_thread::get_id();
+    }
+    try {
+      if (Synchronised)
+        TThread::Synchronize([Shared = FShared] { RunSynchronised(*Shared); });
+      else
+        Timer->DoTimer();
+    } catch (...) {
+      Application().HandleException(std::current_exception());
+    }
+    {
+      std::lock_guard<std::mutex> Lock(s.Lock);
+      s.InSync = s.InCall = false;
+    }
+    s.CallEnded.notify_all();
+    return true;
+  }
+
+  // On the main thread: the timer, if it still wants ticks.
+  static void RunSynchronised(TShared& s) {
+    TMMHiTimer* Timer;
+    {
+      std::lock_guard<std::mutex> Lock(s.Lock);
+      Timer = s.Timer;
+    }
+    if (Timer) Timer->DoTimer();  // may destroy the timer: nothing of it is used after
+  }
+
   std::shared_ptr<TShared> FShared;
 };
 
@@ -60,11 +97,11 @@ TMMHiTimer::TMMHiTimer(TComponent* AOwner) : TMMNonVisualComponent(AOwner) {
 }
 
 TMMHiTimer::~TMMHiTimer() {
+  *FAlive = false;
+  // Disarm waits for an OnTimer that the timer thread runs itself; a call queued
+  // for the main thread finds nothing to call.
+  Disarm(FWaitForTerminate);
   FOnTimer = nullptr;
-  FEnabled = false;
-  // Nothing may run on a destroyed timer: wait for the thread unless this runs
-  // inside its own synchronised OnTimer.
-  Disarm(!FInSynchronize);
 }
 
 void TMMHiTimer::SetInterval(int Value) {
@@ -105,16 +142,22 @@ void TMMHiTimer::Disarm(bool WaitForThread) {
   }
   FPending = 0;
   if (FThread) {
+    TShared& Shared = *FShared;
+    bool WaitForEnd;
     {
-      std::lock_guard<std::mutex> Lock(FShared->Lock);
-      FShared->Stop = true;
+      std::unique_lock<std::mutex> Lock(Shared.Lock);
+      Shared.Timer = nullptr;
+      Shared.Stop = true;
+      // OnTimer running on the timer thread reads what is about to change or go;
+      // it cannot be waited for from inside itself.
+      Shared.CallEnded.wait(
+          Lock, [&] { return !Shared.InCall || Shared.CallThread == std::this_thread::get_id(); });
+      // A thread waiting in Synchronize waits for this very thread.
+      WaitForEnd = WaitForThread && !(Shared.InSync && InMainThread()) &&
+                   Shared.CallThread != std::this_thread::get_id();
     }
-    FShared->Tick.Set();  // the thread may end (and free itself) from here on
-    if (WaitForThread) FShared->Ready.WaitFor(kThreadLimitMs);
-    {
-      std::lock_guard<std::mutex> Lock(FShared->Lock);
-      FShared->Timer = nullptr;
-    }
+    Shared.Tick.Set();  // the thread may end (and free itself) from here on
+    if (WaitForEnd) Shared.Ended.WaitFor(kThreadLimitMs);
     FShared.reset();
     FThread = nullptr;
   }
@@ -161,7 +204,7 @@ void TMMHiTimer::Tick(std::uint32_t TimerId) {
         }
         break;
       case TMMCBMode::cmCallback:
-        Dispatch();
+        DoTimer();
         break;
       case TMMCBMode::cmThread:
         if (FShared) FShared->Tick.Set();
@@ -172,30 +215,16 @@ void TMMHiTimer::Tick(std::uint32_t TimerId) {
   }
 }
 
-void TMMHiTimer::Dispatch() {
-  if (FCallBackMode == TMMCBMode::cmThread && FSynchronize) {
-    TThread::Synchronize([this] {
-      FInSynchronize = true;
-      struct TClear {
-        std::atomic<bool>& f;
-        ~TClear() { f = false; }
-      } Clear{FInSynchronize};
-      DoTimer();
-    });
-  } else {
-    DoTimer();
-  }
-}
-
 LRESULT TMMHiTimer::WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
   if (Message != MM_TIMER_TICK || wParam != FTimerId)
     return DefWindowProc(Window, Message, wParam, lParam);
+  const std::shared_ptr<bool> Alive = FAlive;
   try {
-    DoTimer();
+    DoTimer();  // may destroy the timer (a window closed from a tick)
   } catch (...) {
     Application().HandleException(std::current_exception());
   }
-  if (FPending > 0) --FPending;
+  if (*Alive && FPending > 0) --FPending;
   return 0;
 }
 

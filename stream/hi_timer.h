@@ -8,6 +8,10 @@
 // The timer runs exactly while Interval <> 0, Enabled and OnTimer are all given;
 // every write of those (and of CallBackMode) re-arms it. Properties are set on
 // the main thread.
+// Destroying the timer (on the main thread, or from its own OnTimer in any mode)
+// waits only for an OnTimer that its thread runs unsynchronised; a synchronised
+// tick already queued for the main thread then calls nothing. WaitForTerminate
+// also waits (up to 5 s) for the timer thread to end.
 #pragma once
 
 #include <atomic>
@@ -64,14 +68,13 @@ class TMMHiTimer : public TMMNonVisualComponent {
   // read them), and starts again afterwards when everything it needs is given.
   template <typename F>
   void Change(F&& Assign) {
-    Disarm(FWaitForTerminate && !FInSynchronize);
+    Disarm(FWaitForTerminate);
     Assign();
     Arm();
   }
   void Arm();
   void Disarm(bool WaitForThread);
   void Tick(std::uint32_t TimerId);
-  void Dispatch();
   LRESULT WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
 
   int FInterval = 1000;
@@ -84,7 +87,7 @@ class TMMHiTimer : public TMMNonVisualComponent {
 
   std::shared_ptr<TShared> FShared;  // the timer thread's view, while it runs
   TTimerThread* FThread = nullptr;   // frees itself when it ends
-  std::atomic<bool> FInSynchronize{false};
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);  // false once destroyed
   std::atomic<int> FPending{0};
   std::atomic<HWND> FWindow{0};
   std::atomic<std::uint32_t> FTimerId{0};

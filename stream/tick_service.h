@@ -3,9 +3,10 @@
 // 25, counted in whole ticks) while its pause count is 0; pausing restarts its
 // interval. The service runs from the first client added to the last removed.
 //
-// Threads: clients are added, paused, resumed and removed on the main thread;
-// their procedures run on the timer's thread under the service lock and must be
-// short and must not add or remove clients.
+// Threads: clients are added and removed on the main thread; their procedures
+// run on the timer's thread under the service lock and must be short. Pausing
+// and resuming take no lock: any thread, procedures included. Adding or removing
+// clients from a procedure is forbidden (a debug build stops with a message).
 #pragma once
 
 #include <functional>

@@ -33,6 +33,18 @@ TMMCustomWaveDevice::~TMMCustomWaveDevice() {
   FAllocator.FreeAll();
 }
 
+void TMMCustomWaveDevice::SetPriority(TThreadPriority Value) {
+  FPriority = Value;
+  FNotify.SetWorkerPriority(Value);
+}
+
+void TMMCustomWaveDevice::CloseBeforeDestruction() {
+  Close();
+  if (!FNotify.StopRequested()) return;
+  FNotify.WaitForHandlers(INFINITE, InMainThread());
+  DeferredStop();  // what the posted stop message would have done
+}
+
 void TMMCustomWaveDevice::InitDevices(int Count) {
   FNumDevs = Count;
   SetDeviceID(0);

@@ -36,7 +36,8 @@ class TMMCustomWaveDevice : public TMMCustomSoundComponent, protected TMMDeviceS
   TMMCBMode CallBackMode() const override { return FCallBackMode; }
   void SetBufferSize(int Value) override;
   TThreadPriority Priority() const { return FPriority; }
-  void SetPriority(TThreadPriority Value) { FPriority = Value; }
+  // Applied to a running worker thread at once.
+  void SetPriority(TThreadPriority Value);
 
   int NumDevs() const { return FNumDevs; }
   std::uint32_t DriverVersion() const { return FDriverVersion; }
@@ -57,6 +58,11 @@ class TMMCustomWaveDevice : public TMMCustomSoundComponent, protected TMMDeviceS
 
   // Called by the device's constructor: the device count and device 0.
   void InitDevices(int Count);
+  // Called by the device's destructor: closes the device; when a handler still
+  // runs on another thread (its close deferred), waits for it without a limit
+  // and completes the deferred stop and close, so that nothing of the device
+  // goes while its worker or the platform's thread may still use it.
+  void CloseBeforeDestruction();
   // The platform's capabilities of a device: false when the query fails.
   virtual bool QueryCaps(TMMDeviceId Device, std::string& Name, std::uint32_t& Version) = 0;
   virtual std::string PlatformErrorText(std::uint32_t Result) = 0;

@@ -56,7 +56,7 @@ TMMCustomWaveIn::TMMCustomWaveIn(TComponent* AOwner)
 
 TMMCustomWaveIn::~TMMCustomWaveIn() {
   Destroying();
-  Close();
+  CloseBeforeDestruction();
 }
 
 void TMMCustomWaveIn::Raise(const std::string& Text) {

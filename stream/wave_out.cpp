@@ -38,7 +38,7 @@ TMMWaveOut::TMMWaveOut(TComponent* AOwner)
 
 TMMWaveOut::~TMMWaveOut() {
   Destroying();
-  Close();
+  CloseBeforeDestruction();
 }
 
 void TMMWaveOut::Raise(const std::string& Text) {

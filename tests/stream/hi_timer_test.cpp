@@ -116,5 +116,37 @@ TEST(HiTimer, NothingFiresAfterDestructionAndHandlersMayReArm) {
   EXPECT_EQ(Fired, AtEnd);
 }
 
+// Destroying a timer while its thread waits for the busy main thread in
+// Synchronize neither blocks nor lets the queued call reach the freed timer; a
+// timer destroyed from inside its own handler (both main-thread modes) is safe.
+TEST(HiTimer, DestructionNeverWaitsForTheMainThreadNorLeavesACallBehind) {
+  std::atomic<int> Fired{0};
+  auto* t = new TMMHiTimer;
+  t->SetInterval(5);
+  t->SetCallBackMode(TMMCBMode::cmThread);
+  t->SetOnTimer([&](TObject*) { ++Fired; });
+  // The main thread is busy: the timer thread's first tick waits in Synchronize.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto Start = std::chrono::steady_clock::now();
+  delete t;
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(2));
+  Application().ProcessMessages();  // the queued call runs now, and must do nothing
+  Wait(50, true);
+  EXPECT_EQ(Fired, 0);
+
+  for (TMMCBMode Mode : {TMMCBMode::cmThread, TMMCBMode::cmWindow}) {
+    auto* Own = new TMMHiTimer;
+    std::atomic<bool> Gone{false};
+    Own->SetInterval(5);
+    Own->SetCallBackMode(Mode);
+    Own->SetOnTimer([&](TObject* Sender) {
+      delete static_cast<TMMHiTimer*>(Sender);  // closing a window from a tick
+      Gone = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Gone.load(); }));
+    Wait(50, true);
+  }
+}
+
 }  // namespace
 }  // namespace velmar

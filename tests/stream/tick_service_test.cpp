@@ -77,5 +77,53 @@ TEST(TickService, PauseAndResumeWaitAFullInterval) {
   RemoveTickClient(nullptr);
 }
 
+// Level bars and the connector pause and resume clients (themselves or each
+// other) from their procedures: nothing deadlocks.
+TEST(TickService, ProceduresMayPauseAndResumeClients) {
+  std::atomic<int> A{0}, B{0};
+  std::atomic<PTickClient> Other{nullptr};
+  PTickClient First = AddTickClient(
+      25, false,
+      [&](PTickClient Self, void*) {
+        ++A;
+        PauseTickClient(Self);
+        ResumeTickClient(Self);
+        if (A % 2)
+          PauseTickClient(Other);
+        else
+          ResumeTickClient(Other);
+      },
+      nullptr);
+  Other = AddTickClient(
+      25, false, [&](PTickClient, void*) { ++B; }, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return A >= 10 && B >= 1; }));
+  RemoveTickClient(Other);
+  RemoveTickClient(First);
+  EXPECT_EQ(TickClientCount(), 0);
+}
+
+#ifndef NDEBUG
+// Adding or removing clients from a procedure is forbidden: a debug build says so
+// and stops rather than hang.
+TEST(TickServiceDeathTest, AddingFromAProcedureFailsLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        std::atomic<bool> Done{false};
+        PTickClient c = AddTickClient(
+            25, false,
+            [&](PTickClient, void*) {
+              AddTickClient(
+                  25, false, [](PTickClient, void*) {}, nullptr);
+              Done = true;
+            },
+            nullptr);
+        WaitUntil([&] { return Done.load(); });
+        RemoveTickClient(c);
+      },
+      "from a tick procedure");
+}
+#endif
+
 }  // namespace
 }  // namespace velmar

@@ -1,8 +1,11 @@
 #include "stream/wave_in.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -61,7 +64,8 @@ bool IsCounter(const std::vector<std::uint8_t>& b) {
   if (b.size() < 2) return true;
   const auto First = static_cast<std::uint16_t>(b[0] | b[1] << 8);
   for (size_t i = 0; i + 1 < b.size(); i += 2)
-    if (static_cast<std::uint16_t>(b[i] | b[i + 1] << 8) != static_cast<std::uint16_t>(First + i / 2))
+    if (static_cast<std::uint16_t>(b[i] | b[i + 1] << 8) !=
+        static_cast<std::uint16_t>(First + i / 2))
       return false;
   return true;
 }
@@ -222,6 +226,60 @@ TEST_F(WaveIn, AStopFromInsideAHandlerCompletesAfterIt) {
   w.Start();
   ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
   EXPECT_FALSE(StoppedInside);  // still started inside the handler
+  w.Close();
+}
+
+// Record pressed while monitoring: Stop and Close from the main thread while the
+// worker runs a slow handler leave the device closed, ready to open again, and
+// destroying a device in that state never races its worker or the platform's
+// thread (which would write into freed headers).
+TEST_F(WaveIn, CloseWhileTheWorkerRunsAHandlerClosesTheDevice) {
+  Virtual->AddCapture({.Name = "in", .Generator = CounterSignal(), .RealTime = false});
+  for (const bool CloseFirst : {true, false}) {
+    auto w = std::make_unique<TMMWaveIn>();
+    TPlain Sink;
+    std::atomic<bool> InHandler{false};
+    std::atomic<int> Calls{0};
+    Sink.OnBufferReady = [&](TObject*, PWaveHdr h) {
+      InHandler = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      std::memset(h->wh.lpData, 0, h->wh.dwBytesRecorded);  // the header must still be ours
+      ++Calls;
+      InHandler = false;
+    };
+    w->SetCallBackMode(TMMCBMode::cmThread);
+    w->SetOutput(&Sink);
+    w->Start();
+    ASSERT_TRUE(WaitUntil([&] { return InHandler.load(); }));
+    if (CloseFirst) {
+      w->Stop();
+      w->Close();
+      EXPECT_EQ(w->State(), wisClosed);
+      EXPECT_FALSE(InHandler);
+      const int Before = Calls;
+      w->Start();  // the monitoring input opens again after the recording
+      ASSERT_TRUE(WaitUntil([&] { return Calls > Before && InHandler; }));
+    }
+    w.reset();
+    EXPECT_FALSE(InHandler);
+  }
+}
+
+// A priority set on a running device reaches its worker thread at once.
+TEST_F(WaveIn, PriorityReachesTheRunningWorker) {
+  Virtual->AddCapture({.Name = "in", .Generator = CounterSignal()});
+  TMMWaveIn w;
+  TPlain Sink;
+  std::atomic<int> Nice{-100};
+  Sink.OnBufferReady = [&](TObject*, PWaveHdr) {
+    errno = 0;
+    Nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentSystemThreadId()));
+  };
+  w.SetCallBackMode(TMMCBMode::cmThread);
+  w.SetOutput(&Sink);
+  w.Start();
+  w.SetPriority(TThreadPriority::tpIdle);  // lowering is always allowed
+  EXPECT_TRUE(WaitUntil([&] { return Nice == 15; })) << "nice " << Nice;
   w.Close();
 }
 
