@@ -94,9 +94,15 @@ void TMMACMConverter::Fail() {
 void TMMACMConverter::Opened() {
   if (!FPrepared && FEnabled) {
     if (FNeedsConversion && FCanConvert) {
-      FChunkSize = kConvertChunk;
-      FConversion = OpenConversion(FInputFormat, PWaveFormat(), nullptr, FQuality, FChunkSize);
-      if (!FConversion) FCanConvert = false;
+      // The conversion takes whole blocks of the input: its chunk (at least one
+      // block) is what each pull asks for, so that no byte is pulled and dropped.
+      FConversion =
+          OpenConversion(FInputFormat, PWaveFormat(), nullptr, FQuality,
+                         std::max<std::int32_t>(kConvertChunk, FInputFormat->nBlockAlign));
+      if (FConversion)
+        FChunkSize = FConversion->ChunkSize;
+      else
+        FCanConvert = false;
     }
     if (FNeedsConversion && !FCanConvert) Fail();
     FPrepared = true;
@@ -250,6 +256,7 @@ void TMMPCMConverter::SetAutoConvert(bool Value) {
 }
 
 void TMMPCMConverter::SetBitLength(TMMBits Value) {
+  if (Value != TMMBits::b8Bit && Value != TMMBits::b16Bit) return;
   FBitLength = Value;
   PropertiesChanged();
 }

@@ -72,9 +72,12 @@ void TMMADPCMConverter::Opened() {
     if (FNeedsDecoding) {
       const std::uint32_t Block = FInputFormat->nBlockAlign;
       const std::uint32_t SourceSize = FBlockSamples ? std::max(kSourceChunk, Block) : kSourceChunk;
-      const std::size_t Samples = FBlockSamples ? std::size_t{FBlockSamples} *
-                                                      FInputFormat->nChannels * (SourceSize / Block)
-                                                : std::size_t{SourceSize} * 2;
+      // Room for every block that starts in the chunk: the whole ones and, at the
+      // end of the stream, a last partial one.
+      const std::size_t Samples = FBlockSamples
+                                      ? std::size_t{FBlockSamples} * FInputFormat->nChannels *
+                                            ((SourceSize + Block - 1) / Block)
+                                      : std::size_t{SourceSize} * 2;
       try {
         FSource = std::make_unique<std::uint8_t[]>(SourceSize);
         FSamples = std::make_unique<std::int16_t[]>(Samples);
@@ -159,9 +162,10 @@ std::int32_t TMMADPCMConverter::Decode(std::uint32_t Bytes, bool End) {
       const std::uint32_t Take = std::min(Block, Total - At);
       const int Frames = adpcm::DecodeBlock(FSource.get() + At, Take, Channels, FBlockSamples,
                                             FSamples.get() + Decoded);
-      if (Frames < 0) return -1;  // a damaged block: the whole call yields nothing
-      Decoded += static_cast<std::size_t>(Frames) * Channels;
       At += Take;
+      if (Frames < 0 && Take < Block) break;  // a last fragment without samples: dropped
+      if (Frames < 0) return -1;              // a damaged block: the whole call yields nothing
+      Decoded += static_cast<std::size_t>(Frames) * Channels;
     }
     // A block not yet whole waits in front for the rest of its bytes.
     FCarried = Total - At;

@@ -191,6 +191,13 @@ TEST(PCMConverter, PropertiesShapeTheTarget) {
   } catch (const EMMConverterError& e) {
     EXPECT_STREQ(e.what(), "Invalid WaveFormat");
   }
+
+  // A bit length out of range is ignored, as the other converters do: the
+  // setters that follow keep working.
+  const TMMBits Before = c.BitLength();
+  c.SetBitLength(static_cast<TMMBits>(7));
+  EXPECT_EQ(c.BitLength(), Before);
+  EXPECT_NO_THROW(c.SetSampleRate(22050));
 }
 
 TEST(PCMConverter, AnUndecodableSourceFailsWhenTheChainOpens) {
@@ -269,6 +276,25 @@ TEST_F(Stages, ACompressedFilePullsThroughBothStagesInAnyPieceSize) {
   for (std::uint32_t Piece : {1u, 333u, 65536u}) EXPECT_EQ(Chain.PullAll(Piece), First) << Piece;
 }
 
+// Blocks of 1000 bytes do not divide the converter's 8192-byte chunks: what a
+// conversion does not take waits for the next chunk, and every block decodes.
+TEST_F(Stages, CompressedBlocksThatDoNotDivideTheChunkAllDecode) {
+  Format I = Ima(2, 22050);
+  I.f.nBlockAlign = 1000;
+  const std::uint16_t Samples = (1000 - 4 * 2) * 8 / (4 * 2) + 1;
+  std::memcpy(I.Extra, &Samples, 2);
+  I.f.nAvgBytesPerSec = 22050u * 1000 / Samples;
+  const WAVEFORMATEX Pcm = PcmFormat(16, 2, 22050);
+  auto Encoder = OpenConversion(&Pcm, &I.f, nullptr, TMMConvertQuality::cqLow, 8192);
+  ASSERT_TRUE(Encoder);
+  const Bytes Encoded = ConvertAll(*Encoder, Sine(30 * Samples, 2, 440, 22050), 8192);
+  ASSERT_EQ(Encoded.size(), 30 * 1000u);
+  Record(Name, I.f, Encoded);
+  DecodeChain Chain(Name);
+  for (std::uint32_t Piece : {4096u, 65536u})
+    EXPECT_EQ(Chain.PullAll(Piece).size(), 30u * Samples * 4) << Piece;
+}
+
 TEST_F(Stages, BlockDecoderCarriesBlocksAcrossChunksAndReducesTo8Bits) {
   // Blocks of 300 bytes do not divide the 4096-byte chunks.
   const Format F = BlockAdpcm(2, 300);
@@ -325,6 +351,51 @@ TEST_F(Stages, DamagedBlockDataEndsTheStreamQuietly) {
   Adpcm.SetOutput(&Out);
   EXPECT_FALSE(Adpcm.CanHandle());
   EXPECT_THROW(Out.Opened(), EMMADPCMError);
+}
+
+// The block decoder fed straight from a byte source, as a stream ending in a
+// fragment of a block arrives: every whole block comes out, a fragment that
+// holds samples adds them, one too short for a block header adds nothing and
+// takes nothing away (the last chunk holds 4 whole blocks and 96 bytes, which
+// once decoded past the stage's buffer).
+TEST(BlockDecoder, AFragmentAtTheEndAddsWhatItHoldsAndLosesNothingElse) {
+  const Format F = BlockAdpcm(1, 1000);
+  const std::uint32_t Frames = adpcm::BlockSamples(F.f);
+  for (const std::size_t Tail : {3u, 96u, 999u}) {
+    for (const std::size_t Blocks : {2u, 4u, 8u}) {
+      Bytes Data(1000 * Blocks + Tail, 0x11);
+      for (std::size_t At = 0; At < Data.size(); At += 1000) Data[At] = 1;
+      TSourceOnly Source;
+      Source.SetPWaveFormat(&F.f);
+      std::size_t Read = 0;
+      Source.OnBufferLoad = [&](TObject*, PWaveHdr h, bool& More) {
+        const std::size_t n = std::min<std::size_t>(h->wh.dwBufferLength, Data.size() - Read);
+        std::memcpy(h->wh.lpData, Data.data() + Read, n);
+        h->wh.dwBytesRecorded = static_cast<std::uint32_t>(n);
+        Read += n;
+        More = Read < Data.size();
+      };
+      TMMADPCMConverter Adpcm;
+      TDevice Out;
+      Source.SetOutput(&Adpcm);
+      Adpcm.SetOutput(&Out);
+      Out.Opened();
+      Out.Started();
+      std::size_t Got = 0;
+      Bytes Buffer(4096);
+      TMMWaveHdr h{};
+      h.wh.lpData = reinterpret_cast<char*>(Buffer.data());
+      for (int Guard = 0; Guard < 1000; ++Guard) {
+        const bool More = PullBuffer(Out, &h, 4096);
+        Got += h.wh.dwBytesRecorded;
+        if (!More) break;
+      }
+      Out.Stopped();
+      Out.Closed();
+      const std::size_t TailFrames = Tail < 7 ? 0 : (Tail - 7) * 2 + 2;
+      EXPECT_EQ(Got, 2 * (Blocks * Frames + TailFrames)) << Blocks << " blocks + " << Tail;
+    }
+  }
 }
 
 TEST_F(Stages, StepCodesKeepStateAcrossChunksAndSaturateOrWrap) {
