@@ -229,7 +229,10 @@ LRESULT TMMHiTimer::WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM 
 }
 
 void TMMHiTimer::DoTimer() {
-  if (FOnTimer && FEnabled) FOnTimer(this);
+  if (!FOnTimer || !FEnabled) return;
+  // A handler may destroy its timer: it runs from a copy, not from the timer.
+  const TNotifyEvent Handler = FOnTimer;
+  Handler(this);
 }
 
 }  // namespace velmar

@@ -115,6 +115,12 @@ class TMMWaveIn : public TMMCustomWaveIn {
   explicit TMMWaveIn(TComponent* AOwner = nullptr) : TMMCustomWaveIn(AOwner) {
     PublishLinks(false, true);
   }
+  // Closes before any part of the object goes: a handler still running on the
+  // worker thread must not see the object change under it.
+  ~TMMWaveIn() override {
+    Destroying();
+    CloseBeforeDestruction();
+  }
   using TMMDSPComponent::SetOutput;
 };
 
