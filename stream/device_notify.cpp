@@ -64,12 +64,7 @@ class TMMDeviceNotify::TWorker : public TMMDSPThread {
         TMMDeviceNotify* Owner = FShared->Owner;
         if (Owner && Msg.message == FDone && Msg.wParam == Owner->FSink.NotifyHandle() &&
             !Owner->FSink.SkipBufferDone()) {
-          Owner->BeginHandler();
-          struct TEnd {
-            TMMDeviceNotify* o;
-            ~TEnd() { o->EndHandler(); }
-          } End{Owner};
-          Owner->FSink.BufferDone(reinterpret_cast<PWaveHdr>(Msg.lParam));
+          Owner->HandleBuffer(reinterpret_cast<PWaveHdr>(Msg.lParam));
         } else {
           DispatchMessage(Msg);
         }
@@ -133,6 +128,7 @@ void TMMDeviceNotify::HandleBuffer(PWaveHdr Header) {
     FSink.BufferDone(Header);
   } catch (...) {
     EndHandler();
+    FSink.HandlerFailed();
     throw;
   }
   EndHandler();

@@ -46,6 +46,9 @@ class TMMDeviceSink {
   virtual bool AcceptBufferDone() { return true; }
   // The buffer handler: a buffer came back from the driver.
   virtual void BufferDone(PWaveHdr Header) = 0;
+  // BufferDone raised, on the handler's thread: the device reports it (OnError)
+  // before it closes and the error goes on to the application.
+  virtual void HandlerFailed() {}
   // Whether the stream has ended: the handler that ends last then posts the
   // deferred stop even without a stop request (the output device: nothing queued).
   virtual bool StreamEnded() const { return false; }
@@ -136,7 +139,8 @@ class TMMDeviceNotify {
   friend class TWorker;
 
   LRESULT WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam);
-  // Runs the buffer handler; an exception closes the device and is reported.
+  // Runs the buffer handler; an exception is reported to the device
+  // (HandlerFailed) and goes on to the caller, which closes the device.
   void HandleBuffer(PWaveHdr Header);
 
   TMMCustomSoundComponent& FComponent;

@@ -102,6 +102,9 @@ class TMMCustomWaveDevice : public TMMCustomSoundComponent, protected TMMDeviceS
   void NotifyOpened() override { FState = kDeviceOpened; }
   void NotifyClosed() override { FState = kDeviceClosed; }
   void DeferredStop() override;
+  void HandlerFailed() override {
+    if (OnError) OnError(this);
+  }
   void CloseAfterError() override;
   TThreadPriority WorkerPriority() const override { return FPriority; }
   virtual void Close() = 0;

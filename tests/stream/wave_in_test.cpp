@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -281,6 +282,37 @@ TEST_F(WaveIn, PriorityReachesTheRunningWorker) {
   w.SetPriority(TThreadPriority::tpIdle);  // lowering is always allowed
   EXPECT_TRUE(WaitUntil([&] { return Nice == 15; })) << "nice " << Nice;
   w.Close();
+}
+
+// A chain that raises inside a buffer handler: OnError fires once, the device
+// closes, and the error reaches the application, in every delivery mode.
+TEST_F(WaveIn, AnErrorInTheChainFiresOnErrorAndClosesInEveryMode) {
+  Virtual->AddCapture({.Name = "in", .Generator = CounterSignal(), .RealTime = false});
+  std::atomic<int> Reported{0};
+  Application().OnException = [&](TObject*, const std::string& Text) {
+    EXPECT_EQ(Text, "chain broke");
+    ++Reported;
+  };
+  for (TMMCBMode Mode : {TMMCBMode::cmWindow, TMMCBMode::cmCallback, TMMCBMode::cmThread}) {
+    Reported = 0;
+    TMMWaveIn w;
+    TPlain Sink;
+    std::atomic<int> Buffers{0}, Errors{0};
+    Sink.OnBufferReady = [&](TObject*, PWaveHdr) {
+      if (++Buffers == 3) throw std::runtime_error("chain broke");
+    };
+    w.OnError = [&](TObject* Sender) {
+      EXPECT_EQ(Sender, &w);
+      ++Errors;
+    };
+    w.SetCallBackMode(Mode);
+    w.SetOutput(&Sink);
+    w.Start();
+    EXPECT_TRUE(WaitUntil([&] { return w.State() == wisClosed && Reported > 0; }))
+        << static_cast<int>(Mode);
+    EXPECT_EQ(Errors, 1) << static_cast<int>(Mode);
+  }
+  Application().OnException = nullptr;
 }
 
 TEST_F(WaveIn, AHeaderThatNeverReturnsDoesNotKeepCloseWaiting) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -172,6 +173,40 @@ TEST_F(WaveOut, ASourceWithoutDataFailsToStart) {
     EXPECT_EQ(std::string(e.what()), "WaveOutStart:\n\r" + LibMessage(80));
   }
   EXPECT_EQ(o.State(), wosClosed);
+}
+
+// A source that raises while the device pulls: OnError fires once, the device
+// closes, and the error reaches the application, in every delivery mode.
+TEST_F(WaveOut, AnErrorInTheChainFiresOnErrorAndClosesInEveryMode) {
+  AddSink();
+  std::atomic<int> Reported{0};
+  Application().OnException = [&](TObject*, const std::string& Text) {
+    EXPECT_EQ(Text, "source broke");
+    ++Reported;
+  };
+  for (TMMCBMode Mode : {TMMCBMode::cmWindow, TMMCBMode::cmCallback, TMMCBMode::cmThread}) {
+    Reported = 0;
+    VectorSource Src(Counter(1 << 20));
+    std::atomic<int> Loads{0}, Errors{0};
+    auto Load = Src.Component.OnBufferLoad;
+    Src.Component.OnBufferLoad = [&, Load](TObject* Sender, PWaveHdr h, bool& More) {
+      if (++Loads == 15) throw std::runtime_error("source broke");
+      Load(Sender, h, More);
+    };
+    TMMWaveOut o;
+    o.OnError = [&](TObject* Sender) {
+      EXPECT_EQ(Sender, &o);
+      ++Errors;
+    };
+    o.SetCallBackMode(Mode);
+    Src.Component.SetOutput(&o);
+    Src.Component.SetPWaveFormat(&Cd);
+    o.Start();
+    EXPECT_TRUE(WaitUntil([&] { return o.State() == wosClosed && Reported > 0; }))
+        << static_cast<int>(Mode);
+    EXPECT_EQ(Errors, 1) << static_cast<int>(Mode);
+  }
+  Application().OnException = nullptr;
 }
 
 TEST_F(WaveOut, LoopingPlaysLoopCountPlusOneTimes) {
