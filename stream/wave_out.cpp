@@ -325,7 +325,13 @@ void TMMWaveOut::Reset() {
     TMMCustomSoundComponent::Resetting();  // the source goes back to its position
     FMoreBuffers = true;
     int Used = 0;
-    for (int i = 0; i < NumBuffers() && FMoreBuffers && FHeaders[i]; ++i) {
+    // The whole ring again: a start near the end may have needed fewer headers
+    // than a position further back does (missing ones are made here, on the
+    // main thread, not while streaming).
+    for (int i = 0; i < NumBuffers() && FMoreBuffers; ++i) {
+      if (!FHeaders[i])
+        Check(waveOutPrepareHeader(FHandle, &RingHeader(i)->wh, sizeof(WAVEHDR)),
+              "WaveOutPrepareHeader:\n\r");
       if (!LoadHeader(FHeaders[i])) break;
       QueueHeader(FHeaders[i]);
       ++Used;

@@ -250,6 +250,30 @@ TEST_F(WaveOut, ResetWhilePausedRefillsWithoutPlaying) {
   ASSERT_TRUE(WaitUntil([&] { return o.State() == wosClosed; }));
 }
 
+// Playback started near the end of a file and then sought back to its start:
+// the reset fills the whole ring again, not just the headers the start needed.
+TEST_F(WaveOut, ResetAfterAStartNearTheEndFillsTheWholeRing) {
+  AddSink(true);
+  VectorSource Src(Counter(1000));
+  TMMWaveOut o;
+  Src.Component.SetOutput(&o);
+  Src.Component.SetPWaveFormat(&Cd);
+  o.Pause();
+  o.Start();
+  EXPECT_EQ(o.InUse(), 1);
+  Src.Data = Counter(2048 * 100);  // back to the start of a long file
+  Src.At = 0;
+  o.Reset();
+  EXPECT_EQ(o.InUse(), o.NumBuffers());
+  o.Restart();
+  ASSERT_TRUE(WaitUntil([&] { return PlayedBytes().size() > 2048 * 12; }));
+  o.Close();
+  ASSERT_TRUE(WaitUntil([&] { return o.State() == wosClosed; }));
+  const auto Heard = PlayedBytes();
+  EXPECT_EQ(std::vector<std::uint8_t>(Heard.begin(), Heard.begin() + 2048 * 12),
+            std::vector<std::uint8_t>(Src.Data.begin(), Src.Data.begin() + 2048 * 12));
+}
+
 TEST_F(WaveOut, ShowHourGlassOnlyForLargeRings) {
   AddSink();
   VectorSource Src(Counter(1000000));
