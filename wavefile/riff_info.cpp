@@ -66,13 +66,18 @@ TWaveInfoList::TWaveInfoList() {
 
 void TWaveInfoList::Load(std::vector<char> Body) {
   if (Body.size() < 5) return;
-  Raw = std::move(Body);
+  // Appended, so that the texts of an earlier list stay where their entries point.
+  const std::size_t Base = Raw.size();
+  Raw.insert(Raw.end(), Body.begin(), Body.end());
   // Sub-chunks: 4-byte id, 4-byte size, text, padded to even length.
-  for (std::uint64_t Offset = 0; Offset + 8 <= Raw.size();) {
+  for (std::uint64_t Offset = Base; Offset + 8 <= Raw.size();) {
     const FOURCC Id = GetLe32(Raw.data() + Offset);
     const std::uint32_t Size = GetLe32(Raw.data() + Offset + 4);
     const int Tag = InfoTagIndex(Id);
-    if (Tag >= 0) Entries[Tag].TextOffset = static_cast<std::uint32_t>(Offset + 8);
+    if (Tag >= 0) {
+      Entries[Tag].TextOffset = static_cast<std::uint32_t>(Offset + 8);
+      Entries[Tag].TextSize = Size;
+    }
     Offset += 8 + std::uint64_t{Size} + (Size & 1);
   }
 }
@@ -82,9 +87,10 @@ std::string TWaveInfoList::Text(int Tag) const {
   const TWaveInfoEntry& e = Entries[Tag];
   if (e.Replacement) return *e.Replacement;
   if (e.TextOffset == 0 || e.TextOffset >= Raw.size()) return {};
-  // The text ends at its zero, or at the end of the body when the zero is missing.
+  // The text ends at its zero, or with its sub-chunk (or the body) when the zero
+  // is missing.
   const char* Begin = Raw.data() + e.TextOffset;
-  const std::size_t Limit = Raw.size() - e.TextOffset;
+  const std::size_t Limit = std::min<std::size_t>(Raw.size() - e.TextOffset, e.TextSize);
   return std::string(Begin, strnlen(Begin, Limit));
 }
 

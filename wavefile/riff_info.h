@@ -33,16 +33,19 @@ struct TWaveInfoEntry {
   int Tag = 0;
   std::uint32_t State = 0;       // 1 once the text was replaced
   std::uint32_t TextOffset = 0;  // offset of the text in the raw body, 0 = none
+  std::uint32_t TextSize = 0;    // the bytes of its sub-chunk
   std::optional<std::string> Replacement;
 };
 
 struct TWaveInfoList {
-  std::vector<char> Raw;  // the "INFO" list body as read
+  std::vector<char> Raw;  // the "INFO" list bodies as read, one after the other
   std::array<TWaveInfoEntry, kInfoTagCount> Entries;
 
   TWaveInfoList();
   // Takes a list body (after the list type) and points the entries at their texts.
-  // Bodies shorter than 5 bytes are ignored.
+  // A file with several lists loads each in turn: a tag of a later list overrides
+  // the same tag of an earlier one, the others keep theirs. Bodies shorter than
+  // 5 bytes are ignored.
   void Load(std::vector<char> Body);
   std::string Text(int Tag) const;
   void SetText(int Tag, std::string Value);

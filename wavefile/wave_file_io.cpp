@@ -111,7 +111,9 @@ bool ReadFormat(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
 
 void ReadInfoList(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
   const std::int64_t Size = std::int64_t{Chunk.cksize} - 4;
-  if (Size < 5 || Size > kMaxInfoBody) return;
+  // All lists together stay within the limit: a file cannot make us hold more.
+  if (Size < 5 || Size + static_cast<std::int64_t>(Block.InfoList.Raw.size()) > kMaxInfoBody)
+    return;
   std::vector<char> Body(static_cast<std::size_t>(Size));
   if (ReadExact(h, Body.data(), Size)) Block.InfoList.Load(std::move(Body));
 }

@@ -1,7 +1,9 @@
 #include "wavefile/wave_file_io.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <map>
 
 #include <cstring>
 #include <filesystem>
@@ -324,6 +326,44 @@ TEST_F(WaveFileIo, UpdateInPlaceRewritesSizesAndKeepsMetadata) {
   EXPECT_EQ(Comment, "hello");
   ASSERT_EQ(Again->DispList.size(), 1u);
   EXPECT_EQ(Again->DispList[0].Body(), (Bytes{'n', 'o', 't', 'e', 0}));
+}
+
+// Two INFO lists: later ones override earlier ones tag by tag, each text is read
+// from its own list (a text without its zero ends with its sub-chunk), and an
+// update writes back exactly those texts.
+TEST_F(WaveFileIo, TwoInfoListsMergeAndAnUpdateWritesBackWhatWasRead) {
+  const std::string Name = Dir.File("two-lists.wav");
+  auto Sub = [](const char* Id4, const std::string& Text) {
+    Bytes b = Chunk(Id4, Bytes(Text.begin(), Text.end()));
+    return b;
+  };
+  auto List = [](const std::vector<Bytes>& Subs) {
+    Bytes Body = Id("INFO");
+    for (const Bytes& c : Subs) Body.insert(Body.end(), c.begin(), c.end());
+    return Chunk("LIST", Body);
+  };
+  WriteFileBytes(Name, Riff({PcmFmt(2, 44100, 16),
+                             List({Sub("INAM", std::string("Side A\0", 7)),
+                                   Sub("IART", "Band")}),  // no terminating zero
+                             List({Sub("ICMT", std::string("first pressing\0", 15)),
+                                   Sub("IART", std::string("The Band\0", 9))}),
+                             Chunk("data", Pattern(800))}));
+  auto Texts = [](TWaveFileBlock* b) {
+    std::map<int, std::string> t;
+    for (int Tag : {1, 3, 14}) WaveFileGetInfo(b, Tag, t[Tag]);
+    return t;
+  };
+  const std::map<int, std::string> Want = {{1, "The Band"}, {3, "first pressing"}, {14, "Side A"}};
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(Texts(b.get()), Want);
+  ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
+  ASSERT_EQ(WaveFileSeek(b.get(), 0), WAVEERR_NONE);
+  ASSERT_EQ(WaveFileWrite(b.get(), Pattern(4).data(), 4), 4);
+  ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+  auto Again = Parse(Name);
+  ASSERT_TRUE(Again);
+  EXPECT_EQ(Texts(Again.get()), Want);
 }
 
 TEST_F(WaveFileIo, InfoListIsWrittenAfterFactInTableOrder) {
