@@ -87,6 +87,12 @@ std::uint32_t WaveFormatSize(const WAVEFORMATEX* fmt) {
   return sizeof(WAVEFORMATEX) + fmt->cbSize;
 }
 
+bool SameWaveFormat(const WAVEFORMATEX* a, const WAVEFORMATEX* b) {
+  if (!a || !b) return a == b;
+  const std::uint32_t Size = WaveFormatSize(a);
+  return Size == WaveFormatSize(b) && std::memcmp(a, b, Size) == 0;
+}
+
 WAVEFORMATEX* CopyWaveFormat(const WAVEFORMATEX* fmt) {
   const std::uint32_t Size = WaveFormatSize(fmt);
   if (Size == 0) return nullptr;

@@ -24,6 +24,10 @@ WAVEFORMATEX* BuildPCMFormat(WAVEFORMATEX* fmt, std::uint16_t bits, std::uint16_
 // 0 for null, 18 for PCM (cbSize ignored), otherwise 18 + cbSize.
 std::uint32_t WaveFormatSize(const WAVEFORMATEX* fmt);
 
+// Whether two formats are the same record (both null, or equal in their
+// WaveFormatSize bytes).
+bool SameWaveFormat(const WAVEFORMATEX* a, const WAVEFORMATEX* b);
+
 // A new zero-filled copy of WaveFormatSize(fmt) bytes, or null for a null format.
 // PCM copies get cbSize 0. Raises std::bad_alloc when memory runs out.
 WAVEFORMATEX* CopyWaveFormat(const WAVEFORMATEX* fmt);

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "stream/dsp_thread.h"
+#include "stream/wave_format.h"
 
 namespace velmar {
 
@@ -40,7 +41,11 @@ void TMMCustomWaveFile::WaveChanged(TObject*, TObject*) {
       if (c.OnChanged) c.OnChanged(&c);
     }
   } RaiseChanged{*this};
-  if (FWave->FileMustExist() || FWave->GetPWaveFormat()) SetPWaveFormat(FWave->GetPWaveFormat());
+  // Only a new format goes down the chain (and stops it): other changes of the
+  // wave, such as its time unit, leave a running stream alone.
+  const WAVEFORMATEX* Format = FWave->GetPWaveFormat();
+  if ((FWave->FileMustExist() || Format) && !SameWaveFormat(Format, PWaveFormat()))
+    SetPWaveFormat(Format);
 }
 
 void TMMCustomWaveFile::DoOpen() {

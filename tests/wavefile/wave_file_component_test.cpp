@@ -78,6 +78,20 @@ TEST_F(Recording, BuffersGoIntoTheFileAndOnDownTheChain) {
   ASSERT_TRUE(b);
   EXPECT_EQ(ReadAll(b.get()), Audio);
   EXPECT_EQ(b->TotalSamples, static_cast<std::int32_t>(Audio.size() / 4));
+
+  // Choosing another time unit while recording (a display showing the length in
+  // samples) touches nothing of the stream: every buffer is still written.
+  Source.Opened();
+  Source.Started();
+  Push(Audio, 8096);
+  File.Wave()->SetTimeFormat(TMMTimeFormats::tfSample);
+  File.Wave()->SetTimeFormat(TMMTimeFormats::tfByte);
+  Push(Audio, 8096);
+  Source.Stopped();
+  Source.Closed();
+  b = Parse(Name);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->TotalSamples, static_cast<std::int32_t>(2 * Audio.size() / 4));
 }
 
 TEST_F(Recording, AChainOpenedAndClosedWithoutBuffersLeavesFourZeroBytes) {
