@@ -367,6 +367,10 @@ TEST_F(WaveFileIo, TwoInfoListsMergeAndAnUpdateWritesBackWhatWasRead) {
 }
 
 TEST_F(WaveFileIo, InfoListIsWrittenAfterFactInTableOrder) {
+  // The tags carry the RIFF INFO list's own descriptions.
+  EXPECT_STREQ(kInfoTags[14].Description, "Stores the title of the subject of the file.");
+  EXPECT_STREQ(kInfoTags[22].Description,
+               "Identifies the technician who digitized the subject file.");
   const std::string Name = Dir.File("tagged.wav");
   BlockPtr b(WaveFileFromFormat(&Cd));
   ASSERT_EQ(WaveFileCreate(b.get(), Name), WAVEERR_NONE);
