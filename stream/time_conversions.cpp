@@ -1,5 +1,7 @@
 #include "stream/time_conversions.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "stream/arith.h"
@@ -36,19 +38,65 @@ std::int32_t Avg(const WAVEFORMATEX& fmt) {
   return static_cast<std::int32_t>(fmt.nAvgBytesPerSec);
 }
 
+// Frames per block of the compressed formats that carry it in their extra bytes
+// (MS ADPCM 0x0002, IMA ADPCM 0x0011); 0 for every other format.
+std::int64_t FramesPerBlock(const WAVEFORMATEX& f) {
+  if ((f.wFormatTag != 0x0002 && f.wFormatTag != 0x0011) || f.cbSize < 2 || f.nBlockAlign == 0 ||
+      f.nChannels == 0)
+    return 0;
+  std::uint16_t n;
+  std::memcpy(&n, reinterpret_cast<const std::uint8_t*>(&f) + sizeof(WAVEFORMATEX), 2);
+  return n;
+}
+
+// The frames that the first Bytes of such a block hold: its header's, and those of
+// the whole units of data after it.
+std::int64_t FramesInPartialBlock(const WAVEFORMATEX& f, std::int64_t Bytes,
+                                  std::int64_t PerBlock) {
+  const std::int64_t Ch = f.nChannels;
+  std::int64_t Frames = 0;
+  if (f.wFormatTag == 0x0011) {  // 4 header bytes per channel, then 4-byte words of 8 samples
+    if (Bytes >= 4 * Ch) Frames = 1 + (Bytes - 4 * Ch) / (4 * Ch) * 8;
+  } else if (Bytes >= 7 * Ch) {  // 7 header bytes (2 samples) per channel, then 2 per byte
+    Frames = 2 + (Bytes - 7 * Ch) * 2 / Ch;
+  }
+  return std::min(Frames, PerBlock);
+}
+
+// Lengths of such formats count frames from whole blocks (and a last partial
+// one), not from the average byte rate, which some writers fill in wrongly.
+std::int64_t BlockBytesToFrames(const WAVEFORMATEX& f, std::int64_t Bytes, std::int64_t PerBlock) {
+  const std::int64_t Blk = f.nBlockAlign;
+  return Bytes / Blk * PerBlock + FramesInPartialBlock(f, Bytes % Blk, PerBlock);
+}
+
+std::int64_t BlockFramesToBytes(const WAVEFORMATEX& f, std::int64_t Frames, std::int64_t PerBlock) {
+  return (Frames + PerBlock - 1) / PerBlock * f.nBlockAlign;
+}
+
+std::int32_t Clamp32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace
 
 std::int32_t BytesToSamples(const WAVEFORMATEX* fmt, std::int32_t bytes) {
   const auto& f = Need(fmt);
+  if (const std::int64_t PerBlock = FramesPerBlock(f); PerBlock > 0 && bytes >= 0)
+    return Clamp32(BlockBytesToFrames(f, bytes, PerBlock));
   return MulDivRound(bytes, Sps(f), Avg(f));
 }
 
 std::int32_t BytesToTime(const WAVEFORMATEX* fmt, std::int32_t bytes) {
-  return MulDivRound(bytes, 1000, Avg(Need(fmt)));
+  const auto& f = Need(fmt);
+  if (FramesPerBlock(f) > 0) return SamplesToTime(fmt, BytesToSamples(fmt, bytes));
+  return MulDivRound(bytes, 1000, Avg(f));
 }
 
 std::int32_t SamplesToBytes(const WAVEFORMATEX* fmt, std::int32_t samples) {
   const auto& f = Need(fmt);
+  if (const std::int64_t PerBlock = FramesPerBlock(f); PerBlock > 0 && samples >= 0)
+    return Clamp32(BlockFramesToBytes(f, samples, PerBlock));
   return CeilBlock(f, MulDivRound(samples, Avg(f), Sps(f)));
 }
 
@@ -62,11 +110,14 @@ std::int32_t TimeToSamples(const WAVEFORMATEX* fmt, std::int32_t ms) {
 
 std::int32_t TimeToBytes(const WAVEFORMATEX* fmt, std::int32_t ms) {
   const auto& f = Need(fmt);
+  if (FramesPerBlock(f) > 0) return SamplesToBytes(fmt, TimeToSamples(fmt, ms));
   return CeilBlock(f, MulDivRound(ms, Avg(f), 1000));
 }
 
 std::int64_t SamplesToBytes64(const WAVEFORMATEX* fmt, std::int64_t samples) {
   const auto& f = Need(fmt);
+  if (const std::int64_t PerBlock = FramesPerBlock(f); PerBlock > 0 && samples >= 0)
+    return BlockFramesToBytes(f, samples, PerBlock);
   return CeilBlock64(f, MulDiv64(samples, f.nAvgBytesPerSec, f.nSamplesPerSec));
 }
 

@@ -4,6 +4,9 @@
 // Conversions into bytes end on a block boundary (rounded up); conversions out of
 // bytes round to nearest. The 32-bit helpers serve limits and sizes; positions,
 // which outgrow 32 bits in long recordings, use the 64-bit ones.
+// IMA and MS ADPCM formats, whose blocks hold a number of frames given in their
+// extra bytes, convert between bytes and frames by whole blocks (and the frames
+// of a last partial block) instead of by the average byte rate.
 // A null format raises std::invalid_argument; a zero rate, average rate or block
 // size raises std::domain_error (devices validate their format first).
 #pragma once
