@@ -75,7 +75,8 @@ WAVEFORMATEX* BuildPCMFormat(WAVEFORMATEX* fmt, std::uint16_t bits, std::uint16_
   fmt->nChannels = channels;
   fmt->nSamplesPerSec = rate;
   fmt->wBitsPerSample = bits;
-  fmt->nBlockAlign = static_cast<std::uint16_t>((channels * bits) >> 3);
+  // 16-bit arithmetic, as the record's field: the product wraps before the shift.
+  fmt->nBlockAlign = static_cast<std::uint16_t>(static_cast<std::uint16_t>(channels * bits) >> 3);
   fmt->nAvgBytesPerSec = fmt->nBlockAlign * rate;
   fmt->cbSize = 0;
   return fmt;

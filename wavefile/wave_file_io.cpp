@@ -195,6 +195,10 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
 
   if (!s.HaveFormat) return WAVEERR_BADFORMAT;
   WAVEFORMATEX& f = *Block->Format();
+  // A PCM record's layout is corrected first, and the data length below is then
+  // rounded to the corrected block alignment rather than the stored one: a stored
+  // alignment that is too small would count bytes of the next chunk's header as
+  // audio. (The design rounds with the stored value; this order is deliberate.)
   if ((f.wFormatTag == WAVE_FORMAT_PCM && !NormalisePcm(f)) || !Usable(f)) return WAVEERR_BADFORMAT;
 
   // The data reaches the next chunk or the end of the file, whatever its size

@@ -40,6 +40,9 @@ TEST(WaveFormat, BuildPCMFormat) {
   EXPECT_EQ(ModeFromFormat(Cd), TMMMode::mStereo);
   EXPECT_EQ(BitsFromFormat(Phone), TMMBits::b8Bit);
   EXPECT_EQ(ModeFromFormat(Phone), TMMMode::mMono);
+  // The block alignment is computed in 16 bits, as the format record holds it:
+  // 5000 x 16 = 80000 wraps to 14464 before the shift.
+  EXPECT_EQ(Pcm(16, 5000, 8000).nBlockAlign, 1808);
 }
 
 TEST(WaveFormat, IsValidPCMFormatBounds) {
