@@ -4,6 +4,8 @@
 // bit.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -155,6 +157,34 @@ TEST_F(AlsaFiles, PlaybackLeavesExactlyTheBytesInTheFile) {
   ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
   Out.Close();
   EXPECT_EQ(ReadFileBytes(Dir.File("out.raw")), Data);
+}
+
+// Device names as the devices dialog shows them: meaningful, at most 31 bytes,
+// and distinct for the devices of one card (descriptions as ALSA gives them).
+TEST(AlsaNames, NamesAreMeaningfulShortAndDistinct) {
+  EXPECT_EQ(AlsaProductName("default", "Playback/recording through the PulseAudio sound server"),
+            "Default (PulseAudio sound\u2026)");
+  EXPECT_EQ(AlsaProductName("default", "Default Audio Device"), "Default");
+  EXPECT_EQ(AlsaProductName("pulse", "PulseAudio Sound Server"), "PulseAudio Sound Server");
+  EXPECT_EQ(AlsaProductName("velmar_pulse_in", "Test sink monitor"), "Test sink monitor");
+  EXPECT_EQ(AlsaProductName("hw:CARD=Device,DEV=0",
+                            "USB Audio CODEC, USB Audio\nDirect "
+                            "hardware device without any conversions"),
+            "USB Audio CODEC: USB Audio (hw)");
+  const std::string Card = "HDA Intel PCH, ALC892 Analog\n";
+  std::set<std::string> Names;
+  for (const char* Pcm : {"hw:CARD=PCH,DEV=0", "plughw:CARD=PCH,DEV=0", "sysdefault:CARD=PCH",
+                          "front:CARD=PCH,DEV=0", "dsnoop:CARD=PCH,DEV=0"}) {
+    const std::string Name = AlsaProductName(Pcm, Card + "Some long second line of text");
+    EXPECT_LE(Name.size(), 31u) << Name;
+    EXPECT_NE(Name.find("ALC892 Analog ("), std::string::npos) << Name;
+    Names.insert(Name);
+  }
+  EXPECT_EQ(Names.size(), 5u);
+  const std::string Long = AlsaProductName("null",
+                                           "Discard all samples (playback) or generate "
+                                           "zero samples (capture)");
+  EXPECT_EQ(Long, "Discard all samples\u2026");  // cut after a word, within 31 bytes
 }
 
 }  // namespace

@@ -195,6 +195,64 @@ void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
 }  // namespace
 
+namespace {
+
+constexpr std::size_t kMaxProductName = 31;  // bytes of the records' name field
+const std::string kEllipsis = "\u2026";
+
+std::string TrimText(std::string s) {
+  s.erase(s.find_last_not_of(" \t\r") + 1);
+  s.erase(0, std::min(s.find_first_not_of(" \t"), s.size()));
+  return s;
+}
+
+// Text cut after a word so that it and the ellipsis take at most Bytes.
+std::string CutAtWord(const std::string& Text, std::size_t Bytes) {
+  if (Text.size() <= Bytes) return Text;
+  if (Bytes <= kEllipsis.size()) return {};
+  std::size_t End = Text.rfind(' ', Bytes - kEllipsis.size());
+  if (End == std::string::npos || End == 0) {  // one long word: cut it on a character
+    End = Bytes - kEllipsis.size();
+    while (End > 0 && (static_cast<unsigned char>(Text[End]) & 0xC0) == 0x80) --End;
+  }
+  return TrimText(Text.substr(0, End)) + kEllipsis;
+}
+
+// Head and a detail in parentheses, within the limit: the detail is cut only when
+// Keep is false, otherwise the head is.
+std::string Compose(const std::string& Head, const std::string& Detail, bool KeepDetail) {
+  if (Detail.empty()) return CutAtWord(Head, kMaxProductName);
+  const std::string Full = Head + " (" + Detail + ")";
+  if (Full.size() <= kMaxProductName) return Full;
+  const std::size_t Frame = Head.size() + 3;
+  if (!KeepDetail && Frame + kEllipsis.size() < kMaxProductName)
+    return Head + " (" + CutAtWord(Detail, kMaxProductName - Frame) + ")";
+  return CutAtWord(Head, kMaxProductName - Detail.size() - 3) + " (" + Detail + ")";
+}
+
+}  // namespace
+
+std::string AlsaProductName(const std::string& Pcm, const std::string& Description) {
+  const std::size_t Break = Description.find('\n');
+  const std::string First = TrimText(Description.substr(0, Break));
+  if (Pcm == "default") {
+    // "Playback/recording through the PulseAudio sound server"
+    const std::size_t Through = First.find("through the ");
+    return Compose("Default", Through == std::string::npos ? "" : First.substr(Through + 12),
+                   false);
+  }
+  const std::size_t Colon = Pcm.find(':');
+  const std::size_t Comma = First.find(", ");
+  if (Colon == std::string::npos || Comma == std::string::npos)
+    return CutAtWord(First.empty() ? Pcm : First, kMaxProductName);
+  // A card's device: "HDA Intel PCH, ALC892 Analog" with the PCM's plugin as its kind.
+  const std::string Card = First.substr(0, Comma), Device = First.substr(Comma + 2);
+  const std::string Kind = Pcm.substr(0, Colon);
+  const std::string Full = Compose(Card + ": " + Device, Kind, true);
+  if (Full.find(kEllipsis) == std::string::npos) return Full;
+  return Compose(Device, Kind, true);
+}
+
 TAlsaBackend::TAlsaBackend() {
   snd_lib_error_set_handler(QuietAlsaErrors);
   Rescan();
@@ -207,12 +265,9 @@ void TAlsaBackend::Rescan() {
     for (void** h = Hints; *h; ++h) {
       const std::string Name = HintValue(*h, "NAME");
       if (Name.empty() || IsConverter(Name)) continue;
-      std::string Desc = HintValue(*h, "DESC");
-      Desc = Desc.substr(0, Desc.find('\n'));
-      Desc.erase(Desc.find_last_not_of(" \t") + 1);
       const std::string Io = HintValue(*h, "IOID");
       TEntry e{Name, {}};
-      e.Caps.Name = (Desc.empty() ? Name : Desc).substr(0, 31);
+      e.Caps.Name = AlsaProductName(Name, HintValue(*h, "DESC"));
       e.Caps.Formats = 0xFFF;
       if (Io.empty() || Io == "Input") In.push_back(e);
       if (Io.empty() || Io == "Output") Out.push_back(e);
