@@ -1,0 +1,34 @@
+// Colours as the designed controls give them: TColor values in the $00BBGGRR
+// layout, and the system colours (high bit set) of the classic desktop scheme,
+// turned into Qt colours for drawing.
+#pragma once
+
+#include <QColor>
+#include <cstdint>
+
+namespace velmar {
+
+using TColor = std::int32_t;
+
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clMaroon = 0x000080;
+inline constexpr TColor clGreen = 0x008000;
+inline constexpr TColor clTeal = 0x808000;
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clLime = 0x00FF00;
+inline constexpr TColor clAqua = 0xFFFF00;
+inline constexpr TColor clWhite = 0xFFFFFF;
+inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor clGray = 0x808080;
+
+// System colours: the high bit and the scheme's index.
+inline constexpr TColor clWindowFrame = static_cast<TColor>(0x80000006u);
+inline constexpr TColor clBtnFace = static_cast<TColor>(0x8000000Fu);
+inline constexpr TColor clBtnShadow = static_cast<TColor>(0x80000010u);
+inline constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014u);
+
+// The colour to draw with: a plain TColor as it is, a system colour from the
+// classic scheme (button face silver, highlight white, shadow grey, frame black).
+QColor ToQColor(TColor Color);
+
+}  // namespace velmar

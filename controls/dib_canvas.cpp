@@ -1,0 +1,82 @@
+#include "controls/dib_canvas.h"
+
+#include <QPainter>
+
+#include "stream/errors.h"
+
+namespace velmar {
+
+TMMDIBCanvas::TMMDIBCanvas() : FImage(1, 1, QImage::Format_RGB32) {
+  FImage.fill(Qt::black);
+}
+
+void TMMDIBCanvas::SetSize(int Width, int Height) {
+  Width = std::max(Width, 1);
+  Height = std::max(Height, 1);
+  if (Width == FImage.width() && Height == FImage.height()) return;
+  FImage = QImage(Width, Height, QImage::Format_RGB32);
+  FImage.fill(Qt::black);
+}
+
+void TMMDIBCanvas::SetBitsPerPixel(int Value) {
+  if (Value != 8 && Value != 24) throw EMMDIBError("Bitlength not supported yet");
+  FBitsPerPixel = Value;
+}
+
+void TMMDIBCanvas::FillRect(const QRect& R, TColor Color) {
+  const QRect Clipped = R.intersected(FImage.rect());
+  const QRgb Pixel = ToQColor(Color).rgb();
+  for (int y = Clipped.top(); y <= Clipped.bottom(); ++y) {
+    auto* Line = reinterpret_cast<QRgb*>(FImage.scanLine(y));
+    std::fill(Line + Clipped.left(), Line + Clipped.right() + 1, Pixel);
+  }
+}
+
+void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& Source) {
+  if (Source.FImage.size() == FImage.size()) {
+    std::copy_n(Source.FImage.constBits(), FImage.sizeInBytes(), FImage.bits());
+  } else {
+    FImage = Source.FImage.copy();
+  }
+}
+
+void TMMDIBCanvas::DotRect(const QRect& R, TColor Color) {
+  const QRgb Pixel = ToQColor(Color).rgb();
+  for (int y = R.top(); y <= R.bottom(); y += 2) {
+    if (y < 0 || y >= FImage.height()) continue;
+    auto* Line = reinterpret_cast<QRgb*>(FImage.scanLine(y));
+    for (int x = R.left(); x <= R.right(); x += 2)
+      if (x >= 0 && x < FImage.width()) Line[x] = Pixel;
+  }
+}
+
+void TMMDIBCanvas::DrawTo(QPainter& Target, const QPoint& At) const {
+  Target.drawImage(At, FImage);
+}
+
+TMMDIBGraphicControl::TMMDIBGraphicControl(QWidget* Parent) : TMMGraphicControl(Parent) {}
+
+void TMMDIBGraphicControl::SetBitsPerPixel(int Value) {
+  FCanvas.SetBitsPerPixel(Value);
+}
+
+void TMMDIBGraphicControl::DrawNow() {
+  const QRect Inner = InnerRect();
+  FCanvas.SetSize(Inner.width(), Inner.height());
+  DrawCanvas();
+  FFresh = true;
+  update(Inner);
+}
+
+QRect TMMDIBGraphicControl::Paint(QPainter& Canvas) {
+  const QRect Inner = TMMGraphicControl::Paint(Canvas);
+  if (!FFresh) {
+    FCanvas.SetSize(Inner.width(), Inner.height());
+    DrawCanvas();
+  }
+  FFresh = false;
+  FCanvas.DrawTo(Canvas, Inner.topLeft());
+  return Inner;
+}
+
+}  // namespace velmar

@@ -1,0 +1,89 @@
+// TMMDIBCanvas: an off-screen pixel buffer (a QImage) of Width x Height pixels
+// at 8 or 24 bits per pixel, with the palette flags and the optional background
+// bitmap of the design. The pixels are held as 32-bit RGB whatever the depth:
+// the depth is what the control asked for, and the pixels are the same.
+//
+// TMMDIBGraphicControl: a graphic control that draws through its canvas. A
+// descendant draws into the canvas in DrawCanvas; DrawNow draws at once, outside
+// a paint event, and the canvas reaches the screen at the next display frame
+// (every state is drawn, the screen shows at most one per frame); a paint event
+// from the window system draws anew.
+//
+// Main thread only.
+#pragma once
+
+#include <QImage>
+
+#include "controls/graphic_control.h"
+
+namespace velmar {
+
+class TMMDIBCanvas {
+ public:
+  TMMDIBCanvas();
+
+  int Width() const { return FImage.width(); }
+  int Height() const { return FImage.height(); }
+  // Both at least 1; the content is undefined afterwards.
+  void SetSize(int Width, int Height);
+  int BitsPerPixel() const { return FBitsPerPixel; }
+  // 8 or 24; anything else raises EMMDIBError "Bitlength not supported yet".
+  void SetBitsPerPixel(int Value);
+  bool PaletteRealize() const { return FPaletteRealize; }
+  void SetPaletteRealize(bool Value) { FPaletteRealize = Value; }
+  bool PaletteMapped() const { return FPaletteMapped; }
+  void SetPaletteMapped(bool Value) { FPaletteMapped = Value; }
+  const QImage& BackGroundBitmap() const { return FBackGround; }
+  void SetBackGroundBitmap(const QImage& Value) { FBackGround = Value; }
+  bool StretchBackGround() const { return FStretchBackGround; }
+  void SetStretchBackGround(bool Value) { FStretchBackGround = Value; }
+
+  void FillRect(const QRect& R, TColor Color);
+  // Copies all of Source (of the same size) into this canvas.
+  void CopyFrom(const TMMDIBCanvas& Source);
+  // Sets every second pixel of every second row of R, starting at its corner.
+  void DotRect(const QRect& R, TColor Color);
+  void DrawTo(QPainter& Target, const QPoint& At) const;
+
+  QImage& Image() { return FImage; }
+  const QImage& Image() const { return FImage; }
+
+ private:
+  QImage FImage;
+  QImage FBackGround;
+  int FBitsPerPixel = 8;
+  bool FPaletteRealize = false;
+  bool FPaletteMapped = false;
+  bool FStretchBackGround = true;
+};
+
+class TMMDIBGraphicControl : public TMMGraphicControl {
+ public:
+  explicit TMMDIBGraphicControl(QWidget* Parent = nullptr);
+
+  TMMDIBCanvas& Canvas() { return FCanvas; }
+  const TMMDIBCanvas& Canvas() const { return FCanvas; }
+  int Tag2() const { return FTag2; }
+  void SetTag2(int Value) { FTag2 = Value; }
+  int BitsPerPixel() const { return FCanvas.BitsPerPixel(); }
+  virtual void SetBitsPerPixel(int Value);
+  bool PaletteRealize() const { return FCanvas.PaletteRealize(); }
+  void SetPaletteRealize(bool Value) { FCanvas.SetPaletteRealize(Value); }
+  bool PaletteMapped() const { return FCanvas.PaletteMapped(); }
+  void SetPaletteMapped(bool Value) { FCanvas.SetPaletteMapped(Value); }
+
+  // Draws into the canvas now and has it shown with the next display frame.
+  void DrawNow();
+
+ protected:
+  // Draws the control's picture into the canvas (sized to the inner rectangle).
+  virtual void DrawCanvas() {}
+  QRect Paint(QPainter& Canvas) override;
+
+ private:
+  TMMDIBCanvas FCanvas;
+  int FTag2 = 0;
+  bool FFresh = false;  // the canvas was drawn since the last paint
+};
+
+}  // namespace velmar

@@ -1,0 +1,510 @@
+#include "controls/level.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "stream/arith.h"
+#include "stream/errors.h"
+#include "stream/wave_format.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr int kFullScale = 32767;
+
+int Clamp(int v, int Lo, int Hi) {
+  return std::min(std::max(v, Lo), Hi);
+}
+
+}  // namespace
+
+TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
+  SetColor(clBlack);
+  resize(200, 17);
+  ComputeBytesPerUpdate();
+  Geometry();
+  FNode = AddTickClient(
+      kTickPeriodMs, false,
+      [](PTickClient, void* User) { static_cast<TMMCustomLevel*>(User)->PeakFall(); }, this);
+}
+
+TMMCustomLevel::~TMMCustomLevel() {
+  // Waits for a running tick: nothing of the level is used afterwards.
+  RemoveTickClient(FNode);
+}
+
+std::uint64_t TMMCustomLevel::Pack(int Peak, int Hold) {
+  return static_cast<std::uint32_t>(Peak) |
+         static_cast<std::uint64_t>(static_cast<std::uint32_t>(Hold)) << 32;
+}
+
+int TMMCustomLevel::Peak() const {
+  return PeakOf(FPeakState.load());
+}
+
+void TMMCustomLevel::ZeroHold() {
+  std::uint64_t Old = FPeakState.load();
+  while (!FPeakState.compare_exchange_weak(Old, Pack(PeakOf(Old), 0))) {
+  }
+}
+
+void TMMCustomLevel::PauseNode() {
+  if (!FNode) return;
+  PauseTickClient(FNode);
+  ++FNodePauses;
+}
+
+void TMMCustomLevel::ResumeNode() {
+  if (!FNode || FNodePauses == 0) return;
+  ResumeTickClient(FNode);
+  --FNodePauses;
+}
+
+// ---------------------------------------------------------------------------
+// Data
+
+void TMMCustomLevel::ComputeBytesPerUpdate() {
+  FBytesPerUpdate = (static_cast<int>(FBitLength) + 1) * (static_cast<int>(FMode) + 1) * FSamples;
+}
+
+void TMMCustomLevel::SetPCMWaveFormat(const WAVEFORMATEX* Format) {
+  if (!IsValidPCMFormat(Format)) throw EMMLevelError("Invalid WaveFormat");
+  FBitLength = Format->wBitsPerSample == 16 ? TMMBits::b16Bit : TMMBits::b8Bit;
+  FMode = Format->nChannels == 2 ? TMMMode::mStereo : TMMMode::mMono;
+  ComputeBytesPerUpdate();
+}
+
+void TMMCustomLevel::RefreshPCMData(const void* Data) {
+  if (!Showing() || !Data) return;
+  const bool Stereo = FMode == TMMMode::mStereo;
+  const int Frames = FSamples;
+  const int OffL = FDCOffsetL, OffR = FDCOffsetR;
+  int A = 0;
+  // One value per frame: the chosen channel with its offset, or the average of
+  // both; 8-bit values become 16-bit amplitudes around 128.
+  auto Measure = [&](auto Sample, bool EightBit) {
+    for (int f = 0; f < Frames; ++f) {
+      int v;
+      if (!Stereo) {
+        v = Sample(f) - OffL;
+      } else if (FChannel == TMMChannel::chLeft) {
+        v = Sample(2 * f) - OffL;
+      } else if (FChannel == TMMChannel::chRight) {
+        v = Sample(2 * f + 1) - OffR;
+      } else {
+        v = (Sample(2 * f) - OffL + Sample(2 * f + 1) - OffR) / 2;
+      }
+      if (EightBit) v = (v - 128) * 256;
+      A = std::max(A, std::abs(v));
+    }
+  };
+  if (FBitLength == TMMBits::b16Bit) {
+    const auto* p = static_cast<const std::uint8_t*>(Data);
+    Measure(
+        [p](int i) {
+          std::int16_t s;
+          std::memcpy(&s, p + 2 * i, 2);
+          return static_cast<int>(s);
+        },
+        false);
+  } else {
+    const auto* p = static_cast<const std::uint8_t*>(Data);
+    Measure([p](int i) { return static_cast<int>(p[i]); }, true);
+  }
+  if (A >= kFullScale) PcmOverflow();
+  ProcessLevel(A);
+}
+
+void TMMCustomLevel::ClearDecay() {
+  FRing.fill(0);
+  FRingPos = FFilled = 0;
+  FSum = 0;
+  FY = 0;
+}
+
+void TMMCustomLevel::ProcessLevel(int Amplitude) {
+  std::int64_t b = std::abs(static_cast<std::int64_t>(Amplitude));
+  FLastPeak = static_cast<int>(b);
+  if (b == 0 && FCurrent == 0 && !FRedrawPending) return;
+
+  if (FDecayMode != TMMDecayMode::dmNone) {
+    FRingPos = (FRingPos + 1) % FRingLength;
+    FFilled = std::min(FFilled + 1, FRingLength);
+    switch (FDecayMode) {
+      case TMMDecayMode::dmStepUp:
+        FY = FY * FK;
+        if (static_cast<float>(b) > FY)
+          FY = static_cast<float>(b);
+        else
+          b = static_cast<std::int64_t>(FY);
+        break;
+      case TMMDecayMode::dmExponential:
+        FY = static_cast<float>(static_cast<double>(FY) * FK + (1.0 - FK) * static_cast<double>(b));
+        b = static_cast<std::int64_t>(std::floor(FY));
+        break;
+      case TMMDecayMode::dmUniform:
+        FSum += b - FRing[static_cast<std::size_t>(FRingPos)];
+        FRing[static_cast<std::size_t>(FRingPos)] = static_cast<int>(b);
+        b = FSum / FFilled;
+        break;
+      case TMMDecayMode::dmNone:
+        break;
+    }
+  }
+
+  const std::int64_t d = b * (FGain + 8) / 8;
+  std::int64_t Level;
+  if (FLogAmp) {
+    const auto dB = static_cast<float>(
+        20.0 * std::log10(std::max(static_cast<double>(d) / kFullScale, 0.000001)));
+    Level = Round((static_cast<long double>(dB) - FSensitivy) * FNumSpots / -FSensitivy);
+  } else {
+    const auto f0 = static_cast<float>(kFullScale / std::pow(10.0, -FSensitivy / 20.0));
+    Level = Round((static_cast<long double>(d) - f0) * FNumSpots / (kFullScale - f0));
+  }
+  Level = std::max<std::int64_t>(Level, 0);
+  if (FDirection == TMMLevelDirection::dirSymetric) Level /= 2;
+  if (Level > FNumSpots) {
+    GainOverflow();
+    Level = FNumSpots;
+  }
+  const int NewLevel = static_cast<int>(Level);
+
+  if (NewLevel > 0 && FNumPeaks > 0) {
+    std::uint64_t Old = FPeakState.load();
+    while (NewLevel >= PeakOf(Old)) {
+      if (FPeakState.compare_exchange_weak(Old, Pack(NewLevel, 2 * FPeakDelay + 1))) {
+        FRedrawPending = true;
+        break;
+      }
+    }
+  }
+  if (NewLevel == FCurrent && !FRedrawPending) return;
+  FRedrawPending = false;
+  FCurrent = NewLevel;
+  if (Showing()) DrawNow();
+}
+
+void TMMCustomLevel::PeakFall() {
+  std::uint64_t Old = FPeakState.load();
+  for (;;) {
+    int Peak = PeakOf(Old), Hold = HoldOf(Old);
+    if (Peak <= 0) return;
+    bool Fell = false;
+    if (--Hold <= 0) {
+      Fell = true;
+      if (const int Speed = FPeakSpeed; Speed != 0) {
+        --Peak;
+        Hold = Speed;
+      } else {
+        Peak = Hold = 0;
+      }
+    }
+    if (FPeakState.compare_exchange_weak(Old, Pack(Peak, Hold))) {
+      if (Fell) FRedrawPending = true;
+      return;
+    }
+  }
+}
+
+void TMMCustomLevel::ResetData() {
+  SetPeakState(0, 0);
+  FCurrent = 0;
+  FLastPeak = 0;
+  ClearDecay();
+  DrawNow();
+}
+
+int TMMCustomLevel::Value() const {
+  if (FCurrent == 0) return 0;
+  if (!FLogAmp) return static_cast<int>(Round(FCurrent * 100.0L / FNumSpots));
+  const long double dB = FSensitivy - static_cast<long double>(FSensitivy) * FCurrent / FNumSpots;
+  return static_cast<int>(Round(std::pow(10.0L, dB / 20) * 8 / (FGain + 8) * 100));
+}
+
+void TMMCustomLevel::SetValue(int Value) {
+  ProcessLevel(static_cast<int>(Round(Clamp(Value, 0, 100) * 32767.0L / 100)));
+}
+
+void TMMCustomLevel::GainOverflow() {
+  if (OnGainOverflow) OnGainOverflow(this);
+}
+
+void TMMCustomLevel::PcmOverflow() {
+  if (OnPcmOverflow) OnPcmOverflow(this);
+}
+
+// ---------------------------------------------------------------------------
+// Geometry and drawing
+
+void TMMCustomLevel::Geometry() {
+  const QRect Inner = InnerRect();
+  const int w = std::max(Inner.width(), 1), h = std::max(Inner.height(), 1);
+  Canvas().SetSize(w, h);
+  FBackground.SetSize(w, h);
+  FSpotWidth = std::max(FSpotWidth, 1);
+  const int L = FKind == TMMLevelKind::lkHorizontal ? w : h;
+  const int Step = FSpotWidth + FSpotSpace;
+  FNumSpots = std::max((L + FSpotSpace) / Step, 1);
+  FFirstSpace = (L - (Step * FNumSpots - FSpotSpace)) / 2;
+  FP1 = FPoint1 * FNumSpots / 100;
+  FP2 = FPoint2 * FNumSpots / 100;
+  RebuildBackground();
+  SetPeakState(0, 0);
+  FCurrent = 0;
+}
+
+QRect TMMCustomLevel::SpotRect(int i) const {
+  const int w = Canvas().Width(), h = Canvas().Height();
+  const int Shift = (i - 1) * (FSpotWidth + FSpotSpace);
+  const bool Normal = FDirection == TMMLevelDirection::dirNormal;
+  if (FKind == TMMLevelKind::lkHorizontal) {
+    const int x = Normal ? FFirstSpace + Shift : w - FFirstSpace - Shift - FSpotWidth;
+    return QRect(x, 0, FSpotWidth, h);
+  }
+  const int y = Normal ? h - FFirstSpace - Shift - FSpotWidth : FFirstSpace + Shift;
+  return QRect(0, y, w, FSpotWidth);
+}
+
+void TMMCustomLevel::DrawSpot(TMMDIBCanvas& Target, int i, bool Lit) const {
+  const int Zone = ZoneOf(i);
+  const QRect R = SpotRect(i);
+  const TColor Color = Lit ? FBarColor[static_cast<std::size_t>(Zone)]
+                           : FInactiveColor[static_cast<std::size_t>(Zone)];
+  if (Lit ? FActiveDoted : FInactiveDoted)
+    Target.DotRect(R, Color);
+  else
+    Target.FillRect(R, Color);
+}
+
+void TMMCustomLevel::RebuildBackground() {
+  if (FOnDrawBar) return;
+  FBackground.FillRect(QRect(0, 0, FBackground.Width(), FBackground.Height()), Color());
+  for (int i = 1; i <= FNumSpots; ++i) DrawSpot(FBackground, i, false);
+}
+
+void TMMCustomLevel::DrawCanvas() {
+  if (OnPaint) OnPaint(this);
+  TMMDIBCanvas& Target = Canvas();
+  if (FOnDrawBar) {
+    FOnDrawBar(this, Target, QRect(0, 0, Target.Width(), Target.Height()), FCurrent, Peak());
+    return;
+  }
+  Target.CopyFrom(FBackground);
+  if (!FEnabled) return;
+  if (FDirection == TMMLevelDirection::dirSymetric) {
+    // A block of five spots around the level, in the colour of its centre.
+    const int Centre = std::max(1, std::min(FCurrent, FNumSpots));
+    const std::size_t Zone = static_cast<std::size_t>(ZoneOf(Centre));
+    for (int i = std::max(1, Centre - 2); i <= std::min(FNumSpots, Centre + 2); ++i) {
+      if (FActiveDoted)
+        Target.DotRect(SpotRect(i), FBarColor[Zone]);
+      else
+        Target.FillRect(SpotRect(i), FBarColor[Zone]);
+    }
+  } else {
+    for (int i = 1; i <= FCurrent; ++i) DrawSpot(Target, i, true);
+  }
+  const int PeakSpot = Peak();
+  if (FNumPeaks > 0 && PeakSpot > FCurrent)
+    for (int i = std::max(1, PeakSpot - FNumPeaks + 1); i <= std::min(PeakSpot, FNumSpots); ++i)
+      DrawSpot(Target, i, true);
+}
+
+void TMMCustomLevel::resizeEvent(QResizeEvent* Event) {
+  TMMDIBGraphicControl::resizeEvent(Event);
+  Geometry();
+}
+
+void TMMCustomLevel::BevelChanged() {
+  Geometry();
+  update();
+}
+
+void TMMCustomLevel::ColorChanged() {
+  RebuildBackground();
+  DrawNow();
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+void TMMCustomLevel::SetEnabled(bool Value) {
+  if (Value == FEnabled) return;
+  FEnabled = Value;
+  if (!Value) {
+    PauseNode();
+    ResetData();  // frozen on the unlit picture
+  } else {
+    ResumeNode();
+    Geometry();
+    DrawNow();
+  }
+}
+
+void TMMCustomLevel::SetKind(TMMLevelKind Value) {
+  if (Value == FKind) return;
+  FKind = Value;
+  const bool Swap = (Value == TMMLevelKind::lkHorizontal && height() > width()) ||
+                    (Value == TMMLevelKind::lkVertical && width() > height());
+  if (Swap) resize(height(), width());
+  Geometry();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetDirection(TMMLevelDirection Value) {
+  if (Value == FDirection) return;
+  FDirection = Value;
+  RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetSpotSpace(int Value) {
+  Value = Clamp(Value, 0, 10);
+  if (Value == FSpotSpace) return;
+  FSpotSpace = Value;
+  Geometry();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetSpotWidth(int Value) {
+  const QRect Inner = InnerRect();
+  const int L = FKind == TMMLevelKind::lkHorizontal ? Inner.width() : Inner.height();
+  Value = Clamp(Value, 1, std::max(1, L / 3));
+  if (Value == FSpotWidth) return;
+  FSpotWidth = Value;
+  Geometry();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetBarColor(int Zone, TColor Value) {
+  FBarColor[static_cast<std::size_t>(Zone)] = Value;
+  RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetInactiveColor(int Zone, TColor Value) {
+  FInactiveColor[static_cast<std::size_t>(Zone)] = Value;
+  RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetInactiveDoted(bool Value) {
+  FInactiveDoted = Value;
+  RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetActiveDoted(bool Value) {
+  FActiveDoted = Value;
+  RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetPoint1(int Value) {
+  FPoint1 = Clamp(Value, 1, 100);
+  Geometry();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetPoint2(int Value) {
+  FPoint2 = Clamp(Value, 1, 100);
+  Geometry();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetBitLength(TMMBits Value) {
+  FBitLength = Value;
+  ComputeBytesPerUpdate();
+  update();
+}
+
+void TMMCustomLevel::SetChannel(TMMChannel Value) {
+  FChannel = Value;
+  update();
+}
+
+void TMMCustomLevel::SetMode(TMMMode Value) {
+  FMode = Value;
+  ComputeBytesPerUpdate();
+  update();
+}
+
+void TMMCustomLevel::SetGain(int Value) {
+  if (Value < -8 || Value > 32) return;  // ignored, as designed
+  FGain = Value;
+  update();
+}
+
+void TMMCustomLevel::SetSamples(int Value) {
+  FSamples = std::max(Value, 1);
+  ComputeBytesPerUpdate();
+}
+
+void TMMCustomLevel::SetSensitivy(int Value) {
+  FSensitivy = Clamp(Value, -90, -9);
+}
+
+void TMMCustomLevel::SetLogAmp(bool Value) {
+  FLogAmp = Value;
+  update();
+}
+
+void TMMCustomLevel::SetNumPeaks(int Value) {
+  Value = Clamp(Value, 0, 5);
+  if (Value == FNumPeaks) return;
+  const int Old = FNumPeaks;
+  FNumPeaks = Value;
+  if (Value == 0)
+    PauseNode();
+  else if (Old == 0 && FEnabled)
+    ResumeNode();
+  ZeroHold();
+  update();
+}
+
+void TMMCustomLevel::SetPeakDelay(int Value) {
+  FPeakDelay = Clamp(Value, 0, 50);
+  ZeroHold();
+  update();
+}
+
+void TMMCustomLevel::SetPeakSpeed(int Value) {
+  FPeakSpeed = Clamp(Value, 0, 50);
+  ZeroHold();
+  update();
+}
+
+void TMMCustomLevel::SetDecayMode(TMMDecayMode Value) {
+  FDecayMode = Value;
+  ClearDecay();
+}
+
+void TMMCustomLevel::SetDecay(int Value) {
+  Value = Clamp(Value, 1, 16);
+  if (Value == FDecay) return;
+  FDecay = Value;
+  float k = 0.0001f;
+  for (int i = 0; i < Value; ++i) k = std::sqrt(k);
+  FK = k;
+  FRingLength = Clamp(2 * Value - 2, 1, 32);
+  if (FDecayMode == TMMDecayMode::dmUniform) ClearDecay();
+}
+
+void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar Value) {
+  const bool Cleared = FOnDrawBar && !Value;
+  FOnDrawBar = std::move(Value);
+  if (Cleared) RebuildBackground();
+  DrawNow();
+}
+
+void TMMCustomLevel::SetBitsPerPixel(int Value) {
+  TMMDIBGraphicControl::SetBitsPerPixel(Value);
+  FBackground.SetBitsPerPixel(Value);
+  RebuildBackground();
+  DrawNow();
+}
+
+}  // namespace velmar

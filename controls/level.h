@@ -1,0 +1,210 @@
+// TMMCustomLevel / TMMLevel: a level bar. It shows the peak level of a PCM
+// stream as a row of equal spots in three colour zones, with a peak marker that
+// holds and falls, optional decay smoothing, and a decibel or linear scale. A
+// connector hands it the stream's format (SetPCMWaveFormat) and one update of
+// PCM data at a time (RefreshPCMData); Value sets a level directly.
+//
+// Threads: everything runs on the main thread, except the peak fall, which the
+// shared 25 ms tick service runs on its timer thread. The two share only the
+// peak marker (peak and hold counter, packed into one atomic word and changed by
+// compare-and-swap on both sides) and the redraw-pending flag: no lock on the
+// drawing path. Peak changes made by the fall are drawn with the next update.
+#pragma once
+
+#include <QRect>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "controls/dib_canvas.h"
+#include "platform/wave/wave_format_ex.h"
+#include "stream/mm_types.h"
+#include "stream/tick_service.h"
+
+namespace velmar {
+
+enum class TMMLevelKind { lkHorizontal, lkVertical };
+enum class TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
+
+using TMMLevelDrawBar =
+    std::function<void(TObject* Sender, TMMDIBCanvas& DIB, QRect Rect, int nSpots, int Peak)>;
+
+class TMMCustomLevel : public TMMDIBGraphicControl {
+ public:
+  explicit TMMCustomLevel(QWidget* Parent = nullptr);
+  ~TMMCustomLevel() override;
+
+  // The data interface of the connector's sinks.
+  int BytesPerUpdate() const { return FBytesPerUpdate; }
+  // Raises EMMLevelError "Invalid WaveFormat" for a format that is not valid PCM.
+  void SetPCMWaveFormat(const WAVEFORMATEX* Format);
+  // Measures BytesPerUpdate bytes at Data (when enabled and visible).
+  void RefreshPCMData(const void* Data);
+  void ProcessLevel(int Amplitude);
+  void ResetData();
+
+  bool Enabled() const { return FEnabled; }
+  void SetEnabled(bool Value);
+  TMMLevelKind Kind() const { return FKind; }
+  void SetKind(TMMLevelKind Value);
+  TMMLevelDirection Direction() const { return FDirection; }
+  void SetDirection(TMMLevelDirection Value);
+  int SpotSpace() const { return FSpotSpace; }
+  void SetSpotSpace(int Value);
+  int SpotWidth() const { return FSpotWidth; }
+  void SetSpotWidth(int Value);
+  TColor Bar1Color() const { return FBarColor[0]; }
+  void SetBar1Color(TColor Value) { SetBarColor(0, Value); }
+  TColor Bar2Color() const { return FBarColor[1]; }
+  void SetBar2Color(TColor Value) { SetBarColor(1, Value); }
+  TColor Bar3Color() const { return FBarColor[2]; }
+  void SetBar3Color(TColor Value) { SetBarColor(2, Value); }
+  TColor Inactive1Color() const { return FInactiveColor[0]; }
+  void SetInactive1Color(TColor Value) { SetInactiveColor(0, Value); }
+  TColor Inactive2Color() const { return FInactiveColor[1]; }
+  void SetInactive2Color(TColor Value) { SetInactiveColor(1, Value); }
+  TColor Inactive3Color() const { return FInactiveColor[2]; }
+  void SetInactive3Color(TColor Value) { SetInactiveColor(2, Value); }
+  bool InactiveDoted() const { return FInactiveDoted; }
+  void SetInactiveDoted(bool Value);
+  bool ActiveDoted() const { return FActiveDoted; }
+  void SetActiveDoted(bool Value);
+  int Point1() const { return FPoint1; }
+  void SetPoint1(int Value);
+  int Point2() const { return FPoint2; }
+  void SetPoint2(int Value);
+  TMMBits BitLength() const { return FBitLength; }
+  void SetBitLength(TMMBits Value);
+  TMMChannel Channel() const { return FChannel; }
+  void SetChannel(TMMChannel Value);
+  TMMMode Mode() const { return FMode; }
+  void SetMode(TMMMode Value);
+  int Gain() const { return FGain; }
+  void SetGain(int Value);
+  int Samples() const { return FSamples; }
+  void SetSamples(int Value);
+  int Sensitivy() const { return FSensitivy; }
+  void SetSensitivy(int Value);
+  bool LogAmp() const { return FLogAmp; }
+  void SetLogAmp(bool Value);
+  int NumPeaks() const { return FNumPeaks; }
+  void SetNumPeaks(int Value);
+  int PeakDelay() const { return FPeakDelay; }
+  void SetPeakDelay(int Value);
+  int PeakSpeed() const { return FPeakSpeed; }
+  void SetPeakSpeed(int Value);
+  TMMDecayMode DecayMode() const { return FDecayMode; }
+  void SetDecayMode(TMMDecayMode Value);
+  int Decay() const { return FDecay; }
+  void SetDecay(int Value);
+  int Value() const;
+  void SetValue(int Value);
+  int DCOffsetL() const { return FDCOffsetL; }
+  void SetDCOffsetL(int Value) { FDCOffsetL = Value; }
+  int DCOffsetR() const { return FDCOffsetR; }
+  void SetDCOffsetR(int Value) { FDCOffsetR = Value; }
+  const TMMLevelDrawBar& OnDrawBar() const { return FOnDrawBar; }
+  void SetOnDrawBar(TMMLevelDrawBar Value);
+  void SetBitsPerPixel(int Value) override;
+
+  // The geometry and the state, for displays and tests.
+  int NumSpots() const { return FNumSpots; }
+  int FirstSpace() const { return FFirstSpace; }
+  int Zone1Spots() const { return FP1; }
+  int Zone2Spots() const { return FP2; }
+  int CurrentLevel() const { return FCurrent; }
+  int Peak() const;
+  int LastPeak() const { return FLastPeak; }
+  float DecayFactor() const { return FK; }
+  // The rectangle of spot i (1..NumSpots) in the canvas.
+  QRect SpotRect(int i) const;
+  // The picture with every spot unlit.
+  const TMMDIBCanvas& Background() const { return FBackground; }
+  // Runs one tick of the peak fall (the tick service's 25 ms node does).
+  void PeakFall();
+
+  TNotifyEvent OnPaint;
+  TNotifyEvent OnGainOverflow;
+  TNotifyEvent OnPcmOverflow;
+
+ protected:
+  virtual void GainOverflow();
+  virtual void PcmOverflow();
+  void DrawCanvas() override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void BevelChanged() override;
+  void ColorChanged() override;
+
+ private:
+  // The peak marker as one word: the peak spot in the low half, the hold
+  // counter in the high half.
+  static std::uint64_t Pack(int Peak, int Hold);
+  static int PeakOf(std::uint64_t State) { return static_cast<std::int32_t>(State); }
+  static int HoldOf(std::uint64_t State) { return static_cast<std::int32_t>(State >> 32); }
+  void SetPeakState(int Peak, int Hold) { FPeakState = Pack(Peak, Hold); }
+  void ZeroHold();
+
+  void Geometry();
+  void RebuildBackground();
+  void ComputeBytesPerUpdate();
+  void ClearDecay();
+  void DrawSpot(TMMDIBCanvas& Canvas, int i, bool Lit) const;
+  int ZoneOf(int i) const { return i <= FP1 ? 0 : (i <= FP2 ? 1 : 2); }
+  bool Showing() const { return FEnabled && isVisible(); }
+  void SetBarColor(int Zone, TColor Value);
+  void SetInactiveColor(int Zone, TColor Value);
+  void PauseNode();
+  void ResumeNode();
+
+  bool FEnabled = true;
+  TMMLevelKind FKind = TMMLevelKind::lkHorizontal;
+  TMMLevelDirection FDirection = TMMLevelDirection::dirNormal;
+  int FSpotSpace = 1;
+  int FSpotWidth = 1;
+  std::array<TColor, 3> FBarColor{clAqua, clAqua, clRed};
+  std::array<TColor, 3> FInactiveColor{clTeal, clTeal, clMaroon};
+  bool FInactiveDoted = false;
+  bool FActiveDoted = false;
+  int FPoint1 = 50, FPoint2 = 85;
+  TMMBits FBitLength = TMMBits::b8Bit;
+  TMMChannel FChannel = TMMChannel::chBoth;
+  TMMMode FMode = TMMMode::mMono;
+  int FGain = 0;
+  int FSamples = 50;
+  int FSensitivy = -35;
+  bool FLogAmp = true;
+  int FNumPeaks = 1;
+  int FPeakDelay = 20;
+  std::atomic<int> FPeakSpeed{0};
+  TMMDecayMode FDecayMode = TMMDecayMode::dmNone;
+  int FDecay = 1;
+  int FDCOffsetL = 0, FDCOffsetR = 0;
+  TMMLevelDrawBar FOnDrawBar;
+
+  int FBytesPerUpdate = 50;
+  int FNumSpots = 1, FFirstSpace = 0, FP1 = 0, FP2 = 0;
+  int FCurrent = 0;
+  int FLastPeak = 0;
+  std::atomic<std::uint64_t> FPeakState{0};
+  std::atomic<bool> FRedrawPending{false};
+  // Decay state.
+  float FK = 0.0001f;
+  int FRingLength = 1;
+  std::array<int, 32> FRing{};
+  int FRingPos = 0, FFilled = 0;
+  std::int64_t FSum = 0;
+  float FY = 0;
+
+  TMMDIBCanvas FBackground;
+  PTickClient FNode = nullptr;
+  int FNodePauses = 0;  // pauses this level asked for and has not taken back
+};
+
+// The component placed on forms.
+class TMMLevel : public TMMCustomLevel {
+ public:
+  using TMMCustomLevel::TMMCustomLevel;
+};
+
+}  // namespace velmar

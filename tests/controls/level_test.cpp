@@ -1,0 +1,254 @@
+// Control bases and the level bar on Qt's offscreen platform: geometry, the
+// scale's worked values, measuring, the pixels drawn and the peak marker.
+#include "controls/level.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/application.h"
+#include "stream/errors.h"
+#include "stream/wave_format.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar {
+namespace {
+
+using test::WaitUntil;
+
+// A level bar as the recorder's main window has it: 280 x 9, one-pixel lowered
+// outer bevel, 16-bit stereo, lime bars.
+struct RecorderBar {
+  QWidget Window;
+  TMMLevel Level{&Window};
+  explicit RecorderBar(TMMChannel Channel = TMMChannel::chLeft) {
+    Level.setGeometry(9, 8, 280, 9);
+    Level.SetChannel(Channel);
+    Level.SetBitLength(TMMBits::b16Bit);
+    Level.SetMode(TMMMode::mStereo);
+    Level.SetBar1Color(clLime);
+    Level.SetBar2Color(clLime);
+    Window.resize(300, 40);
+    Window.show();
+  }
+  QRgb Pixel(int Spot) const {
+    const QRect R = Level.SpotRect(Spot);
+    return Level.Canvas().Image().pixel(R.left(), R.top());
+  }
+};
+
+std::vector<std::uint8_t> Stereo16(int Frames, std::int16_t Left, std::int16_t Right) {
+  std::vector<std::uint8_t> b(static_cast<std::size_t>(Frames) * 4);
+  for (int f = 0; f < Frames; ++f) {
+    std::memcpy(&b[static_cast<std::size_t>(f) * 4], &Left, 2);
+    std::memcpy(&b[static_cast<std::size_t>(f) * 4 + 2], &Right, 2);
+  }
+  return b;
+}
+
+TEST(Bevel, WidthsAndTheRingsItPaints) {
+  TMMBevel b;
+  EXPECT_EQ(b.BevelExtend(), 1);  // only the lowered outer bevel
+  int Changes = 0;
+  b.OnChange = [&](TObject*) { ++Changes; };
+  b.SetBorderStyle(TBorderStyle::bsSingle);
+  b.SetBorderWidth(2);
+  b.SetBevelInner(TBevelCut::bvLowered);
+  b.SetBorderSpace(1);
+  b.SetBorderSpace(1);  // unchanged: no call
+  EXPECT_EQ(b.BevelExtend(), 6);
+  EXPECT_EQ(Changes, 4);
+  TMMBevel Copy;
+  Changes = 0;
+  Copy.OnChange = [&](TObject*) { ++Changes; };
+  Copy.Assign(b);
+  EXPECT_EQ(Changes, 1);  // one bracket
+  EXPECT_EQ(Copy.BevelExtend(), 6);
+
+  // Painted from the outside in: the single border, then the lowered bevel
+  // (shadow top-left, light bottom-right), the border band, the inner bevel and
+  // the border space.
+  QImage Image(20, 20, QImage::Format_RGB32);
+  Image.fill(Qt::magenta);
+  QPainter p(&Image);
+  const QRect Left = b.PaintBevel(p, Image.rect(), true);
+  p.end();
+  EXPECT_EQ(Left, QRect(6, 6, 8, 8));
+  EXPECT_EQ(Image.pixel(0, 0), qRgb(0, 0, 0));         // window frame
+  EXPECT_EQ(Image.pixel(1, 5), qRgb(128, 128, 128));   // outer shadow, left edge
+  EXPECT_EQ(Image.pixel(18, 5), qRgb(255, 255, 255));  // outer light, right edge
+  EXPECT_EQ(Image.pixel(2, 9), qRgb(192, 192, 192));   // border band (button face)
+  EXPECT_EQ(Image.pixel(5, 9), qRgb(0, 0, 0));         // border space
+  EXPECT_EQ(Image.pixel(6, 6), qRgb(255, 0, 255));     // inside: untouched
+}
+
+TEST(Level, GeometryOfTheRecorderBarsAndOthers) {
+  RecorderBar Bar;
+  TMMLevel& l = Bar.Level;
+  EXPECT_EQ(l.InnerRect(), QRect(1, 1, 278, 7));
+  EXPECT_EQ(l.NumSpots(), 139);
+  EXPECT_EQ(l.FirstSpace(), 0);
+  EXPECT_EQ(l.Zone1Spots(), 69);
+  EXPECT_EQ(l.Zone2Spots(), 118);
+  EXPECT_EQ(l.BytesPerUpdate(), 200);
+  l.SetSpotWidth(3);
+  EXPECT_EQ(l.NumSpots(), 69);
+  EXPECT_EQ(l.FirstSpace(), 1);
+  l.SetSpotWidth(1);
+  // Clamping and ignoring, as designed.
+  l.SetGain(33);
+  l.SetGain(-9);
+  EXPECT_EQ(l.Gain(), 0);
+  l.SetSensitivy(-100);
+  EXPECT_EQ(l.Sensitivy(), -90);
+  l.SetSensitivy(-35);
+  l.SetSpotSpace(20);
+  EXPECT_EQ(l.SpotSpace(), 10);
+  l.SetSpotSpace(1);
+  l.SetPoint1(0);
+  EXPECT_EQ(l.Point1(), 1);
+  l.SetPoint1(50);
+  // The decay factors, single precision, and the ring length.
+  l.SetDecay(4);
+  EXPECT_NEAR(l.DecayFactor(), 0.562341f, 1e-6);
+  l.SetDecay(16);
+  EXPECT_NEAR(l.DecayFactor(), 0.999859f, 1e-6);
+  // A vertical bar turns the control.
+  l.SetKind(TMMLevelKind::lkVertical);
+  EXPECT_EQ(l.width(), 9);
+  EXPECT_EQ(l.height(), 280);
+  EXPECT_EQ(l.NumSpots(), 139);
+  // Not PCM: refused, nothing changes.
+  WAVEFORMATEX Bad{};
+  BuildPCMFormat(&Bad, 24, 2, 44100);
+  EXPECT_THROW(l.SetPCMWaveFormat(&Bad), EMMLevelError);
+  EXPECT_EQ(l.BitLength(), TMMBits::b16Bit);
+  EXPECT_THROW(l.SetBitsPerPixel(16), EMMDIBError);
+}
+
+TEST(Level, TheScaleGivesTheWorkedValues) {
+  for (const auto& [Amplitude, Spots] : std::vector<std::pair<int, int>>{
+           {32767, 139}, {16384, 115}, {3277, 60}, {1000, 19}, {578, 0}}) {
+    RecorderBar Bar;
+    Bar.Level.ProcessLevel(Amplitude);
+    EXPECT_EQ(Bar.Level.CurrentLevel(), Spots) << Amplitude;
+  }
+  RecorderBar Bar;
+  Bar.Level.SetValue(50);
+  EXPECT_EQ(Bar.Level.CurrentLevel(), 115);
+  EXPECT_EQ(Bar.Level.Value(), 50);
+  Bar.Level.SetLogAmp(false);
+  Bar.Level.SetValue(100);
+  EXPECT_EQ(Bar.Level.CurrentLevel(), 139);
+  EXPECT_EQ(Bar.Level.Value(), 100);
+}
+
+TEST(Level, MeasuringChannelsOffsetsAndOverflows) {
+  RecorderBar Both(TMMChannel::chBoth);
+  int Pcm = 0, Gain = 0;
+  Both.Level.OnPcmOverflow = [&](TObject*) { ++Pcm; };
+  Both.Level.OnGainOverflow = [&](TObject*) { ++Gain; };
+  // Opposite phase on both channels reads 0.
+  Both.Level.RefreshPCMData(Stereo16(50, 20000, -20000).data());
+  EXPECT_EQ(Both.Level.LastPeak(), 0);
+  // -32768 is a full-scale overflow, and a full bar without a gain overflow.
+  Both.Level.RefreshPCMData(Stereo16(50, -32768, -32768).data());
+  EXPECT_EQ(Both.Level.LastPeak(), 32768);
+  EXPECT_EQ(Both.Level.CurrentLevel(), 139);
+  EXPECT_EQ(Pcm, 1);
+  EXPECT_EQ(Gain, 0);
+  // Factor 2 overflows the bar once the doubled amplitude rounds above the last
+  // spot (from 16622 on; 16384 doubled still rounds to 139).
+  Both.Level.SetGain(8);
+  Both.Level.ProcessLevel(16384);
+  EXPECT_EQ(Gain, 0);
+  Both.Level.ProcessLevel(20000);
+  EXPECT_EQ(Gain, 1);
+  EXPECT_EQ(Both.Level.CurrentLevel(), 139);
+
+  RecorderBar Right(TMMChannel::chRight);
+  Right.Level.SetDCOffsetR(100);
+  Right.Level.RefreshPCMData(Stereo16(50, 30000, -1000).data());
+  EXPECT_EQ(Right.Level.LastPeak(), 1100);
+
+  // 8-bit mono: 128 is silence, 255 the largest positive value.
+  RecorderBar Eight;
+  WAVEFORMATEX Phone{};
+  BuildPCMFormat(&Phone, 8, 1, 8000);
+  Eight.Level.SetPCMWaveFormat(&Phone);
+  EXPECT_EQ(Eight.Level.BytesPerUpdate(), 50);
+  const std::vector<std::uint8_t> Silence(50, 128), Loud(50, 255);
+  Eight.Level.RefreshPCMData(Silence.data());
+  EXPECT_EQ(Eight.Level.LastPeak(), 0);
+  Eight.Level.RefreshPCMData(Loud.data());
+  EXPECT_EQ(Eight.Level.LastPeak(), 32512);
+}
+
+// The pixels of a bar at 60 spots, then falling to 10 with the peak marker held
+// at 60: lit spots in their zone colours, unlit ones in theirs.
+TEST(Level, DrawsLitUnlitAndPeakSpotsInTheirZoneColours) {
+  RecorderBar Bar;
+  const QRgb Lime = qRgb(0, 255, 0), Teal = qRgb(0, 128, 128), Maroon = qRgb(128, 0, 0);
+  const QRgb Red = qRgb(255, 0, 0);
+  Bar.Level.ProcessLevel(3277);
+  ASSERT_EQ(Bar.Level.CurrentLevel(), 60);
+  EXPECT_EQ(Bar.Pixel(1), Lime);
+  EXPECT_EQ(Bar.Pixel(60), Lime);
+  EXPECT_EQ(Bar.Pixel(61), Teal);
+  EXPECT_EQ(Bar.Pixel(139), Maroon);
+  // Between spots: the background colour.
+  EXPECT_EQ(Bar.Level.Canvas().Image().pixel(Bar.Level.SpotRect(1).right() + 1, 0), qRgb(0, 0, 0));
+  Bar.Level.ProcessLevel(1000);
+  ASSERT_EQ(Bar.Level.CurrentLevel(), 19);
+  EXPECT_EQ(Bar.Level.Peak(), 60);
+  EXPECT_EQ(Bar.Pixel(19), Lime);
+  EXPECT_EQ(Bar.Pixel(20), Teal);
+  EXPECT_EQ(Bar.Pixel(60), Lime);  // the peak marker
+  EXPECT_EQ(Bar.Pixel(59), Teal);
+  // A full bar lights zone 3 in Bar3Color.
+  Bar.Level.ProcessLevel(32767);
+  EXPECT_EQ(Bar.Pixel(139), Red);
+  // Disabled: the unlit picture at once.
+  Bar.Level.SetEnabled(false);
+  EXPECT_EQ(Bar.Pixel(1), Teal);
+  // The widget shows the canvas inside its bevel.
+  Bar.Level.SetEnabled(true);
+  Bar.Level.ProcessLevel(32767);
+  QApplication::processEvents();
+  const QImage Shot = Bar.Level.grab().toImage();
+  EXPECT_EQ(Shot.pixel(0, 0), qRgb(128, 128, 128));    // shadow of the lowered bevel
+  EXPECT_EQ(Shot.pixel(279, 8), qRgb(255, 255, 255));  // its light
+  EXPECT_EQ(Shot.pixel(1, 1), Lime);                   // spot 1
+}
+
+// The marker holds 41 ticks of the shared 25 ms service (about a second) after
+// the level fell, then vanishes; the tick runs on the timer thread while the
+// main thread keeps drawing.
+TEST(Level, ThePeakMarkerHoldsThenFallsWhileTheBarIsDrawn) {
+  RecorderBar Bar;
+  Bar.Level.ProcessLevel(32767);
+  Bar.Level.ProcessLevel(0);
+  EXPECT_EQ(Bar.Level.CurrentLevel(), 0);
+  EXPECT_EQ(Bar.Level.Peak(), 139);
+  const auto Start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] {
+    Bar.Level.DrawNow();  // the drawing path reads the marker meanwhile
+    return Bar.Level.Peak() == 0;
+  }));
+  // Ticks never come closer than 25 ms apart: at least 40 of them passed.
+  EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(990));
+  Bar.Level.ProcessLevel(0);
+  EXPECT_EQ(Bar.Pixel(139), qRgb(128, 0, 0));
+
+  // Without a marker nothing holds.
+  Bar.Level.SetNumPeaks(0);
+  Bar.Level.ProcessLevel(32767);
+  EXPECT_EQ(Bar.Level.Peak(), 0);
+}
+
+}  // namespace
+}  // namespace velmar
