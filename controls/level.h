@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "controls/dib_canvas.h"
+#include "controls/display_sink.h"
 #include "platform/wave/wave_format_ex.h"
 #include "stream/mm_types.h"
 #include "stream/tick_service.h"
@@ -30,19 +31,19 @@ enum class TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
 using TMMLevelDrawBar =
     std::function<void(TObject* Sender, TMMDIBCanvas& DIB, QRect Rect, int nSpots, int Peak)>;
 
-class TMMCustomLevel : public TMMDIBGraphicControl {
+class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
  public:
   explicit TMMCustomLevel(QWidget* Parent = nullptr);
   ~TMMCustomLevel() override;
 
   // The data interface of the connector's sinks.
-  int BytesPerUpdate() const { return FBytesPerUpdate; }
+  int BytesPerUpdate() const override { return FBytesPerUpdate; }
   // Raises EMMLevelError "Invalid WaveFormat" for a format that is not valid PCM.
-  void SetPCMWaveFormat(const WAVEFORMATEX* Format);
+  void SetPCMWaveFormat(const WAVEFORMATEX* Format) override;
   // Measures BytesPerUpdate bytes at Data (when enabled and visible).
-  void RefreshPCMData(const void* Data);
+  void RefreshPCMData(const void* Data) override;
   void ProcessLevel(int Amplitude);
-  void ResetData();
+  void ResetData() override;
 
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool Value);
