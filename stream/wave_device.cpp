@@ -17,9 +17,13 @@ constexpr std::uint32_t kWaitMs = 10;
 }  // namespace
 
 void AwaitHeaderDone(WAVEHDR& h) {
-  for (int n = 0; n < 65000 && (h.dwFlags & WHDR_INQUEUE) && !(h.dwFlags & WHDR_DONE); ++n)
-    std::this_thread::yield();
-  if (h.dwFlags & WHDR_INQUEUE) h.dwFlags = (h.dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
+  auto Out = [&] {
+    const std::uint32_t f = LoadHeaderFlags(h);
+    return (f & WHDR_INQUEUE) && !(f & WHDR_DONE);
+  };
+  for (int n = 0; n < 65000 && Out(); ++n) std::this_thread::yield();
+  if (const std::uint32_t f = LoadHeaderFlags(h); f & WHDR_INQUEUE)
+    StoreHeaderFlags(h, (f | WHDR_DONE) & ~WHDR_INQUEUE);
 }
 
 TMMCustomWaveDevice::TMMCustomWaveDevice(TComponent* AOwner, const TKind& Kind)

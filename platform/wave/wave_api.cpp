@@ -74,9 +74,9 @@ class TDevice {
 
   MMRESULT Queue(WAVEHDR* h) {
     if (!h || !h->lpData) return MMSYSERR_INVALPARAM;
-    if (!(h->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (!(LoadHeaderFlags(*h) & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     std::lock_guard<std::mutex> L(M);
-    h->dwFlags = (h->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
+    StoreHeaderFlags(*h, (LoadHeaderFlags(*h) | WHDR_INQUEUE) & ~WHDR_DONE);
     h->reserved = 0;  // bytes moved so far
     if (FCapture) h->dwBytesRecorded = 0;
     if (FOutstanding > 0) --FOutstanding;
@@ -169,7 +169,7 @@ class TDevice {
       while (!FDone.empty()) {
         WAVEHDR* h = FDone.front();
         FDone.pop_front();
-        h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        StoreHeaderFlags(*h, (LoadHeaderFlags(*h) & ~WHDR_INQUEUE) | WHDR_DONE);
         L.unlock();
         FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::uintptr_t>(h));
         L.lock();
@@ -388,8 +388,9 @@ MMRESULT CloseDevice(std::uintptr_t Handle) {
 MMRESULT Prepare(std::uintptr_t Handle, WAVEHDR* h, bool Value) {
   if (!Find(Handle)) return MMSYSERR_INVALHANDLE;
   if (!h) return MMSYSERR_INVALPARAM;
-  if (!Value && (h->dwFlags & WHDR_INQUEUE)) return WAVERR_STILLPLAYING;
-  h->dwFlags = Value ? (h->dwFlags | WHDR_PREPARED) : (h->dwFlags & ~WHDR_PREPARED);
+  const std::uint32_t Flags = LoadHeaderFlags(*h);
+  if (!Value && (Flags & WHDR_INQUEUE)) return WAVERR_STILLPLAYING;
+  StoreHeaderFlags(*h, Value ? (Flags | WHDR_PREPARED) : (Flags & ~WHDR_PREPARED));
   return MMSYSERR_NOERROR;
 }
 

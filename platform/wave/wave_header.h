@@ -2,6 +2,7 @@
 // The fields keep their order; pointer fields have the native width.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace velmar {
@@ -22,5 +23,14 @@ inline constexpr std::uint32_t WHDR_PREPARED = 2;
 inline constexpr std::uint32_t WHDR_BEGINLOOP = 4;
 inline constexpr std::uint32_t WHDR_ENDLOOP = 8;
 inline constexpr std::uint32_t WHDR_INQUEUE = 16;
+
+// The flags of a header that a device may be changing: the device's thread sets
+// WHDR_DONE while its owner looks, so both sides go through these.
+inline std::uint32_t LoadHeaderFlags(WAVEHDR& h) {
+  return std::atomic_ref<std::uint32_t>(h.dwFlags).load(std::memory_order_acquire);
+}
+inline void StoreHeaderFlags(WAVEHDR& h, std::uint32_t Flags) {
+  std::atomic_ref<std::uint32_t>(h.dwFlags).store(Flags, std::memory_order_release);
+}
 
 }  // namespace velmar
