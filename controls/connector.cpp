@@ -28,6 +28,11 @@ struct TConnectorUnit {
   bool IdleInstalled = false;
   bool InPump = false;
   std::atomic<bool> PumpPosted{false};
+  std::int64_t LastPass = 0;  // µs clock of the last wake-up that drew
+
+  // A screen shows no more than one picture per display frame: slices that come
+  // due closer together are drawn together, each still no earlier than its time.
+  static constexpr std::int64_t kFrameMicros = 16667;
 
   static TConnectorUnit& Get() {
     static auto* Unit = new TConnectorUnit;  // threads may post while the program ends
@@ -83,6 +88,7 @@ struct TConnectorUnit {
       for (TMMConnector* c : std::vector<TMMConnector*>(Registry))
         if (Registered(c) && c->FAutoTrigger && c->FEnabled && c->FActive)
           Fed = c->UpdateDisplays() || Fed;
+      if (Fed) LastPass = TMMConnector::MicroSeconds();
     }
     Schedule();
   }
@@ -99,6 +105,7 @@ struct TConnectorUnit {
       Timer->stop();  // the next tap wakes the pump
       return;
     }
+    Next = std::max(Next, LastPass + kFrameMicros);
     const std::int64_t Wait = Next - TMMConnector::MicroSeconds();
     Timer->start(static_cast<int>(std::clamp<std::int64_t>((Wait + 999) / 1000, 0, 1000)));
   }

@@ -25,9 +25,12 @@ void TMMDIBCanvas::SetBitsPerPixel(int Value) {
 
 void TMMDIBCanvas::FillRect(const QRect& R, TColor Color) {
   const QRect Clipped = R.intersected(FImage.rect());
+  if (Clipped.isEmpty()) return;
   const QRgb Pixel = ToQColor(Color).rgb();
+  uchar* Bits = FImage.bits();
+  const qsizetype Stride = FImage.bytesPerLine();
   for (int y = Clipped.top(); y <= Clipped.bottom(); ++y) {
-    auto* Line = reinterpret_cast<QRgb*>(FImage.scanLine(y));
+    auto* Line = reinterpret_cast<QRgb*>(Bits + y * Stride);
     std::fill(Line + Clipped.left(), Line + Clipped.right() + 1, Pixel);
   }
 }
@@ -60,21 +63,31 @@ void TMMDIBGraphicControl::SetBitsPerPixel(int Value) {
   FCanvas.SetBitsPerPixel(Value);
 }
 
-void TMMDIBGraphicControl::DrawNow() {
+TMMDIBCanvas& TMMDIBGraphicControl::Canvas() {
+  if (FPending) Render();
+  return FCanvas;
+}
+
+const TMMDIBCanvas& TMMDIBGraphicControl::Canvas() const {
+  if (FPending) const_cast<TMMDIBGraphicControl*>(this)->Render();
+  return FCanvas;
+}
+
+void TMMDIBGraphicControl::Render() {
+  FPending = false;
   const QRect Inner = InnerRect();
   FCanvas.SetSize(Inner.width(), Inner.height());
   DrawCanvas();
-  FFresh = true;
-  update(Inner);
+}
+
+void TMMDIBGraphicControl::DrawNow() {
+  FPending = true;
+  update(InnerRect());
 }
 
 QRect TMMDIBGraphicControl::Paint(QPainter& Canvas) {
   const QRect Inner = TMMGraphicControl::Paint(Canvas);
-  if (!FFresh) {
-    FCanvas.SetSize(Inner.width(), Inner.height());
-    DrawCanvas();
-  }
-  FFresh = false;
+  if (FPending) Render();
   FCanvas.DrawTo(Canvas, Inner.topLeft());
   return Inner;
 }

@@ -4,10 +4,11 @@
 // the depth is what the control asked for, and the pixels are the same.
 //
 // TMMDIBGraphicControl: a graphic control that draws through its canvas. A
-// descendant draws into the canvas in DrawCanvas; DrawNow draws at once, outside
-// a paint event, and the canvas reaches the screen at the next display frame
-// (every state is drawn, the screen shows at most one per frame); a paint event
-// from the window system draws anew.
+// descendant draws into the canvas in DrawCanvas. DrawNow takes the control's
+// new state at once and shows it with the next display frame: the picture is
+// drawn once for the screen, however many states came in between (a display fed
+// a thousand times a second is drawn sixty times), and at once for whoever
+// reads the canvas. A paint event from the window system shows the last picture.
 //
 // Main thread only.
 #pragma once
@@ -61,8 +62,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
  public:
   explicit TMMDIBGraphicControl(QWidget* Parent = nullptr);
 
-  TMMDIBCanvas& Canvas() { return FCanvas; }
-  const TMMDIBCanvas& Canvas() const { return FCanvas; }
+  // The canvas with the newest state drawn.
+  TMMDIBCanvas& Canvas();
+  const TMMDIBCanvas& Canvas() const;
   int Tag2() const { return FTag2; }
   void SetTag2(int Value) { FTag2 = Value; }
   int BitsPerPixel() const { return FCanvas.BitsPerPixel(); }
@@ -72,7 +74,7 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   bool PaletteMapped() const { return FCanvas.PaletteMapped(); }
   void SetPaletteMapped(bool Value) { FCanvas.SetPaletteMapped(Value); }
 
-  // Draws into the canvas now and has it shown with the next display frame.
+  // The state changed: drawn when shown (next display frame) or read.
   void DrawNow();
 
  protected:
@@ -81,9 +83,11 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   QRect Paint(QPainter& Canvas) override;
 
  private:
+  void Render();
+
   TMMDIBCanvas FCanvas;
   int FTag2 = 0;
-  bool FFresh = false;  // the canvas was drawn since the last paint
+  bool FPending = true;  // a state not drawn into the canvas yet
 };
 
 }  // namespace velmar
