@@ -1,41 +1,38 @@
 #include "controls/qt_event_pump.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QEvent>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <atomic>
 #include <mutex>
 
 #include "platform/sync.h"
 
 namespace velmar {
 
-namespace {
-
-// "Drain the platform's queue": posted to the pump, delivered by whichever Qt
-// loop runs on the main thread.
-const QEvent::Type kDrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-}  // namespace
-
-// What posting threads reach: the pump while it exists, nothing afterwards. One
-// drain event is in flight at a time; the flag is cleared before the drain
-// starts, so a post during the drain posts a new one.
+// What posting threads reach: an event counter (eventfd) that Qt's loop watches
+// while the pump exists, nothing afterwards. Any number of posts before the loop
+// looks make one wake-up; nothing is allocated or handed over per post, and the
+// messages themselves travel in the platform's own queue.
 struct TQtEventPump::TWakeTarget {
   std::mutex Lock;
-  QObject* Target = nullptr;
-  std::atomic<bool> Posted{false};
+  int Fd = -1;
 
   void Wake() {
-    if (Posted.exchange(true)) return;
     std::lock_guard<std::mutex> Guard(Lock);
-    if (Target) QCoreApplication::postEvent(Target, new QEvent(kDrainEvent));
+    if (Fd < 0) return;
+    const std::uint64_t One = 1;
+    [[maybe_unused]] const auto Written = ::write(Fd, &One, sizeof One);
   }
 };
 
 TQtEventPump::TQtEventPump() : FWake(std::make_shared<TWakeTarget>()) {
-  FWake->Target = this;
+  FWake->Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  FNotifier = new QSocketNotifier(FWake->Fd, QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] { Drain(); });
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
           [this] { Idle(); });
   Application().SetPump(this);
@@ -44,8 +41,10 @@ TQtEventPump::TQtEventPump() : FWake(std::make_shared<TWakeTarget>()) {
 
 TQtEventPump::~TQtEventPump() {
   if (&Application().Pump() == this) Application().SetPump(nullptr);
+  delete FNotifier;
   std::lock_guard<std::mutex> Guard(FWake->Lock);
-  FWake->Target = nullptr;
+  ::close(FWake->Fd);
+  FWake->Fd = -1;
 }
 
 void TQtEventPump::Wake() {
@@ -56,13 +55,12 @@ std::function<void()> TQtEventPump::MakeWaker() {
   return [Target = FWake] { Target->Wake(); };
 }
 
-bool TQtEventPump::event(QEvent* Event) {
-  if (Event->type() != kDrainEvent) return QObject::event(Event);
-  FWake->Posted = false;
+void TQtEventPump::Drain() {
+  std::uint64_t Count;
+  [[maybe_unused]] const auto Read = ::read(FWake->Fd, &Count, sizeof Count);
   TApplication& App = Application();
   App.DispatchQueued();
   if (App.Terminated()) QCoreApplication::quit();
-  return true;
 }
 
 void TQtEventPump::Idle() {

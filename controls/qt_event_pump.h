@@ -1,8 +1,9 @@
 // Qt's event loop as the main thread's message loop: installed on the
 // application object (platform/application.h), it makes a post to the main
 // thread's queue from any thread wake Qt's loop at once (a posted Qt event, no
-// polling), and lets every Qt loop, nested ones of modal dialogs and message
-// boxes included, dispatch the platform's queued messages in their order. The
+// polling: an event counter that Qt's loop watches), and lets every Qt loop,
+// nested ones of modal dialogs and message boxes included, dispatch the
+// platform's queued messages in their order. The
 // application's idle hook runs when Qt's loop is about to wait.
 //
 // One per program, created on the main thread after the QApplication and
@@ -11,6 +12,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <memory>
 
 #include "platform/application.h"
@@ -33,14 +35,13 @@ class TQtEventPump : public QObject, public TEventPump {
   void Wake() override;
   std::function<void()> MakeWaker() override;
 
- protected:
-  bool event(QEvent* Event) override;
-
  private:
   struct TWakeTarget;
+  void Drain();
   void Idle();
 
   std::shared_ptr<TWakeTarget> FWake;
+  QSocketNotifier* FNotifier = nullptr;
   bool FInIdle = false;
 };
 

@@ -1,0 +1,117 @@
+// The metering path with its threads, as the main window runs it: the tap on the
+// device's worker thread, the draw passes on the main thread and the peak fall
+// on the tick service's thread (also under ThreadSanitizer).
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <atomic>
+#include <cstring>
+
+#include "controls/connector.h"
+#include "controls/level.h"
+#include "platform/wave/virtual/virtual_devices.h"
+#include "stream/wave_in.h"
+#include "tests/support/formats.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+#include "tests/wavefile/wave_file_test_support.h"
+#include "wavefile/wave_recorder.h"
+
+namespace velmar {
+namespace {
+
+using test::TempDir;
+using test::WaitUntil;
+
+struct Meters : ::testing::Test {
+  std::shared_ptr<TVirtualBackend> Virtual = std::make_shared<TVirtualBackend>();
+  QWidget Window;
+  TMMLevel Left{&Window}, Right{&Window};
+  TMMConnector Connector;
+
+  Meters() {
+    SetWaveBackends({Virtual});
+    for (TMMLevel* l : {&Left, &Right}) {
+      l->SetBitLength(TMMBits::b16Bit);
+      l->SetMode(TMMMode::mStereo);
+    }
+    Left.setGeometry(9, 8, 280, 9);
+    Right.setGeometry(9, 24, 280, 9);
+    Left.SetChannel(TMMChannel::chLeft);
+    Right.SetChannel(TMMChannel::chRight);
+    Window.resize(300, 40);
+    Window.show();
+    Connector.SetLevel1(&Left);
+    Connector.SetLevel2(&Right);
+  }
+  ~Meters() override { SetWaveBackends({}); }
+
+  // The spots a steady amplitude lights on these bars.
+  int SpotsFor(int Amplitude) {
+    TMMLevel Reference;
+    Reference.setGeometry(0, 0, 280, 9);
+    Reference.show();  // a hidden widget hears of its size when shown
+    Reference.ProcessLevel(Amplitude);
+    return Reference.CurrentLevel();
+  }
+};
+
+// Monitoring: a tone of half scale from a real-time input in cmThread mode shows
+// its level on both bars, within a spot, while the markers are ticked.
+TEST_F(Meters, MonitoringShowsAToneAtItsLevel) {
+  Virtual->AddCapture({.Name = "in", .Generator = ToneSignal(1000, 0.5)});
+  TMMWaveIn In;
+  In.SetCallBackMode(TMMCBMode::cmThread);
+  In.SetPWaveFormat(&test::CdFormat);
+  In.SetBufferSize(8096);
+  In.SetOutput(&Connector);
+  In.Start();
+  const int Want = SpotsFor(16383);
+  auto Close = [&](const TMMLevel& l) { return std::abs(l.CurrentLevel() - Want) <= 1; };
+  ASSERT_TRUE(WaitUntil([&] { return Close(Left) && Close(Right); }))
+      << Left.CurrentLevel() << " " << Right.CurrentLevel() << ", want " << Want;
+  // It stays there for a while of drawing, tapping and ticking.
+  int Checks = 0, Off = 0;
+  WaitUntil(
+      [&] {
+        Off += !Close(Left) || !Close(Right);
+        return ++Checks >= 150;
+      },
+      std::chrono::seconds(30));
+  EXPECT_EQ(Off, 0);
+  In.Close();
+}
+
+// Recording: the bars follow the recorder, and the tap changes nothing of what
+// reaches the file.
+TEST_F(Meters, TheTapLeavesTheRecordingUntouched) {
+  Virtual->AddCapture({.Generator = CounterSignal(), .RealTime = true, .Live = false});
+  TempDir Dir;
+  TMMWaveRecorder r;
+  r.SetBufferSize(8096);
+  r.SetDeviceID(0);
+  r.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  r.SetMode(TMMMode::mStereo);
+  r.SetBitLength(TMMBits::b16Bit);
+  r.SetSampleRate(44100);
+  r.SetMaxRecordTime(2000);
+  std::atomic<bool> Stopped{false};
+  r.OnStop = [&](TObject*) { Stopped = true; };
+  r.SetOutput(&Connector);
+  int Updates = 0;
+  Connector.OnTrigger = [&](TObject*) { Updates += Left.CurrentLevel() > 0; };
+  r.Wave()->SetFileName(Dir.File("Track01.wav"));
+  r.Start();
+  ASSERT_TRUE(WaitUntil([&] { return Stopped.load(); }));
+  EXPECT_GT(Updates, 0);
+  test::BlockPtr b = test::Parse(Dir.File("Track01.wav"));
+  ASSERT_TRUE(b);
+  const test::Bytes Data = test::ReadAll(b.get(), 65536);
+  ASSERT_EQ(Data.size(), 176400u * 2);
+  std::vector<std::uint8_t> Want(Data.size());
+  CounterSignal()(Want.data(), static_cast<std::uint32_t>(Want.size()), 0, test::CdFormat);
+  EXPECT_EQ(Data, Want);
+}
+
+}  // namespace
+}  // namespace velmar
