@@ -80,8 +80,8 @@ std::vector<std::uint8_t> Counting(std::size_t Bytes) {
 // 8096 bytes of CD audio are shown as 40 updates of 200 bytes, the k-th no
 // earlier than its due time after the tap; the last 96 bytes are never shown.
 TEST(Connector, ABufferIsShownInSlicesPacedToRealTime) {
+  RecordingSink Sink;  // outlives the chain that feeds it
   Chain c;
-  RecordingSink Sink;
   c.Connector.SetMeter1(&Sink);
   c.Start();
   ASSERT_TRUE(WaitUntil([&] { return c.Connector.Active(); }));
@@ -103,8 +103,8 @@ TEST(Connector, ABufferIsShownInSlicesPacedToRealTime) {
 // Without Synchronize a buffer is drawn in a burst; a buffer longer than the
 // buffer size is shown only as far as the buffer size goes.
 TEST(Connector, WithoutSynchronizeABurstAndLongBuffersAreCut) {
-  Chain c(176400);  // one second per buffer
   RecordingSink Sink;
+  Chain c(176400);  // one second per buffer
   c.Connector.SetSynchronize(false);
   c.Connector.SetMeter1(&Sink);
   c.Start();
@@ -120,6 +120,7 @@ TEST(Connector, WithoutSynchronizeABurstAndLongBuffersAreCut) {
 }
 
 TEST(Connector, SinkRulesSpeedAndDisabling) {
+  RecordingSink Sink;
   Chain c;
   TMMLevel Left, Right;
   c.Connector.SetLevel1(&Left);
@@ -138,7 +139,6 @@ TEST(Connector, SinkRulesSpeedAndDisabling) {
   }
   EXPECT_EQ(c.Connector.Level1(), nullptr);  // a destroyed bar is forgotten
 
-  RecordingSink Sink;
   c.Connector.SetMeter1(&Sink);
   c.Start();
   c.Connector.SetEnabled(false);
@@ -152,8 +152,8 @@ TEST(Connector, SinkRulesSpeedAndDisabling) {
 
 // Paused, the bars are fed silence at the buffer rate and fall back.
 TEST(Connector, PausedTheDisplaysFallBackOnSilence) {
-  Chain c(2048);  // about 11.6 ms of audio: fed every 25 ms tick
   RecordingSink Sink;
+  Chain c(2048);  // about 11.6 ms of audio: fed every 25 ms tick
   c.Connector.SetMeter1(&Sink);
   c.Start();
   ASSERT_TRUE(WaitUntil([&] { return c.Connector.Active(); }));
@@ -170,8 +170,8 @@ TEST(Connector, PausedTheDisplaysFallBackOnSilence) {
 // A trigger message that arrives while the connector is disabled leaves its
 // counter at 1: later triggers do nothing until the next activation.
 TEST(Connector, AManualTriggerWaitsInTheQueueOnlyOnce) {
+  RecordingSink Sink;  // outlives the chain that feeds it
   Chain c;
-  RecordingSink Sink;
   c.Connector.SetAutoTrigger(false);
   c.Connector.SetMeter1(&Sink);
   c.Start();
