@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/wave/virtual/virtual_devices.h"
@@ -93,7 +95,8 @@ class TAlsaStream {
     snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
     if (FPeriod == 0) FPeriod = 1024;
     FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
-    FMaxNap = std::chrono::microseconds(std::max<long long>(1000, 250000LL * FPeriod / FRate));
+    // A nap never outlasts two periods: the device's buffer holds eight.
+    FMaxNap = std::chrono::microseconds(std::max<long long>(1000, 2000000LL * FPeriod / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
@@ -102,22 +105,33 @@ class TAlsaStream {
     snd_pcm_prepare(FPcm);
   }
   void StopPcm() { snd_pcm_drop(FPcm); }
-  void InterruptPcm() { FInterrupted = true; }
+  void InterruptPcm() {
+    {
+      std::lock_guard<std::mutex> L(FNapLock);
+      FInterrupted = true;
+    }
+    FNapEnd.notify_all();
+  }
 
-  // Moves up to half a period of Max bytes as soon as the device can take or give
-  // it: a blocking device waits inside the transfer, a non-blocking one in naps.
-  // 0 when interrupted, -1 when the device cannot recover.
+  // Moves up to Max bytes as soon as the device can take or give them: a blocking
+  // (playback) device waits inside the transfer and moves at most half a period,
+  // so that a stop waits little; a non-blocking (capture) one naps until the
+  // whole request can move (a few periods at most), one wake-up per buffer
+  // rather than several, and an interrupt ends the nap at once. 0 when
+  // interrupted, -1 when the device cannot recover.
   template <typename TransferFn>
-  int Move(std::uint32_t Max, TransferFn Transfer) {
-    const snd_pcm_uframes_t Frames =
-        std::min<snd_pcm_uframes_t>(Max / FBlock, std::max<snd_pcm_uframes_t>(FPeriod / 2, 1));
+  int Move(std::uint32_t Max, TransferFn Transfer, bool Capture) {
+    const snd_pcm_uframes_t Most =
+        Capture ? 4 * FPeriod : std::max<snd_pcm_uframes_t>(FPeriod / 2, 1);
+    const snd_pcm_uframes_t Frames = std::min<snd_pcm_uframes_t>(Max / FBlock, Most);
     if (Frames == 0) return 0;
     for (;;) {
       if (FInterrupted.exchange(false)) return 0;
       const snd_pcm_sframes_t n = Transfer(Frames);
       if (n > 0) return static_cast<int>(n * FBlock);
       if (n == 0 || n == -EAGAIN) {
-        std::this_thread::sleep_for(NapFor(Frames));
+        std::unique_lock<std::mutex> L(FNapLock);
+        FNapEnd.wait_for(L, NapFor(Frames), [&] { return FInterrupted.load(); });
         continue;
       }
       if (!Recover(static_cast<int>(n))) return -1;
@@ -129,7 +143,7 @@ class TAlsaStream {
 
  private:
   // How long until Frames can move: the frames still missing at the device's
-  // rate, between a millisecond and a quarter period.
+  // rate, between a millisecond and two periods.
   std::chrono::microseconds NapFor(snd_pcm_uframes_t Frames) {
     const snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
     const snd_pcm_uframes_t Missing = Avail > 0 && static_cast<snd_pcm_uframes_t>(Avail) < Frames
@@ -152,6 +166,8 @@ class TAlsaStream {
   std::uint32_t FRate = 44100;
   std::chrono::microseconds FMaxNap{1000};
   std::atomic<bool> FInterrupted{false};
+  std::mutex FNapLock;
+  std::condition_variable FNapEnd;
   std::atomic<std::uint32_t> FXruns{0};
 };
 
@@ -161,7 +177,8 @@ class TAlsaCapture : public TCaptureStream {
   void Start() override { S.StartPcm(); }  // the first read starts the capture
   void Stop() override { S.StopPcm(); }
   int Read(char* Dest, std::uint32_t Max) override {
-    return S.Move(Max, [&](snd_pcm_uframes_t n) { return snd_pcm_readi(S.Pcm(), Dest, n); });
+    return S.Move(
+        Max, [&](snd_pcm_uframes_t n) { return snd_pcm_readi(S.Pcm(), Dest, n); }, true);
   }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
@@ -176,7 +193,8 @@ class TAlsaPlayback : public TPlaybackStream {
   void Start() override { S.StartPcm(); }
   void Stop() override { S.StopPcm(); }
   int Write(const char* Data, std::uint32_t Count) override {
-    return S.Move(Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); });
+    return S.Move(
+        Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); }, false);
   }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
