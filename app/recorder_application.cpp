@@ -84,7 +84,11 @@ bool TRecorderApplication::notify(QObject* Receiver, QEvent* Event) {
 }
 
 void TRecorderApplication::ShowErrorBox(const QString& Text) {
-  QMessageBox::critical(QApplication::activeWindow(), kProgramName, Text);
+  // The library's texts break lines with a line feed and a carriage return,
+  // which a message box would show as two breaks.
+  QString Shown = Text;
+  Shown.replace("\n\r", "\n");
+  QMessageBox::critical(QApplication::activeWindow(), kProgramName, Shown);
 }
 
 void TRecorderApplication::CloseRequested() {

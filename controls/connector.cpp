@@ -39,10 +39,6 @@ struct TConnectorUnit {
     return *Unit;
   }
 
-  bool Registered(TMMConnector* c) const {
-    return std::find(Registry.begin(), Registry.end(), c) != Registry.end();
-  }
-
   void RecomputeSpeed() {
     MaxSpeed = 0;
     for (TMMConnector* c : Registry) MaxSpeed = std::max(MaxSpeed, c->FSpeed);
@@ -83,11 +79,13 @@ struct TConnectorUnit {
       for (int i = 0; i < 5001 - MaxSpeed && !App.Terminated(); ++i) App.ProcessMessages();
     if (ActiveAuto == 0 || App.Terminated()) return;
     if (EnterIdle) App.ProcessMessages();
+    // By index: an OnTrigger handler may destroy a connector meanwhile.
     for (bool Fed = true; Fed;) {
       Fed = false;
-      for (TMMConnector* c : std::vector<TMMConnector*>(Registry))
-        if (Registered(c) && c->FAutoTrigger && c->FEnabled && c->FActive)
-          Fed = c->UpdateDisplays() || Fed;
+      for (std::size_t i = 0; i < Registry.size(); ++i) {
+        TMMConnector* c = Registry[i];
+        if (c->FAutoTrigger && c->FEnabled && c->FActive) Fed = c->UpdateDisplays() || Fed;
+      }
       if (Fed) LastPass = TMMConnector::MicroSeconds();
     }
     Schedule();

@@ -14,10 +14,6 @@ namespace {
 
 constexpr int kFullScale = 32767;
 
-int Clamp(int v, int Lo, int Hi) {
-  return std::min(std::max(v, Lo), Hi);
-}
-
 }  // namespace
 
 TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
@@ -225,7 +221,7 @@ int TMMCustomLevel::Value() const {
 }
 
 void TMMCustomLevel::SetValue(int Value) {
-  ProcessLevel(static_cast<int>(Round(Clamp(Value, 0, 100) * 32767.0L / 100)));
+  ProcessLevel(static_cast<int>(Round(std::clamp(Value, 0, 100) * 32767.0L / 100)));
 }
 
 void TMMCustomLevel::GainOverflow() {
@@ -362,7 +358,7 @@ void TMMCustomLevel::SetDirection(TMMLevelDirection Value) {
 }
 
 void TMMCustomLevel::SetSpotSpace(int Value) {
-  Value = Clamp(Value, 0, 10);
+  Value = std::clamp(Value, 0, 10);
   if (Value == FSpotSpace) return;
   FSpotSpace = Value;
   Geometry();
@@ -372,7 +368,7 @@ void TMMCustomLevel::SetSpotSpace(int Value) {
 void TMMCustomLevel::SetSpotWidth(int Value) {
   const QRect Inner = InnerRect();
   const int L = FKind == TMMLevelKind::lkHorizontal ? Inner.width() : Inner.height();
-  Value = Clamp(Value, 1, std::max(1, L / 3));
+  Value = std::clamp(Value, 1, std::max(1, L / 3));
   if (Value == FSpotWidth) return;
   FSpotWidth = Value;
   Geometry();
@@ -404,13 +400,13 @@ void TMMCustomLevel::SetActiveDoted(bool Value) {
 }
 
 void TMMCustomLevel::SetPoint1(int Value) {
-  FPoint1 = Clamp(Value, 1, 100);
+  FPoint1 = std::clamp(Value, 1, 100);
   Geometry();
   DrawNow();
 }
 
 void TMMCustomLevel::SetPoint2(int Value) {
-  FPoint2 = Clamp(Value, 1, 100);
+  FPoint2 = std::clamp(Value, 1, 100);
   Geometry();
   DrawNow();
 }
@@ -444,7 +440,7 @@ void TMMCustomLevel::SetSamples(int Value) {
 }
 
 void TMMCustomLevel::SetSensitivy(int Value) {
-  FSensitivy = Clamp(Value, -90, -9);
+  FSensitivy = std::clamp(Value, -90, -9);
 }
 
 void TMMCustomLevel::SetLogAmp(bool Value) {
@@ -453,7 +449,7 @@ void TMMCustomLevel::SetLogAmp(bool Value) {
 }
 
 void TMMCustomLevel::SetNumPeaks(int Value) {
-  Value = Clamp(Value, 0, 5);
+  Value = std::clamp(Value, 0, 5);
   if (Value == FNumPeaks) return;
   const int Old = FNumPeaks;
   FNumPeaks = Value;
@@ -466,13 +462,13 @@ void TMMCustomLevel::SetNumPeaks(int Value) {
 }
 
 void TMMCustomLevel::SetPeakDelay(int Value) {
-  FPeakDelay = Clamp(Value, 0, 50);
+  FPeakDelay = std::clamp(Value, 0, 50);
   ZeroHold();
   update();
 }
 
 void TMMCustomLevel::SetPeakSpeed(int Value) {
-  FPeakSpeed = Clamp(Value, 0, 50);
+  FPeakSpeed = std::clamp(Value, 0, 50);
   ZeroHold();
   update();
 }
@@ -483,13 +479,13 @@ void TMMCustomLevel::SetDecayMode(TMMDecayMode Value) {
 }
 
 void TMMCustomLevel::SetDecay(int Value) {
-  Value = Clamp(Value, 1, 16);
+  Value = std::clamp(Value, 1, 16);
   if (Value == FDecay) return;
   FDecay = Value;
   float k = 0.0001f;
   for (int i = 0; i < Value; ++i) k = std::sqrt(k);
   FK = k;
-  FRingLength = Clamp(2 * Value - 2, 1, 32);
+  FRingLength = std::clamp(2 * Value - 2, 1, 32);
   if (FDecayMode == TMMDecayMode::dmUniform) ClearDecay();
 }
 
