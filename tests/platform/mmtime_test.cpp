@@ -69,16 +69,21 @@ TEST(MMTime, NothingRunsAfterKillAndAKillFromTheCallbackReturns) {
   const int AtKill = Ticks;
 
   std::atomic<int> Own{0};
+  std::atomic<bool> Killed{false};
   std::atomic<std::uint32_t> OwnId{0};
   OwnId = timeSetEvent(
       5, 0,
       [&](std::uint32_t Self, std::uintptr_t) {
-        if (++Own == 3) timeKillEvent(Self);
+        if (++Own == 3) {
+          timeKillEvent(Self);
+          Killed = true;
+        }
       },
       0, TIME_PERIODIC);
   // The second timer serves as the clock: three of its periods later, the first
-  // one has still not ticked again.
-  ASSERT_TRUE(WaitUntil([&] { return Own >= 3; }));
+  // one has still not ticked again. (Waiting for the kill itself, not only for
+  // the third tick, which comes just before it.)
+  ASSERT_TRUE(WaitUntil([&] { return Killed.load(); }));
   EXPECT_EQ(Ticks, AtKill);
   EXPECT_EQ(timeKillEvent(OwnId), TIMERR_NOCANDO);  // it killed itself
   EXPECT_EQ(Own, 3);
