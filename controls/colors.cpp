@@ -2,11 +2,26 @@
 
 namespace velmar {
 
-QColor ToQColor(TColor Color) {
+std::uint32_t ColorToRGB(TColor Color) {
   std::uint32_t c = static_cast<std::uint32_t>(Color);
   if (c & 0x80000000u) {
     switch (c & 0xFF) {
+      case 0x02:  // active caption: navy
+        c = 0x800000;
+        break;
+      case 0x03:  // inactive caption
+        c = clGray;
+        break;
+      case 0x05:  // window
+      case 0x09:  // caption text
+        c = clWhite;
+        break;
+      case 0x13:  // inactive caption text
+        c = clSilver;
+        break;
       case 0x06:  // window frame
+      case 0x08:  // window text
+      case 0x15:  // dark shadow
         c = clBlack;
         break;
       case 0x0F:  // button face
@@ -22,8 +37,11 @@ QColor ToQColor(TColor Color) {
         c = clSilver;
     }
   }
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+QColor ToQColor(TColor Color) {
+  return QColor::fromRgb(ColorToRGB(Color));
 }
 
 }  // namespace velmar

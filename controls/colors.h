@@ -22,13 +22,25 @@ inline constexpr TColor clSilver = 0xC0C0C0;
 inline constexpr TColor clGray = 0x808080;
 
 // System colours: the high bit and the scheme's index.
+inline constexpr TColor clActiveCaption = static_cast<TColor>(0x80000002u);
+inline constexpr TColor clInactiveCaption = static_cast<TColor>(0x80000003u);
+inline constexpr TColor clWindow = static_cast<TColor>(0x80000005u);
 inline constexpr TColor clWindowFrame = static_cast<TColor>(0x80000006u);
+inline constexpr TColor clWindowText = static_cast<TColor>(0x80000008u);
+inline constexpr TColor clCaptionText = static_cast<TColor>(0x80000009u);
+inline constexpr TColor clInactiveCaptionText = static_cast<TColor>(0x80000013u);
+inline constexpr TColor clBtnDkShadow = static_cast<TColor>(0x80000015u);
 inline constexpr TColor clBtnFace = static_cast<TColor>(0x8000000Fu);
 inline constexpr TColor clBtnShadow = static_cast<TColor>(0x80000010u);
 inline constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014u);
 
+// "No colour chosen": the control picks one itself.
+inline constexpr TColor clDefault = 0x20000000;
+
 // The colour to draw with: a plain TColor as it is, a system colour from the
 // classic scheme (button face silver, highlight white, shadow grey, frame black).
 QColor ToQColor(TColor Color);
+// The RGB value (0x00RRGGBB) of a colour, system colours resolved.
+std::uint32_t ColorToRGB(TColor Color);
 
 }  // namespace velmar
