@@ -1,11 +1,13 @@
 // velmar-recorder: the windowed recorder.
-#include <QScreen>
-#include <QWidget>
+#include <memory>
 
 #include "app/form_audio_graphics.h"
+#include "app/form_audio_recorder_main.h"
 #include "app/recorder_application.h"
-#include "controls/form_styler.h"
 #include "platform/registry/settings_store.h"
+#include "platform/wave/alsa/alsa_backend.h"
+#include "platform/wave/virtual/virtual_devices.h"
+#include "stream/wave_in.h"
 
 int main(int argc, char** argv) {
   using namespace velmar;
@@ -13,30 +15,18 @@ int main(int argc, char** argv) {
   // after all windows are gone.
   TSettingsStore Store;
   TRecorderApplication App(argc, argv);
-  // The main window's place, size and colours; its controls come with the window.
-  QWidget Main;
-  Main.setMinimumSize(543, 348);
-  Main.resize(543, 348);
-  QPalette Black = Main.palette();
-  Black.setColor(QPalette::Window, Qt::black);
-  Main.setPalette(Black);
-  Main.setAutoFillBackground(true);
-  // The caption bar: company, application name and the window's caption.
-  TMMFormStyler Styler(&Main);
-  QFont Small("DejaVu Sans");
-  Small.setPointSize(8);
-  QFont SmallBold = Small;
-  SmallBold.setBold(true);
-  Styler.CompanyText().SetCaption("Velmar");
-  Styler.CompanyText().SetFont(SmallBold);
-  Styler.AppNameText().SetCaption("Audio Recorder");
-  Styler.AppNameText().SetFontKind(TMMFontKind::fkSystemB);
-  Styler.CaptionText().SetFont(Small);
-  Styler.CaptionText().SetCaption("Velmar Audio Recorder ");
-  // The skin holder comes after the main window, before its first paint.
+  // ALSA's devices and the built-in "Demo signal" input, so that the window can
+  // be tried without a sound card: after ALSA's inputs, or first (the default
+  // input) when the default input cannot record here.
+  auto Alsa = std::make_shared<TAlsaBackend>();
+  auto Demo = std::make_shared<TVirtualBackend>();
+  Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
+  SetWaveBackends({Alsa, Demo});
+  if (!WaveInOpensForRecording(0)) SetWaveBackends({Demo, Alsa});
+  // The skin holder first: the window's skinned controls refer to its lists
+  // from their construction on.
   TFormAudioGraphics Graphics;
-  if (const QScreen* Screen = QGuiApplication::primaryScreen())
-    Main.move(Screen->availableGeometry().center() - Main.rect().center());
+  TFormAudioRecorderMain Main(Graphics);
   Main.show();
   return App.exec();
 }

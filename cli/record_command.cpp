@@ -33,22 +33,6 @@ bool RuleOptions(TOptions& o, TTrackSettings& Rule) {
   return true;
 }
 
-// True when the input device opens in the recording format.
-bool InputOpens(TMMDeviceId Device) {
-  try {
-    TMMWaveIn Probe;
-    Probe.SetDeviceID(Device);
-    Probe.SetMode(TMMMode::mStereo);
-    Probe.SetBitLength(TMMBits::b16Bit);
-    Probe.SetSampleRate(44100);
-    Probe.Open();
-    Probe.Close();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 void UseDemoInput() {
   auto Demo = std::make_shared<TVirtualBackend>();
   Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
@@ -86,7 +70,7 @@ int RecordCommand(const TArgs& Args) {
   }
   if (!o.Has("--device")) {
     // The default input; a machine without one records the demo programme.
-    if (waveInGetNumDevs() == 0 || !InputOpens(0)) {
+    if (waveInGetNumDevs() == 0 || !WaveInOpensForRecording(0)) {
       std::fprintf(stderr,
                    "velmar-rec: no input device can be opened here; recording the built-in "
                    "\"Demo signal\" instead\n");

@@ -410,4 +410,19 @@ void TMMCustomWaveIn::Stopped() {
   Stop();
 }
 
+bool WaveInOpensForRecording(TMMDeviceId Device) {
+  try {
+    TMMWaveIn Probe;
+    Probe.SetDeviceID(Device);
+    Probe.SetMode(TMMMode::mStereo);
+    Probe.SetBitLength(TMMBits::b16Bit);
+    Probe.SetSampleRate(44100);
+    Probe.Open();
+    Probe.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace velmar

@@ -128,4 +128,7 @@ class TMMWaveIn : public TMMCustomWaveIn {
 // the query fails.
 std::string WaveInDeviceName(TMMDeviceId Device);
 
+// True when input device N opens for recording at 44100 Hz, 16 bit, stereo.
+bool WaveInOpensForRecording(TMMDeviceId Device);
+
 }  // namespace velmar

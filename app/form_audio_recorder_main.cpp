@@ -1,0 +1,730 @@
+#include "app/form_audio_recorder_main.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <filesystem>
+
+#include "app/form_audio_graphics.h"
+#include "app/form_devices.h"
+#include "app/form_edit.h"
+#include "app/form_output_destination.h"
+#include "app/help_window.h"
+#include "app/recorder_settings.h"
+#include "app/skin_look.h"
+#include "platform/registry/settings_store.h"
+#include "stream/errors.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr int kPanelHeight = 150;
+constexpr int kRowHeight = 19;
+
+QColor GridQColor(TColor c) {
+  return ToQColor(c);
+}
+
+// Renames Old to New unless New exists (a rename must never replace a track).
+bool RenameNoReplace(const std::string& Old, const std::string& New) {
+  if (::renameat2(AT_FDCWD, Old.c_str(), AT_FDCWD, New.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace flag: check, then rename.
+  std::error_code e;
+  if (std::filesystem::exists(New, e)) return false;
+  std::filesystem::rename(Old, New, e);
+  return !e;
+}
+
+QLabel* PanelLabel(QWidget* Parent, const QString& Caption, int x, int y, bool Bold = true) {
+  auto* Label = new QLabel(Caption, Parent);
+  Label->setFont(LabelFont(Bold));
+  QPalette p = Label->palette();
+  p.setColor(QPalette::WindowText, QColor(0xdc, 0xe1, 0xe5));
+  Label->setPalette(p);
+  Label->move(x, y);
+  Label->adjustSize();
+  return Label;
+}
+
+}  // namespace
+
+TFormAudioRecorderMain::TFormAudioRecorderMain(TFormAudioGraphics& Skin, QWidget* Parent)
+    : QWidget(Parent), FSkin(Skin) {
+  QPalette Black = palette();
+  Black.setColor(QPalette::Window, Qt::black);
+  setPalette(Black);
+  setAutoFillBackground(true);
+  setMinimumSize(543, 348);
+
+  // The caption bar: company, application name and the window's caption.
+  QFont Small = LabelFont(false);
+  QFont SmallBold = LabelFont(true);
+  FStyler.CompanyText().SetCaption("Velmar");
+  FStyler.CompanyText().SetFont(SmallBold);
+  FStyler.AppNameText().SetCaption("Audio Recorder");
+  FStyler.AppNameText().SetFontKind(TMMFontKind::fkSystemB);
+  FStyler.CaptionText().SetFont(Small);
+  FStyler.CaptionText().SetCaption("Velmar Audio Recorder ");
+
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->setSpacing(0);
+  MainMenu = new QMenuBar(this);
+  UseDarkLook(MainMenu);
+  Layout->setMenuBar(MainMenu);
+  Grid = new QTableWidget(this);
+  Layout->addWidget(Grid, 1);
+  PanelButtons = new TMMPanelFill(this);
+  PanelButtons->setFixedHeight(kPanelHeight);
+  Layout->addWidget(PanelButtons);
+
+  ChooseColor = [this](TColor Initial) -> std::optional<TColor> {
+    const QColor c = QColorDialog::getColor(ToQColor(Initial), this);
+    if (!c.isValid()) return std::nullopt;
+    return RGBToColor(c.rgb() & 0xFFFFFF);
+  };
+  BuildMenus();
+  BuildPanel();
+  FormCreate();
+}
+
+TFormAudioRecorderMain::~TFormAudioRecorderMain() {
+  Timer.SetEnabled(false);
+  // The engine goes before the controls it feeds.
+  Connector.SetInput(nullptr);
+}
+
+QAction* TFormAudioRecorderMain::AddItem(QMenu* Menu, const QString& Caption, int Context,
+                                         void (TFormAudioRecorderMain::*Handler)(),
+                                         const QKeySequence& Shortcut) {
+  QAction* Action = Menu->addAction(Caption);
+  if (!Shortcut.isEmpty()) {
+    Action->setShortcut(Shortcut);
+    Action->setShortcutContext(Qt::WindowShortcut);
+  }
+  if (Handler) connect(Action, &QAction::triggered, this, [this, Handler] { (this->*Handler)(); });
+  if (Context) FHelpContexts[Action] = Context;
+  return Action;
+}
+
+void TFormAudioRecorderMain::BuildMenus() {
+  miFile = MainMenu->addMenu("File");
+  AddItem(miFile, "&New", 3400, &TFormAudioRecorderMain::miNewClick);
+  AddItem(miFile, "&Destination", 3400, &TFormAudioRecorderMain::miDestinationClick);
+  AddItem(miFile, "E&xit", 3400, &TFormAudioRecorderMain::miExitClick);
+  miInput = MainMenu->addMenu("&Input");
+  AddItem(miInput, "P&revious", 3410, &TFormAudioRecorderMain::sbPreviousClick);
+  AddItem(miInput, "&Play", 3410, &TFormAudioRecorderMain::sbPlayClick);
+  AddItem(miInput, "&Next", 3410, &TFormAudioRecorderMain::sbNextClick);
+  AddItem(miInput, "Record/Split", 3410, &TFormAudioRecorderMain::sbRecordClick,
+          QKeySequence(Qt::Key_F12));
+  AddItem(miInput, "Stop", 3410, &TFormAudioRecorderMain::sbStopClick, QKeySequence(Qt::Key_F10));
+  miMP3 = MainMenu->addMenu("MP3");
+  QAction* Convert = AddItem(miMP3, "Convert Files to MP3", 0, nullptr);
+  connect(Convert, &QAction::triggered, this, [this] {
+    if (OnConvertToMP3) OnConvertToMP3();
+  });
+  miOptions = MainMenu->addMenu("&Options");
+  AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
+  AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
+  AddItem(miOptions, "&Devices", 0, &TFormAudioRecorderMain::miInputDeviceClick);
+  miHelp = MainMenu->addMenu("&Help");
+  AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
+  AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
+  AddItem(miHelp, "&Index", 3420, &TFormAudioRecorderMain::miIndexClick);
+  for (QMenu* Menu : {miFile, miInput, miMP3, miOptions, miHelp}) {
+    UseDarkLook(Menu);
+    Menu->installEventFilter(this);  // F1 over a menu item
+  }
+}
+
+void TFormAudioRecorderMain::BuildPanel() {
+  PanelButtons->Bevel().SetBevelOuter(TBevelCut::bvNone);
+  PanelButtons->SetBitmapList(&FSkin.FBackGrounds);
+  PanelButtons->SetBitmapIndex(0);
+  auto Transport = [this](int Index, QRect Geometry, bool White, const char* Hint) {
+    auto* Button = new TMMBitmapButton(PanelButtons);
+    Button->setGeometry(Geometry);
+    Button->SetButtonStyle(TMMButtonStyle::bsNone);
+    Button->SetBitmapList(&FSkin.FRecordButtons);
+    Button->SetBitmapIndex(Index);
+    if (White) Button->SetTransparentColor(clWhite);
+    if (Hint) Button->setToolTip(Hint);
+    Button->setCursor(Qt::PointingHandCursor);
+    return Button;
+  };
+  sbPrevious = Transport(
+      3, {28, 24, 50, 50}, false,
+      "Press this button to move to the previous track in the track list. Not availible for the "
+      "first track.");
+  sbPlay = Transport(2, {83, 8, 70, 70}, false,
+                     "This button playes the selectef track in the track list.");
+  sbNext = Transport(
+      1, {158, 24, 50, 50}, false,
+      "Press this button to move to the next track in the track list. Not availible for the last "
+      "track.");
+  sbRecord = Transport(4, {26, 83, 64, 28}, true,
+                       "This button records the selectef track in the track list.");
+  sbStop = Transport(6, {89, 83, 60, 28}, true, nullptr);
+  sbEject = Transport(0, {148, 83, 63, 28}, true, nullptr);
+  sbPrevious->OnClick = [this](TObject*) { sbPreviousClick(); };
+  sbPlay->OnClick = [this](TObject*) { sbPlayClick(); };
+  sbNext->OnClick = [this](TObject*) { sbNextClick(); };
+  sbRecord->OnClick = [this](TObject*) { sbRecordClick(); };
+  sbStop->OnClick = [this](TObject*) { sbStopClick(); };
+  sbEject->OnClick = [this](TObject*) { miDestinationClick(); };
+
+  PanelDisplay = new TMMPanelFill(PanelButtons);
+  PanelDisplay->setGeometry(224, 7, 297, 42);
+  PanelDisplay->SetColor(clBlack);
+  // Sunk into the dark panel: the bevels in the panel's own shades.
+  PanelDisplay->Bevel().SetOuterLightColor(RGBToColor(0x4f565c));
+  PanelDisplay->Bevel().SetOuterShadowColor(RGBToColor(0x0e1011));
+  levelLeft = new TMMLevel(PanelDisplay);
+  levelRight = new TMMLevel(PanelDisplay);
+  int y = 8;
+  for (auto [Level, Channel] :
+       {std::pair{levelLeft, TMMChannel::chLeft}, std::pair{levelRight, TMMChannel::chRight}}) {
+    Level->setGeometry(9, y, 280, 9);
+    Level->SetChannel(Channel);
+    Level->SetMode(TMMMode::mStereo);
+    Level->SetBitLength(TMMBits::b16Bit);
+    Level->SetBar1Color(clLime);
+    Level->SetBar2Color(clLime);
+    Level->Bevel().SetOuterLightColor(RGBToColor(0x1b3a16));
+    Level->Bevel().SetOuterShadowColor(RGBToColor(0x0c0d0e));
+    y += 16;
+  }
+
+  auto Slider = [this](QRect Geometry) {
+    auto* s = new TMMBitmapSlider(PanelButtons);
+    s->setGeometry(Geometry);
+    s->SetBitmapList(&FSkin.FRecordButtons);
+    s->SetBitmapIndex(10);
+    s->SetBitmapThumbIndex(9);
+    s->SetTransparentColor(clWhite);
+    s->SetHandCursor(true);
+    return s;
+  };
+  PanelLabel(PanelButtons, "Noise Gate", 225, 61);
+  NoiseGate = Slider({336, 64, 78, 9});
+  NoiseGate->SetMaxValue(100);
+  NoiseGate->SetPosition(25);
+  NoiseGate->SetLogarithmic(true);
+  PanelLabel(PanelButtons, "Time Gate", 225, 78);
+  WhideGate = Slider({336, 81, 78, 10});
+  WhideGate->SetRange(2, 20);
+  WhideGate->SetPosition(8);
+  WhideGate->OnChange = [this](TObject*) { WhideGateChange(); };
+  lblWhideGateStr = PanelLabel(PanelButtons, "", 419, 77);
+  PanelLabel(PanelButtons, "Min Track Length", 225, 96);
+  MinSec = Slider({336, 99, 78, 10});
+  MinSec->SetRange(1, 180);
+  MinSec->SetPosition(7);
+  MinSec->OnChange = [this](TObject*) { MinSecChange(); };
+  lblMinSecStr = PanelLabel(PanelButtons, "", 419, 95);
+  PanelLabel(PanelButtons, "Auto", 451, 55);
+  PanelLabel(PanelButtons, "Track", 481, 55);
+  PanelLabel(PanelButtons, "On", 465, 77);
+  PanelLabel(PanelButtons, "Off", 464, 94);
+  rbAutoOn = new TMMBitmapRadioButton(PanelButtons);
+  rbAutoOff = new TMMBitmapRadioButton(PanelButtons);
+  y = 78;
+  for (auto* Radio : {rbAutoOn, rbAutoOff}) {
+    Radio->setGeometry(490, y, 17, 15);
+    Radio->SetBitmapList(&FSkin.FRecordButtons);
+    Radio->SetBitmapIndex(11);
+    Radio->SetNumGlyphs(2);
+    Radio->setCursor(Qt::PointingHandCursor);
+    y += 17;
+  }
+  rbAutoOff->SetChecked(true);
+  rbAutoOn->OnClick = [this](TObject*) { rbAutoOff->SetChecked(!rbAutoOn->Checked()); };
+  rbAutoOff->OnClick = [this](TObject*) { rbAutoOn->SetChecked(!rbAutoOff->Checked()); };
+  PanelLabel(PanelButtons, "Output Folder:", 17, 124);
+  lblOutputFolder = PanelLabel(PanelButtons, "", 105, 124, false);
+  QPalette Lime = lblOutputFolder->palette();
+  Lime.setColor(QPalette::WindowText, QColor(0x9c, 0xff, 0x3a));
+  lblOutputFolder->setPalette(Lime);
+  // Why a track did not start, in one line under the folder.
+  FStatus = new QLabel(PanelButtons);
+  FStatus->setFont(LabelFont(false));
+  QPalette Amber = FStatus->palette();
+  Amber.setColor(QPalette::WindowText, QColor(0xff, 0xb0, 0x40));
+  FStatus->setPalette(Amber);
+  FStatus->setGeometry(17, 136, 500, 13);
+}
+
+void TFormAudioRecorderMain::FormCreate() {
+  if (!RegValueExists(kSettingsRoot, kSettingsKey, "MaxMinSec"))
+    WriteRegValue(kSettingsRoot, kSettingsKey, "MaxMinSec", 180);
+  FOutputDestination = new TFormOutputDestination(FSkin, this);
+  FOutputDestination->OnHelp = [this] { FHelp->ShowKeyword("MainForm"); };
+  FEditForm = new TFormEdit(FSkin, this);
+  FHelp = new THelpWindow(this);
+  FPlaying = false;
+  WhideGateChange();
+  MinSecChange();
+  FAppDir = QDir::currentPath();
+  SetOutputFolder(FAppDir);
+  LoadSettings();
+  lblOutputFolder->setText(GetOutputFolder());
+  FSplitPending = false;
+  FBytesPerMs = 172;
+
+  WaveIn.SetCallBackMode(TMMCBMode::cmThread);
+  WaveIn.SetMode(TMMMode::mStereo);
+  WaveIn.SetBitLength(TMMBits::b16Bit);
+  WaveIn.SetSampleRate(44100);
+  Connector.SetLevel1(levelLeft);
+  Connector.SetLevel2(levelRight);
+  TMMConnector::SetEnterIdle(false);
+  Connector.SetInput(&WaveIn);
+
+  WaveRecorder.SetBufferSize(8096);
+  WaveRecorder.SetNumBuffers(10);
+  WaveRecorder.SetDeviceID(0);
+  WaveRecorder.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  WaveRecorder.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  WaveRecorder.Wave()->SetFileMustExist(false);
+  WaveRecorder.SetCallBackMode(TMMCBMode::cmWindow);
+  WaveRecorder.SetMaxRecordTime(-1);
+  WaveRecorder.SetOverwriteExisting(true);
+  WaveRecorder.OnData = [this](TObject*, PWaveHdr h) { RecBufferFilled(h); };
+  WaveRecorder.OnStop = [this](TObject*) { WaveRecorderStop(); };
+
+  WavePlayer.SetBufferSize(2048);
+  WavePlayer.SetNumBuffers(10);
+  WavePlayer.SetDeviceID(0);
+  WavePlayer.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  WavePlayer.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  WavePlayer.SetCallBackMode(TMMCBMode::cmWindow);
+  WavePlayer.OnStop = [this](TObject*) { WavePlayerStop(); };
+
+  Timer.SetInterval(100);
+  Timer.SetOnTimer([this](TObject*) { TimerTimer(); });
+
+  SetupGrid();
+  SetRecordFormat();
+  resize(543, 348);
+  if (const QScreen* Screen = QGuiApplication::primaryScreen())
+    move(Screen->availableGeometry().center() - rect().center());
+  FormResize();
+  FRecording = false;
+  EnableMenus(true);
+}
+
+void TFormAudioRecorderMain::SetupGrid() {
+  Grid->setColumnCount(4);
+  Grid->setRowCount(1);
+  Grid->horizontalHeader()->hide();
+  Grid->verticalHeader()->hide();
+  Grid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+  Grid->verticalHeader()->setMinimumSectionSize(kRowHeight);
+  Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  Grid->setFocusPolicy(Qt::StrongFocus);
+  Grid->setFrameShape(QFrame::NoFrame);
+  QFont Bold = LabelFont(true);
+  Grid->setFont(Bold);
+  const char* Headings[4] = {"Nb", "Track Name", "Time", "Size (kB)"};
+  for (int c = 0; c < 4; ++c) SetCell(c, 0, Headings[c]);
+  SetRow(0);
+  connect(Grid, &QTableWidget::cellPressed, this, [this](int, int) { EditTrackName(); });
+  ApplyGridColors();
+}
+
+void TFormAudioRecorderMain::ApplyGridColors() {
+  const QColor Text = GridQColor(FGridColor), Back = GridQColor(FGridBackGroundColor);
+  const QColor Line =
+      QColor::fromRgbF((Text.redF() + 3 * Back.redF()) / 4, (Text.greenF() + 3 * Back.greenF()) / 4,
+                       (Text.blueF() + 3 * Back.blueF()) / 4);
+  // The selected row: the text colour over a third of the way from the background.
+  const QColor Selected =
+      QColor::fromRgbF((Text.redF() + 2 * Back.redF()) / 3, (Text.greenF() + 2 * Back.greenF()) / 3,
+                       (Text.blueF() + 2 * Back.blueF()) / 3);
+  Grid->setStyleSheet(QString("QTableWidget { background: %1; color: %2; gridline-color: %3; "
+                              "selection-background-color: %4; selection-color: %2; }")
+                          .arg(Back.name(), Text.name(), Line.name(), Selected.name()));
+}
+
+void TFormAudioRecorderMain::SetRecordFormat() {
+  WaveRecorder.SetMode(TMMMode::mStereo);
+  WaveRecorder.SetBitLength(TMMBits::b16Bit);
+  WaveRecorder.SetSampleRate(44100);
+}
+
+int TFormAudioRecorderMain::Row() const {
+  return Grid->currentRow() < 0 ? 0 : Grid->currentRow();
+}
+
+void TFormAudioRecorderMain::SetRow(int Row) {
+  Grid->setCurrentCell(Row, Grid->currentColumn() < 0 ? 1 : Grid->currentColumn());
+}
+
+QString TFormAudioRecorderMain::Cell(int Column, int Row) const {
+  const QTableWidgetItem* Item = Grid->item(Row, Column);
+  return Item ? Item->text() : QString();
+}
+
+void TFormAudioRecorderMain::SetCell(int Column, int Row, const QString& Text) {
+  if (QTableWidgetItem* Item = Grid->item(Row, Column)) {
+    Item->setText(Text);
+    return;
+  }
+  Grid->setItem(Row, Column, new QTableWidgetItem(Text));
+}
+
+void TFormAudioRecorderMain::ShowStatus(const QString& Text) {
+  FStatus->setText(FStatus->fontMetrics().elidedText(Text, Qt::ElideRight, FStatus->width()));
+  FStatus->setToolTip(Text);
+}
+
+QString TFormAudioRecorderMain::GetOutputFolder() {
+  const QString Folder = FOutputDestination->GetFolder();
+  lblOutputFolder->setText(Folder);
+  lblOutputFolder->adjustSize();
+  return Folder;
+}
+
+void TFormAudioRecorderMain::SetOutputFolder(const QString& Folder) {
+  FOutputDestination->SetFolder(Folder);
+  lblOutputFolder->setText(Folder);
+  lblOutputFolder->adjustSize();
+}
+
+void TFormAudioRecorderMain::LoadSettings() {
+  FOutputDestination->SetFolder(GetOutputFolder());
+  FOutputDestination->LoadPath();
+  try {
+    auto Int = [](const char* Name, int Default) {
+      return ReadRegValue(kSettingsRoot, kSettingsKey, Name, Default);
+    };
+    NoiseGate->SetPosition(Int("NoiseGate", NoiseGate->Position()));
+    WhideGate->SetPosition(Int("WhideGate", WhideGate->Position()));
+    MinSec->SetPosition(Int("MinSec", MinSec->Position()));
+    WaveIn.SetDeviceID(Int("Input", WaveIn.DeviceID()));
+    WaveOut.SetDeviceID(Int("Output", WaveOut.DeviceID()));
+    rbAutoOn->SetChecked(
+        ReadRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", rbAutoOn->Checked()));
+    rbAutoOff->SetChecked(!rbAutoOn->Checked());
+    // Applied after the position: a saved position above the old maximum was clamped.
+    MinSec->SetMaxValue(Int("MaxMinSec", 180));
+    FGridColor = Int("GridColor", 65280);
+    FGridBackGroundColor = Int("GridBackGroundColor", 0);
+    ApplyGridColors();
+  } catch (...) {
+    // The rest of the block is skipped, as designed.
+  }
+}
+
+void TFormAudioRecorderMain::SaveSettings() {
+  FOutputDestination->SavePath();
+  try {
+    auto Int = [](const char* Name, int Value) {
+      WriteRegValue(kSettingsRoot, kSettingsKey, Name, Value);
+    };
+    Int("NoiseGate", NoiseGate->Position());
+    Int("WhideGate", WhideGate->Position());
+    Int("MinSec", MinSec->Position());
+    Int("Input", WaveIn.DeviceID());
+    Int("Output", WaveOut.DeviceID());
+    WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", rbAutoOn->Checked());
+    Int("GridColor", FGridColor);
+    Int("GridBackGroundColor", FGridBackGroundColor);
+  } catch (...) {
+  }
+}
+
+void TFormAudioRecorderMain::closeEvent(QCloseEvent* Event) {
+  // The close message saves once, however the window is closed.
+  if (!FSaved) {
+    SaveSettings();
+    FSaved = true;
+  }
+  Event->accept();
+}
+
+void TFormAudioRecorderMain::miExitClick() {
+  close();
+}
+
+void TFormAudioRecorderMain::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  FormResize();
+}
+
+void TFormAudioRecorderMain::FormResize() {
+  Grid->setColumnWidth(0, 25);
+  Grid->setColumnWidth(1, std::max(0, width() - 180));
+  Grid->setColumnWidth(2, 60);
+  Grid->setColumnWidth(3, 60);
+}
+
+void TFormAudioRecorderMain::EnableMenus(bool Enabled) {
+  for (QMenu* Menu : {miFile, miMP3, miOptions}) Menu->menuAction()->setEnabled(Enabled);
+}
+
+void TFormAudioRecorderMain::WhideGateChange() {
+  lblWhideGateStr->setText(QString::fromStdString(TimeGateLabel(WhideGate->Position())));
+  lblWhideGateStr->adjustSize();
+}
+
+void TFormAudioRecorderMain::MinSecChange() {
+  lblMinSecStr->setText(QString::fromStdString(MinSecLabel(MinSec->Position())));
+  lblMinSecStr->adjustSize();
+}
+
+void TFormAudioRecorderMain::sbRecordClick() {
+  if (GetPlaying()) return;
+  // The design swallows every error here; we keep its state but say why.
+  try {
+    const QString Folder = GetOutputFolder();
+    std::filesystem::create_directories(Folder.toStdString());
+    Grid->setEnabled(false);
+    WaveIn.Close();
+    Connector.SetInput(&WaveRecorder);
+    ShowStatus({});
+    StartNewTrack();
+  } catch (const std::exception& Error) {
+    // One line: the library's texts break lines with "\n\r".
+    ShowStatus(QString("%1 did not start: %2")
+                   .arg(Cell(1, Row()), QString::fromStdString(Error.what()).simplified()));
+  }
+}
+
+void TFormAudioRecorderMain::StartNewTrack() {
+  Timer.SetEnabled(false);
+  if (Row() == Grid->rowCount() - 1) Grid->setRowCount(Grid->rowCount() + 1);
+  SetRow(Row() + 1);
+  const int r = Row();
+  SetCell(0, r, QString::fromStdString(TrackNumberText(r)));
+  SetCell(1, r, "Track" + Cell(0, r) + ".wav");
+  TimerTimer();
+  WaveRecorder.Wave()->SetFileName(QDir(GetOutputFolder()).filePath(Cell(1, r)).toStdString());
+  WaveRecorder.Start();
+  Grid->setEnabled(false);
+  Timer.SetEnabled(true);
+  FRecording = true;
+  EnableMenus(false);
+}
+
+void TFormAudioRecorderMain::RecBufferFilled(PWaveHdr Header) {
+  bool Ok = false;
+  const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
+  const TTrackSettings Settings{NoiseGate->Position(), WhideGate->Position(), MinSec->Position(),
+                                rbAutoOn->Checked()};
+  const TTrackDecision Decision =
+      FRule.BufferRecorded(reinterpret_cast<const std::uint8_t*>(Header->wh.lpData),
+                           static_cast<int>(Header->wh.dwBytesRecorded), WaveRecorder.Position(),
+                           Ok ? Shown : 0, Settings);
+  if (Decision == TTrackDecision::None) return;
+  FSplitPending = Decision == TTrackDecision::NextTrack;
+  Timer.SetEnabled(false);
+  WaveRecorder.Stop();  // completes after this handler returns, with OnStop
+  EnableMenus(true);
+  Grid->setEnabled(true);
+}
+
+void TFormAudioRecorderMain::WaveRecorderStop() {
+  if (!FSplitPending) return;
+  FRule.NextTrackStarted();
+  sbRecordClick();
+  FSplitPending = false;
+}
+
+void TFormAudioRecorderMain::TimerTimer() {
+  if (WaveRecorder.State() != 6) return;  // open and started, not paused
+  const int Position = WaveRecorder.Position();
+  SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
+  SetCell(3, Row(), QString::number(MsToKBytes(Position)));
+}
+
+void TFormAudioRecorderMain::sbStopClick() {
+  if (WaveRecorder.State() & 4) {
+    Timer.SetEnabled(false);
+    Grid->setEnabled(true);
+    WaveRecorder.Stop();
+    Connector.SetInput(&WaveIn);
+    WaveIn.Start();
+    FPlaying = false;
+  } else if (WavePlayer.State() & 4) {
+    WavePlayer.Stop();
+    Grid->setEnabled(true);
+    FPlaying = false;
+  }
+  FRecording = false;
+  EnableMenus(true);
+}
+
+void TFormAudioRecorderMain::sbPlayClick() {
+  if (QWidget* Focus = QApplication::focusWidget(); Focus && isAncestorOf(Focus))
+    Focus->clearFocus();
+  if (FPlaying) {
+    sbStopClick();
+    FPlaying = false;
+    sbPlayClick();
+    return;
+  }
+  if ((WaveRecorder.State() & 4) || Row() <= 0) return;
+  const QString Path = QDir(GetOutputFolder()).filePath(Cell(1, Row()));
+  if (!QFileInfo::exists(Path)) return;
+  WavePlayer.LoadFile(Path.toStdString());
+  WavePlayer.Play();
+  Grid->setEnabled(false);
+  FPlaying = true;
+}
+
+void TFormAudioRecorderMain::sbNextClick() {
+  if ((WaveRecorder.State() & 4) || Row() == 0 || Grid->rowCount() < 2) return;
+  const int Next = Row() == Grid->rowCount() - 1 ? 1 : Row() + 1;
+  if (WavePlayer.State() & 4) {
+    WavePlayer.Stop();
+    SetRow(Next);
+    sbPlayClick();
+    return;
+  }
+  SetRow(Next);
+}
+
+void TFormAudioRecorderMain::sbPreviousClick() {
+  if ((WaveRecorder.State() & 4) || Row() == 0 || Grid->rowCount() < 2) return;
+  const int Previous = Row() == 1 ? Grid->rowCount() - 1 : Row() - 1;
+  if (WavePlayer.State() & 4) {
+    WavePlayer.Stop();
+    SetRow(Previous);
+    sbPlayClick();
+    return;
+  }
+  SetRow(Previous);
+}
+
+void TFormAudioRecorderMain::WavePlayerStop() {
+  FPlaying = false;
+  Grid->setEnabled(true);
+}
+
+void TFormAudioRecorderMain::EditTrackName() {
+  const int r = Row();
+  if (r <= 0) return;
+  const QPoint GridAt = Grid->mapToGlobal(QPoint(0, 0));
+  FEditForm->move(Grid->columnWidth(0) + GridAt.x() + 4,
+                  Grid->rowHeight(1) * (r + 1) + GridAt.y() + 20);
+  const QString Old = Cell(1, r);
+  FEditForm->SetText(Old);
+  FEditForm->exec();
+  const QString Result = FEditForm->GetTextWithExt("WAV");
+  SetCell(1, r, Result);
+  const QDir Folder(GetOutputFolder());
+  if (Result != Old &&
+      !RenameNoReplace(Folder.filePath(Old).toStdString(), Folder.filePath(Result).toStdString()))
+    SetCell(1, r, Old);
+}
+
+void TFormAudioRecorderMain::miNewClick() {
+  if (FRecording || FPlaying) return;
+  Grid->setRowCount(1);
+}
+
+void TFormAudioRecorderMain::miDestinationClick() {
+  try {
+    const QString Old = lblOutputFolder->text();
+    std::filesystem::create_directories(Old.toStdString());
+    FOutputDestination->SetFolder(Old);
+    if (FOutputDestination->Execute())
+      SetOutputFolder(FOutputDestination->GetFolder());
+    else
+      SetOutputFolder(Old);
+  } catch (const std::exception&) {
+    QMessageBox::critical(this, "Velmar Audio Recorder", "Unable to edit \"Output Foler\".");
+  }
+}
+
+void TFormAudioRecorderMain::miInputDeviceClick() {
+  TFormDevices Devices(FSkin, this);
+  Devices.OnHelp = [this] { FHelp->ShowKeyword("Devices"); };
+  if (FRecording || FPlaying) return;
+  try {
+    WaveIn.Close();
+    WaveRecorder.Stop();
+    Devices.Execute(WaveIn, WaveOut);
+    WaveRecorder.SetDeviceID(WaveIn.DeviceID());
+    WavePlayer.SetDeviceID(WaveOut.DeviceID());
+  } catch (const std::exception&) {
+    QMessageBox::critical(
+        this, "Velmar Audio Recorder",
+        "Error while setting input/output device. Check if one or both devices you have chosen "
+        "is busy");
+  }
+}
+
+void TFormAudioRecorderMain::miColorsClick() {
+  const std::optional<TColor> Chosen = ChooseColor(FGridBackGroundColor);
+  if (!Chosen) return;
+  if (*Chosen != FGridColor) FGridBackGroundColor = *Chosen;
+  FGridFixedColor = *Chosen;
+  ApplyGridColors();
+}
+
+void TFormAudioRecorderMain::miTextcolorClick() {
+  const std::optional<TColor> Chosen = ChooseColor(FGridColor);
+  if (!Chosen) return;
+  if (*Chosen != FGridBackGroundColor) FGridColor = *Chosen;
+  FGridFixedColor = *Chosen;
+  ApplyGridColors();
+}
+
+void TFormAudioRecorderMain::miAboutClick() {
+  QMessageBox About(this);
+  About.setWindowTitle("About");
+  About.setText("<b>Velmar Audio Recorder</b>");
+  About.setInformativeText(
+      "Records your sound card's input into numbered WAV tracks and splits them by itself when the "
+      "input falls "
+      "silent.\n\nVersion " VELMAR_VERSION);
+  About.setIconPixmap(QPixmap::fromImage(SkinImage(FSkin.FRecordButtons, 2)));
+  About.exec();
+}
+
+void TFormAudioRecorderMain::miIndexClick() {
+  FHelp->ShowKeyword("MainForm");
+}
+
+void TFormAudioRecorderMain::miFAQClick() {
+  FHelp->ShowKeyword("FAQ");
+}
+
+int TFormAudioRecorderMain::HelpContext() const {
+  for (QMenu* Menu : {miFile, miInput, miMP3, miOptions, miHelp}) {
+    if (!Menu->isVisible() || !Menu->activeAction()) continue;
+    const auto Found = FHelpContexts.find(Menu->activeAction());
+    return Found == FHelpContexts.end() ? 3000 : Found->second;
+  }
+  const QWidget* Focus = QApplication::focusWidget();
+  if (Focus && PanelButtons->isAncestorOf(Focus)) return 3300;
+  if (PanelButtons->underMouse()) return 3300;
+  return 3000;
+}
+
+bool TFormAudioRecorderMain::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->key() == Qt::Key_F1) {
+    FHelp->ShowContext(HelpContext());
+    return true;
+  }
+  return QWidget::eventFilter(Watched, Event);
+}
+
+}  // namespace velmar

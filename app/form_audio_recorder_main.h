@@ -1,0 +1,168 @@
+// TFormAudioRecorderMain: the recorder's main window. The track list above,
+// the control panel below (transport buttons, meters, gates, the split switch,
+// the output folder), the menus, and the engine behind them: the monitoring
+// input, the connector feeding the meters, the recorder with the track rule,
+// the player and the display timer. The command handlers follow the design's
+// names and order of steps.
+//
+// Owns its controls (Qt children), its engine components and its dialogs;
+// refers to the skin holder, which outlives it. Everything runs on the main
+// thread: the recorder and player deliver there (cmWindow), the timer too; the
+// monitoring input runs on its own thread and only feeds the connector.
+#pragma once
+
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTableWidget>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "app/track_rule.h"
+#include "controls/bitmap_button.h"
+#include "controls/bitmap_radio_button.h"
+#include "controls/bitmap_slider.h"
+#include "controls/connector.h"
+#include "controls/form_styler.h"
+#include "controls/level.h"
+#include "controls/panel_fill.h"
+#include "stream/hi_timer.h"
+#include "stream/wave_in.h"
+#include "stream/wave_out.h"
+#include "wavefile/wave_player.h"
+#include "wavefile/wave_recorder.h"
+
+namespace velmar {
+
+class TFormAudioGraphics;
+class TFormEdit;
+class TFormOutputDestination;
+class THelpWindow;
+
+class TFormAudioRecorderMain : public QWidget {
+ public:
+  // Builds the window on the skin and runs FormCreate (settings loaded).
+  explicit TFormAudioRecorderMain(TFormAudioGraphics& Skin, QWidget* Parent = nullptr);
+  ~TFormAudioRecorderMain() override;
+
+  // Commands (Parts of the window's behaviour by name).
+  void sbRecordClick();
+  void sbStopClick();
+  void sbPlayClick();
+  void sbNextClick();
+  void sbPreviousClick();
+  void miNewClick();
+  void miDestinationClick();
+  void miInputDeviceClick();
+  void miColorsClick();
+  void miTextcolorClick();
+  void miExitClick();
+  void miAboutClick();
+  void miIndexClick();
+  void miFAQClick();
+  void EditTrackName();
+  void LoadSettings();
+  void SaveSettings();
+  void FormResize();
+
+  // The output folder (the folder dialog's field); also refreshes the label.
+  QString GetOutputFolder();
+  void SetOutputFolder(const QString& Folder);
+  bool GetPlaying() const { return FPlaying; }
+  bool Recording() const { return FRecording; }
+  // The line that says why a track did not start (empty when all is well).
+  QString StatusText() const { return FStatus->toolTip(); }
+  // The help page the F1 key would show now.
+  int HelpContext() const;
+
+  // How the colour commands ask for a colour: the platform's colour dialog;
+  // tests answer for it. No value: the dialog was cancelled.
+  std::function<std::optional<TColor>(TColor Initial)> ChooseColor;
+  // The MP3 menu's command (the encoder hand-off).
+  std::function<void()> OnConvertToMP3;
+
+  // The window's parts, by the design's names.
+  TMMFormStyler FStyler{this};
+  QMenuBar* MainMenu;
+  QMenu* miFile;
+  QMenu* miInput;
+  QMenu* miMP3;
+  QMenu* miOptions;
+  QMenu* miHelp;
+  QTableWidget* Grid;
+  TMMPanelFill* PanelButtons;
+  TMMPanelFill* PanelDisplay;
+  TMMBitmapButton* sbPrevious;
+  TMMBitmapButton* sbPlay;
+  TMMBitmapButton* sbNext;
+  TMMBitmapButton* sbRecord;
+  TMMBitmapButton* sbStop;
+  TMMBitmapButton* sbEject;
+  TMMLevel* levelLeft;
+  TMMLevel* levelRight;
+  TMMBitmapSlider* NoiseGate;
+  TMMBitmapSlider* WhideGate;
+  TMMBitmapSlider* MinSec;
+  QLabel* lblWhideGateStr;
+  QLabel* lblMinSecStr;
+  QLabel* lblOutputFolder;
+  TMMBitmapRadioButton* rbAutoOn;
+  TMMBitmapRadioButton* rbAutoOff;
+  TFormOutputDestination* FOutputDestination;
+  TFormEdit* FEditForm;
+  THelpWindow* FHelp;
+
+  TMMWaveIn WaveIn;
+  TMMWaveOut WaveOut;
+  TMMConnector Connector;
+  TMMWaveRecorder WaveRecorder;
+  TMMWavePlayer WavePlayer;
+  TMMHiTimer Timer;
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void FormCreate();
+  void BuildMenus();
+  void BuildPanel();
+  void SetupGrid();
+  void SetRecordFormat();
+  void StartNewTrack();
+  void RecBufferFilled(PWaveHdr Header);
+  void WaveRecorderStop();
+  void WavePlayerStop();
+  void TimerTimer();
+  void WhideGateChange();
+  void MinSecChange();
+  void EnableMenus(bool Enabled);
+  void ApplyGridColors();
+  void SetRow(int Row);
+  int Row() const;
+  QString Cell(int Column, int Row) const;
+  void SetCell(int Column, int Row, const QString& Text);
+  void ShowStatus(const QString& Text);
+  QAction* AddItem(QMenu* Menu, const QString& Caption, int Context,
+                   void (TFormAudioRecorderMain::*Handler)(), const QKeySequence& Shortcut = {});
+
+  TFormAudioGraphics& FSkin;
+  QLabel* FStatus;
+  TTrackRule FRule;
+  std::map<const QAction*, int> FHelpContexts;
+  QString FAppDir;
+  TColor FGridColor = clLime;
+  TColor FGridBackGroundColor = clBlack;
+  TColor FGridFixedColor = clLime;
+  int FBytesPerMs = 172;
+  bool FRecording = false;
+  bool FPlaying = false;
+  bool FSplitPending = false;
+  bool FSaved = false;
+};
+
+}  // namespace velmar
