@@ -1,0 +1,360 @@
+// The recorder's main window driven as a user drives it, on Qt's offscreen
+// platform with virtual devices: a programme of sounds and silences recorded
+// and split into tracks, manual splits, playback and navigation, renaming,
+// the guards while recording and playing, settings across two starts, the
+// colour rule and the devices dialog.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/form_audio_graphics.h"
+#include "app/form_audio_recorder_main.h"
+#include "app/form_devices.h"
+#include "app/form_edit.h"
+#include "app/recorder_settings.h"
+#include "platform/registry/settings_store.h"
+#include "platform/wave/virtual/virtual_devices.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using test::WaitUntil;
+
+constexpr std::uint64_t kBytesPerSecond = 44100 * 4;
+
+// Sound and silence, section after section, then silence: 16-bit stereo.
+struct Programme {
+  std::vector<std::pair<double, bool>> Sections;  // seconds, sound
+  std::int16_t Sample(std::uint64_t Frame) const {
+    double At = 0;
+    const double t = static_cast<double>(Frame) / 44100;
+    for (const auto& [Seconds, Sound] : Sections) {
+      if (t < At + Seconds)
+        return Sound
+                   ? static_cast<std::int16_t>(8000 * std::sin(static_cast<double>(Frame) * 0.0627))
+                   : 0;
+      At += Seconds;
+    }
+    return 0;
+  }
+  std::uint8_t Byte(std::uint64_t Offset) const {
+    const std::int16_t s = Sample(Offset / 4);
+    return static_cast<std::uint8_t>(Offset % 2 == 0 ? s & 0xFF : (s >> 8) & 0xFF);
+  }
+};
+
+Bytes WavData(const std::string& Name) {
+  const Bytes File = test::ReadFileBytes(Name);
+  for (std::size_t i = 12; i + 8 <= File.size();) {
+    const std::uint32_t Size =
+        File[i + 4] | File[i + 5] << 8 | File[i + 6] << 16 | File[i + 7] << 24;
+    if (std::string(File.begin() + i, File.begin() + i + 4) == "data")
+      return Bytes(File.begin() + i + 8, File.begin() + i + 8 + Size);
+    i += 8 + Size + (Size & 1);
+  }
+  return {};
+}
+
+// A window in a fresh folder with its own settings, on virtual devices.
+struct WindowRig {
+  test::TempDir Dir;
+  std::string OldCwd = fs::current_path();
+  std::shared_ptr<TVirtualBackend> Devices = std::make_shared<TVirtualBackend>();
+  std::atomic<std::uint64_t> Played{0};
+  std::unique_ptr<TFormAudioGraphics> Skin;
+  std::unique_ptr<TFormAudioRecorderMain> Window;
+
+  WindowRig() {
+    fs::current_path(Dir.Path());
+    ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  }
+  ~WindowRig() {
+    Window.reset();
+    SetWaveBackends({});
+    fs::current_path(OldCwd);
+  }
+  void Write(const char* Name, int Value) {
+    WriteRegValue(kSettingsRoot, kSettingsKey, Name, Value);
+  }
+  int Read(const char* Name) { return ReadRegValue(kSettingsRoot, kSettingsKey, Name, -999); }
+  // A capture device that plays Programme in real time and pauses while closed
+  // (a file: nothing is captured ahead), and a playback device that plays in
+  // real time.
+  void Install(const Programme& P) {
+    Devices->AddCapture({.Name = "Programme",
+                         .Generator =
+                             [P](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
+                                 const WAVEFORMATEX&) {
+                               for (std::uint32_t i = 0; i < Count; ++i)
+                                 Dest[i] = P.Byte(Offset + i);
+                             },
+                         .Live = false,
+                         .OnDemand = true});
+    Devices->AddPlayback(
+        {.Name = "Speakers",
+         .Sink = [this](const std::uint8_t*, std::uint32_t Count) { Played += Count; }});
+    SetWaveBackends({Devices});
+  }
+  TFormAudioRecorderMain& Open() {
+    Skin = std::make_unique<TFormAudioGraphics>();
+    Window = std::make_unique<TFormAudioRecorderMain>(*Skin);
+    Window->show();
+    QApplication::processEvents();
+    return *Window;
+  }
+  int Rows() const { return Window->Grid->rowCount(); }
+  QString Name(int Row) const { return Window->Grid->item(Row, 1)->text(); }
+  std::string Track(int n) const {
+    return (fs::path(Window->GetOutputFolder().toStdString()) / TrackFileName(n)).string();
+  }
+  // Answers the next modal edit dialog with Text (typed), then Enter or Escape.
+  void AnswerEdit(const QString& Text, bool Confirm) {
+    QTimer::singleShot(0, [this, Text, Confirm] {
+      TFormEdit& Edit = *Window->FEditForm;
+      if (!Text.isNull()) {
+        Edit.dfsEdit->clear();
+        QTest::keyClicks(Edit.dfsEdit, Text);
+      }
+      QTest::keyClick(Edit.dfsEdit, Confirm ? Qt::Key_Return : Qt::Key_Escape);
+    });
+  }
+};
+
+TEST(MainWindow, RecordsAProgrammeIntoTracksSplitOnSilence) {
+  WindowRig R;
+  // Sounds of 1.5, 1.3 and 1.8 s with gaps of 0.8 s; a minimum length of 1 s.
+  const Programme P{{{1.5, true}, {0.8, false}, {1.3, true}, {0.8, false}, {1.8, true}}};
+  R.Install(P);
+  R.Write("MinSec", 1);
+  R.Write("AutoSplit", 1);
+  const std::string Out = R.Dir.File("missing/out");
+  WriteRegValue(kSettingsRoot, kSettingsKey, "Path", Out);
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_EQ(W.MinSec->Position(), 1);
+  EXPECT_TRUE(W.rbAutoOn->Checked());
+
+  QTest::keyClick(&W, Qt::Key_F12);
+  ASSERT_EQ(R.Rows(), 2) << W.StatusText().toStdString();
+  EXPECT_EQ(R.Name(1), "Track01.wav");
+  EXPECT_TRUE(W.Recording());
+  EXPECT_FALSE(W.Grid->isEnabled());
+  EXPECT_FALSE(W.miFile->menuAction()->isEnabled());
+  EXPECT_TRUE(W.miInput->menuAction()->isEnabled());
+  // File > New is refused while recording.
+  W.miNewClick();
+  EXPECT_EQ(R.Rows(), 2);
+
+  // Three sounds, three tracks; the fourth (silence) starts, and Stop ends it.
+  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 5; }, std::chrono::seconds(60)));
+  QTest::keyClick(&W, Qt::Key_F10);
+  EXPECT_FALSE(W.Recording());
+  EXPECT_TRUE(W.Grid->isEnabled());
+  EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  EXPECT_EQ(W.Connector.Input(), &W.WaveIn);  // the meters show the live input again
+
+  // Nothing lost, nothing doubled: the tracks together are the programme.
+  Bytes All;
+  for (int n = 1; n <= 4; ++n) {
+    const Bytes Track = WavData(R.Track(n));
+    if (n < 4) {
+      EXPECT_GT(Track.size(), kBytesPerSecond) << n;  // each longer than the minimum
+    }
+    All.insert(All.end(), Track.begin(), Track.end());
+  }
+  ASSERT_GT(All.size(), static_cast<std::size_t>(6.2 * kBytesPerSecond));
+  for (std::size_t i = 0; i < All.size(); ++i)
+    if (All[i] != P.Byte(i)) FAIL() << "byte " << i << " differs";
+  // Each split lies in a gap: a track ends in silence.
+  for (int n = 1; n <= 3; ++n) {
+    const Bytes Track = WavData(R.Track(n));
+    EXPECT_EQ(Track[Track.size() - 2] | Track[Track.size() - 1] << 8, 0) << n;
+  }
+}
+
+TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
+  WindowRig R;
+  R.Install(Programme{{{1.2, true}}});  // then silence for ever
+  R.Write("MinSec", 2);
+  R.Write("AutoSplit", 1);
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  // At 2 s the track is silent but not long enough for a next one.
+  ASSERT_TRUE(WaitUntil([&] { return !(W.WaveRecorder.State() & 4); }, std::chrono::seconds(30)));
+  QTest::qWait(300);
+  EXPECT_EQ(R.Rows(), 2);
+  EXPECT_TRUE(W.Recording());  // still blocks New and Devices
+  EXPECT_TRUE(W.Grid->isEnabled());
+  EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  W.sbStopClick();
+  EXPECT_FALSE(W.Recording());
+  // The monitor is not restarted from this state: the connector stays on the recorder.
+  EXPECT_EQ(W.Connector.Input(), &W.WaveRecorder);
+}
+
+TEST(MainWindow, ManualSplitsPlaybackNavigationAndRenaming) {
+  WindowRig R;
+  R.Install(Programme{{{1000, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_FALSE(W.rbAutoOn->Checked());  // automatic splitting off: only manual splits
+  W.sbRecordClick();
+  for (int n = 2; n <= 5; ++n) {
+    ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+    W.sbRecordClick();  // a manual split
+    EXPECT_EQ(R.Rows(), n + 1);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+  W.sbStopClick();
+  for (int n = 1; n <= 5; ++n) EXPECT_GT(WavData(R.Track(n)).size(), kBytesPerSecond / 4) << n;
+
+  // Playback: the heading row plays nothing; Next on the last wraps to 1.
+  W.Grid->setCurrentCell(0, 1);
+  W.sbPlayClick();
+  EXPECT_FALSE(W.GetPlaying());
+  W.Grid->setCurrentCell(5, 1);
+  W.sbPlayClick();
+  ASSERT_TRUE(W.GetPlaying());
+  EXPECT_FALSE(W.Grid->isEnabled());
+  // Record, New and Devices are refused while playing.
+  W.sbRecordClick();
+  W.miNewClick();
+  EXPECT_EQ(R.Rows(), 6);
+  W.sbNextClick();
+  EXPECT_EQ(W.Grid->currentRow(), 1);
+  EXPECT_TRUE(W.GetPlaying());
+  W.sbPreviousClick();
+  EXPECT_EQ(W.Grid->currentRow(), 5);
+  ASSERT_TRUE(WaitUntil([&] { return !W.GetPlaying(); }));  // played to its end
+  EXPECT_TRUE(W.Grid->isEnabled());
+  EXPECT_GT(R.Played.load(), 0u);
+
+  // Recording after selecting row 2 goes into row 3 and overwrites Track03.wav.
+  const auto Before = fs::file_size(R.Track(3));
+  W.Grid->setCurrentCell(2, 1);
+  W.sbRecordClick();
+  EXPECT_EQ(W.Grid->currentRow(), 3);
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  W.sbStopClick();
+  EXPECT_EQ(R.Rows(), 6);
+  EXPECT_GT(fs::file_size(R.Track(3)), Before);
+
+  // Renaming: capitals, and .WAV unless the text already ends in it.
+  struct Case {
+    int Row;
+    QString Typed;
+    bool Confirm;
+    QString Expected;
+  };
+  const Case Cases[] = {{1, "my song", true, "MY SONG.WAV"},
+                        {2, "take.wav", true, "TAKE.WAV"},
+                        {3, "a.b", true, "A.B.WAV"},
+                        {4, "wav", true, ".WAV"},
+                        {5, "ignored", false, "TRACK05.WAV"}};
+  const QString Folder = W.GetOutputFolder();
+  for (const Case& c : Cases) {
+    const QString Old = R.Name(c.Row);
+    W.Grid->setCurrentCell(c.Row, 1);
+    R.AnswerEdit(c.Typed, c.Confirm);
+    W.EditTrackName();
+    EXPECT_EQ(R.Name(c.Row), c.Expected);
+    EXPECT_TRUE(fs::exists((Folder + "/" + c.Expected).toStdString())) << c.Expected.toStdString();
+    EXPECT_FALSE(fs::exists((Folder + "/" + Old).toStdString())) << Old.toStdString();
+  }
+  // A name taken by another track: the rename fails and the old name stays.
+  W.Grid->setCurrentCell(1, 1);
+  R.AnswerEdit("take.wav", true);
+  W.EditTrackName();
+  EXPECT_EQ(R.Name(1), "MY SONG.WAV");
+  EXPECT_TRUE(fs::exists((Folder + "/MY SONG.WAV").toStdString()));
+  // The heading row opens no dialog.
+  W.Grid->setCurrentCell(0, 1);
+  W.EditTrackName();
+  EXPECT_EQ(R.Name(0), "Track Name");
+
+  // File > New: back to the headings, files stay; the next track is Track01 again.
+  W.miNewClick();
+  EXPECT_EQ(R.Rows(), 1);
+  EXPECT_TRUE(fs::exists((Folder + "/A.B.WAV").toStdString()));
+}
+
+TEST(MainWindow, SettingsComeBackAtTheNextStartAndColoursNeverMatch) {
+  WindowRig R;
+  R.Install(Programme{});
+  {
+    TFormAudioRecorderMain& W = R.Open();
+    EXPECT_EQ(R.Read("MaxMinSec"), 180);   // created at once
+    EXPECT_EQ(R.Read("NoiseGate"), -999);  // the rest only at close
+    EXPECT_EQ(W.GetOutputFolder().toStdString(), fs::current_path().string());
+    W.NoiseGate->SetPosition(50);
+    W.WhideGate->SetPosition(2);
+    EXPECT_EQ(W.lblWhideGateStr->text(), " 67 ms");
+    W.rbAutoOn->Click();
+    EXPECT_FALSE(W.rbAutoOff->Checked());
+    // Text and background never become the same colour.
+    W.ChooseColor = [](TColor) { return std::optional<TColor>(clLime); };
+    W.miColorsClick();
+    W.ChooseColor = [](TColor) { return std::optional<TColor>(clRed); };
+    W.miColorsClick();
+    W.ChooseColor = [](TColor) { return std::optional<TColor>(clRed); };
+    W.miTextcolorClick();
+    W.ChooseColor = [](TColor) { return std::optional<TColor>(0x123456); };
+    W.miTextcolorClick();
+    W.ChooseColor = [](TColor) { return std::nullopt; };
+    W.miColorsClick();
+    W.close();
+  }
+  EXPECT_EQ(R.Read("NoiseGate"), 50);
+  EXPECT_EQ(R.Read("WhideGate"), 2);
+  EXPECT_EQ(R.Read("MinSec"), 7);
+  EXPECT_EQ(R.Read("AutoSplit"), 1);
+  EXPECT_EQ(R.Read("GridBackGroundColor"), clRed);
+  EXPECT_EQ(R.Read("GridColor"), 0x123456);
+  EXPECT_EQ(R.Read("Input"), 0);
+  EXPECT_EQ(ReadRegValue(kSettingsRoot, kSettingsKey, "Path", std::string()),
+            fs::current_path().string());
+
+  // A larger maximum comes after the position: 300 is clamped to the old 180.
+  R.Write("MaxMinSec", 600);
+  R.Write("MinSec", 300);
+  R.Window.reset();
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_EQ(W.MinSec->MaxValue(), 600);
+  EXPECT_EQ(W.MinSec->Position(), 180);
+  EXPECT_EQ(W.NoiseGate->Position(), 50);
+  EXPECT_TRUE(W.rbAutoOn->Checked());
+  EXPECT_EQ(W.lblMinSecStr->text(), "180 s");
+}
+
+TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {
+  WindowRig R;
+  R.Devices->AddCapture({.Name = "First"});
+  R.Devices->AddCapture({.Name = "Second"});
+  SetWaveBackends({R.Devices});
+  TFormAudioGraphics Skin;
+  TFormDevices Dialog(Skin);
+  TMMWaveIn In;
+  TMMWaveOut Out;
+  In.SetDeviceID(0);
+  Dialog.Fill(In, Out);
+  ASSERT_EQ(Dialog.cbRecDevices->count(), 3);
+  EXPECT_EQ(Dialog.cbRecDevices->itemText(1), "First");
+  EXPECT_EQ(Dialog.cbRecDevices->itemText(2), "Second");
+  EXPECT_EQ(Dialog.cbRecDevices->currentIndex(), 1);
+  EXPECT_EQ(Dialog.cbOutDevices->count(), 0);  // no output device: an empty list
+  Dialog.cbRecDevices->setCurrentIndex(0);
+  Dialog.Apply(In, Out);
+  EXPECT_EQ(In.DeviceID(), -1);
+  EXPECT_EQ(Out.DeviceID(), -2);
+}
+
+}  // namespace
+}  // namespace velmar
