@@ -148,6 +148,12 @@ void TFormAudioRecorderMain::BuildMenus() {
     UseDarkLook(Menu);
     Menu->installEventFilter(this);  // F1 over a menu item
   }
+  // F1 anywhere in the window: the page of what has the focus or the mouse.
+  auto* Help = new QAction(this);
+  Help->setShortcut(QKeySequence(Qt::Key_F1));
+  Help->setShortcutContext(Qt::WindowShortcut);
+  connect(Help, &QAction::triggered, this, [this] { FHelp->ShowContext(HelpContext()); });
+  addAction(Help);
 }
 
 void TFormAudioRecorderMain::BuildPanel() {

@@ -34,8 +34,9 @@ TFormEdit::TFormEdit(const TFormAudioGraphics& Skin, QWidget* Parent) : QDialog(
 }
 
 void TFormEdit::SetText(const QString& Text) {
-  dfsEdit->setText(Text);
-  FEntryText = Text;
+  // The field shows capitals only, whatever it is given.
+  dfsEdit->setText(dfsEdit->UpperCase() ? UpperCaseName(Text) : Text);
+  FEntryText = dfsEdit->text();
 }
 
 QString TFormEdit::GetTextWithExt(const QString& Ext) {

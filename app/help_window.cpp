@@ -1,5 +1,6 @@
 #include "app/help_window.h"
 
+#include <QFile>
 #include <QVBoxLayout>
 #include <map>
 
@@ -10,6 +11,15 @@ THelpWindow::THelpWindow(QWidget* Parent) : QDialog(Parent) {
   resize(520, 420);
   FBrowser = new QTextBrowser(this);
   FBrowser->setOpenLinks(true);
+  // The pages' colours: the program's dark look, lime headings and links.
+  QPalette Dark = FBrowser->palette();
+  Dark.setColor(QPalette::Base, QColor(0x10, 0x12, 0x14));
+  Dark.setColor(QPalette::Text, QColor(0xdc, 0xe1, 0xe5));
+  Dark.setColor(QPalette::Link, QColor(0x9c, 0xff, 0x3a));
+  FBrowser->setPalette(Dark);
+  QFile Style(":/help/style.css");
+  if (Style.open(QIODevice::ReadOnly))
+    FBrowser->document()->setDefaultStyleSheet(QString::fromUtf8(Style.readAll()));
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->addWidget(FBrowser);

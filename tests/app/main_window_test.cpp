@@ -22,6 +22,7 @@
 #include "platform/wave/virtual/virtual_devices.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
+#include "tests/support/wav_data.h"
 
 namespace velmar {
 namespace {
@@ -29,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using test::WaitUntil;
+using test::WavData;
 
 constexpr std::uint64_t kBytesPerSecond = 44100 * 4;
 
@@ -52,18 +54,6 @@ struct Programme {
     return static_cast<std::uint8_t>(Offset % 2 == 0 ? s & 0xFF : (s >> 8) & 0xFF);
   }
 };
-
-Bytes WavData(const std::string& Name) {
-  const Bytes File = test::ReadFileBytes(Name);
-  for (std::size_t i = 12; i + 8 <= File.size();) {
-    const std::uint32_t Size =
-        File[i + 4] | File[i + 5] << 8 | File[i + 6] << 16 | File[i + 7] << 24;
-    if (std::string(File.begin() + i, File.begin() + i + 4) == "data")
-      return Bytes(File.begin() + i + 8, File.begin() + i + 8 + Size);
-    i += 8 + Size + (Size & 1);
-  }
-  return {};
-}
 
 // A window in a fresh folder with its own settings, on virtual devices.
 struct WindowRig {

@@ -3,7 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/recorder_settings.h"
+#include "platform/registry/settings_store.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/wav_data.h"
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -42,6 +50,91 @@ TEST(RecorderProgram, StartsOnAnXServerAndEndsCleanlyOnTermAndInt) {
     EXPECT_EQ(Program.WaitForExit(), 0);
     EXPECT_TRUE(std::filesystem::exists(Dir.File("velmar_audio_recorer.log")));
   }
+}
+
+// Seconds from the first to the last loud frame of a track.
+double SoundSeconds(const std::vector<std::uint8_t>& Audio) {
+  std::size_t First = 0, Last = 0;
+  for (std::size_t f = 0; f < Audio.size() / 4; ++f) {
+    if (std::abs(static_cast<std::int16_t>(Audio[4 * f] | Audio[4 * f + 1] << 8)) <= 1000) continue;
+    if (Last == 0) First = f;
+    Last = f + 1;
+  }
+  return static_cast<double>(Last - First) / 44100;
+}
+
+TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  const std::string Programme = Dir.File("programme.wav"), Cd = " -r 44100 -b 16 -c 2 ";
+  int Status = -1;
+  test::RunCommand("sox -n" + Cd + Dir.File("t.wav") + " synth 4 sine 440 vol 0.5 && sox -n" + Cd +
+                       Dir.File("s.wav") + " trim 0 1.5 && sox " + Dir.File("t.wav") + " " +
+                       Dir.File("s.wav") + " " + Dir.File("t.wav") + " " + Dir.File("s.wav") + " " +
+                       Programme,
+                   &Status);
+  ASSERT_EQ(Status, 0);
+
+  // The recorder records the default input until the Devices dialog is used:
+  // here the default input is the sink's monitor.
+  test::UseAlsaConfig(
+      Dir.File("asound.conf"),
+      "pcm.!default { type pulse device \"test.monitor\" hint { show on description "
+      "\"Default\" } }\n"
+      "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on description "
+      "\"Test sink\" } }\n");
+  const int Input = 0;
+  // The user's settings: that input, automatic splitting, a minimum of 3 s.
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "Input", Input);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "MinSec", 3);
+
+  const std::string Out = Dir.File("recordings");
+  std::filesystem::create_directories(Out);
+  ChildProcess Program({RecorderProgram()}, Out,
+                       {{"DISPLAY", X.Display()},
+                        {"QT_QPA_PLATFORM", "xcb"},
+                        {"XDG_CONFIG_HOME", Dir.File("config")}});
+  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
+  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  X.Xdotool("windowfocus " + Window + " key F12");
+  ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
+  test::RunCommand("paplay --device=test " + Programme, &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-recorded.png"));
+  X.Xdotool("windowfocus " + Window + " key F10");
+  Program.Signal(SIGTERM);
+  EXPECT_EQ(Program.WaitForExit(), 0);
+
+  // Two tracks, each holding one of the two sounds whole.
+  EXPECT_NEAR(SoundSeconds(test::WavData(Out + "/Track01.wav")), 4.0, 0.1);
+  EXPECT_NEAR(SoundSeconds(test::WavData(Out + "/Track02.wav")), 4.0, 0.1);
+  // The settings are in the store, and the log has every read, then every write.
+  EXPECT_EQ(ReadRegValue(kSettingsRoot, kSettingsKey, "Input", -9), Input);
+  EXPECT_EQ(ReadRegValue(kSettingsRoot, kSettingsKey, "NoiseGate", -9), 25);
+  EXPECT_EQ(ReadRegValue(kSettingsRoot, kSettingsKey, "Path", std::string()), Out);
+  std::ifstream LogFile(Out + "/velmar_audio_recorer.log");
+  std::vector<std::string> Names;
+  for (std::string Line; std::getline(LogFile, Line);) {
+    std::istringstream Fields(Line);
+    std::string Op, Key;
+    std::getline(Fields, Op, '\t');
+    std::getline(Fields, Key, '\t');
+    Names.push_back(Op + " " + Key.substr(Key.rfind('\\') + 1));
+  }
+  const std::vector<std::string> Expected = {
+      "False MaxMinSec", "Write MaxMinSec", "Read Path",
+      "Read NoiseGate",  "Read WhideGate",  "Read MinSec",
+      "Read Input",      "Read Output",     "Read AutoSplit",
+      "Read MaxMinSec",  "Read GridColor",  "Read GridBackGroundColor",
+      "Write Path",      "Write NoiseGate", "Write WhideGate",
+      "Write MinSec",    "Write Input",     "Write Output",
+      "Write AutoSplit", "Write GridColor", "Write GridBackGroundColor"};
+  EXPECT_EQ(Names, Expected);
 }
 
 }  // namespace
