@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "app/form_audio_recorder_main.h"
 #include "app/form_devices.h"
 #include "app/form_edit.h"
+#include "app/form_output_destination.h"
 #include "app/recorder_settings.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
@@ -322,6 +324,54 @@ TEST(MainWindow, SettingsComeBackAtTheNextStartAndColoursNeverMatch) {
   EXPECT_EQ(W.NoiseGate->Position(), 50);
   EXPECT_TRUE(W.rbAutoOn->Checked());
   EXPECT_EQ(W.lblMinSecStr->text(), "180 s");
+}
+
+TEST(MainWindow, TheFolderDialogCreatesFoldersAndCancelKeepsTheOldOne) {
+  WindowRig R;
+  R.Install(Programme{});
+  TFormAudioRecorderMain& W = R.Open();
+  const QString Start = W.GetOutputFolder();
+  TFormOutputDestination& Dialog = *W.FOutputDestination;
+  // Typed, created with its parents, then OK: the new output folder.
+  const QString Typed = QString::fromStdString(R.Dir.File("takes/new"));
+  QTimer::singleShot(0, [&] {
+    Dialog.dfsPath->setText(Typed);
+    QTest::mouseClick(Dialog.pbCreateFolder, Qt::LeftButton, {}, QPoint(50, 12));
+    QTest::mouseClick(Dialog.pbOK, Qt::LeftButton, {}, QPoint(50, 12));
+  });
+  W.miDestinationClick();
+  EXPECT_TRUE(fs::is_directory(Typed.toStdString()));
+  EXPECT_EQ(W.GetOutputFolder(), Typed);
+  EXPECT_EQ(W.lblOutputFolder->text(), Typed);
+  // Browsing, then Cancel: the folder stays.
+  QTimer::singleShot(0, [&] {
+    Dialog.dfsPath->setText(Start);
+    QTest::mouseClick(Dialog.pbCancel, Qt::LeftButton, {}, QPoint(50, 12));
+  });
+  W.miDestinationClick();
+  EXPECT_EQ(W.GetOutputFolder(), Typed);
+  // A folder that cannot be made: the message, and the dialog stays open.
+  // (A file stands where a folder would have to go: even root cannot.)
+  test::WriteFileBytes(R.Dir.File("blocker"), {1});
+  QString Message;
+  QTimer::singleShot(0, [&] {
+    Dialog.dfsPath->setText(QString::fromStdString(R.Dir.File("blocker/x")));
+    QTimer::singleShot(0, [&] {
+      if (auto* Box = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        Message = Box->text();
+        Box->accept();
+      }
+      QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(Dialog.isVisible());
+        QTest::mouseClick(Dialog.pbCancel, Qt::LeftButton, {}, QPoint(50, 12));
+      });
+    });
+    QTest::mouseClick(Dialog.pbCreateFolder, Qt::LeftButton, {}, QPoint(50, 12));
+  });
+  W.miDestinationClick();
+  EXPECT_EQ(Message, "Unable to create the patj \"" +
+                         QString::fromStdString(R.Dir.File("blocker/x")) + "\".");
+  EXPECT_EQ(W.GetOutputFolder(), Typed);
 }
 
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {
