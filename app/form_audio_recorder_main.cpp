@@ -7,10 +7,12 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDir>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <filesystem>
@@ -22,6 +24,7 @@
 #include "app/help_window.h"
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
+#include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "stream/errors.h"
 
@@ -132,10 +135,7 @@ void TFormAudioRecorderMain::BuildMenus() {
           QKeySequence(Qt::Key_F12));
   AddItem(miInput, "Stop", 3410, &TFormAudioRecorderMain::sbStopClick, QKeySequence(Qt::Key_F10));
   miMP3 = MainMenu->addMenu("MP3");
-  QAction* Convert = AddItem(miMP3, "Convert Files to MP3", 0, nullptr);
-  connect(Convert, &QAction::triggered, this, [this] {
-    if (OnConvertToMP3) OnConvertToMP3();
-  });
+  AddItem(miMP3, "Convert Files to MP3", 0, &TFormAudioRecorderMain::miMP3EncoderClick);
   miOptions = MainMenu->addMenu("&Options");
   AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
   AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
@@ -711,6 +711,47 @@ void TFormAudioRecorderMain::miIndexClick() {
 
 void TFormAudioRecorderMain::miFAQClick() {
   FHelp->ShowKeyword("FAQ");
+}
+
+void TFormAudioRecorderMain::miMP3EncoderClick() {
+  try {
+    std::vector<std::string> Files;
+    for (int r = 1; r < Grid->rowCount(); ++r)
+      Files.push_back(QDir(lblOutputFolder->text()).filePath(Cell(1, r)).toStdString());
+    WriteEncoderFileList(Files);
+    const std::string CommandLine = CommandLineFor(GetEncoderProgram());
+    QString Error;
+    // The design starts the program silently; a program that cannot start is said.
+    if (!RunProgram(CommandLine, Error))
+      ShowStatus(QString("The MP3 encoder %1 could not be started: %2")
+                     .arg(QString::fromStdString(CommandLine), Error));
+    else
+      ShowStatus({});
+  } catch (const std::exception&) {
+    QMessageBox::critical(this, "Velmar Audio Recorder",
+                          "Can not save the file list to the registry!");
+  }
+}
+
+bool TFormAudioRecorderMain::RunProgram(const std::string& CommandLine, QString& Error) {
+  std::string Reason;
+  TStartedProgram Program = StartProgram(ProgramFile(CommandLine), Reason);
+  if (Program.Pid < 0) {
+    Error = QString::fromStdString(Reason);
+    return false;
+  }
+  // The design blocks the window until the program ends; here the window
+  // keeps painting but takes no input, and the loop wakes when it ends.
+  setEnabled(false);
+  if (Program.ExitFd >= 0) {
+    QEventLoop Loop;
+    QSocketNotifier Ended(Program.ExitFd, QSocketNotifier::Read);
+    connect(&Ended, &QSocketNotifier::activated, &Loop, &QEventLoop::quit);
+    Loop.exec();
+  }
+  ReapProgram(Program);
+  setEnabled(true);
+  return true;
 }
 
 int TFormAudioRecorderMain::HelpContext() const {

@@ -63,6 +63,10 @@ class TFormAudioRecorderMain : public QWidget {
   void miAboutClick();
   void miIndexClick();
   void miFAQClick();
+  // MP3 > "Convert Files to MP3": every track's path into the encoder's
+  // "FileList", then its program started and waited for (the window keeps
+  // painting and refuses input meanwhile).
+  void miMP3EncoderClick();
   void EditTrackName();
   void LoadSettings();
   void SaveSettings();
@@ -81,8 +85,6 @@ class TFormAudioRecorderMain : public QWidget {
   // How the colour commands ask for a colour: the platform's colour dialog;
   // tests answer for it. No value: the dialog was cancelled.
   std::function<std::optional<TColor>(TColor Initial)> ChooseColor;
-  // The MP3 menu's command (the encoder hand-off).
-  std::function<void()> OnConvertToMP3;
 
   // The window's parts, by the design's names.
   TMMFormStyler FStyler{this};
@@ -147,6 +149,8 @@ class TFormAudioRecorderMain : public QWidget {
   QString Cell(int Column, int Row) const;
   void SetCell(int Column, int Row, const QString& Text);
   void ShowStatus(const QString& Text);
+  // Starts the program and runs the loop until it ends; false when it could not start.
+  bool RunProgram(const std::string& CommandLine, QString& Error);
   QAction* AddItem(QMenu* Menu, const QString& Caption, int Context,
                    void (TFormAudioRecorderMain::*Handler)(), const QKeySequence& Shortcut = {});
 

@@ -1,9 +1,12 @@
 // velmar-recorder: the windowed recorder.
+#include <QMessageBox>
 #include <memory>
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
 #include "app/recorder_application.h"
+#include "mp3/encoder_library.h"
+#include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
@@ -15,6 +18,15 @@ int main(int argc, char** argv) {
   // after all windows are gone.
   TSettingsStore Store;
   TRecorderApplication App(argc, argv);
+  // The encoder's library (kept while the program runs), then its settings,
+  // before any window.
+  TFhgEncoderLibrary EncoderLibrary;
+  EncoderLibrary.LoadFhgEncoderLibrary([](const std::string& Message) {
+    QMessageBox::critical(nullptr, "Velmar Audio Recorder", QString::fromStdString(Message));
+  });
+  WriteEncoderRegistry();
+  // No installer put the encoder program in the settings: ours lies beside us.
+  InstallEncoderProgram(QCoreApplication::applicationDirPath().toStdString());
   // ALSA's devices and the built-in "Demo signal" input, so that the window can
   // be tried without a sound card: after ALSA's inputs, or first (the default
   // input) when the default input cannot record here.

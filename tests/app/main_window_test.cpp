@@ -20,6 +20,7 @@
 #include "app/form_edit.h"
 #include "app/form_output_destination.h"
 #include "app/recorder_settings.h"
+#include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "tests/support/temp_dir.h"
@@ -372,6 +373,51 @@ TEST(MainWindow, TheFolderDialogCreatesFoldersAndCancelKeepsTheOldOne) {
   EXPECT_EQ(Message, "Unable to create the patj \"" +
                          QString::fromStdString(R.Dir.File("blocker/x")) + "\".");
   EXPECT_EQ(W.GetOutputFolder(), Typed);
+}
+
+TEST(MainWindow, HandsTheTracksToTheEncoderProgramAndWaitsForIt) {
+  WindowRig R;
+  R.Install(Programme{{{1000, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 200; }));
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 200; }));
+  W.sbStopClick();
+  // The encoder program: a stand-in that notes its start and takes 600 ms.
+  const fs::path Program(RECORD_START_PROGRAM);
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Path", Program.parent_path().string());
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", Program.filename().string());
+  ::setenv("WAIT_MS", "600", 1);
+  bool Ticked = false, EnabledMeanwhile = true;
+  QTimer::singleShot(200, [&] {
+    Ticked = true;  // the loop runs: the window is painted meanwhile
+    EnabledMeanwhile = W.isEnabled();
+  });
+  W.miMP3EncoderClick();
+  EXPECT_TRUE(Ticked);
+  EXPECT_FALSE(EnabledMeanwhile);
+  EXPECT_TRUE(W.isEnabled());
+  EXPECT_TRUE(fs::exists(R.Dir.File("started.txt")));
+  const std::string Folder = W.GetOutputFolder().toStdString();
+  EXPECT_EQ(ReadRegValue(kEncoderRoot, kEncoderKey, "FileList", ""),
+            Folder + "/Track01.wav\r\n" + Folder + "/Track02.wav\r\n");
+  EXPECT_TRUE(W.StatusText().isEmpty());
+  // A program that is not there is said in the window's line.
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", "no-such-encoder");
+  W.miMP3EncoderClick();
+  EXPECT_TRUE(W.StatusText().contains("could not be started")) << W.StatusText().toStdString();
+  // A command line longer than 511 characters is refused with the box.
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Path", std::string(600, 'x'));
+  QString Box;
+  QTimer::singleShot(0, [&] {
+    if (auto* Message = dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Box = Message->text();
+      Message->accept();
+    }
+  });
+  W.miMP3EncoderClick();
+  EXPECT_EQ(Box, "Can not save the file list to the registry!");
 }
 
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {

@@ -1,0 +1,64 @@
+// Encodes a list of WAV files into MP3s on up to Workers threads, one file per
+// thread at a time. Errors of one file are kept and the others go on; Cancel
+// stops every file being written (its partial file goes) and starts no more.
+//
+// Start and Wait on one thread; the counters may be read from any thread while
+// the jobs run (the window reads them on a timer).
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mp3/mp3_file_encoder.h"
+
+namespace velmar {
+
+struct TEncoderJob {
+  std::string Input;
+  std::atomic<std::int64_t> Done{0};
+  std::atomic<std::int64_t> Total{0};
+  std::atomic<bool> Finished{false};
+  TMp3Result Result;  // valid once Finished
+};
+
+class TEncoderJobs {
+ public:
+  explicit TEncoderJobs(const std::vector<std::string>& Files);
+  ~TEncoderJobs();
+
+  // Starts the workers (at most Workers, at most one per file).
+  void Start(unsigned Workers);
+  // Waits for all workers.
+  void Wait();
+  void Cancel() { FCancel = true; }
+  bool Cancelled() const { return FCancel; }
+
+  std::size_t Count() const { return FJobs.size(); }
+  TEncoderJob& Job(std::size_t Index) { return *FJobs[Index]; }
+  // Files finished (well or not).
+  std::size_t FinishedCount() const { return FFinished; }
+  // All files' progress, 0..1, weighted by their length.
+  double Progress() const;
+  // Called on a worker thread when a file is finished.
+  std::function<void(std::size_t Index)> OnFinished;
+
+ private:
+  void Work();
+
+  std::vector<std::unique_ptr<TEncoderJob>> FJobs;
+  std::vector<std::thread> FThreads;
+  std::atomic<std::size_t> FNext{0};
+  std::atomic<std::size_t> FFinished{0};
+  std::atomic<bool> FCancel{false};
+};
+
+// "FileList" of the encoder's settings as file names (CR LF separated).
+std::vector<std::string> SplitFileList(const std::string& Text);
+
+}  // namespace velmar

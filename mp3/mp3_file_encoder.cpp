@@ -1,0 +1,161 @@
+#include "mp3/mp3_file_encoder.h"
+
+#include <fcntl.h>
+#include <lame/lame.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "mp3/wave_pcm_reader.h"
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kFrames = 8192;
+
+struct TLame {
+  lame_global_flags* Flags = lame_init();
+  ~TLame() {
+    if (Flags) lame_close(Flags);
+  }
+};
+
+// The output descriptor; removes the temporary file unless kept.
+struct TOutput {
+  std::string Name;
+  int Fd = -1;
+  bool Keep = false;
+  ~TOutput() {
+    if (Fd >= 0) ::close(Fd);
+    if (!Keep && !Name.empty()) ::unlink(Name.c_str());
+  }
+  bool Write(const unsigned char* Data, std::size_t Size) {
+    while (Size > 0) {
+      const ssize_t n = ::write(Fd, Data, Size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      Data += n;
+      Size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+std::string FreeMp3Name(const std::string& WavName) {
+  const fs::path Wav(WavName);
+  fs::path Candidate = fs::path(Wav).replace_extension(".mp3");
+  for (int n = 2; fs::exists(Candidate); ++n)
+    Candidate = Wav.parent_path() / (Wav.stem().string() + "-" + std::to_string(n) + ".mp3");
+  return Candidate.string();
+}
+
+TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
+                          const TMp3Progress& Progress) {
+  TMp3Result Result;
+  std::unique_ptr<TWavePcmReader> Reader;
+  try {
+    Reader = std::make_unique<TWavePcmReader>(WavName);
+  } catch (const std::exception& Error) {
+    Result.Error = fs::exists(WavName) ? Error.what() : "the file does not exist";
+    return Result;
+  }
+  const int Channels = Reader->Channels();
+  if (Channels < 1 || Channels > 2) {
+    Result.Error = "MP3 holds one or two channels, the file has " + std::to_string(Channels);
+    return Result;
+  }
+  TLame Lame;
+  lame_global_flags* g = Lame.Flags;
+  lame_set_num_channels(g, Channels);
+  lame_set_in_samplerate(g, Reader->SampleRate());
+  lame_set_mode(g, Channels == 1 ? MONO : JOINT_STEREO);
+  lame_set_VBR(g, vbr_default);
+  lame_set_VBR_quality(g, 2.0f);  // the "standard" preset
+  lame_set_bWriteVbrTag(g, 1);
+  lame_set_write_id3tag_automatic(g, 0);
+  id3tag_init(g);
+  id3tag_v2_only(g);
+  std::string Title = Reader->Title();
+  if (Title.empty()) Title = fs::path(WavName).stem().string();
+  id3tag_set_title(g, Title.c_str());
+  if (lame_init_params(g) < 0) {
+    Result.Error = "the encoder does not take " + std::to_string(Reader->SampleRate()) + " Hz";
+    return Result;
+  }
+
+  const std::string Final = FreeMp3Name(WavName);
+  TOutput Out;
+  Out.Name = Final + ".part";
+  Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (Out.Fd < 0) {
+    Out.Name.clear();
+    Result.Error = std::string("cannot write beside it: ") + std::strerror(errno);
+    return Result;
+  }
+  std::vector<unsigned char> Tag(lame_get_id3v2_tag(g, nullptr, 0));
+  const std::size_t TagSize = lame_get_id3v2_tag(g, Tag.data(), Tag.size());
+  std::vector<std::int16_t> Pcm(kFrames * static_cast<std::size_t>(Channels));
+  std::vector<unsigned char> Mp3(kFrames * 5 / 4 + 7200);
+  bool Ok = Out.Write(Tag.data(), TagSize);
+  std::int64_t Done = 0;
+  const std::int64_t Total = Reader->TotalFrames();
+  try {
+    while (Ok) {
+      if (Cancel) {
+        Result.Cancelled = true;
+        Result.Error = "cancelled";
+        return Result;
+      }
+      const std::size_t Frames = Reader->Read(Pcm.data(), kFrames);
+      if (Frames == 0) break;
+      const int n = Channels == 2
+                        ? lame_encode_buffer_interleaved(g, Pcm.data(), static_cast<int>(Frames),
+                                                         Mp3.data(), static_cast<int>(Mp3.size()))
+                        : lame_encode_buffer(g, Pcm.data(), Pcm.data(), static_cast<int>(Frames),
+                                             Mp3.data(), static_cast<int>(Mp3.size()));
+      Ok = n >= 0 && Out.Write(Mp3.data(), static_cast<std::size_t>(n));
+      Done += static_cast<std::int64_t>(Frames);
+      if (Progress) Progress(Done, Total);
+    }
+  } catch (const std::exception& Error) {
+    Result.Error = Error.what();
+    return Result;
+  }
+  if (Ok) {
+    const int n = lame_encode_flush(g, Mp3.data(), static_cast<int>(Mp3.size()));
+    Ok = n >= 0 && Out.Write(Mp3.data(), static_cast<std::size_t>(n));
+  }
+  if (Ok) {
+    // The LAME/Xing header replaces the placeholder frame after the tag.
+    const std::size_t Size = lame_get_lametag_frame(g, Mp3.data(), Mp3.size());
+    Ok = Size == 0 || ::pwrite(Out.Fd, Mp3.data(), Size, static_cast<off_t>(TagSize)) ==
+                          static_cast<ssize_t>(Size);
+  }
+  Ok = Ok && ::fsync(Out.Fd) == 0;
+  if (!Ok) {
+    Result.Error = std::string("writing the MP3 failed: ") + std::strerror(errno);
+    return Result;
+  }
+  ::close(Out.Fd);
+  Out.Fd = -1;
+  // Never over a file that appeared meanwhile: link fails when the name is taken.
+  if (::link(Out.Name.c_str(), Final.c_str()) != 0) {
+    Result.Error = std::string("cannot name the MP3 ") + Final + ": " + std::strerror(errno);
+    return Result;
+  }
+  Result.Ok = true;
+  Result.Output = Final;
+  if (Progress) Progress(Total, Total);
+  return Result;
+}
+
+}  // namespace velmar

@@ -1,0 +1,108 @@
+// velmar-mp3 against the peers: MP3s of files made by sox (PCM 16 and 8 bit,
+// IMA ADPCM) read back by ffprobe with the source's rate and channels, decode
+// in ffmpeg to the source's length within one MP3 frame, and a 1 kHz tone
+// correlates with its source; a missing file is reported and skipped; a
+// cancelled run leaves no partial file.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/wav_data.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunCommand;
+
+std::string Probe(const std::string& File, const std::string& Entry) {
+  std::string Out =
+      RunCommand("ffprobe -v error -show_entries stream=" + Entry + " -of csv=p=0 '" + File + "'");
+  while (!Out.empty() && (Out.back() == '\n' || Out.back() == ',')) Out.pop_back();
+  return Out;
+}
+
+// The MP3 decoded by ffmpeg to 16-bit samples in its own rate and channels.
+std::vector<std::int16_t> Decode(const std::string& Mp3) {
+  test::TempDir Dir;
+  RunCommand("ffmpeg -v error -i '" + Mp3 + "' -f s16le '" + Dir.File("pcm") + "'");
+  const std::vector<std::uint8_t> Bytes = test::ReadFileBytes(Dir.File("pcm"));
+  std::vector<std::int16_t> Samples(Bytes.size() / 2);
+  for (std::size_t i = 0; i < Samples.size(); ++i)
+    Samples[i] = static_cast<std::int16_t>(Bytes[2 * i] | Bytes[2 * i + 1] << 8);
+  return Samples;
+}
+
+TEST(VelmarMp3, EncodesWhatTheEngineReadsAsThePeersExpect) {
+  test::TempDir Dir;
+  struct Source {
+    std::string Name, Sox;
+    int Rate, Channels;
+    double Seconds;
+  };
+  const Source Sources[] = {{"tone.wav", "-r 44100 -b 16 -c 2", 44100, 2, 4.0},
+                            {"mono8.wav", "-r 22050 -b 8 -c 1", 22050, 1, 3.0},
+                            {"adpcm.wav", "-r 44100 -c 2 -e ima-adpcm", 44100, 2, 3.0}};
+  std::string Files;
+  for (const Source& s : Sources) {
+    int Status = -1;
+    RunCommand("sox -n " + s.Sox + " '" + Dir.File(s.Name) + "' synth " +
+                   std::to_string(s.Seconds) + " sine 1000 vol 0.5",
+               &Status);
+    ASSERT_EQ(Status, 0);
+    Files += " '" + Dir.File(s.Name) + "'";
+  }
+  // A file that is not there is reported, and the others go on.
+  int Status = -1;
+  const std::string Out = RunCommand(
+      std::string(VELMAR_MP3) + " --no-window" + Files + " '" + Dir.File("missing.wav") + "'",
+      &Status);
+  EXPECT_EQ(Status, 1);
+  EXPECT_NE(Out.find("missing.wav: the file does not exist"), std::string::npos) << Out;
+  for (const Source& s : Sources) {
+    const std::string Mp3 = Dir.File(fs::path(s.Name).replace_extension(".mp3"));
+    ASSERT_TRUE(fs::exists(Mp3)) << Out;
+    EXPECT_EQ(Probe(Mp3, "sample_rate"), std::to_string(s.Rate));
+    EXPECT_EQ(Probe(Mp3, "channels"), std::to_string(s.Channels));
+    EXPECT_EQ(Probe(Mp3, "codec_name"), "mp3");
+    const std::vector<std::int16_t> Decoded = Decode(Mp3);
+    const double Seconds = static_cast<double>(Decoded.size()) / s.Channels / s.Rate;
+    EXPECT_NEAR(Seconds, s.Seconds, 1152.0 / s.Rate) << s.Name;
+  }
+  // The 16-bit tone against its source, left channel, as a player plays it.
+  const std::vector<std::uint8_t> Wav = test::WavData(Dir.File("tone.wav"));
+  const std::vector<std::int16_t> Mp3 = Decode(Dir.File("tone.mp3"));
+  double xy = 0, xx = 0, yy = 0;
+  for (std::size_t f = 0; f < std::min(Wav.size() / 4, Mp3.size() / 2); ++f) {
+    const double x = static_cast<std::int16_t>(Wav[4 * f] | Wav[4 * f + 1] << 8), y = Mp3[2 * f];
+    xy += x * y, xx += x * x, yy += y * y;
+  }
+  EXPECT_GT(xy / std::sqrt(xx * yy), 0.99);
+  // Never over an existing file: a second run gives numbered names.
+  RunCommand(std::string(VELMAR_MP3) + " --no-window '" + Dir.File("tone.wav") + "'", &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_TRUE(fs::exists(Dir.File("tone-2.mp3")));
+}
+
+TEST(VelmarMp3, ACancelledRunLeavesNoPartialFile) {
+  test::TempDir Dir;
+  int Status = -1;
+  RunCommand(
+      "sox -n -r 44100 -b 16 -c 2 '" + Dir.File("long.wav") + "' synth 600 pinknoise vol 0.3",
+      &Status);
+  ASSERT_EQ(Status, 0);
+  test::ChildProcess Encoder({VELMAR_MP3, "--no-window", Dir.File("long.wav")}, Dir.Path(), {});
+  ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(Dir.File("long.mp3.part")); }));
+  Encoder.Signal(SIGTERM);
+  EXPECT_EQ(Encoder.WaitForExit(), 130);
+  EXPECT_FALSE(fs::exists(Dir.File("long.mp3.part")));
+  EXPECT_FALSE(fs::exists(Dir.File("long.mp3")));
+}
+
+}  // namespace
+}  // namespace velmar
