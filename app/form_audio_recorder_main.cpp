@@ -27,6 +27,7 @@
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "stream/errors.h"
+#include "wavefile/wave_repair.h"
 
 namespace velmar {
 
@@ -330,6 +331,13 @@ void TFormAudioRecorderMain::FormCreate() {
   FormResize();
   FRecording = false;
   EnableMenus(true);
+  // Tracks that a crash left in the output folder are mended, and said so.
+  const std::vector<std::string> Mended = RepairCrashedTracks(GetOutputFolder().toStdString());
+  if (!Mended.empty()) {
+    QStringList Names;
+    for (const std::string& Name : Mended) Names << QString::fromStdString(Name);
+    ShowStatus("Mended tracks left by a crash: " + Names.join(", "));
+  }
 }
 
 void TFormAudioRecorderMain::SetupGrid() {

@@ -16,6 +16,10 @@ int SplitCommand(const TArgs& Args);
 int PlayCommand(const TArgs& Args);
 int InfoCommand(const TArgs& Args);
 int DevicesCommand(const TArgs& Args);
+int RepairCommand(const TArgs& Args);
+
+// Mends the tracks that a crash left in Folder and says which (one line).
+void RepairFolderBeforeRecording(const std::string& Folder);
 
 // Prints a usage error with the command's synopsis; returns 2.
 int UsageError(const std::string& Message);

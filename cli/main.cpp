@@ -14,6 +14,7 @@ constexpr const char* kUsage =
     "  velmar-rec split INPUT.wav [--out DIR] [--noise-gate N] [--time-gate N] [--min-length S]\n"
     "  velmar-rec play FILE.wav [--device N]\n"
     "  velmar-rec info FILE.wav\n"
+    "  velmar-rec repair FILE.wav...\n"
     "  velmar-rec devices\n"
     "  velmar-rec help | version\n"
     "\n"
@@ -21,6 +22,8 @@ constexpr const char* kUsage =
     "Track02.wav, ..., continuing after the highest track already in the folder. A track ends\n"
     "when, after the minimum length, the input stays below the noise gate for the time gate;\n"
     "the next track then starts at once. 'split' applies the same rule to a recording.\n"
+    "'repair' mends WAV files that a crash left with wrong sizes (recording mends the tracks\n"
+    "of its folder by itself); files that are fine are left as they are.\n"
     "\n"
     "  --out DIR         folder of the tracks (default: the current folder)\n"
     "  --device N        device number from 'devices' (-1: the default; default 0)\n"
@@ -59,5 +62,6 @@ int main(int argc, char** argv) {
   if (Command == "play") return PlayCommand(Args);
   if (Command == "info") return InfoCommand(Args);
   if (Command == "devices") return DevicesCommand(Args);
+  if (Command == "repair") return RepairCommand(Args);
   return UsageError("unknown command '" + Command + "'");
 }

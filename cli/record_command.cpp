@@ -77,6 +77,7 @@ int RecordCommand(const TArgs& Args) {
       UseDemoInput();
     }
   }
+  RepairFolderBeforeRecording(s.Folder);
   InstallInterruptHandlers();
   TTrackSession Session(s);
   return Session.Run(Interrupted());

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <new>
 
@@ -259,7 +260,36 @@ std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
   Block.DataBytes = Block.TotalSamples = Block.EndSample = Block.Position = Block.BytesLeft = 0;
   Block.FileName = Name;
   Block.FormatAfterData = false;
+  Block.SizesOnDisk = Block.DurableBytes = 0;
   return WAVEERR_NONE;
+}
+
+// A recording's header follows its audio: once a second of audio more has been
+// written, the data and RIFF sizes on disk are set to cover it (the audio goes
+// to the file first), and every few seconds the file is made durable, so that a
+// crash or a power cut leaves a file that holds all but the last moments. The
+// close writes the final header as before.
+void KeepSizesCurrent(TWaveFileBlock& Block) {
+  const WAVEFORMATEX* f = Block.Format();
+  const std::int32_t Second =
+      std::max<std::int32_t>(static_cast<std::int32_t>(f->nAvgBytesPerSec), f->nBlockAlign);
+  if (Block.DataBytes - Block.SizesOnDisk < Second) return;
+  auto Le = [](std::uint32_t v) {
+    return std::array<std::uint8_t, 4>{
+        static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+        static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+  };
+  const auto Data = Le(static_cast<std::uint32_t>(Block.DataBytes));
+  const auto Riff = Le(static_cast<std::uint32_t>(Block.DataOffset + Block.DataBytes) -
+                       Block.RiffChunk.dwDataOffset);
+  if (mmioWriteAt(Block.Handle, Block.DataOffset - 4, Data.data(), 4) != MMSYSERR_NOERROR ||
+      mmioWriteAt(Block.Handle, std::int64_t{Block.RiffChunk.dwDataOffset} - 4, Riff.data(), 4) !=
+          MMSYSERR_NOERROR)
+    return;  // the close still writes the header; writing goes on
+  Block.SizesOnDisk = Block.DataBytes;
+  if (Block.DataBytes - Block.DurableBytes >= 4 * Second &&
+      mmioSync(Block.Handle) == MMSYSERR_NOERROR)
+    Block.DurableBytes = Block.DataBytes;
 }
 
 // After a failed write: take the position and the data length from what reached
@@ -421,6 +451,7 @@ std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32
     Block->TotalSamples = Block->EndSample = Block->Position;
   Block->BytesLeft = std::max(
       std::min(SamplesToBytes(f, Block->EndSample - Block->Position), Block->DataBytes - p), 0);
+  if (Block->SizesOnDisk >= 0) KeepSizesCurrent(*Block);
   return Written;
 }
 
@@ -457,6 +488,7 @@ std::int32_t WaveFileClose(TWaveFileBlock* Block) {
     Block->Handle = nullptr;
     Block->DataChunk.dwFlags &= ~MMIO_DIRTY;
   }
+  Block->SizesOnDisk = -1;
   Block->BytesLeft = 0;
   Block->Position = 0;
   return Result;

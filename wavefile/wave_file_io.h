@@ -65,6 +65,10 @@ struct TWaveFileBlock {
   TWaveInfoList InfoList;
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
   bool FormatAfterData = false;           // the file's "fmt " chunk follows its data
+  // While a new file records: the data length that the sizes in its header on
+  // disk cover, and the length made durable; -1 for any other file.
+  std::int32_t SizesOnDisk = -1;
+  std::int32_t DurableBytes = 0;
 
   WAVEFORMATEX* Format() { return reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data()); }
   const WAVEFORMATEX* Format() const {
@@ -88,6 +92,9 @@ std::int32_t WaveFileSetBuffer(TWaveFileBlock* Block, std::int32_t Size);
 // Bytes read, 0 at the end, -1 if the file is not open.
 std::int32_t WaveFileRead(TWaveFileBlock* Block, void* Buffer, std::int32_t Count);
 // Bytes written, 0 if nothing was written, -1 if not open or Count is not positive.
+// A file made by WaveFileCreate keeps the sizes in its header current on disk
+// while it is written (at least every second of audio, durable every few
+// seconds), so that a crash leaves a file that says what it holds.
 std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32_t Count);
 // Positions at a sample frame, clamped to 0 .. EndSample - 1.
 std::int32_t WaveFileSeek(TWaveFileBlock* Block, std::int32_t Sample);

@@ -281,6 +281,32 @@ MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* Info, std::uint32_t) {
   return MMSYSERR_NOERROR;
 }
 
+MMRESULT mmioWriteAt(HMMIO h, std::int64_t Offset, const void* Data, std::int32_t Count) {
+  if (!IsFile(h)) return MMSYSERR_INVALHANDLE;
+  if (!Data || Count < 0 || Offset < 0) return MMSYSERR_INVALPARAM;
+  if (!FlushWindow(*h)) return MMIOERR_CANNOTWRITE;
+  std::size_t Done = 0;
+  if (!WriteAll(h->Fd, static_cast<const char*>(Data), static_cast<std::size_t>(Count), Offset,
+                Done))
+    return MMIOERR_CANNOTWRITE;
+  // The window may hold these bytes too: keep it the same as the file.
+  TMMIOFile& f = *h;
+  const std::int64_t From = std::max(Offset, f.WinStart);
+  const std::int64_t To =
+      std::min(Offset + Count, f.WinStart + static_cast<std::int64_t>(f.WinLen));
+  if (From < To)
+    std::memcpy(f.Buffer.data() + (From - f.WinStart),
+                static_cast<const char*>(Data) + (From - Offset),
+                static_cast<std::size_t>(To - From));
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT mmioSync(HMMIO h) {
+  if (!IsFile(h)) return MMSYSERR_INVALHANDLE;
+  if (!FlushWindow(*h)) return MMIOERR_CANNOTWRITE;
+  return ::fdatasync(h->Fd) == 0 ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
+}
+
 MMRESULT mmioTruncate(HMMIO h) {
   if (!IsFile(h)) return MMSYSERR_INVALHANDLE;
   if (!FlushWindow(*h)) return MMIOERR_CANNOTWRITE;

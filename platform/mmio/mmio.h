@@ -96,6 +96,11 @@ MMRESULT mmioSetBuffer(HMMIO h, char* Buffer, std::int32_t Size, std::uint32_t F
 MMRESULT mmioGetInfo(HMMIO h, MMIOINFO* Info, std::uint32_t Flags);
 // Cuts the file off at the current position (buffered data is written first).
 MMRESULT mmioTruncate(HMMIO h);
+// Writes Count bytes at Offset after the buffered bytes have gone to the file,
+// without moving the position (a header patched while writing goes on).
+MMRESULT mmioWriteAt(HMMIO h, std::int64_t Offset, const void* Data, std::int32_t Count);
+// Makes what was written durable (fdatasync).
+MMRESULT mmioSync(HMMIO h);
 
 // Reads the chunk header at the current position into Chunk and moves into the
 // chunk's data (past the form type for RIFF and LIST). Parent is not consulted.
