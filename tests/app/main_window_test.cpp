@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "app/form_audio_graphics.h"
@@ -418,6 +419,21 @@ TEST(MainWindow, HandsTheTracksToTheEncoderProgramAndWaitsForIt) {
   });
   W.miMP3EncoderClick();
   EXPECT_EQ(Box, "Can not save the file list to the registry!");
+}
+
+TEST(MainWindow, MendsTracksACrashLeftInItsFolderAndSaysSo) {
+  WindowRig R;
+  R.Install(Programme{});
+  // A track whose header still says 0 bytes, as a crash leaves it.
+  Bytes Track(44 + 4000, 0x11);
+  const char Header[] =
+      "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data";
+  std::memcpy(Track.data(), Header, 40);
+  std::memset(Track.data() + 40, 0, 4);
+  test::WriteFileBytes(R.Dir.File("Track01.wav"), Track);
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_EQ(W.StatusText(), "Mended tracks left by a crash: Track01.wav");
+  EXPECT_EQ(WavData(R.Dir.File("Track01.wav")).size(), 4000u);
 }
 
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {
