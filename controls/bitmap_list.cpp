@@ -205,4 +205,27 @@ void TMMBitmapList::SaveToStream(std::ostream& Stream) {
   if (!Stream) throw EStreamError("Stream write error");
 }
 
+TMMBitmapListLink::TMMBitmapListLink(std::function<void()> Changed) : FChanged(std::move(Changed)) {
+  FObserver.OnNotify = [this](TObject*, TObject*) {
+    if (FList && FList->HasState(csDestroying)) SetList(nullptr);
+    if (FChanged) FChanged();
+  };
+}
+
+TMMBitmapListLink::~TMMBitmapListLink() {
+  SetList(nullptr);
+}
+
+void TMMBitmapListLink::SetList(TMMBitmapList* Value) {
+  if (Value == FList) return;
+  if (FList) FList->Observers().Detach(&FObserver);
+  FList = Value;
+  if (FList) FList->Observers().Attach(&FObserver);
+}
+
+TBitmap* TMMBitmapListLink::Item(int Index) const {
+  if (!FList || Index < 0 || Index >= FList->Count()) return nullptr;
+  return &FList->Bitmaps(Index);
+}
+
 }  // namespace velmar

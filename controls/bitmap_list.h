@@ -78,4 +78,26 @@ class TMMBitmapList : public TComponent {
   TMMObservable FObservers;
 };
 
+// A control's link to the list it draws from: observes the list, calls Changed
+// after every closed change, and forgets the list when the list is destroyed
+// (then calls Changed too). Owned by the control; main thread.
+class TMMBitmapListLink {
+ public:
+  explicit TMMBitmapListLink(std::function<void()> Changed);
+  ~TMMBitmapListLink();
+  TMMBitmapListLink(const TMMBitmapListLink&) = delete;
+  TMMBitmapListLink& operator=(const TMMBitmapListLink&) = delete;
+
+  TMMBitmapList* List() const { return FList; }
+  // Moves the link to Value; the caller repaints as it sees fit.
+  void SetList(TMMBitmapList* Value);
+  // The item at Index, or null when there is no list or no such item.
+  TBitmap* Item(int Index) const;
+
+ private:
+  TMMBitmapList* FList = nullptr;
+  TMMObserver FObserver;
+  std::function<void()> FChanged;
+};
+
 }  // namespace velmar

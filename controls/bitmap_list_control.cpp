@@ -7,19 +7,11 @@ TColor RGBToColor(std::uint32_t Rgb) {
 }
 
 TMMCustomBitmapListControl::TMMCustomBitmapListControl(QWidget* Parent)
-    : TMMGraphicControl(Parent) {
-  FObserver.OnNotify = [this](TObject*, TObject* Data) { ListNotify(Data); };
-}
-
-TMMCustomBitmapListControl::~TMMCustomBitmapListControl() {
-  if (FBitmapList) FBitmapList->Observers().Detach(&FObserver);
-}
+    : TMMGraphicControl(Parent) {}
 
 void TMMCustomBitmapListControl::SetBitmapList(TMMBitmapList* Value) {
-  if (Value == FBitmapList) return;
-  if (FBitmapList) FBitmapList->Observers().Detach(&FObserver);
-  FBitmapList = Value;
-  if (FBitmapList) FBitmapList->Observers().Attach(&FObserver);
+  if (Value == FLink.List()) return;
+  FLink.SetList(Value);
   BitmapChanged();
 }
 
@@ -57,8 +49,7 @@ TColor TMMCustomBitmapListControl::GetTransparentColor() const {
 }
 
 const TBitmap* TMMCustomBitmapListControl::CurrentBitmap() const {
-  if (!FBitmapList || FBitmapIndex < 0 || FBitmapIndex >= FBitmapList->Count()) return nullptr;
-  return &FBitmapList->Bitmaps(FBitmapIndex);
+  return FLink.Item(FBitmapIndex);
 }
 
 void TMMCustomBitmapListControl::BitmapChanged() {
@@ -68,14 +59,6 @@ void TMMCustomBitmapListControl::BitmapChanged() {
 std::int64_t TMMCustomBitmapListControl::KeyOf(TColor Color) {
   if (Color == clDefault) return -1;
   return ColorToRGB(Color);
-}
-
-void TMMCustomBitmapListControl::ListNotify(TObject*) {
-  if (FBitmapList && FBitmapList->HasState(csDestroying)) {
-    FBitmapList->Observers().Detach(&FObserver);
-    FBitmapList = nullptr;
-  }
-  BitmapChanged();
 }
 
 }  // namespace velmar

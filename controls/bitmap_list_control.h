@@ -26,9 +26,8 @@ using TMouseMoveEvent =
 class TMMCustomBitmapListControl : public TMMGraphicControl {
  public:
   explicit TMMCustomBitmapListControl(QWidget* Parent = nullptr);
-  ~TMMCustomBitmapListControl() override;
 
-  TMMBitmapList* BitmapList() const { return FBitmapList; }
+  TMMBitmapList* BitmapList() const { return FLink.List(); }
   void SetBitmapList(TMMBitmapList* Value);
   int BitmapIndex() const { return FBitmapIndex; }
   // Values below -1 become -1.
@@ -56,14 +55,11 @@ class TMMCustomBitmapListControl : public TMMGraphicControl {
   static std::int64_t KeyOf(TColor Color);
 
  private:
-  void ListNotify(TObject* Data);
-
-  TMMBitmapList* FBitmapList = nullptr;
+  TMMBitmapListLink FLink{[this] { BitmapChanged(); }};
   int FBitmapIndex = -1;
   int FTag2 = 0;
   TColor FTransparentColor = clDefault;
   TTransparentMode FTransparentMode = TTransparentMode::tmAuto;
-  TMMObserver FObserver;
 };
 
 // A TColor (0x00BBGGRR) from a bitmap's RGB value.

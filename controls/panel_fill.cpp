@@ -55,25 +55,8 @@ void TMMPanel::FillClient(QPainter& Canvas, const QRect& R) {
   Canvas.fillRect(R, ToQColor(FColor));
 }
 
-TMMPanelFill::TMMPanelFill(QWidget* Parent) : TMMPanel(Parent) {
-  FObserver.OnNotify = [this](TObject*, TObject*) {
-    if (FBitmapList && FBitmapList->HasState(csDestroying)) {
-      FBitmapList->Observers().Detach(&FObserver);
-      FBitmapList = nullptr;
-    }
-    update();
-  };
-}
-
-TMMPanelFill::~TMMPanelFill() {
-  if (FBitmapList) FBitmapList->Observers().Detach(&FObserver);
-}
-
 void TMMPanelFill::SetBitmapList(TMMBitmapList* Value) {
-  if (Value == FBitmapList) return;
-  if (FBitmapList) FBitmapList->Observers().Detach(&FObserver);
-  FBitmapList = Value;
-  if (FBitmapList) FBitmapList->Observers().Attach(&FObserver);
+  FLink.SetList(Value);
   update();
 }
 
@@ -93,13 +76,13 @@ void TMMPanelFill::FillClient(QPainter& Canvas, const QRect& R) {
     OnFillPanel(this, Canvas, R);
     return;
   }
-  if (!FBitmapList || FBitmapIndex < 0 || FBitmapIndex >= FBitmapList->Count() ||
-      FBitmapList->Bitmaps(FBitmapIndex).Empty()) {
+  const TBitmap* Bitmap = FLink.Item(FBitmapIndex);
+  if (!Bitmap || Bitmap->Empty()) {
     TMMPanel::FillClient(Canvas, R);
     return;
   }
   // Tiles from the top-left corner, the last column and row clipped.
-  const QImage Tile = BitmapToImage(FBitmapList->Bitmaps(FBitmapIndex));
+  const QImage Tile = BitmapToImage(*Bitmap);
   Canvas.save();
   Canvas.setClipRect(R);
   for (int y = R.top(); y <= R.bottom(); y += Tile.height())

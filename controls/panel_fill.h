@@ -49,10 +49,9 @@ class TMMPanel : public QWidget, public TObject {
 
 class TMMPanelFill : public TMMPanel {
  public:
-  explicit TMMPanelFill(QWidget* Parent = nullptr);
-  ~TMMPanelFill() override;
+  explicit TMMPanelFill(QWidget* Parent = nullptr) : TMMPanel(Parent) {}
 
-  TMMBitmapList* BitmapList() const { return FBitmapList; }
+  TMMBitmapList* BitmapList() const { return FLink.List(); }
   void SetBitmapList(TMMBitmapList* Value);
   int BitmapIndex() const { return FBitmapIndex; }
   void SetBitmapIndex(int Value);
@@ -66,10 +65,9 @@ class TMMPanelFill : public TMMPanel {
   bool FillsBevel() const override { return FFillBevel; }
 
  private:
-  TMMBitmapList* FBitmapList = nullptr;
+  TMMBitmapListLink FLink{[this] { update(); }};
   int FBitmapIndex = -1;
   bool FFillBevel = true;
-  TMMObserver FObserver;
 };
 
 }  // namespace velmar

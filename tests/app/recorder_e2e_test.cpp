@@ -126,14 +126,20 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
     std::getline(Fields, Key, '\t');
     Names.push_back(Op + " " + Key.substr(Key.rfind('\\') + 1));
   }
+  // The encoder's values first (its library name is read from a key that does
+  // not exist yet: nothing to log), the encoder program stored as an installer
+  // would, then the window's settings: every read, then every write.
   const std::vector<std::string> Expected = {
-      "False MaxMinSec", "Write MaxMinSec", "Read Path",
-      "Read NoiseGate",  "Read WhideGate",  "Read MinSec",
-      "Read Input",      "Read Output",     "Read AutoSplit",
-      "Read MaxMinSec",  "Read GridColor",  "Read GridBackGroundColor",
-      "Write Path",      "Write NoiseGate", "Write WhideGate",
-      "Write MinSec",    "Write Input",     "Write Output",
-      "Write AutoSplit", "Write GridColor", "Write GridBackGroundColor"};
+      "Write FhGEncoder", "Write VelmEnc",   "Write LameEnc",
+      "Write BladeEnc",   "Write MP3Help",   "False Path",
+      "False Filename",   "Write Path",      "Write Filename",
+      "False MaxMinSec",  "Write MaxMinSec", "Read Path",
+      "Read NoiseGate",   "Read WhideGate",  "Read MinSec",
+      "Read Input",       "Read Output",     "Read AutoSplit",
+      "Read MaxMinSec",   "Read GridColor",  "Read GridBackGroundColor",
+      "Write Path",       "Write NoiseGate", "Write WhideGate",
+      "Write MinSec",     "Write Input",     "Write Output",
+      "Write AutoSplit",  "Write GridColor", "Write GridBackGroundColor"};
   EXPECT_EQ(Names, Expected);
 }
 
