@@ -319,3 +319,185 @@ TEST(FormStyler, ComposesTheTitleDrawsTheBarAndFitsTheTexts) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// Where the colours of a picture lie: the bounding box of the pixels of Rgb.
+QRect BoxOf(const QImage& Image, QRgb Rgb) {
+  QRect Box;
+  for (int y = 0; y < Image.height(); ++y)
+    for (int x = 0; x < Image.width(); ++x)
+      if ((Image.pixel(x, y) & 0xFFFFFF) == (Rgb & 0xFFFFFF)) Box |= QRect(x, y, 1, 1);
+  return Box;
+}
+
+TEST(BitmapButton, PlacesTheCaptionOppositeTheGlyphAndShiftsBothWhilePressed) {
+  Rig R;
+  R.Add(Glyph(16, 16, Qt::green));
+  TMMBitmapButton Button(&R.Window);
+  Button.setGeometry(0, 0, 90, 90);
+  Button.SetBitmapList(&R.List);
+  Button.SetBitmapIndex(0);
+  Button.SetButtonStyle(TMMButtonStyle::bsNone);
+  Button.SetCaption("WW");
+  Button.SetFontColor(clRed);
+  QFont Font("DejaVu Sans");
+  Font.setPixelSize(12);
+  Font.setStyleStrategy(QFont::NoAntialias);
+  Button.setFont(Font);
+  R.Show();
+  using A = TMMTextAlign;
+  struct Case {
+    A Align;
+    int Dx, Dy;  // where the caption lies from the glyph: -1 before, 0 level, 1 after
+  };
+  const Case Cases[] = {{A::ttaTop, 0, -1},      {A::ttaBottom, 0, 1},
+                        {A::ttaLeft, -1, 0},     {A::ttaRight, 1, 0},
+                        {A::ttaTopLeft, -1, -1}, {A::ttaBottomRight, 1, 1},
+                        {A::ttaTopRight, 1, -1}, {A::ttaBottomLeft, -1, 1}};
+  for (const Case& c : Cases) {
+    Button.SetTextAlign(c.Align);
+    const QImage Shot = Button.grab().toImage();
+    const QRect G = BoxOf(Shot, qRgb(0, 255, 0)), T = BoxOf(Shot, qRgb(255, 0, 0));
+    ASSERT_FALSE(G.isEmpty() || T.isEmpty()) << static_cast<int>(c.Align);
+    const int Dx = T.right() < G.left() ? -1 : T.left() > G.right() ? 1 : 0;
+    const int Dy = T.bottom() < G.top() ? -1 : T.top() > G.bottom() ? 1 : 0;
+    EXPECT_EQ(Dy, c.Dy) << static_cast<int>(c.Align);
+    if (c.Align == A::ttaLeft || c.Align == A::ttaRight) {
+      EXPECT_EQ(Dx, c.Dx) << static_cast<int>(c.Align);
+    } else if (c.Dx != 0) {
+      // Corner captions keep to their side of the button.
+      // (the letters' own side bearing may add a pixel)
+      EXPECT_NEAR(c.Dx < 0 ? T.left() : 89 - T.right(), Button.Spacing(), 1)
+          << static_cast<int>(c.Align);
+    }
+  }
+  // Pressed, glyph and caption move by the down indents; without ShowPressed they stay.
+  Button.SetTextAlign(A::ttaCenter);
+  const QRect Rest = BoxOf(Button.grab().toImage(), qRgb(0, 255, 0));
+  Button.SetDownIndentHoriz(2);
+  Button.SetDownIndentVert(3);
+  Button.SetDown(true);
+  EXPECT_EQ(BoxOf(Button.grab().toImage(), qRgb(0, 255, 0)), Rest.translated(2, 3));
+  Button.SetShowPressed(false);
+  EXPECT_EQ(BoxOf(Button.grab().toImage(), qRgb(0, 255, 0)), Rest);
+}
+
+TEST(BitmapButton, FramesFollowTheStyle) {
+  Rig R;
+  TMMBitmapButton Button(&R.Window);
+  Button.setGeometry(0, 0, 30, 30);
+  Button.SetTransparent(false);
+  Button.SetColor(clBtnFace);
+  R.Show();
+  auto Corners = [&] {
+    const QImage Shot = Button.grab().toImage();
+    return std::pair<QRgb, QRgb>{Shot.pixel(0, 0) & 0xFFFFFF, Shot.pixel(29, 29) & 0xFFFFFF};
+  };
+  const QRgb Light = ToQColor(clBtnHighlight).rgb() & 0xFFFFFF,
+             Shadow = ToQColor(clBtnShadow).rgb() & 0xFFFFFF,
+             Face = ToQColor(clBtnFace).rgb() & 0xFFFFFF;
+  Button.SetButtonStyle(TMMButtonStyle::bsLight);
+  EXPECT_EQ(Corners(), std::make_pair(Light, Shadow));
+  Button.SetDown(true);  // pressed: the other way round
+  EXPECT_EQ(Corners(), std::make_pair(Shadow, Light));
+  Button.SetDown(false);
+  // bsExplorer frames only under the mouse; bsNone never.
+  Button.SetButtonStyle(TMMButtonStyle::bsExplorer);
+  QEvent Leave(QEvent::Leave);  // wherever the pointer was when the window showed
+  QApplication::sendEvent(&Button, &Leave);
+  EXPECT_EQ(Corners(), std::make_pair(Face, Face));
+  QEnterEvent Enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QApplication::sendEvent(&Button, &Enter);
+  EXPECT_EQ(Corners(), std::make_pair(Light, Shadow));
+  Button.SetButtonStyle(TMMButtonStyle::bsNone);
+  EXPECT_EQ(Corners(), std::make_pair(Face, Face));
+}
+
+TEST(BitmapSlider, VerticalAndReversedSlidersMeasureFromTheirZeroEnd) {
+  Rig R;
+  // A thumb strip of two glyphs, 10 x 10 each: yellow, then cyan.
+  QImage Strip = Glyph(20, 10, Qt::yellow);
+  QPainter(&Strip).fillRect(12, 2, 6, 6, Qt::cyan);
+  R.Add(Strip);
+  TMMBitmapSlider Slider(&R.Window);
+  Slider.setGeometry(0, 0, 30, 114);
+  Slider.SetBitmapList(&R.List);
+  Slider.SetBitmapThumbIndex(0);
+  Slider.SetNumThumbGlyphs(2);
+  Slider.SetOrientation(TMMOrientation::orVertical);
+  Slider.SetRange(0, 100);
+  R.Show();
+  // Bottom is zero: travel 114 - 10 - 4 = 100 pixels, one per step.
+  Slider.SetPosition(0);
+  EXPECT_EQ(Slider.ThumbRect(), QRect(10, 102, 10, 10));
+  Slider.SetPosition(100);
+  EXPECT_EQ(Slider.ThumbRect().top(), 2);
+  Slider.SetZeroPosition(TMMZeroPosition::zpTopRight);
+  EXPECT_EQ(Slider.ThumbRect().top(), 102);
+  // A click jumps: the click's place less half a thumb, over height less a thumb.
+  EXPECT_EQ(Slider.ValueFromPoint(15, 5 + 52), 50);
+  Slider.SetZeroPosition(TMMZeroPosition::zpBottomLeft);
+  EXPECT_EQ(Slider.ValueFromPoint(15, 5 + 26), 75);
+  // Dragging up on a bottom-zero slider raises the value.
+  Slider.SetPosition(10);
+  const QPoint Start = Slider.ThumbRect().center();
+  QTest::mousePress(&Slider, Qt::LeftButton, {}, Start);
+  QMouseEvent Move(QEvent::MouseMove, QPointF(Start.x(), Start.y() - 30), QPointF(), Qt::NoButton,
+                   Qt::LeftButton, {});
+  QApplication::sendEvent(&Slider, &Move);
+  QTest::mouseRelease(&Slider, Qt::LeftButton, {}, Start - QPoint(0, 30));
+  EXPECT_EQ(Slider.Position(), 40);
+  // Disabled with two thumb glyphs: the second.
+  EXPECT_FALSE(BoxOf(Slider.grab().toImage(), qRgb(255, 255, 0)).isEmpty());
+  EXPECT_TRUE(BoxOf(Slider.grab().toImage(), qRgb(0, 255, 255)).isEmpty());
+  Slider.setEnabled(false);
+  EXPECT_FALSE(BoxOf(Slider.grab().toImage(), qRgb(0, 255, 255)).isEmpty());
+}
+
+TEST(FormStyler, TheBarsButtonsWorkAndAFrameComesBackWhenTheWindowCannotMove) {
+  QWidget Form;
+  Form.resize(400, 200);
+  TMMFormStyler Styler(&Form);
+  Form.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(Styler.Frameless());
+  EXPECT_TRUE(Form.windowFlags() & Qt::FramelessWindowHint);
+  TMMCaptionBar& Bar = *Styler.CaptionBar();
+  EXPECT_EQ(Bar.width(), 400);
+  Form.resize(500, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(Bar.width(), 500);
+  // Maximise and back, through the bar's button.
+  const QPoint Max = Bar.ButtonRect(TMMCaptionBar::btMaximize).center();
+  QTest::mouseClick(&Bar, Qt::LeftButton, {}, Max);
+  EXPECT_TRUE(Form.isMaximized());
+  QTest::mouseClick(&Bar, Qt::LeftButton, {}, Bar.ButtonRect(TMMCaptionBar::btMaximize).center());
+  EXPECT_FALSE(Form.isMaximized());
+  // A press that slides off the button does nothing.
+  QTest::mousePress(&Bar, Qt::LeftButton, {}, Bar.ButtonRect(TMMCaptionBar::btClose).center());
+  QTest::mouseRelease(&Bar, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(Form.isVisible());
+  // The offscreen platform moves no windows: a press on the bar brings the frame back.
+  QTest::mousePress(&Bar, Qt::LeftButton, {}, QPoint(200, Bar.height() / 2));
+  QTest::mouseRelease(&Bar, Qt::LeftButton, {}, QPoint(200, Bar.height() / 2));
+  EXPECT_FALSE(Styler.Frameless());
+  EXPECT_FALSE(Form.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(Form.isVisible());
+  EXPECT_TRUE(Bar.ButtonRect(TMMCaptionBar::btClose).isNull());  // the frame has its own
+}
+
+TEST(FormStyler, TheBarsCloseButtonClosesTheWindow) {
+  QWidget Form;
+  Form.resize(300, 100);
+  TMMFormStyler Styler(&Form);
+  Form.show();
+  QApplication::processEvents();
+  TMMCaptionBar& Bar = *Styler.CaptionBar();
+  QTest::mouseClick(&Bar, Qt::LeftButton, {}, Bar.ButtonRect(TMMCaptionBar::btClose).center());
+  EXPECT_FALSE(Form.isVisible());
+}
+
+}  // namespace
+}  // namespace velmar
