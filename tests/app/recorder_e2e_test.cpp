@@ -72,7 +72,7 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   const std::string Programme = Dir.File("programme.wav"), Cd = " -r 44100 -b 16 -c 2 ";
   int Status = -1;
   test::RunCommand("sox -n" + Cd + Dir.File("t.wav") + " synth 4 sine 440 vol 0.5 && sox -n" + Cd +
-                       Dir.File("s.wav") + " trim 0 1.5 && sox " + Dir.File("t.wav") + " " +
+                       Dir.File("s.wav") + " trim 0 3 && sox " + Dir.File("t.wav") + " " +
                        Dir.File("s.wav") + " " + Dir.File("t.wav") + " " + Dir.File("s.wav") + " " +
                        Programme,
                    &Status);
@@ -88,6 +88,8 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
       "\"Test sink\" } }\n");
   const int Input = 0;
   // The user's settings: that input, automatic splitting, a minimum of 3 s.
+  // (The gaps are 3 s long: the split restarts the device within them, which
+  // takes a moment on a busy machine.)
   ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
   WriteRegValue(kSettingsRoot, kSettingsKey, "Input", Input);
   WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
