@@ -264,16 +264,17 @@ std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
   return WAVEERR_NONE;
 }
 
-// A recording's header follows its audio: once a second of audio more has been
-// written, the data and RIFF sizes on disk are set to cover it (the audio goes
-// to the file first), and every few seconds the file is made durable, so that a
-// crash or a power cut leaves a file that holds all but the last moments. The
-// close writes the final header as before.
+// A recording's header follows its audio: once half a second of audio more has
+// been written, the data and RIFF sizes on disk are set to cover it (the audio
+// goes to the file first), so that what a crash leaves beyond the sizes is less
+// than a second even counting the write in progress; every few seconds the file
+// is made durable, so a power cut loses no more than that. The close writes the
+// final header as before.
 void KeepSizesCurrent(TWaveFileBlock& Block) {
   const WAVEFORMATEX* f = Block.Format();
   const std::int32_t Second =
       std::max<std::int32_t>(static_cast<std::int32_t>(f->nAvgBytesPerSec), f->nBlockAlign);
-  if (Block.DataBytes - Block.SizesOnDisk < Second) return;
+  if (Block.DataBytes - Block.SizesOnDisk < Second / 2) return;
   auto Le = [](std::uint32_t v) {
     return std::array<std::uint8_t, 4>{
         static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
