@@ -93,7 +93,7 @@ std::int32_t WaveFileSetBuffer(TWaveFileBlock* Block, std::int32_t Size);
 std::int32_t WaveFileRead(TWaveFileBlock* Block, void* Buffer, std::int32_t Count);
 // Bytes written, 0 if nothing was written, -1 if not open or Count is not positive.
 // A file made by WaveFileCreate keeps the sizes in its header current on disk
-// while it is written (at least every second of audio, durable every few
+// while it is written (every half second of audio, durable every few
 // seconds), so that a crash leaves a file that says what it holds.
 std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32_t Count);
 // Positions at a sample frame, clamped to 0 .. EndSample - 1.
