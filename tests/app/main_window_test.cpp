@@ -181,6 +181,10 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   R.Write("MinSec", 2);
   R.Write("AutoSplit", 1);
   TFormAudioRecorderMain& W = R.Open();
+  // The decision compares the Size cell (refreshed every 100 ms) with the
+  // minimum right after the minimum has passed, which is a race on a slow
+  // machine; without refreshes the cell stays below it, the too-short case.
+  W.Timer.SetInterval(1000000);
   W.sbRecordClick();
   // At 2 s the track is silent but not long enough for a next one.
   ASSERT_TRUE(WaitUntil([&] { return !(W.WaveRecorder.State() & 4); }, std::chrono::seconds(30)));
