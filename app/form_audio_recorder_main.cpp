@@ -36,10 +36,6 @@ namespace {
 constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
 
-QColor GridQColor(TColor c) {
-  return ToQColor(c);
-}
-
 // Renames Old to New unless New exists (a rename must never replace a track).
 bool RenameNoReplace(const std::string& Old, const std::string& New) {
   if (::renameat2(AT_FDCWD, Old.c_str(), AT_FDCWD, New.c_str(), RENAME_NOREPLACE) == 0) return true;
@@ -49,17 +45,6 @@ bool RenameNoReplace(const std::string& Old, const std::string& New) {
   if (std::filesystem::exists(New, e)) return false;
   std::filesystem::rename(Old, New, e);
   return !e;
-}
-
-QLabel* PanelLabel(QWidget* Parent, const QString& Caption, int x, int y, bool Bold = true) {
-  auto* Label = new QLabel(Caption, Parent);
-  Label->setFont(LabelFont(Bold));
-  QPalette p = Label->palette();
-  p.setColor(QPalette::WindowText, QColor(0xdc, 0xe1, 0xe5));
-  Label->setPalette(p);
-  Label->move(x, y);
-  Label->adjustSize();
-  return Label;
 }
 
 }  // namespace
@@ -162,14 +147,9 @@ void TFormAudioRecorderMain::BuildPanel() {
   PanelButtons->SetBitmapList(&FSkin.FBackGrounds);
   PanelButtons->SetBitmapIndex(0);
   auto Transport = [this](int Index, QRect Geometry, bool White, const char* Hint) {
-    auto* Button = new TMMBitmapButton(PanelButtons);
-    Button->setGeometry(Geometry);
-    Button->SetButtonStyle(TMMButtonStyle::bsNone);
-    Button->SetBitmapList(&FSkin.FRecordButtons);
-    Button->SetBitmapIndex(Index);
+    TMMBitmapButton* Button = SkinButton(PanelButtons, FSkin.FRecordButtons, Index, Geometry);
     if (White) Button->SetTransparentColor(clWhite);
     if (Hint) Button->setToolTip(Hint);
-    Button->setCursor(Qt::PointingHandCursor);
     return Button;
   };
   sbPrevious = Transport(
@@ -216,36 +196,29 @@ void TFormAudioRecorderMain::BuildPanel() {
   }
 
   auto Slider = [this](QRect Geometry) {
-    auto* s = new TMMBitmapSlider(PanelButtons);
-    s->setGeometry(Geometry);
-    s->SetBitmapList(&FSkin.FRecordButtons);
-    s->SetBitmapIndex(10);
-    s->SetBitmapThumbIndex(9);
-    s->SetTransparentColor(clWhite);
-    s->SetHandCursor(true);
-    return s;
+    return SkinSlider(PanelButtons, FSkin.FRecordButtons, Geometry);
   };
-  PanelLabel(PanelButtons, "Noise Gate", 225, 61);
+  SkinLabel(PanelButtons, "Noise Gate", {225, 61});
   NoiseGate = Slider({336, 64, 78, 9});
   NoiseGate->SetMaxValue(100);
   NoiseGate->SetPosition(25);
   NoiseGate->SetLogarithmic(true);
-  PanelLabel(PanelButtons, "Time Gate", 225, 78);
+  SkinLabel(PanelButtons, "Time Gate", {225, 78});
   WhideGate = Slider({336, 81, 78, 10});
   WhideGate->SetRange(2, 20);
   WhideGate->SetPosition(8);
   WhideGate->OnChange = [this](TObject*) { WhideGateChange(); };
-  lblWhideGateStr = PanelLabel(PanelButtons, "", 419, 77);
-  PanelLabel(PanelButtons, "Min Track Length", 225, 96);
+  lblWhideGateStr = SkinLabel(PanelButtons, "", {419, 77});
+  SkinLabel(PanelButtons, "Min Track Length", {225, 96});
   MinSec = Slider({336, 99, 78, 10});
   MinSec->SetRange(1, 180);
   MinSec->SetPosition(7);
   MinSec->OnChange = [this](TObject*) { MinSecChange(); };
-  lblMinSecStr = PanelLabel(PanelButtons, "", 419, 95);
-  PanelLabel(PanelButtons, "Auto", 451, 55);
-  PanelLabel(PanelButtons, "Track", 481, 55);
-  PanelLabel(PanelButtons, "On", 465, 77);
-  PanelLabel(PanelButtons, "Off", 464, 94);
+  lblMinSecStr = SkinLabel(PanelButtons, "", {419, 95});
+  SkinLabel(PanelButtons, "Auto", {451, 55});
+  SkinLabel(PanelButtons, "Track", {481, 55});
+  SkinLabel(PanelButtons, "On", {465, 77});
+  SkinLabel(PanelButtons, "Off", {464, 94});
   rbAutoOn = new TMMBitmapRadioButton(PanelButtons);
   rbAutoOff = new TMMBitmapRadioButton(PanelButtons);
   y = 78;
@@ -260,17 +233,13 @@ void TFormAudioRecorderMain::BuildPanel() {
   rbAutoOff->SetChecked(true);
   rbAutoOn->OnClick = [this](TObject*) { rbAutoOff->SetChecked(!rbAutoOn->Checked()); };
   rbAutoOff->OnClick = [this](TObject*) { rbAutoOn->SetChecked(!rbAutoOff->Checked()); };
-  PanelLabel(PanelButtons, "Output Folder:", 17, 124);
-  lblOutputFolder = PanelLabel(PanelButtons, "", 105, 124, false);
-  QPalette Lime = lblOutputFolder->palette();
-  Lime.setColor(QPalette::WindowText, QColor(0x9c, 0xff, 0x3a));
-  lblOutputFolder->setPalette(Lime);
+  SkinLabel(PanelButtons, "Output Folder:", {17, 124});
+  lblOutputFolder = SkinLabel(PanelButtons, "", {105, 124}, false);
+  SetTextColor(lblOutputFolder, QColor(0x9c, 0xff, 0x3a));
   // Why a track did not start, in one line under the folder.
   FStatus = new QLabel(PanelButtons);
   FStatus->setFont(LabelFont(false));
-  QPalette Amber = FStatus->palette();
-  Amber.setColor(QPalette::WindowText, QColor(0xff, 0xb0, 0x40));
-  FStatus->setPalette(Amber);
+  SetTextColor(FStatus, QColor(0xff, 0xb0, 0x40));
   FStatus->setGeometry(17, 136, 500, 13);
 }
 
@@ -362,7 +331,7 @@ void TFormAudioRecorderMain::SetupGrid() {
 }
 
 void TFormAudioRecorderMain::ApplyGridColors() {
-  const QColor Text = GridQColor(FGridColor), Back = GridQColor(FGridBackGroundColor);
+  const QColor Text = ToQColor(FGridColor), Back = ToQColor(FGridBackGroundColor);
   const QColor Line =
       QColor::fromRgbF((Text.redF() + 3 * Back.redF()) / 4, (Text.greenF() + 3 * Back.greenF()) / 4,
                        (Text.blueF() + 3 * Back.blueF()) / 4);

@@ -13,20 +13,6 @@
 
 namespace velmar {
 
-namespace {
-
-TMMBitmapButton* DialogButton(QWidget* Parent, TMMBitmapList& List, int Index, QPoint At) {
-  auto* Button = new TMMBitmapButton(Parent);
-  Button->setGeometry(QRect(At, QSize(108, 25)));
-  Button->SetButtonStyle(TMMButtonStyle::bsNone);
-  Button->SetBitmapList(&List);
-  Button->SetBitmapIndex(Index);
-  Button->setCursor(Qt::PointingHandCursor);
-  return Button;
-}
-
-}  // namespace
-
 TFormOutputDestination::TFormOutputDestination(TFormAudioGraphics& Skin, QWidget* Parent)
     : QDialog(Parent) {
   setWindowTitle("Output Folder");
@@ -45,7 +31,7 @@ TFormOutputDestination::TFormOutputDestination(TFormAudioGraphics& Skin, QWidget
   dfsPath = new QLineEdit(Inner);
   dfsPath->setGeometry(8, 8, 289, 25);
   UseLimeOnBlack(dfsPath);
-  pbCreateFolder = DialogButton(Inner, Skin.FButtons, 12, QPoint(305, 8));
+  pbCreateFolder = SkinButton(Inner, Skin.FButtons, 12, QRect(305, 8, 108, 25));
   pbCreateFolder->OnClick = [this](TObject*) { pbCreateFolderClick(); };
 
   // The folder tree: folders only, no drive list on this platform.
@@ -64,18 +50,18 @@ TFormOutputDestination::TFormOutputDestination(TFormAudioGraphics& Skin, QWidget
               dfsPath->setText(QDir::toNativeSeparators(FModel->filePath(Current)));
           });
 
-  pbOK = DialogButton(Back, Skin.FButtons, 0, QPoint(97, 216));
+  pbOK = SkinButton(Back, Skin.FButtons, 0, QRect(97, 216, 108, 25));
   pbOK->setToolTip("Press this button if you want to save the changes.");
   pbOK->OnClick = [this](TObject*) {
     FOK = true;
     accept();
   };
-  pbCancel = DialogButton(Back, Skin.FButtons, 1, QPoint(209, 216));
+  pbCancel = SkinButton(Back, Skin.FButtons, 1, QRect(209, 216, 108, 25));
   pbCancel->OnClick = [this](TObject*) {
     FOK = false;
     reject();
   };
-  pbHelp = DialogButton(Back, Skin.FButtons, 2, QPoint(321, 216));
+  pbHelp = SkinButton(Back, Skin.FButtons, 2, QRect(321, 216, 108, 25));
   pbHelp->OnClick = [this](TObject*) {
     if (OnHelp) OnHelp();
   };

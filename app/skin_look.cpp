@@ -1,5 +1,7 @@
 #include "app/skin_look.h"
 
+#include <QLabel>
+
 #include "controls/bitmap_image.h"
 
 namespace velmar {
@@ -45,6 +47,42 @@ void UseLimeOnBlack(QWidget* Widget) {
 QImage SkinImage(TMMBitmapList& List, int Index) {
   if (Index < 0 || Index >= List.Count()) return {};
   return BitmapToImage(List.Bitmaps(Index));
+}
+
+void SetTextColor(QWidget* Widget, QColor Color) {
+  QPalette p = Widget->palette();
+  p.setColor(QPalette::WindowText, Color);
+  Widget->setPalette(p);
+}
+
+QLabel* SkinLabel(QWidget* Parent, const QString& Caption, QPoint At, bool Bold) {
+  auto* Label = new QLabel(Caption, Parent);
+  Label->setFont(LabelFont(Bold));
+  SetTextColor(Label, QColor(0xdc, 0xe1, 0xe5));
+  Label->move(At);
+  Label->adjustSize();
+  return Label;
+}
+
+TMMBitmapButton* SkinButton(QWidget* Parent, TMMBitmapList& List, int Index, QRect Geometry) {
+  auto* Button = new TMMBitmapButton(Parent);
+  Button->setGeometry(Geometry);
+  Button->SetButtonStyle(TMMButtonStyle::bsNone);
+  Button->SetBitmapList(&List);
+  Button->SetBitmapIndex(Index);
+  Button->setCursor(Qt::PointingHandCursor);
+  return Button;
+}
+
+TMMBitmapSlider* SkinSlider(QWidget* Parent, TMMBitmapList& List, QRect Geometry) {
+  auto* Slider = new TMMBitmapSlider(Parent);
+  Slider->setGeometry(Geometry);
+  Slider->SetBitmapList(&List);
+  Slider->SetBitmapIndex(10);
+  Slider->SetBitmapThumbIndex(9);
+  Slider->SetTransparentColor(clWhite);
+  Slider->SetHandCursor(true);
+  return Slider;
 }
 
 }  // namespace velmar

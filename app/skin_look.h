@@ -10,7 +10,11 @@
 #include <QImage>
 #include <QWidget>
 
+#include "controls/bitmap_button.h"
 #include "controls/bitmap_list.h"
+#include "controls/bitmap_slider.h"
+
+class QLabel;
 
 namespace velmar {
 
@@ -22,5 +26,13 @@ void UseDarkLook(QWidget* Widget);
 void UseLimeOnBlack(QWidget* Widget);
 // The list's item as an image (a null image when there is none).
 QImage SkinImage(TMMBitmapList& List, int Index);
+// A widget's text colour.
+void SetTextColor(QWidget* Widget, QColor Color);
+// A label on the panel: light text in the label font, sized to its caption.
+QLabel* SkinLabel(QWidget* Parent, const QString& Caption, QPoint At, bool Bold = true);
+// A skinned push button of List's picture Index, drawn as it is (bsNone).
+TMMBitmapButton* SkinButton(QWidget* Parent, TMMBitmapList& List, int Index, QRect Geometry);
+// A slider of the recorder's skin (track 10, thumb 9 of List, white left out).
+TMMBitmapSlider* SkinSlider(QWidget* Parent, TMMBitmapList& List, QRect Geometry);
 
 }  // namespace velmar

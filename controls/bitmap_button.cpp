@@ -1,6 +1,5 @@
 #include "controls/bitmap_button.h"
 
-#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QShortcutEvent>
@@ -81,9 +80,7 @@ void TMMBitmapButton::SetButtonStyle(TMMButtonStyle Value) {
 void TMMBitmapButton::SetCaption(const QString& Value) {
   if (Value == FCaption) return;
   FCaption = Value;
-  // The caption's accelerator (&X) clicks the button.
-  const QKeySequence Key = QKeySequence::mnemonic(FCaption);
-  if (!Key.isEmpty()) grabShortcut(Key);
+  SetAccelerator(FCaption);
   update();
 }
 
@@ -454,14 +451,6 @@ void TMMBitmapButton::changeEvent(QEvent* Event) {
   }
   if (Event->type() == QEvent::EnabledChange) update();
   TMMCustomBitmapListControl::changeEvent(Event);
-}
-
-bool TMMBitmapButton::event(QEvent* Event) {
-  if (Event->type() == QEvent::Shortcut) {
-    if (isEnabled()) Click();
-    return true;
-  }
-  return TMMCustomBitmapListControl::event(Event);
 }
 
 void TMMBitmapButton::Click() {

@@ -105,7 +105,7 @@ class TMMBitmapButton : public TMMCustomBitmapListControl {
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
   void changeEvent(QEvent* Event) override;
-  bool event(QEvent* Event) override;
+  void AcceleratorPressed() override { Click(); }
 
  private:
   bool Handles(Qt::MouseButton Button) const;

@@ -1,10 +1,9 @@
 #include "controls/bitmap_list_control.h"
 
-namespace velmar {
+#include <QEvent>
+#include <QKeySequence>
 
-TColor RGBToColor(std::uint32_t Rgb) {
-  return static_cast<TColor>(((Rgb & 0xFF) << 16) | (Rgb & 0xFF00) | ((Rgb >> 16) & 0xFF));
-}
+namespace velmar {
 
 TMMCustomBitmapListControl::TMMCustomBitmapListControl(QWidget* Parent)
     : TMMGraphicControl(Parent) {}
@@ -50,6 +49,23 @@ TColor TMMCustomBitmapListControl::GetTransparentColor() const {
 
 const TBitmap* TMMCustomBitmapListControl::CurrentBitmap() const {
   return FLink.Item(FBitmapIndex);
+}
+
+const TBitmap* TMMCustomBitmapListControl::ListItem(int Index) const {
+  const TBitmap* Bitmap = FLink.Item(Index);
+  return Bitmap && !Bitmap->Empty() ? Bitmap : nullptr;
+}
+
+void TMMCustomBitmapListControl::SetAccelerator(const QString& Caption) {
+  if (FAccelerator) releaseShortcut(FAccelerator);
+  const QKeySequence Key = QKeySequence::mnemonic(Caption);
+  FAccelerator = Key.isEmpty() ? 0 : grabShortcut(Key);
+}
+
+bool TMMCustomBitmapListControl::event(QEvent* Event) {
+  if (Event->type() != QEvent::Shortcut) return TMMGraphicControl::event(Event);
+  if (isEnabled()) AcceleratorPressed();
+  return true;
 }
 
 void TMMCustomBitmapListControl::BitmapChanged() {

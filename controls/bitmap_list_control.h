@@ -53,16 +53,21 @@ class TMMCustomBitmapListControl : public TMMGraphicControl {
   virtual void BitmapChanged();
   // As the transparent draw wants it: 0x00RRGGBB, or -1 for "draw everything".
   static std::int64_t KeyOf(TColor Color);
+  // The list's item at Index when it exists and is not empty, else null.
+  const TBitmap* ListItem(int Index) const;
+  // The caption's accelerator (&X) presses the control: AcceleratorPressed runs
+  // when it is typed and the control is enabled. A new caption replaces it.
+  void SetAccelerator(const QString& Caption);
+  virtual void AcceleratorPressed() {}
+  bool event(QEvent* Event) override;
 
  private:
   TMMBitmapListLink FLink{[this] { BitmapChanged(); }};
   int FBitmapIndex = -1;
   int FTag2 = 0;
+  int FAccelerator = 0;  // the grabbed shortcut's id, 0 for none
   TColor FTransparentColor = clDefault;
   TTransparentMode FTransparentMode = TTransparentMode::tmAuto;
 };
-
-// A TColor (0x00BBGGRR) from a bitmap's RGB value.
-TColor RGBToColor(std::uint32_t Rgb);
 
 }  // namespace velmar

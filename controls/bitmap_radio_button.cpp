@@ -1,6 +1,5 @@
 #include "controls/bitmap_radio_button.h"
 
-#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -26,8 +25,7 @@ TMMBitmapRadioButton::TMMBitmapRadioButton(QWidget* Parent)
 
 void TMMBitmapRadioButton::SetCaption(const QString& Value) {
   FCaption = Value;
-  const QKeySequence Key = QKeySequence::mnemonic(FCaption);
-  if (!Key.isEmpty()) grabShortcut(Key);
+  SetAccelerator(FCaption);
   update();
 }
 
@@ -155,14 +153,6 @@ void TMMBitmapRadioButton::SetMouseOver(bool Value) {
 void TMMBitmapRadioButton::changeEvent(QEvent* Event) {
   if (Event->type() == QEvent::EnabledChange) update();
   TMMCustomBitmapListControl::changeEvent(Event);
-}
-
-bool TMMBitmapRadioButton::event(QEvent* Event) {
-  if (Event->type() == QEvent::Shortcut) {
-    if (isEnabled()) Click();
-    return true;
-  }
-  return TMMCustomBitmapListControl::event(Event);
 }
 
 }  // namespace velmar

@@ -74,7 +74,7 @@ class TMMBitmapRadioButton : public TMMCustomBitmapListControl {
   void enterEvent(QEnterEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
   void changeEvent(QEvent* Event) override;
-  bool event(QEvent* Event) override;
+  void AcceleratorPressed() override { Click(); }
 
  private:
   void SetMouseOver(bool Value);

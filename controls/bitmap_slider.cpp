@@ -123,14 +123,8 @@ void TMMBitmapSlider::SetThumbValue(int Value, bool Force) {
   if (OnChange) OnChange(this);
 }
 
-const TBitmap* TMMBitmapSlider::StripAt(int Index) const {
-  if (!BitmapList() || Index < 0 || Index >= BitmapList()->Count()) return nullptr;
-  const TBitmap* Bitmap = &BitmapList()->Bitmaps(Index);
-  return Bitmap->Empty() ? nullptr : Bitmap;
-}
-
 void TMMBitmapSlider::TakeThumbSize() {
-  const TBitmap* Thumb = StripAt(FBitmapThumbIndex);
+  const TBitmap* Thumb = ListItem(FBitmapThumbIndex);
   // Kept in a byte each, as the design keeps them: thumbs up to 255 x 255.
   FThumbWidth =
       static_cast<std::uint8_t>(Thumb ? std::min(Thumb->Width() / FNumThumbGlyphs, 255) : 0);
@@ -138,7 +132,7 @@ void TMMBitmapSlider::TakeThumbSize() {
 }
 
 void TMMBitmapSlider::ApplyAutoSize() {
-  const TBitmap* Track = StripAt(BitmapIndex());
+  const TBitmap* Track = ListItem(BitmapIndex());
   if (!FAutoSize || !Track) return;
   if (Horizontal())
     resize(Track->Width(), Track->Height() / FNumGlyphs);
@@ -201,14 +195,14 @@ int TMMBitmapSlider::ValueFromPoint(int X, int Y) const {
 
 TColor TMMBitmapSlider::SliderTransparentColor() const {
   if (TransparentMode() == TTransparentMode::tmFixed) return TransparentColor();
-  const TBitmap* Strip = StripAt(FBitmapThumbIndex);
-  if (!Strip) Strip = StripAt(BitmapIndex());
+  const TBitmap* Strip = ListItem(FBitmapThumbIndex);
+  if (!Strip) Strip = ListItem(BitmapIndex());
   if (!Strip) return clDefault;
   return RGBToColor(Strip->Pixel(0, Strip->Height() - 1));
 }
 
 void TMMBitmapSlider::DrawTrack(QPainter& Canvas) {
-  const TBitmap* Track = StripAt(BitmapIndex());
+  const TBitmap* Track = ListItem(BitmapIndex());
   if (!Track) return;
   const QImage Strip = BitmapToImage(*Track);
   int Index = 0;
@@ -249,7 +243,7 @@ QRect TMMBitmapSlider::Paint(QPainter& Canvas) {
     Canvas.drawImage(0, 0, Background);
   }
   DrawTrack(Canvas);
-  const TBitmap* Thumb = StripAt(FBitmapThumbIndex);
+  const TBitmap* Thumb = ListItem(FBitmapThumbIndex);
   if (Thumb && FThumbWidth > 0) {
     int Index = 0;
     if (OnGetThumbGlyphIndex) {

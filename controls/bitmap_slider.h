@@ -91,7 +91,6 @@ class TMMBitmapSlider : public TMMCustomBitmapListControl {
   int Range() const { return FMaxValue - FMinValue; }
   void WritePosition(int Value, bool Force);
   void SetThumbValue(int Value, bool Force);
-  const TBitmap* StripAt(int Index) const;
   void TakeThumbSize();
   void ApplyAutoSize();
   void DrawTrack(QPainter& Canvas);

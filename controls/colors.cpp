@@ -40,6 +40,10 @@ std::uint32_t ColorToRGB(TColor Color) {
   return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
 }
 
+TColor RGBToColor(std::uint32_t Rgb) {
+  return static_cast<TColor>(((Rgb & 0xFF) << 16) | (Rgb & 0xFF00) | ((Rgb >> 16) & 0xFF));
+}
+
 QColor ToQColor(TColor Color) {
   return QColor::fromRgb(ColorToRGB(Color));
 }

@@ -42,5 +42,7 @@ inline constexpr TColor clDefault = 0x20000000;
 QColor ToQColor(TColor Color);
 // The RGB value (0x00RRGGBB) of a colour, system colours resolved.
 std::uint32_t ColorToRGB(TColor Color);
+// A TColor (0x00BBGGRR) from an RGB value (0x00RRGGBB).
+TColor RGBToColor(std::uint32_t Rgb);
 
 }  // namespace velmar

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/form_audio_graphics.h"
+#include "app/skin_look.h"
 #include "controls/bitmap_button.h"
 #include "controls/bitmap_radio_button.h"
 #include "controls/bitmap_slider.h"
@@ -81,23 +82,13 @@ TMMPanelFill* Panel(QWidget* Parent, TFormAudioGraphics& Skin, int Index, QRect 
 }
 
 TMMBitmapButton* Transport(QWidget* Parent, TFormAudioGraphics& Skin, int Index, QRect Geometry) {
-  auto* Button = new TMMBitmapButton(Parent);
-  Button->setGeometry(Geometry);
-  Button->SetButtonStyle(TMMButtonStyle::bsNone);
-  Button->SetBitmapList(&Skin.FRecordButtons);
-  Button->SetBitmapIndex(Index);
+  TMMBitmapButton* Button = SkinButton(Parent, Skin.FRecordButtons, Index, Geometry);
   if (Index == 0 || Index == 4 || Index == 6) Button->SetTransparentColor(clWhite);
   return Button;
 }
 
 TMMBitmapSlider* Slider(QWidget* Parent, TFormAudioGraphics& Skin, QRect Geometry) {
-  auto* Slide = new TMMBitmapSlider(Parent);
-  Slide->setGeometry(Geometry);
-  Slide->SetBitmapList(&Skin.FRecordButtons);
-  Slide->SetBitmapIndex(10);
-  Slide->SetBitmapThumbIndex(9);
-  Slide->SetTransparentColor(clWhite);
-  return Slide;
+  return SkinSlider(Parent, Skin.FRecordButtons, Geometry);
 }
 
 // The transport and the split controls as the main window places them.

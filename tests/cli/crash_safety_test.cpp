@@ -73,19 +73,8 @@ TEST(CrashSafety, ANormalStopWritesTheSameBytesAsBefore) {
             "f68cec97ee4ff6f43fcfc064db95dae303234ffd38e7dda48e917410efa01ddf  Track02.wav\n");
 }
 
-// The declared size of chunk Id, and where its bytes start.
-std::pair<std::uint32_t, std::size_t> Chunk(const Bytes& File, const char* Id) {
-  for (std::size_t i = 12; i + 8 <= File.size();) {
-    const std::uint32_t Size =
-        File[i + 4] | File[i + 5] << 8 | File[i + 6] << 16 | File[i + 7] << 24;
-    if (std::memcmp(File.data() + i, Id, 4) == 0) return {Size, i + 8};
-    i += 8 + Size + (Size & 1);
-  }
-  return {0, File.size()};
-}
-
 std::uint32_t Declared(const Bytes& File, const char* Id) {
-  return Chunk(File, Id).first;
+  return WavChunk(File, Id).first;
 }
 
 // What the peers make of a file: sox's sample count and ffprobe's, both
@@ -120,7 +109,7 @@ TEST(CrashSafety, ARecordingKilledAtAnyMomentLeavesItsAudioReadable) {
     Split.Signal(SIGKILL);
     if (Split.WaitForExit() == 128 + SIGKILL) ++Killed;
     const Bytes File = ReadFileBytes(Out + "/Track01.wav");
-    const auto [Data, At] = Chunk(File, "data");
+    const auto [Data, At] = WavChunk(File, "data");
     ASSERT_GE(File.size(), At + Data) << "the header claims more than the file holds";
     // The samples the header covers are the input's, exactly.
     EXPECT_TRUE(std::equal(File.begin() + At, File.begin() + At + Data, Input.begin() + 44))
@@ -152,7 +141,7 @@ TEST(CrashSafety, ARealTimeRecordingKilledKeepsAllButTheLastSecond) {
     Record.Signal(SIGKILL);
     Record.WaitForExit();
     const Bytes File = ReadFileBytes(Out + "/Track01.wav");
-    const auto [Data, At] = Chunk(File, "data");
+    const auto [Data, At] = WavChunk(File, "data");
     EXPECT_GT(Data, 0u) << "after more than a second, the header says what the file holds";
     EXPECT_LE(File.size() - At - Data, 44100u * 4);
     ExpectPeersRead(Out + "/Track01.wav", Data / 4);
