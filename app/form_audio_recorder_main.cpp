@@ -489,13 +489,18 @@ void TFormAudioRecorderMain::sbRecordClick() {
   }
 }
 
-void TFormAudioRecorderMain::StartNewTrack() {
-  Timer.SetEnabled(false);
+void TFormAudioRecorderMain::AddTrackRow() {
   if (Row() == Grid->rowCount() - 1) Grid->setRowCount(Grid->rowCount() + 1);
   SetRow(Row() + 1);
   const int r = Row();
   SetCell(0, r, QString::fromStdString(TrackNumberText(r)));
   SetCell(1, r, "Track" + Cell(0, r) + ".wav");
+}
+
+void TFormAudioRecorderMain::StartNewTrack() {
+  Timer.SetEnabled(false);
+  AddTrackRow();
+  const int r = Row();
   TimerTimer();
   WaveRecorder.Wave()->SetFileName(QDir(GetOutputFolder()).filePath(Cell(1, r)).toStdString());
   WaveRecorder.Start();
@@ -505,7 +510,24 @@ void TFormAudioRecorderMain::StartNewTrack() {
   EnableMenus(false);
 }
 
+void TFormAudioRecorderMain::ContinueInNextTrack() {
+  TimerTimer();  // the full track's length and size stay in its row
+  const QString Full = Cell(1, Row());
+  AddTrackRow();
+  try {
+    WaveRecorder.ContinueIn(QDir(GetOutputFolder()).filePath(Cell(1, Row())).toStdString());
+    ShowStatus(QString("%1 reached the largest size of a WAV file; recording goes on in %2")
+                   .arg(Full, Cell(1, Row())));
+  } catch (const std::exception& Error) {
+    // The recording stops with the next buffer, as on a full disk.
+    ShowStatus(QString("%1 did not start: %2")
+                   .arg(Cell(1, Row()), QString::fromStdString(Error.what()).simplified()));
+  }
+}
+
 void TFormAudioRecorderMain::RecBufferFilled(PWaveHdr Header) {
+  if (WaveRecorder.Wave()->DataSize() + std::int64_t{Header->wh.dwBytesRecorded} > MaxTrackBytes())
+    ContinueInNextTrack();
   bool Ok = false;
   const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
   const TTrackSettings Settings{NoiseGate->Position(), WhideGate->Position(), MinSec->Position(),

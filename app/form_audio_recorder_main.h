@@ -136,7 +136,12 @@ class TFormAudioRecorderMain : public QWidget {
   void SetupGrid();
   void SetRecordFormat();
   void StartNewTrack();
+  // The next row of the list becomes the current track (number and name).
+  void AddTrackRow();
   void RecBufferFilled(PWaveHdr Header);
+  // A track at the largest WAV size: recording goes on in the next track
+  // with the buffer being delivered, without a gap.
+  void ContinueInNextTrack();
   void WaveRecorderStop();
   void WavePlayerStop();
   void TimerTimer();

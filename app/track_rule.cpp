@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace velmar {
@@ -60,6 +61,13 @@ std::string TrackNumberText(int Number) {
   char Text[16];
   std::snprintf(Text, sizeof Text, "%.2d", Number);
   return Text;
+}
+
+std::int64_t MaxTrackBytes() {
+  constexpr std::int64_t kMost = 0x7FFF0000 - 0x10000;
+  const char* Text = std::getenv("VELMAR_MAX_TRACK_BYTES");
+  const std::int64_t Wanted = Text ? std::atoll(Text) : kMost;
+  return std::clamp<std::int64_t>(Wanted, 4 * 8096, kMost) / 4 * 4;
 }
 
 std::string TrackFileName(int Number) {

@@ -48,6 +48,12 @@ std::int64_t MsToKBytes(std::int64_t Ms);
 // "1:23.456", "1:02:03.004", or with days in front from 24 hours on.
 std::string TimeToText(std::int64_t Ms);
 
+// The most audio bytes one track file takes; a recording that reaches it goes
+// on in the next track without a gap. What a WAV file of the file layer holds
+// (just under 2 GiB, about 3 h 22 min), less room for the header, in whole
+// frames; the environment variable VELMAR_MAX_TRACK_BYTES lowers it (tests).
+std::int64_t MaxTrackBytes();
+
 // The track list's number cell ("01" .. "99", then "100" ...) and file name
 // ("Track01.wav").
 std::string TrackNumberText(int Number);

@@ -1,4 +1,5 @@
 // "info": what a WAV file holds, as "key: value" lines.
+#include <cstdint>
 #include <cstdio>
 
 #include "app/track_rule.h"
@@ -7,6 +8,7 @@
 #include "stream/time_conversions.h"
 #include "wavefile/acm_conversion.h"
 #include "wavefile/wave_file_io.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar::cli {
 
@@ -15,12 +17,14 @@ int InfoCommand(const TArgs& Args) {
   if (!o.Parse(Args, {}, {})) return UsageError(o.Error());
   if (o.Positional().size() != 1) return UsageError("info needs one file");
   const std::string Name = o.Positional()[0];
-  TWaveFileBlock* b = nullptr;
-  if (WaveFileParse(Name, FOURCC_WAVE, WAVE_OPEN_BY_NAME, b) != WAVEERR_NONE) {
-    std::fprintf(stderr, "velmar-rec: %s: not a readable WAV file\n", Name.c_str());
+  TWaveScan Scan;
+  std::string Error;
+  if (!ScanWaveFile(Name, Scan, Error)) {
+    std::fprintf(stderr, "velmar-rec: %s: not a readable WAV file: %s\n", Name.c_str(),
+                 Error.c_str());
     return 2;
   }
-  const WAVEFORMATEX* f = b->Format();
+  const WAVEFORMATEX* f = Scan.Format();
   std::string Tag, Text;
   GetFormatNames(f, Tag, Text);
   std::printf("file: %s\n", Name.c_str());
@@ -29,10 +33,16 @@ int InfoCommand(const TArgs& Args) {
   std::printf("channels: %u\n", unsigned{f->nChannels});
   std::printf("rate: %u\n", f->nSamplesPerSec);
   std::printf("bits: %u\n", unsigned{f->wBitsPerSample});
-  std::printf("frames: %d\n", b->TotalSamples);
-  std::printf("bytes: %d\n", b->DataBytes);
-  std::printf("duration: %s\n", TimeToText(SamplesToTime64(f, b->TotalSamples)).c_str());
-  WaveFileFree(b);
+  // Compressed formats count the frames their blocks decode to.
+  const std::int64_t Frames =
+      f->wFormatTag == WAVE_FORMAT_PCM || Scan.DataBytes > INT32_MAX
+          ? Scan.DataBytes * f->nSamplesPerSec / f->nAvgBytesPerSec
+          : BytesToSamples(f, static_cast<std::int32_t>(Scan.DataBytes));
+  std::printf("frames: %lld\n", static_cast<long long>(Frames));
+  std::printf("bytes: %lld\n", static_cast<long long>(Scan.DataBytes));
+  std::printf("duration: %s\n", TimeToText(SamplesToTime64(f, Frames)).c_str());
+  if (Scan.RF64) std::printf("container: RF64\n");
+  if (Scan.Truncated) std::printf("truncated: yes\n");
   return 0;
 }
 

@@ -7,39 +7,79 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage:\n"
-    "  velmar-rec record [--out DIR] [--device N] [--noise-gate N] [--time-gate N]\n"
-    "                    [--min-length S] [--no-auto-split] [--duration S] [--tracks N]\n"
-    "  velmar-rec split INPUT.wav [--out DIR] [--noise-gate N] [--time-gate N] [--min-length S]\n"
-    "  velmar-rec play FILE.wav [--device N]\n"
-    "  velmar-rec info FILE.wav\n"
-    "  velmar-rec repair FILE.wav...\n"
-    "  velmar-rec devices\n"
-    "  velmar-rec help | version\n"
-    "\n"
-    "Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks, Track01.wav,\n"
-    "Track02.wav, ..., continuing after the highest track already in the folder. A track ends\n"
-    "when, after the minimum length, the input stays below the noise gate for the time gate;\n"
-    "the next track then starts at once. 'split' applies the same rule to a recording.\n"
-    "'repair' mends WAV files that a crash left with wrong sizes (recording mends the tracks\n"
-    "of its folder by itself); files that are fine are left as they are.\n"
-    "\n"
-    "  --out DIR         folder of the tracks (default: the current folder)\n"
-    "  --device N        device number from 'devices' (-1: the default; default 0)\n"
-    "  --noise-gate N    0..100 (default 25; 0 never splits)\n"
-    "  --time-gate N     buffers of about 46 ms each, 2..20 (default 8)\n"
-    "  --min-length S    seconds, 1..180 (default 7)\n"
-    "  --no-auto-split   tracks end only by --duration, --tracks or Ctrl-C\n"
-    "  --duration S      stop after S seconds of audio\n"
-    "  --tracks N        stop after N tracks\n";
+struct TCommandHelp {
+  const char* Name;
+  const char* Text;
+};
+
+// Each command's synopsis, what it does and its options; "help" shows them all.
+constexpr TCommandHelp kCommands[] = {
+    {"record",
+     "  velmar-rec record [-o DIR] [-d N] [-n N] [--time-gate N] [--min-length S]\n"
+     "                    [--no-auto-split] [--keep-going] [--duration S] [--tracks N]\n"
+     "    Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks,\n"
+     "    Track01.wav, Track02.wav, ..., after the highest track already in the folder.\n"
+     "    A track ends when, after the minimum length, the input stays below the noise\n"
+     "    gate for the time gate; the next track goes on from the very next sample. A\n"
+     "    track also ends where a WAV file can take no more (about 3 h 22 min) and the\n"
+     "    next goes on. Silence before the minimum length ends the recording (said in\n"
+     "    one line), unless --keep-going. A track file is only ever created new: when\n"
+     "    another program takes a number, the next free one is used. Ctrl-C ends the\n"
+     "    recording (status 0); a lost input device ends it with status 2.\n"
+     "      -o, --out DIR       folder of the tracks (default: the current folder)\n"
+     "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
+     "      -n, --noise-gate N  0..100 (default 25; 0 never splits)\n"
+     "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
+     "      --min-length S      seconds, 1..180 (default 7)\n"
+     "      --no-auto-split     tracks end only by --duration, --tracks or Ctrl-C\n"
+     "      --keep-going        silence before the minimum length starts the next track\n"
+     "      --duration S        stop after S seconds of audio (at least one frame)\n"
+     "      --tracks N          stop after N tracks, 1..9999\n"},
+    {"split",
+     "  velmar-rec split INPUT.wav [-o DIR] [-n N] [--time-gate N] [--min-length S]\n"
+     "    Splits a recording into tracks by the same rule, every sample into a track.\n"
+     "    Reads WAV files of any length (RIFF up to 4 GiB, RF64 beyond); other rates,\n"
+     "    sample sizes and channel counts are converted to 44100 Hz 16-bit stereo (said\n"
+     "    in one line). An interrupted split says how far it got (status 2).\n"
+     "      -o, --out DIR       folder of the tracks (default: the current folder)\n"
+     "      -n, --noise-gate N  0..100 (default 25; 0 never splits)\n"
+     "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
+     "      --min-length S      seconds, 1..180 (default 7)\n"},
+    {"play",
+     "  velmar-rec play FILE.wav [-d N]\n"
+     "    Plays a file to an output device until its end or Ctrl-C.\n"
+     "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"},
+    {"info",
+     "  velmar-rec info FILE.wav\n"
+     "    Format, frames, bytes and duration, as 'key: value' lines; 'truncated: yes'\n"
+     "    when the header claims more audio than the file holds.\n"},
+    {"repair",
+     "  velmar-rec repair FILE.wav...\n"
+     "    Mends WAV files that a crash left with wrong sizes (recording mends the tracks\n"
+     "    of its folder by itself); files that are fine are left as they are.\n"},
+    {"devices", "  velmar-rec devices\n    The input and output devices with their numbers.\n"},
+};
+
+// The command being run: a usage error shows its help only.
+std::string Running;
+
+void PrintHelp(std::FILE* To, const std::string& Only) {
+  std::fprintf(To, "Usage:\n");
+  for (const TCommandHelp& c : kCommands)
+    if (Only.empty() || Only == c.Name) std::fprintf(To, "%s", c.Text);
+  if (Only.empty())
+    std::fprintf(To, "  velmar-rec help | version | COMMAND --help\n\n"
+                "Options take their value as '--opt value' or '--opt=value'. Exit status: 0 on\n"
+                "success, 2 for a usage error, a failure or an interrupted split.\n");
+}
 
 }  // namespace
 
 namespace velmar::cli {
 
 int UsageError(const std::string& Message) {
-  std::fprintf(stderr, "velmar-rec: %s\n\n%s", Message.c_str(), kUsage);
+  std::fprintf(stderr, "velmar-rec: %s\n\n", Message.c_str());
+  PrintHelp(stderr, Running);
   return 2;
 }
 
@@ -50,11 +90,21 @@ int main(int argc, char** argv) {
   const std::string Command = argc > 1 ? argv[1] : "help";
   const TArgs Args(argv + std::min(argc, 2), argv + argc);
   if (Command == "help" || Command == "--help" || Command == "-h") {
-    std::printf("%s", kUsage);
+    PrintHelp(stdout, Args.empty() ? std::string() : Args[0]);
     return 0;
   }
   if (Command == "version" || Command == "--version") {
     std::printf("velmar-rec %s\n", VELMAR_VERSION);
+    return 0;
+  }
+  const bool Known = std::any_of(std::begin(kCommands), std::end(kCommands),
+                                 [&](const TCommandHelp& c) { return Command == c.Name; });
+  if (!Known) return UsageError("unknown command '" + Command + "'");
+  Running = Command;
+  if (std::find_if(Args.begin(), Args.end(), [](const std::string& a) {
+        return a == "--help" || a == "-h";
+      }) != Args.end()) {
+    PrintHelp(stdout, Command);
     return 0;
   }
   if (Command == "record") return RecordCommand(Args);
@@ -62,6 +112,5 @@ int main(int argc, char** argv) {
   if (Command == "play") return PlayCommand(Args);
   if (Command == "info") return InfoCommand(Args);
   if (Command == "devices") return DevicesCommand(Args);
-  if (Command == "repair") return RepairCommand(Args);
-  return UsageError("unknown command '" + Command + "'");
+  return RepairCommand(Args);
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace velmar::cli {
 
@@ -12,20 +13,34 @@ bool TOptions::Parse(const std::vector<std::string>& Args, const std::vector<std
   auto Known = [](const std::vector<std::string>& List, const std::string& Name) {
     return std::find(List.begin(), List.end(), Name) != List.end();
   };
+  static const std::map<std::string, std::string> kShort = {
+      {"-o", "--out"}, {"-d", "--device"}, {"-n", "--noise-gate"}};
   for (std::size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
-    if (a.rfind("--", 0) != 0) {
+    std::string a = Args[i];
+    const auto Short = kShort.find(a);
+    if (Short != kShort.end()) a = Short->second;
+    if (a.size() < 2 || a[0] != '-' || a == "-") {
       FPositional.push_back(a);
-    } else if (Known(Flags, a)) {
+      continue;
+    }
+    std::optional<std::string> Value;
+    if (const auto Equals = a.find('='); a.rfind("--", 0) == 0 && Equals != std::string::npos) {
+      Value = a.substr(Equals + 1);
+      a.resize(Equals);
+    }
+    if (Known(Flags, a) && !Value) {
       FValues[a] = "";
+    } else if (Known(Flags, a)) {
+      FError = a + " takes no value";
+      return false;
     } else if (Known(Valued, a)) {
-      if (i + 1 >= Args.size()) {
+      if (!Value && i + 1 >= Args.size()) {
         FError = a + " needs a value";
         return false;
       }
-      FValues[a] = Args[++i];
+      FValues[a] = Value ? *Value : Args[++i];
     } else {
-      FError = "unknown option " + a;
+      FError = "unknown option " + Args[i];
       return false;
     }
   }
@@ -55,7 +70,8 @@ bool TOptions::Integer(const std::string& Name, long long Min, long long Max, lo
   return true;
 }
 
-bool TOptions::Seconds(const std::string& Name, double Max, std::optional<double>& Value) {
+bool TOptions::Seconds(const std::string& Name, double Min, double Max, const std::string& Range,
+                       std::optional<double>& Value) {
   Value.reset();
   const auto It = FValues.find(Name);
   if (It == FValues.end()) return true;
@@ -63,8 +79,8 @@ bool TOptions::Seconds(const std::string& Name, double Max, std::optional<double
   char* End = nullptr;
   errno = 0;
   const double v = std::strtod(Begin, &End);
-  if (errno != 0 || End == Begin || *End != '\0' || !std::isfinite(v) || v <= 0 || v > Max) {
-    FError = Name + " takes a number of seconds above 0, not '" + It->second + "'";
+  if (errno != 0 || End == Begin || *End != '\0' || !std::isfinite(v) || v < Min || v > Max) {
+    FError = Name + " takes a number of seconds from " + Range + ", not '" + It->second + "'";
     return false;
   }
   Value = v;

@@ -1,6 +1,8 @@
-// Command-line options of velmar-rec: "--name value" pairs and flags after the
-// command and its file arguments, each checked against its range. A value out
-// of range, a malformed number or an unknown option is an error, never clamped.
+// Command-line options of velmar-rec: "--name value" or "--name=value" pairs
+// and flags after the command, mixed with its file arguments, each checked
+// against its range; -o, -d and -n are short for --out, --device and
+// --noise-gate. A value out of range, a malformed number or an unknown option
+// is an error, never clamped.
 #pragma once
 
 #include <map>
@@ -24,8 +26,10 @@ class TOptions {
   // Error set when it is not a whole number in range.
   bool Integer(const std::string& Name, long long Min, long long Max, long long Default,
                long long& Value);
-  // A number of seconds (decimals allowed), above 0 and at most Max.
-  bool Seconds(const std::string& Name, double Max, std::optional<double>& Value);
+  // A number of seconds (decimals allowed) from Min to Max; Range says so in
+  // the error.
+  bool Seconds(const std::string& Name, double Min, double Max, const std::string& Range,
+               std::optional<double>& Value);
 
   const std::string& Error() const { return FError; }
 

@@ -1,9 +1,9 @@
 // "record" and "split": numbered tracks from an input device, or from a WAV
-// file fed through a virtual capture device as fast as the chain takes it.
+// file read as fast as the disk gives it.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "cli/commands.h"
@@ -12,9 +12,12 @@
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "platform/wave/wave_api.h"
+#include "app/track_rule.h"
+#include "stream/errors.h"
+#include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 #include "stream/wave_in.h"
-#include "wavefile/wave_file_io.h"
+#include "wavefile/wave_audio_reader.h"
 
 namespace velmar::cli {
 
@@ -46,20 +49,26 @@ int RecordCommand(const TArgs& Args) {
   if (!o.Parse(Args,
                {"--out", "--device", "--noise-gate", "--time-gate", "--min-length", "--duration",
                 "--tracks"},
-               {"--no-auto-split"}))
+               {"--no-auto-split", "--keep-going"}))
     return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("record takes no file names");
   TSessionOptions s;
   long long Device, Tracks;
   std::optional<double> Duration;
+  constexpr double kMostSeconds = 1e7;
   if (!RuleOptions(o, s.Rule) || !o.Integer("--device", -1, 255, 0, Device) ||
-      !o.Integer("--tracks", 1, 9999, 0, Tracks) || !o.Seconds("--duration", 1e7, Duration))
+      !o.Integer("--tracks", 1, 9999, 0, Tracks) ||
+      !o.Seconds("--duration", 1.0 / 44100, kMostSeconds, "one frame (1/44100) to 10000000",
+                 Duration))
     return UsageError(o.Error());
   s.Rule.AutoSplit = !o.Has("--no-auto-split");
+  s.KeepGoing = o.Has("--keep-going");
   s.Folder = o.Text("--out", ".");
   s.Device = static_cast<TMMDeviceId>(Device);
   if (o.Has("--tracks")) s.MaxTracks = static_cast<int>(Tracks);
-  if (Duration) s.AudioBytes = static_cast<std::int64_t>(*Duration * 44100) * 4;
+  // At least the one frame the range promises, whatever the rounding.
+  if (Duration)
+    s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * 44100), 1) * 4;
   s.Status = ::isatty(STDERR_FILENO);
 
   InstallDefaultWaveBackends();
@@ -92,58 +101,44 @@ int SplitCommand(const TArgs& Args) {
   if (!RuleOptions(o, s.Rule)) return UsageError(o.Error());
   s.Folder = o.Text("--out", ".");
   s.Status = ::isatty(STDERR_FILENO);
+  s.KeepGoing = true;  // every sample of the input goes into a track
 
   const std::string Input = o.Positional()[0];
-  TWaveFileBlock* b = nullptr;
-  if (WaveFileParse(Input, FOURCC_WAVE, WAVE_OPEN_BY_NAME, b) != WAVEERR_NONE) {
-    std::fprintf(stderr, "velmar-rec: %s: not a readable WAV file\n", Input.c_str());
+  WAVEFORMATEX Cd{};
+  BuildPCMFormat(&Cd, 16, 2, 44100);
+  std::unique_ptr<TWaveAudioReader> Reader;
+  try {
+    Reader = std::make_unique<TWaveAudioReader>(Input, Cd);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
-  const WAVEFORMATEX f = *b->Format();
-  const std::int64_t DataOffset = b->DataOffset, DataBytes = b->DataBytes;
-  WaveFileFree(b);
-  if (f.wFormatTag != WAVE_FORMAT_PCM || f.nSamplesPerSec != 44100 || f.wBitsPerSample != 16 ||
-      f.nChannels != 2) {
-    std::fprintf(stderr,
-                 "velmar-rec: %s: only PCM 44100 Hz 16-bit stereo can be split, this is %s %s\n",
-                 Input.c_str(), WaveFormatTagName(&f).c_str(), WaveFormatText(&f).c_str());
-    return 2;
-  }
-  std::FILE* In = std::fopen(Input.c_str(), "rb");
-  if (!In) {
-    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), std::strerror(errno));
-    return 2;
-  }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> Closer(In, std::fclose);
-  // The file's samples as a capture device that captures nothing ahead of the chain.
-  auto Source = std::make_shared<TVirtualBackend>();
-  Source->AddCapture(
-      {.Name = "File",
-       .Generator =
-           [In, DataOffset, DataBytes](std::uint8_t* Dest, std::uint32_t Count,
-                                       std::uint64_t Offset, const WAVEFORMATEX&) {
-             std::memset(Dest, 0, Count);
-             if (static_cast<std::int64_t>(Offset) >= DataBytes) return;
-             std::fseek(In, static_cast<long>(DataOffset + static_cast<std::int64_t>(Offset)),
-                        SEEK_SET);
-             const auto Want = static_cast<std::size_t>(
-                 std::min<std::int64_t>(Count, DataBytes - static_cast<std::int64_t>(Offset)));
-             if (std::fread(Dest, 1, Want, In) != Want) std::memset(Dest, 0, Count);
-           },
-       .RealTime = false,
-       .Live = false,
-       .OnDemand = true});
-  SetWaveBackends({Source});
-  s.Device = 0;
-  s.AudioBytes = DataBytes;
-  s.KeepAllInput = true;
-  if (DataBytes == 0) {
+  const TWaveScan& Scan = Reader->Scan();
+  if (Scan.DataBytes == 0) {
     std::fprintf(stderr, "velmar-rec: %s: holds no audio\n", Input.c_str());
     return 2;
   }
+  if (Scan.Truncated)
+    std::fprintf(stderr,
+                 "velmar-rec: %s: warning: the file is truncated (its header claims more audio "
+                 "than it holds); splitting the %s it holds\n",
+                 Input.c_str(), TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str());
+  if (Reader->Converts())
+    std::fprintf(stderr, "velmar-rec: %s: converting %s %s to PCM 44.100 kHz, 16 Bit, Stereo\n",
+                 Input.c_str(), WaveFormatTagName(Scan.Format()).c_str(),
+                 WaveFormatText(Scan.Format()).c_str());
   InstallInterruptHandlers();
   TTrackSession Session(s);
-  return Session.Run(Interrupted());
+  return Session.Split(
+      [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+        try {
+          return Reader->Read(Dest, Count);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+          return -1;
+        }
+      },
+      Interrupted());
 }
 
 }  // namespace velmar::cli

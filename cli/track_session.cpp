@@ -1,16 +1,22 @@
 #include "cli/track_session.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <regex>
+#include <vector>
 
 #include "platform/application.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_file_io.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar::cli {
 
@@ -70,90 +76,177 @@ TTrackSession::TTrackSession(TSessionOptions Options) : FOptions(std::move(Optio
   FRecorder.SetMode(TMMMode::mStereo);
   FRecorder.SetBitLength(TMMBits::b16Bit);
   FRecorder.SetSampleRate(44100);
-  // Limits are counted in bytes, so that a duration ends on the exact frame.
   FRecorder.SetTimeFormat(TMMTimeFormats::tfByte);
   FRecorder.SetOverwriteExisting(true);
+  FRecorder.SetCreateNew(true);
   FRecorder.OnData = [this](TObject*, PWaveHdr h) { BufferRecorded(h); };
   FRecorder.OnStop = [this](TObject*) { Stopped(); };
   FRecorder.WaveIn().OnError = [this](TObject*) { FDeviceFailed = true; };
 }
 
-void TTrackSession::StartNewTrack() {
-  FTrackBytes = 0;
-  FSize.Reset();
-  FRuleEnded = false;
-  if (FOptions.AudioBytes) {
-    const std::int64_t Left = *FOptions.AudioBytes - FTotalBytes;
-    FRecorder.SetMaxRecordTime(static_cast<int>(std::min<std::int64_t>(Left, kMaxWaveFileBytes)));
-  }
-  FRecorder.Wave()->SetFileName(
-      (std::filesystem::path(FOptions.Folder) / TrackFileName(FNumber)).string());
-  FRecorder.Start();
+std::string TTrackSession::TrackPath() const {
+  return (std::filesystem::path(FOptions.Folder) / TrackFileName(FNumber)).string();
 }
 
-void TTrackSession::BufferRecorded(PWaveHdr h) {
-  const auto* Data = reinterpret_cast<const std::uint8_t*>(h->wh.lpData);
-  const std::uint32_t Bytes = h->wh.dwBytesRecorded;
+std::string TTrackSession::OpenPath() const {
+  return FFromDevice ? FRecorder.Wave()->FileName() : FSplitWave.FileName();
+}
+
+bool TTrackSession::PrepareFolder() {
+  const std::string& Folder = FOptions.Folder;
+  std::error_code e;
+  if (std::filesystem::exists(Folder, e) && !std::filesystem::is_directory(Folder, e))
+    Fail(Folder + " is not a folder");
+  else if (std::filesystem::create_directories(Folder, e); e)
+    Fail("cannot create the folder " + Folder + ": " + e.message());
+  else if (::access(Folder.c_str(), W_OK | X_OK) != 0)
+    Fail("cannot write in the folder " + Folder + ": " + std::strerror(errno));
+  return FError.empty();
+}
+
+void TTrackSession::ClaimTrack() {
+  for (int Taken = 0;; ++FNumber, ++Taken) {
+    const std::string Path = TrackPath();
+    std::error_code e;
+    if (std::filesystem::exists(Path, e) || e) continue;
+    try {
+      if (!FFromDevice) {
+        FSplitWave.CreateFile(Path, &CdFormat(), true);
+      } else if (FRecorder.State() & wisStarted) {
+        FRecorder.ContinueIn(Path);
+      } else {
+        FRecorder.Wave()->SetFileName(Path);
+        FRecorder.Start();
+      }
+    } catch (const std::exception&) {
+      // Another program created it in between: go on with the next number.
+      if (!std::filesystem::exists(Path, e) || Taken > 1000) throw;
+      if (FFromDevice && !(FRecorder.State() & wisStarted)) FRecorder.Stop();
+      continue;
+    }
+    FTrackOpen = true;
+    FTrackBytes = 0;
+    FSize.Reset();
+    return;
+  }
+}
+
+void TTrackSession::PrintTrack(const std::string& Path, std::int64_t Bytes,
+                               const std::string& Why) {
+  // What the file holds, which is less than was captured when a write failed.
+  TWaveScan Scan;
+  std::string Error;
+  const std::int64_t Ms = ScanWaveFile(Path, Scan, Error)
+                              ? SamplesToTime64(&CdFormat(), Scan.Frames())
+                              : BytesToMs(Bytes);
+  ClearStatus();
+  const std::string Note = Why.empty() ? "" : "  (" + Why + ")";
+  std::printf("%s  %s  %lld kB%s\n", std::filesystem::path(Path).filename().c_str(),
+              TimeToText(Ms).c_str(), static_cast<long long>(MsToKBytes(Ms)), Note.c_str());
+  std::fflush(stdout);
+  ++FTracksDone;
+}
+
+void TTrackSession::TrackDone() {
+  if (!FTrackOpen) return;
+  FTrackOpen = false;
+  const std::string Path = OpenPath();
+  if (!FFromDevice) FSplitWave.CloseFile();
+  PrintTrack(Path, FTrackBytes, {});
+}
+
+void TTrackSession::SwitchTrack(const std::string& Why) {
+  if (FRuleSplit) FRule.NextTrackStarted();
+  FNextPending = FRuleSplit = false;
+  const std::string Old = OpenPath();
+  const std::int64_t OldBytes = FTrackBytes;
+  FTrackOpen = false;
+  if (!FFromDevice) FSplitWave.CloseFile();
+  ++FNumber;
+  try {
+    ClaimTrack();  // the recorder finalises the old file first
+  } catch (...) {
+    PrintTrack(Old, OldBytes, Why);
+    throw;
+  }
+  PrintTrack(Old, OldBytes,
+             Why.empty() ? "" : Why + ", continued in " + TrackFileName(FNumber));
+}
+
+bool TTrackSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
+  if (FEnd == TEnd::None) {
+    if (FNextPending)
+      SwitchTrack({});
+    else if (FTrackBytes > 0 && FTrackBytes + Bytes > MaxTrackBytes())
+      SwitchTrack("the largest size of a WAV file");
+  }
+  if (FOptions.AudioBytes)
+    Bytes = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(*FOptions.AudioBytes - FTotalBytes, 0, Bytes));
   const std::int64_t Before = BytesToMs(FTrackBytes);
   FTrackBytes += Bytes;
   FTotalBytes += Bytes;
   const std::int64_t Position = BytesToMs(FTrackBytes);
   FSize.Advance(Before, Position);
+  ShowStatus(Data, Bytes);
+  // Buffers that arrive while the recording stops are kept, not judged.
+  if (FEnd != TEnd::None) return false;
   const TTrackDecision d =
       FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position, FSize.Shown(), FOptions.Rule);
-  ShowStatus(Data, Bytes, false);
-  if (d == TTrackDecision::None || FRuleEnded) return;
-  FRuleEnded = true;
-  FSplitPending = d == TTrackDecision::NextTrack;
-  FRecorder.Stop();  // completes after this handler, with OnStop
+  if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
+    FEnd = TEnd::Limit;
+    return true;
+  }
+  if (d == TTrackDecision::None) return false;
+  if (d == TTrackDecision::EndTrack && !FOptions.KeepGoing) {
+    FEnd = TEnd::TooShort;
+    return true;
+  }
+  if (FOptions.MaxTracks && FTracksDone + 1 >= *FOptions.MaxTracks) {
+    FEnd = TEnd::Limit;
+    return true;
+  }
+  FNextPending = true;
+  FRuleSplit = d == TTrackDecision::NextTrack;
+  return false;
+}
+
+void TTrackSession::BufferRecorded(PWaveHdr h) {
+  FLastBuffer = Now();
+  FAudioSeen = true;
+  std::uint32_t Bytes = h->wh.dwBytesRecorded;
+  bool Ends = false;
+  try {
+    Ends = Take(reinterpret_cast<std::uint8_t*>(h->wh.lpData), Bytes);
+  } catch (const std::exception& e) {
+    Fail(e.what());
+    FEnd = TEnd::Failed;
+    Ends = true;
+  }
+  h->wh.dwBytesRecorded = Bytes;  // a duration ends on its exact frame
+  if (Ends) FRecorder.Stop();  // completes after this handler, with OnStop
 }
 
 void TTrackSession::Stopped() {
-  ClearStatus();
-  const std::int64_t Ms = BytesToMs(FTrackBytes);
-  std::printf("%s  %s  %lld kB\n", TrackFileName(FNumber).c_str(), TimeToText(Ms).c_str(),
-              static_cast<long long>(MsToKBytes(Ms)));
-  std::fflush(stdout);
-  ++FTracksDone;
-  const bool Split = FSplitPending;
-  FSplitPending = false;
-  if (FInterrupted || (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) ||
-      (FOptions.MaxTracks && FTracksDone >= *FOptions.MaxTracks)) {
-    Finish();
-    return;
-  }
-  if (!FRuleEnded && FDeviceFailed) {
-    Finish("the input device failed; " + FRecorder.Wave()->FileName() + " is complete");
-    return;
-  }
-  if (!FRuleEnded && FTrackBytes < kMaxWaveFileBytes - 2 * kBufferSize) {
-    // The recorder stopped by itself: its file could not take more.
-    Finish("the disk is full or the file could not be written: " + FRecorder.Wave()->FileName());
-    return;
-  }
-  if (FRuleEnded && !Split && !FOptions.KeepAllInput) {
-    Finish();  // silence before the track was long enough: the recording ends
-    return;
-  }
-  // An automatic split, or a track that reached the largest WAV size.
-  if (Split) FRule.NextTrackStarted();
-  ++FNumber;
-  try {
-    StartNewTrack();
-  } catch (const std::exception& e) {
-    Finish(e.what());
+  TrackDone();
+  if (FEnd == TEnd::None) {
+    // The recorder stopped by itself.
+    FEnd = TEnd::Failed;
+    if (FDeviceFailed)
+      Fail("the input device failed; " + OpenPath() + " is complete");
+    else
+      Fail("the disk is full or the file could not be written: " + OpenPath());
   }
 }
 
-void TTrackSession::Finish(const std::string& Error) {
-  FDone = true;
+void TTrackSession::Fail(const std::string& Error) {
   if (FError.empty()) FError = Error;
 }
 
-void TTrackSession::ShowStatus(const std::uint8_t* Data, std::uint32_t Bytes, bool Force) {
+void TTrackSession::ShowStatus(const std::uint8_t* Data, std::uint32_t Bytes) {
   if (!FOptions.Status) return;
   const double t = Now();
-  if (!Force && t - FLastStatus < kStatusSeconds) return;
+  if (t - FLastStatus < kStatusSeconds) return;
   FLastStatus = t;
   const std::int64_t Ms = BytesToMs(FTrackBytes);
   std::fprintf(stderr, "\r%s  %s  %lld kB  L %s  R %s ", TrackFileName(FNumber).c_str(),
@@ -170,30 +263,88 @@ void TTrackSession::ClearStatus() {
   FStatusShown = false;
 }
 
+int TTrackSession::Result() {
+  ClearStatus();
+  if (FEnd == TEnd::TooShort)
+    std::fprintf(stderr,
+                 "velmar-rec: the input fell silent before %s reached the minimum length "
+                 "(%d s), so the recording ended (--keep-going starts the next track instead)\n",
+                 TrackFileName(FNumber).c_str(), FOptions.Rule.MinSec);
+  if (FError.empty()) return FEnd == TEnd::Failed ? 2 : 0;
+  // Device errors carry line breaks after their operation: one line here.
+  const std::string Line = std::regex_replace(FError, std::regex("[\r\n]+"), " ");
+  std::fprintf(stderr, "velmar-rec: %s\n", Line.c_str());
+  return 2;
+}
+
 int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
-  std::error_code e;
-  std::filesystem::create_directories(FOptions.Folder, e);
+  FFromDevice = true;
+  if (!PrepareFolder()) return Result();
   FNumber = NextTrackNumber(FOptions.Folder);
   try {
-    StartNewTrack();
+    ClaimTrack();
   } catch (const std::exception& x) {
-    Finish(x.what());
+    Fail(x.what());
+    FEnd = TEnd::Failed;
   }
-  while (!FDone) {
+  FLastBuffer = Now();
+  const double FirstAudio = std::max(5.0, FOptions.StallSeconds);
+  while (FEnd == TEnd::None || (FRecorder.State() & wisStarted)) {
     Wait(20, true);
-    if (Interrupt && !FInterrupted) {
-      FInterrupted = true;
+    if (FEnd != TEnd::None) continue;
+    if (Interrupt) {
+      FEnd = TEnd::Interrupted;
       FRecorder.Stop();
-      if (!(FRecorder.State() & wisStarted) && !FDone) Finish();
+    } else if (Now() - FLastBuffer > (FAudioSeen ? FOptions.StallSeconds : FirstAudio)) {
+      FEnd = TEnd::Stalled;
+      Fail("no audio came from the input device for " +
+           std::to_string(static_cast<int>(Now() - FLastBuffer)) +
+           " s: it is gone (the sound server stopped or the device was unplugged); " + OpenPath() +
+           " is complete");
+      FRecorder.Stop();
     }
   }
   FRecorder.Stop();  // a failed start may have left the device open
-  ClearStatus();
-  if (FError.empty()) return 0;
-  // Device errors carry line breaks after their operation: one line here.
-  std::string Line = std::regex_replace(FError, std::regex("[\r\n]+"), " ");
-  std::fprintf(stderr, "velmar-rec: %s\n", Line.c_str());
-  return 2;
+  TrackDone();
+  return Result();
+}
+
+int TTrackSession::Split(const TAudioReader& Read, const std::atomic<bool>& Interrupt) {
+  FFromDevice = false;
+  if (!PrepareFolder()) return Result();
+  FNumber = NextTrackNumber(FOptions.Folder);
+  std::vector<std::uint8_t> Buffer(kBufferSize);
+  try {
+    ClaimTrack();
+    for (;;) {
+      if (Interrupt) {
+        FEnd = TEnd::Interrupted;
+        break;
+      }
+      const std::int64_t n = Read(Buffer.data(), kBufferSize);
+      if (n < 0) FEnd = TEnd::Failed;
+      if (n <= 0) break;
+      auto Bytes = static_cast<std::uint32_t>(n);
+      const bool Ends = Take(Buffer.data(), Bytes);
+      if (Bytes > 0 && FSplitWave.WriteData(Buffer.data(), static_cast<int>(Bytes)) !=
+                           static_cast<int>(Bytes)) {
+        FEnd = TEnd::Failed;
+        Fail("the disk is full or the file could not be written: " + OpenPath());
+        break;
+      }
+      if (Ends) break;
+    }
+  } catch (const std::exception& x) {
+    Fail(x.what());
+    FEnd = TEnd::Failed;
+  }
+  TrackDone();
+  if (FEnd == TEnd::Interrupted) {
+    FEnd = TEnd::Failed;
+    Fail("interrupted after " + TimeToText(BytesToMs(FTotalBytes)) + " of the input, in " +
+         TrackFileName(FNumber) + "; the tracks written so far are complete");
+  }
+  return Result();
 }
 
 }  // namespace velmar::cli

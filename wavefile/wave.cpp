@@ -1,6 +1,7 @@
 #include "wavefile/wave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/files.h"
@@ -184,15 +185,18 @@ void TMMWave::SetFileName(const std::string& Name) {
   Changed();
 }
 
-void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format) {
+void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bool MustBeNew) {
   if (Name.empty() || !Format) return;
   const std::string Full = ExpandFileName(Name);
-  if (WaveFileNameValid(Full) && WaveFileExists(Full)) WaveFileDelete(Full);
+  if (!MustBeNew && WaveFileNameValid(Full) && WaveFileExists(Full)) WaveFileDelete(Full);
   TWaveFileBlock* Block = WaveFileFromFormat(Format);
-  if (!Block || WaveFileCreate(Block, Full) != WAVEERR_NONE) {
+  errno = 0;
+  if (!Block || WaveFileCreate(Block, Full, MustBeNew) != WAVEERR_NONE) {
+    const int Reason = errno;
     WaveFileFree(Block);
     ReleaseWave();
-    Fail(139);
+    throw EMMWaveError(LibMessage(139) + " " + Full +
+                       (Reason ? std::string(": ") + std::strerror(Reason) : std::string()));
   }
   ReleaseWave();
   TakeBlock(Block);

@@ -79,8 +79,10 @@ class TMMWave : public TMMObject {
   virtual void CloseFile();
   virtual void RewindHook() {}
 
-  // Creates Name afresh for writing with Format; the file stays open.
-  void CreateFile(const std::string& Name, const WAVEFORMATEX* Format);
+  // Creates Name afresh for writing with Format; the file stays open. With
+  // MustBeNew a file that exists already is never replaced: the create fails.
+  // A failure names the file and the reason.
+  void CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bool MustBeNew = false);
   // Appends audio; the written count, -1 without a block.
   int WriteData(const void* Buffer, int Count);
   // Reads along the play list; -1 at the end (see the cpp for the last call).

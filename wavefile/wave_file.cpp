@@ -34,6 +34,7 @@ void TMMCustomWaveFile::SetPWaveFormat(const WAVEFORMATEX* fmt) {
 }
 
 void TMMCustomWaveFile::WaveChanged(TObject*, TObject*) {
+  if (FSwitching) return;
   if (OnChange) OnChange(this);
   struct TChanged {
     TMMCustomWaveFile& c;
@@ -63,7 +64,7 @@ void TMMCustomWaveFile::Opened() {
     SetPWaveFormat(Input()->PWaveFormat());
     if (PWaveFormat() && !FWave->FileName().empty()) {
       if (FOverwriteExisting || FWave->IsEmpty())
-        FWave->CreateFile(FWave->FileName(), PWaveFormat());
+        FWave->CreateFile(FWave->FileName(), PWaveFormat(), FCreateNew);
       else
         FWave->OpenFile();
       FIsOpen = true;
@@ -94,15 +95,38 @@ void TMMCustomWaveFile::Resetting() {
   if (FIsStarted && FIsOpen) FWave->RewindHook();
 }
 
+void TMMCustomWaveFile::FinishRecordedFile() {
+  // A recorded file never keeps an empty data chunk.
+  if (Input() && !FWave->FileName().empty() && FWave->GetPWaveFormat() && FWave->IsEmpty()) {
+    const std::uint8_t Zeros[4] = {};
+    FWave->WriteData(Zeros, sizeof Zeros);
+  }
+  FWave->CloseFile();
+}
+
+bool TMMCustomWaveFile::ContinueIn(const std::string& Name) {
+  if (!FIsOpen || !FIsStarted || !Input() || !PWaveFormat()) return false;
+  FinishRecordedFile();
+  FSwitching = true;
+  struct TSwitched {
+    bool& Flag;
+    ~TSwitched() { Flag = false; }
+  } Switched{FSwitching};
+  try {
+    FWave->CreateFile(Name, PWaveFormat(), FCreateNew);
+  } catch (...) {
+    FIsOpen = false;
+    FIsStarted = false;
+    if (OnClose) RunOnMainThread([this] { DoClose(); });
+    throw;
+  }
+  return true;
+}
+
 void TMMCustomWaveFile::Closed() {
   if (FIsOpen) {
     Stopped();
-    // A recorded file never keeps an empty data chunk.
-    if (Input() && !FWave->FileName().empty() && FWave->GetPWaveFormat() && FWave->IsEmpty()) {
-      const std::uint8_t Zeros[4] = {};
-      FWave->WriteData(Zeros, sizeof Zeros);
-    }
-    FWave->CloseFile();
+    FinishRecordedFile();
     FIsOpen = false;
     if (OnClose) RunOnMainThread([this] { DoClose(); });
   }

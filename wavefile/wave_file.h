@@ -34,6 +34,16 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   void SetEnabled(bool Value) { FEnabled = Value; }
   bool OverwriteExisting() const { return FOverwriteExisting; }
   void SetOverwriteExisting(bool Value) { FOverwriteExisting = Value; }
+  // A recording creates its file only when no file of that name exists (the
+  // start then fails), so that it never replaces what another program wrote.
+  bool CreateNew() const { return FCreateNew; }
+  void SetCreateNew(bool Value) { FCreateNew = Value; }
+  // While recording, on the thread that delivers the buffers, before the
+  // buffer being delivered is written: finalises the current file and goes on
+  // in a new file Name, so that the stream continues without a gap. Raises
+  // EMMWaveError when Name cannot be created (the recording then ends as on a
+  // full disk); false when not recording.
+  bool ContinueIn(const std::string& Name);
   std::uint8_t SilenceValue() const { return FSilenceValue; }
   bool IsOpen() const { return FIsOpen; }
   bool IsRecordingStarted() const { return FIsStarted; }
@@ -55,6 +65,8 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   virtual void DoClose();
 
  private:
+  // Pads an empty recording and closes the file (sizes final).
+  void FinishRecordedFile();
   // Records one buffer, or closes the file when the disk is (nearly) full or the
   // write fails.
   void WriteBuffer(PWaveHdr lpWaveHdr);
@@ -67,6 +79,8 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   bool FIsOpen = false;
   bool FIsStarted = false;
   bool FOverwriteExisting = true;
+  bool FCreateNew = false;
+  bool FSwitching = false;  // ContinueIn replaces the file: not a change of the wave
   std::unique_ptr<TMMObserver> FWaveObserver;
 };
 

@@ -9,6 +9,7 @@
 
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 
@@ -195,6 +196,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
   }
 
   if (!s.HaveFormat) return WAVEERR_BADFORMAT;
+  PlainPCMFromExtensible(Block->FormatBytes);
   WAVEFORMATEX& f = *Block->Format();
   // A PCM record's layout is corrected first, and the data length below is then
   // rounded to the corrected block alignment rather than the stored one: a stored
@@ -238,8 +240,9 @@ bool WriteFormatChunk(HMMIO h, const TWaveFileBlock& Block) {
          mmioAscend(h, &Fmt, 0) == MMSYSERR_NOERROR;
 }
 
-std::int32_t Create(TWaveFileBlock& Block, const std::string& Name) {
-  HMMIO h = mmioOpen(Name.c_str(), nullptr, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
+std::int32_t Create(TWaveFileBlock& Block, const std::string& Name, bool MustBeNew) {
+  HMMIO h = mmioOpen(Name.c_str(), nullptr,
+                     MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF | (MustBeNew ? MMIO_CREATENEW : 0));
   if (!h) return WAVEERR_IO;
   MMCKINFO Riff{}, Data{};
   Riff.fccType = FOURCC_WAVE;
@@ -390,10 +393,10 @@ TWaveFileBlock* WaveFileFromFormat(const WAVEFORMATEX* Format) {
   return Block;
 }
 
-std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name) {
+std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name, bool MustBeNew) {
   if (!Block || Name.empty()) return WAVEERR_NOARGUMENT;
   if (Block->Handle) WaveFileClose(Block);
-  return Guarded([&] { return Create(*Block, Name); });
+  return Guarded([&] { return Create(*Block, Name, MustBeNew); });
 }
 
 std::int32_t WaveFileReopen(TWaveFileBlock* Block) {

@@ -84,8 +84,10 @@ std::int32_t WaveFileParse(const std::string& Name, FOURCC FormType, std::int32_
 // for a null format or when memory runs out.
 TWaveFileBlock* WaveFileFromFormat(const WAVEFORMATEX* Format);
 // Creates the file, writes the header and leaves it open for writing. A failure
-// deletes the partly written file.
-std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name);
+// deletes the partly written file. With MustBeNew an existing file is left
+// alone and the create fails (errno EEXIST) instead of replacing it.
+std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name,
+                            bool MustBeNew = false);
 // Opens a parsed file again for reading and writing and seeks to Position.
 std::int32_t WaveFileReopen(TWaveFileBlock* Block);
 std::int32_t WaveFileSetBuffer(TWaveFileBlock* Block, std::int32_t Size);

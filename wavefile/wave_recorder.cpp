@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/application.h"
+#include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 #include "wavefile/acm_conversion.h"
 
@@ -30,6 +31,7 @@ TMMWaveRecorder::TMMWaveRecorder(TComponent* AOwner)
     if (OnRestart) OnRestart(this);
   };
   FWaveIn->OnBufferReady = [this](TObject*, PWaveHdr h) {
+    FDelivering = h->wh.dwBytesRecorded;
     if (OnData) OnData(this, h);
   };
   SetAcceptsInput(true);
@@ -48,7 +50,17 @@ TMMWaveRecorder::~TMMWaveRecorder() {
 void TMMWaveRecorder::Start() {
   if ((FWaveIn->State() & wisStarted) || Wave()->FileName().empty()) return;
   FStartPosition = Wave()->GetPosition();
+  FContinuedAt = 0;
   FWaveIn->Start();
+}
+
+bool TMMWaveRecorder::ContinueIn(const std::string& Name) {
+  if (!FWaveFile->ContinueIn(Name)) return false;
+  // The buffer being delivered is counted by the input already but is the new
+  // file's first.
+  FStartPosition = 0;
+  FContinuedAt = FWaveIn->BytesRecorded() - FDelivering;
+  return true;
 }
 
 void TMMWaveRecorder::Stop() {
@@ -69,7 +81,12 @@ void TMMWaveRecorder::FileChanging() {
 
 int TMMWaveRecorder::Position() {
   const bool Keep = !OverwriteExisting();
-  if (FWaveIn->State() & wisOpened) return FWaveIn->Position() + (Keep ? FStartPosition : 0);
+  if (FWaveIn->State() & wisOpened) {
+    const WAVEFORMATEX* f = FWaveIn->PWaveFormat();
+    const std::int64_t Before =
+        f ? SamplesToTimeFormat64(f, TimeFormat(), FContinuedAt / f->nBlockAlign) : 0;
+    return FWaveIn->Position() - static_cast<int>(Before) + (Keep ? FStartPosition : 0);
+  }
   return Keep ? Wave()->GetPosition() : 0;
 }
 

@@ -30,6 +30,12 @@ class TMMWaveRecorder : public TMMDSPComponent {
   void Start();
   // Stops and closes the input; the file is finalised before OnStop.
   void Stop();
+  // From OnData, before the buffer being delivered is written: the current
+  // file is finalised and recording goes on in Name with that buffer, the
+  // input running on without a gap. Position then counts from the new file's
+  // start. Raises EMMWaveError when Name cannot be created (the recording then
+  // stops as on a full disk); false when not recording.
+  bool ContinueIn(const std::string& Name);
   // The input's state bits: closed 1, opened 2, started 4, paused 8.
   unsigned State() const { return FWaveIn->State(); }
   // Milliseconds (TimeFormat units) recorded, counted on from the wave's
@@ -65,6 +71,8 @@ class TMMWaveRecorder : public TMMDSPComponent {
   void SetSampleRate(int Value) { FWaveIn->SetSampleRate(Value); }
   bool OverwriteExisting() const { return FWaveFile->OverwriteExisting(); }
   void SetOverwriteExisting(bool Value) { FWaveFile->SetOverwriteExisting(Value); }
+  bool CreateNew() const { return FWaveFile->CreateNew(); }
+  void SetCreateNew(bool Value) { FWaveFile->SetCreateNew(Value); }
 
   // The owned parts, for callers that need more than the recorder republishes.
   TMMWaveIn& WaveIn() const { return *FWaveIn; }
@@ -84,6 +92,8 @@ class TMMWaveRecorder : public TMMDSPComponent {
 
   bool FChangeActive = false;
   int FStartPosition = 0;
+  std::int64_t FContinuedAt = 0;  // input bytes before the current file began
+  std::uint32_t FDelivering = 0;  // bytes of the buffer being delivered
   std::unique_ptr<TMMWaveIn> FWaveIn;
   std::unique_ptr<TMMWaveFile> FWaveFile;
 };

@@ -131,7 +131,8 @@ HMMIO mmioOpen(const char* Name, MMIOINFO* Info, std::uint32_t Flags) {
     Mode = O_RDWR;
   else if (Flags & MMIO_WRITE)
     Mode = O_WRONLY;
-  if (Flags & MMIO_CREATE) Mode = (Mode == O_RDONLY ? O_RDWR : Mode) | O_CREAT | O_TRUNC;
+  if (Flags & MMIO_CREATE)
+    Mode = (Mode == O_RDONLY ? O_RDWR : Mode) | O_CREAT | (Flags & MMIO_CREATENEW ? O_EXCL : O_TRUNC);
 
   auto* f = new (std::nothrow) TMMIOFile;
   if (!f) return Check(false, Info);

@@ -37,6 +37,9 @@ inline constexpr std::uint32_t MMIO_DELETE = 0x0200;  // delete the file
 inline constexpr std::uint32_t MMIO_CREATE = 0x1000;  // create or truncate
 inline constexpr std::uint32_t MMIO_EXIST = 0x4000;   // only check that the file exists
 inline constexpr std::uint32_t MMIO_ALLOCBUF = 0x10000;
+// With MMIO_CREATE: create only a file that does not exist yet (fails when it
+// does), so that two programs never write the same new file.
+inline constexpr std::uint32_t MMIO_CREATENEW = 0x20000;
 
 // Chunk flags.
 inline constexpr std::uint32_t MMIO_DIRTY = 0x10000000;  // size must be patched on ascend

@@ -24,5 +24,7 @@ static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX must be the packed 18-by
 using PWaveFormatEx = WAVEFORMATEX*;
 
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
+// A record followed by valid bits, a channel mask and a sub-format GUID.
+inline constexpr std::uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
 }  // namespace velmar

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -39,6 +41,17 @@ Stretches Measure(const Bytes& Audio) {
   return {Seconds(First), Seconds(Last - First), Seconds(Frames - Last)};
 }
 
+// The monitor's device number, as velmar-rec lists it.
+std::string MonitorDevice() {
+  int Status = -1;
+  std::istringstream Devices(RunCommand(std::string(VELMAR_REC) + " devices", &Status));
+  std::string Device;
+  for (std::string Line; std::getline(Devices, Line);)
+    if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
+      Device = Line.substr(6, Line.find(':') - 6);
+  return Device;
+}
+
 TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
   PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
@@ -53,12 +66,7 @@ TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
              &Status);
   ASSERT_EQ(Status, 0);
 
-  // The monitor's device number, as velmar-rec lists it.
-  std::istringstream Devices(RunCommand(std::string(VELMAR_REC) + " devices", &Status));
-  std::string Device;
-  for (std::string Line; std::getline(Devices, Line);)
-    if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
-      Device = Line.substr(6, Line.find(':') - 6);
+  const std::string Device = MonitorDevice();
   ASSERT_FALSE(Device.empty());
 
   const pid_t Child = ::fork();
@@ -92,6 +100,49 @@ TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
   EXPECT_NEAR(One.Sound, 9.0, 2 * kBuffer);
   EXPECT_NEAR(Two.Sound, 9.0, 2 * kBuffer);
   EXPECT_NEAR(Two.Leading, 2.0 - 8 * kBuffer, 4 * kBuffer);
+}
+
+TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndACompleteFile) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
+  ASSERT_FALSE(Device.empty());
+  const std::string Log = Dir.File("stderr.txt");
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen(Log.c_str(), "w", stderr);
+    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
+            "--no-auto-split", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const std::string Track = Out + "/Track01.wav";
+  ASSERT_TRUE(WaitUntil([&] {
+    std::error_code e;
+    return std::filesystem::file_size(Track, e) > 200000 && !e;
+  }));
+  Server.Kill();
+  const auto Killed = std::chrono::steady_clock::now();
+  int Status = -1;
+  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
+                               std::chrono::seconds(30));
+  if (!Ended) {
+    ::kill(Child, SIGKILL);
+    ::waitpid(Child, &Status, 0);
+  }
+  ASSERT_TRUE(Ended) << "velmar-rec hung after the sound server died";
+  // Within seconds (two of silence are the sign; a loaded machine adds some).
+  EXPECT_LT(std::chrono::steady_clock::now() - Killed, std::chrono::seconds(15));
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 2);
+  std::ifstream Said(Log);
+  const std::string Text((std::istreambuf_iterator<char>(Said)), std::istreambuf_iterator<char>());
+  EXPECT_NE(Text.find("Track01.wav is complete"), std::string::npos) << Text;
+  // Finalised: the header's sizes cover the audio, as a peer reads it.
+  BlockPtr b = Parse(Track);
+  ASSERT_TRUE(b);
+  EXPECT_GT(b->DataBytes, 200000);
+  EXPECT_EQ(Peer("sox --i -s " + Track), std::to_string(b->TotalSamples) + "\n");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "cli/track_session.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "tests/support/peer.h"
+#include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -149,23 +150,97 @@ TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
     EXPECT_EQ(Status, 2) << Bad;
     EXPECT_NE(Out.find("Usage:"), std::string::npos) << Bad;
   }
+  // Each command's own help, and the other ways of writing options.
+  EXPECT_EQ(Rec("split --help", &Status).rfind("Usage:\n  velmar-rec split INPUT.wav", 0), 0u);
+  EXPECT_EQ(Status, 0);
+  for (const char* Bad : {"record --duration 0", "record --duration=0.00001"}) {
+    EXPECT_NE(Rec(Bad, &Status).find("from one frame (1/44100) to 10000000, not '"),
+              std::string::npos)
+        << Bad;
+    EXPECT_EQ(Status, 2);
+  }
+  EXPECT_NE(Rec("record -n=5", &Status).find("unknown option -n=5"), std::string::npos);
   WriteFileBytes(Dir.File("text.wav"), {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'});
   EXPECT_EQ(Rec("info " + Dir.File("text.wav"), &Status),
-            "velmar-rec: " + Dir.File("text.wav") + ": not a readable WAV file\n");
+            "velmar-rec: " + Dir.File("text.wav") +
+                ": not a readable WAV file: no RIFF or RF64 WAVE header\n");
   EXPECT_EQ(Status, 2);
-  Peer("sox -n -r 22050 -b 8 -c 1 " + Input + " synth 1 sine 440");
-  EXPECT_NE(Rec("split " + Input, &Status).find("only PCM 44100 Hz 16-bit stereo"),
-            std::string::npos);
+  // Folders that cannot take tracks: one line naming the folder and the reason.
+  MakeProgramme();
+  const std::string Below = Input + "/tracks";
+  EXPECT_EQ(Rec("split " + Input + " -o " + Below, &Status),
+            "velmar-rec: cannot create the folder " + Below + ": Not a directory\n");
   EXPECT_EQ(Status, 2);
-  const auto Keys = Info(Input);
+  EXPECT_EQ(Rec("split " + Input + " --out=" + Input, &Status),
+            "velmar-rec: " + Input + " is not a folder\n");
+  EXPECT_EQ(Status, 2);
+}
+
+// Formats other than the recording's are converted; an extensible header
+// holding plain PCM is plain PCM; a file cut short is read to its end, and said.
+TEST_F(Cli, SplitConvertsOtherFormatsAndSaysWhatItRead) {
+  const std::string Small = Dir.File("small.wav"), Out = Dir.File("out");
+  Peer("sox -n -r 22050 -b 8 -c 1 " + Small + " synth 1 sine 440 vol 0.5");
+  auto Keys = Info(Small);
   EXPECT_EQ(Keys.at("format"), "PCM 22.050 kHz, 8 Bit, Mono");
   EXPECT_EQ(Keys.at("frames"), "22050");
   EXPECT_EQ(Keys.at("duration"), "0:01.000");
-  // A folder that cannot be made: one line, status 2.
+  int Status = -1;
+  const std::string Said = Rec("split " + Small + " -o " + Out, &Status);
+  EXPECT_EQ(Status, 0) << Said;
+  EXPECT_NE(Said.find("converting PCM 22.050 kHz, 8 Bit, Mono to PCM 44.100 kHz, 16 Bit, Stereo"),
+            std::string::npos)
+      << Said;
+  const Bytes Track = Audio(Out + "/Track01.wav");
+  EXPECT_NEAR(static_cast<double>(Track.size() / 4), 44100, 64);
+  int Peak = 0;
+  bool SameChannels = true;
+  for (std::size_t i = 0; i + 3 < Track.size(); i += 4) {
+    const auto l = static_cast<std::int16_t>(Track[i] | Track[i + 1] << 8);
+    const auto r = static_cast<std::int16_t>(Track[i + 2] | Track[i + 3] << 8);
+    SameChannels = SameChannels && l == r;
+    Peak = std::max(Peak, std::abs(static_cast<int>(l)));
+  }
+  EXPECT_TRUE(SameChannels);
+  EXPECT_NEAR(Peak, 16384, 1200);  // the tone's level, through 8 bits and the resampler
+
+  // The programme with an extensible header holding PCM splits to the same
+  // tracks as with the plain one; cut short, it splits to what it holds.
   MakeProgramme();
-  const std::string Out = Rec("split " + Input + " --out " + Input + "/tracks", &Status);
-  EXPECT_EQ(Status, 2);
-  EXPECT_EQ(std::count(Out.begin(), Out.end(), '\n'), 1) << Out;
+  const Bytes Programme = Audio(Input);
+  Bytes Fmt = FmtBody(WAVE_FORMAT_EXTENSIBLE, 2, 44100, 176400, 4, 16, false);
+  PutLe(Fmt, 22, 2);      // cbSize
+  PutLe(Fmt, 16, 2);      // valid bits
+  PutLe(Fmt, 3, 4);       // front left and right
+  PutLe(Fmt, 1, 4);       // the PCM sub-format GUID
+  PutLe(Fmt, 0x00100000, 4);
+  PutLe(Fmt, 0xAA000080, 4);
+  PutLe(Fmt, 0x719B3800, 4);
+  const std::string Extensible = Dir.File("extensible.wav");
+  WriteFileBytes(Extensible, Riff({Chunk("fmt ", Fmt), Chunk("data", Programme)}));
+  Rec("split " + Input + " -o " + Dir.File("plain"), &Status);
+  EXPECT_EQ(Rec("split " + Extensible + " -o " + Dir.File("ext"), &Status),
+            Rec("split " + Input + " -o " + Dir.File("plain2"), &Status));
+  EXPECT_EQ(Status, 0);
+  for (const auto& Name : Tracks(Dir.File("plain")))
+    EXPECT_TRUE(Audio(Dir.File("ext/") + Name) == Audio(Dir.File("plain/") + Name)) << Name;
+
+  const std::string Cut = Dir.File("cut.wav");
+  const Bytes Whole = Riff({PcmFmt(2, 44100, 16), Chunk("data", Programme)});
+  WriteFileBytes(Cut, Bytes(Whole.begin(), Whole.end() - 176400 * 20));
+  Keys = Info(Cut);
+  EXPECT_EQ(Keys["truncated"], "yes");
+  EXPECT_EQ(Keys["duration"], "0:13.000");
+  EXPECT_EQ(Info(Input).count("truncated"), 0u);
+  const std::string Split = Rec("split " + Cut + " -o " + Dir.File("cut"), &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_NE(Split.find(": warning: the file is truncated"), std::string::npos) << Split;
+  Bytes Joined;
+  for (const auto& Name : Tracks(Dir.File("cut"))) {
+    const Bytes t = Audio(Dir.File("cut/") + Name);
+    Joined.insert(Joined.end(), t.begin(), t.end());
+  }
+  EXPECT_TRUE(Joined == Bytes(Programme.begin(), Programme.end() - 176400 * 20));
 }
 
 TEST_F(Cli, ABusyDeviceIsReportedAndNothingIsLeftOpen) {

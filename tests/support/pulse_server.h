@@ -42,11 +42,9 @@ class PulseServer {
         "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show on description "
         "\"Test sink monitor\" } }\n");
   }
-  ~PulseServer() {
-    std::ifstream PidFile(Dir.File("run") + "/pulse/pid");
-    int Pid = 0;
-    if (PidFile >> Pid && Pid > 0) ::kill(Pid, SIGTERM);
-  }
+  ~PulseServer() { Signal(SIGTERM); }
+  // As when the sound server dies.
+  void Kill() { Signal(SIGKILL); }
   PulseServer(const PulseServer&) = delete;
   PulseServer& operator=(const PulseServer&) = delete;
 
@@ -66,6 +64,12 @@ class PulseServer {
   }
 
  private:
+  void Signal(int Number) {
+    std::ifstream PidFile(Dir.File("run") + "/pulse/pid");
+    int Pid = 0;
+    if (PidFile >> Pid && Pid > 0) ::kill(Pid, Number);
+  }
+
   TempDir Dir;
 };
 

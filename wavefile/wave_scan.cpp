@@ -1,0 +1,156 @@
+#include "wavefile/wave_scan.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace velmar {
+
+namespace {
+
+constexpr std::int64_t kFormatRecord = sizeof(WAVEFORMATEX);
+constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
+constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;  // RF64: the size is in "ds64"
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t Le64(const std::uint8_t* p) {
+  return Le32(p) | std::uint64_t{Le32(p + 4)} << 32;
+}
+bool Is(const std::uint8_t* p, const char* Id) {
+  return std::memcmp(p, Id, 4) == 0;
+}
+
+struct TFile {
+  int Fd = -1;
+  ~TFile() {
+    if (Fd >= 0) ::close(Fd);
+  }
+  bool ReadAt(std::int64_t Offset, void* Dest, std::int64_t Count) const {
+    auto* p = static_cast<std::uint8_t*>(Dest);
+    while (Count > 0) {
+      const ssize_t n = ::pread(Fd, p, static_cast<std::size_t>(Count), Offset);
+      if (n <= 0) return false;
+      p += n;
+      Offset += n;
+      Count -= n;
+    }
+    return true;
+  }
+};
+
+// The GUID of the PCM sub-format, as stored.
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+}  // namespace
+
+bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
+  // WAVEFORMATEX (18 bytes), valid bits (2), channel mask (4), sub-format (16).
+  constexpr std::size_t kExtensible = 18 + 22;
+  if (FormatBytes.size() < kExtensible) return false;
+  auto* f = reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data());
+  if (f->wFormatTag != WAVE_FORMAT_EXTENSIBLE || f->cbSize < 22) return false;
+  const std::uint16_t ValidBits = FormatBytes[18] | FormatBytes[19] << 8;
+  if (std::memcmp(&FormatBytes[24], kPcmSubFormat, 16) != 0) return false;
+  if (ValidBits != 0 && ValidBits != f->wBitsPerSample) return false;
+  f->wFormatTag = WAVE_FORMAT_PCM;
+  f->cbSize = 0;
+  FormatBytes.resize(18);
+  return true;
+}
+
+bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) {
+  Scan = TWaveScan{};
+  TFile File;
+  File.Fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat St {};
+  if (File.Fd < 0 || ::fstat(File.Fd, &St) != 0) {
+    Error = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(St.st_mode)) {
+    Error = "not a file";
+    return false;
+  }
+  Scan.FileBytes = St.st_size;
+  std::uint8_t Head[12];
+  if (!File.ReadAt(0, Head, 12) || !(Is(Head, "RIFF") || Is(Head, "RF64")) ||
+      !Is(Head + 8, "WAVE")) {
+    Error = "no RIFF or RF64 WAVE header";
+    return false;
+  }
+  Scan.RF64 = Is(Head, "RF64");
+  std::int64_t RiffEnd = 8 + std::int64_t{Le32(Head + 4)};
+  std::uint64_t DataSize64 = 0;
+
+  bool HaveFormat = false, HaveData = false, PreviousWasData = false;
+  std::int64_t DeclaredData = 0;
+  std::int64_t EndOfData = Scan.FileBytes;
+  std::int64_t Pos = 12;
+  for (;;) {
+    std::uint8_t Chunk[8];
+    if (Pos + 8 > Scan.FileBytes || !File.ReadAt(Pos, Chunk, 8)) break;
+    const std::int64_t Body = Pos + 8;
+    std::int64_t Size = Le32(Chunk + 4);
+    if (Scan.RF64 && Is(Chunk, "data") && Size == kUnknownSize)
+      Size = static_cast<std::int64_t>(DataSize64);
+    const std::int64_t End = Body + Size;
+    if (End > std::min(RiffEnd, Scan.FileBytes) && HaveFormat && HaveData) break;
+    if (PreviousWasData) {
+      EndOfData = Pos;  // a chunk follows the audio where its size says
+      PreviousWasData = false;
+    }
+    if (Is(Chunk, "ds64") && Scan.RF64 && Size >= 24) {
+      std::uint8_t Sizes[24];
+      if (!File.ReadAt(Body, Sizes, 24)) break;
+      RiffEnd = 8 + static_cast<std::int64_t>(std::min<std::uint64_t>(Le64(Sizes), INT64_MAX / 2));
+      DataSize64 = std::min<std::uint64_t>(Le64(Sizes + 8), INT64_MAX / 2);
+    } else if (Is(Chunk, "fmt ")) {
+      if (HaveFormat) break;
+      const std::int64_t Keep = std::min({Size, kMaxFormatBytes, Scan.FileBytes - Body});
+      Scan.FormatBytes.assign(static_cast<std::size_t>(std::max(Keep, kFormatRecord)), 0);
+      if (Keep < 16 || !File.ReadAt(Body, Scan.FormatBytes.data(), Keep)) {
+        Error = "a damaged format chunk";
+        return false;
+      }
+      HaveFormat = true;
+    } else if (Is(Chunk, "data")) {
+      if (HaveData) break;
+      HaveData = true;
+      PreviousWasData = true;
+      Scan.DataOffset = Body;
+      DeclaredData = Size;
+    }
+    Pos = End + (Size & 1);
+  }
+  if (!HaveFormat) {
+    Error = "no format chunk";
+    return false;
+  }
+  PlainPCMFromExtensible(Scan.FormatBytes);
+  auto* f = reinterpret_cast<WAVEFORMATEX*>(Scan.FormatBytes.data());
+  if (f->wFormatTag == WAVE_FORMAT_PCM) {
+    f->cbSize = 0;
+    f->nBlockAlign = static_cast<std::uint16_t>(f->nChannels * f->wBitsPerSample / 8);
+    f->nAvgBytesPerSec = f->nBlockAlign * f->nSamplesPerSec;
+  }
+  if (f->nBlockAlign == 0 || f->nChannels == 0 || f->nSamplesPerSec == 0) {
+    Error = "an unusable format";
+    return false;
+  }
+  if (!HaveData) return true;
+  std::int64_t Span = std::max<std::int64_t>(EndOfData - Scan.DataOffset, 0);
+  if ((DeclaredData & 1) && Span == DeclaredData + 1) Span = DeclaredData;  // the pad byte
+  Scan.DataBytes = Span / f->nBlockAlign * f->nBlockAlign;
+  const bool SizeKnown = DeclaredData != 0 && !(DeclaredData == kUnknownSize && !Scan.RF64);
+  Scan.Truncated = SizeKnown && Scan.DataOffset + DeclaredData > Scan.FileBytes;
+  return true;
+}
+
+}  // namespace velmar

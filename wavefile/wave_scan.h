@@ -1,0 +1,45 @@
+// Where a WAV file's audio lies, found without the 32-bit limits of the file
+// layer: RIFF files up to their 4 GiB size limit, RF64 files (a "ds64" chunk
+// carries 64-bit sizes) of any length. For reading a file once from start to
+// end (splitting it, describing it). An extensible format record that holds
+// plain PCM reads as the plain PCM record.
+//
+// The audio runs as the file layer reads it: to the chunk after the data
+// chunk, or to the end of the file when none follows where the data chunk's
+// size says (a recording that was never finalised). Nothing here trusts a size
+// field for an allocation. Any thread; no state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/wave/wave_format_ex.h"
+
+namespace velmar {
+
+struct TWaveScan {
+  std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
+  std::int64_t FileBytes = 0;
+  std::int64_t DataOffset = 0;  // of the first audio byte
+  std::int64_t DataBytes = 0;   // audio bytes, whole frames
+  // The header claims more audio than the file holds (a file cut short).
+  bool Truncated = false;
+  bool RF64 = false;
+
+  const WAVEFORMATEX* Format() const {
+    return reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());
+  }
+  std::int64_t Frames() const { return DataBytes / Format()->nBlockAlign; }
+};
+
+// Scans Name; false with Error set to the reason ("no format chunk", a system
+// error, ...) when it is not a readable WAV file.
+bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error);
+
+// An extensible format record ("WAVE_FORMAT_EXTENSIBLE") that holds plain PCM
+// (the PCM sub-format, every bit of each sample valid) becomes the plain PCM
+// record in place; false, and unchanged, for anything else.
+bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes);
+
+}  // namespace velmar
