@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 
 #include "app/form_audio_graphics.h"
@@ -27,6 +28,7 @@
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "stream/errors.h"
+#include "stream/time_conversions.h"
 #include "wavefile/wave_repair.h"
 
 namespace velmar {
@@ -35,6 +37,10 @@ namespace {
 
 constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // Renames Old to New unless New exists (a rename must never replace a track).
 bool RenameNoReplace(const std::string& Old, const std::string& New) {
@@ -280,6 +286,9 @@ void TFormAudioRecorderMain::FormCreate() {
   WaveRecorder.SetOverwriteExisting(true);
   WaveRecorder.OnData = [this](TObject*, PWaveHdr h) { RecBufferFilled(h); };
   WaveRecorder.OnStop = [this](TObject*) { WaveRecorderStop(); };
+  WaveRecorder.WaveIn().OnError = [this](TObject*) {
+    if (FRecording) RecordingInputFailed("The input device failed");
+  };
 
   WavePlayer.SetBufferSize(2048);
   WavePlayer.SetNumBuffers(10);
@@ -503,6 +512,8 @@ void TFormAudioRecorderMain::StartNewTrack() {
   const int r = Row();
   TimerTimer();
   WaveRecorder.Wave()->SetFileName(QDir(GetOutputFolder()).filePath(Cell(1, r)).toStdString());
+  FLastAudio = SteadySeconds();
+  FAudioSeen = false;
   WaveRecorder.Start();
   Grid->setEnabled(false);
   Timer.SetEnabled(true);
@@ -510,8 +521,12 @@ void TFormAudioRecorderMain::StartNewTrack() {
   EnableMenus(false);
 }
 
-void TFormAudioRecorderMain::ContinueInNextTrack() {
-  TimerTimer();  // the full track's length and size stay in its row
+void TFormAudioRecorderMain::ContinueInNextTrack(PWaveHdr Header) {
+  // The full track's row shows what its file holds: all but this buffer.
+  const std::int64_t Frames = (WaveRecorder.FileBytes() - Header->wh.dwBytesRecorded) / 4;
+  const std::int64_t Ms = SamplesToTime64(WaveRecorder.WaveIn().PWaveFormat(), Frames);
+  SetCell(2, Row(), QString::fromStdString(TimeToText(Ms)));
+  SetCell(3, Row(), QString::number(MsToKBytes(Ms)));
   const QString Full = Cell(1, Row());
   AddTrackRow();
   try {
@@ -525,9 +540,21 @@ void TFormAudioRecorderMain::ContinueInNextTrack() {
   }
 }
 
+void TFormAudioRecorderMain::RecordingInputFailed(const QString& Why) {
+  const QString Track = Cell(1, Row());
+  Timer.SetEnabled(false);
+  WaveRecorder.Stop();
+  Connector.SetInput(&WaveIn);
+  Grid->setEnabled(true);
+  FRecording = false;
+  EnableMenus(true);
+  ShowStatus(QString("%1; %2 is complete").arg(Why, Track));
+}
+
 void TFormAudioRecorderMain::RecBufferFilled(PWaveHdr Header) {
-  if (WaveRecorder.Wave()->DataSize() + std::int64_t{Header->wh.dwBytesRecorded} > MaxTrackBytes())
-    ContinueInNextTrack();
+  FLastAudio = SteadySeconds();
+  FAudioSeen = true;
+  if (WaveRecorder.FileBytes() > MaxTrackBytes()) ContinueInNextTrack(Header);
   bool Ok = false;
   const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
   const TTrackSettings Settings{NoiseGate->Position(), WhideGate->Position(), MinSec->Position(),
@@ -553,6 +580,15 @@ void TFormAudioRecorderMain::WaveRecorderStop() {
 
 void TFormAudioRecorderMain::TimerTimer() {
   if (WaveRecorder.State() != 6) return;  // open and started, not paused
+  // Two seconds without audio (five for the first to come) is a lost device.
+  const double Quiet = SteadySeconds() - FLastAudio;
+  if (Quiet > (FAudioSeen ? 2.0 : 5.0)) {
+    RecordingInputFailed(
+        QString("No audio came from the input device for %1 s: it is gone (the sound server "
+                "stopped or the device was unplugged)")
+            .arg(static_cast<int>(Quiet)));
+    return;
+  }
   const int Position = WaveRecorder.Position();
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
   SetCell(3, Row(), QString::number(MsToKBytes(Position)));

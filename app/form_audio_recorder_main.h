@@ -140,8 +140,11 @@ class TFormAudioRecorderMain : public QWidget {
   void AddTrackRow();
   void RecBufferFilled(PWaveHdr Header);
   // A track at the largest WAV size: recording goes on in the next track
-  // with the buffer being delivered, without a gap.
-  void ContinueInNextTrack();
+  // with the buffer being delivered (Header), without a gap.
+  void ContinueInNextTrack(PWaveHdr Header);
+  // The input device failed or went away while recording: the track is
+  // finalised, the recording ends, and the status line says why.
+  void RecordingInputFailed(const QString& Why);
   void WaveRecorderStop();
   void WavePlayerStop();
   void TimerTimer();
@@ -172,6 +175,10 @@ class TFormAudioRecorderMain : public QWidget {
   bool FPlaying = false;
   bool FSplitPending = false;
   bool FSaved = false;
+  // When the recorder last delivered audio (steady clock, seconds): a
+  // recording that gets none for a while has lost its input device.
+  double FLastAudio = 0;
+  bool FAudioSeen = false;
 };
 
 }  // namespace velmar

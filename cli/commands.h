@@ -21,6 +21,18 @@ int RepairCommand(const TArgs& Args);
 // Mends the tracks that a crash left in Folder and says which (one line).
 void RepairFolderBeforeRecording(const std::string& Folder);
 
+// The library's texts break lines after their operation ("WaveOutOpen:\n\r
+// ..."): one line for a message.
+inline std::string OneLine(const std::string& Text) {
+  std::string Line;
+  for (const char c : Text)
+    if (c != '\r' && c != '\n')
+      Line += c;
+    else if (!Line.empty() && Line.back() != ' ')
+      Line += ' ';
+  return Line;
+}
+
 // Prints a usage error with the command's synopsis; returns 2.
 int UsageError(const std::string& Message);
 

@@ -11,6 +11,7 @@
 #include <regex>
 #include <vector>
 
+#include "cli/commands.h"
 #include "platform/application.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
@@ -271,9 +272,7 @@ int TTrackSession::Result() {
                  "(%d s), so the recording ended (--keep-going starts the next track instead)\n",
                  TrackFileName(FNumber).c_str(), FOptions.Rule.MinSec);
   if (FError.empty()) return FEnd == TEnd::Failed ? 2 : 0;
-  // Device errors carry line breaks after their operation: one line here.
-  const std::string Line = std::regex_replace(FError, std::regex("[\r\n]+"), " ");
-  std::fprintf(stderr, "velmar-rec: %s\n", Line.c_str());
+  std::fprintf(stderr, "velmar-rec: %s\n", OneLine(FError).c_str());
   return 2;
 }
 

@@ -42,6 +42,10 @@ class TMMWaveRecorder : public TMMDSPComponent {
   // position at Start when an existing file is kept.
   int Position();
 
+  // Audio bytes the input delivered for the current file (in OnData: with the
+  // buffer being delivered); what was in a kept existing file not counted.
+  std::int64_t FileBytes() const { return FWaveIn->BytesRecorded() - FContinuedAt; }
+
   // "PCM 44.100 kHz, 16 Bit, Stereo", or "Unknown" without a format. Writing it
   // only shows that the property is read-only.
   std::string InputFormat() const;

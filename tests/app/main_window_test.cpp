@@ -175,6 +175,61 @@ TEST(MainWindow, RecordsAProgrammeIntoTracksSplitOnSilence) {
   }
 }
 
+// A long take without automatic splits: at the largest WAV size the next
+// track goes on from the very next sample, and the window says so.
+TEST(MainWindow, ATrackAtTheLargestSizeGoesOnInTheNextWithoutAGap) {
+  WindowRig R;
+  const Programme P{{{3.0, true}}};  // then silence for ever
+  R.Install(P);
+  R.Write("AutoSplit", 0);
+  ::setenv("VELMAR_MAX_TRACK_BYTES", "200000", 1);
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  const bool Fourth = WaitUntil([&] { return R.Rows() == 5; }, std::chrono::seconds(30));
+  W.sbStopClick();
+  ::unsetenv("VELMAR_MAX_TRACK_BYTES");
+  ASSERT_TRUE(Fourth) << W.StatusText().toStdString();
+  EXPECT_EQ(R.Name(4), "Track04.wav");
+  // 24 buffers of 8096 bytes fit: 1.101 s per full track, shown in its row.
+  EXPECT_EQ(W.Grid->item(2, 2)->text(), "0:01.101");
+  EXPECT_TRUE(W.StatusText().startsWith("Track03.wav reached the largest size of a WAV file; "
+                                        "recording goes on in Track04.wav"))
+      << W.StatusText().toStdString();
+  Bytes All;
+  for (int n = 1; n <= 4; ++n) {
+    const Bytes Track = WavData(R.Track(n));
+    if (n < 4) {
+      EXPECT_EQ(Track.size(), 24u * 8096) << n;
+    }
+    All.insert(All.end(), Track.begin(), Track.end());
+  }
+  for (std::size_t i = 0; i < All.size(); ++i)
+    if (All[i] != P.Byte(i)) FAIL() << "byte " << i << " differs";
+}
+
+// An input that stops delivering (a server gone, a card unplugged) ends the
+// recording within seconds, with a complete file and a line saying so.
+TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
+  WindowRig R;
+  R.Devices->AddCapture({.Name = "Vanishing",
+                         .Generator = [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t,
+                                         const WAVEFORMATEX&) { std::memset(Dest, 7, Count); },
+                         .FailAfter = 30 * 8096});
+  SetWaveBackends({R.Devices});
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(W.Recording());
+  ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(W.StatusText().startsWith("No audio came from the input device for 2 s: it is gone"))
+      << W.StatusText().toStdString();
+  EXPECT_TRUE(W.StatusText().endsWith("; Track01.wav is complete"));
+  EXPECT_TRUE(W.Grid->isEnabled());
+  EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  const Bytes Track = WavData(R.Track(1));
+  EXPECT_EQ(Track.size(), 30u * 8096);
+  EXPECT_EQ(std::count(Track.begin(), Track.end(), 7), static_cast<long>(Track.size()));
+}
+
 TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   WindowRig R;
   R.Install(Programme{{{1.2, true}}});  // then silence for ever

@@ -145,5 +145,25 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   EXPECT_EQ(Peer("sox --i -s " + Track), std::to_string(b->TotalSamples) + "\n");
 }
 
+// A file the output cannot take because of its format says so, naming the
+// format; the recording format plays.
+TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Odd = Dir.File("odd.wav"), Cd = Dir.File("cd.wav");
+  int Status = -1;
+  RunCommand("sox -n -r 48000 -b 24 -c 2 " + Odd + " synth 0.2 sine 440 && sox -n -r 44100 -b 16 "
+             "-c 2 " + Cd + " synth 0.2 sine 440", &Status);
+  ASSERT_EQ(Status, 0);
+  const std::string Rec = std::string(VELMAR_REC) + " play -d -1 ";
+  EXPECT_EQ(RunCommand(Rec + Odd + " 2>&1", &Status),
+            "velmar-rec: " + Odd + ": its format, PCM 48.000 kHz, 24 Bit, Stereo, is not "
+            "supported for playing (the output takes PCM of 8 or 16 bits)\n");
+  EXPECT_EQ(Status, 2);
+  EXPECT_EQ(RunCommand(Rec + Cd + " 2>&1", &Status), "");
+  EXPECT_EQ(Status, 0);
+}
+
 }  // namespace
 }  // namespace velmar

@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "cli/track_session.h"
@@ -16,6 +20,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -51,6 +56,24 @@ std::map<std::string, std::string> Info(const std::string& Name) {
     if (Colon != std::string::npos) Keys[Line.substr(0, Colon)] = Line.substr(Colon + 2);
   }
   return Keys;
+}
+
+// A capture device that plays Samples like a file: nothing captured ahead of
+// the chain, silence after the end; Tap sees each request's offset first.
+std::shared_ptr<TVirtualBackend> FileSource(
+    const Bytes& Samples, std::function<void(std::uint64_t)> Tap = [](std::uint64_t) {}) {
+  auto Virtual = std::make_shared<TVirtualBackend>();
+  Virtual->AddCapture({.Generator =
+                           [&Samples, Tap](std::uint8_t* Dest, std::uint32_t Count,
+                                           std::uint64_t Offset, const WAVEFORMATEX&) {
+                             Tap(Offset);
+                             for (std::uint32_t i = 0; i < Count; ++i)
+                               Dest[i] = Offset + i < Samples.size() ? Samples[Offset + i] : 0;
+                           },
+                       .RealTime = false,
+                       .Live = false,
+                       .OnDemand = true});
+  return Virtual;
 }
 
 struct Cli : ::testing::Test {
@@ -113,19 +136,8 @@ TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
   Rec("split " + Input + " --out " + Split, &Status);
   ASSERT_EQ(Status, 0);
 
-  // A file source: paused while the device is closed, nothing captured ahead.
   const Bytes Samples = Audio(Input);
-  auto Virtual = std::make_shared<TVirtualBackend>();
-  Virtual->AddCapture({.Generator =
-                           [&Samples](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
-                                      const WAVEFORMATEX&) {
-                             for (std::uint32_t i = 0; i < Count; ++i)
-                               Dest[i] = Offset + i < Samples.size() ? Samples[Offset + i] : 0;
-                           },
-                       .RealTime = false,
-                       .Live = false,
-                       .OnDemand = true});
-  SetWaveBackends({Virtual});
+  SetWaveBackends({FileSource(Samples)});
   cli::TSessionOptions o;
   o.Folder = Recorded;
   o.AudioBytes = static_cast<std::int64_t>(Samples.size());
@@ -139,6 +151,195 @@ TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
   ASSERT_EQ(Tracks(Recorded), Names);
   for (const auto& Name : Names)
     EXPECT_TRUE(Audio(Recorded + "/" + Name) == Audio(Split + "/" + Name)) << Name;
+}
+
+// A long session without automatic splits: where a track reaches the largest
+// WAV size the next goes on from the very next sample; a track number that
+// another program takes meanwhile is skipped and its file left alone.
+TEST_F(Cli, RecordingGoesOnGaplesslyAndNeverReplacesAnotherProgramsFile) {
+  const std::string Out = Dir.File("long");
+  Bytes Samples(1000000);
+  for (std::size_t i = 0; i < Samples.size(); ++i)
+    Samples[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+  const Bytes Foreign = {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'};
+  // Another program makes Track02.wav while Track01.wav records.
+  SetWaveBackends({FileSource(Samples, [&](std::uint64_t Offset) {
+    if (Offset >= 100000 && !std::filesystem::exists(Out + "/Track02.wav"))
+      WriteFileBytes(Out + "/Track02.wav", Foreign);
+  })});
+  ::setenv("VELMAR_MAX_TRACK_BYTES", "200000", 1);
+  cli::TSessionOptions o;
+  o.Folder = Out;
+  o.Rule.AutoSplit = false;
+  o.AudioBytes = static_cast<std::int64_t>(Samples.size());
+  cli::TTrackSession Session(o);
+  const std::atomic<bool> Never{false};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Session.Run(Never), 0);
+  const std::string Lines = testing::internal::GetCapturedStdout();
+  ::unsetenv("VELMAR_MAX_TRACK_BYTES");
+  SetWaveBackends({});
+
+  EXPECT_TRUE(ReadFileBytes(Out + "/Track02.wav") == Foreign);
+  // 24 buffers of 8096 bytes fit the limit: 194304 bytes, 1.101 s, per track.
+  EXPECT_NE(Lines.find("Track01.wav  0:01.101  185 kB  (the largest size of a WAV file, "
+                       "continued in Track03.wav)\nTrack03.wav  0:01.101  185 kB  (the largest "
+                       "size of a WAV file, continued in Track04.wav)\n"),
+            std::string::npos)
+      << Lines;
+  Bytes Joined;
+  for (const auto& Name : Tracks(Out)) {
+    if (Name == "Track02.wav") continue;
+    const Bytes t = Audio(Out + "/" + Name);
+    EXPECT_LE(t.size(), 200000u) << Name;
+    Joined.insert(Joined.end(), t.begin(), t.end());
+  }
+  EXPECT_TRUE(Joined == Samples);
+}
+
+// A silence before the minimum length ends the recording and says so, unless
+// it is to keep going; an interrupted split says how far it got.
+TEST_F(Cli, EndingsSayWhyTheyCame) {
+  Bytes Samples(4 * 44100 * 16);  // a second of tone, then silence
+  for (std::size_t f = 0; f < 44100; ++f) {
+    const auto v = static_cast<std::int16_t>(12000 * std::sin(static_cast<double>(f) * 0.0627));
+    for (int c = 0; c < 2; ++c) {
+      Samples[4 * f + 2 * c] = static_cast<std::uint8_t>(v);
+      Samples[4 * f + 2 * c + 1] = static_cast<std::uint8_t>(v >> 8);
+    }
+  }
+  const std::atomic<bool> Never{false};
+  for (const bool KeepGoing : {false, true}) {
+    SetWaveBackends({FileSource(Samples)});
+    cli::TSessionOptions o;
+    o.Folder = Dir.File(KeepGoing ? "going" : "ended");
+    o.KeepGoing = KeepGoing;
+    o.AudioBytes = static_cast<std::int64_t>(Samples.size());
+    cli::TTrackSession Session(o);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Session.Run(Never), 0);
+    testing::internal::GetCapturedStdout();
+    const std::string Said = testing::internal::GetCapturedStderr();
+    SetWaveBackends({});
+    if (!KeepGoing) {
+      EXPECT_EQ(Said,
+                "velmar-rec: the input fell silent before Track01.wav reached the minimum length "
+                "(7 s), so the recording ended (--keep-going starts the next track instead)\n");
+      EXPECT_EQ(Tracks(o.Folder), std::vector<std::string>{"Track01.wav"});
+    } else {
+      EXPECT_EQ(Said, "");
+      Bytes Joined;
+      for (const auto& Name : Tracks(o.Folder)) {
+        const Bytes t = Audio(o.Folder + "/" + Name);
+        Joined.insert(Joined.end(), t.begin(), t.end());
+      }
+      EXPECT_TRUE(Joined == Samples);
+      EXPECT_EQ(Tracks(o.Folder).size(), 3u);  // each silent from 7 s on
+    }
+  }
+
+  std::atomic<bool> Interrupt{false};
+  std::int64_t Given = 0;
+  cli::TTrackSession Split(
+      cli::TSessionOptions{.Folder = Dir.File("split"), .Rule = {.NoiseGate = 0}});
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Split.Split(
+                [&](std::uint8_t* Dest, std::int64_t Count) {
+                  std::memset(Dest, 0, static_cast<std::size_t>(Count));
+                  Given += Count;
+                  if (Given >= 441000) Interrupt = true;  // Ctrl-C 2.5 s in
+                  return Count;
+                },
+                Interrupt),
+            2);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "velmar-rec: interrupted after 0:02.524 of the input, in Track01.wav; the tracks "
+            "written so far are complete\n");
+}
+
+// The audio of WAV files, read in pieces, compared with the concatenation of
+// others (files too large to hold in memory).
+bool SameAudio(const std::string& Whole, const std::vector<std::string>& Parts) {
+  TWaveScan In;
+  std::string Error;
+  if (!ScanWaveFile(Whole, In, Error)) return false;
+  std::ifstream A(Whole, std::ios::binary);
+  A.seekg(In.DataOffset);
+  std::int64_t Left = In.DataBytes;
+  std::vector<char> x(1 << 20), y(1 << 20);
+  for (const std::string& Part : Parts) {
+    TWaveScan p;
+    if (!ScanWaveFile(Part, p, Error)) return false;
+    std::ifstream B(Part, std::ios::binary);
+    B.seekg(p.DataOffset);
+    for (std::int64_t n = p.DataBytes; n > 0;) {
+      const auto Piece = static_cast<std::streamsize>(std::min<std::int64_t>(n, 1 << 20));
+      if (!A.read(x.data(), Piece) || !B.read(y.data(), Piece) ||
+          std::memcmp(x.data(), y.data(), static_cast<std::size_t>(Piece)) != 0)
+        return false;
+      n -= Piece;
+      Left -= Piece;
+    }
+  }
+  return Left == 0;
+}
+
+// Four hours from sox (2.5 GB, past the 2 GiB of a signed size): read whole,
+// into a track up to the largest WAV size and the rest in the next.
+TEST_F(Cli, ALongRecordingPast2GiBSplitsIntoTracksThatAddUpToIt) {
+  const std::string Minute = Dir.File("minute.wav"), Long = Dir.File("long.wav");
+  Peer("sox -n -r 44100 -b 16 -c 2 " + Minute + " synth 60 whitenoise vol 0.1");
+  Peer("sox " + Minute + " " + Long + " repeat 239");
+  const auto Keys = Info(Long);
+  EXPECT_EQ(Keys.at("duration"), "4:00:00.000");
+  EXPECT_EQ(Keys.at("bytes"), "2540160000");
+  int Status = -1;
+  const std::string Out = Dir.File("tracks");
+  const std::string Lines = Rec("split " + Long + " -n 0 -o " + Out, &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_EQ(Lines,
+            "Track01.wav  3:22:53.190  2044716 kB  (the largest size of a WAV file, continued in "
+            "Track02.wav)\nTrack02.wav  37:06.810  374034 kB\n");
+  EXPECT_TRUE(SameAudio(Long, {Out + "/Track01.wav", Out + "/Track02.wav"}));
+  // The peers read the tracks at their full length.
+  EXPECT_EQ(Peer("sox --i -s " + Out + "/Track01.wav"), "536837664\n");
+}
+
+// Two runs into one folder at once: each track file is new, none is replaced,
+// and each run's tracks hold its whole input.
+TEST_F(Cli, TwoRunsIntoOneFolderKeepEverything) {
+  const std::string Piece = Dir.File("piece.wav"), Gap = Dir.File("gap.wav");
+  Peer("sox -n -r 44100 -b 16 -c 2 " + Piece + " synth 1.2 sine 440 vol 0.4");
+  Peer("sox -n -r 44100 -b 16 -c 2 " + Gap + " trim 0 0.6");
+  std::string Pieces;
+  for (int i = 0; i < 60; ++i) Pieces += " " + Piece + " " + Gap;
+  Peer("sox" + Pieces + " " + Input);
+  const std::string Run = std::string(VELMAR_REC) + " split " + Input + " --min-length 1 -o ",
+                    Out = Dir.File("shared");
+  int Status = -1;
+  const std::string Solo = RunCommand(Run + Dir.File("alone"), &Status);
+  const auto Count = static_cast<std::size_t>(std::count(Solo.begin(), Solo.end(), '\n'));
+  EXPECT_GT(Count, 50u);
+  RunCommand("(" + Run + Out + " > " + Dir.File("a.txt") + " & " + Run + Out + " > " +
+                 Dir.File("b.txt") + " & wait)",
+             &Status);
+  std::vector<std::string> All;
+  for (const char* Log : {"a.txt", "b.txt"}) {
+    const Bytes Text = ReadFileBytes(Dir.File(Log));
+    std::istringstream Lines(std::string(Text.begin(), Text.end()));
+    std::vector<std::string> Mine;
+    for (std::string Line; std::getline(Lines, Line);)
+      Mine.push_back(Out + "/" + Line.substr(0, Line.find(' ')));
+    EXPECT_EQ(Mine.size(), Count) << Log;
+    EXPECT_TRUE(SameAudio(Input, Mine)) << Log;
+    All.insert(All.end(), Mine.begin(), Mine.end());
+  }
+  std::sort(All.begin(), All.end());
+  EXPECT_EQ(std::adjacent_find(All.begin(), All.end()), All.end());
+  EXPECT_EQ(Tracks(Out).size(), 2 * Count);
 }
 
 TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {

@@ -105,6 +105,12 @@ class TVirtualCapture : public TCaptureStream {
 
   int Read(char* Dest, std::uint32_t Max) override {
     Max = Max / Pacer.Block * Pacer.Block;
+    if (D->Spec.FailAfter >= 0) {
+      const auto Left = static_cast<std::int64_t>(BaseOffset) + D->Spec.FailAfter -
+                        static_cast<std::int64_t>(Offset);
+      if (Left <= 0) return -1;
+      Max = static_cast<std::uint32_t>(std::min<std::int64_t>(Max, Left));
+    }
     if (Max == 0) return 0;
     const std::uint64_t Avail = Pacer.WaitFor(Offset, [this] { return Due(); });
     if (Avail == 0) return 0;
