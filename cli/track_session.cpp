@@ -26,6 +26,7 @@ namespace {
 constexpr int kBufferSize = 8096;
 constexpr int kNumBuffers = 10;
 constexpr double kStatusSeconds = 0.1;
+constexpr int kSplitIOBuffer = 1 << 19;
 
 const WAVEFORMATEX& CdFormat() {
   static const WAVEFORMATEX f = [] {
@@ -83,6 +84,9 @@ TTrackSession::TTrackSession(TSessionOptions Options) : FOptions(std::move(Optio
   FRecorder.OnData = [this](TObject*, PWaveHdr h) { BufferRecorded(h); };
   FRecorder.OnStop = [this](TObject*) { Stopped(); };
   FRecorder.WaveIn().OnError = [this](TObject*) { FDeviceFailed = true; };
+  // A split copies a file that stays: written as fast as the page cache takes it.
+  FSplitWave.SetIOBufferSize(kSplitIOBuffer);
+  FSplitWave.SetSyncWhileWriting(false);
 }
 
 std::string TTrackSession::TrackPath() const {

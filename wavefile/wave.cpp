@@ -198,6 +198,7 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bo
     throw EMMWaveError(LibMessage(139) + " " + Full +
                        (Reason ? std::string(": ") + std::strerror(Reason) : std::string()));
   }
+  Block->SyncWhileWriting = FSyncWhileWriting;
   ReleaseWave();
   TakeBlock(Block);
   Changed();

@@ -48,6 +48,11 @@ class TMMWave : public TMMObject {
   void SetTimeFormat(TMMTimeFormats Value);
   bool FileMustExist() const { return FFileMustExist; }
   void SetFileMustExist(bool Value) { FFileMustExist = Value; }
+  // Files created from now on are made durable every few seconds while
+  // written (the default, for recordings); off for copies of audio that is
+  // kept elsewhere, which then write at the speed of the page cache.
+  bool SyncWhileWriting() const { return FSyncWhileWriting; }
+  void SetSyncWhileWriting(bool Value) { FSyncWhileWriting = Value; }
   const std::string& FileName() const { return FFileName; }
   virtual void SetFileName(const std::string& Name);
   int IOBufferSize() const { return FIOBufferSize; }
@@ -116,6 +121,7 @@ class TMMWave : public TMMObject {
   TWaveFileBlock* FBlock = nullptr;
   std::string FFileName;
   bool FFileMustExist = true;
+  bool FSyncWhileWriting = true;
   int FIOBufferSize = 32768;
   TMMTimeFormats FTimeFormat = TMMTimeFormats::tfSample;
   std::int32_t FRegionStart = 0, FRegionEnd = 0;

@@ -15,6 +15,7 @@ namespace velmar {
 namespace {
 
 constexpr std::int32_t kChunk = 32768;
+constexpr std::int64_t kReadAhead = 1 << 19;
 
 bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
   return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels &&
@@ -65,8 +66,26 @@ std::int64_t TWaveAudioReader::ReadSource(std::uint8_t* Dest, std::int64_t Count
   return Done;
 }
 
+std::int64_t TWaveAudioReader::ReadAhead(std::uint8_t* Dest, std::int64_t Count) {
+  std::int64_t Done = 0;
+  while (Done < Count) {
+    if (FAheadAt == FAhead.size()) {
+      FAhead.resize(static_cast<std::size_t>(kReadAhead));
+      FAhead.resize(static_cast<std::size_t>(ReadSource(FAhead.data(), kReadAhead)));
+      FAheadAt = 0;
+      if (FAhead.empty()) break;
+    }
+    const auto Take = std::min<std::size_t>(static_cast<std::size_t>(Count - Done),
+                                            FAhead.size() - FAheadAt);
+    std::memcpy(Dest + Done, FAhead.data() + FAheadAt, Take);
+    FAheadAt += Take;
+    Done += static_cast<std::int64_t>(Take);
+  }
+  return Done;
+}
+
 std::int64_t TWaveAudioReader::Read(std::uint8_t* Dest, std::int64_t Count) {
-  if (!FConversion) return ReadSource(Dest, Count);
+  if (!FConversion) return ReadAhead(Dest, Count);
   TACMConversion& c = *FConversion;
   std::int64_t Done = 0;
   while (Done < Count) {
@@ -79,7 +98,7 @@ std::int64_t TWaveAudioReader::Read(std::uint8_t* Dest, std::int64_t Count) {
     }
     if (FDrained) break;
     std::int32_t Out;
-    const std::int64_t Got = ReadSource(c.SourceBuffer, c.ChunkSize);
+    const std::int64_t Got = ReadAhead(c.SourceBuffer, c.ChunkSize);
     if (Got > 0) {
       Out = ConvertChunk(c, static_cast<std::int32_t>(Got));
     } else {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "wavefile/acm_conversion.h"
 #include "wavefile/wave_scan.h"
@@ -26,8 +27,6 @@ class TWaveAudioReader {
 
   const TWaveScan& Scan() const { return FScan; }
   bool Converts() const { return FConversion != nullptr; }
-  // Source bytes read so far (for progress against Scan().DataBytes).
-  std::int64_t SourceRead() const { return FScan.DataBytes - FLeft; }
   // Fills Dest with Count bytes of the target format, fewer only at the end
   // (0 there). Raises EMMWaveError when reading or a codec stage fails.
   std::int64_t Read(std::uint8_t* Dest, std::int64_t Count);
@@ -35,6 +34,8 @@ class TWaveAudioReader {
  private:
   // Up to Count source bytes at the read position; 0 at the end.
   std::int64_t ReadSource(std::uint8_t* Dest, std::int64_t Count);
+  // Reads the file in large pieces, whatever size the caller asks for.
+  std::int64_t ReadAhead(std::uint8_t* Dest, std::int64_t Count);
 
   TWaveScan FScan;
   int FFd = -1;
@@ -42,6 +43,8 @@ class TWaveAudioReader {
   std::int64_t FLeft = 0;  // source bytes not read yet
   std::unique_ptr<TACMConversion> FConversion;
   bool FDrained = false;
+  std::vector<std::uint8_t> FAhead;  // source bytes read but not given yet
+  std::size_t FAheadAt = 0;
 };
 
 }  // namespace velmar

@@ -291,7 +291,7 @@ void KeepSizesCurrent(TWaveFileBlock& Block) {
           MMSYSERR_NOERROR)
     return;  // the close still writes the header; writing goes on
   Block.SizesOnDisk = Block.DataBytes;
-  if (Block.DataBytes - Block.DurableBytes >= 4 * Second &&
+  if (Block.SyncWhileWriting && Block.DataBytes - Block.DurableBytes >= 4 * Second &&
       mmioSync(Block.Handle) == MMSYSERR_NOERROR)
     Block.DurableBytes = Block.DataBytes;
 }

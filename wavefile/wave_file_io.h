@@ -69,6 +69,9 @@ struct TWaveFileBlock {
   // disk cover, and the length made durable; -1 for any other file.
   std::int32_t SizesOnDisk = -1;
   std::int32_t DurableBytes = 0;
+  // A new file is made durable every few seconds while written; not when it
+  // copies audio that is kept elsewhere (the sizes still follow the audio).
+  bool SyncWhileWriting = true;
 
   WAVEFORMATEX* Format() { return reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data()); }
   const WAVEFORMATEX* Format() const {

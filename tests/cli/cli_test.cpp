@@ -129,6 +129,49 @@ TEST_F(Cli, SplitGivesATrackPerPieceSplitInsideEachSilence) {
   EXPECT_EQ(Status, 0);
 }
 
+// The tracks split makes from a programme of sounds at several levels and gaps
+// of several lengths, pinned: the boundaries, bytes, names and lines must not
+// change when the way the file is read does.
+TEST_F(Cli, SplitOutputIsPinned) {
+  Bytes Audio;
+  std::uint32_t Seed = 1;
+  for (int Piece = 0; Piece < 40; ++Piece) {
+    Seed = Seed * 1103515245u + 12345u;
+    const std::size_t Sound = 44100 * (1 + Seed % 4) + Seed % 3000;
+    const std::size_t Gap = 4410 * (2 + (Seed >> 8) % 12) + (Seed >> 4) % 999;
+    const double Level = 200.0 + static_cast<double>((Seed >> 12) % 6000);
+    for (std::size_t f = 0; f < Sound + Gap; ++f) {
+      const auto v = static_cast<std::int16_t>(
+          f < Sound ? Level * std::sin(static_cast<double>(f) * (0.03 + Piece * 0.001)) : 0);
+      for (int c = 0; c < 2; ++c) PutLe(Audio, static_cast<std::uint16_t>(v), 2);
+    }
+  }
+  WriteFileBytes(Input, Riff({PcmFmt(2, 44100, 16), Chunk("data", Audio)}));
+  // SHA-256 of the printed lines, and of the tracks' sha256sum listing.
+  struct Case {
+    std::string Options, Lines, Tracks;
+  };
+  const Case Cases[] = {
+      {"", "40166407c6593e58a9aa6163c79803b568fdfbcecd3cf1de1ee39543b9d7b03f",
+       "f81a31a135737d4a6c6a6ab605b357d66421b9e8645617f8875ef61f60300be8"},
+      {"--min-length 1 --time-gate 3 -n 40",
+       "043448e8fb9e2a8498a1b97700d0d69337b488de77ad7f34ea3285cf0cc2ecdf",
+       "28a83065163a7dfa3cecf8955b7a3c76074ed0c54bbc44e37a8fdda1b5a871fa"},
+  };
+  int n = 0;
+  for (const Case& c : Cases) {
+    const std::string Out = Dir.File("pinned" + std::to_string(n++));
+    int Status = -1;
+    const std::string Lines = Rec("split " + Input + " -o " + Out + " " + c.Options, &Status);
+    EXPECT_EQ(Status, 0);
+    WriteFileBytes(Out + ".txt", Bytes(Lines.begin(), Lines.end()));
+    EXPECT_EQ(Peer("sha256sum < " + Out + ".txt"), c.Lines + "  -\n") << c.Options << Lines;
+    EXPECT_EQ(RunCommand("cd " + Out + " && sha256sum *.wav | sha256sum", &Status),
+              c.Tracks + "  -\n")
+        << c.Options;
+  }
+}
+
 TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
   MakeProgramme();
   const std::string Split = Dir.File("split"), Recorded = Dir.File("recorded");

@@ -173,8 +173,14 @@ TEST_F(Wave, CreateFailureLeavesTheWaveEmpty) {
   Record(Name, Cd, Pattern(40));
   w.SetFileName(Name);
   ExpectError([&] { w.CreateFile(Dir.File("missing/folder/x.wav"), &Cd); },
-              "Unable to create wave file");
+              "Unable to create wave file " + Dir.File("missing/folder/x.wav") +
+                  ": No such file or directory");
   EXPECT_EQ(w.Block(), nullptr);
+  // Created only new: an existing file is left as it is.
+  const Bytes Before = ReadFileBytes(Name);
+  ExpectError([&] { w.CreateFile(Name, &Cd, true); },
+              "Unable to create wave file " + Name + ": File exists");
+  EXPECT_TRUE(ReadFileBytes(Name) == Before);
 
   w.SetFileName(Name);
   std::filesystem::remove(Name);
