@@ -514,6 +514,7 @@ void TFormAudioRecorderMain::StartNewTrack() {
   WaveRecorder.Wave()->SetFileName(QDir(GetOutputFolder()).filePath(Cell(1, r)).toStdString());
   FLastAudio = SteadySeconds();
   FAudioSeen = false;
+  FMaxTrackBytes = MaxTrackBytes();
   WaveRecorder.Start();
   Grid->setEnabled(false);
   Timer.SetEnabled(true);
@@ -554,7 +555,7 @@ void TFormAudioRecorderMain::RecordingInputFailed(const QString& Why) {
 void TFormAudioRecorderMain::RecBufferFilled(PWaveHdr Header) {
   FLastAudio = SteadySeconds();
   FAudioSeen = true;
-  if (WaveRecorder.FileBytes() > MaxTrackBytes()) ContinueInNextTrack(Header);
+  if (WaveRecorder.FileBytes() > FMaxTrackBytes) ContinueInNextTrack(Header);
   bool Ok = false;
   const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
   const TTrackSettings Settings{NoiseGate->Position(), WhideGate->Position(), MinSec->Position(),

@@ -179,6 +179,7 @@ class TFormAudioRecorderMain : public QWidget {
   // recording that gets none for a while has lost its input device.
   double FLastAudio = 0;
   bool FAudioSeen = false;
+  std::int64_t FMaxTrackBytes = 0;  // read when a track starts
 };
 
 }  // namespace velmar

@@ -1,6 +1,8 @@
-// CPU time that TMMWaveIn spends per minute of audio captured from a PulseAudio
-// monitor, next to arecord capturing the same device for the same time in the
-// same run. A private PulseAudio server with a null sink is started for it.
+// CPU time per minute of audio captured from a PulseAudio monitor, next to
+// arecord capturing the same device for the same time in the same run: first
+// TMMWaveIn alone, then the whole "velmar-rec record" (capture, recorder,
+// files, track rule) against "arecord -f cd" writing a WAV file. A private
+// PulseAudio server with a null sink is started for it.
 //
 //   velmar_capture_cpu [seconds]     (default 60)
 #include <sys/resource.h>
@@ -13,16 +15,31 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/wave/alsa/alsa_backend.h"
 #include "stream/wave_in.h"
 #include "tests/support/chain_doubles.h"
 #include "tests/support/formats.h"
 #include "tests/support/pulse_server.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace velmar;
+
+// Starts a program with its output silenced; its pid.
+pid_t Spawn(std::vector<const char*> Arguments) {
+  Arguments.push_back(nullptr);
+  std::fflush(stdout);
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    ::execvp(Arguments[0], const_cast<char* const*>(Arguments.data()));
+    std::_Exit(127);
+  }
+  return Child;
+}
 
 double CpuSeconds(const rusage& u) {
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -71,7 +88,7 @@ int main(int argc, char** argv) {
   rusage Before{}, After{};
   getrusage(RUSAGE_SELF, &Before);
   In.Start();
-  while (!Stopped) Wait(20, true);
+  while (!Stopped) Wait(250, true);
   getrusage(RUSAGE_SELF, &After);
   In.Close();
 
@@ -87,5 +104,25 @@ int main(int argc, char** argv) {
   std::printf("%-22s %12.3f\n", "arecord", Theirs);
   std::printf("%-22s %12.3f\n", "ours/peer", Theirs > 0 ? Ours / Theirs : 0.0);
   SetWaveBackends({});
-  return WIFEXITED(Status) && WEXITSTATUS(Status) == 0 ? 0 : 1;
+  if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) return 1;
+
+  // The whole programs, side by side, each writing its file.
+  test::TempDir Dir;
+  const std::string Duration = std::to_string(Seconds);
+  const std::string DeviceText = std::to_string(Device);
+  const std::string Out = Dir.File("tracks"), PeerFile = Dir.File("arecord.wav");
+  const pid_t Rec = Spawn({VELMAR_REC, "record", "-d", DeviceText.c_str(), "-o", Out.c_str(),
+                           "--no-auto-split", "--duration", Duration.c_str()});
+  const pid_t Arecord = Spawn({"arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-d",
+                               Duration.c_str(), PeerFile.c_str()});
+  rusage RecUsage{}, ArecordUsage{};
+  int RecStatus = 0, ArecordStatus = 0;
+  ::wait4(Rec, &RecStatus, 0, &RecUsage);
+  ::wait4(Arecord, &ArecordStatus, 0, &ArecordUsage);
+  const double Program = CpuSeconds(RecUsage) * 60.0 / Seconds;
+  const double PeerProgram = CpuSeconds(ArecordUsage) * 60.0 / Seconds;
+  std::printf("%-22s %12.3f\n", "velmar-rec record", Program);
+  std::printf("%-22s %12.3f\n", "arecord -f cd", PeerProgram);
+  std::printf("%-22s %12.3f\n", "ours/peer", PeerProgram > 0 ? Program / PeerProgram : 0.0);
+  return WIFEXITED(RecStatus) && WEXITSTATUS(RecStatus) == 0 ? 0 : 1;
 }

@@ -26,6 +26,9 @@ namespace {
 constexpr int kBufferSize = 8096;
 constexpr int kNumBuffers = 10;
 constexpr double kStatusSeconds = 0.1;
+// How often the loop looks at Ctrl-C and the input's silence; buffers wake it
+// as they come.
+constexpr std::uint32_t kLoopMs = 250;
 constexpr int kSplitIOBuffer = 1 << 19;
 
 const WAVEFORMATEX& CdFormat() {
@@ -182,7 +185,7 @@ bool TTrackSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   if (FEnd == TEnd::None) {
     if (FNextPending)
       SwitchTrack({});
-    else if (FTrackBytes > 0 && FTrackBytes + Bytes > MaxTrackBytes())
+    else if (FTrackBytes > 0 && FTrackBytes + Bytes > FMaxTrackBytes)
       SwitchTrack("the largest size of a WAV file");
   }
   if (FOptions.AudioBytes)
@@ -293,7 +296,7 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   FLastBuffer = Now();
   const double FirstAudio = std::max(5.0, FOptions.StallSeconds);
   while (FEnd == TEnd::None || (FRecorder.State() & wisStarted)) {
-    Wait(20, true);
+    Wait(kLoopMs, true);
     if (FEnd != TEnd::None) continue;
     if (Interrupt) {
       FEnd = TEnd::Interrupted;

@@ -95,6 +95,7 @@ class TTrackSession {
   bool FFromDevice = true;
   TTrackRule FRule;
   TSizeDisplay FSize;
+  const std::int64_t FMaxTrackBytes = MaxTrackBytes();
   int FNumber = 0;  // of the current track
   std::int64_t FTrackBytes = 0;
   std::int64_t FTotalBytes = 0;

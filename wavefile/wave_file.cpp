@@ -10,6 +10,15 @@
 
 namespace velmar {
 
+namespace {
+
+// The free space is asked again within this many margins of it, and after
+// this much audio in any case.
+constexpr std::int64_t kAskAgainMargins = 16;
+constexpr std::int64_t kAskAgainBytes = 1 << 20;
+
+}  // namespace
+
 TMMCustomWaveFile::TMMCustomWaveFile(TComponent* AOwner)
     : TMMDSPComponent(AOwner),
       FWave(std::make_unique<TMMWave>()),
@@ -61,6 +70,7 @@ void TMMCustomWaveFile::Opened() {
   TMMDSPComponent::Opened();
   if (FIsOpen) return;
   if (Input()) {
+    FKnownFree = -1;  // perhaps another disk
     SetPWaveFormat(Input()->PWaveFormat());
     if (PWaveFormat() && !FWave->FileName().empty()) {
       if (FOverwriteExisting || FWave->IsEmpty())
@@ -136,12 +146,23 @@ void TMMCustomWaveFile::Closed() {
 void TMMCustomWaveFile::WriteBuffer(PWaveHdr lpWaveHdr) {
   const auto Bytes = static_cast<std::int64_t>(lpWaveHdr->wh.dwBytesRecorded);
   if (FWave->FileName().empty() || Bytes <= 0) return;
-  const std::string Folder = std::filesystem::path(FWave->FileName()).parent_path().string();
-  const std::int64_t Free = DiskFreeBytes(Folder);
-  if (Free < 0 || Free < FWave->IOBufferSize() + Bytes + kDiskReserveBytes) {
-    Closed();
-    return;
+  // The free space is asked again only when what was written since the last
+  // answer could have brought it near the margin, or after a few seconds of
+  // audio (other programs write too); a write that fails all the same closes
+  // the file below.
+  const std::int64_t Needed = FWave->IOBufferSize() + Bytes + kDiskReserveBytes;
+  if (FKnownFree < 0 || FKnownFree - FWrittenSinceAsked < kAskAgainMargins * Needed ||
+      FWrittenSinceAsked >= kAskAgainBytes) {
+    const std::string Folder = std::filesystem::path(FWave->FileName()).parent_path().string();
+    FKnownFree = DiskFreeBytes(Folder);
+    FWrittenSinceAsked = 0;
+    if (FKnownFree < 0 || FKnownFree < Needed) {
+      FKnownFree = -1;
+      Closed();
+      return;
+    }
   }
+  FWrittenSinceAsked += Bytes;
   if (FWave->WriteData(lpWaveHdr->wh.lpData, static_cast<int>(Bytes)) <= 0) Closed();
 }
 
