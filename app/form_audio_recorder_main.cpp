@@ -582,12 +582,9 @@ void TFormAudioRecorderMain::WaveRecorderStop() {
 void TFormAudioRecorderMain::TimerTimer() {
   if (WaveRecorder.State() != 6) return;  // open and started, not paused
   // Two seconds without audio (five for the first to come) is a lost device.
-  const double Quiet = SteadySeconds() - FLastAudio;
-  if (Quiet > (FAudioSeen ? 2.0 : 5.0)) {
-    RecordingInputFailed(
-        QString("No audio came from the input device for %1 s: it is gone (the sound server "
-                "stopped or the device was unplugged)")
-            .arg(static_cast<int>(Quiet)));
+  const int Limit = FAudioSeen ? 2 : 5;
+  if (SteadySeconds() - FLastAudio > Limit) {
+    RecordingInputFailed(QString("The input device is gone (no audio for %1 s)").arg(Limit));
     return;
   }
   const int Position = WaveRecorder.Position();

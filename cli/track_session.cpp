@@ -301,10 +301,12 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
     if (Interrupt) {
       FEnd = TEnd::Interrupted;
       FRecorder.Stop();
-    } else if (Now() - FLastBuffer > (FAudioSeen ? FOptions.StallSeconds : FirstAudio)) {
+    } else if (const double Limit = FAudioSeen ? FOptions.StallSeconds : FirstAudio;
+               Now() - FLastBuffer > Limit) {
       FEnd = TEnd::Stalled;
-      Fail("no audio came from the input device for " +
-           std::to_string(static_cast<int>(Now() - FLastBuffer)) +
+      char Seconds[32];
+      std::snprintf(Seconds, sizeof Seconds, "%g", Limit);
+      Fail(std::string("no audio came from the input device for ") + Seconds +
            " s: it is gone (the sound server stopped or the device was unplugged); " + OpenPath() +
            " is complete");
       FRecorder.Stop();
