@@ -272,12 +272,16 @@ std::int32_t Create(TWaveFileBlock& Block, const std::string& Name, bool MustBeN
 // goes to the file first), so that what a crash leaves beyond the sizes is less
 // than a second even counting the write in progress; every few seconds the file
 // is made durable, so a power cut loses no more than that. The close writes the
-// final header as before.
-void KeepSizesCurrent(TWaveFileBlock& Block) {
+// final header as before. False when buffered audio failed to reach the file on
+// the way (a full disk): the write has then failed.
+bool KeepSizesCurrent(TWaveFileBlock& Block) {
   const WAVEFORMATEX* f = Block.Format();
   const std::int32_t Second =
       std::max<std::int32_t>(static_cast<std::int32_t>(f->nAvgBytesPerSec), f->nBlockAlign);
-  if (Block.DataBytes - Block.SizesOnDisk < Second / 2) return;
+  if (Block.DataBytes - Block.SizesOnDisk < Second / 2) return true;
+  // Patching the header writes out the buffered audio first; when that fails
+  // the position falls back to what reached the file.
+  const std::int64_t Written = Tell(Block.Handle);
   auto Le = [](std::uint32_t v) {
     return std::array<std::uint8_t, 4>{
         static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
@@ -289,11 +293,15 @@ void KeepSizesCurrent(TWaveFileBlock& Block) {
   if (mmioWriteAt(Block.Handle, Block.DataOffset - 4, Data.data(), 4) != MMSYSERR_NOERROR ||
       mmioWriteAt(Block.Handle, std::int64_t{Block.RiffChunk.dwDataOffset} - 4, Riff.data(), 4) !=
           MMSYSERR_NOERROR)
-    return;  // the close still writes the header; writing goes on
+    return Tell(Block.Handle) == Written;  // the close still writes the header; writing goes on
   Block.SizesOnDisk = Block.DataBytes;
-  if (Block.SyncWhileWriting && Block.DataBytes - Block.DurableBytes >= 4 * Second &&
-      mmioSync(Block.Handle) == MMSYSERR_NOERROR)
-    Block.DurableBytes = Block.DataBytes;
+  if (Block.SyncWhileWriting && Block.DataBytes - Block.DurableBytes >= 4 * Second) {
+    if (mmioSync(Block.Handle) == MMSYSERR_NOERROR)
+      Block.DurableBytes = Block.DataBytes;
+    else
+      return Tell(Block.Handle) == Written;
+  }
+  return true;
 }
 
 // After a failed write: take the position and the data length from what reached
@@ -455,7 +463,10 @@ std::int32_t WaveFileWrite(TWaveFileBlock* Block, const void* Buffer, std::int32
     Block->TotalSamples = Block->EndSample = Block->Position;
   Block->BytesLeft = std::max(
       std::min(SamplesToBytes(f, Block->EndSample - Block->Position), Block->DataBytes - p), 0);
-  if (Block->SizesOnDisk >= 0) KeepSizesCurrent(*Block);
+  if (Block->SizesOnDisk >= 0 && !KeepSizesCurrent(*Block)) {
+    ResyncAfterFailedWrite(*Block);
+    return 0;
+  }
   return Written;
 }
 

@@ -56,7 +56,7 @@ bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
   if (FormatBytes.size() < kExtensible) return false;
   auto* f = reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data());
   if (f->wFormatTag != WAVE_FORMAT_EXTENSIBLE || f->cbSize < 22) return false;
-  const std::uint16_t ValidBits = FormatBytes[18] | FormatBytes[19] << 8;
+  const auto ValidBits = static_cast<std::uint16_t>(FormatBytes[18] | FormatBytes[19] << 8);
   if (std::memcmp(&FormatBytes[24], kPcmSubFormat, 16) != 0) return false;
   if (ValidBits != 0 && ValidBits != f->wBitsPerSample) return false;
   f->wFormatTag = WAVE_FORMAT_PCM;

@@ -385,6 +385,29 @@ TEST_F(Cli, TwoRunsIntoOneFolderKeepEverything) {
   EXPECT_EQ(Tracks(Out).size(), 2 * Count);
 }
 
+// A disk that fills up: the track's line reports what its file holds, and the
+// run ends with status 2 naming the file.
+TEST_F(Cli, AFullDiskEndsWithTheTrackAsItIsOnDisk) {
+  MakeProgramme();
+  const std::string Out = Dir.File("full");
+  std::filesystem::create_directories(Out);
+  int Status = -1;
+  // 200 blocks of 512 bytes for files written; the signal ignored as a disk does.
+  const std::string Said =
+      RunCommand("trap '' XFSZ; ulimit -f 200; " + std::string(VELMAR_REC) + " split " + Input +
+                     " -o " + Out + " 2>" + Dir.File("err.txt"),
+                 &Status);
+  EXPECT_EQ(Status, 2);
+  const Bytes Err = ReadFileBytes(Dir.File("err.txt"));
+  EXPECT_EQ(std::string(Err.begin(), Err.end()),
+            "velmar-rec: the disk is full or the file could not be written: " + Out +
+                "/Track01.wav\n");
+  const auto Keys = Info(Out + "/Track01.wav");
+  EXPECT_LT(std::stoll(Keys.at("bytes")), 102400);
+  EXPECT_EQ(Said.rfind("Track01.wav  " + Keys.at("duration") + "  ", 0), 0u) << Said;
+  EXPECT_EQ(std::count(Said.begin(), Said.end(), '\n'), 1) << Said;
+}
+
 TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
   int Status = -1;
   for (const char* Bad :
@@ -468,6 +491,15 @@ TEST_F(Cli, SplitConvertsOtherFormatsAndSaysWhatItRead) {
   EXPECT_EQ(Status, 0);
   for (const auto& Name : Tracks(Dir.File("plain")))
     EXPECT_TRUE(Audio(Dir.File("ext/") + Name) == Audio(Dir.File("plain/") + Name)) << Name;
+
+  // The same in an RF64 file (64-bit sizes in a "ds64" chunk), as ffmpeg writes it.
+  const std::string Rf64 = Dir.File("rf64.wav");
+  Peer("ffmpeg -v error -y -i " + Input + " -c:a pcm_s16le -rf64 always " + Rf64);
+  EXPECT_EQ(Info(Rf64)["container"], "RF64");
+  EXPECT_EQ(Rec("split " + Rf64 + " -o " + Dir.File("rf64"), &Status),
+            Rec("split " + Input + " -o " + Dir.File("plain3"), &Status));
+  for (const auto& Name : Tracks(Dir.File("plain")))
+    EXPECT_TRUE(Audio(Dir.File("rf64/") + Name) == Audio(Dir.File("plain/") + Name)) << Name;
 
   const std::string Cut = Dir.File("cut.wav");
   const Bytes Whole = Riff({PcmFmt(2, 44100, 16), Chunk("data", Programme)});
