@@ -51,12 +51,11 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   if (Fmt == SND_PCM_FORMAT_UNKNOWN || f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
     return nullptr;
   snd_pcm_t* Pcm = nullptr;
-  const bool Capture = Dir == SND_PCM_STREAM_CAPTURE;
   // Capture is non-blocking and waited for in naps (the sound server's plugin
   // polls a core busily under a blocking read while its stream starts); playback
   // blocks, which keeps it at the device's pace.
   const int e =
-      snd_pcm_open(&Pcm, Name.c_str(), Dir, Capture ? SND_PCM_NONBLOCK : 0);
+      snd_pcm_open(&Pcm, Name.c_str(), Dir, Dir == SND_PCM_STREAM_CAPTURE ? SND_PCM_NONBLOCK : 0);
   if (e < 0) {
     Result = e == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER;
     return nullptr;
@@ -64,10 +63,7 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  // Capture wakes the sound server's plugin and us about once per period:
-  // large periods cost little CPU, and the buffer holds four. Playback keeps
-  // short ones, so that what is queued (and a position) stays near what is heard.
-  snd_pcm_uframes_t Period = Capture ? 4096 : 1024, Buffer = Capture ? 16384 : 8192;
+  snd_pcm_uframes_t Period = 1024, Buffer = 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -99,7 +95,7 @@ class TAlsaStream {
     snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
     if (FPeriod == 0) FPeriod = 1024;
     FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
-    // A nap never outlasts two periods: the device's buffer holds four or more.
+    // A nap never outlasts two periods: the device's buffer holds eight.
     FMaxNap = std::chrono::microseconds(std::max<long long>(1000, 2000000LL * FPeriod / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
@@ -147,16 +143,14 @@ class TAlsaStream {
 
  private:
   // How long until Frames can move: the frames still missing at the device's
-  // rate, between a quarter and two periods (the server hands audio over in
-  // periods: shorter naps would mostly find nothing new).
+  // rate, between a millisecond and two periods.
   std::chrono::microseconds NapFor(snd_pcm_uframes_t Frames) {
     const snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
     const snd_pcm_uframes_t Missing = Avail > 0 && static_cast<snd_pcm_uframes_t>(Avail) < Frames
                                           ? Frames - static_cast<snd_pcm_uframes_t>(Avail)
                                           : Frames;
     const auto Us = static_cast<long long>(1000000ull * Missing / FRate);
-    const auto Least = std::max<long long>(1000, 500000LL * FPeriod / FRate);
-    return std::chrono::microseconds(std::clamp<long long>(Us, Least, FMaxNap.count()));
+    return std::chrono::microseconds(std::clamp<long long>(Us, 1000, FMaxNap.count()));
   }
 
  public:
