@@ -60,24 +60,6 @@ HMMIO OpenByName(const std::string& Name, FOURCC FormType, MMCKINFO& Riff) {
   return h;
 }
 
-// The layout rule of a PCM record: whole bytes per frame, frames per second.
-// False when the record's figures do not fit its fields.
-bool NormalisePcm(WAVEFORMATEX& f) {
-  const std::uint64_t Align = std::uint64_t{f.nChannels} * f.wBitsPerSample / 8;
-  const std::uint64_t Avg = Align * f.nSamplesPerSec;
-  if (Align > UINT16_MAX || Avg > UINT32_MAX) return false;
-  f.nBlockAlign = static_cast<std::uint16_t>(Align);
-  f.nAvgBytesPerSec = static_cast<std::uint32_t>(Avg);
-  return true;
-}
-
-// Block size, rate and average rate must be positive, and the rates must fit the
-// signed 32-bit arithmetic of the sample conversions.
-bool Usable(const WAVEFORMATEX& f) {
-  return f.nBlockAlign > 0 && f.nChannels > 0 && f.nSamplesPerSec > 0 &&
-         f.nSamplesPerSec <= INT32_MAX && f.nAvgBytesPerSec > 0 && f.nAvgBytesPerSec <= INT32_MAX;
-}
-
 // The most audio bytes whose frame count still fits 31 bits (this only binds
 // for formats with far more frames than bytes).
 std::int64_t MaxDataBytes(const WAVEFORMATEX& f) {
@@ -202,7 +184,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
   // rounded to the corrected block alignment rather than the stored one: a stored
   // alignment that is too small would count bytes of the next chunk's header as
   // audio. (The design rounds with the stored value; this order is deliberate.)
-  if ((f.wFormatTag == WAVE_FORMAT_PCM && !NormalisePcm(f)) || !Usable(f)) return WAVEERR_BADFORMAT;
+  if (!NormaliseFormat(f)) return WAVEERR_BADFORMAT;
 
   // The data reaches the next chunk or the end of the file, whatever its size
   // field says: a file that was never finalised reads back in full.

@@ -65,6 +65,18 @@ bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
   return true;
 }
 
+bool NormaliseFormat(WAVEFORMATEX& f) {
+  if (f.wFormatTag == WAVE_FORMAT_PCM) {
+    const std::uint64_t Align = std::uint64_t{f.nChannels} * f.wBitsPerSample / 8;
+    const std::uint64_t Avg = Align * f.nSamplesPerSec;
+    if (Align > UINT16_MAX || Avg > UINT32_MAX) return false;
+    f.nBlockAlign = static_cast<std::uint16_t>(Align);
+    f.nAvgBytesPerSec = static_cast<std::uint32_t>(Avg);
+  }
+  return f.nBlockAlign > 0 && f.nChannels > 0 && f.nSamplesPerSec > 0 &&
+         f.nSamplesPerSec <= INT32_MAX && f.nAvgBytesPerSec > 0 && f.nAvgBytesPerSec <= INT32_MAX;
+}
+
 bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) {
   Scan = TWaveScan{};
   TFile File;
@@ -135,12 +147,8 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
   }
   PlainPCMFromExtensible(Scan.FormatBytes);
   auto* f = reinterpret_cast<WAVEFORMATEX*>(Scan.FormatBytes.data());
-  if (f->wFormatTag == WAVE_FORMAT_PCM) {
-    f->cbSize = 0;
-    f->nBlockAlign = static_cast<std::uint16_t>(f->nChannels * f->wBitsPerSample / 8);
-    f->nAvgBytesPerSec = f->nBlockAlign * f->nSamplesPerSec;
-  }
-  if (f->nBlockAlign == 0 || f->nChannels == 0 || f->nSamplesPerSec == 0) {
+  if (f->wFormatTag == WAVE_FORMAT_PCM) f->cbSize = 0;
+  if (!NormaliseFormat(*f)) {
     Error = "an unusable format";
     return false;
   }
