@@ -5,6 +5,7 @@
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
 #include "app/recorder_application.h"
+#include "controls/screen_updates.h"
 #include "mp3/encoder_library.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   // The store lives longest: created before any window, it saves its access log
   // after all windows are gone.
   TSettingsStore Store;
+  PrepareScreenUpdates();
   TRecorderApplication App(argc, argv);
   // The encoder's library (kept while the program runs), then its settings,
   // before any window.

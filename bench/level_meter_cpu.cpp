@@ -19,6 +19,7 @@
 #include "controls/connector.h"
 #include "controls/level.h"
 #include "controls/qt_event_pump.h"
+#include "controls/screen_updates.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "stream/wave_in.h"
 #include "tests/support/formats.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
   const pid_t Peer = Spawn("arecord -q -D velmar_pulse_in -f cd -t raw -d " +
                            std::to_string(Seconds) + " /dev/null");
 
+  PrepareScreenUpdates();
   QApplication App(argc, argv);
   TQtEventPump Pump;
   QWidget Window;

@@ -25,6 +25,9 @@ namespace {
 
 constexpr int kBufferSize = 8096;
 constexpr int kNumBuffers = 10;
+// Buffers the input reports together: nothing here shows the audio as it comes,
+// so three a wake-up (140 ms apart) cost a third of the wake-ups.
+constexpr int kBatch = 3;
 constexpr double kStatusSeconds = 0.1;
 // How often the loop looks at Ctrl-C and the input's silence; buffers wake it
 // as they come.
@@ -77,6 +80,7 @@ TTrackSession::TTrackSession(TSessionOptions Options) : FOptions(std::move(Optio
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetBufferSize(kBufferSize);
   FRecorder.SetNumBuffers(kNumBuffers);
+  FRecorder.SetBatch(kBatch);
   FRecorder.SetCallBackMode(TMMCBMode::cmWindow);
   FRecorder.SetMode(TMMMode::mStereo);
   FRecorder.SetBitLength(TMMBits::b16Bit);

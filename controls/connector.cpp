@@ -28,11 +28,14 @@ struct TConnectorUnit {
   bool IdleInstalled = false;
   bool InPump = false;
   std::atomic<bool> PumpPosted{false};
+  std::atomic<bool> TimerArmed{false};  // a pass is coming: taps need not post one
   std::int64_t LastPass = 0;  // µs clock of the last wake-up that drew
 
-  // A screen shows no more than one picture per display frame: slices that come
-  // due closer together are drawn together, each still no earlier than its time.
-  static constexpr std::int64_t kFrameMicros = 16667;
+  // The displays' picture rate, 30 a second: slices that come due closer
+  // together are drawn together, each still no earlier than its time. Meters and
+  // scopes read as smooth at this rate; each picture costs the X server a
+  // round of work, and the program a wake-up.
+  static constexpr std::int64_t kFrameMicros = 33333;
 
   static TConnectorUnit& Get() {
     static auto* Unit = new TConnectorUnit;  // threads may post while the program ends
@@ -44,8 +47,10 @@ struct TConnectorUnit {
     for (TMMConnector* c : Registry) MaxSpeed = std::max(MaxSpeed, c->FSpeed);
   }
 
-  // Any thread: one pump message in flight.
+  // Any thread: one pump message in flight, and none while the timer is aimed at
+  // a pass: that pass takes the new data in its turn, so a tap adds no wake-up.
   void PostPump() {
+    if (TimerArmed) return;
     if (!PumpPosted.exchange(true) && !PostMessage(Window, WM_CONNECTOR_PUMP, 0, 1))
       PumpPosted = false;
   }
@@ -68,6 +73,9 @@ struct TConnectorUnit {
   // aimed at the next slice.
   void Pump() {
     PumpPosted = false;
+    // Disarmed before the groups are read: a tap that still saw it armed armed
+    // its groups early enough for this pass to see them.
+    TimerArmed = false;
     if (InPump) return;
     InPump = true;
     struct TDone {
@@ -79,6 +87,11 @@ struct TConnectorUnit {
       for (int i = 0; i < 5001 - MaxSpeed && !App.Terminated(); ++i) App.ProcessMessages();
     if (ActiveAuto == 0 || App.Terminated()) return;
     if (EnterIdle) App.ProcessMessages();
+    // A pass within a frame of the last waits for the frame's end, as timed ones do.
+    if (TMMConnector::MicroSeconds() < LastPass + kFrameMicros) {
+      Schedule();
+      return;
+    }
     // By index: an OnTrigger handler may destroy a connector meanwhile.
     for (bool Fed = true; Fed;) {
       Fed = false;
@@ -106,6 +119,7 @@ struct TConnectorUnit {
     Next = std::max(Next, LastPass + kFrameMicros);
     const std::int64_t Wait = Next - TMMConnector::MicroSeconds();
     Timer->start(static_cast<int>(std::clamp<std::int64_t>((Wait + 999) / 1000, 0, 1000)));
+    TimerArmed = true;
   }
 
   static LRESULT WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
@@ -186,6 +200,7 @@ TMMConnector::~TMMConnector() {
     DeallocateHWnd(u.Window.exchange(0));
     delete u.Timer;
     u.Timer = nullptr;
+    u.TimerArmed = false;
     u.MaxSpeed = 0;
     return;
   }

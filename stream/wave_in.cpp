@@ -182,6 +182,7 @@ void TMMCustomWaveIn::Open() {
                          reinterpret_cast<std::uintptr_t>(this), CALLBACK_FUNCTION),
               kOpen);
         FHandle = h;
+        if (FBatch > 1) waveInSetBatch(h, static_cast<std::uint32_t>(FBatch));
         struct TOpening {
           bool& Flag;
           explicit TOpening(bool& f) : Flag(f) { Flag = true; }

@@ -11,6 +11,7 @@
 // window and worker thread.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -48,6 +49,12 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
   void SetTimeFormat(TMMTimeFormats Value);
   int MaxRecordTime() const { return FMaxRecordTime; }
   void SetMaxRecordTime(int Value);
+
+  // Filled buffers the device reports together (1: each as soon as it is
+  // full; at most 8). A program that stores the audio and shows none of it
+  // wakes less often with a few; displays keep 1. Set before Open.
+  int Batch() const { return FBatch; }
+  void SetBatch(int Value) { FBatch = std::clamp(Value, 1, 8); }
 
   // Recording position in TimeFormat units.
   int Position();
@@ -107,6 +114,7 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
   int FMaxRecordTime = -1;
   std::atomic<std::int64_t> FMaxRecordBytes{INT32_MAX};
   bool FLimitReached = false;
+  int FBatch = 1;
 };
 
 // The component placed on forms: publishes Output.

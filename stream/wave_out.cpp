@@ -191,12 +191,14 @@ void TMMWaveOut::Start() {
 
 bool TMMWaveOut::AcceptBufferDone() {
   FNotify.Enter();
-  const int Left = --FQueued;
   const bool Flushing = FFlushing;
+  const bool Accept = !Flushing && !FStopping;
+  // Counted as pending before it leaves the queue: in between, the stream would
+  // look ended to a handler finishing the buffer before, and stop early.
+  if (Accept) ++FPendingDone;
+  const int Left = --FQueued;
   if (Flushing && Left <= 0) FFlushing = false;
   FNotify.Leave();
-  const bool Accept = !Flushing && !FStopping;
-  if (Accept) ++FPendingDone;
   return Accept;
 }
 

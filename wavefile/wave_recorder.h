@@ -58,6 +58,8 @@ class TMMWaveRecorder : public TMMDSPComponent {
   void SetBufferSize(int Value) override { FWaveIn->SetBufferSize(Value); }
   int NumBuffers() const { return FWaveIn->NumBuffers(); }
   void SetNumBuffers(int Value) { FWaveIn->SetNumBuffers(Value); }
+  int Batch() const { return FWaveIn->Batch(); }
+  void SetBatch(int Value) { FWaveIn->SetBatch(Value); }
   TMMDeviceId DeviceID() const { return FWaveIn->DeviceID(); }
   void SetDeviceID(TMMDeviceId Value) { FWaveIn->SetDeviceID(Value); }
   std::string ProductName() const { return FWaveIn->ProductName(); }

@@ -149,6 +149,10 @@ class TDevice {
   }
   std::uint32_t Block() const { return FBlock; }
   virtual std::uint32_t Xruns() const = 0;
+  void SetBatch(std::uint32_t Headers) {
+    std::lock_guard<std::mutex> L(M);
+    FBatch = std::max<std::uint32_t>(Headers, 1);
+  }
   virtual std::int64_t Delay() { return 0; }
 
  protected:
@@ -160,27 +164,43 @@ class TDevice {
   virtual int Transfer(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) = 0;
   virtual std::uint32_t Limit(const WAVEHDR* h) const { return h->dwBufferLength; }
   virtual bool OnDemand() const { return false; }
+  // Whether the stream can fill h at once, without waiting.
+  virtual bool ReadyFor(const WAVEHDR*) { return false; }
+  // The next transfers wait until the stream has the audio of Headers headers.
+  virtual void AwaitHeaders(std::uint32_t) {}
 
  private:
   void Run() {
     FNotifier.Send(FCapture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
     std::unique_lock<std::mutex> L(M);
+    std::uint32_t Batched = 0;  // filled headers of this batch not yet reported
     for (;;) {
-      while (!FDone.empty()) {
-        WAVEHDR* h = FDone.front();
-        FDone.pop_front();
-        StoreHeaderFlags(*h, (LoadHeaderFlags(*h) & ~WHDR_INQUEUE) | WHDR_DONE);
-        L.unlock();
-        FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::uintptr_t>(h));
-        L.lock();
+      // A batch is reported together: the next header is filled first when its
+      // audio is there already, so that one wake-up of the program takes them all.
+      const bool FillFirst = !FDone.empty() && ++Batched < FBatch && FRunning && !FClosing &&
+                             !FQueue.empty() && FOutstanding == 0 && ReadyFor(FQueue.front());
+      if (!FillFirst) {
+        Batched = 0;
+        while (!FDone.empty()) {
+          WAVEHDR* h = FDone.front();
+          FDone.pop_front();
+          StoreHeaderFlags(*h, (LoadHeaderFlags(*h) & ~WHDR_INQUEUE) | WHDR_DONE);
+          L.unlock();
+          FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE,
+                         reinterpret_cast<std::uintptr_t>(h));
+          L.lock();
+        }
+        if (FClosing) break;
+        if (!FRunning || FQueue.empty() || FOutstanding > 0) {
+          CV.wait(L, [&] {
+            return FClosing || !FDone.empty() || (FRunning && !FQueue.empty() && FOutstanding == 0);
+          });
+          continue;
+        }
       }
-      if (FClosing) break;
-      if (!FRunning || FQueue.empty() || FOutstanding > 0) {
-        CV.wait(L, [&] {
-          return FClosing || !FDone.empty() || (FRunning && !FQueue.empty() && FOutstanding == 0);
-        });
-        continue;
-      }
+      // The first header of a batch waits for the audio of the whole batch.
+      if (const std::uint32_t Await = Batched == 0 ? FBatch : 1; Await != FAwaiting)
+        AwaitHeaders(FAwaiting = Await);
       WAVEHDR* h = FQueue.front();
       const std::uint32_t End = Limit(h) / FBlock * FBlock;
       const std::uint32_t Offset = h->reserved;
@@ -219,6 +239,8 @@ class TDevice {
   bool FRunning = false, FClosing = false, FBusy = false;
   std::int64_t FFrames = 0;
   int FOutstanding = 0;  // on-demand sources: returned headers not yet queued again
+  std::uint32_t FBatch = 1;     // headers reported together
+  std::uint32_t FAwaiting = 1;  // headers' audio the stream waits for
 };
 
 class TInDevice : public TDevice {
@@ -240,6 +262,8 @@ class TInDevice : public TDevice {
     return Max ? std::min(Max, h->dwBufferLength) : h->dwBufferLength;
   }
   bool OnDemand() const override { return S->FillsOnDemand(); }
+  bool ReadyFor(const WAVEHDR* h) override { return S->Ready(Limit(h) / Block() * Block()); }
+  void AwaitHeaders(std::uint32_t Headers) override { S->SetBatch(Headers); }
 
  private:
   std::unique_ptr<TCaptureStream> S;
@@ -465,6 +489,12 @@ MMRESULT waveInUnprepareHeader(HWAVEIN Handle, WAVEHDR* h, std::uint32_t) {
 }
 MMRESULT waveInAddBuffer(HWAVEIN Handle, WAVEHDR* h, std::uint32_t) {
   return With(Handle, [h](TDevice& d) { return d.Queue(h); });
+}
+MMRESULT waveInSetBatch(HWAVEIN Handle, std::uint32_t Buffers) {
+  return With(Handle, [Buffers](TDevice& d) {
+    d.SetBatch(Buffers);
+    return MMSYSERR_NOERROR;
+  });
 }
 MMRESULT waveInStart(HWAVEIN Handle) {
   return With(Handle, [](TDevice& d) {

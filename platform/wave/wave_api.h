@@ -95,6 +95,11 @@ MMRESULT waveInStop(HWAVEIN Handle);
 MMRESULT waveInReset(HWAVEIN Handle);
 MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, std::uint32_t Size);
 MMRESULT waveInGetID(HWAVEIN Handle, std::uint32_t* Device);
+// Beyond the classic set: the device reports Buffers filled buffers together,
+// waiting for the audio of all of them before it fills the first (1, the
+// default: each as soon as it is full). A program that only stores the audio
+// then wakes once for several buffers; one that shows it keeps 1.
+MMRESULT waveInSetBatch(HWAVEIN Handle, std::uint32_t Buffers);
 
 std::uint32_t waveOutGetNumDevs();
 MMRESULT waveOutGetDevCaps(std::uint32_t Device, WAVEOUTCAPS* Caps, std::uint32_t Size);

@@ -43,6 +43,11 @@ class TCaptureStream {
   // for while a buffer is handled loses nothing (a file fed through a capture
   // device).
   virtual bool FillsOnDemand() const { return false; }
+  // The next Reads wait until Requests reads of their size can be made (1 at
+  // first): the audio of that many buffers then comes in one wake-up.
+  virtual void SetBatch(std::uint32_t) {}
+  // Whether Bytes can be read at once, without waiting (false when unknown).
+  virtual bool Ready(std::uint32_t) { return false; }
 };
 
 class TPlaybackStream {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "controls/connector.h"
 #include "controls/level.h"
@@ -70,7 +71,11 @@ TEST_F(Meters, MonitoringShowsAToneAtItsLevel) {
   auto Close = [&](const TMMLevel& l) { return std::abs(l.CurrentLevel() - Want) <= 1; };
   ASSERT_TRUE(WaitUntil([&] { return Close(Left) && Close(Right); }))
       << Left.CurrentLevel() << " " << Right.CurrentLevel() << ", want " << Want;
-  // It stays there for a while of drawing, tapping and ticking.
+  // It stays there for a while of drawing, tapping and ticking, drawn in at most
+  // 30 pictures a second: the passes of one wake-up come together (the trigger
+  // event ends each pass), and wake-ups are a frame, 33 ms, apart.
+  std::vector<std::int64_t> Passes;
+  Connector.OnTrigger = [&](TObject*) { Passes.push_back(TMMConnector::MicroSeconds()); };
   int Checks = 0, Off = 0;
   WaitUntil(
       [&] {
@@ -78,8 +83,15 @@ TEST_F(Meters, MonitoringShowsAToneAtItsLevel) {
         return ++Checks >= 150;
       },
       std::chrono::seconds(30));
+  Connector.OnTrigger = nullptr;
   EXPECT_EQ(Off, 0);
   In.Close();
+  ASSERT_GT(Passes.size(), 2u);
+  int WakeUps = 1;
+  for (std::size_t i = 1; i < Passes.size(); ++i) WakeUps += Passes[i] - Passes[i - 1] > 10000;
+  const double Seconds = static_cast<double>(Passes.back() - Passes.front()) / 1e6;
+  EXPECT_LE(WakeUps, Seconds * 30 * 1.3 + 3) << Seconds << " s";
+  EXPECT_GE(WakeUps, Seconds * 5) << Seconds << " s";
 }
 
 // Recording: the bars follow the recorder, and the tap changes nothing of what

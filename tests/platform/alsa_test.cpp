@@ -107,8 +107,11 @@ TEST(AlsaNone, WithoutCaptureDevicesTheDemoSignalIsOffered) {
 
 TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {
   ASSERT_GE(CaptureIndex, 0);
-  for (TMMCBMode Mode : {TMMCBMode::cmWindow, TMMCBMode::cmThread}) {
+  for (auto [Mode, Batch] : {std::pair{TMMCBMode::cmWindow, 1}, std::pair{TMMCBMode::cmThread, 1},
+                             std::pair{TMMCBMode::cmWindow, 3}}) {
+    SCOPED_TRACE(Batch);
     TMMWaveIn In;
+    In.SetBatch(Batch);
     TPlain Sink;
     std::mutex Lock;
     std::vector<std::uint8_t> Got;
@@ -131,6 +134,62 @@ TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {
     std::lock_guard<std::mutex> l(Lock);
     ASSERT_EQ(Got.size(), 100000u);
     EXPECT_EQ(Got, std::vector<std::uint8_t>(Input.begin(), Input.begin() + 100000));
+  }
+}
+
+// A batch of three is reported together: when the first header of a batch is
+// reported (on the device's thread, which fills the headers), the next two are
+// full already; one at a time, the next is still empty then. The file plugin's
+// audio is always there, so every batch is whole.
+TEST_F(AlsaFiles, ABatchOfBuffersIsFilledBeforeItIsReported) {
+  ASSERT_GE(CaptureIndex, 0);
+  constexpr int kHeaders = 9, kBytes = 4096;
+  for (std::uint32_t Batch : {1u, 3u}) {
+    SCOPED_TRACE(Batch);
+    struct TSeen {
+      std::vector<WAVEHDR> Headers = std::vector<WAVEHDR>(kHeaders);
+      std::vector<std::vector<char>> Data;
+      std::vector<std::uint32_t> FullAfter;  // per report: full headers after it
+      std::atomic<int> Reported{0};
+    } Seen;
+    for (int i = 0; i < kHeaders; ++i) Seen.Data.emplace_back(kBytes);
+    const TWaveCallback Callback = [](std::uintptr_t, UINT Message, std::uintptr_t Instance,
+                                      std::uintptr_t Param, std::uintptr_t) {
+      if (Message != MM_WIM_DATA) return;
+      auto& s = *reinterpret_cast<TSeen*>(Instance);
+      const auto* h = reinterpret_cast<const WAVEHDR*>(Param);
+      std::uint32_t Full = 0;
+      for (auto i = static_cast<std::size_t>(h - s.Headers.data()) + 1;
+           i < s.Headers.size() && s.Headers[i].dwBytesRecorded == kBytes; ++i)
+        ++Full;
+      s.FullAfter.push_back(Full);
+      ++s.Reported;
+    };
+    HWAVEIN In = 0;
+    ASSERT_EQ(waveInOpen(&In, static_cast<std::uint32_t>(CaptureIndex), &CdFormat,
+                         reinterpret_cast<std::uintptr_t>(Callback),
+                         reinterpret_cast<std::uintptr_t>(&Seen), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInSetBatch(In, Batch), MMSYSERR_NOERROR);
+    for (int i = 0; i < kHeaders; ++i) {
+      WAVEHDR& h = Seen.Headers[static_cast<std::size_t>(i)];
+      h.lpData = Seen.Data[static_cast<std::size_t>(i)].data();
+      h.dwBufferLength = kBytes;
+      ASSERT_EQ(waveInPrepareHeader(In, &h, sizeof h), MMSYSERR_NOERROR);
+      ASSERT_EQ(waveInAddBuffer(In, &h, sizeof h), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(In), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitUntil([&] { return Seen.Reported == kHeaders; }));
+    EXPECT_EQ(waveInReset(In), MMSYSERR_NOERROR);
+    for (WAVEHDR& h : Seen.Headers) waveInUnprepareHeader(In, &h, sizeof h);
+    EXPECT_EQ(waveInClose(In), MMSYSERR_NOERROR);
+    const std::vector<std::uint32_t> Expected =
+        Batch == 3 ? std::vector<std::uint32_t>{2, 1, 0, 2, 1, 0, 2, 1, 0}
+                   : std::vector<std::uint32_t>(kHeaders, 0);
+    EXPECT_EQ(Seen.FullAfter, Expected);
+    std::vector<std::uint8_t> Got;
+    for (const auto& d : Seen.Data) Got.insert(Got.end(), d.begin(), d.end());
+    EXPECT_EQ(Got, std::vector<std::uint8_t>(Input.begin(), Input.begin() + kHeaders * kBytes));
   }
 }
 

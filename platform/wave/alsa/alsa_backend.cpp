@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/wave/virtual/virtual_devices.h"
 
@@ -63,7 +64,10 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  snd_pcm_uframes_t Period = 1024, Buffer = 8192;
+  // Periods of 1024 frames (larger ones lost audio on the sound server's plugin
+  // now and then). A capture buffer holds 16 of them, room for a batch of
+  // buffers and a late wake-up; playback keeps 8, which its position follows.
+  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 16384 : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -95,8 +99,10 @@ class TAlsaStream {
     snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
     if (FPeriod == 0) FPeriod = 1024;
     FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
-    // A nap never outlasts two periods: the device's buffer holds eight.
-    FMaxNap = std::chrono::microseconds(std::max<long long>(1000, 2000000LL * FPeriod / FRate));
+    // A nap never outlasts half the device's buffer, nor two periods when the
+    // device has no more than four.
+    FMaxNap = std::chrono::microseconds(std::max<long long>(
+        1000, 1000000LL * std::max(Buffer / 2, 2 * FPeriod) / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
@@ -113,53 +119,46 @@ class TAlsaStream {
     FNapEnd.notify_all();
   }
 
-  // Moves up to Max bytes as soon as the device can take or give them: a blocking
-  // (playback) device waits inside the transfer and moves at most half a period,
-  // so that a stop waits little; a non-blocking (capture) one naps until the
-  // whole request can move (a few periods at most), one wake-up per buffer
-  // rather than several, and an interrupt ends the nap at once. 0 when
+  // Plays up to Max bytes, waiting inside the transfer while the device is busy,
+  // at most half a period at a time, so that a stop waits little. 0 when
   // interrupted, -1 when the device cannot recover.
   template <typename TransferFn>
-  int Move(std::uint32_t Max, TransferFn Transfer, bool Capture) {
-    const snd_pcm_uframes_t Most =
-        Capture ? 4 * FPeriod : std::max<snd_pcm_uframes_t>(FPeriod / 2, 1);
-    const snd_pcm_uframes_t Frames = std::min<snd_pcm_uframes_t>(Max / FBlock, Most);
+  int Move(std::uint32_t Max, TransferFn Transfer) {
+    const snd_pcm_uframes_t Frames =
+        std::min<snd_pcm_uframes_t>(Max / FBlock, std::max<snd_pcm_uframes_t>(FPeriod / 2, 1));
     if (Frames == 0) return 0;
     for (;;) {
-      if (FInterrupted.exchange(false)) return 0;
+      if (TakeInterrupt()) return 0;
       const snd_pcm_sframes_t n = Transfer(Frames);
       if (n > 0) return static_cast<int>(n * FBlock);
       if (n == 0 || n == -EAGAIN) {
-        std::unique_lock<std::mutex> L(FNapLock);
-        FNapEnd.wait_for(L, NapFor(Frames), [&] { return FInterrupted.load(); });
+        Nap(std::chrono::milliseconds(1));
         continue;
       }
       if (!Recover(static_cast<int>(n))) return -1;
     }
   }
 
-  std::uint32_t Xruns() const { return FXruns; }
-  snd_pcm_t* Pcm() const { return FPcm; }
-
- private:
-  // How long until Frames can move: the frames still missing at the device's
-  // rate, between a millisecond and two periods.
-  std::chrono::microseconds NapFor(snd_pcm_uframes_t Frames) {
-    const snd_pcm_sframes_t Avail = snd_pcm_avail_update(FPcm);
-    const snd_pcm_uframes_t Missing = Avail > 0 && static_cast<snd_pcm_uframes_t>(Avail) < Frames
-                                          ? Frames - static_cast<snd_pcm_uframes_t>(Avail)
-                                          : Frames;
-    const auto Us = static_cast<long long>(1000000ull * Missing / FRate);
-    return std::chrono::microseconds(std::clamp<long long>(Us, 1000, FMaxNap.count()));
+  // Sleeps for Time or until interrupted.
+  void Nap(std::chrono::microseconds Time) {
+    std::unique_lock<std::mutex> L(FNapLock);
+    FNapEnd.wait_for(L, std::min(Time, FMaxNap), [&] { return FInterrupted.load(); });
   }
+  bool TakeInterrupt() { return FInterrupted.exchange(false); }
 
- public:
- private:
+  // After a failed transfer: false when the device cannot go on.
   bool Recover(int Error) {
     if (Error == -EPIPE || Error == -ESTRPIPE) ++FXruns;
     return snd_pcm_recover(FPcm, Error, 1) >= 0;
   }
 
+  std::uint32_t Xruns() const { return FXruns; }
+  snd_pcm_t* Pcm() const { return FPcm; }
+  std::uint32_t Block() const { return FBlock; }
+  snd_pcm_uframes_t Period() const { return FPeriod; }
+  std::uint32_t Rate() const { return FRate; }
+
+ private:
   snd_pcm_t* FPcm;
   std::uint32_t FBlock;
   snd_pcm_uframes_t FPeriod = 1024;
@@ -171,20 +170,84 @@ class TAlsaStream {
   std::atomic<std::uint32_t> FXruns{0};
 };
 
+// Capture takes in everything the device has at each wake-up into a stage of its
+// own, and fills the caller's buffers from there. The sound server's plugin
+// must never be left holding part of a fragment for us: when the server goes
+// meanwhile, the plugin's thread waits for that part to be given back while it
+// holds the lock that our next call needs, and both hang.
 class TAlsaCapture : public TCaptureStream {
  public:
-  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {}
-  void Start() override { S.StartPcm(); }  // the first read starts the capture
-  void Stop() override { S.StopPcm(); }
-  int Read(char* Dest, std::uint32_t Max) override {
-    return S.Move(
-        Max, [&](snd_pcm_uframes_t n) { return snd_pcm_readi(S.Pcm(), Dest, n); }, true);
+  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {
+    snd_pcm_uframes_t Buffer = 0, Period = 0;
+    snd_pcm_get_params(Pcm, &Buffer, &Period);
+    FStage.resize(std::max<snd_pcm_uframes_t>(Buffer, 8 * S.Period()) * S.Block());
   }
+  void Start() override {
+    FStaged = 0;
+    S.StartPcm();
+  }
+  void Stop() override { S.StopPcm(); }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
+  void SetBatch(std::uint32_t Requests) override { FBatch = std::max<std::uint32_t>(Requests, 1); }
+  bool Ready(std::uint32_t Bytes) override { return TakeIn() && FStaged >= Bytes; }
+
+  // Fills Dest with the request (up to Max bytes, four periods at most) once
+  // Batch requests are staged, napping until then; 0 when interrupted, -1 when
+  // the device cannot recover.
+  int Read(char* Dest, std::uint32_t Max) override {
+    const std::uint32_t Block = S.Block();
+    const std::size_t Want =
+        std::min<std::size_t>(Max / Block, 4 * S.Period()) * static_cast<std::size_t>(Block);
+    if (Want == 0) return 0;
+    const std::size_t Needed = std::min(Want * FBatch, FStage.size());
+    for (;;) {
+      if (S.TakeInterrupt()) return 0;
+      if (!TakeIn()) return -1;
+      if (FStaged >= Needed) break;
+      S.Nap(NapFor(Needed - FStaged));
+    }
+    std::memcpy(Dest, FStage.data(), Want);
+    std::memmove(FStage.data(), FStage.data() + Want, FStaged - Want);
+    FStaged -= Want;
+    return static_cast<int>(Want);
+  }
 
  private:
+  // Reads all the device has (what fits in the stage); false when it cannot
+  // recover. A prepared stream starts, as a read would start it.
+  bool TakeIn() {
+    snd_pcm_t* Pcm = S.Pcm();
+    if (snd_pcm_state(Pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(Pcm);
+    const snd_pcm_sframes_t Avail = snd_pcm_avail_update(Pcm);
+    if (Avail < 0) return S.Recover(static_cast<int>(Avail));
+    const snd_pcm_uframes_t Frames = std::min<snd_pcm_uframes_t>(
+        static_cast<snd_pcm_uframes_t>(Avail), (FStage.size() - FStaged) / S.Block());
+    if (Frames == 0) return true;
+    const snd_pcm_sframes_t n = snd_pcm_readi(Pcm, FStage.data() + FStaged, Frames);
+    if (n == -EAGAIN) return true;
+    if (n < 0) return S.Recover(static_cast<int>(n));
+    FStaged += static_cast<std::size_t>(n) * S.Block();
+    return true;
+  }
+
+  // How long until Bytes more have come: their time at the device's rate and
+  // a quarter period more. Audio arrives a period at a time, a little before
+  // or after its hour: waking exactly on time finds the last period missing as
+  // often as not, and a wake-up per millisecond followed; the margin makes one
+  // wake-up do.
+  std::chrono::microseconds NapFor(std::size_t Bytes) const {
+    const long long Rate = S.Rate();
+    const auto Frames = static_cast<long long>(Bytes / S.Block());
+    const long long Margin =
+        std::max<long long>(1000, 250000LL * static_cast<long long>(S.Period()) / Rate);
+    return std::chrono::microseconds(1000000LL * Frames / Rate + Margin);
+  }
+
   TAlsaStream S;
+  std::vector<char> FStage;
+  std::size_t FStaged = 0;
+  std::atomic<std::uint32_t> FBatch{1};
 };
 
 class TAlsaPlayback : public TPlaybackStream {
@@ -194,7 +257,7 @@ class TAlsaPlayback : public TPlaybackStream {
   void Stop() override { S.StopPcm(); }
   int Write(const char* Data, std::uint32_t Count) override {
     return S.Move(
-        Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); }, false);
+        Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); });
   }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
