@@ -26,8 +26,9 @@ namespace {
 constexpr int kBufferSize = 8096;
 constexpr int kNumBuffers = 10;
 // Buffers the input reports together: nothing here shows the audio as it comes,
-// so three a wake-up (140 ms apart) cost a third of the wake-ups.
-constexpr int kBatch = 3;
+// so six a wake-up (280 ms apart) cost a sixth of the wake-ups. Ctrl-C first
+// has the input report what it holds, which a stop would drop.
+constexpr int kBatch = 6;
 constexpr double kStatusSeconds = 0.1;
 // How often the loop looks at Ctrl-C and the input's silence; buffers wake it
 // as they come.
@@ -303,6 +304,10 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
     Wait(kLoopMs, true);
     if (FEnd != TEnd::None) continue;
     if (Interrupt) {
+      if (FRecorder.Batch() > 1) {  // the stop comes on the next round
+        FRecorder.SetBatch(1);
+        continue;
+      }
       FEnd = TEnd::Interrupted;
       FRecorder.Stop();
     } else if (const double Limit = FAudioSeen ? FOptions.StallSeconds : FirstAudio;

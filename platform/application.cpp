@@ -142,7 +142,8 @@ void Wait(std::uint32_t Milliseconds, bool PumpMessages) {
     App.ProcessMessages();
     const auto Now = Clock::now();
     if (Now >= End) break;
-    const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(End - Now).count();
+    // Rounded up: a wait cut short by the rounding would cost a wake-up more.
+    const auto Left = std::chrono::ceil<std::chrono::milliseconds>(End - Now).count();
     App.Pump().WaitForWork(static_cast<std::uint32_t>(Left > 0 ? Left : 1));
   }
 }

@@ -251,6 +251,11 @@ void TMMCustomWaveIn::Restart() {
   });
 }
 
+void TMMCustomWaveIn::SetBatch(int Value) {
+  FBatch = std::clamp(Value, 1, 8);
+  if (FHandle != 0) waveInSetBatch(FHandle, static_cast<std::uint32_t>(FBatch));
+}
+
 void TMMCustomWaveIn::Stop() {
   if ((!Has(wisStarted) && !Has(wisPaused)) || FOpening) return;
   Guarded([&] {

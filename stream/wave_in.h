@@ -52,9 +52,10 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
 
   // Filled buffers the device reports together (1: each as soon as it is
   // full; at most 8). A program that stores the audio and shows none of it
-  // wakes less often with a few; displays keep 1. Set before Open.
+  // wakes less often with a few; displays keep 1. Lowered while recording, the
+  // device reports what it holds at once (before a stop, which drops it).
   int Batch() const { return FBatch; }
-  void SetBatch(int Value) { FBatch = std::clamp(Value, 1, 8); }
+  void SetBatch(int Value);
 
   // Recording position in TimeFormat units.
   int Position();

@@ -152,6 +152,8 @@ class TDevice {
   void SetBatch(std::uint32_t Headers) {
     std::lock_guard<std::mutex> L(M);
     FBatch = std::max<std::uint32_t>(Headers, 1);
+    // A stream waiting for a larger batch gives what it has staged at once.
+    if (FAwaiting > FBatch) AwaitHeaders(FAwaiting = FBatch);
   }
   virtual std::int64_t Delay() { return 0; }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/wave/virtual/virtual_devices.h"
@@ -65,9 +66,9 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
   // Periods of 1024 frames (larger ones lost audio on the sound server's plugin
-  // now and then). A capture buffer holds 16 of them, room for a batch of
-  // buffers and a late wake-up; playback keeps 8, which its position follows.
-  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 16384 : 8192;
+  // now and then). A capture buffer holds 32 of them (0.74 s), room for a batch
+  // of buffers and a late wake-up; playback keeps 8, which its position follows.
+  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 32768 : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -139,10 +140,19 @@ class TAlsaStream {
     }
   }
 
-  // Sleeps for Time or until interrupted.
+  // Sleeps for Time or until interrupted or woken.
   void Nap(std::chrono::microseconds Time) {
     std::unique_lock<std::mutex> L(FNapLock);
-    FNapEnd.wait_for(L, std::min(Time, FMaxNap), [&] { return FInterrupted.load(); });
+    FNapEnd.wait_for(L, std::min(Time, FMaxNap),
+                     [&] { return FInterrupted.load() || std::exchange(FWoken, false); });
+  }
+  // Any thread: ends a nap without interrupting the transfer.
+  void Wake() {
+    {
+      std::lock_guard<std::mutex> L(FNapLock);
+      FWoken = true;
+    }
+    FNapEnd.notify_all();
   }
   bool TakeInterrupt() { return FInterrupted.exchange(false); }
 
@@ -167,6 +177,7 @@ class TAlsaStream {
   std::atomic<bool> FInterrupted{false};
   std::mutex FNapLock;
   std::condition_variable FNapEnd;
+  bool FWoken = false;  // under FNapLock
   std::atomic<std::uint32_t> FXruns{0};
 };
 
@@ -189,7 +200,10 @@ class TAlsaCapture : public TCaptureStream {
   void Stop() override { S.StopPcm(); }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
-  void SetBatch(std::uint32_t Requests) override { FBatch = std::max<std::uint32_t>(Requests, 1); }
+  void SetBatch(std::uint32_t Requests) override {
+    FBatch = std::max<std::uint32_t>(Requests, 1);
+    S.Wake();  // a smaller batch may be staged already
+  }
   bool Ready(std::uint32_t Bytes) override { return TakeIn() && FStaged >= Bytes; }
 
   // Fills Dest with the request (up to Max bytes, four periods at most) once
@@ -200,10 +214,10 @@ class TAlsaCapture : public TCaptureStream {
     const std::size_t Want =
         std::min<std::size_t>(Max / Block, 4 * S.Period()) * static_cast<std::size_t>(Block);
     if (Want == 0) return 0;
-    const std::size_t Needed = std::min(Want * FBatch, FStage.size());
     for (;;) {
       if (S.TakeInterrupt()) return 0;
       if (!TakeIn()) return -1;
+      const std::size_t Needed = std::min(Want * FBatch, FStage.size());
       if (FStaged >= Needed) break;
       S.Nap(NapFor(Needed - FStaged));
     }
