@@ -30,9 +30,11 @@ constexpr int kNumBuffers = 10;
 // has the input report what it holds, which a stop would drop.
 constexpr int kBatch = 6;
 constexpr double kStatusSeconds = 0.1;
-// How often the loop looks at Ctrl-C and the input's silence; buffers wake it
+// How often the loop looks at the input's silence; buffers and Ctrl-C wake it
 // as they come.
-constexpr std::uint32_t kLoopMs = 250;
+constexpr std::uint32_t kLoopMs = 1000;
+// After Ctrl-C, how long the input has to report what it holds before the stop.
+constexpr double kDrainSeconds = 0.3;
 constexpr int kSplitIOBuffer = 1 << 19;
 
 const WAVEFORMATEX& CdFormat() {
@@ -300,14 +302,17 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   }
   FLastBuffer = Now();
   const double FirstAudio = std::max(5.0, FOptions.StallSeconds);
+  double DrainStart = -1;
   while (FEnd == TEnd::None || (FRecorder.State() & wisStarted)) {
-    Wait(kLoopMs, true);
+    // Ending or draining, the loop looks often: those take a moment, not seconds.
+    WaitForMessage(FEnd == TEnd::None && DrainStart < 0 ? kLoopMs : 50);
     if (FEnd != TEnd::None) continue;
     if (Interrupt) {
-      if (FRecorder.Batch() > 1) {  // the stop comes on the next round
+      if (DrainStart < 0) {
+        DrainStart = Now();
         FRecorder.SetBatch(1);
-        continue;
       }
+      if (Now() - DrainStart < kDrainSeconds) continue;
       FEnd = TEnd::Interrupted;
       FRecorder.Stop();
     } else if (const double Limit = FAudioSeen ? FOptions.StallSeconds : FirstAudio;

@@ -129,6 +129,14 @@ void TApplication::ShowMessage(const std::string& Text) {
   std::fprintf(stderr, "%s\n", Text.c_str());
 }
 
+void WaitForMessage(std::uint32_t Milliseconds) {
+  TApplication& App = Application();
+  App.ProcessMessages();
+  if (App.Terminated()) return;
+  App.Pump().WaitForWork(Milliseconds);
+  App.ProcessMessages();
+}
+
 void Wait(std::uint32_t Milliseconds, bool PumpMessages) {
   if (Milliseconds == 0) return;
   if (!PumpMessages) {

@@ -92,4 +92,9 @@ TApplication& Application();
 // the application is terminating.
 void Wait(std::uint32_t Milliseconds, bool PumpMessages);
 
+// Main thread: handles the queued messages, then waits until a message comes or
+// Milliseconds pass and handles what came: a loop that must look at something
+// now and then, and at once when told, wakes only then.
+void WaitForMessage(std::uint32_t Milliseconds);
+
 }  // namespace velmar
