@@ -145,6 +145,62 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   EXPECT_EQ(Peer("sox --i -s " + Track), std::to_string(b->TotalSamples) + "\n");
 }
 
+// Ctrl-C is answered at once, and everything captured up to it is in the file:
+// the input holds a batch of buffers that a plain stop would drop, so it is
+// made to report them first. The file holds what it held when buffers had just
+// been written, and at least the real time from then to the signal, less a
+// pipeline's 0.1 s.
+TEST(RecordRealTime, CtrlCKeepsTheAudioUpToIt) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
+  ASSERT_FALSE(Device.empty());
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen("/dev/null", "w", stderr);
+    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
+            "--no-auto-split", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  using Clock = std::chrono::steady_clock;
+  auto Seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+  const std::string Track = Out + "/Track01.wav";
+  std::uintmax_t Seen = 0;
+  auto Grown = [&](std::uintmax_t Than) {
+    return WaitUntil([&] {
+      std::error_code e;
+      Seen = std::filesystem::file_size(Track, e);
+      return !e && Seen > Than;
+    });
+  };
+  ASSERT_TRUE(Grown(1000));  // recording
+  ASSERT_TRUE(Grown(Seen));  // and buffers have just been written
+  const auto First = Clock::now();
+  // The signal comes while the next buffers are gathered.
+  WaitUntil([&] { return Clock::now() - First > std::chrono::milliseconds(200); });
+  const auto Signalled = Clock::now();
+  ::kill(Child, SIGINT);
+  int Status = -1;
+  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
+                               std::chrono::seconds(30));
+  if (!Ended) {
+    ::kill(Child, SIGKILL);
+    ::waitpid(Child, &Status, 0);
+  }
+  ASSERT_TRUE(Ended);
+  EXPECT_LT(Seconds(Clock::now() - Signalled), 5.0);
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+  BlockPtr b = Parse(Track);
+  ASSERT_TRUE(b);
+  const auto Header = static_cast<double>(std::filesystem::file_size(Track)) - b->DataBytes;
+  const double Before = (static_cast<double>(Seen) - Header) / 176400;
+  const double Recorded = static_cast<double>(b->DataBytes) / 176400;
+  EXPECT_GE(Recorded, Before + Seconds(Signalled - First) - 0.1)
+      << "first seen " << Before << " s, signal " << Seconds(Signalled - First) << " s later";
+}
+
 // A file the output cannot take because of its format says so, naming the
 // format; the recording format plays.
 TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
