@@ -43,9 +43,9 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error);
 bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes);
 
 // A format record read from a file, made fit to use: a PCM record gets the
-// layout rule (whole bytes per frame, frames per second); any
-// record must have a positive block size, rate and average rate within the
-// signed 32-bit arithmetic of the sample conversions. False when it cannot.
+// layout rule (whole bytes per frame, frames per second); any record must have
+// a positive block size, rate and average rate within the signed 32-bit
+// arithmetic of the sample conversions. False when it cannot.
 bool NormaliseFormat(WAVEFORMATEX& f);
 
 }  // namespace velmar

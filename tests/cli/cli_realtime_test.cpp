@@ -41,6 +41,14 @@ Stretches Measure(const Bytes& Audio) {
   return {Seconds(First), Seconds(Last - First), Seconds(Frames - Last)};
 }
 
+// Waits for the child to end, up to Limit; then kills it. False when it had to.
+bool Reaped(pid_t Child, int& Status, std::chrono::seconds Limit) {
+  if (WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; }, Limit)) return true;
+  ::kill(Child, SIGKILL);
+  ::waitpid(Child, &Status, 0);
+  return false;
+}
+
 // The monitor's device number, as velmar-rec lists it.
 std::string MonitorDevice() {
   int Status = -1;
@@ -78,12 +86,7 @@ TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
   RunCommand("paplay --device=test " + Programme, &Status);
   EXPECT_EQ(Status, 0);
-  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
-                               std::chrono::seconds(60));
-  if (!Ended) {
-    ::kill(Child, SIGKILL);
-    ::waitpid(Child, &Status, 0);
-  }
+  const bool Ended = Reaped(Child, Status, std::chrono::seconds(60));
   ASSERT_TRUE(Ended);
   ASSERT_TRUE(WIFEXITED(Status));
   EXPECT_EQ(WEXITSTATUS(Status), 0);
@@ -124,12 +127,7 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   Server.Kill();
   const auto Killed = std::chrono::steady_clock::now();
   int Status = -1;
-  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
-                               std::chrono::seconds(30));
-  if (!Ended) {
-    ::kill(Child, SIGKILL);
-    ::waitpid(Child, &Status, 0);
-  }
+  const bool Ended = Reaped(Child, Status, std::chrono::seconds(30));
   ASSERT_TRUE(Ended) << "velmar-rec hung after the sound server died";
   // Within seconds (two of silence are the sign; a loaded machine adds some).
   EXPECT_LT(std::chrono::steady_clock::now() - Killed, std::chrono::seconds(15));
@@ -182,12 +180,7 @@ TEST(RecordRealTime, CtrlCKeepsTheAudioUpToIt) {
   const auto Signalled = Clock::now();
   ::kill(Child, SIGINT);
   int Status = -1;
-  const bool Ended = WaitUntil([&] { return ::waitpid(Child, &Status, WNOHANG) == Child; },
-                               std::chrono::seconds(30));
-  if (!Ended) {
-    ::kill(Child, SIGKILL);
-    ::waitpid(Child, &Status, 0);
-  }
+  const bool Ended = Reaped(Child, Status, std::chrono::seconds(30));
   ASSERT_TRUE(Ended);
   EXPECT_LT(Seconds(Clock::now() - Signalled), 5.0);
   ASSERT_TRUE(WIFEXITED(Status));

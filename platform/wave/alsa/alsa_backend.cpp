@@ -96,14 +96,13 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
 class TAlsaStream {
  public:
   TAlsaStream(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : FPcm(Pcm), FBlock(f.nBlockAlign) {
-    snd_pcm_uframes_t Buffer = 0;
-    snd_pcm_get_params(Pcm, &Buffer, &FPeriod);
+    snd_pcm_get_params(Pcm, &FBuffer, &FPeriod);
     if (FPeriod == 0) FPeriod = 1024;
     FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
     // A nap never outlasts half the device's buffer, nor two periods when the
     // device has no more than four.
     FMaxNap = std::chrono::microseconds(std::max<long long>(
-        1000, 1000000LL * std::max(Buffer / 2, 2 * FPeriod) / FRate));
+        1000, 1000000LL * std::max(FBuffer / 2, 2 * FPeriod) / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
@@ -166,12 +165,13 @@ class TAlsaStream {
   snd_pcm_t* Pcm() const { return FPcm; }
   std::uint32_t Block() const { return FBlock; }
   snd_pcm_uframes_t Period() const { return FPeriod; }
+  snd_pcm_uframes_t BufferFrames() const { return FBuffer; }
   std::uint32_t Rate() const { return FRate; }
 
  private:
   snd_pcm_t* FPcm;
   std::uint32_t FBlock;
-  snd_pcm_uframes_t FPeriod = 1024;
+  snd_pcm_uframes_t FPeriod = 1024, FBuffer = 0;
   std::uint32_t FRate = 44100;
   std::chrono::microseconds FMaxNap{1000};
   std::atomic<bool> FInterrupted{false};
@@ -189,9 +189,7 @@ class TAlsaStream {
 class TAlsaCapture : public TCaptureStream {
  public:
   TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {
-    snd_pcm_uframes_t Buffer = 0, Period = 0;
-    snd_pcm_get_params(Pcm, &Buffer, &Period);
-    FStage.resize(std::max<snd_pcm_uframes_t>(Buffer, 8 * S.Period()) * S.Block());
+    FStage.resize(std::max<snd_pcm_uframes_t>(S.BufferFrames(), 8 * S.Period()) * S.Block());
   }
   void Start() override {
     FStaged = 0;
