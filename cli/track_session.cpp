@@ -24,15 +24,12 @@ namespace velmar::cli {
 namespace {
 
 constexpr int kBufferSize = 8096;
-constexpr int kNumBuffers = 10;
+constexpr int kNumBuffers = 36;  // a batch being stored, the next being filled, and spares
 // Buffers the input reports together: nothing here shows the audio as it comes,
-// so six a wake-up (280 ms apart) cost a sixth of the wake-ups. Ctrl-C first
-// has the input report what it holds, which a stop would drop.
-constexpr int kBatch = 6;
+// so sixteen a wake-up (0.74 s apart) cost a sixteenth of the wake-ups. Ctrl-C
+// first has the input report what it holds, which a stop would drop.
+constexpr int kBatch = 16;
 constexpr double kStatusSeconds = 0.1;
-// How often the loop looks at the input's silence; buffers and Ctrl-C wake it
-// as they come.
-constexpr std::uint32_t kLoopMs = 1000;
 // After Ctrl-C, how long the input has to report what it holds before the stop.
 constexpr double kDrainSeconds = 0.3;
 constexpr int kSplitIOBuffer = 1 << 19;
@@ -184,8 +181,7 @@ void TTrackSession::SwitchTrack(const std::string& Why) {
     PrintTrack(Old, OldBytes, Why);
     throw;
   }
-  PrintTrack(Old, OldBytes,
-             Why.empty() ? "" : Why + ", continued in " + TrackFileName(FNumber));
+  PrintTrack(Old, OldBytes, Why.empty() ? "" : Why + ", continued in " + TrackFileName(FNumber));
 }
 
 bool TTrackSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
@@ -201,6 +197,11 @@ bool TTrackSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   const std::int64_t Before = BytesToMs(FTrackBytes);
   FTrackBytes += Bytes;
   FTotalBytes += Bytes;
+  // The last batch before --duration's end comes a buffer at a time, so the
+  // recording ends when its audio is in, not up to a batch later.
+  if (FFromDevice && FOptions.AudioBytes &&
+      *FOptions.AudioBytes - FTotalBytes < kBatch * kBufferSize)
+    FRecorder.SetBatch(1);
   const std::int64_t Position = BytesToMs(FTrackBytes);
   FSize.Advance(Before, Position);
   ShowStatus(Data, Bytes);
@@ -239,7 +240,7 @@ void TTrackSession::BufferRecorded(PWaveHdr h) {
     Ends = true;
   }
   h->wh.dwBytesRecorded = Bytes;  // a duration ends on its exact frame
-  if (Ends) FRecorder.Stop();  // completes after this handler, with OnStop
+  if (Ends) FRecorder.Stop();     // completes after this handler, with OnStop
 }
 
 void TTrackSession::Stopped() {
@@ -303,9 +304,15 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   FLastBuffer = Now();
   const double FirstAudio = std::max(5.0, FOptions.StallSeconds);
   double DrainStart = -1;
+  const auto StallLimit = [&] { return FAudioSeen ? FOptions.StallSeconds : FirstAudio; };
   while (FEnd == TEnd::None || (FRecorder.State() & wisStarted)) {
-    // Ending or draining, the loop looks often: those take a moment, not seconds.
-    WaitForMessage(FEnd == TEnd::None && DrainStart < 0 ? kLoopMs : 50);
+    // Buffers and Ctrl-C wake the loop as they come; otherwise it wakes when
+    // the input would count as lost. Ending or draining, it looks often: those
+    // take a moment, not seconds.
+    const double Lost = FLastBuffer + StallLimit() - Now();
+    WaitForMessage(FEnd == TEnd::None && DrainStart < 0
+                       ? static_cast<std::uint32_t>(std::clamp(Lost * 1000 + 1, 1.0, 60000.0))
+                       : 50);
     if (FEnd != TEnd::None) continue;
     if (Interrupt) {
       if (DrainStart < 0) {
@@ -315,8 +322,7 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
       if (Now() - DrainStart < kDrainSeconds) continue;
       FEnd = TEnd::Interrupted;
       FRecorder.Stop();
-    } else if (const double Limit = FAudioSeen ? FOptions.StallSeconds : FirstAudio;
-               Now() - FLastBuffer > Limit) {
+    } else if (const double Limit = StallLimit(); Now() - FLastBuffer > Limit) {
       FEnd = TEnd::Stalled;
       char Seconds[32];
       std::snprintf(Seconds, sizeof Seconds, "%g", Limit);
@@ -348,8 +354,8 @@ int TTrackSession::Split(const TAudioReader& Read, const std::atomic<bool>& Inte
       if (n <= 0) break;
       auto Bytes = static_cast<std::uint32_t>(n);
       const bool Ends = Take(Buffer.data(), Bytes);
-      if (Bytes > 0 && FSplitWave.WriteData(Buffer.data(), static_cast<int>(Bytes)) !=
-                           static_cast<int>(Bytes)) {
+      if (Bytes > 0 &&
+          FSplitWave.WriteData(Buffer.data(), static_cast<int>(Bytes)) != static_cast<int>(Bytes)) {
         FEnd = TEnd::Failed;
         Fail("the disk is full or the file could not be written: " + OpenPath());
         break;

@@ -252,7 +252,7 @@ void TMMCustomWaveIn::Restart() {
 }
 
 void TMMCustomWaveIn::SetBatch(int Value) {
-  FBatch = std::clamp(Value, 1, 8);
+  FBatch = std::clamp(Value, 1, 32);
   if (FHandle != 0) waveInSetBatch(FHandle, static_cast<std::uint32_t>(FBatch));
 }
 

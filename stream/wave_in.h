@@ -51,7 +51,7 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
   void SetMaxRecordTime(int Value);
 
   // Filled buffers the device reports together (1: each as soon as it is
-  // full; at most 8). A program that stores the audio and shows none of it
+  // full; at most 32). A program that stores the audio and shows none of it
   // wakes less often with a few; displays keep 1. Lowered while recording, the
   // device reports what it holds at once (before a stop, which drops it).
   int Batch() const { return FBatch; }

@@ -7,8 +7,10 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/thread.h"
 #include "platform/wave/wave_backend.h"
 
 namespace velmar {
@@ -173,9 +175,11 @@ class TDevice {
 
  private:
   void Run() {
+    NameCurrentThread(FCapture ? "velmar-wave-in" : "velmar-wave-out");
     FNotifier.Send(FCapture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
     std::unique_lock<std::mutex> L(M);
     std::uint32_t Batched = 0;  // filled headers of this batch not yet reported
+    THeaderQueue Reporting;  // swapped with FDone: both rings stay, nothing is allocated
     for (;;) {
       // A batch is reported together: the next header is filled first when its
       // audio is there already, so that one wake-up of the program takes them all.
@@ -183,13 +187,18 @@ class TDevice {
                              !FQueue.empty() && FOutstanding == 0 && ReadyFor(FQueue.front());
       if (!FillFirst) {
         Batched = 0;
+        // The batch's reports go out in one run without the lock: taking it
+        // between them met the program's returning headers and cost both
+        // threads a sleep on the lock.
         while (!FDone.empty()) {
-          WAVEHDR* h = FDone.front();
-          FDone.pop_front();
-          StoreHeaderFlags(*h, (LoadHeaderFlags(*h) & ~WHDR_INQUEUE) | WHDR_DONE);
+          std::swap(FDone, Reporting);
           L.unlock();
-          FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE,
-                         reinterpret_cast<std::uintptr_t>(h));
+          for (; !Reporting.empty(); Reporting.pop_front()) {
+            WAVEHDR* h = Reporting.front();
+            StoreHeaderFlags(*h, (LoadHeaderFlags(*h) & ~WHDR_INQUEUE) | WHDR_DONE);
+            FNotifier.Send(FCapture ? MM_WIM_DATA : MM_WOM_DONE,
+                           reinterpret_cast<std::uintptr_t>(h));
+          }
           L.lock();
         }
         if (FClosing) break;
@@ -240,7 +249,7 @@ class TDevice {
   std::uint64_t FHeaders = 0;
   bool FRunning = false, FClosing = false, FBusy = false;
   std::int64_t FFrames = 0;
-  int FOutstanding = 0;  // on-demand sources: returned headers not yet queued again
+  int FOutstanding = 0;         // on-demand sources: returned headers not yet queued again
   std::uint32_t FBatch = 1;     // headers reported together
   std::uint32_t FAwaiting = 1;  // headers' audio the stream waits for
 };

@@ -49,6 +49,19 @@ bool Reaped(pid_t Child, int& Status, std::chrono::seconds Limit) {
   return false;
 }
 
+// Starts `velmar-rec record` on Device into Out, one track until it ends, its
+// messages into Log.
+pid_t StartRecording(const std::string& Device, const std::string& Out, const std::string& Log) {
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen(Log.c_str(), "w", stderr);
+    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
+            "--no-auto-split", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return Child;
+}
+
 // The monitor's device number, as velmar-rec lists it.
 std::string MonitorDevice() {
   int Status = -1;
@@ -112,13 +125,7 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
   ASSERT_FALSE(Device.empty());
   const std::string Log = Dir.File("stderr.txt");
-  const pid_t Child = ::fork();
-  if (Child == 0) {
-    std::freopen(Log.c_str(), "w", stderr);
-    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
-            "--no-auto-split", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Child = StartRecording(Device, Out, Log);
   const std::string Track = Out + "/Track01.wav";
   ASSERT_TRUE(WaitUntil([&] {
     std::error_code e;
@@ -154,13 +161,7 @@ TEST(RecordRealTime, CtrlCKeepsTheAudioUpToIt) {
   TempDir Dir;
   const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
   ASSERT_FALSE(Device.empty());
-  const pid_t Child = ::fork();
-  if (Child == 0) {
-    std::freopen("/dev/null", "w", stderr);
-    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
-            "--no-auto-split", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Child = StartRecording(Device, Out, "/dev/null");
   using Clock = std::chrono::steady_clock;
   auto Seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
   const std::string Track = Out + "/Track01.wav";

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -97,17 +99,36 @@ TEST(CrashSafety, ARecordingKilledAtAnyMomentLeavesItsAudioReadable) {
   const std::size_t Frames = 600 * 44100;  // ten minutes of sound, never split
   const Bytes Input = MakeWav(Frames, [](std::size_t) { return true; });
   WriteFileBytes(Dir.File("in.wav"), Input);
+  auto Start = [&](const std::string& Out) {
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{VELMAR_REC, "split", Dir.File("in.wav"), "--out", Out,
+                                 "--noise-gate", "0"},
+        Dir.Path(), std::map<std::string, std::string>{});
+  };
+  // How long a whole split runs here once its track exists: the kills fall at
+  // random moments within most of it (a fixed span would miss a fast split).
+  long long Span = 0;
+  {
+    const std::string Out = Dir.File("whole");
+    const auto Whole = Start(Out);
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Out + "/Track01.wav"); }));
+    const auto From = std::chrono::steady_clock::now();
+    ASSERT_EQ(Whole->WaitForExit(), 0);
+    Span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 From)
+               .count();
+  }
   std::mt19937 Random(20261208);
   std::uint64_t WorstLoss = 0;
   int Killed = 0;
   for (int Round = 0; Round < 12; ++Round) {
     const std::string Out = Dir.File("out" + std::to_string(Round));
-    ChildProcess Split({VELMAR_REC, "split", Dir.File("in.wav"), "--out", Out, "--noise-gate", "0"},
-                       Dir.Path(), {});
+    const auto Split = Start(Out);
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(Out + "/Track01.wav"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(Random() % 400));
-    Split.Signal(SIGKILL);
-    if (Split.WaitForExit() == 128 + SIGKILL) ++Killed;
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(Random() % static_cast<unsigned>(std::max(Span * 3 / 4, 1LL))));
+    Split->Signal(SIGKILL);
+    if (Split->WaitForExit() == 128 + SIGKILL) ++Killed;
     const Bytes File = ReadFileBytes(Out + "/Track01.wav");
     const auto [Data, At] = WavChunk(File, "data");
     ASSERT_GE(File.size(), At + Data) << "the header claims more than the file holds";
@@ -121,8 +142,8 @@ TEST(CrashSafety, ARecordingKilledAtAnyMomentLeavesItsAudioReadable) {
     ExpectPeersRead(Out + "/Track01.wav", Data / 4);
   }
   EXPECT_GT(Killed, 6);  // most rounds hit a recording in progress
-  std::printf("worst loss after a kill: %llu bytes (%.3f s)\n",
-              static_cast<unsigned long long>(WorstLoss),
+  std::printf("%d of 12 rounds killed mid-way; worst loss after a kill: %llu bytes (%.3f s)\n",
+              Killed, static_cast<unsigned long long>(WorstLoss),
               static_cast<double>(WorstLoss) / (44100 * 4));
 }
 

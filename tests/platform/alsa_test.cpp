@@ -107,11 +107,18 @@ TEST(AlsaNone, WithoutCaptureDevicesTheDemoSignalIsOffered) {
 
 TEST_F(AlsaFiles, CaptureArrivesBitForBitInOrder) {
   ASSERT_GE(CaptureIndex, 0);
-  for (auto [Mode, Batch] : {std::pair{TMMCBMode::cmWindow, 1}, std::pair{TMMCBMode::cmThread, 1},
-                             std::pair{TMMCBMode::cmWindow, 3}}) {
+  // The largest batch is velmar-rec's: sixteen buffers staged between two reports.
+  struct TCase {
+    TMMCBMode Mode;
+    int Batch, Buffers;
+  };
+  for (auto [Mode, Batch, Buffers] :
+       {TCase{TMMCBMode::cmWindow, 1, 10}, TCase{TMMCBMode::cmThread, 1, 10},
+        TCase{TMMCBMode::cmWindow, 3, 10}, TCase{TMMCBMode::cmThread, 16, 36}}) {
     SCOPED_TRACE(Batch);
     TMMWaveIn In;
     In.SetBatch(Batch);
+    In.SetNumBuffers(Buffers);
     TPlain Sink;
     std::mutex Lock;
     std::vector<std::uint8_t> Got;

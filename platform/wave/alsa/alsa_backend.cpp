@@ -66,9 +66,9 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
   // Periods of 1024 frames (larger ones lost audio on the sound server's plugin
-  // now and then). A capture buffer holds 32 of them (0.74 s), room for a batch
+  // now and then). A capture buffer holds 128 of them (3 s), room for a batch
   // of buffers and a late wake-up; playback keeps 8, which its position follows.
-  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 32768 : 8192;
+  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 131072 : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -101,8 +101,8 @@ class TAlsaStream {
     FRate = std::max<std::uint32_t>(f.nSamplesPerSec, 1);
     // A nap never outlasts half the device's buffer, nor two periods when the
     // device has no more than four.
-    FMaxNap = std::chrono::microseconds(std::max<long long>(
-        1000, 1000000LL * std::max(FBuffer / 2, 2 * FPeriod) / FRate));
+    FMaxNap = std::chrono::microseconds(
+        std::max<long long>(1000, 1000000LL * std::max(FBuffer / 2, 2 * FPeriod) / FRate));
   }
   ~TAlsaStream() { snd_pcm_close(FPcm); }
 
@@ -192,7 +192,7 @@ class TAlsaCapture : public TCaptureStream {
     FStage.resize(std::max<snd_pcm_uframes_t>(S.BufferFrames(), 8 * S.Period()) * S.Block());
   }
   void Start() override {
-    FStaged = 0;
+    FHead = FStaged = 0;
     S.StartPcm();
   }
   void Stop() override { S.StopPcm(); }
@@ -202,7 +202,9 @@ class TAlsaCapture : public TCaptureStream {
     FBatch = std::max<std::uint32_t>(Requests, 1);
     S.Wake();  // a smaller batch may be staged already
   }
-  bool Ready(std::uint32_t Bytes) override { return TakeIn() && FStaged >= Bytes; }
+  bool Ready(std::uint32_t Bytes) override {
+    return FStaged >= Bytes || (TakeIn() && FStaged >= Bytes);
+  }
 
   // Fills Dest with the request (up to Max bytes, four periods at most) once
   // Batch requests are staged, napping until then; 0 when interrupted, -1 when
@@ -212,15 +214,16 @@ class TAlsaCapture : public TCaptureStream {
     const std::size_t Want =
         std::min<std::size_t>(Max / Block, 4 * S.Period()) * static_cast<std::size_t>(Block);
     if (Want == 0) return 0;
-    for (;;) {
+    for (bool Late = false;; Late = true) {
       if (S.TakeInterrupt()) return 0;
-      if (!TakeIn()) return -1;
       const std::size_t Needed = std::min(Want * FBatch, FStage.size());
       if (FStaged >= Needed) break;
-      S.Nap(NapFor(Needed - FStaged));
+      if (!TakeIn()) return -1;
+      if (FStaged >= Needed) break;
+      S.Nap(NapFor(Needed - FStaged, Late));
     }
-    std::memcpy(Dest, FStage.data(), Want);
-    std::memmove(FStage.data(), FStage.data() + Want, FStaged - Want);
+    std::memcpy(Dest, FStage.data() + FHead, Want);
+    FHead += Want;
     FStaged -= Want;
     return static_cast<int>(Want);
   }
@@ -233,6 +236,12 @@ class TAlsaCapture : public TCaptureStream {
     if (snd_pcm_state(Pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(Pcm);
     const snd_pcm_sframes_t Avail = snd_pcm_avail_update(Pcm);
     if (Avail < 0) return S.Recover(static_cast<int>(Avail));
+    // What is left of earlier takings moves to the front once per taking, not
+    // once per buffer handed out.
+    if (FHead > 0) {
+      std::memmove(FStage.data(), FStage.data() + FHead, FStaged);
+      FHead = 0;
+    }
     const snd_pcm_uframes_t Frames = std::min<snd_pcm_uframes_t>(
         static_cast<snd_pcm_uframes_t>(Avail), (FStage.size() - FStaged) / S.Block());
     if (Frames == 0) return true;
@@ -244,21 +253,25 @@ class TAlsaCapture : public TCaptureStream {
   }
 
   // How long until Bytes more have come: their time at the device's rate and
-  // a quarter period more. Audio arrives a period at a time, a little before
-  // or after its hour: waking exactly on time finds the last period missing as
-  // often as not, and a wake-up per millisecond followed; the margin makes one
-  // wake-up do.
-  std::chrono::microseconds NapFor(std::size_t Bytes) const {
+  // a margin, a quarter period or an eighth of that time if more. Audio arrives
+  // in the sound server's lumps, a little before or after its hour: waking
+  // exactly on time finds the last lump missing as often as not, and short
+  // naps followed; the margin makes one wake-up do. A long wait (a large batch)
+  // meets larger lumps, and a little lateness costs it nothing. When a lump is
+  // Late (a nap found it missing), the next comes whole: a period's time at least.
+  std::chrono::microseconds NapFor(std::size_t Bytes, bool Late) const {
     const long long Rate = S.Rate();
-    const auto Frames = static_cast<long long>(Bytes / S.Block());
+    const auto Frames = std::max<long long>(static_cast<long long>(Bytes / S.Block()),
+                                            Late ? static_cast<long long>(S.Period()) : 0);
+    const long long Time = 1000000LL * Frames / Rate;
     const long long Margin =
-        std::max<long long>(1000, 250000LL * static_cast<long long>(S.Period()) / Rate);
-    return std::chrono::microseconds(1000000LL * Frames / Rate + Margin);
+        std::max<long long>({1000, 250000LL * static_cast<long long>(S.Period()) / Rate, Time / 8});
+    return std::chrono::microseconds(Time + Margin);
   }
 
   TAlsaStream S;
   std::vector<char> FStage;
-  std::size_t FStaged = 0;
+  std::size_t FHead = 0, FStaged = 0;  // the staged audio: FStaged bytes from FHead
   std::atomic<std::uint32_t> FBatch{1};
 };
 
@@ -268,8 +281,7 @@ class TAlsaPlayback : public TPlaybackStream {
   void Start() override { S.StartPcm(); }
   void Stop() override { S.StopPcm(); }
   int Write(const char* Data, std::uint32_t Count) override {
-    return S.Move(
-        Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); });
+    return S.Move(Count, [&](snd_pcm_uframes_t n) { return snd_pcm_writei(S.Pcm(), Data, n); });
   }
   void Interrupt() override { S.InterruptPcm(); }
   std::uint32_t Xruns() const override { return S.Xruns(); }
