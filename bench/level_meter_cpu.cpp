@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/thread_cpu.h"
 #include "controls/connector.h"
 #include "controls/level.h"
 #include "controls/qt_event_pump.h"
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
 
   rusage Before{}, After{};
   getrusage(RUSAGE_SELF, &Before);
+  const bench::TThreadCpu ThreadsBefore = bench::ThreadCpu();
   In.Start();
   if (!Shot.empty())
     QTimer::singleShot(3000, [&] {
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(Seconds * 1000, &App, &QApplication::quit);
   App.exec();
   getrusage(RUSAGE_SELF, &After);
+  const bench::TThreadCpu ThreadsAfter = bench::ThreadCpu();
   In.Close();
 
   int Status = 0;
@@ -124,6 +127,7 @@ int main(int argc, char** argv) {
   std::printf("%-24s %10.3f %13.2f%%\n", "velmar (whole program)", Ours, 100.0 * Ours / Seconds);
   std::printf("%-24s %10.3f %13.2f%%\n", "arecord", Theirs, 100.0 * Theirs / Seconds);
   std::printf("%-24s %10.3f\n", "ours/peer", Theirs > 0 ? Ours / Theirs : 0.0);
+  bench::PrintThreadCpu(ThreadsBefore, ThreadsAfter, Seconds);
   SetWaveBackends({});
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "platform/messages.h"
+#include "platform/thread.h"
 
 namespace velmar::cli {
 
@@ -49,6 +50,7 @@ void InstallInterruptHandlers() {
     PeekMessage(Msg, PM_NOREMOVE);  // the main thread's queue exists
     const TThreadId Main = std::this_thread::get_id();
     std::thread([Set, Main] {
+      NameCurrentThread("velmar-signals");
       for (;;) {
         int Signal = 0;
         if (sigwait(&Set, &Signal) != 0) continue;

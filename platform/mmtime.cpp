@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/thread.h"
+
 namespace velmar {
 
 namespace {
@@ -45,6 +47,7 @@ TTimers& Timers() {
 }
 
 void RunTimer(std::shared_ptr<TTimer> t) {
+  NameCurrentThread("velmar-timer");
   auto Next = Clock::now() + t->Period;
   std::unique_lock<std::mutex> Lock(t->Lock);
   for (;;) {

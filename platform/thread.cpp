@@ -1,9 +1,11 @@
 #include "platform/thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <exception>
 #include <mutex>
 
@@ -79,6 +81,12 @@ int CurrentSystemThreadId() {
   return static_cast<int>(CurrentTid());
 }
 
+void NameCurrentThread(const char* Name) {
+  char Short[16] = {};
+  std::strncpy(Short, Name, sizeof Short - 1);
+  pthread_setname_np(pthread_self(), Short);
+}
+
 TThread::TThread(bool CreateSuspended) {
   SyncWindow();  // made while the creating (usually the main) thread runs
   FThread = std::thread([this] { Run(); });
@@ -115,6 +123,7 @@ void TThread::SetPriority(TThreadPriority Value) {
 void TThread::Run() {
   FStartEvent.WaitFor(INFINITE);
   FTid = CurrentTid();
+  NameCurrentThread("velmar-worker");
   if (FStarted) {  // not when destroyed before it was ever resumed
     ApplyTo(FTid, FPriority);
     try {

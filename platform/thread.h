@@ -38,6 +38,10 @@ bool ApplyThreadPriority(TThreadPriority Priority);
 bool ApplyThreadPriorityTo(int SystemThreadId, TThreadPriority Priority);
 int CurrentSystemThreadId();
 
+// Names the calling thread for the system's tools (top -H, debuggers, the
+// benchmarks' per-thread figures); at most 15 characters are kept.
+void NameCurrentThread(const char* Name);
+
 class TThread {
  public:
   explicit TThread(bool CreateSuspended);
