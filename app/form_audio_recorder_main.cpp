@@ -298,6 +298,9 @@ void TFormAudioRecorderMain::FormCreate() {
   WavePlayer.SetCallBackMode(TMMCBMode::cmWindow);
   WavePlayer.OnStop = [this](TObject*) { WavePlayerStop(); };
 
+  // Enabled only while a track records (the recording starts it): idle, it
+  // would wake the program ten times a second for nothing.
+  Timer.SetEnabled(false);
   Timer.SetInterval(100);
   Timer.SetOnTimer([this](TObject*) { TimerTimer(); });
 

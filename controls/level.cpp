@@ -42,8 +42,12 @@ int TMMCustomLevel::Peak() const {
 
 void TMMCustomLevel::ZeroHold() {
   std::uint64_t Old = FPeakState.load();
-  while (!FPeakState.compare_exchange_weak(Old, Pack(PeakOf(Old), 0))) {
+  while (!FPeakState.compare_exchange_weak(Old, Pack(PeakOf(Old), 0) | (Old & kAsleep))) {
   }
+}
+
+void TMMCustomLevel::ClearPeak() {
+  FPeakState.fetch_and(kAsleep);
 }
 
 void TMMCustomLevel::PauseNode() {
@@ -172,6 +176,7 @@ void TMMCustomLevel::ProcessLevel(int Amplitude) {
     std::uint64_t Old = FPeakState.load();
     while (NewLevel >= PeakOf(Old)) {
       if (FPeakState.compare_exchange_weak(Old, Pack(NewLevel, 2 * FPeakDelay + 1))) {
+        if (Old & kAsleep) ResumeTickClient(FNode);
         FRedrawPending = true;
         break;
       }
@@ -187,7 +192,15 @@ void TMMCustomLevel::PeakFall() {
   std::uint64_t Old = FPeakState.load();
   for (;;) {
     int Peak = PeakOf(Old), Hold = HoldOf(Old);
-    if (Peak <= 0) return;
+    if (Peak <= 0) {
+      if (Old & kAsleep) return;
+      // Paused before the word says so: whoever sees the word asleep resumes
+      // a node that is paused already.
+      PauseTickClient(FNode);
+      if (FPeakState.compare_exchange_weak(Old, Old | kAsleep)) return;
+      ResumeTickClient(FNode);
+      continue;
+    }
     bool Fell = false;
     if (--Hold <= 0) {
       Fell = true;
@@ -206,7 +219,7 @@ void TMMCustomLevel::PeakFall() {
 }
 
 void TMMCustomLevel::ResetData() {
-  SetPeakState(0, 0);
+  ClearPeak();
   FCurrent = 0;
   FLastPeak = 0;
   ClearDecay();
@@ -248,8 +261,11 @@ void TMMCustomLevel::Geometry() {
   FP1 = FPoint1 * FNumSpots / 100;
   FP2 = FPoint2 * FNumSpots / 100;
   RebuildBackground();
-  SetPeakState(0, 0);
+  ClearPeak();
   FCurrent = 0;
+  // The picture follows the new geometry: a resized canvas starts black, and a
+  // bar at rest would show it so until data came.
+  DrawNow();
 }
 
 QRect TMMCustomLevel::SpotRect(int i) const {
@@ -316,7 +332,6 @@ void TMMCustomLevel::resizeEvent(QResizeEvent* Event) {
 
 void TMMCustomLevel::BevelChanged() {
   Geometry();
-  update();
 }
 
 void TMMCustomLevel::ColorChanged() {
@@ -336,7 +351,6 @@ void TMMCustomLevel::SetEnabled(bool Value) {
   } else {
     ResumeNode();
     Geometry();
-    DrawNow();
   }
 }
 
@@ -347,7 +361,6 @@ void TMMCustomLevel::SetKind(TMMLevelKind Value) {
                     (Value == TMMLevelKind::lkVertical && width() > height());
   if (Swap) resize(height(), width());
   Geometry();
-  DrawNow();
 }
 
 void TMMCustomLevel::SetDirection(TMMLevelDirection Value) {
@@ -362,7 +375,6 @@ void TMMCustomLevel::SetSpotSpace(int Value) {
   if (Value == FSpotSpace) return;
   FSpotSpace = Value;
   Geometry();
-  DrawNow();
 }
 
 void TMMCustomLevel::SetSpotWidth(int Value) {
@@ -372,7 +384,6 @@ void TMMCustomLevel::SetSpotWidth(int Value) {
   if (Value == FSpotWidth) return;
   FSpotWidth = Value;
   Geometry();
-  DrawNow();
 }
 
 void TMMCustomLevel::SetBarColor(int Zone, TColor Value) {
@@ -402,13 +413,11 @@ void TMMCustomLevel::SetActiveDoted(bool Value) {
 void TMMCustomLevel::SetPoint1(int Value) {
   FPoint1 = std::clamp(Value, 1, 100);
   Geometry();
-  DrawNow();
 }
 
 void TMMCustomLevel::SetPoint2(int Value) {
   FPoint2 = std::clamp(Value, 1, 100);
   Geometry();
-  DrawNow();
 }
 
 void TMMCustomLevel::SetBitLength(TMMBits Value) {

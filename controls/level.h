@@ -139,11 +139,18 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
 
  private:
   // The peak marker as one word: the peak spot in the low half, the hold
-  // counter in the high half.
+  // counter in the high half but its top bit, which says that the node sleeps:
+  // with no marker shown the tick has nothing to do, so the tick thread pauses
+  // the node (one pause of its own) and the next marker resumes it. Sleeping
+  // and waking are decided on the word, so a marker set while the node goes
+  // to sleep is never left without ticks.
+  static constexpr std::uint64_t kAsleep = std::uint64_t{1} << 63;
   static std::uint64_t Pack(int Peak, int Hold);
   static int PeakOf(std::uint64_t State) { return static_cast<std::int32_t>(State); }
-  static int HoldOf(std::uint64_t State) { return static_cast<std::int32_t>(State >> 32); }
-  void SetPeakState(int Peak, int Hold) { FPeakState = Pack(Peak, Hold); }
+  static int HoldOf(std::uint64_t State) {
+    return static_cast<std::int32_t>((State & ~kAsleep) >> 32);
+  }
+  void ClearPeak();
   void ZeroHold();
 
   void Geometry();

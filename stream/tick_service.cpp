@@ -2,10 +2,15 @@
 
 #include <atomic>
 #include <cassert>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/mmtime.h"
+#include "platform/thread.h"
 
 namespace velmar {
 
@@ -22,16 +27,50 @@ struct TMMTickClient {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+constexpr auto kPeriod = std::chrono::milliseconds(kTickPeriodMs);
+
+// The service's own periodic thread, which sleeps while every client is paused:
+// a tick then does nothing, and a window whose bars show silence should not
+// wake forty times a second for it. The first tick after a resume comes one
+// period later, as a paused client counts its interval from the resume anyway.
 struct TService {
   std::mutex Lock;  // guards the list
   TMMTickClient* First = nullptr;
   std::atomic<int> Users{0};
-  std::uint32_t TimerId = 0;
+  std::atomic<int> Running{0};  // clients whose pause count is 0
   std::atomic<int> Reentry{0};
+  std::thread Thread;
+  std::mutex WaitLock;  // guards Stopping; never held while procedures run
+  std::condition_variable WaitEnd;
+  bool Stopping = false;
 
-  ~TService() {  // the program ends: a still running timer stops
-    if (TimerId) timeKillEvent(TimerId);
+  ~TService() { Stop(); }  // the program ends: a still running service stops
+
+  void Start() {
+    Stopping = false;
+    Thread = std::thread([this] { Run(); });
   }
+  void Stop() {
+    if (!Thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> L(WaitLock);
+      Stopping = true;
+    }
+    WaitEnd.notify_all();
+    Thread.join();
+  }
+  // A client began to run: a sleeping service wakes. Taken under WaitLock so
+  // that the wake cannot fall between the thread's look and its wait.
+  void ClientRuns() {
+    if (Running.fetch_add(1) != 0) return;
+    std::lock_guard<std::mutex> L(WaitLock);
+    WaitEnd.notify_all();
+  }
+  void ClientPaused() { Running.fetch_sub(1); }
+
+  void Run();
+  void Tick();
 };
 
 TService& Service() {
@@ -39,7 +78,7 @@ TService& Service() {
   return s;
 }
 
-// Set on the timer thread while it runs the procedures.
+// Set on the service's thread while it runs the procedures.
 thread_local bool GInProcedure = false;
 
 // Adding and removing clients from a procedure would change the list that the
@@ -52,13 +91,33 @@ bool ForbiddenInProcedure(const char* What) {
   return true;
 }
 
-void Tick(std::uint32_t, std::uintptr_t) {
-  TService& s = Service();
+void TService::Run() {
+  NameCurrentThread("velmar-ticks");
+  auto Next = Clock::now() + kPeriod;
+  std::unique_lock<std::mutex> L(WaitLock);
+  while (!Stopping) {
+    if (Running == 0) {
+      WaitEnd.wait(L, [&] { return Stopping || Running != 0; });
+      Next = Clock::now() + kPeriod;
+      continue;
+    }
+    if (WaitEnd.wait_until(L, Next, [&] { return Stopping; })) break;
+    L.unlock();
+    Tick();
+    L.lock();
+    // Keep the phase; ticks that an overlong tick made us miss are skipped.
+    Next += kPeriod;
+    if (const auto Now = Clock::now(); Next < Now)
+      Next += (Now - Next) / kPeriod * kPeriod + kPeriod;
+  }
+}
+
+void TService::Tick() {
   // A tick that arrives while the previous one still runs is skipped.
-  if (++s.Reentry == 1) {
-    std::lock_guard<std::mutex> Lock(s.Lock);
+  if (++Reentry == 1) {
+    std::lock_guard<std::mutex> L(Lock);
     GInProcedure = true;
-    for (TMMTickClient* c = s.First; c; c = c->Next) {
+    for (TMMTickClient* c = First; c; c = c->Next) {
       if (c->PauseCount != 0) continue;
       if (c->Elapsed.fetch_add(kTickPeriodMs) + kTickPeriodMs >= c->Interval) {
         c->Elapsed = 0;  // before the procedure, which may pause (and so restart) it
@@ -67,7 +126,7 @@ void Tick(std::uint32_t, std::uintptr_t) {
     }
     GInProcedure = false;
   }
-  --s.Reentry;
+  --Reentry;
 }
 
 }  // namespace
@@ -77,8 +136,9 @@ PTickClient AddTickClient(int Interval, bool StartPaused, TTickProc Proc, void* 
   TService& s = Service();
   if (s.Users == 0) {
     timeBeginPeriod(kTickPeriodMs);
-    s.TimerId = timeSetEvent(kTickPeriodMs, 0, Tick, 0, TIME_PERIODIC);
-    if (s.TimerId == 0) {
+    try {
+      s.Start();
+    } catch (const std::system_error&) {
       timeEndPeriod(kTickPeriodMs);
       return nullptr;
     }
@@ -90,16 +150,19 @@ PTickClient AddTickClient(int Interval, bool StartPaused, TTickProc Proc, void* 
                                    StartPaused ? 1 : 0,
                                    0,
                                    nullptr};
-  std::lock_guard<std::mutex> Lock(s.Lock);
-  TMMTickClient** Link = &s.First;
-  while (*Link) Link = &(*Link)->Next;
-  *Link = Client;
+  {
+    std::lock_guard<std::mutex> Lock(s.Lock);
+    TMMTickClient** Link = &s.First;
+    while (*Link) Link = &(*Link)->Next;
+    *Link = Client;
+  }
+  if (!StartPaused) s.ClientRuns();
   return Client;
 }
 
 void PauseTickClient(PTickClient Client) {
   if (!Client || Service().Users == 0) return;
-  ++Client->PauseCount;
+  if (Client->PauseCount++ == 0) Service().ClientPaused();
   Client->Elapsed = 0;
 }
 
@@ -108,6 +171,7 @@ void ResumeTickClient(PTickClient Client) {
   int Count = Client->PauseCount;
   while (Count > 0 && !Client->PauseCount.compare_exchange_weak(Count, Count - 1)) {
   }
+  if (Count == 1) Service().ClientRuns();
 }
 
 void RemoveTickClient(PTickClient Client) {
@@ -121,10 +185,10 @@ void RemoveTickClient(PTickClient Client) {
     if (!*Link) return;  // not a client of ours
     *Link = Client->Next;
   }
+  if (Client->PauseCount == 0) s.ClientPaused();
   delete Client;
   if (--s.Users == 0) {
-    timeKillEvent(s.TimerId);
-    s.TimerId = 0;
+    s.Stop();
     timeEndPeriod(kTickPeriodMs);
     std::lock_guard<std::mutex> Lock(s.Lock);
     while (s.First) {
@@ -132,6 +196,7 @@ void RemoveTickClient(PTickClient Client) {
       s.First = c->Next;
       delete c;
     }
+    s.Running = 0;
   }
 }
 

@@ -136,11 +136,13 @@ TEST(MainWindow, RecordsAProgrammeIntoTracksSplitOnSilence) {
   TFormAudioRecorderMain& W = R.Open();
   EXPECT_EQ(W.MinSec->Position(), 1);
   EXPECT_TRUE(W.rbAutoOn->Checked());
+  EXPECT_FALSE(W.Timer.Enabled());  // the row's refresh runs only while a track records
 
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_EQ(R.Rows(), 2) << W.StatusText().toStdString();
   EXPECT_EQ(R.Name(1), "Track01.wav");
   EXPECT_TRUE(W.Recording());
+  EXPECT_TRUE(W.Timer.Enabled());
   EXPECT_FALSE(W.Grid->isEnabled());
   EXPECT_FALSE(W.miFile->menuAction()->isEnabled());
   EXPECT_TRUE(W.miInput->menuAction()->isEnabled());
@@ -152,6 +154,7 @@ TEST(MainWindow, RecordsAProgrammeIntoTracksSplitOnSilence) {
   ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 5; }, std::chrono::seconds(60)));
   QTest::keyClick(&W, Qt::Key_F10);
   EXPECT_FALSE(W.Recording());
+  EXPECT_FALSE(W.Timer.Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   EXPECT_EQ(W.Connector.Input(), &W.WaveIn);  // the meters show the live input again

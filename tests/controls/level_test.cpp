@@ -194,6 +194,11 @@ TEST(Level, DrawsLitUnlitAndPeakSpotsInTheirZoneColours) {
   RecorderBar Bar;
   const QRgb Lime = qRgb(0, 255, 0), Teal = qRgb(0, 128, 128), Maroon = qRgb(128, 0, 0);
   const QRgb Red = qRgb(255, 0, 0);
+  // At rest, before any data, the screen shows the unlit spots.
+  QApplication::processEvents();
+  const QImage Rest = Bar.Level.grab().toImage();
+  EXPECT_EQ(Rest.pixel(1, 1), Teal);      // spot 1, inside the bevel
+  EXPECT_EQ(Rest.pixel(277, 1), Maroon);  // spot 139
   Bar.Level.ProcessLevel(3277);
   ASSERT_EQ(Bar.Level.CurrentLevel(), 60);
   EXPECT_EQ(Bar.Pixel(1), Lime);
@@ -243,6 +248,17 @@ TEST(Level, ThePeakMarkerHoldsThenFallsWhileTheBarIsDrawn) {
   EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(990));
   Bar.Level.ProcessLevel(0);
   EXPECT_EQ(Bar.Pixel(139), qRgb(128, 0, 0));
+
+  // With no marker the bar's tick sleeps (from the next tick on); a new marker
+  // wakes it and falls again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Bar.Level.ProcessLevel(16384);
+  Bar.Level.ProcessLevel(0);
+  ASSERT_GT(Bar.Level.Peak(), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    Bar.Level.DrawNow();
+    return Bar.Level.Peak() == 0;
+  }));
 
   // Without a marker nothing holds.
   Bar.Level.SetNumPeaks(0);

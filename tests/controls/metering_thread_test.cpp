@@ -5,7 +5,9 @@
 
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "controls/connector.h"
@@ -92,6 +94,25 @@ TEST_F(Meters, MonitoringShowsAToneAtItsLevel) {
   const double Seconds = static_cast<double>(Passes.back() - Passes.front()) / 1e6;
   EXPECT_LE(WakeUps, Seconds * 30 * 1.3 + 3) << Seconds << " s";
   EXPECT_GE(WakeUps, Seconds * 5) << Seconds << " s";
+}
+
+// Markers held for one tick, set again and again while the tick puts itself to
+// sleep (the tick after the fall) or wakes: each falls within its tick, none is
+// left without ticks. The pause after each fall moves the next marker across
+// the tick's phase, before, at and after its going to sleep.
+TEST_F(Meters, EveryMarkerFallsWhileTheTickSleepsAndWakes) {
+  Left.SetPeakDelay(0);
+  for (int Round = 0; Round < 40; ++Round) {
+    Left.ProcessLevel(Round % 2 ? 32767 : 8000);
+    Left.ProcessLevel(0);
+    ASSERT_GT(Left.Peak(), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      Left.DrawNow();
+      return Left.Peak() == 0;
+    })) << "round "
+        << Round;
+    std::this_thread::sleep_for(std::chrono::milliseconds(Round % 8 * 7));
+  }
 }
 
 // Recording: the bars follow the recorder, and the tap changes nothing of what

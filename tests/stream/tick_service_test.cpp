@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/mmtime.h"
@@ -100,6 +105,43 @@ TEST(TickService, ProceduresMayPauseAndResumeClients) {
   RemoveTickClient(Other);
   RemoveTickClient(First);
   EXPECT_EQ(TickClientCount(), 0);
+}
+
+// How often the service's thread has woken so far (its voluntary switches), or
+// -1 when it is not found.
+long ServiceWakeUps() {
+  for (const auto& Task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string Name, Line;
+    std::ifstream(Task.path() / "comm") >> Name;
+    if (Name != "velmar-ticks") continue;
+    std::ifstream Status(Task.path() / "status");
+    while (std::getline(Status, Line))
+      if (Line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(Line.substr(24));
+  }
+  return -1;
+}
+
+// With every client paused a tick has nothing to do, and the service's thread
+// does not wake for it; a resume brings the ticks back, the first a full
+// interval after it.
+TEST(TickService, SleepsWhileEveryClientIsPaused) {
+  std::atomic<int> Runs{0};
+  PTickClient c = AddTickClient(
+      25, false, [&](PTickClient, void*) { ++Runs; }, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Runs >= 2; }));
+  PauseTickClient(c);
+  const int RunsPaused = Runs;
+  const long Before = ServiceWakeUps();
+  ASSERT_GE(Before, 0);
+  // Running, the thread would wake twelve times meanwhile.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LE(ServiceWakeUps() - Before, 1);  // the tick that found none running
+  EXPECT_LE(Runs - RunsPaused, 1);          // a tick under way when paused
+  ResumeTickClient(c);
+  const int RunsResumed = Runs;
+  ASSERT_TRUE(WaitUntil([&] { return Runs >= RunsResumed + 3; }));
+  RemoveTickClient(c);
+  EXPECT_EQ(ServiceWakeUps(), -1);  // the last removal ended the thread
 }
 
 #ifndef NDEBUG
