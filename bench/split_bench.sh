@@ -14,6 +14,9 @@ cd "$work"
 
 measure() {  # name command...: prints "seconds kilobytes"
   local name="$1"; shift
+  # Each starts with nothing left to write back: the writes of the one before
+  # would otherwise slow the next one down.
+  sync
   if ! /usr/bin/time -f "%e %M" -o "$name.time" "$@" >/dev/null 2>"$name.err"; then
     echo "$name failed:" >&2; cat "$name.err" >&2; exit 1
   fi
