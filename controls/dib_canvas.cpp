@@ -43,6 +43,16 @@ void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& Source) {
   }
 }
 
+void TMMDIBCanvas::CopyRect(const TMMDIBCanvas& Source, const QRect& R) {
+  const QRect Clipped = R.intersected(FImage.rect()).intersected(Source.FImage.rect());
+  if (Clipped.isEmpty()) return;
+  for (int y = Clipped.top(); y <= Clipped.bottom(); ++y) {
+    const auto* From = reinterpret_cast<const QRgb*>(Source.FImage.constScanLine(y));
+    std::copy(From + Clipped.left(), From + Clipped.right() + 1,
+              reinterpret_cast<QRgb*>(FImage.scanLine(y)) + Clipped.left());
+  }
+}
+
 void TMMDIBCanvas::DotRect(const QRect& R, TColor Color) {
   const QRgb Pixel = ToQColor(Color).rgb();
   for (int y = R.top(); y <= R.bottom(); y += 2) {

@@ -42,6 +42,8 @@ class TMMDIBCanvas {
   void FillRect(const QRect& R, TColor Color);
   // Copies all of Source (of the same size) into this canvas.
   void CopyFrom(const TMMDIBCanvas& Source);
+  // Copies the rectangle R of Source (of the same size) to the same place here.
+  void CopyRect(const TMMDIBCanvas& Source, const QRect& R);
   // Sets every second pixel of every second row of R, starting at its corner.
   void DotRect(const QRect& R, TColor Color);
   void DrawTo(QPainter& Target, const QPoint& At) const;

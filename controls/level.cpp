@@ -253,6 +253,7 @@ void TMMCustomLevel::Geometry() {
   const int w = std::max(Inner.width(), 1), h = std::max(Inner.height(), 1);
   Canvas().SetSize(w, h);
   FBackground.SetSize(w, h);
+  FLit.SetSize(w, h);
   FSpotWidth = std::max(FSpotWidth, 1);
   const int L = FKind == TMMLevelKind::lkHorizontal ? w : h;
   const int Step = FSpotWidth + FSpotSpace;
@@ -295,6 +296,15 @@ void TMMCustomLevel::RebuildBackground() {
   if (FOnDrawBar) return;
   FBackground.FillRect(QRect(0, 0, FBackground.Width(), FBackground.Height()), Color());
   for (int i = 1; i <= FNumSpots; ++i) DrawSpot(FBackground, i, false);
+  // Lit spots lie over the unlit ones, as a doted spot shows.
+  FLit.CopyFrom(FBackground);
+  for (int i = 1; i <= FNumSpots; ++i) DrawSpot(FLit, i, true);
+}
+
+void TMMCustomLevel::DrawLit(TMMDIBCanvas& Target, int First, int Last) const {
+  First = std::max(First, 1);
+  Last = std::min(Last, FNumSpots);
+  if (First <= Last) Target.CopyRect(FLit, SpotRect(First).united(SpotRect(Last)));
 }
 
 void TMMCustomLevel::DrawCanvas() {
@@ -317,12 +327,10 @@ void TMMCustomLevel::DrawCanvas() {
         Target.FillRect(SpotRect(i), FBarColor[Zone]);
     }
   } else {
-    for (int i = 1; i <= FCurrent; ++i) DrawSpot(Target, i, true);
+    DrawLit(Target, 1, FCurrent);
   }
   const int PeakSpot = Peak();
-  if (FNumPeaks > 0 && PeakSpot > FCurrent)
-    for (int i = std::max(1, PeakSpot - FNumPeaks + 1); i <= std::min(PeakSpot, FNumSpots); ++i)
-      DrawSpot(Target, i, true);
+  if (FNumPeaks > 0 && PeakSpot > FCurrent) DrawLit(Target, PeakSpot - FNumPeaks + 1, PeakSpot);
 }
 
 void TMMCustomLevel::resizeEvent(QResizeEvent* Event) {
@@ -508,6 +516,7 @@ void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar Value) {
 void TMMCustomLevel::SetBitsPerPixel(int Value) {
   TMMDIBGraphicControl::SetBitsPerPixel(Value);
   FBackground.SetBitsPerPixel(Value);
+  FLit.SetBitsPerPixel(Value);
   RebuildBackground();
   DrawNow();
 }

@@ -158,6 +158,8 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   void ComputeBytesPerUpdate();
   void ClearDecay();
   void DrawSpot(TMMDIBCanvas& Canvas, int i, bool Lit) const;
+  // Spots First..Last (clamped to the bar) lit in Target, from the lit picture.
+  void DrawLit(TMMDIBCanvas& Target, int First, int Last) const;
   int ZoneOf(int i) const { return i <= FP1 ? 0 : (i <= FP2 ? 1 : 2); }
   bool Showing() const { return FEnabled && isVisible(); }
   void SetBarColor(int Zone, TColor Value);
@@ -205,6 +207,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   float FY = 0;
 
   TMMDIBCanvas FBackground;
+  // The picture with every spot lit: a frame is the background with a run of
+  // spots copied from here, instead of each lit spot drawn anew.
+  TMMDIBCanvas FLit;
   PTickClient FNode = nullptr;
   int FNodePauses = 0;  // pauses this level asked for and has not taken back
 };

@@ -217,6 +217,20 @@ TEST(Level, DrawsLitUnlitAndPeakSpotsInTheirZoneColours) {
   // A full bar lights zone 3 in Bar3Color.
   Bar.Level.ProcessLevel(32767);
   EXPECT_EQ(Bar.Pixel(139), Red);
+  // Reversed, spot 1 stands at the right end and the lit run grows leftwards.
+  Bar.Level.SetDirection(TMMLevelDirection::dirReversed);
+  Bar.Level.ProcessLevel(3277);
+  EXPECT_GT(Bar.Level.SpotRect(1).left(), Bar.Level.SpotRect(60).left());
+  EXPECT_EQ(Bar.Pixel(1), Lime);
+  EXPECT_EQ(Bar.Pixel(60), Lime);
+  EXPECT_EQ(Bar.Pixel(61), Teal);
+  // Doted lit spots show their unlit colour between the dots.
+  Bar.Level.SetActiveDoted(true);
+  const QRect Spot = Bar.Level.SpotRect(10);
+  EXPECT_EQ(Bar.Level.Canvas().Image().pixel(Spot.left(), Spot.top()), Lime);
+  EXPECT_EQ(Bar.Level.Canvas().Image().pixel(Spot.left(), Spot.top() + 1), Teal);
+  Bar.Level.SetActiveDoted(false);
+  Bar.Level.SetDirection(TMMLevelDirection::dirNormal);
   // Disabled: the unlit picture at once.
   Bar.Level.SetEnabled(false);
   EXPECT_EQ(Bar.Pixel(1), Teal);
