@@ -199,7 +199,8 @@ bool TTrackSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   FTotalBytes += Bytes;
   // The last batch before --duration's end comes a buffer at a time, so the
   // recording ends when its audio is in, not up to a batch later.
-  if (FFromDevice && FOptions.AudioBytes &&
+  // Lowered once: each lowering wakes the input.
+  if (FFromDevice && FOptions.AudioBytes && FRecorder.Batch() > 1 &&
       *FOptions.AudioBytes - FTotalBytes < kBatch * kBufferSize)
     FRecorder.SetBatch(1);
   const std::int64_t Position = BytesToMs(FTrackBytes);
