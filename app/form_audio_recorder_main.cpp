@@ -38,8 +38,11 @@ namespace {
 constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
 
-double SteadySeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+// A session's sentence as the status line's: capitalised.
+QString Sentence(const std::string& Text) {
+  QString Line = QString::fromStdString(Text).simplified();
+  if (!Line.isEmpty()) Line[0] = Line[0].toUpper();
+  return Line;
 }
 
 // Renames Old to New unless New exists (a rename must never replace a track).
@@ -263,7 +266,6 @@ void TFormAudioRecorderMain::FormCreate() {
   SetOutputFolder(FAppDir);
   LoadSettings();
   lblOutputFolder->setText(GetOutputFolder());
-  FSplitPending = false;
   FBytesPerMs = 172;
 
   WaveIn.SetCallBackMode(TMMCBMode::cmThread);
@@ -275,20 +277,13 @@ void TFormAudioRecorderMain::FormCreate() {
   TMMConnector::SetEnterIdle(false);
   Connector.SetInput(&WaveIn);
 
-  WaveRecorder.SetBufferSize(8096);
+  // The session records 8096-byte buffers (what the track rule measures) in
+  // cmWindow mode, writing over a row's track as designed (not only new files).
   WaveRecorder.SetNumBuffers(10);
-  WaveRecorder.SetDeviceID(0);
   WaveRecorder.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   WaveRecorder.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
-  WaveRecorder.Wave()->SetFileMustExist(false);
-  WaveRecorder.SetCallBackMode(TMMCBMode::cmWindow);
-  WaveRecorder.SetMaxRecordTime(-1);
-  WaveRecorder.SetOverwriteExisting(true);
-  WaveRecorder.OnData = [this](TObject*, PWaveHdr h) { RecBufferFilled(h); };
-  WaveRecorder.OnStop = [this](TObject*) { WaveRecorderStop(); };
-  WaveRecorder.WaveIn().OnError = [this](TObject*) {
-    if (FRecording) RecordingInputFailed("The input device failed");
-  };
+  Session.Options().Device = 0;
+  Session.Options().CreateNew = false;
 
   WavePlayer.SetBufferSize(2048);
   WavePlayer.SetNumBuffers(10);
@@ -485,125 +480,104 @@ void TFormAudioRecorderMain::MinSecChange() {
 
 void TFormAudioRecorderMain::sbRecordClick() {
   if (GetPlaying()) return;
-  // The design swallows every error here; we keep its state but say why.
-  try {
-    const QString Folder = GetOutputFolder();
-    std::filesystem::create_directories(Folder.toStdString());
-    Grid->setEnabled(false);
-    WaveIn.Close();
-    Connector.SetInput(&WaveRecorder);
-    ShowStatus({});
-    StartNewTrack();
-  } catch (const std::exception& Error) {
-    // One line: the library's texts break lines with "\n\r".
-    ShowStatus(QString("%1 did not start: %2")
-                   .arg(Cell(1, Row()), QString::fromStdString(Error.what()).simplified()));
+  if (WaveRecorder.State() & wisStarted) {
+    // A split by hand: the next track goes on from the next sample.
+    Timer.SetEnabled(false);
+    Session.SplitNow();
+    if (WaveRecorder.State() & wisStarted) Timer.SetEnabled(true);
+    return;
   }
-}
-
-void TFormAudioRecorderMain::AddTrackRow() {
-  if (Row() == Grid->rowCount() - 1) Grid->setRowCount(Grid->rowCount() + 1);
-  SetRow(Row() + 1);
-  const int r = Row();
-  SetCell(0, r, QString::fromStdString(TrackNumberText(r)));
-  SetCell(1, r, "Track" + Cell(0, r) + ".wav");
+  Grid->setEnabled(false);
+  WaveIn.Close();
+  Connector.SetInput(&WaveRecorder);
+  ShowStatus({});
+  StartNewTrack();
 }
 
 void TFormAudioRecorderMain::StartNewTrack() {
   Timer.SetEnabled(false);
-  AddTrackRow();
-  const int r = Row();
-  TimerTimer();
-  WaveRecorder.Wave()->SetFileName(QDir(GetOutputFolder()).filePath(Cell(1, r)).toStdString());
-  FLastAudio = SteadySeconds();
-  FAudioSeen = false;
-  FMaxTrackBytes = MaxTrackBytes();
-  WaveRecorder.Start();
+  // The track goes into the row after the selected one (a new row at the end).
+  Session.Options().Folder = GetOutputFolder().toStdString();
+  Session.Options().FirstNumber = Row() + 1;
+  Session.Start();  // TrackStarted, or RecordingEnded saying why not
+}
+
+TTrackSettings TFormAudioRecorderMain::RuleSettings(const TTrackSettings&) {
+  return {NoiseGate->Position(), WhideGate->Position(), MinSec->Position(), rbAutoOn->Checked()};
+}
+
+std::optional<std::int64_t> TFormAudioRecorderMain::ShownKBytes() {
+  // The too-short test compares the Size cell, as the row shows it.
+  bool Ok = false;
+  const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
+  return Ok ? Shown : 0;
+}
+
+void TFormAudioRecorderMain::TrackStarted(const TTrackInfo& Track) {
+  if (Grid->rowCount() <= Track.Number) Grid->setRowCount(Track.Number + 1);
+  SetRow(Track.Number);
+  SetCell(0, Track.Number, QString::fromStdString(TrackNumberText(Track.Number)));
+  SetCell(1, Track.Number, QString::fromStdString(TrackFileName(Track.Number)));
+  SetCell(2, Track.Number, QString::fromStdString(TimeToText(0)));
+  SetCell(3, Track.Number, "0");
   Grid->setEnabled(false);
   Timer.SetEnabled(true);
   FRecording = true;
   EnableMenus(false);
 }
 
-void TFormAudioRecorderMain::ContinueInNextTrack(PWaveHdr Header) {
-  // The full track's row shows what its file holds: all but this buffer.
-  const std::int64_t Frames = (WaveRecorder.FileBytes() - Header->wh.dwBytesRecorded) / 4;
-  const std::int64_t Ms = SamplesToTime64(WaveRecorder.WaveIn().PWaveFormat(), Frames);
-  SetCell(2, Row(), QString::fromStdString(TimeToText(Ms)));
-  SetCell(3, Row(), QString::number(MsToKBytes(Ms)));
-  const QString Full = Cell(1, Row());
-  AddTrackRow();
-  try {
-    WaveRecorder.ContinueIn(QDir(GetOutputFolder()).filePath(Cell(1, Row())).toStdString());
+void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
+                                        const TTrackInfo* Next) {
+  // The row shows what the file holds, not the last refresh.
+  SetCell(2, Track.Number, QString::fromStdString(TimeToText(Track.Ms)));
+  SetCell(3, Track.Number, QString::number(Track.KBytes));
+  if (Why == TTrackEnd::SizeLimit && Next)
     ShowStatus(QString("%1 reached the largest size of a WAV file; recording goes on in %2")
-                   .arg(Full, Cell(1, Row())));
-  } catch (const std::exception& Error) {
-    // The recording stops with the next buffer, as on a full disk.
-    ShowStatus(QString("%1 did not start: %2")
-                   .arg(Cell(1, Row()), QString::fromStdString(Error.what()).simplified()));
+                   .arg(QString::fromStdString(TrackFileName(Track.Number)),
+                        QString::fromStdString(TrackFileName(Next->Number))));
+}
+
+void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
+  Timer.SetEnabled(false);
+  const QString Said = Sentence(Session.Message(false));
+  if (!Said.isEmpty()) ShowStatus(Said);
+  switch (Why) {
+    case TSessionEnd::Stopped:
+      return;  // sbStopClick sets the state
+    case TSessionEnd::TooShort:
+      // Ended without a next track: the file is complete, the recording flag
+      // stays set (New and Devices wait for Stop), Record starts a new take.
+      EnableMenus(true);
+      Grid->setEnabled(true);
+      return;
+    default:
+      // The input is gone, the disk is full or the track did not start: back
+      // to a window that records, plays and chooses again.
+      Connector.SetInput(&WaveIn);
+      Grid->setEnabled(true);
+      FRecording = false;
+      EnableMenus(true);
   }
-}
-
-void TFormAudioRecorderMain::RecordingInputFailed(const QString& Why) {
-  const QString Track = Cell(1, Row());
-  Timer.SetEnabled(false);
-  WaveRecorder.Stop();
-  Connector.SetInput(&WaveIn);
-  Grid->setEnabled(true);
-  FRecording = false;
-  EnableMenus(true);
-  ShowStatus(QString("%1; %2 is complete").arg(Why, Track));
-}
-
-void TFormAudioRecorderMain::RecBufferFilled(PWaveHdr Header) {
-  FLastAudio = SteadySeconds();
-  FAudioSeen = true;
-  if (WaveRecorder.FileBytes() > FMaxTrackBytes) ContinueInNextTrack(Header);
-  bool Ok = false;
-  const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
-  const TTrackSettings Settings{NoiseGate->Position(), WhideGate->Position(), MinSec->Position(),
-                                rbAutoOn->Checked()};
-  const TTrackDecision Decision =
-      FRule.BufferRecorded(reinterpret_cast<const std::uint8_t*>(Header->wh.lpData),
-                           static_cast<int>(Header->wh.dwBytesRecorded), WaveRecorder.Position(),
-                           Ok ? Shown : 0, Settings);
-  if (Decision == TTrackDecision::None) return;
-  FSplitPending = Decision == TTrackDecision::NextTrack;
-  Timer.SetEnabled(false);
-  WaveRecorder.Stop();  // completes after this handler returns, with OnStop
-  EnableMenus(true);
-  Grid->setEnabled(true);
-}
-
-void TFormAudioRecorderMain::WaveRecorderStop() {
-  if (!FSplitPending) return;
-  FRule.NextTrackStarted();
-  sbRecordClick();
-  FSplitPending = false;
 }
 
 void TFormAudioRecorderMain::TimerTimer() {
-  if (WaveRecorder.State() != 6) return;  // open and started, not paused
-  // Two seconds without audio (five for the first to come) is a lost device.
-  const int Limit = FAudioSeen ? 2 : 5;
-  if (SteadySeconds() - FLastAudio > Limit) {
-    RecordingInputFailed(QString("The input device is gone (no audio for %1 s)").arg(Limit));
-    return;
-  }
+  if (WaveRecorder.State() != (wisOpened | wisStarted)) return;  // not paused
+  Session.CheckInput();  // a lost input ends the recording and says so
+  if (WaveRecorder.State() != (wisOpened | wisStarted)) return;
   const int Position = WaveRecorder.Position();
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
   SetCell(3, Row(), QString::number(MsToKBytes(Position)));
 }
 
 void TFormAudioRecorderMain::sbStopClick() {
-  if (WaveRecorder.State() & 4) {
+  if (WaveRecorder.State() & wisStarted) {
     Timer.SetEnabled(false);
     Grid->setEnabled(true);
-    WaveRecorder.Stop();
+    Session.Stop();
     Connector.SetInput(&WaveIn);
     WaveIn.Start();
     FPlaying = false;
-  } else if (WavePlayer.State() & 4) {
+  } else if (WavePlayer.State() & wosStarted) {
     WavePlayer.Stop();
     Grid->setEnabled(true);
     FPlaying = false;
@@ -621,7 +595,7 @@ void TFormAudioRecorderMain::sbPlayClick() {
     sbPlayClick();
     return;
   }
-  if ((WaveRecorder.State() & 4) || Row() <= 0) return;
+  if ((WaveRecorder.State() & wisStarted) || Row() <= 0) return;
   const QString Path = QDir(GetOutputFolder()).filePath(Cell(1, Row()));
   if (!QFileInfo::exists(Path)) return;
   WavePlayer.LoadFile(Path.toStdString());
@@ -631,9 +605,9 @@ void TFormAudioRecorderMain::sbPlayClick() {
 }
 
 void TFormAudioRecorderMain::sbNextClick() {
-  if ((WaveRecorder.State() & 4) || Row() == 0 || Grid->rowCount() < 2) return;
+  if ((WaveRecorder.State() & wisStarted) || Row() == 0 || Grid->rowCount() < 2) return;
   const int Next = Row() == Grid->rowCount() - 1 ? 1 : Row() + 1;
-  if (WavePlayer.State() & 4) {
+  if (WavePlayer.State() & wosStarted) {
     WavePlayer.Stop();
     SetRow(Next);
     sbPlayClick();
@@ -643,9 +617,9 @@ void TFormAudioRecorderMain::sbNextClick() {
 }
 
 void TFormAudioRecorderMain::sbPreviousClick() {
-  if ((WaveRecorder.State() & 4) || Row() == 0 || Grid->rowCount() < 2) return;
+  if ((WaveRecorder.State() & wisStarted) || Row() == 0 || Grid->rowCount() < 2) return;
   const int Previous = Row() == 1 ? Grid->rowCount() - 1 : Row() - 1;
-  if (WavePlayer.State() & 4) {
+  if (WavePlayer.State() & wosStarted) {
     WavePlayer.Stop();
     SetRow(Previous);
     sbPlayClick();
@@ -703,7 +677,7 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
     WaveIn.Close();
     WaveRecorder.Stop();
     Devices.Execute(WaveIn, WaveOut);
-    WaveRecorder.SetDeviceID(WaveIn.DeviceID());
+    Session.Options().Device = WaveIn.DeviceID();
     WavePlayer.SetDeviceID(WaveOut.DeviceID());
   } catch (const std::exception&) {
     QMessageBox::critical(

@@ -3,12 +3,16 @@
 // the output folder), the menus, and the engine behind them: the monitoring
 // input, the connector feeding the meters, the recorder with the track rule,
 // the player and the display timer. The command handlers follow the design's
-// names and order of steps.
+// names and order of steps. A recording is a TRecordingSession: the window
+// asks it to start, split and stop, and shows what it reports (rows, cells,
+// the status line); the session decides where tracks end and never stops the
+// input between them.
 //
 // Owns its controls (Qt children), its engine components and its dialogs;
 // refers to the skin holder, which outlives it. Everything runs on the main
-// thread: the recorder and player deliver there (cmWindow), the timer too; the
-// monitoring input runs on its own thread and only feeds the connector.
+// thread: the session's recorder and the player deliver there (cmWindow), the
+// timer too; the monitoring input runs on its own thread and only feeds the
+// connector.
 #pragma once
 
 #include <QLabel>
@@ -21,7 +25,6 @@
 #include <memory>
 #include <optional>
 
-#include "app/track_rule.h"
 #include "controls/bitmap_button.h"
 #include "controls/bitmap_radio_button.h"
 #include "controls/bitmap_slider.h"
@@ -29,6 +32,7 @@
 #include "controls/form_styler.h"
 #include "controls/level.h"
 #include "controls/panel_fill.h"
+#include "session/recording_session.h"
 #include "stream/hi_timer.h"
 #include "stream/wave_in.h"
 #include "stream/wave_out.h"
@@ -42,7 +46,7 @@ class TFormEdit;
 class TFormOutputDestination;
 class THelpWindow;
 
-class TFormAudioRecorderMain : public QWidget {
+class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
  public:
   // Builds the window on the skin and runs FormCreate (settings loaded).
   explicit TFormAudioRecorderMain(TFormAudioGraphics& Skin, QWidget* Parent = nullptr);
@@ -77,7 +81,7 @@ class TFormAudioRecorderMain : public QWidget {
   void SetOutputFolder(const QString& Folder);
   bool GetPlaying() const { return FPlaying; }
   bool Recording() const { return FRecording; }
-  // The line that says why a track did not start (empty when all is well).
+  // The line that says what happened to a recording (empty when all is well).
   QString StatusText() const { return FStatus->toolTip(); }
   // The help page the F1 key would show now.
   int HelpContext() const;
@@ -120,7 +124,8 @@ class TFormAudioRecorderMain : public QWidget {
   TMMWaveIn WaveIn;
   TMMWaveOut WaveOut;
   TMMConnector Connector;
-  TMMWaveRecorder WaveRecorder;
+  TRecordingSession Session{{}, *this};
+  TMMWaveRecorder& WaveRecorder = Session.Recorder();  // the session's
   TMMWavePlayer WavePlayer;
   TMMHiTimer Timer;
 
@@ -136,16 +141,12 @@ class TFormAudioRecorderMain : public QWidget {
   void SetupGrid();
   void SetRecordFormat();
   void StartNewTrack();
-  // The next row of the list becomes the current track (number and name).
-  void AddTrackRow();
-  void RecBufferFilled(PWaveHdr Header);
-  // A track at the largest WAV size: recording goes on in the next track
-  // with the buffer being delivered (Header), without a gap.
-  void ContinueInNextTrack(PWaveHdr Header);
-  // The input device failed or went away while recording: the track is
-  // finalised, the recording ends, and the status line says why.
-  void RecordingInputFailed(const QString& Why);
-  void WaveRecorderStop();
+  // The session's reports: a track's row, its final length, the ends.
+  TTrackSettings RuleSettings(const TTrackSettings&) override;
+  std::optional<std::int64_t> ShownKBytes() override;
+  void TrackStarted(const TTrackInfo& Track) override;
+  void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
+  void RecordingEnded(TSessionEnd Why) override;
   void WavePlayerStop();
   void TimerTimer();
   void WhideGateChange();
@@ -164,7 +165,6 @@ class TFormAudioRecorderMain : public QWidget {
 
   TFormAudioGraphics& FSkin;
   QLabel* FStatus;
-  TTrackRule FRule;
   std::map<const QAction*, int> FHelpContexts;
   QString FAppDir;
   TColor FGridColor = clLime;
@@ -173,13 +173,7 @@ class TFormAudioRecorderMain : public QWidget {
   int FBytesPerMs = 172;
   bool FRecording = false;
   bool FPlaying = false;
-  bool FSplitPending = false;
   bool FSaved = false;
-  // When the recorder last delivered audio (steady clock, seconds): a
-  // recording that gets none for a while has lost its input device.
-  double FLastAudio = 0;
-  bool FAudioSeen = false;
-  std::int64_t FMaxTrackBytes = 0;  // read when a track starts
 };
 
 }  // namespace velmar

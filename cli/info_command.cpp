@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/track_rule.h"
+#include "session/track_rule.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "stream/time_conversions.h"

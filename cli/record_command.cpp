@@ -9,10 +9,10 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/track_session.h"
+#include "session/track_rule.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "platform/wave/wave_api.h"
-#include "app/track_rule.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
@@ -69,7 +69,6 @@ int RecordCommand(const TArgs& Args) {
   // At least the one frame the range promises, whatever the rounding.
   if (Duration)
     s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * 44100), 1) * 4;
-  s.Status = ::isatty(STDERR_FILENO);
 
   InstallDefaultWaveBackends();
   if (s.Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) {
@@ -88,7 +87,7 @@ int RecordCommand(const TArgs& Args) {
   }
   RepairFolderBeforeRecording(s.Folder);
   InstallInterruptHandlers();
-  TTrackSession Session(s);
+  TTrackSession Session(s, ::isatty(STDERR_FILENO));
   return Session.Run(Interrupted());
 }
 
@@ -100,7 +99,6 @@ int SplitCommand(const TArgs& Args) {
   TSessionOptions s;
   if (!RuleOptions(o, s.Rule)) return UsageError(o.Error());
   s.Folder = o.Text("--out", ".");
-  s.Status = ::isatty(STDERR_FILENO);
   s.KeepGoing = true;  // every sample of the input goes into a track
 
   const std::string Input = o.Positional()[0];
@@ -128,7 +126,7 @@ int SplitCommand(const TArgs& Args) {
                  Input.c_str(), WaveFormatTagName(Scan.Format()).c_str(),
                  WaveFormatText(Scan.Format()).c_str());
   InstallInterruptHandlers();
-  TTrackSession Session(s);
+  TTrackSession Session(s, ::isatty(STDERR_FILENO));
   return Session.Split(
       [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
         try {

@@ -56,11 +56,16 @@ void TMMWaveRecorder::Start() {
 
 bool TMMWaveRecorder::ContinueIn(const std::string& Name) {
   if (!FWaveFile->ContinueIn(Name)) return false;
-  // The buffer being delivered is counted by the input already but is the new
+  // A buffer being delivered is counted by the input already but is the new
   // file's first.
   FStartPosition = 0;
   FContinuedAt = FWaveIn->BytesRecorded() - FDelivering;
   return true;
+}
+
+void TMMWaveRecorder::BufferReady(PWaveHdr lpWaveHdr) {
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+  FDelivering = 0;  // written: a switch from now on starts with the next buffer
 }
 
 void TMMWaveRecorder::Stop() {

@@ -30,12 +30,13 @@ class TMMWaveRecorder : public TMMDSPComponent {
   void Start();
   // Stops and closes the input; the file is finalised before OnStop.
   void Stop();
-  // From OnData, before the buffer being delivered is written: the current
-  // file is finalised and recording goes on in Name with that buffer, the
-  // input running on without a gap. Position then counts from the new file's
+  // The current file is finalised and recording goes on in Name, the input
+  // running on without a gap: called from OnData, the buffer being delivered
+  // is the new file's first; called between deliveries (on the thread that
+  // delivers), the next buffer is. Position then counts from the new file's
   // start. Raises EMMWaveError when Name cannot be created (the recording then
   // stops as on a full disk); false when not recording.
-  bool ContinueIn(const std::string& Name);
+  [[nodiscard]] bool ContinueIn(const std::string& Name);
   // The input's state bits: closed 1, opened 2, started 4, paused 8.
   unsigned State() const { return FWaveIn->State(); }
   // Milliseconds (TimeFormat units) recorded, counted on from the wave's
@@ -88,6 +89,8 @@ class TMMWaveRecorder : public TMMDSPComponent {
   void SetPWaveFormat(const WAVEFORMATEX* fmt) override;
 
   using TMMDSPComponent::SetOutput;
+  // A recorded buffer, written to the file, on its way to Output.
+  void BufferReady(PWaveHdr lpWaveHdr) override;
 
   TNotifyEvent OnStart, OnStop, OnPause, OnRestart, OnChange;
   TMMBufferEvent OnData;
@@ -99,7 +102,7 @@ class TMMWaveRecorder : public TMMDSPComponent {
   bool FChangeActive = false;
   int FStartPosition = 0;
   std::int64_t FContinuedAt = 0;  // input bytes before the current file began
-  std::uint32_t FDelivering = 0;  // bytes of the buffer being delivered
+  std::uint32_t FDelivering = 0;  // bytes of the buffer being delivered, 0 between buffers
   std::unique_ptr<TMMWaveIn> FWaveIn;
   std::unique_ptr<TMMWaveFile> FWaveFile;
 };

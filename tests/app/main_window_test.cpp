@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <thread>
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
@@ -24,6 +26,7 @@
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
+#include "stream/arith.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -38,24 +41,38 @@ using test::WavData;
 
 constexpr std::uint64_t kBytesPerSecond = 44100 * 4;
 
-// Sound and silence, section after section, then silence: 16-bit stereo.
+// Sound and quiet, section after section, then quiet: 16-bit stereo. The
+// quiet is a faint noise (below the default noise gate) that never repeats, so
+// that any stretch of the stream tells where in the programme it lies.
 struct Programme {
   std::vector<std::pair<double, bool>> Sections;  // seconds, sound
-  std::int16_t Sample(std::uint64_t Frame) const {
+  std::int16_t Sample(std::uint64_t Frame, int Channel) const {
+    std::uint64_t h = (Frame * 2 + static_cast<std::uint64_t>(Channel)) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+    const auto Noise = static_cast<std::int16_t>(static_cast<int>(h & 63) - 32);
     double At = 0;
     const double t = static_cast<double>(Frame) / 44100;
     for (const auto& [Seconds, Sound] : Sections) {
       if (t < At + Seconds)
-        return Sound
-                   ? static_cast<std::int16_t>(8000 * std::sin(static_cast<double>(Frame) * 0.0627))
-                   : 0;
+        return static_cast<std::int16_t>(
+            Noise + (Sound ? 8000 * std::sin(static_cast<double>(Frame) * 0.0627) : 0));
       At += Seconds;
     }
-    return 0;
+    return Noise;
   }
   std::uint8_t Byte(std::uint64_t Offset) const {
-    const std::int16_t s = Sample(Offset / 4);
+    const std::int16_t s = Sample(Offset / 4, static_cast<int>(Offset / 2 % 2));
     return static_cast<std::uint8_t>(Offset % 2 == 0 ? s & 0xFF : (s >> 8) & 0xFF);
+  }
+  // Where in the stream Audio begins (a byte offset), or -1: the first 1024
+  // bytes are looked for in the first minute.
+  std::int64_t Find(const std::vector<std::uint8_t>& Audio) const {
+    for (std::uint64_t At = 0; At < 60 * 44100 * 4; At += 4) {
+      std::size_t i = 0;
+      while (i < std::min<std::size_t>(Audio.size(), 1024) && Audio[i] == Byte(At + i)) ++i;
+      if (i == std::min<std::size_t>(Audio.size(), 1024)) return static_cast<std::int64_t>(At);
+    }
+    return -1;
   }
 };
 
@@ -81,10 +98,10 @@ struct WindowRig {
     WriteRegValue(kSettingsRoot, kSettingsKey, Name, Value);
   }
   int Read(const char* Name) { return ReadRegValue(kSettingsRoot, kSettingsKey, Name, -999); }
-  // A capture device that plays Programme in real time and pauses while closed
-  // (a file: nothing is captured ahead), and a playback device that plays in
-  // real time.
-  void Install(const Programme& P) {
+  // A capture device that plays Programme in real time from now on and runs
+  // on while nobody reads it, as a sound card does (Live), or pauses while
+  // closed, as a file would; and a playback device that plays in real time.
+  void Install(const Programme& P, bool Live = true) {
     Devices->AddCapture({.Name = "Programme",
                          .Generator =
                              [P](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
@@ -92,8 +109,8 @@ struct WindowRig {
                                for (std::uint32_t i = 0; i < Count; ++i)
                                  Dest[i] = P.Byte(Offset + i);
                              },
-                         .Live = false,
-                         .OnDemand = true});
+                         .Live = Live,
+                         .OnDemand = !Live});
     Devices->AddPlayback(
         {.Name = "Speakers",
          .Sink = [this](const std::uint8_t*, std::uint32_t Count) { Played += Count; }});
@@ -124,68 +141,127 @@ struct WindowRig {
   }
 };
 
-TEST(MainWindow, RecordsAProgrammeIntoTracksSplitOnSilence) {
+// The tracks 1..Count joined are one stretch of the programme's stream: not a
+// sample missing or repeated at any split.
+void ExpectOneStretch(const WindowRig& R, const Programme& P, int Count) {
+  Bytes All;
+  std::string Splits;
+  for (int n = 1; n <= Count; ++n) {
+    const Bytes Track = WavData(R.Track(n));
+    All.insert(All.end(), Track.begin(), Track.end());
+    Splits += " " + std::to_string(All.size());
+  }
+  const std::int64_t Start = P.Find(All);
+  ASSERT_GE(Start, 0) << "the first track is not the programme";
+  for (std::size_t i = 0; i < All.size(); ++i)
+    if (All[i] != P.Byte(static_cast<std::uint64_t>(Start) + i))
+      FAIL() << "byte " << i << " differs; the tracks end at" << Splits;
+}
+
+// Both cores kept busy while it lives.
+struct Load {
+  std::atomic<bool> Stop{false};
+  std::vector<std::thread> Hogs;
+  Load() {
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+      Hogs.emplace_back([this] {
+        volatile std::uint64_t x = 0;
+        while (!Stop) x = x + 1;
+      });
+  }
+  ~Load() {
+    Stop = true;
+    for (auto& t : Hogs) t.join();
+  }
+};
+
+// Automatic splits in the quiet gaps and a split by hand in the middle of a
+// sound, on an input that runs on while nobody reads it (as a sound card
+// does): the tracks joined are the input's stream from the first sample
+// recorded, with the window's states along the way.
+void RecordWithSplitsOfEveryKind(bool Loaded) {
   WindowRig R;
-  // Sounds of 1.5, 1.3 and 1.8 s with gaps of 0.8 s; a minimum length of 1 s.
-  const Programme P{{{1.5, true}, {0.8, false}, {1.3, true}, {0.8, false}, {1.8, true}}};
-  R.Install(P);
+  // Sounds of 1.5, 1.3 and 3 s with quiet gaps of 0.8 s; a minimum length of 1 s.
+  // (The programme starts with the device, a moment before the window is up.)
+  const Programme P{
+      {{1.0, false}, {1.5, true}, {0.8, false}, {1.3, true}, {0.8, false}, {3.0, true}}};
   R.Write("MinSec", 1);
   R.Write("AutoSplit", 1);
   const std::string Out = R.Dir.File("missing/out");
   WriteRegValue(kSettingsRoot, kSettingsKey, "Path", Out);
+  R.Install(P);
   TFormAudioRecorderMain& W = R.Open();
   EXPECT_EQ(W.MinSec->Position(), 1);
   EXPECT_TRUE(W.rbAutoOn->Checked());
   EXPECT_FALSE(W.Timer.Enabled());  // the row's refresh runs only while a track records
+  std::optional<Load> Busy;
+  if (Loaded) Busy.emplace();
 
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_EQ(R.Rows(), 2) << W.StatusText().toStdString();
   EXPECT_EQ(R.Name(1), "Track01.wav");
+  EXPECT_TRUE(fs::is_directory(Out));
   EXPECT_TRUE(W.Recording());
   EXPECT_TRUE(W.Timer.Enabled());
   EXPECT_FALSE(W.Grid->isEnabled());
   EXPECT_FALSE(W.miFile->menuAction()->isEnabled());
   EXPECT_TRUE(W.miInput->menuAction()->isEnabled());
-  // File > New is refused while recording.
-  W.miNewClick();
+  W.miNewClick();  // refused while recording
   EXPECT_EQ(R.Rows(), 2);
 
-  // Three sounds, three tracks; the fourth (silence) starts, and Stop ends it.
-  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 5; }, std::chrono::seconds(60)));
+  // Two sounds, two tracks; a second into the third sound, a split by hand.
+  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 4; }, std::chrono::seconds(30)));
+  EXPECT_EQ(R.Name(3), "Track03.wav");
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  QTest::keyClick(&W, Qt::Key_F12);
+  EXPECT_EQ(R.Rows(), 5);
+  EXPECT_EQ(W.Grid->currentRow(), 4);
+  EXPECT_TRUE(W.Recording());
+  // The end of the sound splits again; the next track is quiet, then Stop.
+  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 6; }, std::chrono::seconds(30)));
   QTest::keyClick(&W, Qt::Key_F10);
+  Busy.reset();
   EXPECT_FALSE(W.Recording());
   EXPECT_FALSE(W.Timer.Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   EXPECT_EQ(W.Connector.Input(), &W.WaveIn);  // the meters show the live input again
 
-  // Nothing lost, nothing doubled: the tracks together are the programme.
-  Bytes All;
+  ExpectOneStretch(R, P, 5);
   for (int n = 1; n <= 4; ++n) {
     const Bytes Track = WavData(R.Track(n));
-    if (n < 4) {
-      EXPECT_GT(Track.size(), kBytesPerSecond) << n;  // each longer than the minimum
+    EXPECT_GT(Track.size(), kBytesPerSecond) << n;  // each longer than the minimum
+    // A finished track's row shows what its file holds.
+    EXPECT_EQ(W.Grid->item(n, 2)->text().toStdString(),
+              TimeToText(MulDiv64(static_cast<std::int64_t>(Track.size() / 4), 1000, 44100)))
+        << n;
+    // The rule's splits lie in the quiet; the one by hand in the sound.
+    const int Last =
+        std::abs(static_cast<std::int16_t>(Track[Track.size() - 2] | Track[Track.size() - 1] << 8));
+    if (n == 3) {
+      EXPECT_GT(Last, 0) << n;
+    } else {
+      EXPECT_LE(Last, 64) << n;
     }
-    All.insert(All.end(), Track.begin(), Track.end());
   }
-  ASSERT_GT(All.size(), static_cast<std::size_t>(6.2 * kBytesPerSecond));
-  for (std::size_t i = 0; i < All.size(); ++i)
-    if (All[i] != P.Byte(i)) FAIL() << "byte " << i << " differs";
-  // Each split lies in a gap: a track ends in silence.
-  for (int n = 1; n <= 3; ++n) {
-    const Bytes Track = WavData(R.Track(n));
-    EXPECT_EQ(Track[Track.size() - 2] | Track[Track.size() - 1] << 8, 0) << n;
-  }
+}
+
+TEST(MainWindow, EverySplitKeepsEverySampleOfALiveInput) {
+  RecordWithSplitsOfEveryKind(false);
+}
+
+TEST(MainWindow, EverySplitKeepsEverySampleOfALiveInputUnderLoad) {
+  RecordWithSplitsOfEveryKind(true);
 }
 
 // A long take without automatic splits: at the largest WAV size the next
 // track goes on from the very next sample, and the window says so.
 TEST(MainWindow, ATrackAtTheLargestSizeGoesOnInTheNextWithoutAGap) {
   WindowRig R;
-  const Programme P{{{3.0, true}}};  // then silence for ever
-  R.Install(P);
+  const Programme P{{{3.0, true}}};  // then quiet for ever
   R.Write("AutoSplit", 0);
   ::setenv("VELMAR_MAX_TRACK_BYTES", "200000", 1);
+  R.Install(P);
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
   const bool Fourth = WaitUntil([&] { return R.Rows() == 5; }, std::chrono::seconds(30));
@@ -195,19 +271,12 @@ TEST(MainWindow, ATrackAtTheLargestSizeGoesOnInTheNextWithoutAGap) {
   EXPECT_EQ(R.Name(4), "Track04.wav");
   // 24 buffers of 8096 bytes fit: 1.101 s per full track, shown in its row.
   EXPECT_EQ(W.Grid->item(2, 2)->text(), "0:01.101");
-  EXPECT_TRUE(W.StatusText().startsWith("Track03.wav reached the largest size of a WAV file; "
-                                        "recording goes on in Track04.wav"))
+  EXPECT_TRUE(
+      W.StatusText().startsWith("Track03.wav reached the largest size of a WAV file; "
+                                "recording goes on in Track04.wav"))
       << W.StatusText().toStdString();
-  Bytes All;
-  for (int n = 1; n <= 4; ++n) {
-    const Bytes Track = WavData(R.Track(n));
-    if (n < 4) {
-      EXPECT_EQ(Track.size(), 24u * 8096) << n;
-    }
-    All.insert(All.end(), Track.begin(), Track.end());
-  }
-  for (std::size_t i = 0; i < All.size(); ++i)
-    if (All[i] != P.Byte(i)) FAIL() << "byte " << i << " differs";
+  for (int n = 1; n < 4; ++n) EXPECT_EQ(WavData(R.Track(n)).size(), 24u * 8096) << n;
+  ExpectOneStretch(R, P, 4);
 }
 
 // An input that stops delivering (a server gone, a card unplugged) ends the
@@ -223,7 +292,9 @@ TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
   W.sbRecordClick();
   ASSERT_TRUE(W.Recording());
   ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30)));
-  EXPECT_EQ(W.StatusText(), "The input device is gone (no audio for 2 s); Track01.wav is complete");
+  EXPECT_EQ(W.StatusText(),
+            "No audio came from the input device for 2 s: it is gone (the sound server stopped or "
+            "the device was unplugged); Track01.wav is complete");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   const Bytes Track = WavData(R.Track(1));
@@ -247,6 +318,9 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   QTest::qWait(300);
   EXPECT_EQ(R.Rows(), 2);
   EXPECT_TRUE(W.Recording());  // still blocks New and Devices
+  EXPECT_EQ(W.StatusText(),
+            "Track01.wav was silent when it reached the minimum length (2 s), so the recording "
+            "ended there, as at the end of a side");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   W.sbStopClick();

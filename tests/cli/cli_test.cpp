@@ -267,8 +267,9 @@ TEST_F(Cli, EndingsSayWhyTheyCame) {
     SetWaveBackends({});
     if (!KeepGoing) {
       EXPECT_EQ(Said,
-                "velmar-rec: the input fell silent before Track01.wav reached the minimum length "
-                "(7 s), so the recording ended (--keep-going starts the next track instead)\n");
+                "velmar-rec: Track01.wav was silent when it reached the minimum length (7 s), so "
+                "the recording ended there, as at the end of a side (--keep-going starts the next "
+                "track instead)\n");
       EXPECT_EQ(Tracks(o.Folder), std::vector<std::string>{"Track01.wav"});
     } else {
       EXPECT_EQ(Said, "");
@@ -401,7 +402,7 @@ TEST_F(Cli, AFullDiskEndsWithTheTrackAsItIsOnDisk) {
   const Bytes Err = ReadFileBytes(Dir.File("err.txt"));
   EXPECT_EQ(std::string(Err.begin(), Err.end()),
             "velmar-rec: the disk is full or the file could not be written: " + Out +
-                "/Track01.wav\n");
+                "/Track01.wav keeps its first " + Info(Out + "/Track01.wav").at("duration") + "\n");
   const auto Keys = Info(Out + "/Track01.wav");
   EXPECT_LT(std::stoll(Keys.at("bytes")), 102400);
   EXPECT_EQ(Said.rfind("Track01.wav  " + Keys.at("duration") + "  ", 0), 0u) << Said;
@@ -476,10 +477,10 @@ TEST_F(Cli, SplitConvertsOtherFormatsAndSaysWhatItRead) {
   MakeProgramme();
   const Bytes Programme = Audio(Input);
   Bytes Fmt = FmtBody(WAVE_FORMAT_EXTENSIBLE, 2, 44100, 176400, 4, 16, false);
-  PutLe(Fmt, 22, 2);      // cbSize
-  PutLe(Fmt, 16, 2);      // valid bits
-  PutLe(Fmt, 3, 4);       // front left and right
-  PutLe(Fmt, 1, 4);       // the PCM sub-format GUID
+  PutLe(Fmt, 22, 2);  // cbSize
+  PutLe(Fmt, 16, 2);  // valid bits
+  PutLe(Fmt, 3, 4);   // front left and right
+  PutLe(Fmt, 1, 4);   // the PCM sub-format GUID
   PutLe(Fmt, 0x00100000, 4);
   PutLe(Fmt, 0xAA000080, 4);
   PutLe(Fmt, 0x719B3800, 4);
@@ -529,7 +530,8 @@ TEST_F(Cli, ABusyDeviceIsReportedAndNothingIsLeftOpen) {
   const std::atomic<bool> Never{false};
   testing::internal::CaptureStderr();
   EXPECT_EQ(Session.Run(Never), 2);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("velmar-rec: WaveInOpen:"),
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                "velmar-rec: Track01.wav did not start: WaveInOpen:"),
             std::string::npos);
   SetWaveBackends({});
 }

@@ -1,6 +1,6 @@
 // The track rule: levels, the silence test over the ring, the decisions, and
 // the texts of the track list, with the figures the recorder is built to.
-#include "app/track_rule.h"
+#include "session/track_rule.h"
 
 #include <gtest/gtest.h>
 

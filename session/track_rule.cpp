@@ -1,4 +1,4 @@
-#include "app/track_rule.h"
+#include "session/track_rule.h"
 
 #include <algorithm>
 #include <array>

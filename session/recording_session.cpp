@@ -1,0 +1,373 @@
+#include "session/recording_session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <vector>
+
+#include "stream/time_conversions.h"
+#include "stream/wave_format.h"
+#include "wavefile/wave_scan.h"
+
+namespace velmar {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A split copies a file that stays: written as fast as the page cache takes it.
+constexpr int kSplitIOBuffer = 1 << 19;
+
+const WAVEFORMATEX& CdFormat() {
+  static const WAVEFORMATEX f = [] {
+    WAVEFORMATEX x{};
+    return *BuildPCMFormat(&x, 16, 2, 44100);
+  }();
+  return f;
+}
+
+std::int64_t BytesToMs(std::int64_t Bytes) {
+  return SamplesToTime64(&CdFormat(), Bytes / CdFormat().nBlockAlign);
+}
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string FileName(const std::string& Path) {
+  return fs::path(Path).filename().string();
+}
+
+}  // namespace
+
+int NextTrackNumber(const std::string& Folder) {
+  static const std::regex Name(R"(Track(\d+)\.wav)");
+  int Highest = 0;
+  std::error_code e;
+  for (const auto& Entry : fs::directory_iterator(Folder, e)) {
+    std::smatch m;
+    const std::string File = Entry.path().filename().string();
+    if (std::regex_match(File, m, Name) && m[1].length() < 9)
+      Highest = std::max(Highest, std::stoi(m[1].str()));
+  }
+  return Highest + 1;
+}
+
+TRecordingSession::TRecordingSession(TSessionOptions Options, TSessionEvents& Events)
+    : FOptions(std::move(Options)), FEvents(Events) {
+  FRecorder.SetBufferSize(kBufferSize);
+  FRecorder.SetCallBackMode(TMMCBMode::cmWindow);
+  FRecorder.SetMode(TMMMode::mStereo);
+  FRecorder.SetBitLength(TMMBits::b16Bit);
+  FRecorder.SetSampleRate(44100);
+  FRecorder.SetMaxRecordTime(-1);
+  FRecorder.SetOverwriteExisting(true);
+  FRecorder.Wave()->SetFileMustExist(false);
+  FRecorder.OnData = [this](TObject*, PWaveHdr h) { BufferRecorded(h); };
+  FRecorder.OnStop = [this](TObject*) { Stopped(); };
+  FRecorder.WaveIn().OnError = [this](TObject*) { FDeviceFailed = true; };
+  FSplitWave.SetIOBufferSize(kSplitIOBuffer);
+  FSplitWave.SetSyncWhileWriting(false);
+}
+
+TRecordingSession::~TRecordingSession() {
+  FRecorder.OnData = nullptr;
+  FRecorder.OnStop = nullptr;
+  FRecorder.Stop();  // the file is completed; nobody is told any more
+}
+
+bool TRecordingSession::Recording() const {
+  return !FEndReported || (FRecorder.State() & wisStarted);
+}
+
+std::string TRecordingSession::OpenPath() const {
+  return FFromDevice ? FRecorder.Wave()->FileName() : FSplitWave.FileName();
+}
+
+void TRecordingSession::Fail(TSessionEnd Why, const std::string& Error) {
+  if (FEnd == TSessionEnd::None) FEnd = Why;
+  if (FError.empty()) FError = Error;
+}
+
+bool TRecordingSession::PrepareFolder() {
+  const std::string& Folder = FOptions.Folder;
+  std::error_code e;
+  if (fs::exists(Folder, e) && !fs::is_directory(Folder, e))
+    Fail(TSessionEnd::Failed, Folder + " is not a folder");
+  else if (fs::create_directories(Folder, e); e)
+    Fail(TSessionEnd::Failed, "cannot create the folder " + Folder + ": " + e.message());
+  else if (::access(Folder.c_str(), W_OK | X_OK) != 0)
+    Fail(TSessionEnd::Failed, "cannot write in the folder " + Folder + ": " + std::strerror(errno));
+  return FEnd == TSessionEnd::None;
+}
+
+void TRecordingSession::ClaimTrack() {
+  for (int Taken = 0;; ++FTrack.Number, ++Taken) {
+    const std::string Path = (fs::path(FOptions.Folder) / TrackFileName(FTrack.Number)).string();
+    std::error_code e;
+    if (FOptions.CreateNew && (fs::exists(Path, e) || e)) continue;
+    try {
+      if (!FFromDevice) {
+        FSplitWave.CreateFile(Path, &CdFormat(), FOptions.CreateNew);
+      } else if (FRecorder.State() & wisStarted) {
+        if (!FRecorder.ContinueIn(Path)) throw EMMWaveError("the recording stopped before " + Path);
+      } else {
+        FRecorder.Wave()->SetFileName(Path);
+        FRecorder.Start();
+      }
+    } catch (const std::exception&) {
+      // Another program created it in between: go on with the next number.
+      if (!FOptions.CreateNew || !fs::exists(Path, e) || Taken > 1000) throw;
+      if (FFromDevice && !(FRecorder.State() & wisStarted)) FRecorder.Stop();
+      continue;
+    }
+    FTrack.Path = Path;
+    FTrack.Ms = FTrack.KBytes = 0;
+    FTrackOpen = true;
+    FTrackBytes = 0;
+    FSize.Reset();
+    return;
+  }
+}
+
+TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) {
+  // What the file holds, which is less than was captured when a write failed.
+  TWaveScan Scan;
+  std::string Error;
+  Track.Ms = ScanWaveFile(Track.Path, Scan, Error) ? SamplesToTime64(&CdFormat(), Scan.Frames())
+                                                   : BytesToMs(Bytes);
+  Track.KBytes = MsToKBytes(Track.Ms);
+  return Track;
+}
+
+void TRecordingSession::TrackDone() {
+  if (!FTrackOpen) return;
+  FTrackOpen = false;
+  if (!FFromDevice) FSplitWave.CloseFile();
+  FTrack = Finished(FTrack, FTrackBytes);
+  ++FTracksDone;
+  FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
+}
+
+void TRecordingSession::SwitchTrack(TTrackEnd Why) {
+  // After the rule's split the ring starts over (its contents stay).
+  if (Why == TTrackEnd::Split) FRule.NextTrackStarted();
+  FNext.reset();
+  const TTrackInfo Old = FTrack;
+  const std::int64_t OldBytes = FTrackBytes;
+  FTrackOpen = false;
+  if (!FFromDevice) FSplitWave.CloseFile();
+  ++FTrack.Number;
+  try {
+    ClaimTrack();  // the recorder finalises the old file first
+  } catch (...) {
+    FTrack = Finished(Old, OldBytes);
+    ++FTracksDone;
+    FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
+    throw;
+  }
+  ++FTracksDone;
+  FEvents.TrackEnded(Finished(Old, OldBytes), Why, &FTrack);
+  FEvents.TrackStarted(FTrack);
+}
+
+bool TRecordingSession::Start() {
+  FFromDevice = true;
+  FEnd = TSessionEnd::None;
+  FError.clear();
+  FNext.reset();
+  FDeviceFailed = false;
+  FTracksDone = 0;
+  FTotalBytes = 0;
+  FEndReported = false;
+  FMaxTrackBytes = MaxTrackBytes();
+  FLastBuffer = Now();
+  FAudioSeen = false;
+  FRecorder.SetDeviceID(FOptions.Device);
+  FRecorder.SetCreateNew(FOptions.CreateNew);
+  if (PrepareFolder()) {
+    FTrack.Number =
+        FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
+    try {
+      ClaimTrack();
+      FEvents.TrackStarted(FTrack);
+    } catch (const std::exception& x) {
+      Fail(TSessionEnd::Failed, TrackFileName(FTrack.Number) + " did not start: " + x.what());
+    }
+  }
+  if (FEnd == TSessionEnd::None) return true;
+  FRecorder.Stop();  // a failed start may have left the device open
+  FEndReported = true;
+  FEvents.RecordingEnded(FEnd);
+  return false;
+}
+
+void TRecordingSession::SplitNow() {
+  if (FEnd != TSessionEnd::None || !FTrackOpen || !(FRecorder.State() & wisStarted)) return;
+  try {
+    SwitchTrack(TTrackEnd::Manual);
+  } catch (const std::exception& x) {
+    Fail(TSessionEnd::Failed, x.what());
+    FRecorder.Stop();
+  }
+}
+
+void TRecordingSession::Stop(TSessionEnd Why) {
+  if (FEnd == TSessionEnd::None) FEnd = Why;
+  FRecorder.Stop();  // Stopped follows, now or after the delivery under way
+}
+
+double TRecordingSession::CheckInput() {
+  if (FEnd != TSessionEnd::None || !(FRecorder.State() & wisStarted)) return 0.05;
+  // The first audio may take a while to come (a sound server starting a stream).
+  const double Limit = FAudioSeen ? FOptions.StallSeconds : std::max(5.0, FOptions.StallSeconds);
+  const double Left = FLastBuffer + Limit - Now();
+  if (Left > 0) return Left;
+  char Seconds[32];
+  std::snprintf(Seconds, sizeof Seconds, "%g", Limit);
+  Fail(TSessionEnd::InputLost, Seconds);
+  FRecorder.Stop();
+  return 0.05;
+}
+
+bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
+  if (FEnd == TSessionEnd::None) {
+    if (FNext)
+      SwitchTrack(*FNext);
+    else if (FTrackBytes > 0 && FTrackBytes + Bytes > FMaxTrackBytes)
+      SwitchTrack(TTrackEnd::SizeLimit);
+  }
+  if (FOptions.AudioBytes)
+    Bytes = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(*FOptions.AudioBytes - FTotalBytes, 0, Bytes));
+  const std::int64_t Before = BytesToMs(FTrackBytes);
+  FTrackBytes += Bytes;
+  FTotalBytes += Bytes;
+  const std::int64_t Position = BytesToMs(FTrackBytes);
+  FSize.Advance(Before, Position);
+  FTrack.Ms = Position;
+  FTrack.KBytes = MsToKBytes(Position);
+  FEvents.BufferTaken(Data, Bytes, FTrack);
+  // Buffers that arrive while the recording stops are kept, not judged.
+  if (FEnd != TSessionEnd::None) return false;
+  const std::optional<std::int64_t> Shown = FEvents.ShownKBytes();
+  FRuleNow = FEvents.RuleSettings(FOptions.Rule);
+  const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
+                                                Shown ? *Shown : FSize.Shown(), FRuleNow);
+  if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
+    FEnd = TSessionEnd::Limit;
+    return true;
+  }
+  if (d == TTrackDecision::None) return false;
+  if (d == TTrackDecision::EndTrack && !FOptions.KeepGoing) {
+    FEnd = TSessionEnd::TooShort;
+    return true;
+  }
+  if (FOptions.MaxTracks && FTracksDone + 1 >= *FOptions.MaxTracks) {
+    FEnd = TSessionEnd::Limit;
+    return true;
+  }
+  FNext = d == TTrackDecision::NextTrack ? TTrackEnd::Split : TTrackEnd::Silent;
+  return false;
+}
+
+void TRecordingSession::BufferRecorded(PWaveHdr h) {
+  FLastBuffer = Now();
+  FAudioSeen = true;
+  std::uint32_t Bytes = h->wh.dwBytesRecorded;
+  bool Ends = false;
+  try {
+    Ends = Take(reinterpret_cast<std::uint8_t*>(h->wh.lpData), Bytes);
+  } catch (const std::exception& e) {
+    Fail(TSessionEnd::Failed, e.what());
+    Ends = true;
+  }
+  h->wh.dwBytesRecorded = Bytes;  // a length limit ends on its exact frame
+  if (Ends) FRecorder.Stop();     // completes after this delivery, with OnStop
+}
+
+void TRecordingSession::Stopped() {
+  // The recorder stopped by itself: the device failed, or the file could
+  // not be written.
+  if (FEnd == TSessionEnd::None)
+    FEnd = FDeviceFailed ? TSessionEnd::InputFailed : TSessionEnd::DiskFull;
+  TrackDone();
+  if (FEndReported) return;
+  FEndReported = true;
+  FEvents.RecordingEnded(FEnd);
+}
+
+void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>& Interrupt) {
+  FFromDevice = false;
+  FEnd = TSessionEnd::None;
+  FError.clear();
+  FNext.reset();
+  FTracksDone = 0;
+  FTotalBytes = 0;
+  FMaxTrackBytes = MaxTrackBytes();
+  if (!PrepareFolder()) {
+    FEvents.RecordingEnded(FEnd);
+    return;
+  }
+  FTrack.Number =
+      FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
+  std::vector<std::uint8_t> Buffer(kBufferSize);
+  try {
+    ClaimTrack();
+    FEvents.TrackStarted(FTrack);
+    for (;;) {
+      if (Interrupt) {
+        FEnd = TSessionEnd::Interrupted;
+        break;
+      }
+      const std::int64_t n = Read(Buffer.data(), kBufferSize);
+      if (n < 0) FEnd = TSessionEnd::Failed;
+      if (n <= 0) break;
+      auto Bytes = static_cast<std::uint32_t>(n);
+      const bool Ends = Take(Buffer.data(), Bytes);
+      if (Bytes > 0 &&
+          FSplitWave.WriteData(Buffer.data(), static_cast<int>(Bytes)) != static_cast<int>(Bytes)) {
+        Fail(TSessionEnd::DiskFull, {});
+        break;
+      }
+      if (Ends) break;
+    }
+  } catch (const std::exception& x) {
+    Fail(TSessionEnd::Failed, x.what());
+  }
+  TrackDone();
+  FEvents.RecordingEnded(FEnd);
+}
+
+std::string TRecordingSession::Message(bool Paths) const {
+  const std::string Track = Paths ? FTrack.Path : FileName(FTrack.Path);
+  switch (FEnd) {
+    case TSessionEnd::TooShort:
+      return FileName(FTrack.Path) + " was silent when it reached the minimum length (" +
+             std::to_string(FRuleNow.MinSec) +
+             " s), so the recording ended there, as at the end of a side";
+    case TSessionEnd::InputLost:
+      return "no audio came from the input device for " + FError +
+             " s: it is gone (the sound server stopped or the device was unplugged); " + Track +
+             " is complete";
+    case TSessionEnd::InputFailed:
+      return "the input device failed; " + Track + " is complete";
+    case TSessionEnd::DiskFull:
+      return "the disk is full or the file could not be written: " + Track + " keeps its first " +
+             TimeToText(FTrack.Ms);
+    case TSessionEnd::Interrupted:
+      return "interrupted after " + TimeToText(BytesToMs(FTotalBytes)) + " of the input, in " +
+             FileName(FTrack.Path) + "; the tracks written so far are complete";
+    case TSessionEnd::Failed:
+      return FError;
+    default:
+      return {};
+  }
+}
+
+}  // namespace velmar

@@ -1,0 +1,188 @@
+// TRecordingSession: one recording as both front ends run it. It owns the
+// recorder, applies the track rule to every buffer, names and creates the
+// numbered tracks, switches from one track to the next while the input runs
+// on, and decides how a recording ends (Stop, a limit, silence before the
+// minimum length, a lost or failing input, a full disk). A front end shows
+// what it reports through TSessionEvents and asks for Start, SplitNow, Stop.
+//
+// Tracks follow each other without a gap: the sample after a track's last one
+// is the next track's first, for the rule's splits, a split by hand and a
+// track at the largest WAV size alike; the input device stays open from Start
+// to the end. "Split" reads a file's audio into the same decisions.
+//
+// Threads: everything on the main thread. The recorder delivers its buffers
+// and its stop there (cmWindow); the events are called from inside those
+// deliveries or from the call that caused them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "session/track_rule.h"
+#include "wavefile/wave_recorder.h"
+
+namespace velmar {
+
+struct TSessionOptions {
+  std::string Folder = ".";
+  TMMDeviceId Device = 0;
+  TTrackSettings Rule;
+  std::optional<std::int64_t> AudioBytes;  // end after this much audio in all
+  std::optional<int> MaxTracks;            // end after this many tracks
+  // Silence before a track was long enough starts the next track too, instead
+  // of ending the recording.
+  bool KeepGoing = false;
+  // A live input that delivers nothing for this long is taken as lost (the
+  // first audio may take longer to come: at least 5 s).
+  double StallSeconds = 2;
+  // The first track's number; 0: the number after the highest "TrackNN.wav"
+  // in the folder.
+  int FirstNumber = 0;
+  // Track files are only ever created new: a number another program took is
+  // skipped. Off: a track's number is its file, written over (the window's
+  // rows, as designed).
+  bool CreateNew = true;
+};
+
+// Why a track ended.
+enum class TTrackEnd {
+  Split,      // the rule: silence after the minimum length; the next goes on
+  Silent,     // silence at the minimum length, and the options keep going
+  Manual,     // split by hand; the next goes on
+  SizeLimit,  // the largest size of a WAV file; the next goes on
+  Last        // the recording ended with it (TRecordingSession::End says why)
+};
+
+// Why a recording ended.
+enum class TSessionEnd {
+  None,         // still recording (or never started)
+  Stopped,      // Stop: the user's Stop, Ctrl-C
+  Limit,        // the options' length or number of tracks
+  TooShort,     // silent when it reached the minimum length: the end of the side
+  InputLost,    // no audio for the stall limit
+  InputFailed,  // the device reported a failure
+  DiskFull,     // the file could not be written further
+  Failed,       // a track could not be started, or reading failed (Error says why)
+  Interrupted   // a split of a file interrupted
+};
+
+// A track file as it stands.
+struct TTrackInfo {
+  int Number = 0;
+  std::string Path;
+  std::int64_t Ms = 0;      // what the file holds (when ended), else what was recorded
+  std::int64_t KBytes = 0;  // as the track list shows Ms
+};
+
+// What a front end shows and what it decides about. Every call on the main
+// thread; none may call back into the session except SplitNow and Stop from
+// RecordingEnded's callers' loops (not from inside these).
+class TSessionEvents {
+ public:
+  virtual ~TSessionEvents() = default;
+  // The rule's settings for the next buffer (a window's sliders move while it
+  // records); the options' rule by default.
+  virtual TTrackSettings RuleSettings(const TTrackSettings& Options) { return Options; }
+  // The size in kB the front end shows for the track, which the too-short
+  // test compares with the minimum; none: as a display refreshed every 100 ms
+  // of recorded audio would show it.
+  virtual std::optional<std::int64_t> ShownKBytes() { return std::nullopt; }
+  virtual void TrackStarted(const TTrackInfo&) {}
+  // Next: the track that goes on (when Why is not Last).
+  virtual void TrackEnded(const TTrackInfo&, TTrackEnd, const TTrackInfo*) {}
+  // Each buffer as it is recorded into the current track (a live meter).
+  virtual void BufferTaken(const std::uint8_t*, std::uint32_t, const TTrackInfo&) {}
+  // After the last track's TrackEnded.
+  virtual void RecordingEnded(TSessionEnd) {}
+};
+
+// The audio of a split in the recording format: fills Dest with up to Count
+// bytes, returns the bytes given (fewer only at the end), or -1 after an error
+// (which the reader reports).
+using TAudioReader = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
+
+class TRecordingSession {
+ public:
+  static constexpr int kBufferSize = 8096;  // what the rule measures
+
+  TRecordingSession(TSessionOptions Options, TSessionEvents& Events);
+  ~TRecordingSession();
+
+  // The options for the next Start (a window's folder, first number, device).
+  TSessionOptions& Options() { return FOptions; }
+
+  // Makes the folder and starts the first track on the input. False when it
+  // did not start (End() is Failed and RecordingEnded has been called).
+  bool Start();
+  // Ends the current track here and goes on in the next one, from the next
+  // sample (not from inside a delivery).
+  void SplitNow();
+  // Ends the recording: the device stops, the track is finalised, then
+  // TrackEnded and RecordingEnded come (at once, or after the delivery that
+  // called it).
+  void Stop(TSessionEnd Why = TSessionEnd::Stopped);
+  // Takes an input that delivered nothing for too long as lost (and ends the
+  // recording). Returns the seconds after which it should be asked again.
+  double CheckInput();
+
+  // Splits what Read gives into tracks until its end or Interrupt.
+  void Split(const TAudioReader& Read, const std::atomic<bool>& Interrupt);
+
+  // Recording: from Start until the recorder has stopped after the end.
+  bool Recording() const;
+  TSessionEnd End() const { return FEnd; }
+  int TracksDone() const { return FTracksDone; }
+  const TTrackInfo& Track() const { return FTrack; }
+  // What a person should be told about the end (empty for Stop and a limit):
+  // tracks named by path, or by file name where the folder is shown beside.
+  std::string Message(bool Paths = true) const;
+  TMMWaveRecorder& Recorder() { return FRecorder; }
+
+ private:
+  bool PrepareFolder();
+  // Creates the current track's file (starting the recorder, or switching
+  // its file while it runs) on the next number that may be used.
+  void ClaimTrack();
+  // A track just finalised, as its file holds it (Bytes: what was recorded).
+  static TTrackInfo Finished(TTrackInfo Track, std::int64_t Bytes);
+  void TrackDone();
+  void SwitchTrack(TTrackEnd Why);
+  // One buffer before it is written: switches tracks where the last buffer
+  // ended one, cuts it to the length limit, applies the rule. True when the
+  // recording ends with this buffer.
+  bool Take(std::uint8_t* Data, std::uint32_t& Bytes);
+  void BufferRecorded(PWaveHdr h);
+  void Stopped();
+  void Fail(TSessionEnd Why, const std::string& Error);
+  std::string OpenPath() const;
+
+  TSessionOptions FOptions;
+  TSessionEvents& FEvents;
+  TMMWaveRecorder FRecorder;  // record: the device and the track files
+  TMMWave FSplitWave;         // split: the track files
+  bool FFromDevice = true;
+  TTrackRule FRule;         // its ring lives on from track to track, as designed
+  TTrackSettings FRuleNow;  // the settings the last buffer was judged by
+  TSizeDisplay FSize;
+  std::int64_t FMaxTrackBytes = 0;
+  TTrackInfo FTrack;  // the current track
+  std::int64_t FTrackBytes = 0;
+  std::int64_t FTotalBytes = 0;
+  int FTracksDone = 0;
+  std::optional<TTrackEnd> FNext;  // the last buffer ended the track: the next starts one
+  TSessionEnd FEnd = TSessionEnd::None;
+  bool FTrackOpen = false;
+  bool FDeviceFailed = false;
+  bool FEndReported = true;
+  std::string FError;
+  double FLastBuffer = 0;  // when the device last delivered (steady seconds)
+  bool FAudioSeen = false;
+};
+
+// The number after the highest "TrackNN.wav" in Folder (1 when there is none).
+int NextTrackNumber(const std::string& Folder);
+
+}  // namespace velmar
