@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
@@ -27,6 +26,7 @@
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/arith.h"
+#include "tests/support/cpu_load.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -158,23 +158,6 @@ void ExpectOneStretch(const WindowRig& R, const Programme& P, int Count) {
       FAIL() << "byte " << i << " differs; the tracks end at" << Splits;
 }
 
-// Both cores kept busy while it lives.
-struct Load {
-  std::atomic<bool> Stop{false};
-  std::vector<std::thread> Hogs;
-  Load() {
-    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
-      Hogs.emplace_back([this] {
-        volatile std::uint64_t x = 0;
-        while (!Stop) x = x + 1;
-      });
-  }
-  ~Load() {
-    Stop = true;
-    for (auto& t : Hogs) t.join();
-  }
-};
-
 // Automatic splits in the quiet gaps and a split by hand in the middle of a
 // sound, on an input that runs on while nobody reads it (as a sound card
 // does): the tracks joined are the input's stream from the first sample
@@ -194,7 +177,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   EXPECT_EQ(W.MinSec->Position(), 1);
   EXPECT_TRUE(W.rbAutoOn->Checked());
   EXPECT_FALSE(W.Timer.Enabled());  // the row's refresh runs only while a track records
-  std::optional<Load> Busy;
+  std::optional<test::CpuLoad> Busy;
   if (Loaded) Busy.emplace();
 
   QTest::keyClick(&W, Qt::Key_F12);

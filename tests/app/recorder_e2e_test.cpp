@@ -4,12 +4,16 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "app/recorder_settings.h"
 #include "platform/registry/settings_store.h"
+#include "session/track_rule.h"
+#include "tests/support/cpu_load.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wav_data.h"
 
@@ -143,6 +147,109 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
       "Write MinSec",     "Write Input",     "Write Output",
       "Write AutoSplit",  "Write GridColor", "Write GridBackGroundColor"};
   EXPECT_EQ(Names, Expected);
+}
+
+// A side of three 8 s sounds with 1.2 s gaps played into the sound server's
+// sink while the window records its monitor, with a split by hand in the
+// middle of the second sound: the tracks joined hold the side sample for
+// sample, from its first sound to its last, whatever the splits.
+void RecordASideThroughEverySplit(bool Loaded) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  const std::string Side = Dir.File("side.wav"), Cd = " -r 44100 -b 16 -c 2 ";
+  int Status = -1;
+  // Without dither: the gaps are true silence, and the sink's monitor gives
+  // back exactly what was played.
+  test::RunCommand("sox -D -n" + Cd + Dir.File("t.wav") + " synth 8 sine 440 vol 0.5 && sox -D -n" +
+                       Cd + Dir.File("g.wav") + " trim 0 1.2 && sox -D " + Dir.File("g.wav") + " " +
+                       Dir.File("t.wav") + " " + Dir.File("g.wav") + " " + Dir.File("t.wav") + " " +
+                       Dir.File("g.wav") + " " + Dir.File("t.wav") + " " + Dir.File("g.wav") + " " +
+                       Side,
+                   &Status);
+  ASSERT_EQ(Status, 0);
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "MinSec", 3);
+  const std::string Out = Dir.File("recordings");
+  std::filesystem::create_directories(Out);
+  ChildProcess Program({RecorderProgram()}, Out,
+                       {{"DISPLAY", X.Display()},
+                        {"QT_QPA_PLATFORM", "xcb"},
+                        {"XDG_CONFIG_HOME", Dir.File("config")}});
+  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
+  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  std::optional<test::CpuLoad> Busy;
+  if (Loaded) Busy.emplace();
+  X.Xdotool("windowfocus " + Window + " key F12");
+  const auto Track = [&](int n) { return Out + "/" + TrackFileName(n); };
+  ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Track(1)); }));
+  ChildProcess Player({"/usr/bin/paplay", "--device=test", Side}, Dir.Path(), {});
+  // The first gap splits; 4.5 s into Track02.wav the second sound plays.
+  const auto Bytes = [&](int n) {
+    std::error_code e;
+    const auto Size = std::filesystem::file_size(Track(n), e);
+    return e ? 0 : Size;
+  };
+  ASSERT_TRUE(test::WaitUntil([&] { return Bytes(2) > 9 * 88200u; }, std::chrono::seconds(40)));
+  X.Xdotool("windowfocus " + Window + " key F12");
+  EXPECT_EQ(Player.WaitForExit(std::chrono::seconds(60)), 0);
+  // The second and the third gap split too.
+  EXPECT_TRUE(
+      test::WaitUntil([&] { return std::filesystem::exists(Track(5)); }, std::chrono::seconds(20)));
+  X.Xdotool("windowfocus " + Window + " key F10");
+  Busy.reset();
+  Program.Signal(SIGTERM);
+  EXPECT_EQ(Program.WaitForExit(), 0);
+
+  std::vector<std::uint8_t> Joined;
+  std::string Ends;
+  for (int n = 1; n <= 5; ++n) {
+    const std::vector<std::uint8_t> Audio = test::WavData(Track(n));
+    Joined.insert(Joined.end(), Audio.begin(), Audio.end());
+    Ends += " " + std::to_string(Joined.size() / 4);
+  }
+  // From the first sound's first sample to the last sound's last.
+  const auto Sound = [](const std::vector<std::uint8_t>& Audio, bool First) {
+    const std::size_t Frames = Audio.size() / 4;
+    for (std::size_t i = 0; i < Frames; ++i) {
+      const std::size_t f = First ? i : Frames - 1 - i;
+      if (Audio[4 * f] | Audio[4 * f + 1] | Audio[4 * f + 2] | Audio[4 * f + 3])
+        return First ? f : f + 1;
+    }
+    return std::size_t{0};
+  };
+  const std::vector<std::uint8_t> Played = test::WavData(Side);
+  const std::size_t From = Sound(Played, true), To = Sound(Played, false);
+  const std::size_t At = Sound(Joined, true);
+  ASSERT_GE(Joined.size() / 4, At + (To - From)) << "the side is not whole; tracks end at" << Ends;
+  std::size_t Differ = 0, FirstDiffer = 0;
+  for (std::size_t f = 0; f < To - From; ++f)
+    if (std::memcmp(&Joined[4 * (At + f)], &Played[4 * (From + f)], 4) != 0 && Differ++ == 0)
+      FirstDiffer = f;
+  const auto Left = [](const std::vector<std::uint8_t>& Audio, std::size_t f) {
+    return static_cast<std::int16_t>(Audio[4 * f] | Audio[4 * f + 1] << 8);
+  };
+  EXPECT_EQ(Differ, 0u) << Differ << " frames differ from frame " << FirstDiffer
+                        << " of the side on (recorded " << Left(Joined, At + FirstDiffer)
+                        << ", played " << Left(Played, From + FirstDiffer) << "); tracks end at"
+                        << Ends;
+  // Each split where it was asked for: in the gaps, and in the middle of the second sound.
+  const std::vector<std::uint8_t> Second = test::WavData(Track(2));
+  EXPECT_NE(Second[Second.size() - 1] | Second[Second.size() - 2], 0) << "the split by hand";
+}
+
+TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplit) {
+  RecordASideThroughEverySplit(false);
+}
+
+TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplitUnderLoad) {
+  RecordASideThroughEverySplit(true);
 }
 
 }  // namespace
