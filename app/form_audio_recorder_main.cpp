@@ -313,6 +313,8 @@ void TFormAudioRecorderMain::FormCreate() {
     QStringList Names;
     for (const std::string& Name : Mended) Names << QString::fromStdString(Name);
     ShowStatus("Mended tracks left by a crash: " + Names.join(", "));
+  } else {
+    ShowInputNote();
   }
 }
 
@@ -381,6 +383,26 @@ void TFormAudioRecorderMain::SetCell(int Column, int Row, const QString& Text) {
 void TFormAudioRecorderMain::ShowStatus(const QString& Text) {
   FStatus->setText(FStatus->fontMetrics().elidedText(Text, Qt::ElideRight, FStatus->width()));
   FStatus->setToolTip(Text);
+}
+
+void TFormAudioRecorderMain::SetDemoReason(const QString& Why) {
+  FDemoReason = Why;
+  ShowInputNote();
+}
+
+QString TFormAudioRecorderMain::InputNote() const {
+  if (WaveInDeviceName(std::max<TMMDeviceId>(Session.Options().Device, 0)) != "Demo signal")
+    return {};
+  return "The input is the built-in demo signal" +
+         (FDemoReason.isEmpty() ? QString(" (chosen in Options > Devices)") : ": " + FDemoReason);
+}
+
+void TFormAudioRecorderMain::ShowInputNote() {
+  const QString Note = InputNote();
+  FStyler.CaptionText().SetCaption(Note.isEmpty() ? "Velmar Audio Recorder "
+                                                  : "Velmar Audio Recorder (demo input) ");
+  if (!Note.isEmpty() || StatusText().startsWith("The input is the built-in demo signal"))
+    ShowStatus(Note);
 }
 
 QString TFormAudioRecorderMain::GetOutputFolder() {
@@ -490,7 +512,7 @@ void TFormAudioRecorderMain::sbRecordClick() {
   Grid->setEnabled(false);
   WaveIn.Close();
   Connector.SetInput(&WaveRecorder);
-  ShowStatus({});
+  ShowStatus(InputNote());
   StartNewTrack();
 }
 
@@ -678,6 +700,7 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
     WaveRecorder.Stop();
     Devices.Execute(WaveIn, WaveOut);
     Session.Options().Device = WaveIn.DeviceID();
+    ShowInputNote();
     WavePlayer.SetDeviceID(WaveOut.DeviceID());
   } catch (const std::exception&) {
     QMessageBox::critical(

@@ -83,6 +83,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   bool Recording() const { return FRecording; }
   // The line that says what happened to a recording (empty when all is well).
   QString StatusText() const { return FStatus->toolTip(); }
+  // The input is the built-in demo signal because of Why (the default input
+  // could not be opened): said in the status line and the caption.
+  void SetDemoReason(const QString& Why);
   // The help page the F1 key would show now.
   int HelpContext() const;
 
@@ -158,6 +161,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QString Cell(int Column, int Row) const;
   void SetCell(int Column, int Row, const QString& Text);
   void ShowStatus(const QString& Text);
+  // What the status line says about the input when it is the demo signal
+  // (empty otherwise); ShowInputNote also marks the caption.
+  QString InputNote() const;
+  void ShowInputNote();
   // Starts the program and runs the loop until it ends; false when it could not start.
   bool RunProgram(const std::string& CommandLine, QString& Error);
   QAction* AddItem(QMenu* Menu, const QString& Caption, int Context,
@@ -167,6 +174,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QLabel* FStatus;
   std::map<const QAction*, int> FHelpContexts;
   QString FAppDir;
+  QString FDemoReason;
   TColor FGridColor = clLime;
   TColor FGridBackGroundColor = clBlack;
   TColor FGridFixedColor = clLime;

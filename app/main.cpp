@@ -36,11 +36,18 @@ int main(int argc, char** argv) {
   auto Demo = std::make_shared<TVirtualBackend>();
   Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
   SetWaveBackends({Alsa, Demo});
-  if (!WaveInOpensForRecording(0)) SetWaveBackends({Demo, Alsa});
+  QString DemoReason;
+  if (!WaveInOpensForRecording(0)) {
+    DemoReason = Alsa->CaptureCount() > 0 ? QString("the default input %1 could not be opened")
+                                                .arg(QString::fromStdString(Alsa->CaptureName(0)))
+                                          : QString("there is no input device");
+    SetWaveBackends({Demo, Alsa});
+  }
   // The skin holder first: the window's skinned controls refer to its lists
   // from their construction on.
   TFormAudioGraphics Graphics;
   TFormAudioRecorderMain Main(Graphics);
+  if (!DemoReason.isEmpty()) Main.SetDemoReason(DemoReason);
   Main.show();
   return App.exec();
 }

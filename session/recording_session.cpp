@@ -10,6 +10,7 @@
 #include <regex>
 #include <vector>
 
+#include "platform/files.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_scan.h"
@@ -106,6 +107,17 @@ bool TRecordingSession::PrepareFolder() {
   return FEnd == TSessionEnd::None;
 }
 
+bool TRecordingSession::HasRoom() {
+  // Less room than a second of audio would make an empty or nearly empty track.
+  constexpr std::int64_t kLeastRoom = 44100 * 4 + (64 << 10);
+  const std::int64_t Free = DiskFreeBytes(FOptions.Folder);
+  if (Free < 0 || Free >= kLeastRoom) return true;
+  Fail(TSessionEnd::Failed, "the disk is full: " + FOptions.Folder +
+                                " has no room for a second of audio (" +
+                                std::to_string(Free / 1024) + " kB free)");
+  return false;
+}
+
 void TRecordingSession::ClaimTrack() {
   for (int Taken = 0;; ++FTrack.Number, ++Taken) {
     const std::string Path = (fs::path(FOptions.Folder) / TrackFileName(FTrack.Number)).string();
@@ -190,7 +202,7 @@ bool TRecordingSession::Start() {
   FAudioSeen = false;
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetCreateNew(FOptions.CreateNew);
-  if (PrepareFolder()) {
+  if (PrepareFolder() && HasRoom()) {
     FTrack.Number =
         FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
     try {

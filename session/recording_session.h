@@ -113,6 +113,7 @@ class TRecordingSession {
 
   // The options for the next Start (a window's folder, first number, device).
   TSessionOptions& Options() { return FOptions; }
+  const TSessionOptions& Options() const { return FOptions; }
 
   // Makes the folder and starts the first track on the input. False when it
   // did not start (End() is Failed and RecordingEnded has been called).
@@ -143,6 +144,8 @@ class TRecordingSession {
 
  private:
   bool PrepareFolder();
+  // False, with the reason, when the folder's disk has no room for a track.
+  bool HasRoom();
   // Creates the current track's file (starting the recorder, or switching
   // its file while it runs) on the next number that may be used.
   void ClaimTrack();

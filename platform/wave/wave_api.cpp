@@ -1,6 +1,7 @@
 #include "platform/wave/wave_api.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -66,6 +67,7 @@ class TDevice {
  public:
   TDevice(const WAVEFORMATEX& Format, TNotifier Notifier, bool Capture)
       : FBlock(std::max<std::uint32_t>(Format.nBlockAlign, 1)),
+        FRate(std::max<std::uint32_t>(Format.nSamplesPerSec, 1)),
         FNotifier(Notifier),
         FCapture(Capture) {}
   virtual ~TDevice() = default;
@@ -102,6 +104,7 @@ class TDevice {
     CV.wait(L, [&] { return !FBusy; });
     StopStream();
     FOutstanding = 0;
+    ReleaseUnheard();  // what the stream held is gone with the stop
     if (Reset) {
       while (!FQueue.empty()) {
         FDone.push_back(FQueue.front());
@@ -129,7 +132,7 @@ class TDevice {
   MMRESULT Close() {
     {
       std::lock_guard<std::mutex> L(M);
-      if (!FQueue.empty() || FBusy) return WAVERR_STILLPLAYING;
+      if (!FQueue.empty() || !FUnheard.empty() || FBusy) return WAVERR_STILLPLAYING;
       FClosing = true;
       CV.notify_all();
     }
@@ -202,10 +205,18 @@ class TDevice {
           L.lock();
         }
         if (FClosing) break;
+        if (!FUnheard.empty() && (!FQueue.empty() || Heard(L))) {
+          ReleaseUnheard();
+          continue;
+        }
         if (!FRunning || FQueue.empty() || FOutstanding > 0) {
-          CV.wait(L, [&] {
+          const auto Wake = [&] {
             return FClosing || !FDone.empty() || (FRunning && !FQueue.empty() && FOutstanding == 0);
-          });
+          };
+          if (FUnheard.empty())
+            CV.wait(L, Wake);
+          else  // the output plays on: look again when the rest should have been heard
+            CV.wait_for(L, std::chrono::milliseconds(10), Wake);
           continue;
         }
       }
@@ -230,7 +241,18 @@ class TDevice {
       FFrames += n / FBlock;
       if (h->reserved >= End && !FQueue.empty() && FQueue.front() == h) {
         FQueue.pop_front();
-        FDone.push_back(h);
+        if (FCapture || !FQueue.empty()) {
+          ReleaseUnheard();
+          FDone.push_back(h);
+        } else {
+          // The last header written: it is done when it has been heard, as a
+          // sound card returns it, so that the end of a stream is played to
+          // its last sample before the program stops the output.
+          if (FUnheard.empty())
+            FHeardBy = std::chrono::steady_clock::now() + kMostUnheard +
+                       std::chrono::milliseconds(1000 * DelayUnlocked(L) / FRate);
+          FUnheard.push_back(h);
+        }
         if (OnDemand()) ++FOutstanding;
       }
     }
@@ -238,13 +260,33 @@ class TDevice {
     FNotifier.Send(FCapture ? MM_WIM_CLOSE : MM_WOM_CLOSE, 0);
   }
 
+  // Played headers waiting to be heard go on as done, in order, before any later one.
+  void ReleaseUnheard() {
+    for (; !FUnheard.empty(); FUnheard.pop_front()) FDone.push_back(FUnheard.front());
+  }
+  std::int64_t DelayUnlocked(std::unique_lock<std::mutex>& L) {
+    L.unlock();
+    const std::int64_t Frames = Delay();
+    L.lock();
+    return Frames;
+  }
+  // Whether the output holds nothing more (or should not any more: a stream
+  // that stopped moving is not waited for beyond its delay and a second).
+  bool Heard(std::unique_lock<std::mutex>& L) {
+    return DelayUnlocked(L) <= 0 || std::chrono::steady_clock::now() >= FHeardBy;
+  }
+
+  static constexpr std::chrono::seconds kMostUnheard{1};
   std::uint32_t FBlock;
+  std::uint32_t FRate;
   TNotifier FNotifier;
   bool FCapture;
   std::thread FThread;
   std::mutex M;
   std::condition_variable CV;
   THeaderQueue FQueue, FDone;
+  THeaderQueue FUnheard;  // playback: written last, not yet heard
+  std::chrono::steady_clock::time_point FHeardBy;
   std::set<WAVEHDR*> FHeld;
   std::uint64_t FHeaders = 0;
   bool FRunning = false, FClosing = false, FBusy = false;

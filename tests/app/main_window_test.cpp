@@ -23,6 +23,7 @@
 #include "app/form_output_destination.h"
 #include "app/recorder_settings.h"
 #include "mp3/encoder_registry.h"
+#include "platform/files.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/arith.h"
@@ -285,6 +286,40 @@ TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
   EXPECT_EQ(std::count(Track.begin(), Track.end(), 7), static_cast<long>(Track.size()));
 }
 
+// A disk that fills up: the track keeps what fitted, its row shows that, the
+// line says so, and the window records, plays and chooses again; a Record with
+// no room left makes no empty track.
+TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
+  WindowRig R;
+  R.Install(Programme{{{1000, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::string First = R.Track(1);
+  SetDiskFreeQuery([&](const std::string&) {
+    return std::max<std::int64_t>(600000 - FileSizeOnDisk(First), 0);
+  });
+  W.sbRecordClick();
+  ASSERT_EQ(R.Rows(), 2);
+  const bool Ended = WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30));
+  const std::size_t Kept = WavData(First).size();
+  const QString Length =
+      QString::fromStdString(TimeToText(MulDiv64(static_cast<std::int64_t>(Kept / 4), 1000, 44100)));
+  EXPECT_TRUE(Ended);
+  EXPECT_GT(Kept, kBytesPerSecond);
+  EXPECT_EQ(W.StatusText(),
+            "The disk is full or the file could not be written: Track01.wav keeps its first " +
+                Length);
+  EXPECT_EQ(W.Grid->item(1, 2)->text(), Length);
+  EXPECT_FALSE(W.Timer.Enabled());
+  EXPECT_TRUE(W.Grid->isEnabled());
+  EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  W.sbRecordClick();
+  SetDiskFreeQuery(nullptr);
+  EXPECT_EQ(R.Rows(), 2) << W.StatusText().toStdString() << " " << FileSizeOnDisk(First);
+  EXPECT_FALSE(fs::exists(R.Track(2)));
+  EXPECT_FALSE(W.Recording());
+  EXPECT_TRUE(W.StatusText().startsWith("The disk is full: ")) << W.StatusText().toStdString();
+}
+
 TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   WindowRig R;
   R.Install(Programme{{{1.2, true}}});  // then silence for ever
@@ -306,10 +341,14 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
             "ended there, as at the end of a side");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  // Record starts a new take in the next row.
+  W.Timer.SetInterval(100);
+  W.sbRecordClick();
+  EXPECT_EQ(R.Rows(), 3);
+  EXPECT_TRUE(W.WaveRecorder.State() & wisStarted);
+  EXPECT_TRUE(W.StatusText().isEmpty());
   W.sbStopClick();
   EXPECT_FALSE(W.Recording());
-  // The monitor is not restarted from this state: the connector stays on the recorder.
-  EXPECT_EQ(W.Connector.Input(), &W.WaveRecorder);
 }
 
 TEST(MainWindow, ManualSplitsPlaybackNavigationAndRenaming) {
@@ -551,6 +590,36 @@ TEST(MainWindow, MendsTracksACrashLeftInItsFolderAndSaysSo) {
   TFormAudioRecorderMain& W = R.Open();
   EXPECT_EQ(W.StatusText(), "Mended tracks left by a crash: Track01.wav");
   EXPECT_EQ(WavData(R.Dir.File("Track01.wav")).size(), 4000u);
+}
+
+// Recording the built-in demo signal is never silent about it: at the start,
+// while recording, and in the caption; another input clears the line.
+TEST(MainWindow, SaysWhenTheInputIsTheDemoSignal) {
+  WindowRig R;
+  R.Devices->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
+  R.Devices->AddCapture({.Name = "Line in"});
+  SetWaveBackends({R.Devices});
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_EQ(W.StatusText(), "The input is the built-in demo signal (chosen in Options > Devices)");
+  W.SetDemoReason("the default input default could not be opened");
+  const QString Said =
+      "The input is the built-in demo signal: the default input default could not be opened";
+  EXPECT_EQ(W.StatusText(), Said);
+  EXPECT_EQ(W.FStyler.CaptionText().Caption(), "Velmar Audio Recorder (demo input) ");
+  W.sbRecordClick();
+  ASSERT_TRUE(W.WaveRecorder.State() & wisStarted);
+  EXPECT_EQ(W.StatusText(), Said);
+  W.sbStopClick();
+  // Another input chosen in the devices dialog: the line and the mark go.
+  QTimer::singleShot(0, [] {
+    auto* Dialog = dynamic_cast<TFormDevices*>(QApplication::activeModalWidget());
+    ASSERT_NE(Dialog, nullptr);
+    Dialog->cbRecDevices->setCurrentIndex(2);
+    Dialog->accept();
+  });
+  W.miInputDeviceClick();
+  EXPECT_EQ(W.StatusText(), "");
+  EXPECT_EQ(W.FStyler.CaptionText().Caption(), "Velmar Audio Recorder ");
 }
 
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {

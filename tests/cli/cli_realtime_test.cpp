@@ -14,6 +14,7 @@
 #include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wait_until.h"
+#include "tests/support/wav_data.h"
 #include "tests/wavefile/wave_file_test_support.h"
 
 namespace velmar {
@@ -213,6 +214,45 @@ TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
   EXPECT_EQ(Status, 2);
   EXPECT_EQ(RunCommand(Rec + Cd + " 2>&1", &Status), "");
   EXPECT_EQ(Status, 0);
+}
+
+// Playback ends when the last sample has been heard, not when it was handed
+// to the sound server: the sink's monitor gets the file's last second whole.
+TEST(RecordRealTime, PlayPlaysToTheLastSample) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string File = Dir.File("tone.wav"), Heard = Dir.File("heard.raw");
+  int Status = -1;
+  // Without dither: the monitor gives back exactly what was played.
+  RunCommand("sox -D -n -r 44100 -b 16 -c 2 " + File + " synth 2 sine 440 vol 0.5", &Status);
+  ASSERT_EQ(Status, 0);
+  const pid_t Recorder = ::fork();
+  if (Recorder == 0) {
+    ::execl("/bin/sh", "sh", "-c",
+            ("exec parec --device=test.monitor --format=s16le --rate=44100 --channels=2 "
+             "--raw > " + Heard).c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto Size = [&] {
+    std::error_code e;
+    const auto n = std::filesystem::file_size(Heard, e);
+    return e ? 0 : n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return Size() > 0; }));
+  RunCommand(std::string(VELMAR_REC) + " play -d -1 " + File, &Status);
+  EXPECT_EQ(Status, 0);
+  // Half a second more of the monitor, then the recording ends.
+  const auto After = Size();
+  EXPECT_TRUE(WaitUntil([&] { return Size() > After + 88200; }));
+  ::kill(Recorder, SIGTERM);
+  ASSERT_TRUE(Reaped(Recorder, Status, std::chrono::seconds(10)));
+  const Bytes Played = ReadFileBytes(Heard);
+  const Bytes Tone = WavData(File);
+  const std::string Last(Tone.end() - 44100 * 4, Tone.end());
+  EXPECT_NE(std::string(Played.begin(), Played.end()).find(Last), std::string::npos)
+      << "the last second of the file was not heard whole";
 }
 
 }  // namespace
