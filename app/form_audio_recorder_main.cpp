@@ -292,6 +292,9 @@ void TFormAudioRecorderMain::FormCreate() {
   WavePlayer.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
   WavePlayer.SetCallBackMode(TMMCBMode::cmWindow);
   WavePlayer.OnStop = [this](TObject*) { WavePlayerStop(); };
+  FOutputWatch = new QTimer(this);
+  FOutputWatch->setInterval(250);
+  connect(FOutputWatch, &QTimer::timeout, this, [this] { WatchOutput(); });
 
   // Enabled only while a track records (the recording starts it): idle, it
   // would wake the program ten times a second for nothing.
@@ -624,6 +627,7 @@ void TFormAudioRecorderMain::sbPlayClick() {
   WavePlayer.Play();
   Grid->setEnabled(false);
   FPlaying = true;
+  FOutputWatch->start();
 }
 
 void TFormAudioRecorderMain::sbNextClick() {
@@ -651,8 +655,18 @@ void TFormAudioRecorderMain::sbPreviousClick() {
 }
 
 void TFormAudioRecorderMain::WavePlayerStop() {
+  FOutputWatch->stop();
   FPlaying = false;
   Grid->setEnabled(true);
+}
+
+void TFormAudioRecorderMain::WatchOutput() {
+  if (!WavePlayer.OutputStalled()) return;
+  const QString At = QString::fromStdString(TimeToText(WavePlayer.GetPosition()));
+  WavePlayer.Stop();
+  WavePlayerStop();
+  ShowStatus(QString("The output device is gone (nothing played for 2 s): %1 stopped at %2")
+                 .arg(Cell(1, Row()), At));
 }
 
 void TFormAudioRecorderMain::EditTrackName() {

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableWidget>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -151,6 +152,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
   void RecordingEnded(TSessionEnd Why) override;
   void WavePlayerStop();
+  // While playing: an output that stopped moving ends the playback, said.
+  void WatchOutput();
   void TimerTimer();
   void WhideGateChange();
   void MinSecChange();
@@ -175,6 +178,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   std::map<const QAction*, int> FHelpContexts;
   QString FAppDir;
   QString FDemoReason;
+  QTimer* FOutputWatch;
   TColor FGridColor = clLime;
   TColor FGridBackGroundColor = clBlack;
   TColor FGridFixedColor = clLime;

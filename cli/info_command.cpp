@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "session/track_rule.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "session/track_rule.h"
 #include "stream/time_conversions.h"
 #include "wavefile/acm_conversion.h"
 #include "wavefile/wave_file_io.h"
@@ -34,10 +34,9 @@ int InfoCommand(const TArgs& Args) {
   std::printf("rate: %u\n", f->nSamplesPerSec);
   std::printf("bits: %u\n", unsigned{f->wBitsPerSample});
   // Compressed formats count the frames their blocks decode to.
-  const std::int64_t Frames =
-      f->wFormatTag == WAVE_FORMAT_PCM || Scan.DataBytes > INT32_MAX
-          ? Scan.DataBytes * f->nSamplesPerSec / f->nAvgBytesPerSec
-          : BytesToSamples(f, static_cast<std::int32_t>(Scan.DataBytes));
+  const std::int64_t Frames = f->wFormatTag == WAVE_FORMAT_PCM || Scan.DataBytes > INT32_MAX
+                                  ? Scan.DataBytes * f->nSamplesPerSec / f->nAvgBytesPerSec
+                                  : BytesToSamples(f, static_cast<std::int32_t>(Scan.DataBytes));
   std::printf("frames: %lld\n", static_cast<long long>(Frames));
   std::printf("bytes: %lld\n", static_cast<long long>(Scan.DataBytes));
   std::printf("duration: %s\n", TimeToText(SamplesToTime64(f, Frames)).c_str());

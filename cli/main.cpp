@@ -68,9 +68,10 @@ void PrintHelp(std::FILE* To, const std::string& Only) {
   for (const TCommandHelp& c : kCommands)
     if (Only.empty() || Only == c.Name) std::fprintf(To, "%s", c.Text);
   if (Only.empty())
-    std::fprintf(To, "  velmar-rec help | version | COMMAND --help\n\n"
-                "Options take their value as '--opt value' or '--opt=value'. Exit status: 0 on\n"
-                "success, 2 for a usage error, a failure or an interrupted split.\n");
+    std::fprintf(To,
+                 "  velmar-rec help | version | COMMAND --help\n\n"
+                 "Options take their value as '--opt value' or '--opt=value'. Exit status: 0 on\n"
+                 "success, 2 for a usage error, a failure or an interrupted split.\n");
 }
 
 }  // namespace
@@ -101,9 +102,8 @@ int main(int argc, char** argv) {
                                  [&](const TCommandHelp& c) { return Command == c.Name; });
   if (!Known) return UsageError("unknown command '" + Command + "'");
   Running = Command;
-  if (std::find_if(Args.begin(), Args.end(), [](const std::string& a) {
-        return a == "--help" || a == "-h";
-      }) != Args.end()) {
+  if (std::find_if(Args.begin(), Args.end(),
+                   [](const std::string& a) { return a == "--help" || a == "-h"; }) != Args.end()) {
     PrintHelp(stdout, Command);
     return 0;
   }

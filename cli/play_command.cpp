@@ -9,6 +9,7 @@
 #include "platform/application.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/wave_api.h"
+#include "session/track_rule.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_player.h"
 #include "wavefile/wave_scan.h"
@@ -77,11 +78,20 @@ int PlayCommand(const TArgs& Args) {
       if (Interrupted() && !Stopping) {
         Stopping = true;
         Player.Stop();
+      } else if (!Stopping && Player.OutputStalled()) {
+        const std::string At = TimeToText(Player.GetPosition());
+        Player.Stop();
+        std::fprintf(stderr,
+                     "velmar-rec: the output device is gone (nothing played for 2 s): %s stopped "
+                     "at %s\n",
+                     Name.c_str(), At.c_str());
+        return 2;
       }
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "velmar-rec: %s: %s\n", Name.c_str(),
-                 OneLine(FormatProblem(Name, static_cast<TMMDeviceId>(Device)).value_or(e.what())).c_str());
+    std::fprintf(
+        stderr, "velmar-rec: %s: %s\n", Name.c_str(),
+        OneLine(FormatProblem(Name, static_cast<TMMDeviceId>(Device)).value_or(e.what())).c_str());
     return 2;
   }
   return 0;

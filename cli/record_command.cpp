@@ -9,10 +9,10 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/track_session.h"
-#include "session/track_rule.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "platform/wave/wave_api.h"
+#include "session/track_rule.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
@@ -67,8 +67,7 @@ int RecordCommand(const TArgs& Args) {
   s.Device = static_cast<TMMDeviceId>(Device);
   if (o.Has("--tracks")) s.MaxTracks = static_cast<int>(Tracks);
   // At least the one frame the range promises, whatever the rounding.
-  if (Duration)
-    s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * 44100), 1) * 4;
+  if (Duration) s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * 44100), 1) * 4;
 
   InstallDefaultWaveBackends();
   if (s.Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) {

@@ -1,5 +1,7 @@
 #include "wavefile/wave_player.h"
 
+#include <chrono>
+
 #include "stream/errors.h"
 #include "stream/messages.h"
 
@@ -70,6 +72,18 @@ void TMMWavePlayer::Stop() {
   FStopPosition = GetPosition();
   FWaveOut->Stop();
   FWaveOut->Close();
+}
+
+bool TMMWavePlayer::OutputStalled(double Seconds) {
+  const double Now =
+      std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  const int Position = (State() & wosStarted) && !(State() & wosPaused) ? GetPosition() : -1;
+  if (Position < 0 || Position != FWatchedPosition) {
+    FWatchedPosition = Position;
+    FWatchedSince = Now;
+    return false;
+  }
+  return Now - FWatchedSince >= Seconds;
 }
 
 int TMMWavePlayer::GetPosition() {

@@ -34,6 +34,10 @@ class TMMWavePlayer : public TMMDSPComponent {
   void Stop();
   // The output's state bits: closed 1, opened 2, started 4, paused 8.
   unsigned State() const { return FWaveOut->State(); }
+  // True when playing and the position has not moved for Seconds: the output
+  // device is gone (a sound server stopped, a card unplugged). The front end
+  // asks now and then while it plays.
+  [[nodiscard]] bool OutputStalled(double Seconds = 2);
   // TimeFormat units.
   int GetPosition();
   void SetPosition(int Value);
@@ -78,6 +82,8 @@ class TMMWavePlayer : public TMMDSPComponent {
   void DeviceClosed();
   void UpdateDecoder();
 
+  int FWatchedPosition = -1;  // OutputStalled: the position last seen moving, and when
+  double FWatchedSince = 0;
   int FBasePosition = 0;
   int FStopPosition = -1;
   bool FSeeking = false;

@@ -182,7 +182,7 @@ class TDevice {
     FNotifier.Send(FCapture ? MM_WIM_OPEN : MM_WOM_OPEN, 0);
     std::unique_lock<std::mutex> L(M);
     std::uint32_t Batched = 0;  // filled headers of this batch not yet reported
-    THeaderQueue Reporting;  // swapped with FDone: both rings stay, nothing is allocated
+    THeaderQueue Reporting;     // swapped with FDone: both rings stay, nothing is allocated
     for (;;) {
       // A batch is reported together: the next header is filled first when its
       // audio is there already, so that one wake-up of the program takes them all.

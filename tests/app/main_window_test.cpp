@@ -301,13 +301,13 @@ TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
   ASSERT_EQ(R.Rows(), 2);
   const bool Ended = WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30));
   const std::size_t Kept = WavData(First).size();
-  const QString Length =
-      QString::fromStdString(TimeToText(MulDiv64(static_cast<std::int64_t>(Kept / 4), 1000, 44100)));
+  const QString Length = QString::fromStdString(
+      TimeToText(MulDiv64(static_cast<std::int64_t>(Kept / 4), 1000, 44100)));
   EXPECT_TRUE(Ended);
   EXPECT_GT(Kept, kBytesPerSecond);
-  EXPECT_EQ(W.StatusText(),
-            "The disk is full or the file could not be written: Track01.wav keeps its first " +
-                Length);
+  EXPECT_EQ(
+      W.StatusText(),
+      "The disk is full or the file could not be written: Track01.wav keeps its first " + Length);
   EXPECT_EQ(W.Grid->item(1, 2)->text(), Length);
   EXPECT_FALSE(W.Timer.Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
@@ -434,6 +434,25 @@ TEST(MainWindow, ManualSplitsPlaybackNavigationAndRenaming) {
   W.miNewClick();
   EXPECT_EQ(R.Rows(), 1);
   EXPECT_TRUE(fs::exists((Folder + "/A.B.WAV").toStdString()));
+}
+
+// An output that goes away while it plays (a sound server stopped) ends the
+// playback within seconds, says so, and leaves a window that plays again.
+TEST(MainWindow, ALostOutputEndsPlaybackAndSaysSo) {
+  WindowRig R;
+  R.Devices->AddCapture({.Name = "Tone", .Generator = ToneSignal(440, 0.5)});
+  R.Devices->AddPlayback({.Name = "Vanishing", .FailAfter = 44100});  // a quarter second
+  SetWaveBackends({R.Devices});
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  W.sbStopClick();
+  W.sbPlayClick();
+  ASSERT_TRUE(W.GetPlaying());
+  ASSERT_TRUE(WaitUntil([&] { return !W.GetPlaying(); }, std::chrono::seconds(10)));
+  EXPECT_EQ(W.StatusText(),
+            "The output device is gone (nothing played for 2 s): Track01.wav stopped at 0:00.250");
+  EXPECT_TRUE(W.Grid->isEnabled());
 }
 
 TEST(MainWindow, SettingsComeBackAtTheNextStartAndColoursNeverMatch) {

@@ -204,13 +204,17 @@ TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
   TempDir Dir;
   const std::string Odd = Dir.File("odd.wav"), Cd = Dir.File("cd.wav");
   int Status = -1;
-  RunCommand("sox -n -r 48000 -b 24 -c 2 " + Odd + " synth 0.2 sine 440 && sox -n -r 44100 -b 16 "
-             "-c 2 " + Cd + " synth 0.2 sine 440", &Status);
+  RunCommand("sox -n -r 48000 -b 24 -c 2 " + Odd +
+                 " synth 0.2 sine 440 && sox -n -r 44100 -b 16 "
+                 "-c 2 " +
+                 Cd + " synth 0.2 sine 440",
+             &Status);
   ASSERT_EQ(Status, 0);
   const std::string Rec = std::string(VELMAR_REC) + " play -d -1 ";
   EXPECT_EQ(RunCommand(Rec + Odd + " 2>&1", &Status),
-            "velmar-rec: " + Odd + ": its format, PCM 48.000 kHz, 24 Bit, Stereo, is not "
-            "supported for playing (the output takes PCM of 8 or 16 bits)\n");
+            "velmar-rec: " + Odd +
+                ": its format, PCM 48.000 kHz, 24 Bit, Stereo, is not "
+                "supported for playing (the output takes PCM of 8 or 16 bits)\n");
   EXPECT_EQ(Status, 2);
   EXPECT_EQ(RunCommand(Rec + Cd + " 2>&1", &Status), "");
   EXPECT_EQ(Status, 0);
@@ -231,7 +235,9 @@ TEST(RecordRealTime, PlayPlaysToTheLastSample) {
   if (Recorder == 0) {
     ::execl("/bin/sh", "sh", "-c",
             ("exec parec --device=test.monitor --format=s16le --rate=44100 --channels=2 "
-             "--raw > " + Heard).c_str(),
+             "--raw > " +
+             Heard)
+                .c_str(),
             static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -253,6 +259,31 @@ TEST(RecordRealTime, PlayPlaysToTheLastSample) {
   const std::string Last(Tone.end() - 44100 * 4, Tone.end());
   EXPECT_NE(std::string(Played.begin(), Played.end()).find(Last), std::string::npos)
       << "the last second of the file was not heard whole";
+}
+
+// A sound server that dies during playback ends it within seconds, said, with
+// status 2 (the output's stream stops moving; nothing would end it otherwise).
+TEST(RecordRealTime, PlayEndsWhenTheSoundServerDies) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string File = Dir.File("long.wav"), Log = Dir.File("play.txt");
+  int Status = -1;
+  RunCommand("sox -n -r 44100 -b 16 -c 2 " + File + " synth 30 sine 440 vol 0.5", &Status);
+  ASSERT_EQ(Status, 0);
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen(Log.c_str(), "w", stderr);
+    ::execl(VELMAR_REC, VELMAR_REC, "play", "-d", "-1", File.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_TRUE(WaitUntil([] { return !RunCommand("pactl list short sink-inputs").empty(); }));
+  Server.Kill();
+  ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(15)));
+  EXPECT_EQ(WEXITSTATUS(Status), 2);
+  const Bytes Said = ReadFileBytes(Log);
+  EXPECT_NE(std::string(Said.begin(), Said.end()).find("the output device is gone"),
+            std::string::npos);
 }
 
 }  // namespace

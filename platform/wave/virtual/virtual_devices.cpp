@@ -170,6 +170,11 @@ class TVirtualPlayback : public TPlaybackStream {
 
   int Write(const char* Data, std::uint32_t Count) override {
     Count = Count / Pacer.Block * Pacer.Block;
+    if (D->Spec.FailAfter >= 0) {
+      const auto Left = D->Spec.FailAfter - static_cast<std::int64_t>(Played);
+      if (Left <= 0) return -1;
+      Count = static_cast<std::uint32_t>(std::min<std::int64_t>(Count, Left));
+    }
     if (Count == 0) return 0;
     // The device takes bytes as they come due, a little ahead of the clock.
     const std::uint64_t Room = Pacer.WaitFor(Played, [this] {

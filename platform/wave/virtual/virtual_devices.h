@@ -42,7 +42,7 @@ struct TVirtualDeviceSpec {
   MMRESULT OpenError = MMSYSERR_NOERROR;  // e.g. MMSYSERR_ALLOCATED (busy)
   std::int64_t HoldHeader = -1;           // this header (0-based) never comes back
   std::uint32_t ShortBuffers = 0;         // headers return with at most this many bytes
-  std::int64_t FailAfter = -1;  // capture: the stream fails after this many bytes (a device gone)
+  std::int64_t FailAfter = -1;            // the stream fails after this many bytes (a device gone)
   bool OnDemand = false;  // capture: the next header only after the last came back (a file)
 };
 
