@@ -625,6 +625,8 @@ void TFormAudioRecorderMain::sbPlayClick() {
   if (!QFileInfo::exists(Path)) return;
   WavePlayer.LoadFile(Path.toStdString());
   WavePlayer.Play();
+  // A track without audio does not play: nothing would end the playing state.
+  if (!(WavePlayer.State() & wosStarted)) return;
   Grid->setEnabled(false);
   FPlaying = true;
   FOutputWatch->start();
