@@ -252,5 +252,51 @@ TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplitUnderLoad) {
   RecordASideThroughEverySplit(true);
 }
 
+// Recording, then playing, in quick turns, fifty times, while the window
+// monitors the sink it plays into: the sound server stays up (it used to abort
+// on audio our playback sent in shared memory that reached our monitor).
+TEST(RecorderProgram, RecordsAndPlaysInTurnsWithoutHarmingTheSoundServer) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type asym playback.pcm { type pulse device \"test\" } "
+                      "capture.pcm { type pulse device \"test.monitor\" } hint { show on "
+                      "description \"Default\" } }\n");
+  const std::string Out = Dir.File("recordings");
+  std::filesystem::create_directories(Out);
+  ChildProcess Program({RecorderProgram()}, Out,
+                       {{"DISPLAY", X.Display()},
+                        {"QT_QPA_PLATFORM", "xcb"},
+                        {"XDG_CONFIG_HOME", Dir.File("config")}});
+  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
+  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  const auto Playing = [] { return !test::RunCommand("pactl list short sink-inputs").empty(); };
+  constexpr int kTurns = 50;
+  int Played = 0;
+  for (int n = 1; n <= kTurns; ++n) {
+    const std::string Track = Out + "/" + TrackFileName(n);
+    X.Xdotool("windowfocus " + Window + " key F12");
+    ASSERT_TRUE(test::WaitUntil([&] {
+      std::error_code e;
+      return std::filesystem::file_size(Track, e) > 44 + 88200 && !e;
+    })) << "turn "
+        << n;
+    X.Xdotool("windowfocus " + Window + " key F10");
+    X.Xdotool("windowfocus " + Window + " key alt+i key p");
+    if (test::WaitUntil(Playing, std::chrono::seconds(5))) ++Played;
+    X.Xdotool("windowfocus " + Window + " key F10");
+    ASSERT_TRUE(test::WaitUntil([&] { return !Playing(); })) << "turn " << n;
+  }
+  int Status = -1;
+  test::RunCommand("pactl info", &Status);
+  EXPECT_EQ(Status, 0) << "the sound server is gone";
+  EXPECT_EQ(Played, kTurns);
+  Program.Signal(SIGTERM);
+  EXPECT_EQ(Program.WaitForExit(), 0);
+}
+
 }  // namespace
 }  // namespace velmar

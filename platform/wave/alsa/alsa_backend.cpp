@@ -1,18 +1,24 @@
 #include "platform/wave/alsa/alsa_backend.h"
 
 #include <alsa/asoundlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/wave/virtual/virtual_devices.h"
 
 namespace velmar {
@@ -294,6 +300,36 @@ class TAlsaPlayback : public TPlaybackStream {
   TAlsaStream S;
 };
 
+// The sound server (PulseAudio) aborts (memblock_replace_import) when audio a
+// client sent in shared memory is passed on to a recording of the sink's
+// monitor and the sending stream closes: the window plays into a sink and
+// monitors it in turns, and took the user's whole desktop sound down with it.
+// Our connections send their audio over the socket instead (a few hundred kB
+// a second), through a client configuration that is the user's own plus that
+// one line. A configuration the user names in PULSE_CLIENTCONFIG is left alone.
+void KeepSoundServerMemoryPrivate() {
+  if (std::getenv("PULSE_CLIENTCONFIG")) return;
+  const char* Home = std::getenv("HOME");
+  const char* ConfigHome = std::getenv("XDG_CONFIG_HOME");
+  const std::string User = ConfigHome && *ConfigHome ? std::string(ConfigHome)
+                           : Home                    ? std::string(Home) + "/.config"
+                                                     : std::string();
+  std::string Settings;
+  for (const std::string& Name :
+       {User + "/pulse/client.conf", std::string("/etc/pulse/client.conf")}) {
+    std::ifstream File(Name);
+    if (!File) continue;
+    Settings.assign(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
+    break;
+  }
+  Settings += "\nenable-shm = no\n";
+  const char* Runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string Folder =
+      Runtime && *Runtime ? Runtime : std::filesystem::temp_directory_path().string();
+  const std::string Path = Folder + "/velmar-pulse-client-" + std::to_string(::getuid()) + ".conf";
+  if (WriteFileAtomically(Path, Settings, 0600)) ::setenv("PULSE_CLIENTCONFIG", Path.c_str(), 1);
+}
+
 // The library's own diagnostics (a sound server that is not running, say)
 // would land on the user's terminal; failures reach callers as result codes.
 void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
@@ -360,6 +396,8 @@ std::string AlsaProductName(const std::string& Pcm, const std::string& Descripti
 
 TAlsaBackend::TAlsaBackend() {
   snd_lib_error_set_handler(QuietAlsaErrors);
+  static const bool Private = (KeepSoundServerMemoryPrivate(), true);
+  (void)Private;
   Rescan();
 }
 
