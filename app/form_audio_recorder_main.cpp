@@ -564,7 +564,7 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
 
 void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   Timer.SetEnabled(false);
-  const QString Said = Sentence(Session.Message(false));
+  const QString Said = Sentence(Session.Message(true));
   if (!Said.isEmpty()) ShowStatus(Said);
   switch (Why) {
     case TSessionEnd::Stopped:
@@ -667,7 +667,7 @@ void TFormAudioRecorderMain::WatchOutput() {
   const QString At = QString::fromStdString(TimeToText(WavePlayer.GetPosition()));
   WavePlayer.Stop();
   WavePlayerStop();
-  ShowStatus(QString("The output device is gone (nothing played for 2 s): %1 stopped at %2")
+  ShowStatus(QString("The output is gone (nothing played for 2 s): %1 stopped at %2")
                  .arg(Cell(1, Row()), At));
 }
 

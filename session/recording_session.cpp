@@ -356,25 +356,34 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
   FEvents.RecordingEnded(FEnd);
 }
 
-std::string TRecordingSession::Message(bool Paths) const {
-  const std::string Track = Paths ? FTrack.Path : FileName(FTrack.Path);
+std::string TRecordingSession::Message(bool Brief) const {
+  // In full: tracks by path, with the likely causes. Brief (a status line
+  // under the folder): tracks by file name, in one short line.
+  const std::string Name = FileName(FTrack.Path);
+  const std::string Track = Brief ? Name : FTrack.Path;
+  const std::string MinSec = std::to_string(FRuleNow.MinSec);
   switch (FEnd) {
     case TSessionEnd::TooShort:
-      return FileName(FTrack.Path) + " was silent when it reached the minimum length (" +
-             std::to_string(FRuleNow.MinSec) +
-             " s), so the recording ended there, as at the end of a side";
+      return Brief ? Name + " was silent at the minimum length (" + MinSec +
+                         " s), so the recording ended there"
+                   : Name + " was silent when it reached the minimum length (" + MinSec +
+                         " s), so the recording ended there, as at the end of a side";
     case TSessionEnd::InputLost:
-      return "no audio came from the input device for " + FError +
-             " s: it is gone (the sound server stopped or the device was unplugged); " + Track +
-             " is complete";
+      return Brief ? "no audio from the input for " + FError + " s: it is gone; " + Name +
+                         " is complete"
+                   : "no audio came from the input device for " + FError +
+                         " s: it is gone (the sound server stopped or the device was "
+                         "unplugged); " +
+                         Track + " is complete";
     case TSessionEnd::InputFailed:
       return "the input device failed; " + Track + " is complete";
     case TSessionEnd::DiskFull:
-      return "the disk is full or the file could not be written: " + Track + " keeps its first " +
-             TimeToText(FTrack.Ms);
+      return (Brief ? "the disk is full (or the file failed): "
+                    : "the disk is full or the file could not be written: ") +
+             Track + " keeps its first " + TimeToText(FTrack.Ms);
     case TSessionEnd::Interrupted:
       return "interrupted after " + TimeToText(BytesToMs(FTotalBytes)) + " of the input, in " +
-             FileName(FTrack.Path) + "; the tracks written so far are complete";
+             Name + "; the tracks written so far are complete";
     case TSessionEnd::Failed:
       return FError;
     default:

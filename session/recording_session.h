@@ -138,8 +138,9 @@ class TRecordingSession {
   int TracksDone() const { return FTracksDone; }
   const TTrackInfo& Track() const { return FTrack; }
   // What a person should be told about the end (empty for Stop and a limit):
-  // tracks named by path, or by file name where the folder is shown beside.
-  std::string Message(bool Paths = true) const;
+  // in full, tracks named by path; Brief, one short line naming files, for a
+  // status line under the folder.
+  std::string Message(bool Brief = false) const;
   TMMWaveRecorder& Recorder() { return FRecorder; }
 
  private:

@@ -31,6 +31,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
+#include "tests/support/xvfb_server.h"
 
 namespace velmar {
 namespace {
@@ -76,6 +77,11 @@ struct Programme {
     return -1;
   }
 };
+
+// The window as it stands, for people to look at (scripts/screenshots).
+void Photograph(QWidget& Window, const std::string& Name) {
+  Window.grab().save(QString::fromStdString(test::ScreenshotFolder() + "/" + Name + ".png"));
+}
 
 // A window in a fresh folder with its own settings, on virtual devices.
 struct WindowRig {
@@ -276,9 +282,8 @@ TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
   W.sbRecordClick();
   ASSERT_TRUE(W.Recording());
   ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30)));
-  EXPECT_EQ(W.StatusText(),
-            "No audio came from the input device for 2 s: it is gone (the sound server stopped or "
-            "the device was unplugged); Track01.wav is complete");
+  EXPECT_EQ(W.StatusText(), "No audio from the input for 2 s: it is gone; Track01.wav is complete");
+  Photograph(W, "line-input-lost");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   const Bytes Track = WavData(R.Track(1));
@@ -305,9 +310,8 @@ TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
       TimeToText(MulDiv64(static_cast<std::int64_t>(Kept / 4), 1000, 44100)));
   EXPECT_TRUE(Ended);
   EXPECT_GT(Kept, kBytesPerSecond);
-  EXPECT_EQ(
-      W.StatusText(),
-      "The disk is full or the file could not be written: Track01.wav keeps its first " + Length);
+  EXPECT_EQ(W.StatusText(),
+            "The disk is full (or the file failed): Track01.wav keeps its first " + Length);
   EXPECT_EQ(W.Grid->item(1, 2)->text(), Length);
   EXPECT_FALSE(W.Timer.Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
@@ -318,6 +322,7 @@ TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
   EXPECT_FALSE(fs::exists(R.Track(2)));
   EXPECT_FALSE(W.Recording());
   EXPECT_TRUE(W.StatusText().startsWith("The disk is full: ")) << W.StatusText().toStdString();
+  Photograph(W, "line-disk-full");
 }
 
 TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
@@ -337,8 +342,8 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   EXPECT_EQ(R.Rows(), 2);
   EXPECT_TRUE(W.Recording());  // still blocks New and Devices
   EXPECT_EQ(W.StatusText(),
-            "Track01.wav was silent when it reached the minimum length (2 s), so the recording "
-            "ended there, as at the end of a side");
+            "Track01.wav was silent at the minimum length (2 s), so the recording ended there");
+  Photograph(W, "line-end-of-side");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   // Record starts a new take in the next row.
@@ -451,7 +456,8 @@ TEST(MainWindow, ALostOutputEndsPlaybackAndSaysSo) {
   ASSERT_TRUE(W.GetPlaying());
   ASSERT_TRUE(WaitUntil([&] { return !W.GetPlaying(); }, std::chrono::seconds(10)));
   EXPECT_EQ(W.StatusText(),
-            "The output device is gone (nothing played for 2 s): Track01.wav stopped at 0:00.250");
+            "The output is gone (nothing played for 2 s): Track01.wav stopped at 0:00.250");
+  Photograph(W, "line-output-lost");
   EXPECT_TRUE(W.Grid->isEnabled());
 }
 
@@ -628,6 +634,7 @@ TEST(MainWindow, SaysWhenTheInputIsTheDemoSignal) {
   W.sbRecordClick();
   ASSERT_TRUE(W.WaveRecorder.State() & wisStarted);
   EXPECT_EQ(W.StatusText(), Said);
+  Photograph(W, "line-demo-input");
   W.sbStopClick();
   // Another input chosen in the devices dialog: the line and the mark go.
   QTimer::singleShot(0, [] {
