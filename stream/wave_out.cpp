@@ -91,10 +91,13 @@ void TMMWaveOut::Open() {
   FNotify.ClearStop();
   Guarded(
       [&] {
-        if (DeviceID() < MapperId || DeviceID() >= FNumDevs ||
-            waveOutOpen(nullptr, DeviceNumber(DeviceID()), PWaveFormat(), 0, 0,
-                        WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
-          Error(kOpen + LibMessage(70));
+        if (DeviceID() < MapperId || DeviceID() >= FNumDevs) Error(kOpen + LibMessage(70));
+        // A device that cannot be opened at all (its sound server is gone)
+        // says so, not that the format is wrong.
+        const MMRESULT Query = waveOutOpen(nullptr, DeviceNumber(DeviceID()), PWaveFormat(), 0, 0,
+                                           WAVE_FORMAT_QUERY);
+        if (Query == WAVERR_BADFORMAT) Error(kOpen + LibMessage(70));
+        Check(Query, kOpen);
         FNotify.Window();
         FHandle = 0;
         FCloseRequest = false;

@@ -284,6 +284,12 @@ TEST(RecordRealTime, PlayEndsWhenTheSoundServerDies) {
   const Bytes Said = ReadFileBytes(Log);
   EXPECT_NE(std::string(Said.begin(), Said.end()).find("the output device is gone"),
             std::string::npos);
+  // Playing again says the device is not there, not that the format is wrong.
+  const std::string Again =
+      RunCommand(std::string(VELMAR_REC) + " play -d -1 " + File + " 2>&1", &Status);
+  EXPECT_EQ(Status, 2);
+  EXPECT_EQ(Again.find("format"), std::string::npos) << Again;
+  EXPECT_NE(Again.find("WaveOutOpen"), std::string::npos) << Again;
 }
 
 }  // namespace
