@@ -29,7 +29,7 @@ struct TConnectorUnit {
   bool InPump = false;
   std::atomic<bool> PumpPosted{false};
   std::atomic<bool> TimerArmed{false};  // a pass is coming: taps need not post one
-  std::int64_t LastPass = 0;  // µs clock of the last wake-up that drew
+  std::int64_t LastPass = 0;            // µs clock of the last wake-up that drew
 
   // The displays' picture rate, 30 a second: slices that come due closer
   // together are drawn together, each still no earlier than its time. Meters and
@@ -125,6 +125,10 @@ struct TConnectorUnit {
   static LRESULT WindowProc(HWND Window, UINT Message, WPARAM wParam, LPARAM lParam) {
     TConnectorUnit& u = Get();
     auto* c = reinterpret_cast<TMMConnector*>(lParam);
+    // A connector destroyed since the message was posted is not there to call.
+    if ((Message == WM_CONNECTOR_ACTIVATE || Message == WM_CONNECTOR_TRIGGER) &&
+        std::find(u.Registry.begin(), u.Registry.end(), c) == u.Registry.end())
+      return 0;
     try {
       switch (Message) {
         case WM_CONNECTOR_PUMP:
@@ -137,7 +141,10 @@ struct TConnectorUnit {
           return 0;
         case WM_CONNECTOR_TRIGGER:
           if (!c) break;
-          if (c->FEnabled && c->FActive) {
+          if (wParam == 1) {  // a tap's draw pass, without RealTime
+            c->FDrawPosted = false;
+            c->UpdateDisplays();
+          } else if (c->FEnabled && c->FActive) {
             c->UpdateDisplays();
             --c->FPendingTriggers;
           }
@@ -192,12 +199,12 @@ TMMConnector::~TMMConnector() {
   for (auto& Watch : FSinkWatch) QObject::disconnect(Watch);
   timeEndPeriod(1);
   TConnectorUnit& u = TConnectorUnit::Get();
-  for (UINT m : {WM_CONNECTOR_ACTIVATE, WM_CONNECTOR_TRIGGER, WM_CONNECTOR_PUMP})
-    RemoveMessages(u.Window, m);
-  u.PumpPosted = false;
+  // Messages posted for this connector stay queued (others' are among them):
+  // the window procedure finds it gone from the registry and skips them.
   u.Registry.erase(std::find(u.Registry.begin(), u.Registry.end(), this));
   if (u.Registry.empty()) {
     DeallocateHWnd(u.Window.exchange(0));
+    u.PumpPosted = false;
     delete u.Timer;
     u.Timer = nullptr;
     u.TimerArmed = false;
@@ -205,8 +212,6 @@ TMMConnector::~TMMConnector() {
     return;
   }
   u.RecomputeSpeed();
-  // The pump messages just removed served the other connectors too.
-  if (u.ActiveAuto > 0) u.PostPump();
 }
 
 bool TMMConnector::EnterIdle() {
@@ -235,10 +240,16 @@ void TMMConnector::SetEnabled(bool Value) {
 
 void TMMConnector::SetAutoTrigger(bool Value) {
   if (Value == FAutoTrigger) return;
-  if (!Value && FActive) Deactivate();  // counted as auto-triggered until now
   FAutoTrigger = Value;
-  if (Value && FRunning && FEnabled && FRealTime) {
-    TConnectorUnit& u = TConnectorUnit::Get();
+  TConnectorUnit& u = TConnectorUnit::Get();
+  if (!Value) {
+    // Active still (a manual Trigger draws), no longer pumped.
+    if (FCountedAuto) {
+      FCountedAuto = false;
+      if (u.ActiveAuto > 0) --u.ActiveAuto;
+      u.RemoveIdle();
+    }
+  } else if (FRunning && FEnabled && FRealTime) {
     u.InstallIdle(*this);
     PostMessage(u.Window, WM_CONNECTOR_ACTIVATE, 0, reinterpret_cast<LPARAM>(this));
   }
@@ -270,6 +281,7 @@ void TMMConnector::SetSink(int Slot, TMMDisplaySink* Value) {
   for (TGroup& g : FGroups)
     if (Slot >= g.First && Slot < g.First + g.Count) g.Armed = false;
   if (Value) SetSinkFormats();
+  UpdateLevelNeed();
 }
 
 // ---------------------------------------------------------------------------
@@ -333,6 +345,14 @@ void TMMConnector::Started() {
     }
   }
   FRawSize = Size;
+  if (FData) {
+    // Grown only: a draw pass may be feeding from it when a handler restarts us.
+    const auto Feed = static_cast<std::size_t>(FCapacity) * (kGroups + 1);
+    if (FFeed.size() < Feed) FFeed.resize(Feed);
+    FPeaks.assign(static_cast<std::size_t>(FCapacity), FSilence);
+    FPeaksSize = 0;
+    FPeaksPending = false;
+  }
   for (TGroup& g : FGroups) {
     g.Armed = false;
     g.Offset = 0;
@@ -343,6 +363,7 @@ void TMMConnector::Started() {
   u.RecomputeSpeed();
   FRunning = true;
   SetSinkFormats();
+  UpdateLevelNeed();
   if (FEnabled && FRealTime) {
     u.InstallIdle(*this);
     PostMessage(u.Window, WM_CONNECTOR_ACTIVATE, 0, reinterpret_cast<LPARAM>(this));
@@ -350,10 +371,14 @@ void TMMConnector::Started() {
 }
 
 void TMMConnector::Activate() {
-  if (!FRunning || FActive) return;
-  FPendingTriggers = 0;
-  FActive = true;
-  if (FAutoTrigger) {
+  if (!FRunning) return;
+  if (!FActive) {
+    FPendingTriggers = 0;
+    FActive = true;
+  }
+  // Also for a connector made auto-triggered while it was active already.
+  if (FAutoTrigger && !FCountedAuto) {
+    FCountedAuto = true;
     TConnectorUnit& u = TConnectorUnit::Get();
     ++u.ActiveAuto;
     u.PostPump();
@@ -362,7 +387,8 @@ void TMMConnector::Activate() {
 
 void TMMConnector::Deactivate() {
   FActive = false;
-  if (!FAutoTrigger) return;
+  if (!FCountedAuto) return;
+  FCountedAuto = false;
   TConnectorUnit& u = TConnectorUnit::Get();
   if (u.ActiveAuto > 0) --u.ActiveAuto;
   u.RemoveIdle();
@@ -409,6 +435,7 @@ void TMMConnector::PauseFeed() {
   // The sinks keep receiving the silence in the buffer and fall back.
   FTapTime = MicroSeconds();
   ArmGroups();
+  FPeaksPending = true;  // the bars' update holds silence by now
   TConnectorUnit::Get().PostPump();
 }
 
@@ -446,6 +473,14 @@ void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   ProcessBuffer(lpWaveHdr->wh.lpData, lpWaveHdr->wh.dwBytesRecorded);
 }
 
+void TMMConnector::UpdateLevelNeed() {
+  const TGroup& g = FGroups[gLevel];
+  int Need = 0;
+  for (int i = g.First; i < g.First + g.Count; ++i)
+    if (Sink(i)) Need = std::max(Need, Sink(i)->BytesPerUpdate());
+  FLevelNeed = Need;
+}
+
 bool TMMConnector::HasSinks(const TGroup& g) const {
   for (int i = g.First; i < g.First + g.Count; ++i)
     if (Sink(i)) return true;
@@ -454,7 +489,7 @@ bool TMMConnector::HasSinks(const TGroup& g) const {
 
 void TMMConnector::ArmGroups() {
   for (TGroup& g : FGroups) {
-    if (!HasSinks(g)) continue;
+    if (&g == &FGroups[gLevel] || !HasSinks(g)) continue;
     g.Offset = 0;
     for (auto& o : g.SpectrogramOffsets) o = 0;
     g.Armed = true;
@@ -475,12 +510,51 @@ void TMMConnector::ProcessBuffer(const void* Data, std::uint32_t Size) {
       if (Converted <= 0) return;
       FValid = Converted;
     }
+    FoldLevels(FData, FValid);
   }
   ArmGroups();
   if (!FRealTime && FAutoTrigger)
-    UpdateDisplays();
+    PostDraw();
   else if (FActive && FAutoTrigger)
     TConnectorUnit::Get().PostPump();
+}
+
+void TMMConnector::FoldLevels(const std::uint8_t* Data, std::int32_t Bytes) {
+  const std::int32_t Need = FLevelNeed;
+  if (Need <= 0 || Need > static_cast<std::int32_t>(FPeaks.size()) || !FFormat) return;
+  std::uint8_t* Peaks = FPeaks.data();
+  if (Need != FPeaksSize) {
+    FPeaksSize = Need;
+    std::memset(Peaks, FSilence, static_cast<std::size_t>(Need));
+  }
+  std::int32_t At = 0;  // the position within the update
+  if (FFormat->wBitsPerSample == 16) {
+    for (std::int32_t i = 0; i + 1 < Bytes; i += 2) {
+      std::int16_t v, Kept;
+      std::memcpy(&v, Data + i, 2);
+      std::memcpy(&Kept, Peaks + At, 2);
+      if (std::abs(int{v}) > std::abs(int{Kept})) std::memcpy(Peaks + At, &v, 2);
+      if ((At += 2) >= Need) At = 0;
+    }
+  } else {
+    for (std::int32_t i = 0; i < Bytes; ++i) {
+      if (std::abs(Data[i] - 128) > std::abs(Peaks[At] - 128)) Peaks[At] = Data[i];
+      if (++At >= Need) At = 0;
+    }
+  }
+  FPeaksPending = true;
+}
+
+void TMMConnector::PostDraw() {
+  // The displays are widgets: drawn on the main thread, one pass per buffer.
+  if (InMainThread()) {
+    UpdateDisplays();
+    return;
+  }
+  if (!FDrawPosted.exchange(true) &&
+      !PostMessage(TConnectorUnit::Get().Window, WM_CONNECTOR_TRIGGER, 1,
+                   reinterpret_cast<LPARAM>(this)))
+    FDrawPosted = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -508,7 +582,14 @@ std::int32_t TMMConnector::FlankDistance(std::int32_t From) const {
 
 bool TMMConnector::UpdateDisplays() {
   if (!FEnabled || !(FActive || (!FRealTime && FRunning)) || !FData) return false;
-  bool Fed = false;
+  // What to feed, copied under the lock; fed after it (a display's handler
+  // may stop or pause the connector, which takes the lock).
+  struct TFeed {
+    int First, Count;  // sink slots
+    std::size_t At;    // in FFeed
+  };
+  std::array<TFeed, kGroups + 1> Feeds;
+  int Fed = 0;
   {
     std::lock_guard<std::mutex> Lock(FLock);
     if (!FData || !FFormat) return false;
@@ -517,12 +598,28 @@ bool TMMConnector::UpdateDisplays() {
     auto Due = [&](std::int32_t Offset) {
       return !FSynchronize || Elapsed >= std::int64_t{Offset} * 1000000 / Rate;
     };
+    std::size_t Used = 0;
+    auto Take = [&](int First, int Count, const std::uint8_t* From, std::int32_t Bytes) {
+      if (Used + static_cast<std::size_t>(Bytes) > FFeed.size()) return;
+      std::memcpy(FFeed.data() + Used, From, static_cast<std::size_t>(Bytes));
+      Feeds[static_cast<std::size_t>(Fed++)] = {First, Count, Used};
+      Used += static_cast<std::size_t>(Bytes);
+    };
     for (std::size_t gi = 0; gi < FGroups.size(); ++gi) {
       TGroup& g = FGroups[gi];
-      if (!g.Armed) continue;
       int Need = 0;
       for (int i = g.First; i < g.First + g.Count; ++i)
         if (Sink(i)) Need = std::max(Need, Sink(i)->BytesPerUpdate());
+      if (gi == gLevel) {
+        // Everything delivered since the last picture, in one update.
+        FLevelNeed = Need;
+        if (!FPeaksPending || Need != FPeaksSize || Need <= 0) continue;
+        Take(g.First, g.Count, FPeaks.data(), Need);
+        std::memset(FPeaks.data(), FSilence, static_cast<std::size_t>(Need));
+        FPeaksPending = false;
+        continue;
+      }
+      if (!g.Armed) continue;
       if (gi == gSpectrogram) {
         bool Left = false;
         for (int k = 0; k < 2; ++k) {
@@ -531,9 +628,8 @@ bool TMMConnector::UpdateDisplays() {
           if (!s || Offset + s->BytesPerUpdate() > FValid) continue;
           Left = true;
           if (!Due(Offset)) continue;
-          s->RefreshPCMData(FData + Offset);
+          Take(kSpectrogram1 + k, 1, FData + Offset, s->BytesPerUpdate());
           Offset += s->BytesPerUpdate();
-          Fed = true;
         }
         if (!Left) g.Armed = false;
         continue;
@@ -547,20 +643,24 @@ bool TMMConnector::UpdateDisplays() {
         g.Armed = false;
         continue;
       }
-      for (int i = g.First; i < g.First + g.Count; ++i)
-        if (Sink(i)) Sink(i)->RefreshPCMData(FData + Offset);
-      Fed = true;
+      Take(g.First, g.Count, FData + Offset, Need);
     }
   }
+  for (int f = 0; f < Fed; ++f) {
+    const TFeed& Feed = Feeds[static_cast<std::size_t>(f)];
+    for (int i = Feed.First; i < Feed.First + Feed.Count; ++i)
+      if (TMMDisplaySink* s = Sink(i)) s->RefreshPCMData(FFeed.data() + Feed.At);
+  }
   if (OnTrigger) OnTrigger(this);
-  return Fed;
+  return Fed > 0;
 }
 
 std::int64_t TMMConnector::NextDue() const {
   if (!FEnabled || !FData || !FFormat) return -1;
   const std::int64_t Tap = FTapTime;
   const std::int64_t Rate = std::max<std::uint32_t>(FFormat->nAvgBytesPerSec, 1);
-  std::int64_t Next = -1;
+  // The bars' update is due as soon as it holds anything new.
+  std::int64_t Next = FPeaksPending ? Tap : -1;
   for (const TGroup& g : FGroups) {
     if (!g.Armed) continue;
     std::int32_t Offset = g.Offset;

@@ -1,7 +1,11 @@
 // TMMConnector: a stream component that passes every buffer on unchanged and, on
 // the side, copies it into a PCM buffer of its own from which it feeds displays
 // (its sinks: two level bars and the optional display slots), in slices of one
-// update each, paced to the real time of the audio.
+// update each, paced to the real time of the audio. The level bars are fed
+// differently: every sample delivered is folded into one update's worth of
+// peaks (per position, the sample farthest from silence), and each picture
+// feeds the bars the fold of everything since the last one, so no peak between
+// two pictures is missed.
 //
 // Threads. The tap (ProcessBuffer, from BufferReady or BufferLoad) runs on the
 // thread that delivers buffers and only copies (and converts) under the
@@ -9,9 +13,12 @@
 // run on the main thread, from the connector unit's hidden window
 // ("TMMConnectorWindow") and a timer aimed at the next slice that comes due: all
 // passes that are due run in one wake-up, one slice per group and pass, and none
-// is skipped. The pause feed runs on the shared 25 ms tick service's thread and
-// only writes the time stamp, the armed flags and the read offsets (atomics).
-// Properties are set on the main thread.
+// is skipped. The displays are fed after the lock is released, from a copy, so
+// that a display's event handler may stop or pause the connector. The pause
+// feed runs on the shared 25 ms tick service's thread and only writes the time
+// stamp, the armed flags and the read offsets (atomics). Without RealTime the
+// tap posts one draw pass to the main thread per buffer. Properties are set on
+// the main thread.
 #pragma once
 
 #include <QObject>
@@ -161,6 +168,11 @@ class TMMConnector : public TMMDSPComponent {
   void SetSinkFormats();
   bool HasSinks(const TGroup& g) const;
   void ArmGroups();
+  // Folds Bytes of PCM at Data into the level bars' peaks (under the lock).
+  void FoldLevels(const std::uint8_t* Data, std::int32_t Bytes);
+  void PostDraw();
+  // The bars' update size from the level sinks (main thread).
+  void UpdateLevelNeed();
   void ResetSinks();
   void Activate();
   void Deactivate();
@@ -183,6 +195,8 @@ class TMMConnector : public TMMDSPComponent {
 
   std::atomic<bool> FRunning{false};
   std::atomic<bool> FActive{false};
+  bool FCountedAuto = false;  // counted among the unit's active auto-triggered connectors
+  std::atomic<bool> FDrawPosted{false};  // without RealTime: a draw pass is on its way
   std::atomic<bool> FPaused{false};
   bool FIsPCM = false, FConverting = false;
   const WAVEFORMATEX* FFormat = nullptr;  // the PCM format in use
@@ -193,6 +207,15 @@ class TMMConnector : public TMMDSPComponent {
   std::int32_t FValid = 0;
   std::uint8_t FSilence = 0;
   std::unique_ptr<TACMConversion> FConversion;
+  // The level bars' update: the peaks of everything delivered since the last
+  // picture (FPeaksPending), silence once fed. Sized at the start.
+  std::vector<std::uint8_t> FPeaks;
+  std::int32_t FPeaksSize = 0;
+  std::atomic<std::int32_t> FLevelNeed{0};  // the bars' update size, as the last pass found it
+  std::atomic<bool> FPeaksPending{false};
+  // What a draw pass feeds, copied under the lock: the slices, then the sinks
+  // are fed without it. Sized at the start; kept to the end.
+  std::vector<std::uint8_t> FFeed;
   std::int32_t FRawSize = 0;
   std::atomic<std::int64_t> FTapTime{0};
   std::atomic<int> FPendingTriggers{0};

