@@ -57,6 +57,8 @@ void Band(QPainter& Canvas, QRect& R, TColor Color, int Width, bool Paint) {
 void Cut(QPainter& Canvas, QRect& R, TBevelCut Kind, int Width, TColor Light, TColor Shadow) {
   if (Kind == TBevelCut::bvLowered) Frame3D(Canvas, R, Shadow, Light, Width);
   if (Kind == TBevelCut::bvRaised) Frame3D(Canvas, R, Light, Shadow, Width);
+  // A space takes its width unpainted, as BevelExtend counts it.
+  if (Kind == TBevelCut::bvSpace) R.adjust(Width, Width, -Width, -Width);
 }
 
 }  // namespace

@@ -61,6 +61,10 @@ class TBitmap {
 // 2^bits entries for indexed depths, rows bottom-up padded to 4 bytes.
 std::vector<std::uint8_t> SaveBitmapToBMP(const TBitmap& Bitmap);
 
+// The largest BMP file LoadBitmapFromBMP takes: 16 M pixels of at most 4 bytes
+// (rows padded), the largest info header and palette.
+inline constexpr std::size_t kMostBmpBytes = 14 + 124 + 256 * 4 + (std::size_t{1} << 24) * 4;
+
 // Reads a BMP file (info header of 40 bytes or a later version, uncompressed, 1,
 // 4, 8, 24 or 32 bits, bottom-up or top-down). Anything else, or a file that
 // ends early, raises EInvalidGraphic; nothing is read outside Data..Data+Size.

@@ -162,6 +162,9 @@ void TMMBitmapList::ReadItems(std::istream& Stream) {
         std::vector<std::uint8_t> Chunk = ReadBytes(Stream, Length);
         if (OnDecode) OnDecode(this, reinterpret_cast<char*>(Chunk.data()), Length);
         const std::vector<std::uint8_t> Piece = DecompressPiece(Chunk.data(), Chunk.size());
+        // No BMP a list can load is larger: a damaged stream that expands
+        // further is refused before it takes the memory.
+        if (Bmp.size() + Piece.size() > kMostBmpBytes) Invalid();
         Bmp.insert(Bmp.end(), Piece.begin(), Piece.end());
       }
     }

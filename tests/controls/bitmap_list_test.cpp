@@ -190,6 +190,27 @@ TEST(BitmapList, DamagedStreamsRaiseAClearErrorAndLeaveTheListCleared) {
     EXPECT_EQ(List.Count(), 0) << "case " << i;
     EXPECT_EQ(Changes, 1) << "case " << i;  // observers hear of the cleared list once
   }
+
+  // A small stream whose chunks would expand to 2 GB is refused once its item
+  // outgrows the largest BMP a list can load (64 MiB of pixels), not after.
+  const std::vector<std::uint8_t> Zeros(kBitmapPieceSize, 0);
+  const std::vector<std::uint8_t> Chunk = CompressPiece(Zeros.data(), Zeros.size());
+  constexpr std::uint32_t kChunks = 65536;
+  std::string Bomb = "MBMC";
+  auto Put32 = [&](std::uint32_t v) {
+    for (int b = 0; b < 4; ++b) Bomb += static_cast<char>(v >> (8 * b));
+  };
+  Put32(1);
+  Put32(kChunks * static_cast<std::uint32_t>(4 + Chunk.size()));
+  for (std::uint32_t n = 0; n < kChunks; ++n) {
+    Put32(static_cast<std::uint32_t>(Chunk.size()));
+    Bomb.append(Chunk.begin(), Chunk.end());
+  }
+  TMMBitmapList List;
+  std::uint32_t Decoded = 0;
+  List.OnDecode = [&](TObject*, char*, unsigned) { ++Decoded; };
+  EXPECT_THROW(Load(List, Bomb), EStreamError);
+  EXPECT_LE(Decoded, (std::size_t{64} << 20) / kBitmapPieceSize + 2);
 }
 
 TEST(BitmapList, ChangesReachObserversOncePerUpdateLastAttachedFirstUntilTheListGoes) {

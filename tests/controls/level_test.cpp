@@ -84,6 +84,19 @@ TEST(Bevel, WidthsAndTheRingsItPaints) {
   EXPECT_EQ(Image.pixel(2, 9), qRgb(192, 192, 192));   // border band (button face)
   EXPECT_EQ(Image.pixel(5, 9), qRgb(0, 0, 0));         // border space
   EXPECT_EQ(Image.pixel(6, 6), qRgb(255, 0, 255));     // inside: untouched
+
+  // A space as the outer bevel takes its width unpainted: what is left inside
+  // is what BevelExtend says, so the picture is not shifted.
+  TMMBevel Spaced;
+  Spaced.SetBevelOuter(TBevelCut::bvSpace);
+  Spaced.SetBevelOuterWidth(3);
+  Image.fill(Qt::magenta);
+  QPainter q(&Image);
+  const QRect Inside = Spaced.PaintBevel(q, Image.rect(), true);
+  q.end();
+  EXPECT_EQ(Spaced.BevelExtend(), 3);
+  EXPECT_EQ(Inside, Image.rect().adjusted(3, 3, -3, -3));
+  EXPECT_EQ(Image.pixel(1, 1), qRgb(255, 0, 255));  // nothing painted in the space
 }
 
 TEST(Level, GeometryOfTheRecorderBarsAndOthers) {
