@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -56,6 +58,32 @@ TEST(RecorderProgram, StartsOnAnXServerAndEndsCleanlyOnTermAndInt) {
   }
 }
 
+// The program recording into Dir's "recordings" folder with its settings in
+// Dir's "config" (where the test writes them), on X; its main window, and keys
+// pressed in it.
+struct Recorder {
+  const XvfbServer& X;
+  std::string Out, Window;
+  std::unique_ptr<ChildProcess> Program;
+
+  Recorder(const XvfbServer& Screen, const TempDir& Dir) : X(Screen), Out(Dir.File("recordings")) {
+    std::filesystem::create_directories(Out);
+    Program = std::make_unique<ChildProcess>(
+        std::vector<std::string>{RecorderProgram()}, Out,
+        std::map<std::string, std::string>{{"DISPLAY", X.Display()},
+                                           {"QT_QPA_PLATFORM", "xcb"},
+                                           {"XDG_CONFIG_HOME", Dir.File("config")}});
+    Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
+  }
+  void Keys(const std::string& Keys) const { X.Xdotool("windowfocus " + Window + " key " + Keys); }
+  std::string Track(int n) const { return Out + "/" + TrackFileName(n); }
+  // Ended as a desktop ends it; its exit status.
+  int End() const {
+    Program->Signal(SIGTERM);
+    return Program->WaitForExit();
+  }
+};
+
 // Seconds from the first to the last loud frame of a track.
 double SoundSeconds(const std::vector<std::uint8_t>& Audio) {
   std::size_t First = 0, Last = 0;
@@ -99,22 +127,16 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
   WriteRegValue(kSettingsRoot, kSettingsKey, "MinSec", 3);
 
-  const std::string Out = Dir.File("recordings");
-  std::filesystem::create_directories(Out);
-  ChildProcess Program({RecorderProgram()}, Out,
-                       {{"DISPLAY", X.Display()},
-                        {"QT_QPA_PLATFORM", "xcb"},
-                        {"XDG_CONFIG_HOME", Dir.File("config")}});
-  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
-  ASSERT_FALSE(Window.empty()) << "no window appeared";
-  X.Xdotool("windowfocus " + Window + " key F12");
+  const Recorder R(X, Dir);
+  const std::string& Out = R.Out;
+  ASSERT_FALSE(R.Window.empty()) << "no window appeared";
+  R.Keys("F12");
   ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
   test::RunCommand("paplay --device=test " + Programme, &Status);
   EXPECT_EQ(Status, 0);
   EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-recorded.png"));
-  X.Xdotool("windowfocus " + Window + " key F10");
-  Program.Signal(SIGTERM);
-  EXPECT_EQ(Program.WaitForExit(), 0);
+  R.Keys("F10");
+  EXPECT_EQ(R.End(), 0);
 
   // Two tracks, each holding one of the two sounds whole.
   EXPECT_NEAR(SoundSeconds(test::WavData(Out + "/Track01.wav")), 4.0, 0.1);
@@ -176,18 +198,12 @@ void RecordASideThroughEverySplit(bool Loaded) {
   ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
   WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
   WriteRegValue(kSettingsRoot, kSettingsKey, "MinSec", 3);
-  const std::string Out = Dir.File("recordings");
-  std::filesystem::create_directories(Out);
-  ChildProcess Program({RecorderProgram()}, Out,
-                       {{"DISPLAY", X.Display()},
-                        {"QT_QPA_PLATFORM", "xcb"},
-                        {"XDG_CONFIG_HOME", Dir.File("config")}});
-  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
-  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  const Recorder R(X, Dir);
+  ASSERT_FALSE(R.Window.empty()) << "no window appeared";
   std::optional<test::CpuLoad> Busy;
   if (Loaded) Busy.emplace();
-  X.Xdotool("windowfocus " + Window + " key F12");
-  const auto Track = [&](int n) { return Out + "/" + TrackFileName(n); };
+  R.Keys("F12");
+  const auto Track = [&](int n) { return R.Track(n); };
   ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Track(1)); }));
   ChildProcess Player({"/usr/bin/paplay", "--device=test", Side}, Dir.Path(), {});
   // The first gap splits; 4.5 s into Track02.wav the second sound plays.
@@ -197,15 +213,14 @@ void RecordASideThroughEverySplit(bool Loaded) {
     return e ? 0 : Size;
   };
   ASSERT_TRUE(test::WaitUntil([&] { return Bytes(2) > 9 * 88200u; }, std::chrono::seconds(40)));
-  X.Xdotool("windowfocus " + Window + " key F12");
+  R.Keys("F12");
   EXPECT_EQ(Player.WaitForExit(std::chrono::seconds(60)), 0);
   // The second and the third gap split too.
   EXPECT_TRUE(
       test::WaitUntil([&] { return std::filesystem::exists(Track(5)); }, std::chrono::seconds(20)));
-  X.Xdotool("windowfocus " + Window + " key F10");
+  R.Keys("F10");
   Busy.reset();
-  Program.Signal(SIGTERM);
-  EXPECT_EQ(Program.WaitForExit(), 0);
+  EXPECT_EQ(R.End(), 0);
 
   std::vector<std::uint8_t> Joined;
   std::string Ends;
@@ -265,37 +280,30 @@ TEST(RecorderProgram, RecordsAndPlaysInTurnsWithoutHarmingTheSoundServer) {
                       "pcm.!default { type asym playback.pcm { type pulse device \"test\" } "
                       "capture.pcm { type pulse device \"test.monitor\" } hint { show on "
                       "description \"Default\" } }\n");
-  const std::string Out = Dir.File("recordings");
-  std::filesystem::create_directories(Out);
-  ChildProcess Program({RecorderProgram()}, Out,
-                       {{"DISPLAY", X.Display()},
-                        {"QT_QPA_PLATFORM", "xcb"},
-                        {"XDG_CONFIG_HOME", Dir.File("config")}});
-  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
-  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  const Recorder R(X, Dir);
+  ASSERT_FALSE(R.Window.empty()) << "no window appeared";
   const auto Playing = [] { return !test::RunCommand("pactl list short sink-inputs").empty(); };
   constexpr int kTurns = 50;
   int Played = 0;
   for (int n = 1; n <= kTurns; ++n) {
-    const std::string Track = Out + "/" + TrackFileName(n);
-    X.Xdotool("windowfocus " + Window + " key F12");
+    const std::string Track = R.Track(n);
+    R.Keys("F12");
     ASSERT_TRUE(test::WaitUntil([&] {
       std::error_code e;
       return std::filesystem::file_size(Track, e) > 44 + 88200 && !e;
     })) << "turn "
         << n;
-    X.Xdotool("windowfocus " + Window + " key F10");
-    X.Xdotool("windowfocus " + Window + " key alt+i key p");
+    R.Keys("F10");
+    R.Keys("alt+i key p");
     if (test::WaitUntil(Playing, std::chrono::seconds(5))) ++Played;
-    X.Xdotool("windowfocus " + Window + " key F10");
+    R.Keys("F10");
     ASSERT_TRUE(test::WaitUntil([&] { return !Playing(); })) << "turn " << n;
   }
   int Status = -1;
   test::RunCommand("pactl info", &Status);
   EXPECT_EQ(Status, 0) << "the sound server is gone";
   EXPECT_EQ(Played, kTurns);
-  Program.Signal(SIGTERM);
-  EXPECT_EQ(Program.WaitForExit(), 0);
+  EXPECT_EQ(R.End(), 0);
 }
 
 }  // namespace
