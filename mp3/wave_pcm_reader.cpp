@@ -28,9 +28,11 @@ TWavePcmReader::TWavePcmReader(const std::string& Name) {
   if (!Direct) {
     FConversion = OpenConversion(Source, &FOutput, nullptr, TMMConvertQuality::cqHigh, kChunk);
     if (!FConversion) {
+      // Said before the file's record (Source lies in it) is freed.
+      const std::string Why = "its format, " + WaveFormatTagName(Source) + " " +
+                              WaveFormatText(Source) + ", cannot be converted";
       WaveFileFree(FBlock);
-      throw EMMWaveError("its format (" + std::to_string(Source->wFormatTag) + ", " +
-                         std::to_string(Source->wBitsPerSample) + " bits) cannot be converted");
+      throw EMMWaveError(Why);
     }
   }
 }
