@@ -34,10 +34,16 @@ void TEncoderJobs::Work() {
       j.Result.Cancelled = true;
       j.Result.Error = "cancelled";
     } else {
-      j.Result = EncodeWavToMp3(j.Input, FCancel, [&j](std::int64_t Done, std::int64_t Total) {
-        j.Total = Total;
-        j.Done = Done;
-      });
+      // A file that fails is reported; the others go on.
+      try {
+        j.Result = EncodeWavToMp3(j.Input, FCancel, [&j](std::int64_t Done, std::int64_t Total) {
+          j.Total = Total;
+          j.Done = Done;
+        });
+      } catch (const std::exception& Error) {
+        j.Result = {};
+        j.Result.Error = Error.what();
+      }
     }
     j.Finished = true;
     ++FFinished;

@@ -48,13 +48,33 @@ struct TOutput {
   }
 };
 
+// Whether Name was last changed before this process started (a partial file
+// another, ended run left; one this run writes is newer).
+const fs::file_time_type kRunStarted = fs::file_time_type::clock::now();
+
+bool StaleBeforeThisRun(const std::string& Name) {
+  std::error_code e;
+  const auto Changed = fs::last_write_time(Name, e);
+  return !e && Changed < kRunStarted;
+}
+
 }  // namespace
 
 std::string FreeMp3Name(const std::string& WavName) {
   const fs::path Wav(WavName);
-  fs::path Candidate = fs::path(Wav).replace_extension(".mp3");
-  for (int n = 2; fs::exists(Candidate); ++n)
-    Candidate = Wav.parent_path() / (Wav.stem().string() + "-" + std::to_string(n) + ".mp3");
+  // Room in a file name (255 bytes) for "-NNNN" and ".mp3.part": a longer
+  // name is cut, on a character, rather than never written.
+  constexpr std::size_t kMostStem = 255 - 5 - 9;
+  std::string Stem = Wav.stem().string();
+  if (Stem.size() > kMostStem) {
+    std::size_t Cut = kMostStem;
+    while (Cut > 0 && (static_cast<unsigned char>(Stem[Cut]) & 0xC0) == 0x80) --Cut;
+    Stem.resize(Cut);
+  }
+  fs::path Candidate = Wav.parent_path() / (Stem + ".mp3");
+  std::error_code e;
+  for (int n = 2; fs::exists(Candidate, e); ++n)
+    Candidate = Wav.parent_path() / (Stem + "-" + std::to_string(n) + ".mp3");
   return Candidate.string();
 }
 
@@ -65,7 +85,8 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   try {
     Reader = std::make_unique<TWavePcmReader>(WavName);
   } catch (const std::exception& Error) {
-    Result.Error = fs::exists(WavName) ? Error.what() : "the file does not exist";
+    std::error_code e;
+    Result.Error = fs::exists(WavName, e) ? Error.what() : "the file does not exist";
     return Result;
   }
   const int Channels = Reader->Channels();
@@ -96,9 +117,14 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   TOutput Out;
   Out.Name = Final + ".part";
   Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (Out.Fd < 0 && errno == EEXIST && StaleBeforeThisRun(Out.Name)) {
+    // Left by an encode that was killed before this run began: not ours to keep.
+    ::unlink(Out.Name.c_str());
+    Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  }
   if (Out.Fd < 0) {
     Out.Name.clear();
-    Result.Error = std::string("cannot write beside it: ") + std::strerror(errno);
+    Result.Error = "cannot write " + Out.Name + ": " + std::strerror(errno);
     return Result;
   }
   std::vector<unsigned char> Tag(lame_get_id3v2_tag(g, nullptr, 0));

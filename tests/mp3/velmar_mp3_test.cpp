@@ -104,5 +104,31 @@ TEST(VelmarMp3, ACancelledRunLeavesNoPartialFile) {
   EXPECT_FALSE(fs::exists(Dir.File("long.mp3")));
 }
 
+// Names at the file system's limit and a partial file an earlier, killed run
+// left: each file of the run is encoded (a long name crashed the program and
+// lost the others; the old partial file blocked its track for good).
+TEST(VelmarMp3, LongNamesAndStalePartialFilesDoNotStopARun) {
+  test::TempDir Dir;
+  const std::string Long = Dir.File(std::string(250, 'x') + ".wav");
+  const std::string Short = Dir.File("short.wav");
+  int Status = -1;
+  for (const std::string& File : {Long, Short})
+    RunCommand("sox -n -r 44100 -b 16 -c 2 '" + File + "' synth 1 sine 440 vol 0.3", &Status);
+  ASSERT_EQ(Status, 0);
+  test::WriteFileBytes(Dir.File(std::string(250, 'x') + ".mp3"), {1, 2, 3});  // taken
+  test::WriteFileBytes(Dir.File("short.mp3.part"), {4, 5, 6});
+  RunCommand("touch -d 2020-01-01 '" + Dir.File("short.mp3.part") + "'", &Status);
+  const std::string Said = RunCommand(
+      std::string(VELMAR_MP3) + " --no-window '" + Long + "' '" + Short + "' 2>&1", &Status);
+  EXPECT_EQ(Status, 0) << Said;
+  EXPECT_EQ(Probe(Dir.File("short.mp3"), "sample_rate"), "44100");
+  EXPECT_FALSE(fs::exists(Dir.File("short.mp3.part")));
+  int Shortened = 0;
+  for (const auto& Entry : fs::directory_iterator(Dir.Path()))
+    Shortened +=
+        Entry.path().extension() == ".mp3" && Entry.path().filename().string().size() < 250;
+  EXPECT_EQ(Shortened, 2) << Said;  // short.mp3 and the long one, cut to fit
+}
+
 }  // namespace
 }  // namespace velmar
