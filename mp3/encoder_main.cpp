@@ -34,6 +34,28 @@ int ExitStatus(TEncoderJobs& Jobs) {
   return 0;
 }
 
+// One line per file on stdout, Ctrl-C cancels; the exit status.
+int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
+  Running = &Jobs;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::mutex Lines;
+  Jobs.OnFinished = [&](std::size_t Index) {
+    const std::lock_guard<std::mutex> Hold(Lines);
+    const TEncoderJob& j = Jobs.Job(Index);
+    if (j.Result.Ok)
+      std::printf("%s -> %s\n", j.Input.c_str(), j.Result.Output.c_str());
+    else
+      std::printf("%s: %s\n", j.Input.c_str(), j.Result.Error.c_str());
+    std::fflush(stdout);
+  };
+  Jobs.Start(Cores);
+  Jobs.Wait();
+  Running = nullptr;
+  if (NoFiles) std::printf("velmar-mp3: no files to encode\n");
+  return ExitStatus(Jobs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,27 +74,21 @@ int main(int argc, char** argv) {
   if (Files.empty()) Files = SplitFileList(ReadRegValue(kEncoderRoot, kEncoderKey, "FileList", ""));
   TEncoderJobs Jobs(Files);
   const unsigned Cores = std::max(1u, std::thread::hardware_concurrency());
-  if (!Window) {
-    Running = &Jobs;
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::mutex Lines;
-    Jobs.OnFinished = [&](std::size_t Index) {
-      const std::lock_guard<std::mutex> Hold(Lines);
-      const TEncoderJob& j = Jobs.Job(Index);
-      if (j.Result.Ok)
-        std::printf("%s -> %s\n", j.Input.c_str(), j.Result.Output.c_str());
-      else
-        std::printf("%s: %s\n", j.Input.c_str(), j.Result.Error.c_str());
-      std::fflush(stdout);
-    };
-    Jobs.Start(Cores);
-    Jobs.Wait();
-    Running = nullptr;
-    if (Files.empty()) std::printf("velmar-mp3: no files to encode\n");
-    return ExitStatus(Jobs);
-  }
+  if (!Window) return RunInLines(Jobs, Cores, Files.empty());
+  // A display that is named but cannot be reached (ssh, tmux) ends Qt's start
+  // on its first platform; the offscreen one after it tells us, and the files
+  // go in lines instead.
+  const bool Chosen = std::getenv("QT_QPA_PLATFORM") != nullptr;
+  if (!Chosen)
+    ::setenv("QT_QPA_PLATFORM",
+             std::getenv("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
   QApplication App(argc, argv);
+  if (!Chosen && QGuiApplication::platformName() == "offscreen") {
+    const char* Named = std::getenv("DISPLAY");
+    std::fprintf(stderr, "velmar-mp3: the display %s cannot be reached; one line per file\n",
+                 Named ? Named : std::getenv("WAYLAND_DISPLAY"));
+    return RunInLines(Jobs, Cores, Files.empty());
+  }
   TEncoderWindow Dialog(Jobs);
   Jobs.Start(Cores);
   Dialog.exec();

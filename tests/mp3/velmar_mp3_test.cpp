@@ -130,5 +130,23 @@ TEST(VelmarMp3, LongNamesAndStalePartialFilesDoNotStopARun) {
   EXPECT_EQ(Shortened, 2) << Said;  // short.mp3 and the long one, cut to fit
 }
 
+// A display that is named but cannot be reached (ssh, tmux): one line per
+// file, saying so, instead of an abort.
+TEST(VelmarMp3, AnUnreachableDisplayFallsBackToLines) {
+  test::TempDir Dir;
+  int Status = -1;
+  RunCommand("sox -n -r 44100 -b 16 -c 2 '" + Dir.File("a.wav") + "' synth 1 sine 440", &Status);
+  ASSERT_EQ(Status, 0);
+  const std::string Said =
+      RunCommand("env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY DISPLAY=:97 " +
+                     std::string(VELMAR_MP3) + " '" + Dir.File("a.wav") + "' 2>&1",
+                 &Status);
+  EXPECT_EQ(Status, 0) << Said;
+  EXPECT_NE(Said.find("velmar-mp3: the display :97 cannot be reached; one line per file"),
+            std::string::npos)
+      << Said;
+  EXPECT_TRUE(fs::exists(Dir.File("a.mp3")));
+}
+
 }  // namespace
 }  // namespace velmar
