@@ -50,6 +50,40 @@ struct TOutput {
 
 // Whether Name was last changed before this process started (a partial file
 // another, ended run left; one this run writes is newer).
+// Text in UTF-8 as UTF-16 with a byte order mark and an end, for the tag;
+// empty for plain ASCII and for bytes that are not UTF-8.
+std::vector<unsigned short> Utf16WithBom(const std::string& Text) {
+  std::vector<unsigned short> Out{0xFEFF};
+  bool Ascii = true;
+  for (std::size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    const int More = c < 0x80         ? 0
+                     : (c >> 5) == 6  ? 1
+                     : (c >> 4) == 14 ? 2
+                     : (c >> 3) == 30 ? 3
+                                      : -1;
+    if (More < 0 || i + static_cast<std::size_t>(More) >= Text.size()) return {};
+    char32_t Code = More == 0 ? c : c & (0x3F >> More);
+    for (int k = 1; k <= More; ++k) {
+      const auto d = static_cast<unsigned char>(Text[i + static_cast<std::size_t>(k)]);
+      if ((d & 0xC0) != 0x80) return {};
+      Code = Code << 6 | (d & 0x3F);
+    }
+    i += static_cast<std::size_t>(More) + 1;
+    Ascii = Ascii && Code < 0x80;
+    if (Code >= 0x10000) {
+      Code -= 0x10000;
+      Out.push_back(static_cast<unsigned short>(0xD800 + (Code >> 10)));
+      Out.push_back(static_cast<unsigned short>(0xDC00 + (Code & 0x3FF)));
+    } else {
+      Out.push_back(static_cast<unsigned short>(Code));
+    }
+  }
+  if (Ascii) return {};
+  Out.push_back(0);
+  return Out;
+}
+
 const fs::file_time_type kRunStarted = fs::file_time_type::clock::now();
 
 bool StaleBeforeThisRun(const std::string& Name) {
@@ -107,7 +141,11 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   id3tag_v2_only(g);
   std::string Title = Reader->Title();
   if (Title.empty()) Title = fs::path(WavName).stem().string();
-  id3tag_set_title(g, Title.c_str());
+  // Names are UTF-8 here; the tag's plain text is Latin-1, so anything beyond
+  // ASCII goes in UTF-16.
+  const std::vector<unsigned short> Wide = Utf16WithBom(Title);
+  if (Wide.empty() || id3tag_set_textinfo_utf16(g, "TIT2", Wide.data()) != 0)
+    id3tag_set_title(g, Title.c_str());
   if (lame_init_params(g) < 0) {
     Result.Error = "the encoder does not take " + std::to_string(Reader->SampleRate()) + " Hz";
     return Result;

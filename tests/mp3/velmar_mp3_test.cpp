@@ -148,5 +148,21 @@ TEST(VelmarMp3, AnUnreachableDisplayFallsBackToLines) {
   EXPECT_TRUE(fs::exists(Dir.File("a.mp3")));
 }
 
+// A title beyond ASCII (the rename dialog makes such names) reads back as
+// written, not as Latin-1 read from UTF-8 bytes ("MÃ¶tley").
+TEST(VelmarMp3, TitlesBeyondAsciiReadBackAsWritten) {
+  test::TempDir Dir;
+  const std::string Wav = Dir.File("Mötley Crüe é 🎵.wav");
+  int Status = -1;
+  RunCommand("sox -n -r 44100 -b 16 -c 2 '" + Wav + "' synth 1 sine 440", &Status);
+  ASSERT_EQ(Status, 0);
+  RunCommand(std::string(VELMAR_MP3) + " --no-window '" + Wav + "'", &Status);
+  ASSERT_EQ(Status, 0);
+  std::string Title = RunCommand("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" +
+                                 Dir.File("Mötley Crüe é 🎵.mp3") + "'");
+  while (!Title.empty() && Title.back() == '\n') Title.pop_back();
+  EXPECT_EQ(Title, "Mötley Crüe é 🎵");
+}
+
 }  // namespace
 }  // namespace velmar
