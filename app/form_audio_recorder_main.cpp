@@ -265,6 +265,20 @@ void TFormAudioRecorderMain::FormCreate() {
   FAppDir = QDir::currentPath();
   SetOutputFolder(FAppDir);
   LoadSettings();
+  // A saved folder that cannot be made any more (a drive unplugged, a folder
+  // typed wrong) is not kept: the tracks go into the start folder, said.
+  QString FolderNote;
+  {
+    const std::string Saved = GetOutputFolder().toStdString();
+    std::error_code e;
+    if (!std::filesystem::is_directory(Saved, e) &&
+        !std::filesystem::create_directories(Saved, e) && e) {
+      FolderNote =
+          QString("The output folder %1 cannot be made (%2); tracks go into %3")
+              .arg(QString::fromStdString(Saved), QString::fromStdString(e.message()), FAppDir);
+      SetOutputFolder(FAppDir);
+    }
+  }
   lblOutputFolder->setText(GetOutputFolder());
   FBytesPerMs = 172;
 
@@ -316,6 +330,8 @@ void TFormAudioRecorderMain::FormCreate() {
     QStringList Names;
     for (const std::string& Name : Mended) Names << QString::fromStdString(Name);
     ShowStatus("Mended tracks left by a crash: " + Names.join(", "));
+  } else if (!FolderNote.isEmpty()) {
+    ShowStatus(FolderNote);
   } else {
     ShowInputNote();
   }
@@ -695,8 +711,9 @@ void TFormAudioRecorderMain::miNewClick() {
 
 void TFormAudioRecorderMain::miDestinationClick() {
   try {
+    // The dialog opens on the folder as it is, made or not: a folder that
+    // cannot be made must not keep the user from choosing another.
     const QString Old = lblOutputFolder->text();
-    std::filesystem::create_directories(Old.toStdString());
     FOutputDestination->SetFolder(Old);
     if (FOutputDestination->Execute())
       SetOutputFolder(FOutputDestination->GetFolder());

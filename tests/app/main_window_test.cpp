@@ -557,6 +557,36 @@ TEST(MainWindow, TheFolderDialogCreatesFoldersAndCancelKeepsTheOldOne) {
   EXPECT_EQ(W.GetOutputFolder(), Typed);
 }
 
+// A folder that cannot be made (a drive unplugged, /proc typed): saved, the
+// window starts in its start folder and says so; set, the folder dialog still
+// opens and another folder can be chosen (the dialog never opened again).
+TEST(MainWindow, AFolderThatCannotBeMadeNeverLocksTheUserOut) {
+  WindowRig R;
+  R.Install(Programme{});
+  WriteRegValue(kSettingsRoot, kSettingsKey, "Path", std::string("/proc/tapes"));
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_EQ(W.GetOutputFolder().toStdString(), fs::current_path().string());
+  EXPECT_TRUE(W.StatusText().startsWith("The output folder /proc/tapes cannot be made"))
+      << W.StatusText().toStdString();
+  W.SetOutputFolder("/proc/tapes");
+  const QString Chosen = QString::fromStdString(R.Dir.File("chosen"));
+  fs::create_directories(Chosen.toStdString());
+  bool Box = false;
+  QTimer::singleShot(0, [&] {
+    if (dynamic_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Box = true;
+      QApplication::activeModalWidget()->close();
+      return;
+    }
+    TFormOutputDestination& Dialog = *W.FOutputDestination;
+    Dialog.dfsPath->setText(Chosen);
+    QTest::mouseClick(Dialog.pbOK, Qt::LeftButton, {}, QPoint(50, 12));
+  });
+  W.miDestinationClick();
+  EXPECT_FALSE(Box);
+  EXPECT_EQ(W.GetOutputFolder(), Chosen);
+}
+
 TEST(MainWindow, HandsTheTracksToTheEncoderProgramAndWaitsForIt) {
   WindowRig R;
   R.Install(Programme{{{1000, true}}});
