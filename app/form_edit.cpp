@@ -17,7 +17,13 @@ TFormEdit::TFormEdit(const TFormAudioGraphics& Skin, QWidget* Parent) : QDialog(
   dfsEdit->setGeometry(8, 8, 381, 24);
   dfsEdit->SetUpperCase(true);
   UseLimeOnBlack(dfsEdit);
-  dfsEdit->OnEnter = [this] { FEntryText = dfsEdit->text(); };
+  // The text when editing began: the first entry only (coming back from
+  // another window enters the field again, mid-edit).
+  dfsEdit->OnEnter = [this] {
+    if (FEntered) return;
+    FEntered = true;
+    FEntryText = dfsEdit->text();
+  };
   btnOk = new TVLButton(this);
   btnOk->SetPicture(SkinImage(Buttons, 0));
   btnOk->move(165, 40);
@@ -37,6 +43,7 @@ void TFormEdit::SetText(const QString& Text) {
   // The field shows capitals only, whatever it is given.
   dfsEdit->setText(dfsEdit->UpperCase() ? UpperCaseName(Text) : Text);
   FEntryText = dfsEdit->text();
+  FEntered = false;
 }
 
 QString TFormEdit::GetTextWithExt(const QString& Ext) {

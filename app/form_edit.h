@@ -35,6 +35,7 @@ class TFormEdit : public QDialog {
 
  private:
   QString FEntryText;
+  bool FEntered = false;  // since SetText
 };
 
 }  // namespace velmar

@@ -461,6 +461,22 @@ TEST(MainWindow, ALostOutputEndsPlaybackAndSaysSo) {
   EXPECT_TRUE(W.Grid->isEnabled());
 }
 
+// Escape gives back the name editing began with, also after the user went
+// to another window and came back (that entry took the typed text as the
+// one to restore, and Escape renamed the file to it).
+TEST(MainWindow, EscapeKeepsTheNameAfterAVisitToAnotherWindow) {
+  TFormAudioGraphics Skin;
+  TFormEdit Edit(Skin);
+  Edit.SetText("Track01.wav");
+  QFocusEvent In(QEvent::FocusIn, Qt::OtherFocusReason);
+  QApplication::sendEvent(Edit.dfsEdit, &In);
+  QTest::keyClicks(Edit.dfsEdit, "x");
+  QFocusEvent Back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+  QApplication::sendEvent(Edit.dfsEdit, &Back);
+  QTest::keyClick(Edit.dfsEdit, Qt::Key_Escape);
+  EXPECT_EQ(Edit.dfsEdit->text(), "TRACK01.WAV");
+}
+
 TEST(MainWindow, SettingsComeBackAtTheNextStartAndColoursNeverMatch) {
   WindowRig R;
   R.Install(Programme{});
