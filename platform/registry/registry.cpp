@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -116,18 +118,38 @@ bool LoadRegistry(TRegFile& File) {
 }
 
 bool UpdateRegistry(const std::function<void(TRegFile&)>& Change) {
+  namespace fs = std::filesystem;
   const std::string Name = RegistryFileName();
-  const std::string Folder = std::filesystem::path(Name).parent_path().string();
+  const std::string Folder = fs::path(Name).parent_path().string();
   std::error_code Ignored;
-  std::filesystem::create_directories(Folder, Ignored);
+  fs::create_directories(Folder, Ignored);
   TRegistryLock Lock(Folder);
   if (!Lock.Locked()) return false;
+  // Temporary files of a writer killed before its rename: under the lock no
+  // one else is writing one.
+  const std::string Leftover = fs::path(Name).filename().string() + ".";
+  for (const auto& Entry : fs::directory_iterator(Folder, Ignored)) {
+    const std::string File = Entry.path().filename().string();
+    if (File.size() == Leftover.size() + 6 && File.compare(0, Leftover.size(), Leftover) == 0)
+      fs::remove(Entry.path(), Ignored);
+  }
+  // A link is followed: its target is the file people keep (in a dotfiles
+  // folder, say), and a read-only file is theirs to keep as it is.
+  const fs::path Target = fs::weakly_canonical(Name, Ignored);
+  const std::string Written = Ignored ? Name : Target.string();
+  struct stat Mode {};
+  if (::stat(Written.c_str(), &Mode) == 0 && !(Mode.st_mode & S_IWUSR)) {
+    static std::atomic<bool> Said{false};
+    if (!Said.exchange(true))
+      std::fprintf(stderr, "velmar: %s is read-only: settings are not saved\n", Written.c_str());
+    return false;
+  }
   std::string Text;
   if (!ReadWholeFile(Name, Text)) return false;
   TRegFile File = TRegFile::Parse(Text);
   Change(File);
   const std::string NewText = File.Text();
-  return NewText == Text || WriteFileAtomically(Name, NewText, 0600);
+  return NewText == Text || WriteFileAtomically(Written, NewText, 0600);
 }
 
 }  // namespace velmar

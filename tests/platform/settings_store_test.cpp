@@ -187,6 +187,34 @@ TEST_F(SettingsStore, FailedWritesAndALostStartDirectoryChangeNothing) {
   EXPECT_FALSE(std::filesystem::exists(Dir.File("start")));
 }
 
+// The settings file as people keep it: a link to their own copy is written
+// through (not replaced by a file), a read-only file stays as it is, and the
+// temporary files of a writer killed before its rename go at the next write.
+TEST_F(SettingsStore, LinksReadOnlyFilesAndLeftoversAreRespected) {
+  const std::string Kept = Dir.File("dotfiles/registry.reg");
+  WriteText(Kept, "REGEDIT4\n");
+  std::filesystem::create_directories(Dir.File("config/velmar"));
+  std::filesystem::create_symlink(Kept, Registry());
+  WriteText(Registry() + ".a1B2c3", "half a file");
+  {
+    TSettingsStore Store;
+    WriteRegValue(HKEY_CURRENT_USER, kKey, "NoiseGate", 5);
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(Registry()));
+  EXPECT_NE(ReadText(Kept).find("\"NoiseGate\"=dword:00000005"), std::string::npos)
+      << ReadText(Kept);
+  EXPECT_FALSE(std::filesystem::exists(Registry() + ".a1B2c3"));
+
+  std::filesystem::permissions(Kept, std::filesystem::perms::owner_read);
+  const std::string Before = ReadText(Kept);
+  {
+    TSettingsStore Store;
+    WriteRegValue(HKEY_CURRENT_USER, kKey, "NoiseGate", 7);
+  }
+  EXPECT_EQ(ReadText(Kept), Before);
+  EXPECT_EQ(std::filesystem::status(Kept).permissions(), std::filesystem::perms::owner_read);
+}
+
 // Two programs writing at once lose none of each other's values, and a program
 // killed while writing leaves a whole file behind.
 TEST_F(SettingsStore, ConcurrentWritersLoseNothingAndAKilledWriterLeavesAWholeFile) {
