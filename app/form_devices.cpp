@@ -20,7 +20,10 @@ void FillList(QComboBox* List, std::uint32_t Count, Query GetCaps) {
     Caps c{};
     const std::uint32_t Id = Device < 0 ? WAVE_MAPPER : static_cast<std::uint32_t>(Device);
     const bool Ok = GetCaps(Id, &c, sizeof(c)) == MMSYSERR_NOERROR;
-    List->addItem(Ok ? QString::fromLocal8Bit(c.szPname) : QString());
+    const QString Name = Ok ? QString::fromLocal8Bit(c.szPname) : QString();
+    // The mapper names the device it maps to: said as the default, so that
+    // the first device's name does not stand twice in the list.
+    List->addItem(Device < 0 && Ok ? "Default (" + Name + ")" : Name);
   }
 }
 

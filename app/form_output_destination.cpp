@@ -111,8 +111,13 @@ void TFormOutputDestination::SavePath() {
   }
 }
 
+QString TFormOutputDestination::ExpandHome(const QString& Folder) {
+  if (Folder == "~" || Folder.startsWith("~/")) return QDir::homePath() + Folder.mid(1);
+  return Folder;
+}
+
 void TFormOutputDestination::pbCreateFolderClick() {
-  const QString Typed = dfsPath->text();
+  const QString Typed = ExpandHome(dfsPath->text());
   if (Typed.isEmpty() || !QDir().mkpath(Typed)) {
     QMessageBox::critical(this, windowTitle(), "Unable to create the patj \"" + Typed + "\".");
     return;

@@ -23,7 +23,9 @@ class TFormOutputDestination : public QDialog {
  public:
   TFormOutputDestination(TFormAudioGraphics& Skin, QWidget* Parent = nullptr);
 
-  QString GetFolder() const { return dfsPath->text(); }
+  // The field's folder, a leading "~" taken as the home folder (as a shell would).
+  QString GetFolder() const { return ExpandHome(dfsPath->text()); }
+  static QString ExpandHome(const QString& Folder);
   // The field and the tree to Folder.
   void SetFolder(const QString& Folder);
   // Shows the window modally; true after OK.

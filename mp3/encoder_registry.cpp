@@ -1,5 +1,7 @@
 #include "mp3/encoder_registry.h"
 
+#include <filesystem>
+
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -25,8 +27,14 @@ void WriteEncoderRegistry() {
 
 void InstallEncoderProgram(const std::string& Folder) {
   if (RegValueExists(kEncoderRoot, kEncoderKey, "Path") ||
-      RegValueExists(kEncoderRoot, kEncoderKey, "Filename"))
-    return;
+      RegValueExists(kEncoderRoot, kEncoderKey, "Filename")) {
+    // A stored program that is gone (an older build moved, a copy removed)
+    // gives way to ours; one that is there is the user's choice.
+    std::error_code e;
+    if (std::filesystem::exists(ProgramFile(CommandLineFor(GetEncoderProgram())), e) ||
+        !std::filesystem::exists(std::filesystem::path(Folder) / "velmar-mp3", e))
+      return;
+  }
   WriteRegValue(kEncoderRoot, kEncoderKey, "Path", Folder);
   WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", "velmar-mp3");
 }

@@ -85,13 +85,15 @@ void TEncoderWindow::Refresh() {
     FTimer.stop();
     FSummary->setText(Summary());
     FCancel->setText("Close");
+    if (FCloseWhenDone) QDialog::reject();
   }
 }
 
 void TEncoderWindow::reject() {
   if (!FDone) {
     FJobs.Cancel();
-    return;  // the window closes once the workers have stopped
+    FCloseWhenDone = true;  // the window closes once the workers have stopped
+    return;
   }
   QDialog::reject();
 }

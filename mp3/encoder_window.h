@@ -38,6 +38,7 @@ class TEncoderWindow : public QDialog {
   QPushButton* FCancel;
   QTimer FTimer;
   bool FDone = false;
+  bool FCloseWhenDone = false;  // Escape or the window's close: cancelled, then closed
 };
 
 }  // namespace velmar

@@ -540,6 +540,16 @@ TEST(MainWindow, TheFolderDialogCreatesFoldersAndCancelKeepsTheOldOne) {
   });
   W.miDestinationClick();
   EXPECT_TRUE(fs::is_directory(Typed.toStdString()));
+  // "~" is the home folder, as in a shell (it made a folder named "~").
+  ::setenv("HOME", R.Dir.File("home").c_str(), 1);
+  QTimer::singleShot(0, [&] {
+    Dialog.dfsPath->setText("~/tapes");
+    QTest::mouseClick(Dialog.pbCreateFolder, Qt::LeftButton, {}, QPoint(50, 12));
+    QTest::mouseClick(Dialog.pbCancel, Qt::LeftButton, {}, QPoint(50, 12));
+  });
+  W.miDestinationClick();
+  EXPECT_TRUE(fs::is_directory(R.Dir.File("home/tapes")));
+  EXPECT_FALSE(fs::exists(fs::current_path() / "~"));
   EXPECT_EQ(W.GetOutputFolder(), Typed);
   EXPECT_EQ(W.lblOutputFolder->text(), Typed);
   // Browsing, then Cancel: the folder stays.
@@ -706,6 +716,7 @@ TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {
   In.SetDeviceID(0);
   Dialog.Fill(In, Out);
   ASSERT_EQ(Dialog.cbRecDevices->count(), 3);
+  EXPECT_EQ(Dialog.cbRecDevices->itemText(0), "Default (First)");  // not "First" twice
   EXPECT_EQ(Dialog.cbRecDevices->itemText(1), "First");
   EXPECT_EQ(Dialog.cbRecDevices->itemText(2), "Second");
   EXPECT_EQ(Dialog.cbRecDevices->currentIndex(), 1);

@@ -76,6 +76,17 @@ TEST(EncoderHandOff, WritesItsValuesInOrderAndBuildsTheCommandLine) {
   EXPECT_EQ(GetEncoderProgram(), "/opt/velmar\\velmar-mp3");
   InstallEncoderProgram("/elsewhere");
   EXPECT_EQ(GetEncoderProgram(), "/opt/velmar\\velmar-mp3");
+  // A stored program that is gone gives way to ours where ours is there; one
+  // that is there stays.
+  const std::string Ours = S.Dir.File("bin");
+  std::filesystem::create_directories(Ours);
+  std::filesystem::create_directories(S.Dir.File("other"));
+  test::WriteFileBytes(Ours + "/velmar-mp3", {0});
+  InstallEncoderProgram(Ours);
+  EXPECT_EQ(GetEncoderProgram(), Ours + "\\velmar-mp3");
+  test::WriteFileBytes(S.Dir.File("other/velmar-mp3"), {0});
+  InstallEncoderProgram(S.Dir.File("other"));
+  EXPECT_EQ(GetEncoderProgram(), Ours + "\\velmar-mp3");
   // At most 511 characters: the 512-byte buffer never overruns.
   EXPECT_EQ(CommandLineFor(std::string(511, 'a')).size(), 511u);
   EXPECT_THROW(CommandLineFor(std::string(512, 'a')), EMP3HandOffError);

@@ -58,6 +58,17 @@ TEST(EncoderWindow, CancelStopsTheFilesBeingWrittenAndRemovesTheirPartialFiles) 
   EXPECT_EQ(Window.Summary(), "0 MP3 files written, 2 cancelled");
   for (const auto& Entry : fs::directory_iterator(Dir.Path()))
     EXPECT_EQ(Entry.path().extension(), ".wav") << Entry.path();
+
+  // Escape cancels and closes once the files have stopped (it stayed open at "100 %").
+  TEncoderJobs More({Sox(Dir, "long3.wav", 300)});
+  TEncoderWindow Second(More);
+  Second.show();
+  More.Start(1);
+  ASSERT_TRUE(test::WaitUntil([&] { return More.Job(0).Done > 0; }));
+  QTest::keyClick(&Second, Qt::Key_Escape);
+  EXPECT_TRUE(test::WaitUntil([&] { return !Second.isVisible(); }));
+  More.Wait();
+  EXPECT_TRUE(More.Job(0).Result.Cancelled);
 }
 
 }  // namespace
