@@ -7,6 +7,7 @@
 // Exit status: 0 when every file was written, 1 when some failed, 2 on bad
 // arguments, 130 when cancelled.
 #include <QApplication>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -22,9 +23,20 @@ using namespace velmar;
 namespace {
 
 std::atomic<TEncoderJobs*> Running{nullptr};
+std::atomic<bool> Ending{false};  // a signal asked the program to end
 
 void OnSignal(int) {
+  Ending = true;
   if (TEncoderJobs* Jobs = Running.load()) Jobs->Cancel();
+}
+
+// Ctrl-C, a terminal hung up, the session ending: the files being written are
+// cancelled, so that no partial MP3 stays. A file-size limit fails the write
+// (and the file) instead of killing the program with its partial files.
+void CatchEndingSignals(TEncoderJobs& Jobs) {
+  Running = &Jobs;
+  for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(Signal, OnSignal);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int ExitStatus(TEncoderJobs& Jobs) {
@@ -36,9 +48,7 @@ int ExitStatus(TEncoderJobs& Jobs) {
 
 // One line per file on stdout, Ctrl-C cancels; the exit status.
 int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
-  Running = &Jobs;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  CatchEndingSignals(Jobs);
   std::mutex Lines;
   Jobs.OnFinished = [&](std::size_t Index) {
     const std::lock_guard<std::mutex> Hold(Lines);
@@ -90,8 +100,16 @@ int main(int argc, char** argv) {
     return RunInLines(Jobs, Cores, Files.empty());
   }
   TEncoderWindow Dialog(Jobs);
+  CatchEndingSignals(Jobs);
+  // A signal cancels the files; the window then closes as on Escape.
+  QTimer Watch;
+  QObject::connect(&Watch, &QTimer::timeout, &Dialog, [&] {
+    if (Ending) static_cast<QDialog&>(Dialog).reject();
+  });
+  Watch.start(100);
   Jobs.Start(Cores);
   Dialog.exec();
   Jobs.Wait();
+  Running = nullptr;
   return ExitStatus(Jobs);
 }

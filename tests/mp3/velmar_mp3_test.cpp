@@ -89,19 +89,37 @@ TEST(VelmarMp3, EncodesWhatTheEngineReadsAsThePeersExpect) {
   EXPECT_TRUE(fs::exists(Dir.File("tone-2.mp3")));
 }
 
-TEST(VelmarMp3, ACancelledRunLeavesNoPartialFile) {
+// However a run ends before its files are done (Ctrl-C, SIGTERM in line and
+// window mode, a hung-up terminal, a file-size limit), no partial MP3 stays.
+TEST(VelmarMp3, AnInterruptedRunLeavesNoPartialFile) {
   test::TempDir Dir;
   int Status = -1;
   RunCommand(
       "sox -n -r 44100 -b 16 -c 2 '" + Dir.File("long.wav") + "' synth 600 pinknoise vol 0.3",
       &Status);
   ASSERT_EQ(Status, 0);
-  test::ChildProcess Encoder({VELMAR_MP3, "--no-window", Dir.File("long.wav")}, Dir.Path(), {});
-  ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(Dir.File("long.mp3.part")); }));
-  Encoder.Signal(SIGTERM);
-  EXPECT_EQ(Encoder.WaitForExit(), 130);
+  struct Case {
+    int Signal;
+    bool Window;
+  };
+  for (const Case c : {Case{SIGTERM, false}, Case{SIGINT, false}, Case{SIGHUP, false},
+                       Case{SIGTERM, true}, Case{SIGHUP, true}}) {
+    std::vector<std::string> Args{VELMAR_MP3, Dir.File("long.wav")};
+    if (!c.Window) Args.insert(Args.begin() + 1, "--no-window");
+    test::ChildProcess Encoder(Args, Dir.Path(), {{"QT_QPA_PLATFORM", "offscreen"}});
+    ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(Dir.File("long.mp3.part")); }));
+    Encoder.Signal(c.Signal);
+    EXPECT_EQ(Encoder.WaitForExit(), 130) << c.Signal << (c.Window ? " window" : "");
+    EXPECT_FALSE(fs::exists(Dir.File("long.mp3.part"))) << c.Signal << (c.Window ? " window" : "");
+    EXPECT_FALSE(fs::exists(Dir.File("long.mp3")));
+  }
+  // 200 blocks of 512 bytes for files written.
+  const std::string Said = RunCommand("ulimit -f 200; " + std::string(VELMAR_MP3) +
+                                          " --no-window '" + Dir.File("long.wav") + "' 2>&1",
+                                      &Status);
+  EXPECT_EQ(Status, 1) << Said;
+  EXPECT_NE(Said.find("writing the MP3 failed"), std::string::npos) << Said;
   EXPECT_FALSE(fs::exists(Dir.File("long.mp3.part")));
-  EXPECT_FALSE(fs::exists(Dir.File("long.mp3")));
 }
 
 // Names at the file system's limit and a partial file an earlier, killed run
