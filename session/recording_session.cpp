@@ -213,9 +213,11 @@ bool TRecordingSession::Start() {
     }
   }
   if (FEnd == TSessionEnd::None) return true;
-  FRecorder.Stop();  // a failed start may have left the device open
-  FEndReported = true;
-  FEvents.RecordingEnded(FEnd);
+  FRecorder.Stop();  // a failed start may have left the device open (its stop reports the end)
+  if (!FEndReported) {
+    FEndReported = true;
+    FEvents.RecordingEnded(FEnd);
+  }
   return false;
 }
 
