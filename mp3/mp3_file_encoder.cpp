@@ -10,7 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "mp3/wave_pcm_reader.h"
+#include "wavefile/riff_info.h"
+#include "wavefile/wave_audio_reader.h"
 
 namespace velmar {
 
@@ -115,15 +116,16 @@ std::string FreeMp3Name(const std::string& WavName) {
 TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
                           const TMp3Progress& Progress) {
   TMp3Result Result;
-  std::unique_ptr<TWavePcmReader> Reader;
+  std::unique_ptr<TWaveAudioReader> Reader;
   try {
-    Reader = std::make_unique<TWavePcmReader>(WavName);
+    Reader = std::make_unique<TWaveAudioReader>(WavName);
   } catch (const std::exception& Error) {
     std::error_code e;
     Result.Error = fs::exists(WavName, e) ? Error.what() : "the file does not exist";
     return Result;
   }
-  const int Channels = Reader->Channels();
+  const int Channels = Reader->Target().nChannels;
+  const int Rate = static_cast<int>(Reader->Target().nSamplesPerSec);
   if (Channels < 1 || Channels > 2) {
     Result.Error = "MP3 holds one or two channels, the file has " + std::to_string(Channels);
     return Result;
@@ -131,7 +133,7 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   TLame Lame;
   lame_global_flags* g = Lame.Flags;
   lame_set_num_channels(g, Channels);
-  lame_set_in_samplerate(g, Reader->SampleRate());
+  lame_set_in_samplerate(g, Rate);
   lame_set_mode(g, Channels == 1 ? MONO : JOINT_STEREO);
   lame_set_VBR(g, vbr_default);
   lame_set_VBR_quality(g, 2.0f);  // the "standard" preset
@@ -139,7 +141,7 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   lame_set_write_id3tag_automatic(g, 0);
   id3tag_init(g);
   id3tag_v2_only(g);
-  std::string Title = Reader->Title();
+  std::string Title = Reader->Scan().Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')));
   if (Title.empty()) Title = fs::path(WavName).stem().string();
   // Names are UTF-8 here; the tag's plain text is Latin-1, so anything beyond
   // ASCII goes in UTF-16.
@@ -147,7 +149,7 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   if (Wide.empty() || id3tag_set_textinfo_utf16(g, "TIT2", Wide.data()) != 0)
     id3tag_set_title(g, Title.c_str());
   if (lame_init_params(g) < 0) {
-    Result.Error = "the encoder does not take " + std::to_string(Reader->SampleRate()) + " Hz";
+    Result.Error = "the encoder does not take " + std::to_string(Rate) + " Hz";
     return Result;
   }
 
@@ -161,8 +163,8 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
     Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   }
   if (Out.Fd < 0) {
-    Out.Name.clear();
     Result.Error = "cannot write " + Out.Name + ": " + std::strerror(errno);
+    Out.Name.clear();
     return Result;
   }
   std::vector<unsigned char> Tag(lame_get_id3v2_tag(g, nullptr, 0));
@@ -171,7 +173,7 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   std::vector<unsigned char> Mp3(kFrames * 5 / 4 + 7200);
   bool Ok = Out.Write(Tag.data(), TagSize);
   std::int64_t Done = 0;
-  const std::int64_t Total = Reader->TotalFrames();
+  const std::int64_t Total = Reader->Scan().Frames();
   try {
     while (Ok) {
       if (Cancel) {
@@ -179,7 +181,10 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
         Result.Error = "cancelled";
         return Result;
       }
-      const std::size_t Frames = Reader->Read(Pcm.data(), kFrames);
+      const auto Frames = static_cast<std::size_t>(
+          Reader->Read(reinterpret_cast<std::uint8_t*>(Pcm.data()),
+                       static_cast<std::int64_t>(Pcm.size() * sizeof Pcm[0])) /
+          (2 * Channels));
       if (Frames == 0) break;
       const int n = Channels == 2
                         ? lame_encode_buffer_interleaved(g, Pcm.data(), static_cast<int>(Frames),

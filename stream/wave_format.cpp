@@ -110,6 +110,9 @@ void FreeWaveFormat(WAVEFORMATEX*& fmt) {
 }
 
 std::string WaveFormatTagName(const WAVEFORMATEX* fmt) {
+  // Tag 3 with whole-word samples is the floating-point format of today's files.
+  if (fmt && fmt->wFormatTag == 0x0003 && (fmt->wBitsPerSample == 32 || fmt->wBitsPerSample == 64))
+    return "IEEE Float";
   if (fmt) {
     for (const TagName& Row : kTagNames)
       if (Row.Tag == fmt->wFormatTag) return Row.Name;

@@ -48,7 +48,8 @@ bool FindPath(const WAVEFORMATEX& s, const WAVEFORMATEX& d, TMMConvertQuality Qu
   }
   FormatBuffer& m = Store.emplace_back();
   WAVEFORMATEX* mf = m.Format();
-  if (s.wFormatTag == WAVE_FORMAT_PCM) {
+  // PCM of more than 16 bits is first decoded to 16 bits, like a compressed format.
+  if (s.wFormatTag == WAVE_FORMAT_PCM && s.wBitsPerSample <= 16) {
     if (d.nChannels == s.nChannels && d.nSamplesPerSec == s.nSamplesPerSec) return false;
     mf->nChannels = d.nChannels;
     mf->nSamplesPerSec = d.nSamplesPerSec;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/acm/ms_adpcm.h"
 #include "stream/errors.h"
 #include "stream/messages.h"
 #include "stream/wave_format.h"
@@ -51,7 +52,7 @@ void TMMADPCMConverter::Rebuild() {
   FBlockSamples = 0;
   const WAVEFORMATEX* In = FInputFormat;
   FNeedsDecoding = In && FEnabled && In->wFormatTag != WAVE_FORMAT_PCM;
-  const std::uint32_t Samples = In ? adpcm::BlockSamples(*In) : 0;
+  const std::uint32_t Samples = In ? msadpcm::BlockSamples(*In) : 0;
   FDecodable = In && (Samples > 0 || adpcm::IsStepCode(*In));
   if (FNeedsDecoding) {
     FBlockSamples = Samples;
@@ -160,7 +161,7 @@ std::int32_t TMMADPCMConverter::Decode(std::uint32_t Bytes, bool End) {
     std::size_t Decoded = 0;
     while (Total - At >= Block || (End && At < Total)) {
       const std::uint32_t Take = std::min(Block, Total - At);
-      const int Frames = adpcm::DecodeBlock(FSource.get() + At, Take, Channels, FBlockSamples,
+      const int Frames = msadpcm::DecodeBlock(FSource.get() + At, Take, Channels, FBlockSamples,
                                             FSamples.get() + Decoded);
       At += Take;
       if (Frames < 0 && Take < Block) break;  // a last fragment without samples: dropped

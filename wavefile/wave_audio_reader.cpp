@@ -24,7 +24,19 @@ bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
 
 }  // namespace
 
-TWaveAudioReader::TWaveAudioReader(const std::string& Name, const WAVEFORMATEX& Target) {
+TWaveAudioReader::TWaveAudioReader(const std::string& Name, const WAVEFORMATEX& Target)
+    : FTarget(Target) {
+  Open(Name);
+  Convert();
+}
+
+TWaveAudioReader::TWaveAudioReader(const std::string& Name) {
+  Open(Name);
+  BuildPCMFormat(&FTarget, 16, FScan.Format()->nChannels, FScan.Format()->nSamplesPerSec);
+  Convert();
+}
+
+void TWaveAudioReader::Open(const std::string& Name) {
   std::string Error;
   if (!ScanWaveFile(Name, FScan, Error)) throw EMMWaveError("not a readable WAV file: " + Error);
   FFd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -32,14 +44,18 @@ TWaveAudioReader::TWaveAudioReader(const std::string& Name, const WAVEFORMATEX& 
   ::posix_fadvise(FFd, 0, 0, POSIX_FADV_SEQUENTIAL);
   FPos = FScan.DataOffset;
   FLeft = FScan.DataBytes;
+}
+
+void TWaveAudioReader::Convert() {
   const WAVEFORMATEX* Source = FScan.Format();
-  if (SameFormat(*Source, Target)) return;
-  const std::int32_t Chunk = std::max<std::int32_t>(kChunk / Source->nBlockAlign, 1) * Source->nBlockAlign;
-  FConversion = OpenConversion(Source, &Target, nullptr, TMMConvertQuality::cqHigh, Chunk);
+  if (SameFormat(*Source, FTarget)) return;
+  const std::int32_t Chunk =
+      std::max<std::int32_t>(kChunk / Source->nBlockAlign, 1) * Source->nBlockAlign;
+  FConversion = OpenConversion(Source, &FTarget, nullptr, TMMConvertQuality::cqHigh, Chunk);
   if (!FConversion) {
     ::close(FFd);
     throw EMMWaveError("its format (" + WaveFormatTagName(Source) + " " + WaveFormatText(Source) +
-                       ") cannot be converted to " + WaveFormatText(&Target));
+                       ") cannot be converted to " + WaveFormatText(&FTarget));
   }
 }
 
@@ -75,8 +91,8 @@ std::int64_t TWaveAudioReader::ReadAhead(std::uint8_t* Dest, std::int64_t Count)
       FAheadAt = 0;
       if (FAhead.empty()) break;
     }
-    const auto Take = std::min<std::size_t>(static_cast<std::size_t>(Count - Done),
-                                            FAhead.size() - FAheadAt);
+    const auto Take =
+        std::min<std::size_t>(static_cast<std::size_t>(Count - Done), FAhead.size() - FAheadAt);
     std::memcpy(Dest + Done, FAhead.data() + FAheadAt, Take);
     FAheadAt += Take;
     Done += static_cast<std::int64_t>(Take);

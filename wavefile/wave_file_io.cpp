@@ -178,7 +178,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
   }
 
   if (!s.HaveFormat) return WAVEERR_BADFORMAT;
-  PlainPCMFromExtensible(Block->FormatBytes);
+  PlainFormatFromExtensible(Block->FormatBytes);
   WAVEFORMATEX& f = *Block->Format();
   // A PCM record's layout is corrected first, and the data length below is then
   // rounded to the corrected block alignment rather than the stored one: a stored

@@ -14,7 +14,9 @@ namespace {
 
 constexpr std::int64_t kFormatRecord = sizeof(WAVEFORMATEX);
 constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
-constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;  // RF64: the size is in "ds64"
+constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
+constexpr std::int64_t kMaxInfoBytes =
+    1 << 20;  // larger lists are not texts  // RF64: the size is in "ds64"
 
 std::uint32_t Le32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -44,22 +46,27 @@ struct TFile {
   }
 };
 
-// The GUID of the PCM sub-format, as stored.
-constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// The GUIDs of the plain sub-formats, as stored: the plain format's tag in
+// the first two bytes, then these.
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 }  // namespace
 
-bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
+bool PlainFormatFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
   // WAVEFORMATEX (18 bytes), valid bits (2), channel mask (4), sub-format (16).
   constexpr std::size_t kExtensible = 18 + 22;
   if (FormatBytes.size() < kExtensible) return false;
   auto* f = reinterpret_cast<WAVEFORMATEX*>(FormatBytes.data());
   if (f->wFormatTag != WAVE_FORMAT_EXTENSIBLE || f->cbSize < 22) return false;
   const auto ValidBits = static_cast<std::uint16_t>(FormatBytes[18] | FormatBytes[19] << 8);
-  if (std::memcmp(&FormatBytes[24], kPcmSubFormat, 16) != 0) return false;
-  if (ValidBits != 0 && ValidBits != f->wBitsPerSample) return false;
-  f->wFormatTag = WAVE_FORMAT_PCM;
+  const std::uint8_t Tag = FormatBytes[24];
+  if ((Tag != 1 && Tag != 3) || FormatBytes[25] != 0 ||
+      std::memcmp(&FormatBytes[26], kSubFormatTail, sizeof kSubFormatTail) != 0)
+    return false;
+  // Fewer valid bits lie at the top of each sample: read whole, they keep their level.
+  if (ValidBits > f->wBitsPerSample) return false;
+  f->wFormatTag = Tag;
   f->cbSize = 0;
   FormatBytes.resize(18);
   return true;
@@ -132,6 +139,10 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
         return false;
       }
       HaveFormat = true;
+    } else if (Is(Chunk, "LIST") && Size >= 4 && Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+      std::vector<char> List(static_cast<std::size_t>(Size));
+      if (File.ReadAt(Body, List.data(), Size) && std::memcmp(List.data(), "INFO", 4) == 0)
+        Scan.Info.Load(std::vector<char>(List.begin() + 4, List.end()));
     } else if (Is(Chunk, "data")) {
       if (HaveData) break;
       HaveData = true;
@@ -145,7 +156,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     Error = "no format chunk";
     return false;
   }
-  PlainPCMFromExtensible(Scan.FormatBytes);
+  PlainFormatFromExtensible(Scan.FormatBytes);
   auto* f = reinterpret_cast<WAVEFORMATEX*>(Scan.FormatBytes.data());
   if (f->wFormatTag == WAVE_FORMAT_PCM) f->cbSize = 0;
   if (!NormaliseFormat(*f)) {

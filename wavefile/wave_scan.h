@@ -1,8 +1,8 @@
 // Where a WAV file's audio lies, found without the 32-bit limits of the file
 // layer: RIFF files up to their 4 GiB size limit, RF64 files (a "ds64" chunk
 // carries 64-bit sizes) of any length. For reading a file once from start to
-// end (splitting it, describing it). An extensible format record that holds
-// plain PCM reads as the plain PCM record.
+// end (splitting it, describing it). An extensible format record of PCM or
+// floating point reads as the plain record.
 //
 // The audio runs as the file layer reads it: to the chunk after the data
 // chunk, or to the end of the file when none follows where the data chunk's
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/wave/wave_format_ex.h"
+#include "wavefile/riff_info.h"
 
 namespace velmar {
 
@@ -26,6 +27,7 @@ struct TWaveScan {
   // The header claims more audio than the file holds (a file cut short).
   bool Truncated = false;
   bool RF64 = false;
+  TWaveInfoList Info;  // the "INFO" lists' texts (titles and the like)
 
   const WAVEFORMATEX* Format() const {
     return reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());
@@ -37,10 +39,11 @@ struct TWaveScan {
 // error, ...) when it is not a readable WAV file.
 bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error);
 
-// An extensible format record ("WAVE_FORMAT_EXTENSIBLE") that holds plain PCM
-// (the PCM sub-format, every bit of each sample valid) becomes the plain PCM
-// record in place; false, and unchanged, for anything else.
-bool PlainPCMFromExtensible(std::vector<std::uint8_t>& FormatBytes);
+// An extensible format record ("WAVE_FORMAT_EXTENSIBLE") of the PCM or the
+// floating-point sub-format becomes the plain record of that format in place
+// (samples with fewer valid bits than their width read at their width: the
+// valid bits lie at the top); false, and unchanged, for anything else.
+bool PlainFormatFromExtensible(std::vector<std::uint8_t>& FormatBytes);
 
 // A format record read from a file, made fit to use: a PCM record gets the
 // layout rule (whole bytes per frame, frames per second); any record must have

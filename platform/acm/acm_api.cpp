@@ -19,6 +19,8 @@ const std::vector<std::unique_ptr<AcmDriver>>& Drivers() {
     v->push_back(MakePcmDriver());
     v->push_back(MakeImaAdpcmDriver());
     v->push_back(MakeG711Driver());
+    v->push_back(MakeMsAdpcmDriver());
+    v->push_back(MakeWidePcmDriver());
     return v;
   }();
   return *List;
@@ -61,6 +63,18 @@ AcmLayout WantedLayout(const WAVEFORMATEX& Dst, std::uint32_t Flags, AcmLayout D
   if (Flags & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) Defaults.Rate = Dst.nSamplesPerSec;
   if (Flags & ACM_FORMATSUGGESTF_WBITSPERSAMPLE) Defaults.Bits = Dst.wBitsPerSample;
   return Defaults;
+}
+
+bool SuggestDecoded(const AcmDriver& Driver, const WAVEFORMATEX& Src, AcmFormat& Dst,
+                    std::uint32_t Flags) {
+  const AcmLayout w =
+      WantedLayout(Dst.wfx, Flags, {WAVE_FORMAT_PCM, Src.nChannels, Src.nSamplesPerSec, 16});
+  AcmFormat f{};
+  if (w.Tag != WAVE_FORMAT_PCM) return false;
+  SetPcm(f.wfx, w.Bits, w.Channels, w.Rate);
+  if (!Driver.Supports(Src, f.wfx)) return false;
+  Dst = f;
+  return true;
 }
 
 std::uint32_t acmGetVersion() {

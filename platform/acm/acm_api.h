@@ -21,6 +21,7 @@ inline constexpr MMRESULT ACMERR_BUSY = 513;
 inline constexpr MMRESULT ACMERR_UNPREPARED = 514;
 
 inline constexpr std::uint16_t WAVE_FORMAT_ADPCM = 0x0002;
+inline constexpr std::uint16_t WAVE_FORMAT_IEEE_FLOAT = 0x0003;
 inline constexpr std::uint16_t WAVE_FORMAT_ALAW = 0x0006;
 inline constexpr std::uint16_t WAVE_FORMAT_MULAW = 0x0007;
 inline constexpr std::uint16_t WAVE_FORMAT_IMA_ADPCM = 0x0011;

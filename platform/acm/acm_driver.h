@@ -59,6 +59,8 @@ class AcmDriver {
 std::unique_ptr<AcmDriver> MakePcmDriver();
 std::unique_ptr<AcmDriver> MakeImaAdpcmDriver();
 std::unique_ptr<AcmDriver> MakeG711Driver();
+std::unique_ptr<AcmDriver> MakeMsAdpcmDriver();
+std::unique_ptr<AcmDriver> MakeWidePcmDriver();
 
 // True for 8/16-bit integer PCM with 1 or 2 channels at 1000 .. 384000 Hz whose
 // block alignment and byte rate agree with that layout.
@@ -82,5 +84,10 @@ struct AcmLayout {
   std::uint16_t Bits;
 };
 AcmLayout WantedLayout(const WAVEFORMATEX& Dst, std::uint32_t Flags, AcmLayout Defaults);
+
+// The suggestion of a driver that decodes Src to 16-bit PCM of its layout:
+// Dst as PCM of the wanted layout when the driver supports it.
+bool SuggestDecoded(const AcmDriver& Driver, const WAVEFORMATEX& Src, AcmFormat& Dst,
+                    std::uint32_t Flags);
 
 }  // namespace velmar

@@ -6,6 +6,7 @@
 
 #include "platform/acm/acm_api.h"
 #include "platform/acm/acm_driver.h"
+#include "platform/acm/block_decoder.h"
 
 namespace velmar::ima {
 
@@ -107,46 +108,6 @@ std::uint32_t ImaSamplesPerBlock(const WAVEFORMATEX& f) {
   return ima::SamplesPerBlock(f.nBlockAlign, f.nChannels);
 }
 
-class ImaDecoder : public AcmCodec {
- public:
-  explicit ImaDecoder(const WAVEFORMATEX& Src)
-      : FChannels(Src.nChannels),
-        FBlock(Src.nBlockAlign),
-        FSamples(ImaSamplesPerBlock(Src)),
-        FBlockOut(FSamples * 2u * Src.nChannels) {}
-
-  void Convert(const std::uint8_t* Src, std::uint32_t SrcLength, std::uint8_t* Dst,
-               std::uint32_t DstLength, bool End, std::uint32_t& Used,
-               std::uint32_t& Produced) override {
-    Used = Produced = 0;
-    FFrames.resize(std::size_t{FSamples} * FChannels);
-    while (DstLength - Produced >= FBlockOut) {
-      const std::uint32_t Left = SrcLength - Used;
-      if (Left == 0 || (Left < FBlock && !End)) break;
-      const std::uint32_t Take = std::min(Left, FBlock);
-      const int Frames = ima::DecodeBlock(Src + Used, Take, FChannels, FFrames.data());
-      Used += Take;
-      if (Frames < 0) continue;  // a damaged block is skipped
-      const std::uint32_t Bytes = static_cast<std::uint32_t>(Frames) * 2u * FChannels;
-      std::memcpy(Dst + Produced, FFrames.data(), Bytes);
-      Produced += Bytes;
-    }
-  }
-  std::uint32_t DestinationSize(std::uint32_t SrcBytes) const override {
-    const std::uint64_t Blocks = (std::uint64_t{SrcBytes} + FBlock - 1) / FBlock;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(Blocks * FBlockOut, 0x7FFFFFFF));
-  }
-  std::uint32_t SourceSize(std::uint32_t DstBytes) const override {
-    return DstBytes / FBlockOut * FBlock;
-  }
-  void Restart() override {}
-
- private:
-  int FChannels;
-  std::uint32_t FBlock, FSamples, FBlockOut;
-  std::vector<std::int16_t> FFrames;
-};
-
 class ImaEncoder : public AcmCodec {
  public:
   explicit ImaEncoder(const WAVEFORMATEX& Dst)
@@ -212,20 +173,13 @@ class ImaDriver : public AcmDriver {
     return Tag == WAVE_FORMAT_IMA_ADPCM ? "IMA ADPCM" : nullptr;
   }
   bool Suggest(const WAVEFORMATEX& Src, AcmFormat& Dst, std::uint32_t Flags) const override {
+    if (ImaSamplesPerBlock(Src)) return SuggestDecoded(*this, Src, Dst, Flags);
+    if (!IsPcm16(Src)) return false;
+    const AcmLayout w =
+        WantedLayout(Dst.wfx, Flags, {WAVE_FORMAT_IMA_ADPCM, Src.nChannels, Src.nSamplesPerSec, 4});
+    if (w.Tag != WAVE_FORMAT_IMA_ADPCM || w.Bits != 4) return false;
     AcmFormat f{};
-    if (ImaSamplesPerBlock(Src)) {
-      const AcmLayout w =
-          WantedLayout(Dst.wfx, Flags, {WAVE_FORMAT_PCM, Src.nChannels, Src.nSamplesPerSec, 16});
-      if (w.Tag != WAVE_FORMAT_PCM) return false;
-      SetPcm(f.wfx, w.Bits, w.Channels, w.Rate);
-    } else if (IsPcm16(Src)) {
-      const AcmLayout w = WantedLayout(
-          Dst.wfx, Flags, {WAVE_FORMAT_IMA_ADPCM, Src.nChannels, Src.nSamplesPerSec, 4});
-      if (w.Tag != WAVE_FORMAT_IMA_ADPCM || w.Bits != 4) return false;
-      SetIma(f, w.Channels, w.Rate);
-    } else {
-      return false;
-    }
+    SetIma(f, w.Channels, w.Rate);
     if (!Supports(Src, f.wfx)) return false;
     Dst = f;
     return true;
@@ -236,7 +190,14 @@ class ImaDriver : public AcmDriver {
   }
   std::unique_ptr<AcmCodec> Open(const WAVEFORMATEX& Src, const WAVEFORMATEX& Dst,
                                  bool) const override {
-    if (Src.wFormatTag == WAVE_FORMAT_IMA_ADPCM) return std::make_unique<ImaDecoder>(Src);
+    if (Src.wFormatTag == WAVE_FORMAT_IMA_ADPCM) {
+      const int Channels = Src.nChannels;
+      return std::make_unique<BlockDecoder>(
+          Src, ImaSamplesPerBlock(Src),
+          [Channels](const std::uint8_t* Block, std::size_t Bytes, std::int16_t* Out) {
+            return ima::DecodeBlock(Block, Bytes, Channels, Out);
+          });
+    }
     return std::make_unique<ImaEncoder>(Dst);
   }
 };

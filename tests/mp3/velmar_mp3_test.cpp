@@ -1,5 +1,5 @@
-// velmar-mp3 against the peers: MP3s of files made by sox (PCM 16 and 8 bit,
-// IMA ADPCM) read back by ffprobe with the source's rate and channels, decode
+// velmar-mp3 against the peers: MP3s of files made by sox (PCM 8, 16 and 24
+// bit, floating point, IMA and MS ADPCM) read back by ffprobe with the source's rate and channels, decode
 // in ffmpeg to the source's length within one MP3 frame, and a 1 kHz tone
 // correlates with its source; a missing file is reported and skipped; a
 // cancelled run leaves no partial file.
@@ -47,7 +47,10 @@ TEST(VelmarMp3, EncodesWhatTheEngineReadsAsThePeersExpect) {
   };
   const Source Sources[] = {{"tone.wav", "-r 44100 -b 16 -c 2", 44100, 2, 4.0},
                             {"mono8.wav", "-r 22050 -b 8 -c 1", 22050, 1, 3.0},
-                            {"adpcm.wav", "-r 44100 -c 2 -e ima-adpcm", 44100, 2, 3.0}};
+                            {"adpcm.wav", "-r 44100 -c 2 -e ima-adpcm", 44100, 2, 3.0},
+                            {"ms.wav", "-r 32000 -c 1 -e ms-adpcm", 32000, 1, 2.0},
+                            {"wide.wav", "-r 48000 -b 24 -c 2", 48000, 2, 2.0},
+                            {"float.wav", "-r 44100 -b 32 -e floating-point -c 2", 44100, 2, 2.0}};
   std::string Files;
   for (const Source& s : Sources) {
     int Status = -1;

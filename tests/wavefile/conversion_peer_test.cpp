@@ -1,16 +1,21 @@
 // Our decoders and encoders against ffmpeg: files that sox and ffmpeg write in
 // IMA ADPCM, MS ADPCM, A-law and mu-law decode here to exactly ffmpeg's samples,
-// and files we encode decode in ffmpeg to within the codec's own error.
+// and files we encode decode in ffmpeg to within the codec's own error. The
+// file reader (splitting, encoding) reads every format to ffmpeg's samples too.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
 #include "platform/acm/acm_api.h"
+#include "stream/errors.h"
 #include "tests/support/peer.h"
+#include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wav_data.h"
 #include "tests/wavefile/conversion_chain.h"
 #include "tests/wavefile/wave_file_test_support.h"
+#include "wavefile/wave_audio_reader.h"
 
 namespace velmar {
 namespace {
@@ -142,6 +147,65 @@ TEST_F(PeerCodecs, FilesWeEncodeDecodeInFfmpegAsInOurDecoders) {
       DecodeChain Chain(Name);
       EXPECT_TRUE(Samples(Chain.PullAll(4000)) == Theirs);
     }
+  }
+}
+
+// Everything a reader gives, in reads of Piece bytes.
+Bytes ReadWhole(TWaveAudioReader& Reader, std::int64_t Piece) {
+  Bytes Got, Buffer(static_cast<std::size_t>(Piece));
+  while (const std::int64_t n = Reader.Read(Buffer.data(), Piece))
+    Got.insert(Got.end(), Buffer.begin(), Buffer.begin() + n);
+  return Got;
+}
+
+TEST_F(PeerCodecs, TheFileReaderReadsEveryFormatToFfmpegsSamples) {
+  const char* Commands[] = {
+      // sox writes an extensible header for these; the plain one is made below
+      "sox -n -r 48000 -b 24 -c CH OUT synth 1.3 sine 50-15000 synth 1.3 pinknoise mix vol 0.9",
+      "sox -n -r 44100 -b 32 -e signed -c CH OUT synth 1.3 pinknoise vol 0.9",
+      "sox -n -r 44100 -b 32 -e floating-point -c CH OUT synth 1.3 sine 440 vol 1.2 gain 3",
+      "ffmpeg -v error -y -f lavfi -i anoisesrc=a=0.8:d=1.3 -ac CH -c:a pcm_f64le OUT",
+      "sox -n -r 22050 -c CH -e ms-adpcm OUT synth 1.3 sine 50-9000 synth 1.3 pinknoise mix",
+      "sox -n -r 8000 -c CH -e a-law OUT synth 1.3 pinknoise",
+  };
+  int Index = 0;
+  for (int Channels : {1, 2}) {
+    for (const char* Command : Commands) {
+      std::string Line = Command;
+      Line.replace(Line.find("CH"), 2, std::to_string(Channels));
+      const std::string Name = Dir.File("f" + std::to_string(++Index) + ".wav");
+      Line.replace(Line.find("OUT"), 3, Name);
+      SCOPED_TRACE(Line);
+      Peer(Line);
+      const Bytes Expected = FfmpegDecode(Name);
+      ASSERT_GT(Expected.size(), 10000u);
+      for (std::int64_t Piece : {333 * 4, 1 << 16}) {
+        TWaveAudioReader Reader(Name);
+        EXPECT_EQ(Reader.Target().wBitsPerSample, 16);
+        EXPECT_EQ(Reader.Target().nChannels, Channels);
+        const Bytes Got = ReadWhole(Reader, Piece);
+        ASSERT_EQ(Got.size(), Expected.size()) << Piece;
+        EXPECT_TRUE(Got == Expected) << Piece;
+      }
+    }
+  }
+  // A plain header for 24-bit audio reads as the extensible one.
+  const std::string Plain = Dir.File("plain24.wav");
+  WriteFileBytes(Plain, Riff({PcmFmt(1, 48000, 24), Chunk("data", WavData(Dir.File("f1.wav")))}));
+  TWaveAudioReader Reader(Plain);
+  EXPECT_TRUE(ReadWhole(Reader, 4096) == FfmpegDecode(Dir.File("f1.wav")));
+
+  // A format nothing converts is refused, naming it.
+  const std::string Odd = Dir.File("odd.wav");
+  WriteFileBytes(Odd, Riff({Chunk("fmt ", FmtBody(0x1234, 2, 44100, 176400, 4, 16)),
+                            Chunk("data", Bytes(4000, 1))}));
+  try {
+    TWaveAudioReader Refused(Odd);
+    ADD_FAILURE() << "read";
+  } catch (const EMMWaveError& e) {
+    EXPECT_NE(std::string(e.what()).find("44.100 kHz, 16 Bit, Stereo) cannot be converted"),
+              std::string::npos)
+        << e.what();
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "platform/acm/ms_adpcm.h"
 #include "stream/errors.h"
 #include "stream/wave_format.h"
 #include "tests/support/formats.h"
@@ -310,7 +311,7 @@ TEST_F(Stages, BlockDecoderCarriesBlocksAcrossChunksAndReducesTo8Bits) {
   std::size_t n = 0;
   for (std::size_t At = 0; At + 300 <= Data.size(); At += 300) {
     const int Frames =
-        adpcm::DecodeBlock(Data.data() + At, 300, 2, adpcm::BlockSamples(F.f), Block.data());
+        msadpcm::DecodeBlock(Data.data() + At, 300, 2, msadpcm::BlockSamples(F.f), Block.data());
     ASSERT_GT(Frames, 0);
     Want.resize(n + 2u * Frames);
     std::copy_n(Block.begin(), 2 * Frames, Want.begin() + static_cast<std::ptrdiff_t>(n));
@@ -360,7 +361,7 @@ TEST_F(Stages, DamagedBlockDataEndsTheStreamQuietly) {
 // once decoded past the stage's buffer).
 TEST(BlockDecoder, AFragmentAtTheEndAddsWhatItHoldsAndLosesNothingElse) {
   const Format F = BlockAdpcm(1, 1000);
-  const std::uint32_t Frames = adpcm::BlockSamples(F.f);
+  const std::uint32_t Frames = msadpcm::BlockSamples(F.f);
   for (const std::size_t Tail : {3u, 96u, 999u}) {
     for (const std::size_t Blocks : {2u, 4u, 8u}) {
       Bytes Data(1000 * Blocks + Tail, 0x11);
