@@ -235,6 +235,7 @@ void TFormAudioRecorderMain::BuildPanel() {
     Radio->setGeometry(490, y, 17, 15);
     Radio->SetBitmapList(&FSkin.FRecordButtons);
     Radio->SetBitmapIndex(11);
+    Radio->SetDisabledBitmapIndex(SkinDisabledIndex(FSkin.FRecordButtons, 11));
     Radio->SetNumGlyphs(2);
     Radio->setCursor(Qt::PointingHandCursor);
     y += 17;

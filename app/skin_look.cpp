@@ -64,12 +64,17 @@ QLabel* SkinLabel(QWidget* Parent, const QString& Caption, QPoint At, bool Bold)
   return Label;
 }
 
+int SkinDisabledIndex(const TMMBitmapList& List, int Index) {
+  return Index + List.Count() / 2;
+}
+
 TMMBitmapButton* SkinButton(QWidget* Parent, TMMBitmapList& List, int Index, QRect Geometry) {
   auto* Button = new TMMBitmapButton(Parent);
   Button->setGeometry(Geometry);
   Button->SetButtonStyle(TMMButtonStyle::bsNone);
   Button->SetBitmapList(&List);
   Button->SetBitmapIndex(Index);
+  Button->SetDisabledBitmapIndex(SkinDisabledIndex(List, Index));
   Button->setCursor(Qt::PointingHandCursor);
   return Button;
 }

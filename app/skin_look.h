@@ -30,7 +30,11 @@ QImage SkinImage(TMMBitmapList& List, int Index);
 void SetTextColor(QWidget* Widget, QColor Color);
 // A label on the panel: light text in the label font, sized to its caption.
 QLabel* SkinLabel(QWidget* Parent, const QString& Caption, QPoint At, bool Bold = true);
-// A skinned push button of List's picture Index, drawn as it is (bsNone).
+// A skinned push button of List's picture Index, drawn as it is (bsNone), and
+// its disabled look while disabled.
+// The skin's lists hold each picture and then, in their second half, its
+// disabled look: the index of Index's.
+int SkinDisabledIndex(const TMMBitmapList& List, int Index);
 TMMBitmapButton* SkinButton(QWidget* Parent, TMMBitmapList& List, int Index, QRect Geometry);
 // A slider of the recorder's skin (track 10, thumb 9 of List, white left out).
 TMMBitmapSlider* SkinSlider(QWidget* Parent, TMMBitmapList& List, QRect Geometry);

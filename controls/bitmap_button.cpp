@@ -164,7 +164,11 @@ void TMMBitmapButton::BuildStrip(bool ListOrIndexChanged) {
   p.drawImage(0, 0, Source, 0, 0, gw * FNumGlyphs, h);
   const QImage Glyph0 = Source.copy(0, 0, gw, h);
   p.drawImage(gw * FNumGlyphs, 0, GreyCopy(Glyph0));
-  p.drawImage(gw * (FNumGlyphs + 1), 0, EmbossedCopy(Glyph0));
+  // A skin that draws its own disabled look (a full-colour key cap embosses
+  // into a blank disc) gives it; otherwise the glyph is embossed.
+  const TBitmap* Disabled = DisabledBitmap();
+  p.drawImage(gw * (FNumGlyphs + 1), 0,
+              Disabled ? BitmapToImage(*Disabled).copy(0, 0, gw, h) : EmbossedCopy(Glyph0));
 }
 
 int TMMBitmapButton::GlyphIndex() const {
@@ -375,13 +379,7 @@ QRect TMMBitmapButton::Paint(QPainter& Canvas) {
     const QString Text = FWordWrap ? FCaption
                                    : Canvas.fontMetrics().elidedText(FCaption, Qt::ElideRight, W,
                                                                      Qt::TextShowMnemonic);
-    if (!isEnabled()) {
-      Canvas.setPen(ToQColor(clBtnHighlight));
-      Canvas.drawText(Box.translated(1, 1), Flags, Text);
-      Canvas.setPen(ToQColor(clBtnShadow));
-    } else {
-      Canvas.setPen(ToQColor(FFontColor));
-    }
+    Canvas.setPen(CaptionColor(ToQColor(FFontColor), isEnabled()));
     Canvas.drawText(Box, Flags, Text);
   }
   return rect();

@@ -21,6 +21,13 @@ void TMMCustomBitmapListControl::SetBitmapIndex(int Value) {
   BitmapChanged();
 }
 
+void TMMCustomBitmapListControl::SetDisabledBitmapIndex(int Value) {
+  if (Value < -1) Value = -1;
+  if (Value == FDisabledBitmapIndex) return;
+  FDisabledBitmapIndex = Value;
+  BitmapChanged();
+}
+
 void TMMCustomBitmapListControl::SetTransparentColor(TColor Value) {
   if (Value == FTransparentColor) return;
   FTransparentColor = Value;
@@ -49,6 +56,15 @@ TColor TMMCustomBitmapListControl::GetTransparentColor() const {
 
 const TBitmap* TMMCustomBitmapListControl::CurrentBitmap() const {
   return FLink.Item(FBitmapIndex);
+}
+
+const TBitmap* TMMCustomBitmapListControl::DisabledBitmap() const {
+  const TBitmap* Current = CurrentBitmap();
+  const TBitmap* Disabled = ListItem(FDisabledBitmapIndex);
+  if (!Current || !Disabled || Disabled->Width() != Current->Width() ||
+      Disabled->Height() != Current->Height())
+    return nullptr;
+  return Disabled;
 }
 
 const TBitmap* TMMCustomBitmapListControl::ListItem(int Index) const {

@@ -32,6 +32,11 @@ class TMMCustomBitmapListControl : public TMMGraphicControl {
   int BitmapIndex() const { return FBitmapIndex; }
   // Values below -1 become -1.
   void SetBitmapIndex(int Value);
+  // The list's item drawn while the control is disabled, of the same size and
+  // glyph count as the current one; -1 (the default): the control derives the
+  // disabled look from the current bitmap.
+  int DisabledBitmapIndex() const { return FDisabledBitmapIndex; }
+  void SetDisabledBitmapIndex(int Value);
   int Tag2() const { return FTag2; }
   void SetTag2(int Value) { FTag2 = Value; }
 
@@ -47,6 +52,9 @@ class TMMCustomBitmapListControl : public TMMGraphicControl {
 
   // The list's item at BitmapIndex, or null.
   const TBitmap* CurrentBitmap() const;
+  // The item at DisabledBitmapIndex when it exists and has the current one's
+  // size, else null.
+  const TBitmap* DisabledBitmap() const;
 
  protected:
   // The bitmap, list or index changed: the default repaints at once.
@@ -64,6 +72,7 @@ class TMMCustomBitmapListControl : public TMMGraphicControl {
  private:
   TMMBitmapListLink FLink{[this] { BitmapChanged(); }};
   int FBitmapIndex = -1;
+  int FDisabledBitmapIndex = -1;
   int FTag2 = 0;
   int FAccelerator = 0;  // the grabbed shortcut's id, 0 for none
   TColor FTransparentColor = clDefault;

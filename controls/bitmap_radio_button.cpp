@@ -91,7 +91,12 @@ QRect TMMBitmapRadioButton::Paint(QPainter& Canvas) {
     GlyphAt = QPoint(W - 1 - gw, Top);
     Text = QRect(QPoint(1, 0), QPoint(W - FMargin - gw - 1, H - 1));
   }
-  const int Index = GlyphIndex();
+  int Index = GlyphIndex();
+  if (const TBitmap* Disabled = isEnabled() ? nullptr : DisabledBitmap()) {
+    // The skin's disabled strip, in the same state order: the selection shows.
+    Strip = Disabled;
+    Index = FChecked && FNumGlyphs > 1 ? 1 : 0;
+  }
   DrawTransparent(Canvas, GlyphAt, BitmapToImage(*Strip), QRect(Index * gw, 0, gw, gh),
                   KeyOf(GetTransparentColor()));
   if (FCaption.isEmpty()) return rect();
@@ -100,13 +105,7 @@ QRect TMMBitmapRadioButton::Paint(QPainter& Canvas) {
   const int Flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
   const QString Shown =
       Canvas.fontMetrics().elidedText(FCaption, Qt::ElideRight, Text.width(), Qt::TextShowMnemonic);
-  if (!isEnabled()) {
-    Canvas.setPen(ToQColor(clBtnHighlight));
-    Canvas.drawText(Text.translated(1, 1), Flags, Shown);
-    Canvas.setPen(ToQColor(clBtnShadow));
-  } else {
-    Canvas.setPen(ToQColor(Style.Color()));
-  }
+  Canvas.setPen(CaptionColor(ToQColor(Style.Color()), isEnabled()));
   Canvas.drawText(Text, Flags, Shown);
   return rect();
 }

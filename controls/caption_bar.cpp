@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
-#include <QStyleOptionButton>
 #include <QWindow>
 
 #include "controls/form_styler.h"
@@ -124,24 +123,18 @@ void TMMCaptionBar::PaintBar(QPainter& Canvas, const QRect& R, bool Active) cons
   Icon.paint(&Canvas,
              QRect(R.left() + 4, R.top() + (R.height() - kIconSize) / 2, kIconSize, kIconSize));
 
-  static const QStyle::StandardPixmap Pixmaps[btCount] = {
-      QStyle::SP_TitleBarMinButton, QStyle::SP_TitleBarMaxButton, QStyle::SP_TitleBarCloseButton};
+  // The buttons in the bar's own colours: a face a shade off the bar under
+  // them, a rim and the symbol in the caption text's colour.
+  const QColor Under =
+      Gradient ? ToQColor(Active ? FStyler->ClrRightActive() : FStyler->ClrRightInActive())
+               : ToQColor(Active ? clActiveCaption : clInactiveCaption);
+  const QColor Ink = ToQColor(Active ? FStyler->CaptionText().ColorActive()
+                                     : FStyler->CaptionText().ColorInactive());
   for (int b = btMinimize; b < btCount; ++b) {
     const QRect Button = ButtonRect(static_cast<TButton>(b)).translated(R.topLeft());
     if (Button.isNull()) continue;
-    QStyle::StandardPixmap Pixmap = Pixmaps[b];
-    if (b == btMaximize && window()->isMaximized()) Pixmap = QStyle::SP_TitleBarNormalButton;
-    QStyleOptionButton Option;
-    Option.initFrom(this);
-    Option.rect = Button;
-    Option.state |= QStyle::State_Raised;
-    if (b == FPressed) Option.state = (Option.state & ~QStyle::State_Raised) | QStyle::State_Sunken;
-    style()->drawControl(QStyle::CE_PushButtonBevel, &Option, &Canvas, this);
-    const int Inner = Button.height() - 6;
-    style()
-        ->standardIcon(Pixmap, nullptr, this)
-        .paint(&Canvas, QRect(Button.center().x() - Inner / 2, Button.center().y() - Inner / 2,
-                              Inner, Inner));
+    const bool Restore = b == btMaximize && window()->isMaximized();
+    PaintButton(Canvas, Button, static_cast<TButton>(b), Restore, b == FPressed, Under, Ink);
   }
 
   // The texts: all three when they fit, else name and caption, else the caption.
@@ -174,6 +167,45 @@ void TMMCaptionBar::PaintBar(QPainter& Canvas, const QRect& R, bool Active) cons
     Canvas.drawText(Box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                     Canvas.fontMetrics().elidedText(t.Caption, Qt::ElideRight, Box.width()));
     x += t.Width - 3;
+  }
+  Canvas.restore();
+}
+
+void TMMCaptionBar::PaintButton(QPainter& Canvas, const QRect& Box, TButton Button, bool Restore,
+                                bool Pressed, QColor Under, QColor Ink) {
+  QColor Face = Under.lightness() < 128 ? Under.lighter(150) : Under.darker(115);
+  if (Under.lightness() < 20) Face = QColor(0x3a, 0x3a, 0x3a);  // black has no lighter shade
+  if (Pressed) Face = Face.darker(140);
+  QColor Rim = Ink;
+  Rim.setAlpha(110);
+  Canvas.save();
+  Canvas.setRenderHint(QPainter::Antialiasing);
+  Canvas.setPen(QPen(Rim, 1));
+  Canvas.setBrush(Face);
+  Canvas.drawRoundedRect(QRectF(Box).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+  const qreal Side = Box.height(), Pen = std::max<qreal>(1.5, Side / 10);
+  const QRectF Mark = QRectF(Box)
+                          .adjusted(Side * 0.3, Side * 0.3, -Side * 0.3, -Side * 0.3)
+                          .translated(Pressed ? 1 : 0, Pressed ? 1 : 0);
+  Canvas.setPen(QPen(Ink, Pen, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+  Canvas.setBrush(Qt::NoBrush);
+  switch (Button) {
+    case btMinimize:
+      Canvas.drawLine(QPointF(Mark.left(), Mark.bottom()), Mark.bottomRight());
+      break;
+    case btMaximize:
+      if (Restore) {
+        const qreal d = Mark.width() / 3;
+        Canvas.drawRect(Mark.adjusted(d, 0, 0, -d));
+        Canvas.setBrush(Face);
+        Canvas.drawRect(Mark.adjusted(0, d, -d, 0));
+      } else {
+        Canvas.drawRect(Mark);
+      }
+      break;
+    default:
+      Canvas.drawLine(Mark.topLeft(), Mark.bottomRight());
+      Canvas.drawLine(Mark.topRight(), Mark.bottomLeft());
   }
   Canvas.restore();
 }

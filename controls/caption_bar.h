@@ -23,6 +23,9 @@ class TMMCaptionBar : public QWidget {
   // Draws the bar into R in the given state (the gallery and the tests use it
   // to show both states).
   void PaintBar(QPainter& Canvas, const QRect& R, bool Active) const;
+  // One window button in Box: a face a shade off Under, the symbol in Ink.
+  static void PaintButton(QPainter& Canvas, const QRect& Box, TButton Button, bool Restore,
+                          bool Pressed, QColor Under, QColor Ink);
   // The area the texts go into, between the icon and the buttons.
   QRect TextArea(const QRect& R) const;
   // Which texts the bar shows for the width of R: bit 0 company, 1 name, 2 caption.

@@ -48,4 +48,9 @@ QColor ToQColor(TColor Color) {
   return QColor::fromRgb(ColorToRGB(Color));
 }
 
+QColor CaptionColor(QColor Color, bool Enabled) {
+  if (!Enabled) Color.setAlphaF(0.4f);
+  return Color;
+}
+
 }  // namespace velmar

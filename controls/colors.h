@@ -40,6 +40,10 @@ inline constexpr TColor clDefault = 0x20000000;
 // The colour to draw with: a plain TColor as it is, a system colour from the
 // classic scheme (button face silver, highlight white, shadow grey, frame black).
 QColor ToQColor(TColor Color);
+
+// A caption's pen: its colour, or while disabled the same colour at 40 %
+// opacity, which reads as dimmed on a light or a dark face alike.
+QColor CaptionColor(QColor Color, bool Enabled);
 // The RGB value (0x00RRGGBB) of a colour, system colours resolved.
 std::uint32_t ColorToRGB(TColor Color);
 // A TColor (0x00BBGGRR) from an RGB value (0x00RRGGBB).

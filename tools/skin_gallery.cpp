@@ -129,6 +129,7 @@ void ControlPanel(QWidget* Page, TFormAudioGraphics& Skin, int Top) {
     Radio->setGeometry(490, 78 + 17 * i, 17, 15);
     Radio->SetBitmapList(&Skin.FRecordButtons);
     Radio->SetBitmapIndex(11);
+    Radio->SetDisabledBitmapIndex(SkinDisabledIndex(Skin.FRecordButtons, 11));
     Radio->SetNumGlyphs(2);
     Radio->SetChecked(i == 0);
   }
@@ -158,11 +159,7 @@ void DialogRows(QWidget* Page, TFormAudioGraphics& Skin, int Top) {
   TMMPanelFill* Fill = Panel(Page, Skin, 1, QRect(10, Top, 543, 252));
   TMMPanelFill* Inner = Panel(Fill, Skin, 2, QRect(8, 8, 527, 120));
   for (int i = 0; i < 14; ++i) {
-    auto* Button = new TMMBitmapButton(Inner);
-    Button->setGeometry(8 + (i % 4) * 128, 8 + (i / 4) * 28, 108, 25);
-    Button->SetBitmapList(&Skin.FButtons);
-    Button->SetBitmapIndex(i);
-    Button->SetButtonStyle(TMMButtonStyle::bsNone);
+    SkinButton(Inner, Skin.FButtons, i, QRect(8 + (i % 4) * 128, 8 + (i / 4) * 28, 108, 25));
   }
   for (int s = 0; s < 4; ++s) {
     Text(Fill, kStateNames[s], 12, 140 + s * 27 + 5);
@@ -171,6 +168,7 @@ void DialogRows(QWidget* Page, TFormAudioGraphics& Skin, int Top) {
       Button->setGeometry(80 + i * 116, 138 + s * 27, 108, 25);
       Button->SetBitmapList(&Skin.FButtons);
       Button->SetBitmapIndex(i);
+      Button->SetDisabledBitmapIndex(SkinDisabledIndex(Skin.FButtons, i));
       Button->SetButtonStyle(TMMButtonStyle::bsExplorer);
       Button->SetAutoGray(false);
       Put(static_cast<TState>(s), Button);
@@ -195,23 +193,24 @@ void SliderRows(QWidget* Page, TFormAudioGraphics& Skin, int Top) {
   TMMBitmapSlider* Wide = Slider(Fill, Skin, QRect(100, 75, 200, 10));
   Wide->SetPosition(7);
   Text(Fill, "tiled track", 10, 72);
-  const char* Radio[] = {"off", "on", "disabled", "on, hover"};
-  for (int i = 0; i < 4; ++i) {
+  const char* Radio[] = {"Off", "On", "Disabled, off", "Disabled, on", "On, hover"};
+  for (int i = 0; i < 5; ++i) {
     // Each in a holder of its own: checking one would uncheck its siblings.
     auto* Holder = new QWidget(Fill);
-    Holder->setGeometry(20 + i * 130, 110, 120, 17);
+    Holder->setGeometry(12 + i * 106, 110, 104, 17);
     auto* Button = new TMMBitmapRadioButton(Holder);
-    Button->setGeometry(0, 0, 120, 17);
+    Button->setGeometry(0, 0, 104, 17);
     Button->SetBitmapList(&Skin.FRecordButtons);
     Button->SetBitmapIndex(11);
+    Button->SetDisabledBitmapIndex(SkinDisabledIndex(Skin.FRecordButtons, 11));
     Button->SetNumGlyphs(2);
-    Button->SetCaption(QString("Radio ") + Radio[i]);
+    Button->SetCaption(Radio[i]);
     Button->FontInactive().SetColor(RGBToColor(kSymbol.rgb()));
     Button->FontActive().SetColor(RGBToColor(kLime.rgb()));
     Button->SetAllowMouseOver(true);
-    if (i == 1 || i == 3) Button->SetChecked(true);
-    if (i == 2) Button->setEnabled(false);
-    if (i == 3) Put(TState::Hover, Button);
+    if (i == 1 || i == 3 || i == 4) Button->SetChecked(true);
+    if (i == 2 || i == 3) Button->setEnabled(false);
+    if (i == 4) Put(TState::Hover, Button);
   }
 }
 

@@ -1,5 +1,6 @@
 // Draws the recorder's skin with QPainter and writes the four bitmap lists as
-// list streams into the folder given on the command line:
+// list streams into the folder given on the command line. Each list holds its
+// pictures, then the disabled look of each in the same order (the second half):
 //   record_buttons.mbl  transport buttons, slider, radio strip (plain)
 //   buttons.mbl         dialog buttons (compressed)
 //   backgrounds.mbl     panel and dialog background strips (plain)
@@ -14,6 +15,7 @@
 #include <QRadialGradient>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "controls/bitmap_image.h"
@@ -46,6 +48,22 @@ QImage Flatten(const QImage& Drawing, QColor Matte) {
         Out.setPixel(x, y, kKey.rgb());
       else if ((Out.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF)
         Out.setPixel(x, y, qRgb(254, 254, 254));
+  return Out;
+}
+
+// The disabled look of a flattened picture: the same cap and symbol, greyed
+// and with less contrast, so that the symbol still reads but nothing looks lit.
+QImage Dimmed(const QImage& Flat) {
+  QImage Out = Flat.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < Out.height(); ++y) {
+    auto* Line = reinterpret_cast<QRgb*>(Out.scanLine(y));
+    for (int x = 0; x < Out.width(); ++x) {
+      if ((Line[x] & 0xFFFFFF) == (kKey.rgb() & 0xFFFFFF)) continue;
+      const int Grey = qGray(Line[x]);
+      auto Channel = [&](int c) { return 0x30 + ((3 * Grey + c) / 4 - 0x30) * 9 / 20; };
+      Line[x] = qRgb(Channel(qRed(Line[x])), Channel(qGreen(Line[x])), Channel(qBlue(Line[x])));
+    }
+  }
   return Out;
 }
 
@@ -101,12 +119,16 @@ void Symbol(QPainter& p, const QPainterPath& Path, QColor Color) {
   p.drawPath(Path);
 }
 
-QImage TransportBar(int w, int h, const std::function<void(QPainter&, QRectF)>& Draw) {
+// A bar-shaped key cap Inset pixels in from both sides and one pixel short of
+// the bottom, so that the pressed picture (one pixel right and down) keeps its
+// rim inside the button.
+QImage TransportBar(int w, int h, int Inset, const std::function<void(QPainter&, QRectF)>& Draw) {
   QImage Image = Canvas(w, h);
   QPainter p(&Image);
   p.setRenderHint(QPainter::Antialiasing);
-  Plate(p, QRectF(0, 0, w, h), 5);
-  Draw(p, QRectF(0, 0, w, h));
+  const QRectF Cap(Inset, 0, w - 2 * Inset, h - 1);
+  Plate(p, Cap, 5);
+  Draw(p, Cap);
   p.end();
   return Flatten(Image, kPanelMid);
 }
@@ -140,7 +162,8 @@ TBitmap RecordButton(int Index) {
   switch (Index) {
     case 0:  // eject
       return ImageToBitmap(
-          TransportBar(65, 28,
+          // 65 pixels for a 63-pixel button: the cap is two pixels in on each side.
+          TransportBar(65, 28, 2,
                        [](QPainter& p, QRectF R) {
                          const qreal cx = R.center().x();
                          Symbol(p, Triangle({cx - 9, 15}, {cx, 6}, {cx + 9, 15}), kSymbol);
@@ -180,7 +203,8 @@ TBitmap RecordButton(int Index) {
                       }),
           24);
     case 4:  // record
-      return ImageToBitmap(TransportBar(66, 28,
+      // 66 pixels for a 64-pixel button: the cap is two pixels in on each side.
+      return ImageToBitmap(TransportBar(66, 28, 2,
                                         [](QPainter& p, QRectF R) {
                                           QRadialGradient Dot(QPointF(19, 12), 7);
                                           Dot.setColorAt(0, kRecordLight);
@@ -190,7 +214,7 @@ TBitmap RecordButton(int Index) {
                                           p.drawEllipse(QPointF(20, R.center().y()), 6, 6);
                                           p.setFont(Font(10, true));
                                           p.setPen(kSymbol);
-                                          p.drawText(QRectF(29, 0, 32, R.height()),
+                                          p.drawText(QRectF(29, 0, 31, R.height()),
                                                      Qt::AlignVCenter | Qt::AlignLeft, "REC");
                                         }),
                            24);
@@ -210,20 +234,19 @@ TBitmap RecordButton(int Index) {
                                        }),
                            24);
     case 6:  // stop
-      return ImageToBitmap(TransportBar(58, 28,
-                                        [](QPainter& p, QRectF R) {
-                                          Symbol(
-                                              p,
-                                              [&] {
-                                                QPainterPath b;
-                                                b.addRoundedRect(
-                                                    QRectF(R.center().x() - 6.5, 7.5, 13, 13), 1.5,
-                                                    1.5);
-                                                return b;
-                                              }(),
-                                              kSymbol);
-                                        }),
-                           24);
+      return ImageToBitmap(
+          TransportBar(58, 28, 0,
+                       [](QPainter& p, QRectF R) {
+                         Symbol(
+                             p,
+                             [&] {
+                               QPainterPath b;
+                               b.addRoundedRect(QRectF(R.center().x() - 6.5, 7, 13, 13), 1.5, 1.5);
+                               return b;
+                             }(),
+                             kSymbol);
+                       }),
+          24);
     case 7:    // signal lamp, off
     case 8: {  // signal lamp, on
       QImage Image = Canvas(7, 21);
@@ -269,7 +292,7 @@ TBitmap RecordButton(int Index) {
         p.setBrush(QColor(0x2a, 0x2e, 0x32));
         p.drawEllipse(c, 5.5, 5.5);
         p.setPen(Qt::NoPen);
-        p.setBrush(g ? kLime : QColor(0x1e, 0x33, 0x1a));
+        p.setBrush(g ? kLime : kLampOff);
         p.drawEllipse(c, 3, 3);
       }
       p.end();
@@ -285,18 +308,18 @@ TBitmap DialogButton(int Index) {
   QImage Image = Canvas(108, 25);
   QPainter p(&Image);
   p.setRenderHint(QPainter::Antialiasing);
-  Plate(p, QRectF(0, 0, 108, 25), 4);
-  // An accent lamp left of the caption: lime for OK and Yes, red for Cancel
-  // and No, grey for the rest.
+  Plate(p, QRectF(0, 0, 107, 24), 4);  // a pixel short: room for the pressed shift
+  // An accent lamp left of the caption: lit lime for OK and Yes; unlit, dark
+  // red for Cancel and No and dark green for the rest.
   const QColor Lamp = (Index == 0 || Index == 3)   ? kLime
-                      : (Index == 1 || Index == 4) ? kRecord
-                                                   : kGreen;
+                      : (Index == 1 || Index == 4) ? kRecordOff
+                                                   : kLampOff;
   p.setPen(Qt::NoPen);
   p.setBrush(Lamp);
-  p.drawRoundedRect(QRectF(9, 9.5, 3, 6), 1.5, 1.5);
+  p.drawRoundedRect(QRectF(9, 9, 3, 6), 1.5, 1.5);
   p.setFont(Font(12, true));
   p.setPen(kSymbol);
-  p.drawText(QRectF(14, 0, 88, 25), Qt::AlignCenter, Captions[Index]);
+  p.drawText(QRectF(14, 0, 88, 24), Qt::AlignCenter, Captions[Index]);
   p.end();
   return ImageToBitmap(Flatten(Image, kDialog), 24);
 }
@@ -343,13 +366,20 @@ int main(int argc, char** argv) {
   QApplication App(argc, argv);
   const std::string Folder = argv[1];
   TMMBitmapList RecordButtons, Buttons, BackGrounds, SplitButtons;
-  for (int i = 0; i < 12; ++i) RecordButtons.Add(RecordButton(i));
+  auto WithDisabled = [](TMMBitmapList& List, int Count, const std::function<TBitmap(int)>& Make) {
+    for (int i = 0; i < Count; ++i) List.Add(Make(i));
+    for (int i = 0; i < Count; ++i) {
+      const TBitmap& b = List.Bitmaps(i);
+      List.Add(ImageToBitmap(Dimmed(BitmapToImage(b)), b.BitsPerPixel()));
+    }
+  };
+  WithDisabled(RecordButtons, 12, RecordButton);
   Buttons.SetCompressed(true);
-  for (int i = 0; i < 14; ++i) Buttons.Add(DialogButton(i));
+  WithDisabled(Buttons, 14, DialogButton);
   BackGrounds.Add(Strip(150, kPanelTop, kPanelBottom, true));
   BackGrounds.Add(Strip(252, kDialog.lighter(125), kDialog.darker(130), false));
   BackGrounds.Add(Strip(252, QColor(0x16, 0x18, 0x1a), QColor(0x0c, 0x0d, 0x0e), false));
-  for (int i = 0; i < 10; ++i) SplitButtons.Add(SplitButton(i));
+  WithDisabled(SplitButtons, 10, SplitButton);
   const bool Ok = Write(RecordButtons, Folder + "/record_buttons.mbl") &&
                   Write(Buttons, Folder + "/buttons.mbl") &&
                   Write(BackGrounds, Folder + "/backgrounds.mbl") &&
