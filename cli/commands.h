@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
+#include "session/track_rule.h"
+
 namespace velmar::cli {
 
 using TArgs = std::vector<std::string>;
@@ -17,6 +20,12 @@ int PlayCommand(const TArgs& Args);
 int InfoCommand(const TArgs& Args);
 int DevicesCommand(const TArgs& Args);
 int RepairCommand(const TArgs& Args);
+int JoinCommand(const TArgs& Args);
+int TitlesCommand(const TArgs& Args);
+
+// The track rule's options (--noise-gate, --time-gate, --min-length) into
+// Rule; false with o's error set.
+bool RuleOptions(TOptions& o, TTrackSettings& Rule);
 
 // Mends the tracks that a crash left in Folder and says which (one line).
 void RepairFolderBeforeRecording(const std::string& Folder);

@@ -37,6 +37,7 @@ constexpr TCommandHelp kCommands[] = {
      "      --tracks N          stop after N tracks, 1..9999\n"},
     {"split",
      "  velmar-rec split INPUT.wav [-o DIR] [-n N] [--time-gate N] [--min-length S]\n"
+     "                   [--tracks N | --cue SIDE.cue] [--dry-run]\n"
      "    Splits a recording into tracks by the same rule, every sample into a track.\n"
      "    Reads WAV files of any length (RIFF up to 4 GiB, RF64 beyond); other rates,\n"
      "    sample sizes and channel counts are converted to 44100 Hz 16-bit stereo (said\n"
@@ -44,7 +45,22 @@ constexpr TCommandHelp kCommands[] = {
      "      -o, --out DIR       folder of the tracks (default: the current folder)\n"
      "      -n, --noise-gate N  0..100 (default 25; 0 never splits)\n"
      "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
-     "      --min-length S      seconds, 1..180 (default 7)\n"},
+     "      --min-length S      seconds, 1..180 (default 7)\n"
+     "      --tracks N          exactly N tracks, cut in the middle of the N-1 longest\n"
+     "                          quiet gaps (quiet by the gates; tracks of the minimum\n"
+     "                          length at least); fewer when there are fewer gaps\n"
+     "      --cue SIDE.cue      cut at the sheet's INDEX 01 points; tracks take its titles\n"
+     "      --dry-run           list each track's start, end and length; write nothing\n"},
+    {"join",
+     "  velmar-rec join TRACK.wav... -o SIDE.wav\n"
+     "    Joins tracks of one format into one file, their audio as it is, and writes\n"
+     "    SIDE.cue beside it (each track's title, else its file name, and its start).\n"
+     "    Never replaces a file.\n"},
+    {"titles",
+     "  velmar-rec titles TITLES.txt TRACK.wav...\n"
+     "    The n-th non-empty line is the n-th track's title: stored in the file and\n"
+     "    its name, \"NN Title.wav\". The count must match; never replaces another file;\n"
+     "    the tracks change all together or not at all.\n"},
     {"play",
      "  velmar-rec play FILE.wav [-d N]\n"
      "    Plays a file to an output device until its end or Ctrl-C.\n"
@@ -112,5 +128,7 @@ int main(int argc, char** argv) {
   if (Command == "play") return PlayCommand(Args);
   if (Command == "info") return InfoCommand(Args);
   if (Command == "devices") return DevicesCommand(Args);
+  if (Command == "join") return JoinCommand(Args);
+  if (Command == "titles") return TitlesCommand(Args);
   return RepairCommand(Args);
 }

@@ -24,6 +24,14 @@ namespace velmar::cli {
 namespace {
 
 // The track rule's options, shared by record and split.
+void UseDemoInput() {
+  auto Demo = std::make_shared<TVirtualBackend>();
+  Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
+  SetWaveBackends({Demo});
+}
+
+}  // namespace
+
 bool RuleOptions(TOptions& o, TTrackSettings& Rule) {
   long long NoiseGate, TimeGate, MinSec;
   if (!o.Integer("--noise-gate", 0, 100, 25, NoiseGate) ||
@@ -35,14 +43,6 @@ bool RuleOptions(TOptions& o, TTrackSettings& Rule) {
   Rule.MinSec = static_cast<int>(MinSec);
   return true;
 }
-
-void UseDemoInput() {
-  auto Demo = std::make_shared<TVirtualBackend>();
-  Demo->AddCapture({.Name = "Demo signal", .Generator = DemoSignal()});
-  SetWaveBackends({Demo});
-}
-
-}  // namespace
 
 int RecordCommand(const TArgs& Args) {
   TOptions o;
@@ -88,54 +88,6 @@ int RecordCommand(const TArgs& Args) {
   InstallInterruptHandlers();
   TTrackSession Session(s, ::isatty(STDERR_FILENO));
   return Session.Run(Interrupted());
-}
-
-int SplitCommand(const TArgs& Args) {
-  TOptions o;
-  if (!o.Parse(Args, {"--out", "--noise-gate", "--time-gate", "--min-length"}, {}))
-    return UsageError(o.Error());
-  if (o.Positional().size() != 1) return UsageError("split needs one input file");
-  TSessionOptions s;
-  if (!RuleOptions(o, s.Rule)) return UsageError(o.Error());
-  s.Folder = o.Text("--out", ".");
-  s.KeepGoing = true;  // every sample of the input goes into a track
-
-  const std::string Input = o.Positional()[0];
-  WAVEFORMATEX Cd{};
-  BuildPCMFormat(&Cd, 16, 2, 44100);
-  std::unique_ptr<TWaveAudioReader> Reader;
-  try {
-    Reader = std::make_unique<TWaveAudioReader>(Input, Cd);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
-    return 2;
-  }
-  const TWaveScan& Scan = Reader->Scan();
-  if (Scan.DataBytes == 0) {
-    std::fprintf(stderr, "velmar-rec: %s: holds no audio\n", Input.c_str());
-    return 2;
-  }
-  if (Scan.Truncated)
-    std::fprintf(stderr,
-                 "velmar-rec: %s: warning: the file is truncated (its header claims more audio "
-                 "than it holds); splitting the %s it holds\n",
-                 Input.c_str(), TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str());
-  if (Reader->Converts())
-    std::fprintf(stderr, "velmar-rec: %s: converting %s %s to PCM 44.100 kHz, 16 Bit, Stereo\n",
-                 Input.c_str(), WaveFormatTagName(Scan.Format()).c_str(),
-                 WaveFormatText(Scan.Format()).c_str());
-  InstallInterruptHandlers();
-  TTrackSession Session(s, ::isatty(STDERR_FILENO));
-  return Session.Split(
-      [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
-        try {
-          return Reader->Read(Dest, Count);
-        } catch (const std::exception& e) {
-          std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
-          return -1;
-        }
-      },
-      Interrupted());
 }
 
 }  // namespace velmar::cli

@@ -49,6 +49,13 @@ TTrackSession::TTrackSession(TSessionOptions Options, bool Status)
 
 void TTrackSession::TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) {
   ClearStatus();
+  if (!FSession.Options().WriteFiles) {  // a dry run: where each track lies
+    std::printf("%s  %s - %s  %s\n", std::filesystem::path(Track.Path).filename().c_str(),
+                TimeToText(FDoneMs).c_str(), TimeToText(FDoneMs + Track.Ms).c_str(),
+                TimeToText(Track.Ms).c_str());
+    FDoneMs += Track.Ms;
+    return;
+  }
   const std::string Note = Why == TTrackEnd::SizeLimit && Next
                                ? "  (the largest size of a WAV file, continued in " +
                                      std::filesystem::path(Next->Path).filename().string() + ")"

@@ -44,6 +44,7 @@ class TTrackSession : private TSessionEvents {
   const bool FStatus;
   double FLastStatus = 0;
   bool FStatusShown = false;
+  std::int64_t FDoneMs = 0;  // a dry run: the tracks before this one
 };
 
 }  // namespace velmar::cli

@@ -125,7 +125,7 @@ void TRecordingSession::ClaimTrack() {
     if (FOptions.CreateNew && (fs::exists(Path, e) || e)) continue;
     try {
       if (!FFromDevice) {
-        FSplitWave.CreateFile(Path, &CdFormat(), FOptions.CreateNew);
+        if (FOptions.WriteFiles) FSplitWave.CreateFile(Path, &CdFormat(), FOptions.CreateNew);
       } else if (FRecorder.State() & wisStarted) {
         if (!FRecorder.ContinueIn(Path)) throw EMMWaveError("the recording stopped before " + Path);
       } else {
@@ -147,12 +147,13 @@ void TRecordingSession::ClaimTrack() {
   }
 }
 
-TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) {
+TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) const {
   // What the file holds, which is less than was captured when a write failed.
   TWaveScan Scan;
   std::string Error;
-  Track.Ms = ScanWaveFile(Track.Path, Scan, Error) ? SamplesToTime64(&CdFormat(), Scan.Frames())
-                                                   : BytesToMs(Bytes);
+  Track.Ms = FOptions.WriteFiles && ScanWaveFile(Track.Path, Scan, Error)
+                 ? SamplesToTime64(&CdFormat(), Scan.Frames())
+                 : BytesToMs(Bytes);
   Track.KBytes = MsToKBytes(Track.Ms);
   return Track;
 }
@@ -324,7 +325,7 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
   FTracksDone = 0;
   FTotalBytes = 0;
   FMaxTrackBytes = MaxTrackBytes();
-  if (!PrepareFolder()) {
+  if (FOptions.WriteFiles && !PrepareFolder()) {
     FEvents.RecordingEnded(FEnd);
     return;
   }
@@ -344,7 +345,7 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
       if (n <= 0) break;
       auto Bytes = static_cast<std::uint32_t>(n);
       const bool Ends = Take(Buffer.data(), Bytes);
-      if (Bytes > 0 &&
+      if (Bytes > 0 && FOptions.WriteFiles &&
           FSplitWave.WriteData(Buffer.data(), static_cast<int>(Bytes)) != static_cast<int>(Bytes)) {
         Fail(TSessionEnd::DiskFull, {});
         break;

@@ -45,6 +45,9 @@ struct TSessionOptions {
   // skipped. Off: a track's number is its file, written over (the window's
   // rows, as designed).
   bool CreateNew = true;
+  // Off (splitting a file only): a dry run, the same decisions and events
+  // with no folder made and no file written.
+  bool WriteFiles = true;
 };
 
 // Why a track ended.
@@ -151,7 +154,7 @@ class TRecordingSession {
   // its file while it runs) on the next number that may be used.
   void ClaimTrack();
   // A track just finalised, as its file holds it (Bytes: what was recorded).
-  static TTrackInfo Finished(TTrackInfo Track, std::int64_t Bytes);
+  TTrackInfo Finished(TTrackInfo Track, std::int64_t Bytes) const;
   void TrackDone();
   void SwitchTrack(TTrackEnd Why);
   // One buffer before it is written: switches tracks where the last buffer

@@ -15,6 +15,7 @@
 
 #include "cli/track_session.h"
 #include "platform/wave/virtual/virtual_devices.h"
+#include "tests/cli/velmar_rec.h"
 #include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
@@ -26,24 +27,6 @@ namespace velmar {
 namespace {
 
 using namespace test;
-
-std::string Rec(const std::string& Arguments, int* Status) {
-  return RunCommand(std::string(VELMAR_REC) + " " + Arguments + " 2>&1", Status);
-}
-
-std::vector<std::string> Tracks(const std::string& Folder) {
-  std::vector<std::string> Names;
-  for (const auto& e : std::filesystem::directory_iterator(Folder))
-    Names.push_back(e.path().filename().string());
-  std::sort(Names.begin(), Names.end());
-  return Names;
-}
-
-Bytes Audio(const std::string& Name) {
-  BlockPtr b = Parse(Name);
-  EXPECT_TRUE(b) << Name;
-  return b ? ReadAll(b.get(), 65536) : Bytes{};
-}
 
 // "key: value" lines of info.
 std::map<std::string, std::string> Info(const std::string& Name) {

@@ -1,7 +1,8 @@
 // Recordings that survive a crash: a recording killed at random moments
 // leaves files that players read, holding the captured samples exactly and
 // lacking at most a second; repair mends files left by any program's crash
-// and leaves good files alone; a normal stop writes the same bytes as before.
+// and leaves good files alone; a normal stop writes the same bytes as before;
+// titling a side's tracks killed at any moment leaves one set of them whole.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "session/track_files.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
@@ -231,6 +233,79 @@ TEST(CrashSafety, RepairMendsCutFilesAndLeavesGoodOnesAlone) {
   EXPECT_EQ(Status, 2);
   EXPECT_NE(Said.find("not a WAV file"), std::string::npos) << Said;
   EXPECT_EQ(ReadFileBytes(Dir.File("junk.wav")), Bytes(500, 0x41));
+}
+
+TEST(CrashSafety, ARetitlingKilledAtAnyMomentLeavesOneSetOfTracksWhole) {
+  TempDir Dir;
+  constexpr int kTracks = 5;
+  std::vector<Bytes> Files;
+  for (int i = 0; i < kTracks; ++i)
+    Files.push_back(
+        MakeWav(static_cast<std::size_t>(20 + i) * 44100, [](std::size_t) { return true; }));
+  const std::string Titles[kTracks] = {"One", "Two", "Three", "Four", "Five"};
+  WriteFileBytes(Dir.File("titles.txt"), Bytes(std::begin("One\nTwo\nThree\nFour\nFive\n"),
+                                               std::end("One\nTwo\nThree\nFour\nFive\n") - 1));
+  auto Start = [&](const std::string& Folder) {
+    fs::create_directories(Folder);
+    std::vector<std::string> Args{VELMAR_REC, "titles", Dir.File("titles.txt")};
+    for (int i = 0; i < kTracks; ++i) {
+      Args.push_back(Folder + "/Track0" + std::to_string(i + 1) + ".wav");
+      WriteFileBytes(Args.back(), Files[static_cast<std::size_t>(i)]);
+    }
+    return std::make_unique<ChildProcess>(Args, Dir.Path(), std::map<std::string, std::string>{});
+  };
+  auto Whole = [&](const std::string& Folder, bool New) {
+    for (int i = 0; i < kTracks; ++i) {
+      const std::string Name =
+          Folder + "/" +
+          (New ? "0" + std::to_string(i + 1) + " " + Titles[i] : "Track0" + std::to_string(i + 1)) +
+          ".wav";
+      if (!fs::exists(Name)) return false;
+      const Bytes File = ReadFileBytes(Name);
+      const Bytes& Old = Files[static_cast<std::size_t>(i)];
+      if (!New && File != Old) return false;
+      // The new file: the old audio, and the title.
+      if (New &&
+          (File.size() < Old.size() ||
+           std::search(File.begin(), File.end(), Old.begin() + 44, Old.end()) == File.end() ||
+           TrackTitle(Name) != Titles[i]))
+        return false;
+    }
+    return true;
+  };
+  long long Span = 0;
+  {
+    const auto From = std::chrono::steady_clock::now();
+    ASSERT_EQ(Start(Dir.File("whole"))->WaitForExit(), 0);
+    Span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 From)
+               .count();
+    ASSERT_TRUE(Whole(Dir.File("whole"), true));
+  }
+  std::mt19937 Random(20261208);
+  int Killed = 0, Mixed = 0;
+  for (int Round = 0; Round < 16; ++Round) {
+    const std::string Folder = Dir.File("round" + std::to_string(Round));
+    const auto Titling = Start(Folder);
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(Random() % static_cast<unsigned>(std::max(Span * 3 / 4, 1LL))));
+    Titling->Signal(SIGKILL);
+    if (Titling->WaitForExit() == 128 + SIGKILL) ++Killed;
+    const bool Old = Whole(Folder, false), New = Whole(Folder, true);
+    EXPECT_TRUE(Old || New) << Round;
+    Mixed += fs::exists(Folder + "/01 One.wav") != fs::exists(Folder + "/05 Five.wav");
+  }
+  EXPECT_GT(Killed, 6);  // most rounds hit the rewrite under way
+  // The next rewrite in a folder removes what a killed one left hidden.
+  const std::string Last = Dir.File("round15");
+  int Status = -1;
+  RunCommand(
+      std::string(VELMAR_REC) + " titles " + Dir.File("titles.txt") + " " + Last + "/*.wav 2>&1",
+      &Status);
+  for (const auto& e : fs::directory_iterator(Last))
+    EXPECT_EQ(e.path().filename().string().find(".velmar-"), std::string::npos) << e.path();
+  std::printf("%d of 16 rounds killed mid-way, %d between the first and the last rename\n", Killed,
+              Mixed);
 }
 
 }  // namespace

@@ -1,0 +1,249 @@
+// velmar-rec's commands on a side's files: split (by the track rule, into a
+// number of tracks, or at a cue sheet's points; --dry-run lists the tracks
+// only), join (tracks into one side and its cue sheet) and titles.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/track_session.h"
+#include "session/cue_sheet.h"
+#include "session/quiet_gaps.h"
+#include "session/recording_session.h"
+#include "session/track_files.h"
+#include "stream/time_conversions.h"
+#include "stream/wave_format.h"
+#include "wavefile/wave_audio_reader.h"
+
+namespace velmar::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+std::string FramesText(std::int64_t Frames) {
+  return TimeToText((Frames * 1000 + kRate / 2) / kRate);
+}
+
+std::unique_ptr<TWaveAudioReader> OpenSide(const std::string& Input, const WAVEFORMATEX& Cd,
+                                           bool Say) {
+  auto Reader = std::make_unique<TWaveAudioReader>(Input, Cd);
+  const TWaveScan& Scan = Reader->Scan();
+  if (Scan.DataBytes == 0) throw std::runtime_error("holds no audio");
+  if (!Say) return Reader;
+  if (Scan.Truncated)
+    std::fprintf(stderr,
+                 "velmar-rec: %s: warning: the file is truncated (its header claims more audio "
+                 "than it holds); splitting the %s it holds\n",
+                 Input.c_str(), TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str());
+  if (Reader->Converts())
+    std::fprintf(stderr, "velmar-rec: %s: converting %s %s to PCM 44.100 kHz, 16 Bit, Stereo\n",
+                 Input.c_str(), WaveFormatTagName(Scan.Format()).c_str(),
+                 WaveFormatText(Scan.Format()).c_str());
+  return Reader;
+}
+
+TAudioSource SourceOf(TWaveAudioReader& Reader, const std::string& Input) {
+  return [&Reader, Input](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+    if (Interrupted()) {
+      std::fprintf(stderr, "velmar-rec: interrupted; no track was written\n");
+      return -1;
+    }
+    try {
+      return Reader.Read(Dest, Count);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+      return -1;
+    }
+  };
+}
+
+// Split by the track rule, as a recording of the file would be.
+int SplitByRule(const TOptions& o, TSessionOptions s, const std::string& Input,
+                const WAVEFORMATEX& Cd) {
+  std::unique_ptr<TWaveAudioReader> Reader;
+  try {
+    Reader = OpenSide(Input, Cd, true);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+    return 2;
+  }
+  s.WriteFiles = !o.Has("--dry-run");
+  TTrackSession Session(s, ::isatty(STDERR_FILENO) && s.WriteFiles);
+  return Session.Split(
+      [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+        try {
+          return Reader->Read(Dest, Count);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+          return -1;
+        }
+      },
+      Interrupted());
+}
+
+// Split at planned cuts: the N - 1 longest quiet gaps, or a cue sheet's points.
+int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
+                const WAVEFORMATEX& Cd) {
+  std::vector<std::int64_t> Cuts;
+  std::vector<TQuietGap> CutIn;  // the gap of each cut (--tracks)
+  std::vector<std::string> Titles;
+  std::int64_t Frames = 0;
+  try {
+    auto Reader = OpenSide(Input, Cd, true);
+    if (o.Has("--cue")) {
+      const std::string CueName = o.Text("--cue", "");
+      std::ifstream In(CueName, std::ios::binary);
+      std::stringstream Text;
+      Text << In.rdbuf();
+      std::vector<TCueTrack> Sheet;
+      std::string Error;
+      if (!In || !ParseCueSheet(Text.str(), kRate, Sheet, Error)) {
+        std::fprintf(stderr, "velmar-rec: %s: %s\n", CueName.c_str(),
+                     In ? Error.c_str() : "cannot be read");
+        return 2;
+      }
+      const WAVEFORMATEX* f = Reader->Scan().Format();
+      Frames = Reader->Scan().Frames() * kRate / static_cast<std::int64_t>(f->nSamplesPerSec);
+      for (std::size_t i = 0; i < Sheet.size(); ++i) {
+        Titles.push_back(Sheet[i].Title);
+        if (i == 0) continue;
+        if (Sheet[i].Start >= Frames) {
+          std::fprintf(stderr, "velmar-rec: %s: track %zu starts after the end of %s\n",
+                       CueName.c_str(), i + 1, Input.c_str());
+          return 2;
+        }
+        Cuts.push_back(Sheet[i].Start);
+      }
+    } else {
+      long long Tracks = 0;
+      if (!o.Integer("--tracks", 1, 999, 1, Tracks)) return UsageError(o.Error());
+      TQuietGapFinder Finder(s.Rule);
+      std::vector<std::uint8_t> Buffer(1 << 20);
+      const TAudioSource Read = SourceOf(*Reader, Input);
+      for (std::int64_t n; (n = Read(Buffer.data(), static_cast<std::int64_t>(Buffer.size()))) > 0;)
+        Finder.Add(Buffer.data(), static_cast<std::size_t>(n));
+      if (Interrupted()) return 2;
+      const std::vector<TQuietGap> Gaps = Finder.Finish();
+      Frames = Finder.Frames();
+      Cuts = CutsForTracks(Gaps, Frames, static_cast<int>(Tracks), s.Rule.MinSec * kRate);
+      for (const std::int64_t c : Cuts)
+        for (const TQuietGap& g : Gaps)
+          if (g.Middle() == c) CutIn.push_back(g);
+      if (static_cast<long long>(Cuts.size()) + 1 < Tracks)
+        std::fprintf(stderr,
+                     "velmar-rec: %s: %lld tracks need %lld quiet gaps; found %zu (with tracks "
+                     "of at least %d s): writing %zu tracks\n",
+                     Input.c_str(), Tracks, Tracks - 1, Cuts.size(), s.Rule.MinSec,
+                     Cuts.size() + 1);
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+    return 2;
+  }
+  std::vector<TTrackFile> Files;
+  int Number = NextTrackNumber(s.Folder);
+  for (std::size_t i = 0; i <= Cuts.size(); ++i) {
+    const std::int64_t Start = i == 0 ? 0 : Cuts[i - 1], End = i < Cuts.size() ? Cuts[i] : Frames;
+    std::error_code e;
+    while (fs::exists(fs::path(s.Folder) / TrackFileName(Number), e)) ++Number;
+    Files.push_back({TrackFileName(Number++), i < Titles.size() ? Titles[i] : "", End - Start});
+    std::string Line = Files.back().Name + "  " + FramesText(Start) + " - " + FramesText(End) +
+                       "  " + FramesText(End - Start);
+    if (i < CutIn.size())
+      Line += "  (cut in the quiet gap " + FramesText(CutIn[i].Start) + " - " +
+              FramesText(CutIn[i].End) + ")";
+    if (!Files.back().Title.empty()) Line += "  \"" + Files.back().Title + "\"";
+    std::printf("%s\n", Line.c_str());
+  }
+  std::fflush(stdout);
+  if (o.Has("--dry-run")) return 0;
+  std::string Error;
+  try {
+    auto Reader = OpenSide(Input, Cd, false);
+    if (!WriteTrackFiles(SourceOf(*Reader, Input), Cd, s.Folder, Files, {}, Error)) {
+      if (!Error.empty() && Error != "reading failed")
+        std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
+      return 2;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int SplitCommand(const TArgs& Args) {
+  TOptions o;
+  if (!o.Parse(Args, {"--out", "--noise-gate", "--time-gate", "--min-length", "--tracks", "--cue"},
+               {"--dry-run"}))
+    return UsageError(o.Error());
+  if (o.Positional().size() != 1) return UsageError("split needs one input file");
+  if (o.Has("--tracks") && o.Has("--cue"))
+    return UsageError("--tracks and --cue exclude each other");
+  TSessionOptions s;
+  if (!RuleOptions(o, s.Rule)) return UsageError(o.Error());
+  s.Folder = o.Text("--out", ".");
+  s.KeepGoing = true;  // every sample of the input goes into a track
+  WAVEFORMATEX Cd{};
+  BuildPCMFormat(&Cd, 16, 2, kRate);
+  InstallInterruptHandlers();
+  const std::string& Input = o.Positional()[0];
+  if (o.Has("--tracks") || o.Has("--cue")) return SplitAtCuts(o, s, Input, Cd);
+  return SplitByRule(o, s, Input, Cd);
+}
+
+int JoinCommand(const TArgs& Args) {
+  TOptions o;
+  if (!o.Parse(Args, {"--out"}, {})) return UsageError(o.Error());
+  if (o.Positional().empty()) return UsageError("join needs the tracks to join");
+  if (!o.Has("--out")) return UsageError("join needs -o SIDE.wav");
+  const std::string Side = o.Text("--out", "");
+  std::string Error;
+  if (!JoinTrackFiles(o.Positional(), Side, Error)) {
+    std::fprintf(stderr, "velmar-rec: %s; nothing was written\n", Error.c_str());
+    return 2;
+  }
+  TWaveScan Scan;
+  ScanWaveFile(Side, Scan, Error);
+  std::printf("%s  %zu tracks  %s\n%s\n", Side.c_str(), o.Positional().size(),
+              TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str(),
+              fs::path(Side).replace_extension(".cue").c_str());
+  return 0;
+}
+
+int TitlesCommand(const TArgs& Args) {
+  TOptions o;
+  if (!o.Parse(Args, {}, {})) return UsageError(o.Error());
+  if (o.Positional().size() < 2) return UsageError("titles needs a titles file and the tracks");
+  std::ifstream In(o.Positional()[0], std::ios::binary);
+  if (!In) {
+    std::fprintf(stderr, "velmar-rec: %s: cannot be read\n", o.Positional()[0].c_str());
+    return 2;
+  }
+  std::vector<std::string> Titles;
+  for (std::string Line; std::getline(In, Line);) {
+    while (!Line.empty() && (Line.back() == '\r' || Line.back() == ' ')) Line.pop_back();
+    if (!Line.empty()) Titles.push_back(Line);
+  }
+  const std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
+  std::vector<std::string> Names;
+  std::string Error;
+  if (!TitleTrackFiles(Tracks, Titles, Names, Error)) {
+    std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
+    return 2;
+  }
+  for (std::size_t i = 0; i < Tracks.size(); ++i)
+    std::printf("%s -> %s\n", Tracks[i].c_str(), Names[i].c_str());
+  return 0;
+}
+
+}  // namespace velmar::cli

@@ -1,0 +1,57 @@
+// Where a side falls quiet, by the track rule's own measure, and where to cut
+// it into a given number of tracks. The audio is the recording format (44100
+// Hz, 16-bit stereo), measured in the rule's buffers from the side's start:
+// a window of TimeGate buffers is quiet when both channels' levels summed over
+// it stay below the noise gate; a quiet gap is the stretch that consecutive
+// quiet windows cover.
+//
+// Not thread-bound; one finder per stream.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "session/track_rule.h"
+
+namespace velmar {
+
+// A quiet stretch in frames, [Start, End).
+struct TQuietGap {
+  std::int64_t Start = 0;
+  std::int64_t End = 0;
+  std::int64_t Length() const { return End - Start; }
+  std::int64_t Middle() const { return Start + (End - Start) / 2; }
+};
+
+class TQuietGapFinder {
+ public:
+  static constexpr int kBufferBytes = 8096;  // the rule's buffer
+  explicit TQuietGapFinder(const TTrackSettings& Rule) : FRule(Rule) {}
+
+  // The next audio of the stream, any length.
+  void Add(const std::uint8_t* Data, std::size_t Bytes);
+  // The gaps found, in order, once the stream has ended.
+  std::vector<TQuietGap> Finish();
+  std::int64_t Frames() const { return FFrames; }
+
+ private:
+  void Measure(const std::uint8_t* Buffer, int Bytes);
+
+  TTrackSettings FRule;
+  std::vector<std::uint8_t> FPending;   // a buffer not yet whole
+  std::vector<TChannelLevels> FWindow;  // the last TimeGate buffers' levels
+  std::int64_t FBuffers = 0;            // buffers measured
+  std::int64_t FFrames = 0;             // frames taken in
+  bool FInGap = false;
+  TQuietGap FGap;
+  std::vector<TQuietGap> FGaps;
+};
+
+// The cuts (frames where tracks 2 .. start) that make Tracks tracks of a side
+// of Frames frames: in the middle of the Tracks - 1 longest gaps that lie
+// inside the side (not at its start or end) and leave every track at least
+// MinFrames long. Fewer cuts when there are fewer such gaps. In order.
+std::vector<std::int64_t> CutsForTracks(const std::vector<TQuietGap>& Gaps, std::int64_t Frames,
+                                        int Tracks, std::int64_t MinFrames);
+
+}  // namespace velmar

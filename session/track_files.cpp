@@ -1,0 +1,367 @@
+#include "session/track_files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "session/cue_sheet.h"
+#include "stream/wave_format.h"
+#include "wavefile/wave_audio_reader.h"
+#include "wavefile/wave_file_io.h"
+#include "wavefile/wave_scan.h"
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kCopyBytes = 1 << 20;
+const int kTitleTag = InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'));
+
+bool Sync(const std::string& Path) {
+  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  const bool Ok = ::fsync(Fd) == 0;
+  ::close(Fd);
+  return Ok;
+}
+
+std::string Folder(const std::string& Path) {
+  const fs::path Parent = fs::path(Path).parent_path();
+  return Parent.empty() ? "." : Parent.string();
+}
+
+// Writes a new WAV file Name of Format and Info with Frames frames of Read
+// (to its end when Frames < 0); false with Error. At is the audio frames
+// read so far, carried from file to file.
+bool WriteWav(const std::string& Name, const WAVEFORMATEX& Format, const TWaveInfoList& Info,
+              const TAudioSource& Read, std::int64_t Frames,
+              const std::function<void(std::int64_t)>& Progress, std::int64_t& At,
+              std::string& Error) {
+  TWaveFileBlock* Block = WaveFileFromFormat(&Format);
+  if (!Block) {
+    Error = "out of memory";
+    return false;
+  }
+  Block->InfoList = Info;
+  Block->SyncWhileWriting = false;  // made durable as a whole before it is put in place
+  bool Ok = WaveFileCreate(Block, Name, true) == WAVEERR_NONE;
+  if (!Ok) Error = "cannot create " + Name + ": " + std::strerror(errno);
+  const std::int64_t FrameBytes = Format.nBlockAlign;
+  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(kCopyBytes / FrameBytes * FrameBytes));
+  std::int64_t Left = Frames < 0 ? INT64_MAX : Frames * FrameBytes;
+  while (Ok && Left > 0) {
+    const std::int64_t Want =
+        std::min<std::int64_t>(Left, static_cast<std::int64_t>(Buffer.size()));
+    const std::int64_t Got = Read(Buffer.data(), Want);
+    if (Got < 0) {
+      if (Error.empty()) Error = "reading failed";
+      Ok = false;
+    } else if (Got == 0) {
+      break;
+    } else if (WaveFileWrite(Block, Buffer.data(), static_cast<std::int32_t>(Got)) != Got) {
+      Error = "cannot write " + Name +
+              (Block->DataBytes + Got >= kMaxWaveFileBytes - (1 << 16)
+                   ? std::string(": too long for one WAV file")
+                   : ": " + std::string(std::strerror(errno)));
+      Ok = false;
+    } else {
+      Left -= Got;
+      At += Got / FrameBytes;
+      if (Progress) Progress(At);
+    }
+  }
+  if (Ok && WaveFileClose(Block) != WAVEERR_NONE) {
+    Error = "cannot finish " + Name + ": " + std::strerror(errno);
+    Ok = false;
+  }
+  WaveFileFree(Block);
+  if (!Ok) ::unlink(Name.c_str());
+  return Ok;
+}
+
+bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+  return a.wFormatTag == b.wFormatTag && a.nChannels == b.nChannels &&
+         a.nSamplesPerSec == b.nSamplesPerSec && a.wBitsPerSample == b.wBitsPerSample &&
+         a.nBlockAlign == b.nBlockAlign;
+}
+
+std::string Describe(const WAVEFORMATEX* f) {
+  return WaveFormatTagName(f) + " " + WaveFormatText(f);
+}
+
+}  // namespace
+
+TStagedFiles::TStagedFiles(std::string Folder) : FFolder(std::move(Folder)) {
+  // Hidden files of rewrites whose process is gone.
+  static const std::regex Left(R"(\..*\.velmar-([0-9]+)\.part)");
+  std::error_code e;
+  for (const auto& Entry : fs::directory_iterator(FFolder, e)) {
+    std::smatch m;
+    const std::string Name = Entry.path().filename().string();
+    if (!std::regex_match(Name, m, Left)) continue;
+    const pid_t Pid = static_cast<pid_t>(std::stol(m[1].str()));
+    if (::kill(Pid, 0) != 0 && errno == ESRCH) fs::remove(Entry.path(), e);
+  }
+}
+
+TStagedFiles::~TStagedFiles() {
+  for (const auto& [Hidden, Final] : FStaged) ::unlink(Hidden.c_str());
+}
+
+std::string TStagedFiles::Stage(const std::string& Name) {
+  const std::string Hidden =
+      (fs::path(FFolder) / ("." + Name + ".velmar-" + std::to_string(::getpid()) + ".part"))
+          .string();
+  FStaged.emplace_back(Hidden, (fs::path(FFolder) / Name).string());
+  return Hidden;
+}
+
+bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string& Error) {
+  auto IsReplaced = [&](const std::string& Path) {
+    std::error_code e;
+    for (const std::string& r : Replaced)
+      if (fs::equivalent(r, Path, e)) return true;
+    return false;
+  };
+  for (const auto& [Hidden, Final] : FStaged) {
+    std::error_code e;
+    if (fs::exists(Final, e) && !IsReplaced(Final)) {
+      Error = Final + " exists; nothing was changed";
+      return false;
+    }
+    if (!Sync(Hidden)) {
+      Error = "cannot make " + Final + " durable: " + std::strerror(errno);
+      return false;
+    }
+  }
+  // New names first, so that a failure can still take them back; a file that
+  // takes an old file's name replaces it in one step, last.
+  std::vector<std::pair<std::string, std::string>> Done;
+  std::vector<std::string> Kept;  // the old files that keep their names
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    for (const auto& [Hidden, Final] : FStaged) {
+      std::error_code e;
+      const bool Over = fs::exists(Final, e) && IsReplaced(Final);
+      if (Over != (Pass == 1)) continue;
+      const int Result =
+          Over ? ::rename(Hidden.c_str(), Final.c_str())
+               : ::renameat2(AT_FDCWD, Hidden.c_str(), AT_FDCWD, Final.c_str(), RENAME_NOREPLACE);
+      if (Result != 0) {
+        Error = "cannot name " + Final + ": " + std::strerror(errno);
+        for (const auto& [h, f] : Done) ::rename(f.c_str(), h.c_str());
+        return false;
+      }
+      if (Over) Kept.push_back(Final);
+      if (!Over) Done.emplace_back(Hidden, Final);
+    }
+  }
+  FStaged.clear();
+  Sync(FFolder);
+  for (const std::string& Old : Replaced) {
+    std::error_code e;
+    if (std::none_of(Kept.begin(), Kept.end(),
+                     [&](const std::string& k) { return fs::path(k) == fs::path(Old); }))
+      fs::remove(Old, e);
+  }
+  Sync(FFolder);
+  return true;
+}
+
+bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
+                     const std::string& Folder, const std::vector<TTrackFile>& Tracks,
+                     const std::function<void(std::int64_t)>& Progress, std::string& Error) {
+  std::error_code e;
+  fs::create_directories(Folder, e);
+  if (e) {
+    Error = "cannot create the folder " + Folder + ": " + e.message();
+    return false;
+  }
+  TStagedFiles Staged(Folder);
+  std::int64_t At = 0;
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    TWaveInfoList Info;
+    if (!Tracks[i].Title.empty()) Info.SetText(kTitleTag, Tracks[i].Title);
+    const bool Last = i + 1 == Tracks.size();
+    if (!WriteWav(Staged.Stage(Tracks[i].Name), Format, Info, Read, Last ? -1 : Tracks[i].Frames,
+                  Progress, At, Error))
+      return false;
+  }
+  return Staged.Commit({}, Error);
+}
+
+bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
+                    std::string& Error) {
+  if (Tracks.empty()) {
+    Error = "no tracks to join";
+    return false;
+  }
+  const std::string Cue = fs::path(Side).replace_extension(".cue").string();
+  std::vector<TWaveScan> Scans(Tracks.size());
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    std::string Why;
+    if (!ScanWaveFile(Tracks[i], Scans[i], Why)) {
+      Error = Tracks[i] + ": not a readable WAV file: " + Why;
+      return false;
+    }
+    if (!SameFormat(*Scans[i].Format(), *Scans[0].Format())) {
+      Error = Tracks[i] + ": its format (" + Describe(Scans[i].Format()) +
+              ") differs from the first track's (" + Describe(Scans[0].Format()) + ")";
+      return false;
+    }
+  }
+  for (const std::string& Name : {Side, Cue}) {
+    std::error_code e;
+    if (fs::exists(Name, e)) {
+      Error = Name + " exists";
+      return false;
+    }
+  }
+  const WAVEFORMATEX& Format = *Scans[0].Format();
+  std::error_code e;
+  fs::create_directories(Folder(Side), e);
+  if (e) {
+    Error = "cannot create the folder " + Folder(Side) + ": " + e.message();
+    return false;
+  }
+  TStagedFiles Staged(Folder(Side));
+  std::vector<TCueTrack> Sheet;
+  std::size_t Index = 0;
+  std::int64_t Start = 0;
+  std::unique_ptr<TWaveAudioReader> Reader;
+  // One source over the tracks in turn, their audio as it is; each track
+  // starts on the sheet where the audio before it ends.
+  const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+    try {
+      for (; Index < Tracks.size(); Reader.reset(), ++Index) {
+        if (!Reader) {
+          Reader = std::make_unique<TWaveAudioReader>(Tracks[Index], *Scans[Index].Format());
+          std::string Title = TrackTitle(Tracks[Index]);
+          if (Title.empty()) Title = fs::path(Tracks[Index]).stem().string();
+          Sheet.push_back({Title, Start});
+        }
+        const std::int64_t Got = Reader->Read(Dest, Count);
+        if (Got > 0) {
+          Start += Got / Format.nBlockAlign;
+          return Got;
+        }
+      }
+      return 0;
+    } catch (const std::exception& x) {
+      Error = Tracks[Index] + ": " + x.what();
+      return -1;
+    }
+  };
+  std::int64_t At = 0;
+  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Format, TWaveInfoList(), Read, -1,
+                {}, At, Error))
+    return false;
+  const std::string CueHidden = Staged.Stage(fs::path(Cue).filename().string());
+  {
+    std::ofstream Out(CueHidden, std::ios::binary | std::ios::trunc);
+    Out << CueSheetText(fs::path(Side).filename().string(), Sheet,
+                        static_cast<int>(Format.nSamplesPerSec));
+    Out.close();
+    if (!Out) {
+      Error = "cannot write " + Cue;
+      return false;
+    }
+  }
+  return Staged.Commit({}, Error);
+}
+
+std::string TitledTrackName(int Position, const std::string& Title) {
+  std::string Safe;
+  for (const char c : Title) Safe += (c == '/' || (c >= 0 && c < ' ') || c == 0x7F) ? '_' : c;
+  // Within a file name's 255 bytes, cut on a whole UTF-8 character.
+  std::size_t Most = 240;
+  if (Safe.size() > Most) {
+    while (Most > 0 && (static_cast<unsigned char>(Safe[Most]) & 0xC0) == 0x80) --Most;
+    Safe.resize(Most);
+  }
+  char Number[16];
+  std::snprintf(Number, sizeof Number, "%02d", Position);
+  return std::string(Number) + " " + Safe + ".wav";
+}
+
+bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
+                     std::vector<std::string>& Names, std::string& Error) {
+  if (Titles.size() != Tracks.size()) {
+    Error = std::to_string(Titles.size()) + " titles for " + std::to_string(Tracks.size()) +
+            " tracks; nothing was changed";
+    return false;
+  }
+  if (Tracks.empty()) return true;
+  const std::string Dir = Folder(Tracks[0]);
+  for (const std::string& t : Tracks) {
+    std::error_code e;
+    if (!fs::equivalent(Folder(t), Dir, e)) {
+      Error = "the tracks must lie in one folder; nothing was changed";
+      return false;
+    }
+  }
+  Names.clear();
+  for (std::size_t i = 0; i < Tracks.size(); ++i)
+    Names.push_back((fs::path(Dir) / TitledTrackName(static_cast<int>(i) + 1, Titles[i])).string());
+  // A name another file already has stops it here, before anything is written.
+  for (const std::string& n : Names) {
+    std::error_code e;
+    if (fs::exists(n, e) && std::none_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+          std::error_code x;
+          return fs::equivalent(t, n, x);
+        })) {
+      Error = n + " exists; nothing was changed";
+      return false;
+    }
+  }
+  TStagedFiles Staged(Dir);
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    TWaveScan Scan;
+    std::string Why;
+    if (!ScanWaveFile(Tracks[i], Scan, Why)) {
+      Error = Tracks[i] + ": not a readable WAV file: " + Why + "; nothing was changed";
+      return false;
+    }
+    TWaveInfoList Info = Scan.Info;
+    Info.SetText(kTitleTag, Titles[i]);
+    std::unique_ptr<TWaveAudioReader> Reader;
+    try {
+      Reader = std::make_unique<TWaveAudioReader>(Tracks[i], *Scan.Format());
+    } catch (const std::exception& x) {
+      Error = Tracks[i] + ": " + x.what() + "; nothing was changed";
+      return false;
+    }
+    std::int64_t At = 0;
+    const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+      try {
+        return Reader->Read(Dest, Count);
+      } catch (const std::exception&) {
+        return -1;
+      }
+    };
+    if (!WriteWav(Staged.Stage(fs::path(Names[i]).filename().string()), *Scan.Format(), Info, Read,
+                  -1, {}, At, Error)) {
+      Error = Tracks[i] + ": " + Error + "; nothing was changed";
+      return false;
+    }
+  }
+  return Staged.Commit(Tracks, Error);
+}
+
+std::string TrackTitle(const std::string& Track) {
+  TWaveScan Scan;
+  std::string Error;
+  if (!ScanWaveFile(Track, Scan, Error)) return {};
+  return Scan.Info.Text(kTitleTag);
+}
+
+}  // namespace velmar

@@ -1,0 +1,88 @@
+// Fixing a side's tracks after recording, on files: writing tracks cut from a
+// side, joining tracks into one side with its cue sheet, and titling tracks.
+// The audio is copied as it is (joining the tracks of a side gives back the
+// side sample for sample), and nothing is replaced or half written:
+//
+// A set of new files is written under hidden names in its folder, made
+// durable, and then put in place by renames that never replace a file; only
+// then do the files it replaces go. A crash before the renames leaves the old
+// set, during them the old set and some new files, after them the new set
+// (and perhaps some old files): one set is always whole. Hidden files of a
+// process that died are removed by the next rewrite in that folder.
+//
+// Threads: any one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/wave/wave_format_ex.h"
+#include "wavefile/riff_info.h"
+
+namespace velmar {
+
+// Audio of one format from its start: fills Dest with up to Count bytes,
+// returns them, 0 at the end, -1 after an error (said by the reader).
+using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
+
+// New files of one folder, written hidden and put in place together.
+class TStagedFiles {
+ public:
+  explicit TStagedFiles(std::string Folder);
+  ~TStagedFiles();  // removes what was staged and not put in place
+  TStagedFiles(const TStagedFiles&) = delete;
+  TStagedFiles& operator=(const TStagedFiles&) = delete;
+
+  // The hidden name to write the file Name (a name in the folder) under.
+  std::string Stage(const std::string& Name);
+  // Makes the staged files durable and gives them their names; then removes
+  // Replaced (paths). A staged name that is one of Replaced replaces that file
+  // in one step; any other existing name stops the commit before it changes
+  // anything visible: false, with Error.
+  bool Commit(const std::vector<std::string>& Replaced, std::string& Error);
+
+ private:
+  std::string FFolder;
+  std::vector<std::pair<std::string, std::string>> FStaged;  // hidden, final (paths)
+};
+
+// One track to write: its file name in the folder, its title (INFO "INAM";
+// empty: none) and its length in frames (the last one: to the end).
+struct TTrackFile {
+  std::string Name;
+  std::string Title;
+  std::int64_t Frames = 0;
+};
+
+// Writes Read's audio (of Format) into Tracks in Folder, in order and without
+// a gap; false with Error when reading or writing fails or a name is taken
+// (nothing is left behind then). Progress (may be empty) gets the frames done.
+bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
+                     const std::string& Folder, const std::vector<TTrackFile>& Tracks,
+                     const std::function<void(std::int64_t)>& Progress, std::string& Error);
+
+// Joins the tracks' audio into Side (a new file) and writes the cue sheet of
+// Side with the extension ".cue" beside it: each track's title is its INFO
+// title, else its file name without the extension. The tracks must share one
+// format; otherwise, or when Side or the sheet exists, false with Error
+// naming the file, and nothing written.
+bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
+                    std::string& Error);
+
+// The file name a title gives at Position (1-based): "NN Title.wav", with the
+// characters a file name cannot hold replaced by "_".
+std::string TitledTrackName(int Position, const std::string& Title);
+
+// Gives each of Tracks its title: the INFO title, and the name
+// TitledTrackName(i + 1, Titles[i]) in its folder. Titles and Tracks must
+// match in number; a name that another file has stops it before anything
+// changes. Names: the new paths.
+bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
+                     std::vector<std::string>& Names, std::string& Error);
+
+// Reads the INFO title of a WAV file ("" when it has none or cannot be read).
+std::string TrackTitle(const std::string& Track);
+
+}  // namespace velmar

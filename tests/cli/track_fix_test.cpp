@@ -1,0 +1,227 @@
+// Fixing a side's tracks with velmar-rec, on a programme made by sox: five
+// songs with 2 s gaps, the second with a 1 s quiet passage. Split into the
+// release's number of tracks, joined back with a cue sheet, split again by
+// that sheet, titled; wrong input changes nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "session/track_files.h"
+#include "tests/cli/velmar_rec.h"
+#include "tests/support/peer.h"
+#include "tests/support/temp_dir.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace test;
+
+constexpr std::int64_t kRate = 44100;
+
+struct TrackFix : ::testing::Test {
+  TempDir Dir;
+  std::string Side = Dir.File("side.wav");
+  // Where each real gap lies, in frames: [start, end).
+  std::vector<std::pair<std::int64_t, std::int64_t>> Gaps;
+
+  // Songs of 12 s with 2 s of silence between; the second is 8 s, 1 s quiet,
+  // 8 s (long enough on both sides for the rule to split there).
+  void MakeSide() {
+    const std::string Cd = " -r 44100 -b 16 -c 2 ";
+    std::string Parts;
+    std::int64_t At = 0;  // seconds
+    for (int i = 1; i <= 5; ++i) {
+      const std::string Song = Dir.File("song" + std::to_string(i) + ".wav");
+      if (i == 2) {
+        Peer("sox -n" + Cd + Dir.File("a.wav") + " synth 8 sine 500 vol 0.4");
+        Peer("sox -n" + Cd + Dir.File("q.wav") + " trim 0 1");
+        Peer("sox " + Dir.File("a.wav") + " " + Dir.File("q.wav") + " " + Dir.File("a.wav") + " " +
+             Song);
+      } else {
+        Peer("sox -n" + Cd + Song + " synth 12 sine " + std::to_string(200 * i) +
+             " synth 12 pinknoise mix vol 0.4");
+      }
+      Parts += " " + Song;
+      At += i == 2 ? 17 : 12;
+      if (i < 5) {
+        Peer("sox -n" + Cd + Dir.File("gap.wav") + " trim 0 2");
+        Parts += " " + Dir.File("gap.wav");
+        Gaps.push_back({At * kRate, (At + 2) * kRate});
+        At += 2;
+      }
+    }
+    Peer("sox" + Parts + " " + Side);
+  }
+
+  static std::int64_t Frames(const std::string& Wav) {
+    return static_cast<std::int64_t>(Audio(Wav).size() / 4);
+  }
+  static std::vector<std::string> Paths(const std::string& Folder) {
+    std::vector<std::string> Out;
+    for (const std::string& n : Tracks(Folder)) Out.push_back(Folder + "/" + n);
+    return Out;
+  }
+  // Where tracks 2.. start.
+  static std::vector<std::int64_t> Cuts(const std::vector<std::string>& Files) {
+    std::vector<std::int64_t> Out;
+    std::int64_t At = 0;
+    for (std::size_t i = 0; i + 1 < Files.size(); ++i) Out.push_back(At += Frames(Files[i]));
+    return Out;
+  }
+  static Bytes Joined(const std::vector<std::string>& Files) {
+    Bytes All;
+    for (const std::string& f : Files) {
+      const Bytes a = Audio(f);
+      All.insert(All.end(), a.begin(), a.end());
+    }
+    return All;
+  }
+};
+
+TEST_F(TrackFix, SplitIntoTheReleasesTracksJoinBackAndSplitByTheSheet) {
+  MakeSide();
+  const Bytes Whole = Audio(Side);
+  int Status = -1;
+  // Lines of a dry run: each track's start, end and length; and those with its gap.
+  auto Listed = [](const std::string& Said, int& InGaps) {
+    const std::regex Line(R"(Track0\d\.wav  \d:\d\d\.\d{3} - \d:\d\d\.\d{3}  \d:\d\d\.\d{3})");
+    std::istringstream Lines(Said);
+    int Count = 0;
+    InGaps = 0;
+    for (std::string l; std::getline(Lines, l);) {
+      Count += std::regex_search(l, Line);
+      InGaps += l.find("(cut in the quiet gap") != std::string::npos;
+    }
+    return Count;
+  };
+  int InGaps = 0;
+  // The rule splits the quiet passage too; its dry run lists the same tracks.
+  Rec("split " + Side + " -o " + Dir.File("rule"), &Status);
+  ASSERT_EQ(Status, 0);
+  EXPECT_EQ(Tracks(Dir.File("rule")).size(), 6u);
+  const std::string RuleSaid = Rec("split " + Side + " --dry-run -o " + Dir.File("none"), &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_EQ(Listed(RuleSaid, InGaps), 6) << RuleSaid;
+  EXPECT_FALSE(fs::exists(Dir.File("none")));
+
+  // A dry run of five tracks lists them and the gaps they are cut in.
+  const std::string Said5 =
+      Rec("split " + Side + " --tracks 5 --dry-run -o " + Dir.File("five"), &Status);
+  EXPECT_EQ(Status, 0) << Said5;
+  EXPECT_EQ(Listed(Said5, InGaps), 5) << Said5;
+  EXPECT_EQ(InGaps, 4) << Said5;
+  EXPECT_FALSE(fs::exists(Dir.File("five")));
+
+  // Five tracks, cut inside the real gaps, that add up to the side.
+  Rec("split " + Side + " --tracks=5 -o " + Dir.File("five"), &Status);
+  ASSERT_EQ(Status, 0);
+  const std::vector<std::string> Five = Paths(Dir.File("five"));
+  ASSERT_EQ(Five.size(), 5u);
+  const std::vector<std::int64_t> At = Cuts(Five);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_GT(At[i], Gaps[i].first) << i;
+    EXPECT_LT(At[i], Gaps[i].second) << i;
+  }
+  EXPECT_TRUE(Joined(Five) == Whole);
+
+  // Joined, they give the side back sample for sample, with a sheet beside it.
+  const std::string Back = Dir.File("back/side.wav");
+  const std::string Said = Rec("join " + Five[0] + " " + Five[1] + " " + Five[2] + " " + Five[3] +
+                                   " " + Five[4] + " -o " + Back,
+                               &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  EXPECT_TRUE(Audio(Back) == Whole);
+  std::ifstream CueFile(Dir.File("back/side.cue"));
+  std::stringstream Cue;
+  Cue << CueFile.rdbuf();
+  EXPECT_EQ(Cue.str().rfind("FILE \"side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track01\"\n"
+                            "    INDEX 01 00:00:00\n",
+                            0),
+            0u)
+      << Cue.str();
+  // Never over an existing side.
+  EXPECT_NE(Rec("join " + Five[0] + " -o " + Back, &Status).find("exists"), std::string::npos);
+  EXPECT_EQ(Status, 2);
+  EXPECT_TRUE(Audio(Back) == Whole);
+
+  // Split by the sheet: the same tracks, each cut within one 1/75 s frame.
+  Rec("split " + Back + " --cue " + Dir.File("back/side.cue") + " -o " + Dir.File("cue"), &Status);
+  ASSERT_EQ(Status, 0);
+  const std::vector<std::string> ByCue = Paths(Dir.File("cue"));
+  ASSERT_EQ(ByCue.size(), 5u);
+  const std::vector<std::int64_t> CueAt = Cuts(ByCue);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_LE(std::abs(CueAt[i] - At[i]), 588) << i;
+  EXPECT_TRUE(Joined(ByCue) == Whole);
+  EXPECT_EQ(TrackTitle(ByCue[2]), "Track03");
+
+  // More tracks than gaps (the quiet passage counts now): it says how many
+  // it found and writes those.
+  const std::string Fewer = Rec("split " + Side + " --tracks 9 -o " + Dir.File("nine"), &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_NE(Fewer.find("9 tracks need 8 quiet gaps; found 5"), std::string::npos) << Fewer;
+  EXPECT_EQ(Tracks(Dir.File("nine")).size(), 6u);
+}
+
+TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
+  const std::string Cd = " -r 44100 -b 16 -c 2 ";
+  const std::string Folder = Dir.File("side");
+  fs::create_directories(Folder);
+  for (int i = 1; i <= 3; ++i)
+    Peer("sox -n" + Cd + Folder + "/Track0" + std::to_string(i) + ".wav synth 1 sine " +
+         std::to_string(300 * i));
+  const std::vector<std::string> Old = Paths(Folder);
+  std::vector<Bytes> Before, Sound;
+  for (const std::string& f : Old) Before.push_back(ReadFileBytes(f)), Sound.push_back(Audio(f));
+  auto Unchanged = [&] {
+    if (Tracks(Folder).size() != Old.size()) return false;
+    for (std::size_t i = 0; i < Old.size(); ++i)
+      if (!fs::exists(Old[i]) || ReadFileBytes(Old[i]) != Before[i]) return false;
+    return true;
+  };
+  const std::string Titles = Dir.File("titles.txt");
+  int Status = -1;
+  // Two titles for three tracks.
+  std::ofstream(Titles) << "Mötley Crüe\n\nAC/DC\n";
+  EXPECT_NE(Rec("titles " + Titles + " " + Old[0] + " " + Old[1] + " " + Old[2], &Status)
+                .find("2 titles for 3 tracks; nothing was changed"),
+            std::string::npos);
+  EXPECT_EQ(Status, 2);
+  EXPECT_TRUE(Unchanged());
+  // A name another file has.
+  std::ofstream(Titles) << "Mötley Crüe\n\nAC/DC\nÉtude 3\n";
+  std::ofstream(Folder + "/02 AC_DC.wav") << "not ours";
+  EXPECT_NE(Rec("titles " + Titles + " " + Old[0] + " " + Old[1] + " " + Old[2], &Status)
+                .find("02 AC_DC.wav exists; nothing was changed"),
+            std::string::npos);
+  EXPECT_EQ(Status, 2);
+  fs::remove(Folder + "/02 AC_DC.wav");
+  EXPECT_TRUE(Unchanged());
+  // Tracks of two formats do not join; nothing is written.
+  Peer("sox -n -r 22050 -b 16 -c 2 " + Dir.File("other.wav") + " synth 1 sine 300");
+  EXPECT_NE(
+      Rec("join " + Old[0] + " " + Dir.File("other.wav") + " -o " + Dir.File("j.wav"), &Status)
+          .find("other.wav: its format (PCM 22.050 kHz, 16 Bit, Stereo) differs"),
+      std::string::npos);
+  EXPECT_EQ(Status, 2);
+  EXPECT_FALSE(fs::exists(Dir.File("j.wav")));
+  EXPECT_FALSE(fs::exists(Dir.File("j.cue")));
+
+  // Titled: new names (a "/" becomes "_"), the title in the file, the audio kept.
+  const std::string Said =
+      Rec("titles " + Titles + " " + Old[0] + " " + Old[1] + " " + Old[2], &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  EXPECT_EQ(Tracks(Folder),
+            (std::vector<std::string>{"01 Mötley Crüe.wav", "02 AC_DC.wav", "03 Étude 3.wav"}));
+  EXPECT_EQ(Peer("ffprobe -v error -show_entries format_tags=title -of csv=p=0 '" + Folder +
+                 "/01 Mötley Crüe.wav'"),
+            "Mötley Crüe\n");
+  EXPECT_EQ(TrackTitle(Folder + "/02 AC_DC.wav"), "AC/DC");
+  EXPECT_TRUE(Audio(Folder + "/03 Étude 3.wav") == Sound[2]);
+}
+
+}  // namespace
+}  // namespace velmar
