@@ -1,8 +1,8 @@
 // The whole program's CPU time while two level bars of the recorder's main
 // window (280 x 9) show the monitor of a private PulseAudio server through a
 // connector fed by TMMWaveIn in cmThread mode, on a private X server, with noise
-// playing into the sink; next to arecord capturing the same source for the same
-// time in the same run.
+// playing into the sink; then arecord capturing the same source for the same
+// time, alone (side by side they would share the source's wake-ups).
 //
 //   velmar_level_meter_cpu [seconds] [screenshot.png]     (default 60 s)
 #include <sys/resource.h>
@@ -37,6 +37,7 @@ double CpuSeconds(const rusage& u) {
 }
 
 pid_t Spawn(const std::string& CommandLine) {
+  std::fflush(stdout);
   const pid_t Pid = ::fork();
   if (Pid == 0) {
     ::execl("/bin/sh", "sh", "-c", CommandLine.c_str(), static_cast<char*>(nullptr));
@@ -71,11 +72,9 @@ int main(int argc, char** argv) {
   const int Device = test::PulseServer::Monitor(*Alsa);
   if (Device < 0) return 1;
 
-  const std::string Time = std::to_string(Seconds + 5);
+  const std::string Time = std::to_string(2 * Seconds + 10);
   const pid_t Noise = Spawn("sox -q -n -t raw -r 44100 -b 16 -c 2 -e signed - synth " + Time +
                             " pinknoise vol 0.5 | aplay -q -D velmar_pulse_out -f cd");
-  const pid_t Peer = Spawn("arecord -q -D velmar_pulse_in -f cd -t raw -d " +
-                           std::to_string(Seconds) + " /dev/null");
 
   PrepareScreenUpdates();
   QApplication App(argc, argv);
@@ -115,6 +114,8 @@ int main(int argc, char** argv) {
   const bench::TThreadCpu ThreadsAfter = bench::ThreadCpu();
   In.Close();
 
+  const pid_t Peer = Spawn("arecord -q -D velmar_pulse_in -f cd -t raw -d " +
+                           std::to_string(Seconds) + " /dev/null");
   int Status = 0;
   rusage PeerUsage{};
   ::wait4(Peer, &Status, 0, &PeerUsage);

@@ -234,6 +234,11 @@ class TDevice {
       CV.notify_all();
       if (n < 0) {
         FRunning = false;  // the stream failed: wait for a reset or a close
+        // What a capture header holds of the audio before the failure is reported with it.
+        if (FCapture && h->reserved > 0 && !FQueue.empty() && FQueue.front() == h) {
+          FQueue.pop_front();
+          FDone.push_back(h);
+        }
         continue;
       }
       h->reserved += static_cast<std::uint32_t>(n);

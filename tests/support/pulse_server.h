@@ -22,6 +22,7 @@ class PulseServer {
   PulseServer() {
     const std::string Run = Dir.File("run"), Home = Dir.File("home");
     std::filesystem::create_directories(Run);
+    std::filesystem::permissions(Run, std::filesystem::perms::owner_all);  // as a runtime folder is
     std::filesystem::create_directories(Home);
     ::setenv("XDG_RUNTIME_DIR", Run.c_str(), 1);
     ::setenv("HOME", Home.c_str(), 1);

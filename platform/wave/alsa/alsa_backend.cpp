@@ -71,10 +71,15 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  // Periods of 1024 frames (larger ones lost audio on the sound server's plugin
-  // now and then). A capture buffer holds 128 of them (3 s), room for a batch
-  // of buffers and a late wake-up; playback keeps 8, which its position follows.
-  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 131072 : 8192;
+  // Capture: periods of 1/8 s, the lumps the sound server sends us (as a
+  // blocking reader asks by default); shorter ones make it (and every other
+  // client of the source) wake that much more often. The buffer holds 3 s,
+  // room for a late wake-up. Playback: periods of 1024 frames, 8 of them,
+  // which its position follows closely.
+  const bool Capture = Dir == SND_PCM_STREAM_CAPTURE;
+  snd_pcm_uframes_t Period =
+                        Capture ? std::max<snd_pcm_uframes_t>(f.nSamplesPerSec / 8, 256) : 1024,
+                    Buffer = Capture ? 3 * f.nSamplesPerSec : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -217,20 +222,26 @@ class TAlsaCapture : public TCaptureStream {
   // the device cannot recover.
   int Read(char* Dest, std::uint32_t Max) override {
     const std::uint32_t Block = S.Block();
-    const std::size_t Want =
+    std::size_t Want =
         std::min<std::size_t>(Max / Block, 4 * S.Period()) * static_cast<std::size_t>(Block);
     if (Want == 0) return 0;
     for (bool Late = false;; Late = true) {
       if (S.TakeInterrupt()) return 0;
       const std::size_t Needed = std::min(Want * FBatch, FStage.size());
       if (FStaged >= Needed) break;
-      if (!TakeIn()) return -1;
+      if (!TakeIn()) {
+        // The device is gone: what was taken in from it still goes out first.
+        if (FStaged == 0) return -1;
+        Want = std::min(Want, FStaged);
+        break;
+      }
       if (FStaged >= Needed) break;
       S.Nap(NapFor(Needed - FStaged, Late));
     }
     std::memcpy(Dest, FStage.data() + FHead, Want);
     FHead += Want;
     FStaged -= Want;
+    if (FStaged == 0) FHead = 0;
     return static_cast<int>(Want);
   }
 
@@ -242,16 +253,17 @@ class TAlsaCapture : public TCaptureStream {
     if (snd_pcm_state(Pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(Pcm);
     const snd_pcm_sframes_t Avail = snd_pcm_avail_update(Pcm);
     if (Avail < 0) return S.Recover(static_cast<int>(Avail));
-    // What is left of earlier takings moves to the front once per taking, not
-    // once per buffer handed out.
-    if (FHead > 0) {
+    // What is left of earlier takings moves to the front only when what the
+    // device has would not fit behind it.
+    const std::size_t Wanted = static_cast<std::size_t>(Avail) * S.Block();
+    if (FHead > 0 && FStage.size() - FHead - FStaged < Wanted) {
       std::memmove(FStage.data(), FStage.data() + FHead, FStaged);
       FHead = 0;
     }
     const snd_pcm_uframes_t Frames = std::min<snd_pcm_uframes_t>(
-        static_cast<snd_pcm_uframes_t>(Avail), (FStage.size() - FStaged) / S.Block());
+        static_cast<snd_pcm_uframes_t>(Avail), (FStage.size() - FHead - FStaged) / S.Block());
     if (Frames == 0) return true;
-    const snd_pcm_sframes_t n = snd_pcm_readi(Pcm, FStage.data() + FStaged, Frames);
+    const snd_pcm_sframes_t n = snd_pcm_readi(Pcm, FStage.data() + FHead + FStaged, Frames);
     if (n == -EAGAIN) return true;
     if (n < 0) return S.Recover(static_cast<int>(n));
     FStaged += static_cast<std::size_t>(n) * S.Block();
@@ -265,10 +277,15 @@ class TAlsaCapture : public TCaptureStream {
   // naps followed; the margin makes one wake-up do. A long wait (a large batch)
   // meets larger lumps, and a little lateness costs it nothing. When a lump is
   // Late (a nap found it missing), the next comes whole: a period's time at least.
+  //
+  // Never more than two periods, though: audio is ours only once taken in
+  // (when the sound server dies, what its plugin holds goes with it), so a
+  // large batch is taken in on the way.
   std::chrono::microseconds NapFor(std::size_t Bytes, bool Late) const {
     const long long Rate = S.Rate();
-    const auto Frames = std::max<long long>(static_cast<long long>(Bytes / S.Block()),
-                                            Late ? static_cast<long long>(S.Period()) : 0);
+    const auto Period = static_cast<long long>(S.Period());
+    const auto Frames = std::clamp<long long>(static_cast<long long>(Bytes / S.Block()),
+                                              Late ? Period : 0, 2 * Period);
     const long long Time = 1000000LL * Frames / Rate;
     const long long Margin =
         std::max<long long>({1000, 250000LL * static_cast<long long>(S.Period()) / Rate, Time / 8});

@@ -1,0 +1,150 @@
+// The windowed recorder's whole-process CPU per minute while it records (meters
+// on, default settings) from the monitor of a private PulseAudio server with
+// noise playing, on a private X server; beside "velmar-rec record" and
+// "arecord -f cd" recording the same monitor for the same time. Each runs
+// alone, in turns (window, velmar-rec, arecord, window, ...).
+//
+//   velmar_window_cpu [seconds per run] [rounds] [screenshot.png]   (default 60 s, 2 rounds)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/alsa_config.h"
+#include "tests/support/child_process.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/xvfb_server.h"
+
+namespace {
+
+using namespace velmar;
+
+// Starts a shell command in a process group of its own; its pid.
+pid_t Spawn(const std::string& CommandLine) {
+  std::fflush(stdout);
+  const pid_t Pid = ::fork();
+  if (Pid == 0) {
+    ::setpgid(0, 0);
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execl("/bin/sh", "sh", "-c", CommandLine.c_str(), static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  return Pid;
+}
+
+// A running process's CPU seconds so far (all its threads), from /proc.
+double ProcessCpu(pid_t Pid) {
+  std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+  std::string Text((std::istreambuf_iterator<char>(Stat)), std::istreambuf_iterator<char>());
+  const auto Close = Text.rfind(')');
+  if (Close == std::string::npos) return -1;
+  std::istringstream Fields(Text.substr(Close + 2));
+  std::string Field;
+  unsigned long long User = 0, System = 0;
+  for (int i = 3; i <= 15 && Fields >> Field; ++i) {
+    if (i == 14) User = std::stoull(Field);
+    if (i == 15) System = std::stoull(Field);
+  }
+  return static_cast<double>(User + System) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A whole program run to its end; its CPU seconds, -1 when it failed.
+double Run(const std::string& CommandLine) {
+  const pid_t Pid = Spawn(CommandLine);
+  int Status = 0;
+  rusage Usage{};
+  ::wait4(Pid, &Status, 0, &Usage);
+  if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) return -1;
+  return static_cast<double>(Usage.ru_utime.tv_sec + Usage.ru_stime.tv_sec) +
+         static_cast<double>(Usage.ru_utime.tv_usec + Usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The window recording for Seconds once its first track exists; its CPU
+// seconds over that time, -1 when it did not record.
+double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, int Seconds,
+              const std::string& Shot) {
+  const std::string Home = Dir.File("window" + std::to_string(Round));
+  const std::string Out = Home + "/recordings";
+  std::filesystem::create_directories(Out);
+  test::ChildProcess Program({VELMAR_RECORDER}, Out,
+                             {{"DISPLAY", X.Display()},
+                              {"QT_QPA_PLATFORM", "xcb"},
+                              {"XDG_CONFIG_HOME", Home + "/config"}});
+  const std::string Id = X.FindWindow("^Velmar Audio Recorder");
+  if (Id.empty()) return -1;
+  X.Xdotool("windowfocus " + Id + " key F12");
+  if (!test::WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); })) return -1;
+  const double Before = ProcessCpu(Program.Pid());
+  std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+  const double After = ProcessCpu(Program.Pid());
+  if (!Shot.empty() && Round == 1) X.Screenshot(Shot);
+  X.Xdotool("windowfocus " + Id + " key F10");
+  Program.Signal(SIGTERM);
+  Program.WaitForExit();
+  return After - Before;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int Seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+  const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
+  const std::string Shot = argc > 3 ? argv[3] : "";
+  test::XvfbServer X(800, 600);
+  test::PulseServer Server;
+  if (!X.Started() || !Server.Started) {
+    std::fprintf(stderr, "the private X or PulseAudio server did not start\n");
+    return 1;
+  }
+  test::TempDir Dir;
+  // The default input is the sink's monitor, as the window records by default.
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n"
+                      "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on "
+                      "description \"Test sink\" } }\n"
+                      "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Test sink monitor\" } }\n");
+  const pid_t Noise = Spawn(
+      "sox -q -n -r 44100 -b 16 -c 2 -t wav - synth 100000 pinknoise "
+      "vol 0.3 | aplay -q -D velmar_pulse_out");
+  const std::string Duration = std::to_string(Seconds);
+  double Sum[3] = {0, 0, 0};
+  std::printf("CPU s per minute while recording, each program alone, %d s per run\n", Seconds);
+  std::printf("%-6s %22s %20s %16s\n", "round", "window (meters on)", "velmar-rec record",
+              "arecord -f cd");
+  for (int Round = 1; Round <= Rounds; ++Round) {
+    const double w = Window(X, Dir, Round, Seconds, Shot);
+    const double r = Run(std::string(VELMAR_REC) + " record -d -1 --no-auto-split --duration " +
+                         Duration + " -o " + Dir.File("rec" + std::to_string(Round)));
+    const double a = Run("arecord -q -D velmar_pulse_in -f cd -d " + Duration + " " +
+                         Dir.File("arecord" + std::to_string(Round) + ".wav"));
+    if (w < 0 || r < 0 || a < 0) {
+      std::fprintf(stderr, "a run failed (window %.3f, velmar-rec %.3f, arecord %.3f)\n", w, r, a);
+      ::kill(-Noise, SIGKILL);
+      return 1;
+    }
+    const double PerMinute = 60.0 / Seconds;
+    std::printf("%-6d %22.3f %20.3f %16.3f\n", Round, w * PerMinute, r * PerMinute, a * PerMinute);
+    Sum[0] += w, Sum[1] += r, Sum[2] += a;
+  }
+  const double Mean = 60.0 / Seconds / Rounds;
+  std::printf("%-6s %22.3f %20.3f %16.3f\n", "mean", Sum[0] * Mean, Sum[1] * Mean, Sum[2] * Mean);
+  std::printf("window/arecord %.2f, window/velmar-rec %.2f\n", Sum[2] > 0 ? Sum[0] / Sum[2] : 0.0,
+              Sum[1] > 0 ? Sum[0] / Sum[1] : 0.0);
+  ::kill(-Noise, SIGKILL);
+  return 0;
+}
