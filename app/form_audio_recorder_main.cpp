@@ -131,6 +131,7 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miInput, "Stop", 3410, &TFormAudioRecorderMain::sbStopClick, QKeySequence(Qt::Key_F10));
   miMP3 = MainMenu->addMenu("MP3");
   AddItem(miMP3, "Convert Files to MP3", 0, &TFormAudioRecorderMain::miMP3EncoderClick);
+  AddItem(miMP3, "Convert Files to FLAC", 0, &TFormAudioRecorderMain::miFlacEncoderClick);
   miOptions = MainMenu->addMenu("&Options");
   AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
   AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
@@ -780,7 +781,7 @@ void TFormAudioRecorderMain::miFAQClick() {
   FHelp->ShowKeyword("FAQ");
 }
 
-void TFormAudioRecorderMain::miMP3EncoderClick() {
+void TFormAudioRecorderMain::ConvertTracks(bool Flac) {
   try {
     std::vector<std::string> Files;
     for (int r = 1; r < Grid->rowCount(); ++r)
@@ -789,9 +790,10 @@ void TFormAudioRecorderMain::miMP3EncoderClick() {
     const std::string CommandLine = CommandLineFor(GetEncoderProgram());
     QString Error;
     // The design starts the program silently; a program that cannot start is said.
-    if (!RunProgram(CommandLine, Error))
-      ShowStatus(QString("The MP3 encoder %1 could not be started: %2")
-                     .arg(QString::fromStdString(CommandLine), Error));
+    if (!RunProgram(CommandLine, Error,
+                    Flac ? std::vector<std::string>{"--flac"} : std::vector<std::string>{}))
+      ShowStatus(QString("The %1 encoder %2 could not be started: %3")
+                     .arg(Flac ? "FLAC" : "MP3", QString::fromStdString(CommandLine), Error));
     else
       ShowStatus({});
   } catch (const std::exception&) {
@@ -800,9 +802,10 @@ void TFormAudioRecorderMain::miMP3EncoderClick() {
   }
 }
 
-bool TFormAudioRecorderMain::RunProgram(const std::string& CommandLine, QString& Error) {
+bool TFormAudioRecorderMain::RunProgram(const std::string& CommandLine, QString& Error,
+                                        const std::vector<std::string>& Arguments) {
   std::string Reason;
-  TStartedProgram Program = StartProgram(ProgramFile(CommandLine), Reason);
+  TStartedProgram Program = StartProgram(ProgramFile(CommandLine), Reason, Arguments);
   if (Program.Pid < 0) {
     Error = QString::fromStdString(Reason);
     return false;

@@ -70,8 +70,11 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void miFAQClick();
   // MP3 > "Convert Files to MP3": every track's path into the encoder's
   // "FileList", then its program started and waited for (the window keeps
-  // painting and refuses input meanwhile).
-  void miMP3EncoderClick();
+  // painting and refuses input meanwhile). "Convert Files to FLAC" hands the
+  // tracks over the same way, with the program's --flac.
+  void miMP3EncoderClick() { ConvertTracks(false); }
+  void miFlacEncoderClick() { ConvertTracks(true); }
+  void ConvertTracks(bool Flac);
   void EditTrackName();
   void LoadSettings();
   void SaveSettings();
@@ -169,7 +172,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QString InputNote() const;
   void ShowInputNote();
   // Starts the program and runs the loop until it ends; false when it could not start.
-  bool RunProgram(const std::string& CommandLine, QString& Error);
+  bool RunProgram(const std::string& CommandLine, QString& Error,
+                  const std::vector<std::string>& Arguments = {});
   QAction* AddItem(QMenu* Menu, const QString& Caption, int Context,
                    void (TFormAudioRecorderMain::*Handler)(), const QKeySequence& Shortcut = {});
 

@@ -1,8 +1,12 @@
 #include "mp3/encoder_jobs.h"
 
+#include "mp3/flac_file_encoder.h"
+#include "mp3/mp3_file_encoder.h"
+
 namespace velmar {
 
-TEncoderJobs::TEncoderJobs(const std::vector<std::string>& Files) {
+TEncoderJobs::TEncoderJobs(const std::vector<std::string>& Files, TEncoding Encoding)
+    : FEncoding(Encoding) {
   for (const std::string& File : Files) {
     FJobs.push_back(std::make_unique<TEncoderJob>());
     FJobs.back()->Input = File;
@@ -36,10 +40,12 @@ void TEncoderJobs::Work() {
     } else {
       // A file that fails is reported; the others go on.
       try {
-        j.Result = EncodeWavToMp3(j.Input, FCancel, [&j](std::int64_t Done, std::int64_t Total) {
+        const TEncodeProgress Progress = [&j](std::int64_t Done, std::int64_t Total) {
           j.Total = Total;
           j.Done = Done;
-        });
+        };
+        j.Result = FEncoding.Flac ? EncodeWavToFlac(j.Input, FEncoding.FlacLevel, FCancel, Progress)
+                                  : EncodeWavToMp3(j.Input, FCancel, Progress);
       } catch (const std::exception& Error) {
         j.Result = {};
         j.Result.Error = Error.what();

@@ -1,5 +1,5 @@
-// Encodes a list of WAV files into MP3s on up to Workers threads, one file per
-// thread at a time. Errors of one file are kept and the others go on; Cancel
+// Encodes a list of WAV files into MP3s (or FLAC files) on up to Workers
+// threads, one file per thread at a time. Errors of one file are kept and the others go on; Cancel
 // stops every file being written (its partial file goes) and starts no more.
 //
 // Start and Wait on one thread; the counters may be read from any thread while
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "mp3/mp3_file_encoder.h"
+#include "mp3/encoded_output.h"
 
 namespace velmar {
 
@@ -24,12 +24,20 @@ struct TEncoderJob {
   std::atomic<std::int64_t> Done{0};
   std::atomic<std::int64_t> Total{0};
   std::atomic<bool> Finished{false};
-  TMp3Result Result;  // valid once Finished
+  TEncodeResult Result;  // valid once Finished
+};
+
+// What the files become.
+struct TEncoding {
+  bool Flac = false;  // else MP3
+  int FlacLevel = 5;  // 0..8
+  const char* Name() const { return Flac ? "FLAC" : "MP3"; }
 };
 
 class TEncoderJobs {
  public:
-  explicit TEncoderJobs(const std::vector<std::string>& Files);
+  explicit TEncoderJobs(const std::vector<std::string>& Files, TEncoding Encoding = {});
+  const TEncoding& Encoding() const { return FEncoding; }
   ~TEncoderJobs();
 
   // Starts the workers (at most Workers, at most one per file).
@@ -51,6 +59,7 @@ class TEncoderJobs {
  private:
   void Work();
 
+  TEncoding FEncoding;
   std::vector<std::unique_ptr<TEncoderJob>> FJobs;
   std::vector<std::thread> FThreads;
   std::atomic<std::size_t> FNext{0};

@@ -1,9 +1,9 @@
 // velmar-mp3: the MP3 encoder the recorder hands its tracks to. It encodes the
 // files named on the command line, or else those of "FileList" in the
-// encoder's settings, each into an MP3 beside it, using both cores when more
-// than one file is listed. With a display it shows its progress window; with
+// encoder's settings, each into an MP3 (with --flac a FLAC file) beside it,
+// one file per core. With a display it shows its progress window; with
 // --no-window or without a display it prints one line per file.
-//   velmar-mp3 [--no-window] [FILE.wav ...]
+//   velmar-mp3 [--no-window] [--flac [--level 0..8]] [FILE.wav ...]
 // Exit status: 0 when every file was written, 1 when some failed, 2 on bad
 // arguments, 130 when cancelled.
 #include <QApplication>
@@ -71,18 +71,41 @@ int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
 int main(int argc, char** argv) {
   bool Window = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
   std::vector<std::string> Files;
+  TEncoding Encoding;
+  bool Level = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--no-window") == 0) {
+    const std::string Arg = argv[i];
+    std::string Value;
+    if (Arg.rfind("--level=", 0) == 0) Value = Arg.substr(8);
+    if (Arg == "--level" && i + 1 < argc) Value = argv[++i];
+    if (Arg == "--no-window") {
       Window = false;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "usage: velmar-mp3 [--no-window] [FILE.wav ...]\n");
-      return 2;
+    } else if (Arg == "--flac") {
+      Encoding.Flac = true;
+    } else if (Arg == "--level" || Arg.rfind("--level=", 0) == 0) {
+      if (Value.size() != 1 || Value[0] < '0' || Value[0] > '8') {
+        std::fprintf(stderr, "velmar-mp3: --level takes 0 to 8\n");
+        return 2;
+      }
+      Encoding.FlacLevel = Value[0] - '0';
+      Level = true;
+    } else if (Arg == "--help" || Arg == "-h" || (Arg.size() > 1 && Arg[0] == '-')) {
+      std::fprintf(Arg[0] == '-' && Arg != "--help" && Arg != "-h" ? stderr : stdout,
+                   "usage: velmar-mp3 [--no-window] [--flac [--level 0..8]] [FILE.wav ...]\n"
+                   "  Encodes each WAV file into an MP3 beside it (--flac: a FLAC file, level 5\n"
+                   "  unless --level), never over an existing file; without files, the files the\n"
+                   "  recorder listed. --no-window prints one line per file.\n");
+      return Arg == "--help" || Arg == "-h" ? 0 : 2;
     } else {
-      Files.emplace_back(argv[i]);
+      Files.emplace_back(Arg);
     }
   }
+  if (Level && !Encoding.Flac) {
+    std::fprintf(stderr, "velmar-mp3: --level is for --flac\n");
+    return 2;
+  }
   if (Files.empty()) Files = SplitFileList(ReadRegValue(kEncoderRoot, kEncoderKey, "FileList", ""));
-  TEncoderJobs Jobs(Files);
+  TEncoderJobs Jobs(Files, Encoding);
   const unsigned Cores = std::max(1u, std::thread::hardware_concurrency());
   if (!Window) return RunInLines(Jobs, Cores, Files.empty());
   // A display that is named but cannot be reached (ssh, tmux) ends Qt's start

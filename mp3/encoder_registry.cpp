@@ -67,11 +67,14 @@ std::string ProgramFile(const std::string& CommandLine) {
   return File;
 }
 
-TStartedProgram StartProgram(const std::string& File, std::string& Error) {
+TStartedProgram StartProgram(const std::string& File, std::string& Error,
+                             const std::vector<std::string>& Arguments) {
   TStartedProgram Started;
-  char* const Arguments[] = {const_cast<char*>(File.c_str()), nullptr};
+  std::vector<char*> Argv{const_cast<char*>(File.c_str())};
+  for (const std::string& a : Arguments) Argv.push_back(const_cast<char*>(a.c_str()));
+  Argv.push_back(nullptr);
   pid_t Pid = -1;
-  const int Failed = ::posix_spawn(&Pid, File.c_str(), nullptr, nullptr, Arguments, environ);
+  const int Failed = ::posix_spawn(&Pid, File.c_str(), nullptr, nullptr, Argv.data(), environ);
   if (Failed != 0) {
     Error = std::strerror(Failed);
     return Started;

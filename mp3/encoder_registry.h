@@ -49,9 +49,11 @@ struct TStartedProgram {
   pid_t Pid = -1;
   int ExitFd = -1;
 };
-// Starts File without a shell and without arguments, in the current folder
-// and environment; Pid -1 (and Error set) when it cannot be started.
-TStartedProgram StartProgram(const std::string& File, std::string& Error);
+// Starts File without a shell, with Arguments (none for the MP3 hand-off), in
+// the current folder and environment; Pid -1 (and Error set) when it cannot be
+// started.
+TStartedProgram StartProgram(const std::string& File, std::string& Error,
+                             const std::vector<std::string>& Arguments = {});
 // Waits until it ended and releases it; returns its exit status (-1 when it
 // did not end normally).
 int ReapProgram(TStartedProgram& Program);

@@ -8,7 +8,7 @@
 namespace velmar {
 
 TEncoderWindow::TEncoderWindow(TEncoderJobs& Jobs, QWidget* Parent) : QDialog(Parent), FJobs(Jobs) {
-  setWindowTitle("Velmar MP3 Encoder");
+  setWindowTitle(QString("Velmar %1 Encoder").arg(Jobs.Encoding().Name()));
   resize(520, 120 + 28 * static_cast<int>(std::min<std::size_t>(Jobs.Count(), 10)));
   auto* Layout = new QVBoxLayout(this);
   auto* Files = new QWidget;
@@ -59,7 +59,10 @@ QString TEncoderWindow::Summary() const {
     else
       ++Failed;
   }
-  QString Text = QString("%1 MP3 file%2 written").arg(Written).arg(Written == 1 ? "" : "s");
+  QString Text = QString("%1 %2 file%3 written")
+                     .arg(Written)
+                     .arg(FJobs.Encoding().Name())
+                     .arg(Written == 1 ? "" : "s");
   if (Failed) Text += QString(", %1 failed").arg(Failed);
   if (Cancelled) Text += QString(", %1 cancelled").arg(Cancelled);
   return Text;

@@ -28,29 +28,6 @@ struct TLame {
   }
 };
 
-// The output descriptor; removes the temporary file unless kept.
-struct TOutput {
-  std::string Name;
-  int Fd = -1;
-  bool Keep = false;
-  ~TOutput() {
-    if (Fd >= 0) ::close(Fd);
-    if (!Keep && !Name.empty()) ::unlink(Name.c_str());
-  }
-  bool Write(const unsigned char* Data, std::size_t Size) {
-    while (Size > 0) {
-      const ssize_t n = ::write(Fd, Data, Size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      Data += n;
-      Size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-};
-
-// Whether Name was last changed before this process started (a partial file
-// another, ended run left; one this run writes is newer).
 // Text in UTF-8 as UTF-16 with a byte order mark and an end, for the tag;
 // empty for plain ASCII and for bytes that are not UTF-8.
 std::vector<unsigned short> Utf16WithBom(const std::string& Text) {
@@ -85,37 +62,11 @@ std::vector<unsigned short> Utf16WithBom(const std::string& Text) {
   return Out;
 }
 
-const fs::file_time_type kRunStarted = fs::file_time_type::clock::now();
-
-bool StaleBeforeThisRun(const std::string& Name) {
-  std::error_code e;
-  const auto Changed = fs::last_write_time(Name, e);
-  return !e && Changed < kRunStarted;
-}
-
 }  // namespace
 
-std::string FreeMp3Name(const std::string& WavName) {
-  const fs::path Wav(WavName);
-  // Room in a file name (255 bytes) for "-NNNN" and ".mp3.part": a longer
-  // name is cut, on a character, rather than never written.
-  constexpr std::size_t kMostStem = 255 - 5 - 9;
-  std::string Stem = Wav.stem().string();
-  if (Stem.size() > kMostStem) {
-    std::size_t Cut = kMostStem;
-    while (Cut > 0 && (static_cast<unsigned char>(Stem[Cut]) & 0xC0) == 0x80) --Cut;
-    Stem.resize(Cut);
-  }
-  fs::path Candidate = Wav.parent_path() / (Stem + ".mp3");
-  std::error_code e;
-  for (int n = 2; fs::exists(Candidate, e); ++n)
-    Candidate = Wav.parent_path() / (Stem + "-" + std::to_string(n) + ".mp3");
-  return Candidate.string();
-}
-
-TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
-                          const TMp3Progress& Progress) {
-  TMp3Result Result;
+TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
+                             const TEncodeProgress& Progress) {
+  TEncodeResult Result;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
     Reader = std::make_unique<TWaveAudioReader>(WavName);
@@ -153,20 +104,9 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
     return Result;
   }
 
-  const std::string Final = FreeMp3Name(WavName);
-  TOutput Out;
-  Out.Name = Final + ".part";
-  Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (Out.Fd < 0 && errno == EEXIST && StaleBeforeThisRun(Out.Name)) {
-    // Left by an encode that was killed before this run began: not ours to keep.
-    ::unlink(Out.Name.c_str());
-    Out.Fd = ::open(Out.Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  }
-  if (Out.Fd < 0) {
-    Result.Error = "cannot write " + Out.Name + ": " + std::strerror(errno);
-    Out.Name.clear();
-    return Result;
-  }
+  const std::string Final = FreeOutputName(WavName, ".mp3");
+  TPartialOutput Out;
+  if (!Out.Open(Final, Result.Error)) return Result;
   std::vector<unsigned char> Tag(lame_get_id3v2_tag(g, nullptr, 0));
   const std::size_t TagSize = lame_get_id3v2_tag(g, Tag.data(), Tag.size());
   std::vector<std::int16_t> Pcm(kFrames * static_cast<std::size_t>(Channels));
@@ -206,21 +146,14 @@ TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& C
   if (Ok) {
     // The LAME/Xing header replaces the placeholder frame after the tag.
     const std::size_t Size = lame_get_lametag_frame(g, Mp3.data(), Mp3.size());
-    Ok = Size == 0 || ::pwrite(Out.Fd, Mp3.data(), Size, static_cast<off_t>(TagSize)) ==
+    Ok = Size == 0 || ::pwrite(Out.Fd(), Mp3.data(), Size, static_cast<off_t>(TagSize)) ==
                           static_cast<ssize_t>(Size);
   }
-  Ok = Ok && ::fsync(Out.Fd) == 0;
   if (!Ok) {
     Result.Error = std::string("writing the MP3 failed: ") + std::strerror(errno);
     return Result;
   }
-  ::close(Out.Fd);
-  Out.Fd = -1;
-  // Never over a file that appeared meanwhile: link fails when the name is taken.
-  if (::link(Out.Name.c_str(), Final.c_str()) != 0) {
-    Result.Error = std::string("cannot name the MP3 ") + Final + ": " + std::strerror(errno);
-    return Result;
-  }
+  if (!Out.Commit(Result.Error)) return Result;
   Result.Ok = true;
   Result.Output = Final;
   if (Progress) Progress(Total, Total);

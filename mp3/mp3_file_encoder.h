@@ -9,26 +9,13 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-#include <functional>
 #include <string>
+
+#include "mp3/encoded_output.h"
 
 namespace velmar {
 
-// "song.wav" -> "song.mp3", or "song-2.mp3", "song-3.mp3" ... when taken.
-std::string FreeMp3Name(const std::string& WavName);
-
-struct TMp3Result {
-  bool Ok = false;
-  bool Cancelled = false;
-  std::string Output;  // the MP3 written
-  std::string Error;   // why not
-};
-
-// Done: frames encoded so far of Total (called now and then).
-using TMp3Progress = std::function<void(std::int64_t Done, std::int64_t Total)>;
-
-TMp3Result EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
-                          const TMp3Progress& Progress = {});
+TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
+                             const TEncodeProgress& Progress = {});
 
 }  // namespace velmar

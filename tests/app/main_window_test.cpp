@@ -632,15 +632,23 @@ TEST(MainWindow, HandsTheTracksToTheEncoderProgramAndWaitsForIt) {
     Ticked = true;  // the loop runs: the window is painted meanwhile
     EnabledMeanwhile = W.isEnabled();
   });
+  const auto Started = [&] {
+    const Bytes Text = test::ReadFileBytes(R.Dir.File("started.txt"));
+    return std::string(Text.begin(), Text.end());
+  };
   W.miMP3EncoderClick();
   EXPECT_TRUE(Ticked);
   EXPECT_FALSE(EnabledMeanwhile);
   EXPECT_TRUE(W.isEnabled());
-  EXPECT_TRUE(fs::exists(R.Dir.File("started.txt")));
+  EXPECT_EQ(Started(), "started with 0 arguments\n");
   const std::string Folder = W.GetOutputFolder().toStdString();
   EXPECT_EQ(ReadRegValue(kEncoderRoot, kEncoderKey, "FileList", ""),
             Folder + "/Track01.wav\r\n" + Folder + "/Track02.wav\r\n");
   EXPECT_TRUE(W.StatusText().isEmpty());
+  // The FLAC item hands the same tracks over, asking for FLAC.
+  ::setenv("WAIT_MS", "0", 1);
+  W.miFlacEncoderClick();
+  EXPECT_EQ(Started(), "started with 1 arguments --flac\n");
   // A program that is not there is said in the window's line.
   WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", "no-such-encoder");
   W.miMP3EncoderClick();

@@ -1,8 +1,7 @@
 // velmar-mp3 against the peers: MP3s of files made by sox (PCM 8, 16 and 24
-// bit, floating point, IMA and MS ADPCM) read back by ffprobe with the source's rate and channels, decode
-// in ffmpeg to the source's length within one MP3 frame, and a 1 kHz tone
-// correlates with its source; a missing file is reported and skipped; a
-// cancelled run leaves no partial file.
+// bit, floating point, IMA and MS ADPCM) read back by ffprobe with the source's rate and channels,
+// decode in ffmpeg to the source's length within one MP3 frame, and a 1 kHz tone correlates with
+// its source; a missing file is reported and skipped; a cancelled run leaves no partial file.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +9,7 @@
 #include <filesystem>
 
 #include "tests/support/child_process.h"
+#include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -183,6 +183,63 @@ TEST(VelmarMp3, TitlesBeyondAsciiReadBackAsWritten) {
                                  Dir.File("Mötley Crüe é 🎵.mp3") + "'");
   while (!Title.empty() && Title.back() == '\n') Title.pop_back();
   EXPECT_EQ(Title, "Mötley Crüe é 🎵");
+}
+
+// FLAC: lossless (the decoded audio is the WAV's, byte for byte; 24-bit stays
+// 24-bit), the INFO title as a Vorbis comment, the audio's MD5 in the stream
+// info, never over a file, and nothing left when interrupted.
+TEST(VelmarMp3, FlacFilesAreLosslessTaggedAndNeverPartial) {
+  test::TempDir Dir;
+  int Status = -1;
+  RunCommand("sox -n -r 44100 -b 16 -c 2 '" + Dir.File("a.wav") +
+                 "' synth 3 pinknoise vol 0.5 && sox -n -r 48000 -b 24 -c 2 '" +
+                 Dir.File("b24.wav") + "' synth 2 sine 440 synth 2 pinknoise mix vol 0.7",
+             &Status);
+  ASSERT_EQ(Status, 0);
+  const std::string Title = "Étude № 3";
+  test::Bytes Info = test::Id("INFO");
+  const test::Bytes Name = test::Chunk("INAM", test::Bytes(Title.begin(), Title.end() + 1));
+  Info.insert(Info.end(), Name.begin(), Name.end());
+  test::WriteFileBytes(Dir.File("titled.wav"),
+                       test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("LIST", Info),
+                                   test::Chunk("data", test::WavData(Dir.File("a.wav")))}));
+  const std::string Said =
+      RunCommand(std::string(VELMAR_MP3) + " --no-window --flac --level 8 '" + Dir.File("a.wav") +
+                     "' '" + Dir.File("b24.wav") + "' '" + Dir.File("titled.wav") + "' 2>&1",
+                 &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  for (const std::string Stem : {"a", "b24", "titled"}) {
+    const std::string Flac = Dir.File(Stem + ".flac");
+    RunCommand("flac -t -s '" + Flac + "'", &Status);
+    EXPECT_EQ(Status, 0) << Stem;
+    RunCommand("flac -d -s -c --force-raw-format --endian=little --sign=signed '" + Flac + "' > '" +
+                   Dir.File(Stem + ".raw") + "'",
+               &Status);
+    EXPECT_TRUE(test::ReadFileBytes(Dir.File(Stem + ".raw")) ==
+                test::WavData(Dir.File(Stem + ".wav")))
+        << Stem;
+    EXPECT_NE(RunCommand("metaflac --show-md5sum '" + Flac + "'"),
+              "00000000000000000000000000000000\n");
+  }
+  EXPECT_EQ(RunCommand("metaflac --show-bps '" + Dir.File("b24.flac") + "'"), "24\n");
+  EXPECT_EQ(RunCommand("metaflac --show-tag=TITLE '" + Dir.File("titled.flac") + "'"),
+            "TITLE=" + Title + "\n");
+  EXPECT_EQ(RunCommand("metaflac --show-tag=TITLE '" + Dir.File("a.flac") + "'"), "TITLE=a\n");
+  // Never over a file.
+  RunCommand(std::string(VELMAR_MP3) + " --no-window --flac '" + Dir.File("a.wav") + "'", &Status);
+  EXPECT_EQ(Status, 0);
+  EXPECT_TRUE(fs::exists(Dir.File("a-2.flac")));
+
+  RunCommand(
+      "sox -n -r 44100 -b 16 -c 2 '" + Dir.File("long.wav") + "' synth 900 pinknoise vol 0.3",
+      &Status);
+  test::ChildProcess Encoder({VELMAR_MP3, "--no-window", "--flac", Dir.File("long.wav")},
+                             Dir.Path(), {});
+  ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(Dir.File("long.flac.part")); }));
+  Encoder.Signal(SIGINT);
+  EXPECT_EQ(Encoder.WaitForExit(), 130);
+  EXPECT_FALSE(fs::exists(Dir.File("long.flac.part")));
+  EXPECT_FALSE(fs::exists(Dir.File("long.flac")));
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+#include "mp3/flac_file_encoder.h"
+
+#include <FLAC/metadata.h>
+#include <FLAC/stream_encoder.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "wavefile/riff_info.h"
+#include "wavefile/wave_audio_reader.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr std::size_t kFrames = 8192;
+
+struct TEncoderDeleter {
+  void operator()(FLAC__StreamEncoder* e) const { FLAC__stream_encoder_delete(e); }
+};
+struct TMetadataDeleter {
+  void operator()(FLAC__StreamMetadata* m) const { FLAC__metadata_object_delete(m); }
+};
+using TMetadata = std::unique_ptr<FLAC__StreamMetadata, TMetadataDeleter>;
+
+FLAC__StreamEncoderWriteStatus WriteToOutput(const FLAC__StreamEncoder*, const FLAC__byte Buffer[],
+                                             size_t Bytes, uint32_t, uint32_t, void* Data) {
+  return static_cast<TPartialOutput*>(Data)->Write(Buffer, Bytes)
+             ? FLAC__STREAM_ENCODER_WRITE_STATUS_OK
+             : FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+}
+
+FLAC__StreamEncoderSeekStatus SeekOutput(const FLAC__StreamEncoder*, FLAC__uint64 Offset,
+                                         void* Data) {
+  return ::lseek(static_cast<TPartialOutput*>(Data)->Fd(), static_cast<off_t>(Offset), SEEK_SET) < 0
+             ? FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR
+             : FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamEncoderTellStatus TellOutput(const FLAC__StreamEncoder*, FLAC__uint64* Offset,
+                                         void* Data) {
+  const off_t At = ::lseek(static_cast<TPartialOutput*>(Data)->Fd(), 0, SEEK_CUR);
+  if (At < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+  *Offset = static_cast<FLAC__uint64>(At);
+  return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+// One little-endian PCM sample of Bytes bytes as a signed value (8-bit PCM is unsigned).
+FLAC__int32 Sample(const std::uint8_t* p, int Bytes) {
+  switch (Bytes) {
+    case 1:
+      return static_cast<FLAC__int32>(p[0]) - 128;
+    case 2:
+      return static_cast<std::int16_t>(p[0] | p[1] << 8);
+    case 3:
+      return static_cast<std::int32_t>(
+                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
+             8;
+    default:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
+                                       static_cast<std::uint32_t>(p[3]) << 24);
+  }
+}
+
+}  // namespace
+
+TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
+                              const std::atomic<bool>& Cancel, const TEncodeProgress& Progress) {
+  TEncodeResult Result;
+  std::unique_ptr<TWaveAudioReader> Reader;
+  try {
+    // PCM keeps its samples as they are; anything else is read as 16-bit PCM.
+    TWaveScan Scan;
+    std::string Why;
+    if (ScanWaveFile(WavName, Scan, Why)) {
+      const WAVEFORMATEX& f = *Scan.Format();
+      if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample % 8 == 0 && f.wBitsPerSample <= 32 &&
+          f.nChannels >= 1 && f.nChannels <= 8)
+        Reader = std::make_unique<TWaveAudioReader>(WavName, f);
+    }
+    if (!Reader) Reader = std::make_unique<TWaveAudioReader>(WavName);
+  } catch (const std::exception& Error) {
+    std::error_code e;
+    Result.Error = std::filesystem::exists(WavName, e) ? Error.what() : "the file does not exist";
+    return Result;
+  }
+  const WAVEFORMATEX& Format = Reader->Target();
+  const int Channels = Format.nChannels, Bytes = Format.wBitsPerSample / 8;
+  if (Channels < 1 || Channels > 8) {
+    Result.Error = "FLAC holds one to eight channels, the file has " + std::to_string(Channels);
+    return Result;
+  }
+  const std::int64_t Total = Reader->Scan().Frames();
+  std::string Title = Reader->Scan().Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')));
+  if (Title.empty()) Title = std::filesystem::path(WavName).stem().string();
+
+  // The output outlives the encoder: deleting an encoder finishes its stream.
+  TPartialOutput Out;
+  std::unique_ptr<FLAC__StreamEncoder, TEncoderDeleter> Encoder(FLAC__stream_encoder_new());
+  TMetadata Comment(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT));
+  TMetadata Seek(FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE));
+  TMetadata Padding(FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING));
+  FLAC__StreamMetadata_VorbisComment_Entry Entry;
+  if (!Encoder || !Comment || !Seek || !Padding ||
+      !FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&Entry, "TITLE",
+                                                                      Title.c_str()) ||
+      !FLAC__metadata_object_vorbiscomment_append_comment(Comment.get(), Entry, false) ||
+      !FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
+          Seek.get(), 10 * Format.nSamplesPerSec, static_cast<FLAC__uint64>(Total)) ||
+      !FLAC__metadata_object_seektable_template_sort(Seek.get(), true)) {
+    Result.Error = "out of memory";
+    return Result;
+  }
+  Padding->length = 8192;  // room to add tags later without rewriting the file
+  // A seek table needs the length; a file without audio has none.
+  FLAC__StreamMetadata* Blocks[3] = {Comment.get(), Total > 0 ? Seek.get() : Padding.get(),
+                                     Padding.get()};
+  FLAC__StreamEncoder* e = Encoder.get();
+  FLAC__stream_encoder_set_channels(e, static_cast<uint32_t>(Channels));
+  FLAC__stream_encoder_set_bits_per_sample(e, static_cast<uint32_t>(Format.wBitsPerSample));
+  FLAC__stream_encoder_set_sample_rate(e, Format.nSamplesPerSec);
+  FLAC__stream_encoder_set_compression_level(e, static_cast<uint32_t>(Level));
+  FLAC__stream_encoder_set_total_samples_estimate(e, static_cast<FLAC__uint64>(Total));
+  FLAC__stream_encoder_set_metadata(e, Blocks, Total > 0 ? 3 : 2);
+
+  const std::string Final = FreeOutputName(WavName, ".flac");
+  if (!Out.Open(Final, Result.Error)) return Result;
+  if (FLAC__stream_encoder_init_stream(e, WriteToOutput, SeekOutput, TellOutput, nullptr, &Out) !=
+      FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+    Result.Error = std::string("the encoder does not take this audio: ") +
+                   FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(e)];
+    return Result;
+  }
+  std::vector<std::uint8_t> Raw(kFrames * static_cast<std::size_t>(Channels * Bytes));
+  std::vector<FLAC__int32> Samples(kFrames * static_cast<std::size_t>(Channels));
+  std::int64_t Done = 0;
+  try {
+    for (;;) {
+      if (Cancel) {
+        Result.Cancelled = true;
+        Result.Error = "cancelled";
+        return Result;
+      }
+      const std::int64_t Got = Reader->Read(Raw.data(), static_cast<std::int64_t>(Raw.size()));
+      const auto Frames = static_cast<std::size_t>(Got / (Channels * Bytes));
+      if (Frames == 0) break;
+      for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
+        Samples[i] = Sample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
+      if (!FLAC__stream_encoder_process_interleaved(e, Samples.data(),
+                                                    static_cast<uint32_t>(Frames))) {
+        Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
+        return Result;
+      }
+      Done += static_cast<std::int64_t>(Frames);
+      if (Progress) Progress(Done, Total);
+    }
+  } catch (const std::exception& Error) {
+    Result.Error = Error.what();
+    return Result;
+  }
+  if (!FLAC__stream_encoder_finish(e)) {
+    Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
+    return Result;
+  }
+  if (!Out.Commit(Result.Error)) return Result;
+  Result.Ok = true;
+  Result.Output = Final;
+  if (Progress) Progress(Total, Total);
+  return Result;
+}
+
+}  // namespace velmar
