@@ -1,5 +1,7 @@
 // velmar-recorder: the windowed recorder.
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/form_audio_graphics.h"
@@ -15,6 +17,21 @@
 
 int main(int argc, char** argv) {
   using namespace velmar;
+  // Asked from a terminal or a package's tests: answered without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("velmar-recorder %s\n", VELMAR_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "usage: velmar-recorder [--help | --version]\n"
+          "  The windowed recorder: Rec (F12) records the input into Track01.wav, ...;\n"
+          "  Stop (F10) ends; Help (F1) explains the rest. velmar-rec records on the\n"
+          "  command line.\n");
+      return 0;
+    }
+  }
   // The store lives longest: created before any window, it saves its access log
   // after all windows are gone.
   TSettingsStore Store;

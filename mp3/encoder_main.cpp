@@ -78,6 +78,10 @@ int main(int argc, char** argv) {
     std::string Value;
     if (Arg.rfind("--level=", 0) == 0) Value = Arg.substr(8);
     if (Arg == "--level" && i + 1 < argc) Value = argv[++i];
+    if (Arg == "--version") {
+      std::printf("velmar-mp3 %s\n", VELMAR_VERSION);
+      return 0;
+    }
     if (Arg == "--no-window") {
       Window = false;
     } else if (Arg == "--flac") {
