@@ -99,6 +99,65 @@ std::string Describe(const WAVEFORMATEX* f) {
   return WaveFormatTagName(f) + " " + WaveFormatText(f);
 }
 
+// The tracks' audio one after the other, as it is, once they are found to
+// share one format; Starts holds the first frame of each track begun so far.
+class TSideSource {
+ public:
+  bool Open(const std::vector<std::string>& Tracks, std::string& Error) {
+    FTracks = Tracks;
+    FScans.assign(Tracks.size(), {});
+    if (Tracks.empty()) {
+      Error = "no tracks";
+      return false;
+    }
+    for (std::size_t i = 0; i < Tracks.size(); ++i) {
+      std::string Why;
+      if (!ScanWaveFile(Tracks[i], FScans[i], Why)) {
+        Error = Tracks[i] + ": not a readable WAV file: " + Why;
+        return false;
+      }
+      if (!SameFormat(*FScans[i].Format(), *FScans[0].Format())) {
+        Error = Tracks[i] + ": its format (" + Describe(FScans[i].Format()) +
+                ") differs from the first track's (" + Describe(FScans[0].Format()) + ")";
+        return false;
+      }
+    }
+    return true;
+  }
+  const WAVEFORMATEX& Format() const { return *FScans[0].Format(); }
+  const std::vector<std::int64_t>& Starts() const { return FStarts; }
+  // A source for WriteWav; a failure says which track in Error.
+  TAudioSource Source(std::string& Error) {
+    return [this, &Error](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+      try {
+        for (; FIndex < FTracks.size(); FReader.reset(), ++FIndex) {
+          if (!FReader) {
+            FReader = std::make_unique<TWaveAudioReader>(FTracks[FIndex], *FScans[FIndex].Format());
+            FStarts.push_back(FAt);
+          }
+          const std::int64_t Got = FReader->Read(Dest, Count);
+          if (Got > 0) {
+            FAt += Got / Format().nBlockAlign;
+            return Got;
+          }
+        }
+        return 0;
+      } catch (const std::exception& x) {
+        Error = FTracks[FIndex] + ": " + x.what();
+        return -1;
+      }
+    };
+  }
+
+ private:
+  std::vector<std::string> FTracks;
+  std::vector<TWaveScan> FScans;
+  std::vector<std::int64_t> FStarts;
+  std::size_t FIndex = 0;
+  std::int64_t FAt = 0;
+  std::unique_ptr<TWaveAudioReader> FReader;
+};
+
 }  // namespace
 
 TStagedFiles::TStagedFiles(std::string Folder) : FFolder(std::move(Folder)) {
@@ -179,7 +238,8 @@ bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string&
 
 bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
                      const std::string& Folder, const std::vector<TTrackFile>& Tracks,
-                     const std::function<void(std::int64_t)>& Progress, std::string& Error) {
+                     const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                     const std::vector<std::string>& Replaced) {
   std::error_code e;
   fs::create_directories(Folder, e);
   if (e) {
@@ -196,7 +256,7 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
                   Progress, At, Error))
       return false;
   }
-  return Staged.Commit({}, Error);
+  return Staged.Commit(Replaced, Error);
 }
 
 bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
@@ -206,19 +266,8 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
     return false;
   }
   const std::string Cue = fs::path(Side).replace_extension(".cue").string();
-  std::vector<TWaveScan> Scans(Tracks.size());
-  for (std::size_t i = 0; i < Tracks.size(); ++i) {
-    std::string Why;
-    if (!ScanWaveFile(Tracks[i], Scans[i], Why)) {
-      Error = Tracks[i] + ": not a readable WAV file: " + Why;
-      return false;
-    }
-    if (!SameFormat(*Scans[i].Format(), *Scans[0].Format())) {
-      Error = Tracks[i] + ": its format (" + Describe(Scans[i].Format()) +
-              ") differs from the first track's (" + Describe(Scans[0].Format()) + ")";
-      return false;
-    }
-  }
+  TSideSource Source;
+  if (!Source.Open(Tracks, Error)) return false;
   for (const std::string& Name : {Side, Cue}) {
     std::error_code e;
     if (fs::exists(Name, e)) {
@@ -226,7 +275,6 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
       return false;
     }
   }
-  const WAVEFORMATEX& Format = *Scans[0].Format();
   std::error_code e;
   fs::create_directories(Folder(Side), e);
   if (e) {
@@ -234,42 +282,22 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
     return false;
   }
   TStagedFiles Staged(Folder(Side));
-  std::vector<TCueTrack> Sheet;
-  std::size_t Index = 0;
-  std::int64_t Start = 0;
-  std::unique_ptr<TWaveAudioReader> Reader;
-  // One source over the tracks in turn, their audio as it is; each track
-  // starts on the sheet where the audio before it ends.
-  const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
-    try {
-      for (; Index < Tracks.size(); Reader.reset(), ++Index) {
-        if (!Reader) {
-          Reader = std::make_unique<TWaveAudioReader>(Tracks[Index], *Scans[Index].Format());
-          std::string Title = TrackTitle(Tracks[Index]);
-          if (Title.empty()) Title = fs::path(Tracks[Index]).stem().string();
-          Sheet.push_back({Title, Start});
-        }
-        const std::int64_t Got = Reader->Read(Dest, Count);
-        if (Got > 0) {
-          Start += Got / Format.nBlockAlign;
-          return Got;
-        }
-      }
-      return 0;
-    } catch (const std::exception& x) {
-      Error = Tracks[Index] + ": " + x.what();
-      return -1;
-    }
-  };
   std::int64_t At = 0;
-  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Format, TWaveInfoList(), Read, -1,
-                {}, At, Error))
+  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Source.Format(), TWaveInfoList(),
+                Source.Source(Error), -1, {}, At, Error))
     return false;
+  // Each track starts on the sheet where the audio before it ended.
+  std::vector<TCueTrack> Sheet;
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    std::string Title = TrackTitle(Tracks[i]);
+    if (Title.empty()) Title = fs::path(Tracks[i]).stem().string();
+    Sheet.push_back({Title, i < Source.Starts().size() ? Source.Starts()[i] : At});
+  }
   const std::string CueHidden = Staged.Stage(fs::path(Cue).filename().string());
   {
     std::ofstream Out(CueHidden, std::ios::binary | std::ios::trunc);
     Out << CueSheetText(fs::path(Side).filename().string(), Sheet,
-                        static_cast<int>(Format.nSamplesPerSec));
+                        static_cast<int>(Source.Format().nSamplesPerSec));
     Out.close();
     if (!Out) {
       Error = "cannot write " + Cue;
@@ -277,6 +305,13 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
     }
   }
   return Staged.Commit({}, Error);
+}
+
+bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
+                 const std::vector<TTrackFile>& New, std::string& Error) {
+  TSideSource Source;
+  if (!Source.Open(Tracks, Error)) return false;
+  return WriteTrackFiles(Source.Source(Error), Source.Format(), Folder, New, {}, Error, Tracks);
 }
 
 std::string TitledTrackName(int Position, const std::string& Title) {

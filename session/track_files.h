@@ -59,9 +59,16 @@ struct TTrackFile {
 // Writes Read's audio (of Format) into Tracks in Folder, in order and without
 // a gap; false with Error when reading or writing fails or a name is taken
 // (nothing is left behind then). Progress (may be empty) gets the frames done.
+// Replaced: files that go once the new ones are in place.
 bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
                      const std::string& Folder, const std::vector<TTrackFile>& Tracks,
-                     const std::function<void(std::int64_t)>& Progress, std::string& Error);
+                     const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                     const std::vector<std::string>& Replaced = {});
+
+// Writes the side that Tracks make (one format, in order) anew as New in
+// Folder, and then removes Tracks: whatever happens, one set is whole.
+bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
+                 const std::vector<TTrackFile>& New, std::string& Error);
 
 // Joins the tracks' audio into Side (a new file) and writes the cue sheet of
 // Side with the extension ".cue" beside it: each track's title is its INFO

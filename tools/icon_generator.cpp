@@ -25,8 +25,8 @@ struct TBar {
   QColor Color;
 };
 const QRectF kCap(8, 8, 240, 240), kScreen(36, 36, 184, 84);
-const TBar kBars[] = {{{50, 52, 124, 18}, kLime}, {{174, 52, 32, 18}, kRecord},
-                      {{50, 86, 96, 18}, kLime}};
+const TBar kBars[] = {
+    {{50, 52, 124, 18}, kLime}, {{174, 52, 32, 18}, kRecord}, {{50, 86, 96, 18}, kLime}};
 const QPointF kLamp(128, 178);
 constexpr double kLampRadius = 42, kRadius = 44;
 
@@ -48,8 +48,12 @@ std::string Svg() {
       "viewBox=\"0 0 256 256\">\n"
       "  <defs>\n"
       "    <linearGradient id=\"cap\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
-      "      <stop offset=\"0\" stop-color=\"" + Hex(kPanelTop) + "\"/>\n"
-      "      <stop offset=\"1\" stop-color=\"" + Hex(kPanelBottom) + "\"/>\n"
+      "      <stop offset=\"0\" stop-color=\"" +
+      Hex(kPanelTop) +
+      "\"/>\n"
+      "      <stop offset=\"1\" stop-color=\"" +
+      Hex(kPanelBottom) +
+      "\"/>\n"
       "    </linearGradient>\n"
       "  </defs>\n";
   s += Rect(kCap, "rx=\"" + std::to_string(int(kRadius)) + "\" fill=\"url(#cap)\" stroke=\"" +

@@ -71,15 +71,12 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  // Capture: periods of 1/8 s, the lumps the sound server sends us (as a
-  // blocking reader asks by default); shorter ones make it (and every other
-  // client of the source) wake that much more often. The buffer holds 3 s,
-  // room for a late wake-up. Playback: periods of 1024 frames, 8 of them,
-  // which its position follows closely.
-  const bool Capture = Dir == SND_PCM_STREAM_CAPTURE;
-  snd_pcm_uframes_t Period =
-                        Capture ? std::max<snd_pcm_uframes_t>(f.nSamplesPerSec / 8, 256) : 1024,
-                    Buffer = Capture ? 3 * f.nSamplesPerSec : 8192;
+  // Periods of 1024 frames: with longer ones the sound server's plugin now and
+  // then loses the first period of a capture (measured at 5512 frames: a
+  // played sound's first 1/8 s missing). A capture buffer holds 3 s, room for
+  // a batch of buffers and a late wake-up; playback keeps 8 periods, which its
+  // position follows.
+  snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 131072 : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
                   snd_pcm_hw_params_set_format(Pcm, Hw, Fmt) >= 0 &&
@@ -278,14 +275,14 @@ class TAlsaCapture : public TCaptureStream {
   // meets larger lumps, and a little lateness costs it nothing. When a lump is
   // Late (a nap found it missing), the next comes whole: a period's time at least.
   //
-  // Never more than two periods, though: audio is ours only once taken in
-  // (when the sound server dies, what its plugin holds goes with it), so a
-  // large batch is taken in on the way.
+  // Never more than a quarter of a second (or two periods), though: audio is
+  // ours only once taken in (when the sound server dies, what its plugin holds
+  // goes with it), so a large batch is taken in on the way.
   std::chrono::microseconds NapFor(std::size_t Bytes, bool Late) const {
     const long long Rate = S.Rate();
     const auto Period = static_cast<long long>(S.Period());
     const auto Frames = std::clamp<long long>(static_cast<long long>(Bytes / S.Block()),
-                                              Late ? Period : 0, 2 * Period);
+                                              Late ? Period : 0, std::max(2 * Period, Rate / 4));
     const long long Time = 1000000LL * Frames / Rate;
     const long long Margin =
         std::max<long long>({1000, 250000LL * static_cast<long long>(S.Period()) / Rate, Time / 8});

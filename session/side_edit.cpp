@@ -1,0 +1,125 @@
+#include "session/side_edit.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace velmar {
+
+void TSideEdit::Reset(const std::vector<std::int64_t>& TrackFrames,
+                      std::vector<std::string> Titles) {
+  FFrames = 0;
+  FStart = {};
+  for (std::size_t t = 0; t < TrackFrames.size(); ++t) {
+    if (t > 0) FStart.Marks.push_back(FFrames);
+    FFrames += TrackFrames[t];
+  }
+  Titles.resize(FStart.Marks.size() + 1);
+  FStart.Titles = std::move(Titles);
+  FNow = FStart;
+  FUndo.clear();
+  FRedo.clear();
+}
+
+bool TSideEdit::Fits(const std::vector<std::int64_t>& Marks) const {
+  std::int64_t Before = 0;
+  for (const std::int64_t m : Marks) {
+    if (m - Before < kMinGap) return false;
+    Before = m;
+  }
+  return FFrames - Before >= kMinGap;
+}
+
+void TSideEdit::Commit(TState Next) {
+  FUndo.push_back(FNow);
+  FRedo.clear();
+  FNow = std::move(Next);
+}
+
+bool TSideEdit::MoveMark(std::size_t Index, std::int64_t To) {
+  if (Index >= FNow.Marks.size() || To == FNow.Marks[Index]) return false;
+  TState Next = FNow;
+  Next.Marks[Index] = To;
+  if (!Fits(Next.Marks)) return false;
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::DeleteMark(std::size_t Index) {
+  if (Index >= FNow.Marks.size()) return false;
+  TState Next = FNow;
+  Next.Marks.erase(Next.Marks.begin() + static_cast<std::ptrdiff_t>(Index));
+  Next.Titles.erase(Next.Titles.begin() + static_cast<std::ptrdiff_t>(Index) + 1);
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::AddMark(std::int64_t At) {
+  TState Next = FNow;
+  const auto Where = std::upper_bound(Next.Marks.begin(), Next.Marks.end(), At);
+  const std::ptrdiff_t Track = Where - Next.Marks.begin();
+  Next.Marks.insert(Where, At);
+  if (!Fits(Next.Marks)) return false;
+  Next.Titles.insert(Next.Titles.begin() + Track + 1, std::string());
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
+  std::sort(Marks.begin(), Marks.end());
+  if (!Fits(Marks) || Marks == FNow.Marks) return false;
+  TState Next{std::move(Marks), FNow.Titles};
+  Next.Titles.resize(Next.Marks.size() + 1);
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::SetTitle(std::size_t Track, std::string Title) {
+  if (Track >= FNow.Titles.size() || FNow.Titles[Track] == Title) return false;
+  TState Next = FNow;
+  Next.Titles[Track] = std::move(Title);
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::Undo() {
+  if (FUndo.empty()) return false;
+  FRedo.push_back(FNow);
+  FNow = FUndo.back();
+  FUndo.pop_back();
+  return true;
+}
+
+bool TSideEdit::Redo() {
+  if (FRedo.empty()) return false;
+  FUndo.push_back(FNow);
+  FNow = FRedo.back();
+  FRedo.pop_back();
+  return true;
+}
+
+std::size_t QuietestFrame(const std::int16_t* Frames, std::size_t Count, std::size_t Preferred) {
+  constexpr std::size_t kWindow = 110;  // 2.5 ms
+  if (Count <= kWindow) return std::min(Preferred, Count > 0 ? Count - 1 : 0);
+  auto Level = [&](std::size_t f) {
+    return std::abs(static_cast<int>(Frames[2 * f])) +
+           std::abs(static_cast<int>(Frames[2 * f + 1]));
+  };
+  long long Sum = 0;
+  for (std::size_t f = 0; f < kWindow; ++f) Sum += Level(f);
+  long long Best = Sum;
+  std::size_t BestAt = kWindow / 2;
+  for (std::size_t f = kWindow; f < Count; ++f) {
+    Sum += Level(f) - Level(f - kWindow);
+    const std::size_t Centre = f - kWindow / 2;
+    const auto Distance = [&](std::size_t c) {
+      return c > Preferred ? c - Preferred : Preferred - c;
+    };
+    if (Sum < Best || (Sum == Best && Distance(Centre) < Distance(BestAt))) {
+      Best = Sum;
+      BestAt = Centre;
+    }
+  }
+  return BestAt;
+}
+
+}  // namespace velmar

@@ -1,0 +1,65 @@
+// Reviewing a side's splits: the side is its tracks' audio one after the
+// other, and a mark is the first frame of each track after the first. Marks
+// are moved, deleted (joining two tracks), added and replaced as a whole
+// (split into N tracks); tracks get titles. Every edit can be undone and
+// redone. Applying writes the side anew as the tracks the marks make.
+//
+// Not thread-bound; one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmar {
+
+class TSideEdit {
+ public:
+  // The side as recorded: each track's frames and title.
+  void Reset(const std::vector<std::int64_t>& TrackFrames, std::vector<std::string> Titles);
+
+  std::int64_t Frames() const { return FFrames; }
+  const std::vector<std::int64_t>& Marks() const { return FNow.Marks; }
+  const std::vector<std::string>& Titles() const { return FNow.Titles; }
+  std::size_t Tracks() const { return FNow.Marks.size() + 1; }
+  // Track t's first frame and its end.
+  std::int64_t TrackStart(std::size_t t) const { return t == 0 ? 0 : FNow.Marks[t - 1]; }
+  std::int64_t TrackEnd(std::size_t t) const {
+    return t < FNow.Marks.size() ? FNow.Marks[t] : FFrames;
+  }
+  // Whether the marks or titles differ from the side as recorded.
+  bool Changed() const { return FNow.Marks != FStart.Marks || FNow.Titles != FStart.Titles; }
+
+  // The edits; false, and nothing changed, when one is not possible. A mark
+  // stays at least MinGap frames from its neighbours and the side's ends.
+  bool MoveMark(std::size_t Index, std::int64_t To);
+  bool DeleteMark(std::size_t Index);              // the joined track keeps the first one's title
+  bool AddMark(std::int64_t At);                   // the new track after At has no title
+  bool SetMarks(std::vector<std::int64_t> Marks);  // titles stay by position
+  bool SetTitle(std::size_t Track, std::string Title);
+  bool Undo();
+  bool Redo();
+  bool CanUndo() const { return !FUndo.empty(); }
+  bool CanRedo() const { return !FRedo.empty(); }
+
+  static constexpr std::int64_t kMinGap = 441;  // 10 ms
+
+ private:
+  struct TState {
+    std::vector<std::int64_t> Marks;
+    std::vector<std::string> Titles;
+  };
+  bool Fits(const std::vector<std::int64_t>& Marks) const;
+  void Commit(TState Next);
+
+  std::int64_t FFrames = 0;
+  TState FStart, FNow;
+  std::vector<TState> FUndo, FRedo;
+};
+
+// The frame of Frames (interleaved 16-bit stereo) where the sound is least:
+// the centre of the quietest 2.5 ms window (both channels' absolute sum), the
+// one nearest Preferred among equals. For snapping a mark to a gap.
+std::size_t QuietestFrame(const std::int16_t* Frames, std::size_t Count, std::size_t Preferred);
+
+}  // namespace velmar

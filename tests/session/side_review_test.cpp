@@ -1,0 +1,168 @@
+// Reviewing a side: the overview's peaks against a plain min/max over the
+// samples; the cache gives the same peaks without reading the audio; marks
+// moved, deleted, added, replaced, titled, undone and redone; the quietest
+// frame for a snapped mark; the side rewritten as new tracks that join back to
+// it sample for sample.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "session/side_edit.h"
+#include "session/side_peaks.h"
+#include "session/track_files.h"
+#include "tests/support/riff_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_data.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+// A track of Frames random stereo frames (loud or quiet stretches).
+std::vector<std::int16_t> Samples(std::size_t Frames, std::uint32_t Seed) {
+  std::mt19937 Random(Seed);
+  std::vector<std::int16_t> s(2 * Frames);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const int Loud = (i / 20000) % 3 == 0 ? 300 : 30000;
+    s[i] = static_cast<std::int16_t>(static_cast<int>(Random() % (2 * Loud + 1)) - Loud);
+  }
+  return s;
+}
+
+void Write(const std::string& Name, const std::vector<std::int16_t>& s) {
+  Bytes Data(s.size() * 2);
+  std::memcpy(Data.data(), s.data(), Data.size());
+  test::WriteFileBytes(Name, test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("data", Data)}));
+}
+
+TEST(SideReview, PeaksAreTheSamplesMinAndMaxAndComeBackFromTheCache) {
+  test::TempDir Dir;
+  // Lengths that end inside a bucket, so that columns cross track ends.
+  const std::size_t Lengths[3] = {100000, 37333, 250001};
+  std::vector<std::string> Tracks;
+  std::vector<std::int16_t> Side;
+  for (int t = 0; t < 3; ++t) {
+    const auto s = Samples(Lengths[t], 7u + static_cast<std::uint32_t>(t));
+    Tracks.push_back(Dir.File("Track0" + std::to_string(t + 1) + ".wav"));
+    Write(Tracks.back(), s);
+    Side.insert(Side.end(), s.begin(), s.end());
+  }
+  const std::atomic<bool> Cancel{false};
+  TSidePeaks Peaks;
+  std::string Error;
+  ASSERT_TRUE(Peaks.Scan(Tracks, Dir.File("cache"), Cancel, {}, Error)) << Error;
+  ASSERT_EQ(Peaks.Frames(), static_cast<std::int64_t>(Side.size() / 2));
+  // Every column holds at least the samples it covers (a column ends on a
+  // bucket, so it may hold a little more); a whole track is exact.
+  for (int Width : {1, 7, 640, 3000}) {
+    const auto Columns = Peaks.Columns(0, Peaks.Frames(), Width);
+    for (int c = 0; c < Width; ++c) {
+      const std::int64_t a = Peaks.Frames() * c / Width, b = Peaks.Frames() * (c + 1) / Width;
+      const TPeak Want = TSidePeaks::Of(Side.data() + 2 * a, static_cast<std::size_t>(b - a));
+      for (int ch = 0; ch < 2; ++ch) {
+        EXPECT_LE(Columns[c].Min[ch], Want.Min[ch]) << Width << " " << c;
+        EXPECT_GE(Columns[c].Max[ch], Want.Max[ch]) << Width << " " << c;
+      }
+    }
+  }
+  const auto Exact = Peaks.Columns(100000, 100000 + 37333, 1);  // the second track, exactly
+  const TPeak Want = TSidePeaks::Of(Side.data() + 2 * 100000, 37333);
+  EXPECT_EQ(Exact[0].Min[0], Want.Min[0]);
+  EXPECT_EQ(Exact[0].Max[1], Want.Max[1]);
+  // A second scan comes from the cache with the same peaks; a file changed
+  // since is read again.
+  TSidePeaks Again;
+  ASSERT_TRUE(Again.Scan(Tracks, Dir.File("cache"), Cancel, {}, Error)) << Error;
+  EXPECT_EQ(Again.TrackFrames(), Peaks.TrackFrames());
+  const auto a = Peaks.Columns(0, Peaks.Frames(), 500), b = Again.Columns(0, Again.Frames(), 500);
+  EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(TPeak)), 0);
+  Write(Tracks[1], Samples(50000, 99));
+  ASSERT_TRUE(Again.Scan(Tracks, Dir.File("cache"), Cancel, {}, Error)) << Error;
+  EXPECT_EQ(Again.TrackFrames()[1], 50000);
+}
+
+TEST(SideReview, EditsMoveJoinAddSplitTitleAndUndo) {
+  TSideEdit e;
+  e.Reset({44100, 88200, 44100}, {"One", "Two", "Three"});
+  EXPECT_EQ(e.Marks(), (std::vector<std::int64_t>{44100, 132300}));
+  EXPECT_FALSE(e.Changed());
+  EXPECT_TRUE(e.MoveMark(0, 50000));
+  EXPECT_FALSE(e.MoveMark(0, 132300 - 10));  // too near the next mark
+  EXPECT_FALSE(e.MoveMark(1, e.Frames()));   // at the end
+  EXPECT_TRUE(e.DeleteMark(0));              // "One" and "Two" joined
+  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "Three"}));
+  EXPECT_TRUE(e.AddMark(20000));
+  EXPECT_EQ(e.Marks(), (std::vector<std::int64_t>{20000, 132300}));
+  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "", "Three"}));
+  EXPECT_TRUE(e.SetTitle(1, "Étude"));
+  EXPECT_TRUE(e.SetMarks({100000, 30000, 60000}));  // split into four, in order
+  EXPECT_EQ(e.Marks(), (std::vector<std::int64_t>{30000, 60000, 100000}));
+  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "Étude", "Three", ""}));
+  EXPECT_EQ(e.TrackEnd(3), e.Frames());
+  // Undone to the start, step by step, and redone to the end.
+  int Steps = 0;
+  while (e.Undo()) ++Steps;
+  EXPECT_EQ(Steps, 5);
+  EXPECT_FALSE(e.Changed());
+  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "Two", "Three"}));
+  while (e.Redo()) --Steps;
+  EXPECT_EQ(Steps, 0);
+  EXPECT_EQ(e.Marks(), (std::vector<std::int64_t>{30000, 60000, 100000}));
+  // A new edit drops what could have been redone.
+  e.Undo();
+  EXPECT_TRUE(e.AddMark(150000));
+  EXPECT_FALSE(e.CanRedo());
+}
+
+TEST(SideReview, TheQuietestFrameIsTheCentreOfTheQuietestStretch) {
+  std::vector<std::int16_t> s = Samples(4410, 3);  // 100 ms of noise
+  for (std::size_t f = 3000; f < 3200; ++f) s[2 * f] = s[2 * f + 1] = 0;
+  const std::size_t At = QuietestFrame(s.data(), 4410, 2205);
+  EXPECT_GE(At, 3000u + 50);
+  EXPECT_LE(At, 3200u - 50);
+  // Silence everywhere: the preferred frame.
+  std::vector<std::int16_t> Quiet(2 * 4410, 0);
+  EXPECT_EQ(QuietestFrame(Quiet.data(), 4410, 2205), 2205u);
+}
+
+TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
+  test::TempDir Dir;
+  std::vector<std::string> Tracks;
+  Bytes Side;
+  for (int t = 0; t < 3; ++t) {
+    Tracks.push_back(Dir.File("Track0" + std::to_string(t + 1) + ".wav"));
+    Write(Tracks.back(),
+          Samples(60000 + 1000 * static_cast<std::size_t>(t), 20u + static_cast<std::uint32_t>(t)));
+    const Bytes a = test::WavData(Tracks.back());
+    Side.insert(Side.end(), a.begin(), a.end());
+  }
+  TSideEdit e;
+  e.Reset({60000, 61000, 62000}, {"", "", ""});
+  ASSERT_TRUE(e.DeleteMark(1));
+  ASSERT_TRUE(e.AddMark(1000));
+  ASSERT_TRUE(e.MoveMark(0, 500));
+  ASSERT_TRUE(e.SetTitle(2, "Last"));
+  ASSERT_EQ(e.Tracks(), 3u);
+  std::vector<TTrackFile> New;
+  for (std::size_t t = 0; t < e.Tracks(); ++t)
+    New.push_back({"Track0" + std::to_string(t + 4) + ".wav", e.Titles()[t],
+                   e.TrackEnd(t) - e.TrackStart(t)});
+  std::string Error;
+  ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, Error)) << Error;
+  for (const std::string& t : Tracks) EXPECT_FALSE(fs::exists(t));
+  Bytes Joined;
+  for (std::size_t t = 0; t < New.size(); ++t) {
+    const Bytes a = test::WavData(Dir.File(New[t].Name));
+    EXPECT_EQ(static_cast<std::int64_t>(a.size() / 4), New[t].Frames) << t;
+    Joined.insert(Joined.end(), a.begin(), a.end());
+  }
+  EXPECT_TRUE(Joined == Side);
+  EXPECT_EQ(TrackTitle(Dir.File(New[2].Name)), "Last");
+}
+
+}  // namespace
+}  // namespace velmar
