@@ -77,7 +77,8 @@ bool TPartialOutput::Write(const void* Data, std::size_t Size) {
   return true;
 }
 
-bool TPartialOutput::Commit(std::string& Error) {
+bool TPartialOutput::Commit(TEncodeResult& Result) {
+  std::string& Error = Result.Error;
   if (::fsync(FFd) != 0) {
     Error = std::string("writing failed: ") + std::strerror(errno);
     return false;
@@ -91,6 +92,8 @@ bool TPartialOutput::Commit(std::string& Error) {
   }
   ::unlink(FPart.c_str());
   FCommitted = true;
+  Result.Ok = true;
+  Result.Output = FFinal;
   return true;
 }
 

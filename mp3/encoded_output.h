@@ -38,8 +38,9 @@ class TPartialOutput {
   bool Open(const std::string& Final, std::string& Error);
   int Fd() const { return FFd; }
   bool Write(const void* Data, std::size_t Size);
-  // Makes the file durable and gives it its final name; false with Error.
-  bool Commit(std::string& Error);
+  // Makes the file durable and gives it its final name: Result is then Ok
+  // with that Output; false with Result's Error.
+  bool Commit(TEncodeResult& Result);
 
  private:
   std::string FFinal, FPart;

@@ -166,9 +166,7 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
     Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
     return Result;
   }
-  if (!Out.Commit(Result.Error)) return Result;
-  Result.Ok = true;
-  Result.Output = Final;
+  if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);
   return Result;
 }

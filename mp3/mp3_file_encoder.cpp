@@ -153,9 +153,7 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
     Result.Error = std::string("writing the MP3 failed: ") + std::strerror(errno);
     return Result;
   }
-  if (!Out.Commit(Result.Error)) return Result;
-  Result.Ok = true;
-  Result.Output = Final;
+  if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);
   return Result;
 }
