@@ -74,9 +74,14 @@ bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
 }
 
 bool TSideEdit::SetTitle(std::size_t Track, std::string Title) {
-  if (Track >= FNow.Titles.size() || FNow.Titles[Track] == Title) return false;
+  return SetTitles(Track, {std::move(Title)});
+}
+
+bool TSideEdit::SetTitles(std::size_t First, const std::vector<std::string>& Titles) {
   TState Next = FNow;
-  Next.Titles[Track] = std::move(Title);
+  for (std::size_t i = 0; i < Titles.size() && First + i < Next.Titles.size(); ++i)
+    Next.Titles[First + i] = Titles[i];
+  if (Next.Titles == FNow.Titles) return false;
   Commit(std::move(Next));
   return true;
 }

@@ -37,6 +37,9 @@ class TSideEdit {
   bool AddMark(std::int64_t At);                   // the new track after At has no title
   bool SetMarks(std::vector<std::int64_t> Marks);  // titles stay by position
   bool SetTitle(std::size_t Track, std::string Title);
+  // Titles of tracks First, First + 1, ... in one edit (pasted lines); those
+  // past the last track are left out.
+  bool SetTitles(std::size_t First, const std::vector<std::string>& Titles);
   bool Undo();
   bool Redo();
   bool CanUndo() const { return !FUndo.empty(); }

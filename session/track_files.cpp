@@ -160,6 +160,8 @@ class TSideSource {
 
 }  // namespace
 
+std::function<void()> OnRewriteStep;
+
 TStagedFiles::TStagedFiles(std::string Folder) : FFolder(std::move(Folder)) {
   // Hidden files of rewrites whose process is gone.
   static const std::regex Left(R"(\..*\.velmar-([0-9]+)\.part)");
@@ -222,6 +224,7 @@ bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string&
       }
       if (Over) Kept.push_back(Final);
       if (!Over) Done.emplace_back(Hidden, Final);
+      if (OnRewriteStep) OnRewriteStep();
     }
   }
   FStaged.clear();
@@ -229,8 +232,10 @@ bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string&
   for (const std::string& Old : Replaced) {
     std::error_code e;
     if (std::none_of(Kept.begin(), Kept.end(),
-                     [&](const std::string& k) { return fs::path(k) == fs::path(Old); }))
+                     [&](const std::string& k) { return fs::path(k) == fs::path(Old); })) {
       fs::remove(Old, e);
+      if (OnRewriteStep) OnRewriteStep();
+    }
   }
   Sync(FFolder);
   return true;
@@ -308,10 +313,40 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
 }
 
 bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
-                 const std::vector<TTrackFile>& New, std::string& Error) {
+                 const std::vector<TTrackFile>& New,
+                 const std::function<void(std::int64_t)>& Progress, std::string& Error) {
   TSideSource Source;
   if (!Source.Open(Tracks, Error)) return false;
-  return WriteTrackFiles(Source.Source(Error), Source.Format(), Folder, New, {}, Error, Tracks);
+  // Old files replaced one by one would leave the two sets mixed if the
+  // process died between two renames: a name still in use waits for the old
+  // set to go.
+  auto InUse = [&](const std::string& Name) {
+    std::error_code e;
+    return std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+      return fs::equivalent(t, fs::path(Folder) / Name, e);
+    });
+  };
+  std::vector<TTrackFile> Interim = New;
+  const bool Wait =
+      std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
+  if (Wait)
+    for (TTrackFile& t : Interim)
+      t.Name = fs::path(t.Name).stem().string() + " (new)" + fs::path(t.Name).extension().string();
+  if (!WriteTrackFiles(Source.Source(Error), Source.Format(), Folder, Interim, Progress, Error,
+                       Tracks))
+    return false;
+  for (std::size_t i = 0; Wait && i < New.size(); ++i) {
+    const std::string From = (fs::path(Folder) / Interim[i].Name).string();
+    const std::string To = (fs::path(Folder) / New[i].Name).string();
+    if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) != 0) {
+      Error = "the new tracks are in place as \"" + Interim[i].Name + "\" and so on; " + To +
+              " could not be named: " + std::strerror(errno);
+      return false;
+    }
+    if (OnRewriteStep) OnRewriteStep();
+  }
+  if (Wait) Sync(Folder);
+  return true;
 }
 
 std::string TitledTrackName(int Position, const std::string& Title) {

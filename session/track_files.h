@@ -27,6 +27,11 @@ namespace velmar {
 // returns them, 0 at the end, -1 after an error (said by the reader).
 using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
 
+// Called after each step of a rewrite that changes what a folder shows (a
+// rename, a removal). Empty, except in tests that end the process there to
+// see what a crash at that point leaves.
+extern std::function<void()> OnRewriteStep;
+
 // New files of one folder, written hidden and put in place together.
 class TStagedFiles {
  public:
@@ -66,9 +71,13 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
                      const std::vector<std::string>& Replaced = {});
 
 // Writes the side that Tracks make (one format, in order) anew as New in
-// Folder, and then removes Tracks: whatever happens, one set is whole.
+// Folder, and then removes Tracks: whatever happens, one set is whole. When a
+// new name is an old track's, the new set is put in place as "NAME (new).wav"
+// first and renamed once the old set is gone. Progress (may be empty) gets
+// the frames written.
 bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
-                 const std::vector<TTrackFile>& New, std::string& Error);
+                 const std::vector<TTrackFile>& New,
+                 const std::function<void(std::int64_t)>& Progress, std::string& Error);
 
 // Joins the tracks' audio into Side (a new file) and writes the cue sheet of
 // Side with the extension ".cue" beside it: each track's title is its INFO

@@ -2,8 +2,11 @@
 // samples; the cache gives the same peaks without reading the audio; marks
 // moved, deleted, added, replaced, titled, undone and redone; the quietest
 // frame for a snapped mark; the side rewritten as new tracks that join back to
-// it sample for sample.
+// it sample for sample, and a rewrite that reuses the old names ended at any
+// step leaves one set whole.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -152,7 +155,7 @@ TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
     New.push_back({"Track0" + std::to_string(t + 4) + ".wav", e.Titles()[t],
                    e.TrackEnd(t) - e.TrackStart(t)});
   std::string Error;
-  ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, Error)) << Error;
+  ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, {}, Error)) << Error;
   for (const std::string& t : Tracks) EXPECT_FALSE(fs::exists(t));
   Bytes Joined;
   for (std::size_t t = 0; t < New.size(); ++t) {
@@ -162,6 +165,69 @@ TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
   }
   EXPECT_TRUE(Joined == Side);
   EXPECT_EQ(TrackTitle(Dir.File(New[2].Name)), "Last");
+}
+
+// The side re-split under the old tracks' own names, the process ended after
+// each step that changes what the folder shows, in turn: either the old set is
+// whole, or the new one is (each track as "NAME (new).wav" until it has its
+// name), joining back to the side; a later rewrite in the folder starts clean.
+TEST(SideReview, ARewriteEndedAtAnyStepLeavesOneSetWhole) {
+  const std::vector<std::int64_t> Old = {30000, 20000, 25000}, Cut = {10000, 42000, 23000};
+  for (int Step = 1;; ++Step) {
+    test::TempDir Dir;
+    std::vector<std::string> Tracks;
+    Bytes Side;
+    for (std::size_t t = 0; t < Old.size(); ++t) {
+      Tracks.push_back(Dir.File("Track0" + std::to_string(t + 1) + ".wav"));
+      Write(Tracks.back(),
+            Samples(static_cast<std::size_t>(Old[t]), static_cast<std::uint32_t>(t)));
+      const Bytes a = test::WavData(Tracks.back());
+      Side.insert(Side.end(), a.begin(), a.end());
+    }
+    std::vector<TTrackFile> New;
+    for (std::size_t t = 0; t < Cut.size(); ++t)
+      New.push_back({"Track0" + std::to_string(t + 1) + ".wav", "", Cut[t]});
+    const pid_t Child = ::fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+      int Steps = 0;
+      OnRewriteStep = [&] {
+        if (++Steps == Step) ::_exit(9);
+      };
+      std::string Error;
+      ::_exit(RewriteSide(Tracks, Dir.Path(), New, {}, Error) ? 0 : 1);
+    }
+    int Status = 0;
+    ::waitpid(Child, &Status, 0);
+    ASSERT_TRUE(WIFEXITED(Status));
+    ASSERT_NE(WEXITSTATUS(Status), 1) << "step " << Step;
+
+    auto Join = [&](const std::vector<std::int64_t>& Frames, bool Newer) {
+      Bytes Joined;
+      for (std::size_t t = 0; t < Frames.size(); ++t) {
+        std::string Name = Dir.File("Track0" + std::to_string(t + 1) + ".wav");
+        const std::string Interim = Dir.File("Track0" + std::to_string(t + 1) + " (new).wav");
+        if (Newer && fs::exists(Interim)) Name = Interim;
+        if (!fs::exists(Name)) return false;
+        const Bytes a = test::WavData(Name);
+        if (static_cast<std::int64_t>(a.size() / 4) != Frames[t]) return false;
+        Joined.insert(Joined.end(), a.begin(), a.end());
+      }
+      return Joined == Side;
+    };
+    EXPECT_TRUE(Join(Old, false) || Join(Cut, true)) << "ended after step " << Step;
+    if (WEXITSTATUS(Status) == 0) {
+      // The rewrite ran to its end: only the new tracks, by their names.
+      EXPECT_TRUE(Join(Cut, false));
+      EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 3);
+      EXPECT_GT(Step, 6);  // three interim names, three removals, three renames
+      break;
+    }
+    // What the ended rewrite left hidden goes with the next one.
+    { TStagedFiles Next(Dir.Path()); }
+    for (const auto& e : fs::directory_iterator(Dir.Path()))
+      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
 }
 
 }  // namespace
