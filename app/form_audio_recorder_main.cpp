@@ -8,6 +8,7 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -22,6 +23,7 @@
 #include "app/form_devices.h"
 #include "app/form_edit.h"
 #include "app/form_output_destination.h"
+#include "app/form_review.h"
 #include "app/help_window.h"
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
@@ -30,6 +32,7 @@
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
 #include "wavefile/wave_repair.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 
@@ -93,6 +96,13 @@ TFormAudioRecorderMain::TFormAudioRecorderMain(TFormAudioGraphics& Skin, QWidget
     if (!c.isValid()) return std::nullopt;
     return RGBToColor(c.rgb() & 0xFFFFFF);
   };
+  ChooseTracks = [this] {
+    std::vector<std::string> Files;
+    for (const QString& f : QFileDialog::getOpenFileNames(this, "Review Tracks", GetOutputFolder(),
+                                                          "WAV files (*.wav *.WAV)"))
+      Files.push_back(f.toStdString());
+    return Files;
+  };
   BuildMenus();
   BuildPanel();
   FormCreate();
@@ -121,6 +131,8 @@ void TFormAudioRecorderMain::BuildMenus() {
   miFile = MainMenu->addMenu("File");
   AddItem(miFile, "&New", 3400, &TFormAudioRecorderMain::miNewClick);
   AddItem(miFile, "&Destination", 3400, &TFormAudioRecorderMain::miDestinationClick);
+  AddItem(miFile, "&Review Tracks", 3400, &TFormAudioRecorderMain::miReviewClick,
+          QKeySequence(Qt::CTRL | Qt::Key_R));
   AddItem(miFile, "E&xit", 3400, &TFormAudioRecorderMain::miExitClick);
   miInput = MainMenu->addMenu("&Input");
   AddItem(miInput, "P&revious", 3410, &TFormAudioRecorderMain::sbPreviousClick);
@@ -556,13 +568,17 @@ std::optional<std::int64_t> TFormAudioRecorderMain::ShownKBytes() {
   return Ok ? Shown : 0;
 }
 
+void TFormAudioRecorderMain::ShowTrack(int Row, const QString& Name, int Ms) {
+  SetCell(0, Row, QString::fromStdString(TrackNumberText(Row)));
+  SetCell(1, Row, Name);
+  SetCell(2, Row, QString::fromStdString(TimeToText(Ms)));
+  SetCell(3, Row, QString::number(MsToKBytes(Ms)));
+}
+
 void TFormAudioRecorderMain::TrackStarted(const TTrackInfo& Track) {
   if (Grid->rowCount() <= Track.Number) Grid->setRowCount(Track.Number + 1);
   SetRow(Track.Number);
-  SetCell(0, Track.Number, QString::fromStdString(TrackNumberText(Track.Number)));
-  SetCell(1, Track.Number, QString::fromStdString(TrackFileName(Track.Number)));
-  SetCell(2, Track.Number, QString::fromStdString(TimeToText(0)));
-  SetCell(3, Track.Number, "0");
+  ShowTrack(Track.Number, QString::fromStdString(TrackFileName(Track.Number)), 0);
   Grid->setEnabled(false);
   Timer.SetEnabled(true);
   FRecording = true;
@@ -709,6 +725,38 @@ void TFormAudioRecorderMain::EditTrackName() {
 void TFormAudioRecorderMain::miNewClick() {
   if (FRecording || FPlaying) return;
   Grid->setRowCount(1);
+}
+
+void TFormAudioRecorderMain::miReviewClick() {
+  if (FRecording || FPlaying) return;
+  const QDir Folder(GetOutputFolder());
+  std::vector<std::string> Tracks;
+  for (int r = 1; r < Grid->rowCount(); ++r)
+    if (QFileInfo::exists(Folder.filePath(Cell(1, r))))
+      Tracks.push_back(Folder.filePath(Cell(1, r)).toStdString());
+  const bool FromGrid = !Tracks.empty();
+  if (!FromGrid) Tracks = ChooseTracks();
+  if (Tracks.empty()) return;
+  if (FReview) FReview->close();
+  FReview = new TFormReview(Tracks, RuleSettings({}), WaveOut.DeviceID(), ToQColor(FGridColor),
+                            ToQColor(FGridBackGroundColor), this);
+  FReview->setAttribute(Qt::WA_DeleteOnClose);
+  // The grid stays as the side is until the review is done with it.
+  FReview->setWindowModality(Qt::WindowModal);
+  FReview->OnApplied = [this, FromGrid](const std::vector<std::string>& Written) {
+    if (!FromGrid) return;
+    Grid->setRowCount(static_cast<int>(Written.size()) + 1);
+    for (std::size_t i = 0; i < Written.size(); ++i) {
+      TWaveScan Scan;
+      std::string Error;
+      const std::int64_t Frames = ScanWaveFile(Written[i], Scan, Error) ? Scan.Frames() : 0;
+      ShowTrack(static_cast<int>(i + 1), QFileInfo(QString::fromStdString(Written[i])).fileName(),
+                static_cast<int>(Frames * 1000 / 44100));
+    }
+    SetRow(1);
+  };
+  FReview->show();
+  FReview->activateWindow();
 }
 
 void TFormAudioRecorderMain::miDestinationClick() {

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
@@ -45,6 +46,7 @@ namespace velmar {
 class TFormAudioGraphics;
 class TFormEdit;
 class TFormOutputDestination;
+class TFormReview;
 class THelpWindow;
 
 class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
@@ -60,6 +62,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void sbNextClick();
   void sbPreviousClick();
   void miNewClick();
+  // File > "Review Tracks": the grid's tracks (or files chosen when it is
+  // empty) in the review window; what it applies comes back into the grid.
+  void miReviewClick();
   void miDestinationClick();
   void miInputDeviceClick();
   void miColorsClick();
@@ -96,6 +101,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // How the colour commands ask for a colour: the platform's colour dialog;
   // tests answer for it. No value: the dialog was cancelled.
   std::function<std::optional<TColor>(TColor Initial)> ChooseColor;
+  // How Review asks for WAV files when the grid has no tracks: the platform's
+  // file dialog; tests answer for it. Empty: cancelled.
+  std::function<std::vector<std::string>()> ChooseTracks;
 
   // The window's parts, by the design's names.
   TMMFormStyler FStyler{this};
@@ -127,6 +135,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TFormOutputDestination* FOutputDestination;
   TFormEdit* FEditForm;
   THelpWindow* FHelp;
+  QPointer<TFormReview> FReview;  // while open; it deletes itself on close
 
   TMMWaveIn WaveIn;
   TMMWaveOut WaveOut;
@@ -166,6 +175,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   int Row() const;
   QString Cell(int Column, int Row) const;
   void SetCell(int Column, int Row, const QString& Text);
+  // A finished track's row: its number, name, length and size.
+  void ShowTrack(int Row, const QString& Name, int Ms);
   void ShowStatus(const QString& Text);
   // What the status line says about the input when it is the demo signal
   // (empty otherwise); ShowInputNote also marks the caption.

@@ -1,0 +1,494 @@
+#include "app/form_review.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+
+#include "app/skin_look.h"
+#include "session/track_files.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr std::int64_t kRate = 44100;
+constexpr std::int64_t kSnap = kRate / 20;           // a dragged mark snaps within 50 ms
+constexpr std::int64_t kAroundMark = kRate * 3 / 2;  // played either side of a mark
+
+// Where the side's peaks are kept between openings.
+std::string PeaksFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString() +
+         "/velmar-recorder/peaks";
+}
+
+}  // namespace
+
+TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& Rule,
+                         TMMDeviceId Output, QColor Wave, QColor Back, QWidget* Parent)
+    : QWidget(Parent, Qt::Window), FTracks(std::move(Tracks)), FRule(Rule), FOutput(Output) {
+  setWindowTitle("Velmar Audio Recorder - Review");
+  UseDarkLook(this);
+  resize(900, 600);
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(6, 6, 6, 6);
+  Layout->setSpacing(4);
+
+  auto* Buttons = new QHBoxLayout;
+  btDelete = AddButton(Buttons, "Delete Mark", &TFormReview::DeleteMark, Qt::Key_Delete);
+  btAdd = AddButton(Buttons, "Add Mark", &TFormReview::AddMark, Qt::Key_Insert);
+  btSplit = new QPushButton("Split into", this);
+  connect(btSplit, &QPushButton::clicked, this, [this] { SplitInto(SplitCount->value()); });
+  Buttons->addWidget(btSplit);
+  SplitCount = new QSpinBox(this);
+  SplitCount->setRange(1, 99);
+  SplitCount->setSuffix(" tracks");
+  Buttons->addWidget(SplitCount);
+  btUndo = AddButton(Buttons, "Undo", &TFormReview::Undo, QKeySequence::Undo);
+  btRedo = AddButton(Buttons, "Redo", &TFormReview::Redo, QKeySequence(Qt::CTRL | Qt::Key_Y));
+  new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this, [this] { Redo(); });
+  btPlay = AddButton(Buttons, "Play", &TFormReview::PlayFromCursor, Qt::Key_Space);
+  btPlayMark = AddButton(Buttons, "Play Mark", &TFormReview::PlayAroundMark, Qt::Key_P);
+  btStop = AddButton(Buttons, "Stop", &TFormReview::StopPlaying, Qt::Key_S);
+  new QShortcut(Qt::Key_Plus, this, [this] { Zoom(1); });
+  new QShortcut(Qt::Key_Equal, this, [this] { Zoom(1); });
+  new QShortcut(Qt::Key_Minus, this, [this] { Zoom(-1); });
+  Buttons->addStretch();
+  btApply = AddButton(Buttons, "Apply", &TFormReview::Apply, {});
+  btCancel = AddButton(Buttons, "Cancel", &TFormReview::Cancel, {});
+  Layout->addLayout(Buttons);
+
+  Overview = new TSideView(FPeaks, FAudio, FEdit, this);
+  Overview->setFixedHeight(130);
+  Zoomed = new TSideView(FPeaks, FAudio, FEdit, this);
+  Zoomed->setMinimumHeight(160);
+  for (TSideView* View : {Overview, Zoomed}) {
+    View->SetColors(Wave, Back);
+    View->OnCursor = [this](std::int64_t f) { SetCursor(f); };
+    View->OnSelect = [this](int m) { SelectMark(m); };
+    View->OnMove = [this](int m, std::int64_t To, bool Snap) { MoveMark(m, To, Snap); };
+    View->hide();  // until the side has been read
+  }
+  Zoomed->OnZoom = [this](int Steps, std::int64_t) { Zoom(Steps); };
+  Layout->addWidget(Overview);
+  Layout->addWidget(Zoomed, 1);
+
+  List = new QTableWidget(0, 4, this);
+  List->setHorizontalHeaderLabels({"#", "Start", "Length", "Title"});
+  List->verticalHeader()->hide();
+  List->verticalHeader()->setDefaultSectionSize(19);
+  List->horizontalHeader()->setStretchLastSection(true);
+  List->setColumnWidth(0, 30);
+  List->setColumnWidth(1, 80);
+  List->setColumnWidth(2, 80);
+  List->setSelectionBehavior(QAbstractItemView::SelectRows);
+  List->setSelectionMode(QAbstractItemView::SingleSelection);
+  List->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                        QAbstractItemView::AnyKeyPressed);
+  List->setFixedHeight(150);
+  UseLimeOnBlack(List);
+  // Lines pasted into the list are titles, one per track.
+  auto* Paste = new QShortcut(QKeySequence::Paste, List, [this] { PasteTitles(); });
+  Paste->setContext(Qt::WidgetShortcut);
+  connect(List, &QTableWidget::itemChanged, this, &TFormReview::TitleEdited);
+  connect(List, &QTableWidget::currentCellChanged, this, [this](int Row) {
+    if (FRefreshing || Row < 0) return;
+    if (Row == 0) {
+      SetCursor(0);
+    } else {
+      SelectMark(Row - 1);
+    }
+  });
+  Layout->addWidget(List);
+
+  Progress = new QProgressBar(this);
+  Progress->setRange(0, 1000);
+  Progress->hide();
+  Layout->addWidget(Progress);
+  FStatus = new QLabel(this);
+  FStatus->setFont(LabelFont(false));
+  Layout->addWidget(FStatus);
+
+  FPollTimer.setInterval(50);
+  connect(&FPollTimer, &QTimer::timeout, this, &TFormReview::Poll);
+
+  std::string Error;
+  if (!FAudio.Open(FTracks, Error)) {
+    Say(QString::fromStdString("The tracks cannot be reviewed: " + Error));
+    FReady = true;
+    Refresh();
+    return;
+  }
+  FPlayback = std::make_unique<TSidePlayback>(FAudio, FOutput);
+  FPlayback->OnStop = [this] { Refresh(); };
+  Run(
+      "Reading the side",
+      [this](std::string& Why) {
+        return FPeaks.Scan(
+            FTracks, PeaksFolder(), FCancel,
+            [this](std::int64_t Done, std::int64_t Total) {
+              FDone = Done;
+              FTotal = Total;
+            },
+            Why);
+      },
+      [this](bool Ok, const std::string& Why) { Scanned(Ok, Why); });
+}
+
+TFormReview::~TFormReview() {
+  FCancel = true;
+  if (FWorker.joinable()) FWorker.join();
+  FPlayback.reset();
+}
+
+QPushButton* TFormReview::AddButton(QLayout* Row, const QString& Caption,
+                                    void (TFormReview::*Handler)(), const QKeySequence& Key) {
+  auto* Button = new QPushButton(Caption, this);
+  Button->setFocusPolicy(Qt::NoFocus);
+  connect(Button, &QPushButton::clicked, this, [this, Handler] { (this->*Handler)(); });
+  // The key acts at once (a button's own shortcut clicks a moment later);
+  // the command itself refuses what the disabled button would.
+  if (!Key.isEmpty()) {
+    new QShortcut(Key, this, [this, Handler] { (this->*Handler)(); });
+    Button->setToolTip(Caption + " (" + Key.toString(QKeySequence::NativeText) + ")");
+  }
+  Row->addWidget(Button);
+  return Button;
+}
+
+void TFormReview::Run(const QString& What, std::function<bool(std::string& Error)> Work,
+                      std::function<void(bool Ok, const std::string& Error)> Done) {
+  FCancel = false;
+  FFinished = false;
+  FDone = 0;
+  FTotal = 1;
+  FJobDone = std::move(Done);
+  Progress->setFormat(What + " %p%");
+  Progress->setValue(0);
+  Progress->show();
+  FWorker = std::thread([this, Work = std::move(Work)] {
+    std::string Error;
+    FJobOk = Work(Error);
+    FJobError = Error;
+    FFinished = true;
+  });
+  FPollTimer.start();
+  Refresh();
+}
+
+void TFormReview::Poll() {
+  if (FWorker.joinable()) {
+    Progress->setValue(static_cast<int>(1000 * FDone / std::max<std::int64_t>(FTotal, 1)));
+    if (!FFinished) return;
+    FWorker.join();
+    Progress->hide();
+    const auto Done = std::move(FJobDone);
+    FJobDone = nullptr;
+    Done(FJobOk, FJobError);
+  }
+  if (FPlayback && FPlayback->Playing()) {
+    FCursor = FPlayback->Frame();
+    Overview->SetCursor(FCursor);
+    Zoomed->SetCursor(FCursor);
+  } else {
+    FPollTimer.stop();
+  }
+  Refresh();
+}
+
+void TFormReview::Scanned(bool Ok, const std::string& Error) {
+  FReady = true;
+  if (!Ok) {
+    Say(QString::fromStdString("The side cannot be read: " + Error));
+    Refresh();
+    return;
+  }
+  std::vector<std::string> Titles;
+  for (const std::string& t : FTracks) Titles.push_back(TrackTitle(t));
+  FEdit.Reset(FPeaks.TrackFrames(), std::move(Titles));
+  SplitCount->setValue(static_cast<int>(FEdit.Tracks()));
+  Overview->SetRange(0, FEdit.Frames());
+  Overview->show();
+  Zoomed->show();
+  Say(QString("%1 tracks, %2. Drag a mark to move it (Shift: without snapping to the quiet).")
+          .arg(FEdit.Tracks())
+          .arg(SideTimeText(FEdit.Frames(), true)));
+  SelectMark(FEdit.Marks().empty() ? -1 : 0);
+}
+
+void TFormReview::Refresh() {
+  FRefreshing = true;
+  if (FSelected >= static_cast<int>(FEdit.Marks().size())) FSelected = -1;
+  const bool Idle = Editable();
+  const bool Playing = FPlayback && FPlayback->Playing();
+  btDelete->setEnabled(Idle && FSelected >= 0);
+  btAdd->setEnabled(Idle);
+  btSplit->setEnabled(Idle);
+  SplitCount->setEnabled(Idle);
+  btUndo->setEnabled(Idle && FEdit.CanUndo());
+  btRedo->setEnabled(Idle && FEdit.CanRedo());
+  btPlay->setEnabled(Idle && !Playing);
+  btPlayMark->setEnabled(Idle && FSelected >= 0);
+  btStop->setEnabled(Playing);
+  btApply->setEnabled(Idle && FEdit.Changed());
+  btCancel->setEnabled(!FApplying);
+  List->setEnabled(Idle);
+
+  const auto Tracks = static_cast<int>(FEdit.Tracks());
+  List->setRowCount(FEdit.Frames() > 0 ? Tracks : 0);
+  for (int t = 0; t < List->rowCount(); ++t) {
+    const auto i = static_cast<std::size_t>(t);
+    const QString Cells[4] = {QString::number(t + 1), SideTimeText(FEdit.TrackStart(i), true),
+                              SideTimeText(FEdit.TrackEnd(i) - FEdit.TrackStart(i), true),
+                              QString::fromStdString(FEdit.Titles()[i])};
+    for (int c = 0; c < 4; ++c) {
+      QTableWidgetItem* Item = List->item(t, c);
+      if (!Item) {
+        Item = new QTableWidgetItem;
+        if (c < 3) Item->setFlags(Item->flags() & ~Qt::ItemIsEditable);
+        List->setItem(t, c, Item);
+      }
+      if (Item->text() != Cells[c]) Item->setText(Cells[c]);
+    }
+  }
+  const int Row = FSelected >= 0 ? FSelected + 1 : static_cast<int>(TrackAt(FCursor));
+  // The list follows the selection, unless a title is being typed in it.
+  const QWidget* Focus = QApplication::focusWidget();
+  if (List->currentRow() != Row && Row < List->rowCount() && !(Focus && List->isAncestorOf(Focus)))
+    List->setCurrentCell(Row, 3);
+  Overview->SetSelected(FSelected);
+  Overview->SetCursor(FCursor);
+  Overview->update();
+  ShowZoom();
+  FRefreshing = false;
+}
+
+void TFormReview::ShowZoom() {
+  const std::int64_t Frames = FEdit.Frames();
+  const std::int64_t Half = std::min(FZoomHalf, std::max<std::int64_t>(Frames / 2, 1));
+  const std::int64_t From =
+      std::clamp<std::int64_t>(FZoomCentre - Half, 0, std::max<std::int64_t>(Frames - 2 * Half, 0));
+  Zoomed->SetRange(From, From + 2 * Half);
+  Zoomed->SetSelected(FSelected);
+  Zoomed->SetCursor(FCursor);
+}
+
+std::size_t TFormReview::TrackAt(std::int64_t Frame) const {
+  const auto& Marks = FEdit.Marks();
+  return static_cast<std::size_t>(std::upper_bound(Marks.begin(), Marks.end(), Frame) -
+                                  Marks.begin());
+}
+
+void TFormReview::Say(const QString& Text) {
+  FStatus->setText(Text);
+}
+
+void TFormReview::SelectMark(int Mark) {
+  FSelected = Mark;
+  if (Mark >= 0) FZoomCentre = FEdit.Marks()[static_cast<std::size_t>(Mark)];
+  Refresh();
+}
+
+void TFormReview::SetCursor(std::int64_t Frame) {
+  FCursor = std::clamp<std::int64_t>(Frame, 0, FEdit.Frames());
+  FSelected = -1;
+  // The zoomed view follows the cursor when it leaves it.
+  if (FCursor < Zoomed->From() || FCursor >= Zoomed->To()) FZoomCentre = FCursor;
+  Refresh();
+}
+
+void TFormReview::MoveMark(int Mark, std::int64_t To, bool Snap) {
+  if (!Editable()) return;
+  if (Snap) {
+    const std::int64_t First = std::max<std::int64_t>(To - kSnap, 0);
+    const std::int64_t Last = std::min(To + kSnap + 1, FEdit.Frames());
+    if (Last > First) {
+      std::vector<std::int16_t> Frames(static_cast<std::size_t>(2 * (Last - First)));
+      FAudio.Read(First, Frames.data(), Last - First);
+      To = First + static_cast<std::int64_t>(QuietestFrame(Frames.data(), Frames.size() / 2,
+                                                           static_cast<std::size_t>(To - First)));
+    }
+  }
+  if (!FEdit.MoveMark(static_cast<std::size_t>(Mark), To))
+    Say("A mark stays between its neighbours, at least 10 ms from them and from the side's ends.");
+  FSelected = Mark;
+  FZoomCentre = FEdit.Marks()[static_cast<std::size_t>(Mark)];
+  Refresh();
+}
+
+void TFormReview::DeleteMark() {
+  if (!Editable() || FSelected < 0 || !FEdit.DeleteMark(static_cast<std::size_t>(FSelected)))
+    return;
+  FCursor = FZoomCentre;
+  FSelected = -1;
+  Refresh();
+}
+
+void TFormReview::AddMark() {
+  if (!Editable()) return;
+  if (!FEdit.AddMark(FCursor)) {
+    Say("A new mark needs at least 10 ms from the others and from the side's ends.");
+    return;
+  }
+  const auto& Marks = FEdit.Marks();
+  SelectMark(static_cast<int>(std::find(Marks.begin(), Marks.end(), FCursor) - Marks.begin()));
+}
+
+void TFormReview::SplitInto(int Tracks) {
+  if (!Editable()) return;
+  if (!FGapsFound) {
+    // The quiet gaps, found once by the recorder's rule.
+    Run(
+        "Finding the quiet gaps",
+        [this](std::string& Why) {
+          TQuietGapFinder Finder(FRule);
+          std::vector<std::int16_t> Buffer(2 * 65536);
+          FTotal = FAudio.Frames();
+          for (std::int64_t At = 0; At < FAudio.Frames(); At += 65536) {
+            if (FCancel) {
+              Why = "cancelled";
+              return false;
+            }
+            const std::int64_t n = std::min<std::int64_t>(65536, FAudio.Frames() - At);
+            FAudio.Read(At, Buffer.data(), n);
+            Finder.Add(reinterpret_cast<const std::uint8_t*>(Buffer.data()),
+                       static_cast<std::size_t>(n * 4));
+            FDone = At + n;
+          }
+          FGaps = Finder.Finish();
+          return true;
+        },
+        [this, Tracks](bool Ok, const std::string&) {
+          FGapsFound = Ok;
+          if (Ok) SplitInto(Tracks);
+        });
+    return;
+  }
+  const std::vector<std::int64_t> Cuts =
+      CutsForTracks(FGaps, FEdit.Frames(), Tracks, FRule.MinSec * kRate);
+  if (static_cast<int>(Cuts.size()) + 1 < Tracks)
+    Say(QString("%1 tracks need %2 quiet gaps of the side; it has %3: %4 tracks.")
+            .arg(Tracks)
+            .arg(Tracks - 1)
+            .arg(Cuts.size())
+            .arg(Cuts.size() + 1));
+  else
+    Say(QString("Split into %1 tracks at the longest quiet gaps.").arg(Tracks));
+  FEdit.SetMarks(Cuts);
+  FSelected = -1;
+  Refresh();
+}
+
+void TFormReview::Undo() {
+  if (!Editable()) return;
+  FEdit.Undo();
+  Refresh();
+}
+
+void TFormReview::Redo() {
+  if (!Editable()) return;
+  FEdit.Redo();
+  Refresh();
+}
+
+void TFormReview::PlayFromCursor() {
+  if (!Editable()) return;
+  std::string Error;
+  if (FPlayback && !FPlayback->Play(FCursor, FEdit.Frames(), Error) && !Error.empty())
+    Say(QString::fromStdString("The output cannot play: " + Error));
+  FPollTimer.start();
+  Refresh();
+}
+
+void TFormReview::PlayAroundMark() {
+  if (!Editable() || FSelected < 0 || !FPlayback) return;
+  const std::int64_t Mark = FEdit.Marks()[static_cast<std::size_t>(FSelected)];
+  std::string Error;
+  if (!FPlayback->Play(Mark - kAroundMark, Mark + kAroundMark, Error) && !Error.empty())
+    Say(QString::fromStdString("The output cannot play: " + Error));
+  FPollTimer.start();
+  Refresh();
+}
+
+void TFormReview::StopPlaying() {
+  if (FPlayback) FPlayback->Stop();
+  Refresh();
+}
+
+void TFormReview::PasteTitles() {
+  if (!Editable()) return;
+  QStringList Lines = QApplication::clipboard()->text().split('\n');
+  while (!Lines.isEmpty() && Lines.back().trimmed().isEmpty()) Lines.pop_back();
+  std::vector<std::string> Titles;
+  for (const QString& Line : Lines) Titles.push_back(Line.trimmed().toStdString());
+  FEdit.SetTitles(static_cast<std::size_t>(std::max(List->currentRow(), 0)), Titles);
+  Refresh();
+}
+
+void TFormReview::TitleEdited(QTableWidgetItem* Item) {
+  if (FRefreshing || Item->column() != 3) return;
+  FEdit.SetTitle(static_cast<std::size_t>(Item->row()), Item->text().trimmed().toStdString());
+  // Not from within the list's own signal: the refresh rewrites its items.
+  QTimer::singleShot(0, this, [this] { Refresh(); });
+}
+
+void TFormReview::Zoom(int Steps) {
+  const std::int64_t Deepest = std::max(Zoomed->width() / 16, 8);  // 8 pixels a sample
+  for (; Steps > 0; --Steps) FZoomHalf = std::max(FZoomHalf / 2, Deepest);
+  for (; Steps < 0; ++Steps) FZoomHalf = std::min(FZoomHalf * 2, 60 * kRate);
+  ShowZoom();
+}
+
+void TFormReview::Apply() {
+  if (!Editable() || !FEdit.Changed()) return;
+  StopPlaying();
+  const std::string Folder = std::filesystem::path(FTracks.front()).parent_path().string();
+  std::vector<TTrackFile> New;
+  std::vector<std::string> Paths;
+  for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
+    const std::string& Title = FEdit.Titles()[t];
+    const int Number = static_cast<int>(t + 1);
+    New.push_back({Title.empty() ? TrackFileName(Number) : TitledTrackName(Number, Title), Title,
+                   FEdit.TrackEnd(t) - FEdit.TrackStart(t)});
+    Paths.push_back((std::filesystem::path(Folder) / New.back().Name).string());
+  }
+  FApplying = true;
+  Run(
+      "Writing the tracks",
+      [this, Folder, New, Total = FEdit.Frames()](std::string& Why) {
+        FTotal = Total;
+        return RewriteSide(
+            FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
+      },
+      [this, Paths](bool Ok, const std::string& Why) {
+        FApplying = false;
+        if (!Ok) {
+          Say(QString::fromStdString("The tracks were not written: " + Why));
+          return;
+        }
+        if (OnApplied) OnApplied(Paths);
+        close();
+      });
+}
+
+void TFormReview::closeEvent(QCloseEvent* Event) {
+  if (FApplying) {
+    Say("The tracks are being written; the window closes when they are.");
+    Event->ignore();
+    return;
+  }
+  FCancel = true;
+  if (FWorker.joinable()) FWorker.join();
+  FJobDone = nullptr;
+  FPollTimer.stop();
+  StopPlaying();
+  Event->accept();
+}
+
+}  // namespace velmar

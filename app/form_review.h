@@ -1,0 +1,135 @@
+// TFormReview: a side's tracks reviewed as one side before they are final.
+// The whole side's waveform with a mark at each split (its track's number and
+// title), a zoomed view around the selected mark or the cursor, the tracks'
+// list with a title column, and the edits: drag a mark (snapped to the
+// quietest point within 50 ms unless Shift is held), delete a mark (joining
+// two tracks), add one at the cursor, split into N tracks at the longest quiet
+// gaps, undo and redo; play from the cursor or the 3 s around a mark. Apply
+// writes the tracks anew (the audio joined stays the same, sample for sample)
+// and tells the owner their names; Cancel leaves the files as they were.
+//
+// The waveform's scan, the search for quiet gaps and Apply run on a worker
+// thread with a progress bar; the window stays responsive meanwhile.
+//
+// Owns its views, its playback and its worker; shown by the main window,
+// which it tells through OnApplied. Main thread, apart from the worker's job,
+// which only touches what it was handed and the progress counters.
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/side_playback.h"
+#include "app/side_view.h"
+#include "session/quiet_gaps.h"
+#include "session/side_audio.h"
+#include "session/side_edit.h"
+#include "session/side_peaks.h"
+#include "session/track_rule.h"
+
+namespace velmar {
+
+class TFormReview : public QWidget {
+ public:
+  // The tracks of one side (paths, in order), the rule that finds quiet gaps,
+  // the output device and the waveform's colours.
+  TFormReview(std::vector<std::string> Tracks, const TTrackSettings& Rule, TMMDeviceId Output,
+              QColor Wave, QColor Back, QWidget* Parent = nullptr);
+  ~TFormReview() override;
+
+  // The scan has ended (the side is shown, or Status says why not).
+  bool Ready() const { return FReady; }
+  // A job (scan, gap search, apply) is running.
+  bool Busy() const { return FWorker.joinable(); }
+  // The side is shown and no job runs: edits are taken.
+  bool Editable() const { return FReady && !Busy() && FEdit.Frames() > 0; }
+  QString StatusText() const { return FStatus->text(); }
+  const TSideEdit& Edit() const { return FEdit; }
+  const TSidePeaks& Peaks() const { return FPeaks; }
+
+  // The commands, as the buttons and keys give them.
+  void SelectMark(int Mark);
+  void SetCursor(std::int64_t Frame);
+  void MoveMark(int Mark, std::int64_t To, bool Snap);
+  void DeleteMark();
+  void AddMark();
+  void SplitInto(int Tracks);
+  void Undo();
+  void Redo();
+  void PlayFromCursor();
+  void PlayAroundMark();
+  void StopPlaying();
+  // Titles from the clipboard's lines, from the selected track on.
+  void PasteTitles();
+  void Zoom(int Steps);
+  void Apply();
+  void Cancel() { close(); }
+
+  // After Apply: the side's new tracks (paths, in order).
+  std::function<void(const std::vector<std::string>& Tracks)> OnApplied;
+
+  TSideView* Overview;
+  TSideView* Zoomed;
+  QTableWidget* List;
+  QProgressBar* Progress;
+  QPushButton *btDelete, *btAdd, *btSplit, *btUndo, *btRedo, *btPlay, *btPlayMark, *btStop,
+      *btApply, *btCancel;
+  QSpinBox* SplitCount;
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+
+ private:
+  // Runs Work on the worker thread with the progress bar showing What; Done
+  // on the main thread once it has ended.
+  void Run(const QString& What, std::function<bool(std::string& Error)> Work,
+           std::function<void(bool Ok, const std::string& Error)> Done);
+  void Poll();
+  void Scanned(bool Ok, const std::string& Error);
+  void Refresh();
+  void ShowZoom();
+  void TitleEdited(QTableWidgetItem* Item);
+  void Say(const QString& Text);
+  // The track that holds Frame.
+  std::size_t TrackAt(std::int64_t Frame) const;
+  QPushButton* AddButton(class QLayout* Row, const QString& Caption, void (TFormReview::*Handler)(),
+                         const QKeySequence& Key);
+
+  std::vector<std::string> FTracks;
+  TTrackSettings FRule;
+  TSidePeaks FPeaks;
+  TSideAudio FAudio;
+  TSideEdit FEdit;
+  std::unique_ptr<TSidePlayback> FPlayback;
+  TMMDeviceId FOutput;
+  std::vector<TQuietGap> FGaps;
+  bool FGapsFound = false;
+  QLabel* FStatus;
+  QTimer FPollTimer;
+  std::thread FWorker;
+  std::atomic<bool> FCancel{false}, FFinished{false};
+  std::atomic<std::int64_t> FDone{0}, FTotal{1};
+  bool FJobOk = false;
+  std::string FJobError;
+  std::function<void(bool, const std::string&)> FJobDone;
+  bool FReady = false;
+  bool FApplying = false;
+  bool FRefreshing = false;
+  int FSelected = -1;
+  std::int64_t FCursor = 0;
+  std::int64_t FZoomCentre = 0;
+  std::int64_t FZoomHalf = 3 * 44100;  // the zoomed view's frames either side
+};
+
+}  // namespace velmar

@@ -1,0 +1,213 @@
+// The review window driven as a user drives it, on a side just recorded in
+// the main window (offscreen, virtual devices): Cancel changes nothing; marks
+// dragged with and without Shift, deleted, added, undone, split into N at the
+// quiet gaps; titles typed and pasted; the 3 s around a mark played; Apply
+// writes tracks that join back to the side and the grid shows them.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QLineEdit>
+#include <fstream>
+
+#include "app/form_review.h"
+#include "session/side_edit.h"
+#include "session/track_files.h"
+#include "tests/app/window_rig.h"
+#include "tests/support/riff_builder.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/wav_data.h"
+
+namespace velmar {
+namespace {
+
+using test::WaitUntil;
+using test::WavData;
+
+Bytes FileBytes(const std::string& Name) {
+  std::ifstream In(Name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(In), {});
+}
+
+std::int16_t SampleOf(const Bytes& Side, std::int64_t Frame, int Channel) {
+  const auto At = static_cast<std::size_t>(4 * Frame + 2 * Channel);
+  return static_cast<std::int16_t>(Side[At] | Side[At + 1] << 8);
+}
+
+// Ctrl+R in the main window, as a user gives it, and the review read.
+TFormReview& OpenReview(WindowRig& R) {
+  R.Window->activateWindow();
+  EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == R.Window.get(); }));
+  QTest::keyClick(R.Window.get(), Qt::Key_R, Qt::ControlModifier);
+  EXPECT_TRUE(R.Window->FReview);
+  TFormReview& V = *R.Window->FReview;
+  EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &V; }));
+  EXPECT_TRUE(WaitUntil([&] { return V.Ready() && !V.Busy(); })) << "the side was not read";
+  return V;
+}
+
+TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
+  WindowRig R;
+  const Programme P{{{0.5, false},
+                     {1.5, true},
+                     {0.8, false},
+                     {1.3, true},
+                     {0.8, false},
+                     {2.0, true},
+                     {1.0, false}}};
+  R.Write("MinSec", 1);
+  R.Write("AutoSplit", 1);
+  R.Install(P);
+  TFormAudioRecorderMain& W = R.Open();
+  QTest::keyClick(&W, Qt::Key_F12);
+  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 4; }, std::chrono::seconds(30)));
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 2600; }));
+  QTest::keyClick(&W, Qt::Key_F10);
+  Bytes Side;
+  std::vector<Bytes> Files;
+  for (int n = 1; n <= 3; ++n) {
+    const Bytes a = WavData(R.Track(n));
+    Side.insert(Side.end(), a.begin(), a.end());
+    Files.push_back(FileBytes(R.Track(n)));
+  }
+  const auto Frames = static_cast<std::int64_t>(Side.size() / 4);
+
+  // An edit, then Cancel: the files as they were.
+  {
+    TFormReview& V = OpenReview(R);
+    EXPECT_TRUE(V.windowTitle().contains("Review"));
+    ASSERT_EQ(V.Edit().Tracks(), 3u);
+    EXPECT_EQ(V.Edit().Frames(), Frames);
+    EXPECT_TRUE(V.isModal());  // the grid stays as the side is meanwhile
+    QTest::keyClick(&V, Qt::Key_Delete);
+    EXPECT_EQ(V.Edit().Tracks(), 2u);
+    V.btCancel->click();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  for (int n = 1; n <= 3; ++n) EXPECT_TRUE(FileBytes(R.Track(n)) == Files[n - 1]) << n;
+  EXPECT_EQ(R.Rows(), 4);
+
+  TFormReview& V = OpenReview(R);  // the second opening reads the peaks' cache
+  Photograph(V, "review-side");
+  const std::vector<std::int64_t> Recorded = V.Edit().Marks();
+  ASSERT_EQ(Recorded.size(), 2u);
+
+  // Deepest zoom: a drag with Shift puts the mark on the frame under the
+  // pointer, 8 pixels a frame.
+  V.SelectMark(0);
+  V.Zoom(30);
+  const int x0 = static_cast<int>(std::lround(V.Zoomed->XOf(Recorded[0])));
+  QTest::mousePress(V.Zoomed, Qt::LeftButton, Qt::ShiftModifier, QPoint(x0, 100));
+  QTest::mouseMove(V.Zoomed, QPoint(x0 + 40, 100));
+  QTest::mouseRelease(V.Zoomed, Qt::LeftButton, Qt::ShiftModifier, QPoint(x0 + 40, 100));
+  EXPECT_EQ(V.Edit().Marks()[0], Recorded[0] + 5);
+  Photograph(V, "review-zoomed");
+  // Further out, without Shift: it snaps to the quietest point within 50 ms of
+  // where it was dropped, as the side's own samples tell.
+  V.Zoom(-9);
+  const int x1 = static_cast<int>(std::lround(V.Zoomed->XOf(V.Edit().Marks()[0])));
+  QTest::mousePress(V.Zoomed, Qt::LeftButton, Qt::NoModifier, QPoint(x1, 100));
+  QTest::mouseMove(V.Zoomed, QPoint(x1 + 60, 100));
+  const std::int64_t Dropped = V.Zoomed->FrameAt(x1 + 60);
+  QTest::mouseRelease(V.Zoomed, Qt::LeftButton, Qt::NoModifier, QPoint(x1 + 60, 100));
+  std::vector<std::int16_t> Around(2 * 4411);
+  for (std::int64_t f = 0; f < 4411; ++f)
+    for (int c = 0; c < 2; ++c)
+      Around[static_cast<std::size_t>(2 * f + c)] = SampleOf(Side, Dropped - 2205 + f, c);
+  EXPECT_EQ(V.Edit().Marks()[0],
+            Dropped - 2205 + static_cast<std::int64_t>(QuietestFrame(Around.data(), 4411, 2205)));
+  EXPECT_NE(V.Edit().Marks()[0], Recorded[0] + 5);
+
+  // Delete joins, undo and redo with their keys; a mark added at the cursor.
+  QTest::keyClick(&V, Qt::Key_Delete);
+  EXPECT_EQ(V.Edit().Tracks(), 2u);
+  QTest::keyClick(&V, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(V.Edit().Tracks(), 3u);
+  QTest::keyClick(&V, Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(V.Edit().Tracks(), 2u);
+  const int x2 = static_cast<int>(V.Overview->XOf(Frames * 9 / 10));
+  QTest::mouseClick(V.Overview, Qt::LeftButton, Qt::NoModifier, QPoint(x2, 60));
+  const std::int64_t Cursor = V.Overview->FrameAt(x2);
+  QTest::keyClick(&V, Qt::Key_Insert);
+  ASSERT_EQ(V.Edit().Tracks(), 3u);
+  EXPECT_EQ(V.Edit().Marks().back(), Cursor);
+
+  // Split into 2, then 3: the cuts lie in the quiet gaps.
+  for (const int n : {2, 3}) {
+    V.SplitCount->setValue(n);
+    V.btSplit->click();
+    ASSERT_TRUE(WaitUntil([&] { return !V.Busy(); }));
+    ASSERT_EQ(V.Edit().Tracks(), static_cast<std::size_t>(n)) << V.StatusText().toStdString();
+    for (const std::int64_t m : V.Edit().Marks())
+      for (std::int64_t f = m - 4410; f < m + 4410; ++f)
+        ASSERT_LE(std::abs(SampleOf(Side, f, 0)), 64) << "a cut at " << m << " is not in the quiet";
+  }
+
+  // A title typed into the list, two pasted as lines.
+  V.List->setCurrentCell(0, 3);
+  V.List->editItem(V.List->item(0, 3));
+  auto* Editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_TRUE(Editor);
+  QTest::keyClicks(Editor, "First");
+  QTest::keyClick(Editor, Qt::Key_Return);
+  V.List->setCurrentCell(1, 3);
+  QApplication::clipboard()->setText("Second\nAC/DC\n\n");
+  QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(V.Edit().Titles(), (std::vector<std::string>{"First", "Second", "AC/DC"}));
+
+  // The 3 s around the second mark reach the output as the side holds them.
+  {
+    const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+    R.PlayedData.clear();
+  }
+  V.SelectMark(1);
+  const std::int64_t Mark = V.Edit().Marks()[1];
+  QTest::keyClick(&V, Qt::Key_P);
+  ASSERT_TRUE(V.btStop->isEnabled()) << V.StatusText().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return !V.btStop->isEnabled(); }));
+  {
+    const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+    const auto First = Side.begin() + 4 * (Mark - 66150);
+    ASSERT_GE(R.PlayedData.size(), 4u * 132300);
+    EXPECT_TRUE(std::equal(First, First + 4 * 132300, R.PlayedData.begin()));
+  }
+
+  // Apply: the new tracks by their titles, the old ones gone, the grid shows
+  // them, and joined they are the side.
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_EQ(R.Rows(), 4);
+  const std::vector<std::string> Names = {"01 First.wav", "02 Second.wav", "03 AC_DC.wav"};
+  Bytes Joined;
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(R.Name(n).toStdString(), Names[static_cast<std::size_t>(n - 1)]);
+    const std::string Path = W.GetOutputFolder().toStdString() + "/" + R.Name(n).toStdString();
+    const Bytes a = WavData(Path);
+    Joined.insert(Joined.end(), a.begin(), a.end());
+    EXPECT_EQ(W.Grid->item(n, 2)->text().toStdString(),
+              TimeToText(static_cast<std::int64_t>(a.size() / 4) * 1000 / 44100));
+    EXPECT_FALSE(fs::exists(R.Track(n)));
+  }
+  EXPECT_TRUE(Joined == Side);
+  EXPECT_EQ(TrackTitle(W.GetOutputFolder().toStdString() + "/03 AC_DC.wav"), "AC/DC");
+}
+
+// Files chosen when the grid is empty: one not in the recording format is
+// refused with its reason, and nothing can be edited.
+TEST(ReviewWindow, ChosenFilesInAnotherFormatAreRefusedWithTheReason) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::string Mono = R.Dir.File("mono.wav");
+  test::WriteFileBytes(
+      Mono, test::Riff({test::PcmFmt(1, 44100, 16), test::Chunk("data", Bytes(88200, 1))}));
+  W.ChooseTracks = [&] { return std::vector<std::string>{Mono}; };
+  TFormReview& V = OpenReview(R);
+  EXPECT_NE(V.StatusText().toStdString().find("not 44100 Hz 16-bit stereo"), std::string::npos)
+      << V.StatusText().toStdString();
+  EXPECT_FALSE(V.Editable());
+  EXPECT_FALSE(V.btApply->isEnabled());
+  V.close();
+}
+
+}  // namespace
+}  // namespace velmar
