@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -35,7 +36,7 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     : QWidget(Parent, Qt::Window), FTracks(std::move(Tracks)), FRule(Rule), FOutput(Output) {
   setWindowTitle("Velmar Audio Recorder - Review");
   UseDarkLook(this);
-  resize(900, 600);
+  resize(QSize(900, 600).boundedTo(screen()->availableSize()));
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(6, 6, 6, 6);
   Layout->setSpacing(4);
@@ -60,8 +61,6 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   new QShortcut(Qt::Key_Equal, this, [this] { Zoom(1); });
   new QShortcut(Qt::Key_Minus, this, [this] { Zoom(-1); });
   Buttons->addStretch();
-  btApply = AddButton(Buttons, "Apply", &TFormReview::Apply, {});
-  btCancel = AddButton(Buttons, "Cancel", &TFormReview::Cancel, {});
   Layout->addLayout(Buttons);
 
   Overview = new TSideView(FPeaks, FAudio, FEdit, this);
@@ -111,9 +110,15 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   Progress->setRange(0, 1000);
   Progress->hide();
   Layout->addWidget(Progress);
+  // The status line with the window's answer: Apply or Cancel.
+  auto* Bottom = new QHBoxLayout;
   FStatus = new QLabel(this);
   FStatus->setFont(LabelFont(false));
-  Layout->addWidget(FStatus);
+  FStatus->setWordWrap(true);
+  Bottom->addWidget(FStatus, 1);
+  btApply = AddButton(Bottom, "Apply", &TFormReview::Apply, {});
+  btCancel = AddButton(Bottom, "Cancel", &TFormReview::Cancel, Qt::Key_Escape);
+  Layout->addLayout(Bottom);
 
   FPollTimer.setInterval(50);
   connect(&FPollTimer, &QTimer::timeout, this, &TFormReview::Poll);

@@ -72,7 +72,8 @@ struct Recorder {
         std::vector<std::string>{RecorderProgram()}, Out,
         std::map<std::string, std::string>{{"DISPLAY", X.Display()},
                                            {"QT_QPA_PLATFORM", "xcb"},
-                                           {"XDG_CONFIG_HOME", Dir.File("config")}});
+                                           {"XDG_CONFIG_HOME", Dir.File("config")},
+                                           {"XDG_CACHE_HOME", Dir.File("cache")}});
     Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder $");
   }
   void Keys(const std::string& Keys) const { X.Xdotool("windowfocus " + Window + " key " + Keys); }
@@ -136,6 +137,17 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   EXPECT_EQ(Status, 0);
   EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-recorded.png"));
   R.Keys("F10");
+  // The side just recorded, in the review window: shown once both tracks'
+  // peaks have been read (and kept).
+  R.Keys("ctrl+r");
+  EXPECT_FALSE(X.FindWindow("^Velmar Audio Recorder - Review$").empty()) << "no review window";
+  const std::string Peaks = Dir.File("cache/velmar-recorder/peaks");
+  EXPECT_TRUE(test::WaitUntil([&] {
+    std::error_code e;
+    return std::distance(std::filesystem::directory_iterator(Peaks, e),
+                         std::filesystem::directory_iterator()) == 2;
+  }));
+  EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-review.png"));
   EXPECT_EQ(R.End(), 0);
 
   // Two tracks, each holding one of the two sounds whole.
