@@ -137,15 +137,18 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   EXPECT_EQ(Status, 0);
   EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-recorded.png"));
   R.Keys("F10");
-  // The side just recorded, in the review window: shown once both tracks'
+  // The side just recorded, in the review window: shown once every track's
   // peaks have been read (and kept).
   R.Keys("ctrl+r");
   EXPECT_FALSE(X.FindWindow("^Velmar Audio Recorder - Review$").empty()) << "no review window";
-  const std::string Peaks = Dir.File("cache/velmar-recorder/peaks");
-  EXPECT_TRUE(test::WaitUntil([&] {
+  auto Count = [](const std::string& Folder, const std::string& Extension) {
     std::error_code e;
-    return std::distance(std::filesystem::directory_iterator(Peaks, e),
-                         std::filesystem::directory_iterator()) == 2;
+    return std::count_if(std::filesystem::directory_iterator(Folder, e),
+                         std::filesystem::directory_iterator(),
+                         [&](const auto& f) { return f.path().extension() == Extension; });
+  };
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return Count(Dir.File("cache/velmar-recorder/peaks"), ".peaks") == Count(Out, ".wav");
   }));
   EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-review.png"));
   EXPECT_EQ(R.End(), 0);
