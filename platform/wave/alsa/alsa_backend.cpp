@@ -71,11 +71,12 @@ snd_pcm_t* OpenPcm(const std::string& Name, snd_pcm_stream_t Dir, const WAVEFORM
   snd_pcm_hw_params_t* Hw = nullptr;
   snd_pcm_hw_params_alloca(&Hw);
   unsigned Rate = f.nSamplesPerSec;
-  // Periods of 1024 frames: with longer ones the sound server's plugin now and
-  // then loses the first period of a capture (measured at 5512 frames: a
-  // played sound's first 1/8 s missing). A capture buffer holds 3 s, room for
-  // a batch of buffers and a late wake-up; playback keeps 8 periods, which its
-  // position follows.
+  // Periods of 1024 frames: the sound server serves a capture in fragments of
+  // one period, and on a sink's monitor a sound that starts playing loses up
+  // to one fragment of its beginning (the server rewinds the sink to mix it in
+  // at once); longer periods save CPU and lose more. A capture buffer holds
+  // 3 s, room for a batch of buffers and a late wake-up; playback keeps 8
+  // periods, which its position follows.
   snd_pcm_uframes_t Period = 1024, Buffer = Dir == SND_PCM_STREAM_CAPTURE ? 131072 : 8192;
   const bool Ok = snd_pcm_hw_params_any(Pcm, Hw) >= 0 &&
                   snd_pcm_hw_params_set_access(Pcm, Hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
