@@ -221,7 +221,8 @@ void TFormReview::Scanned(bool Ok, const std::string& Error) {
   Overview->SetRange(0, FEdit.Frames());
   Overview->show();
   Zoomed->show();
-  Say(QString("%1 tracks, %2. Drag a mark to move it (Shift: without snapping to the quiet).")
+  Say(QString("%1 tracks, %2. Drag a mark to move it (Shift: without snapping to the quiet); "
+              "type titles in the list or paste them there as lines.")
           .arg(FEdit.Tracks())
           .arg(SideTimeText(FEdit.Frames(), true)));
   SelectMark(FEdit.Marks().empty() ? -1 : 0);

@@ -326,6 +326,16 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
       return fs::equivalent(t, fs::path(Folder) / Name, e);
     });
   };
+  // A name that another file has stops the rewrite before anything changes
+  // (the interim names would otherwise find it only once the old set is gone).
+  for (const TTrackFile& t : New) {
+    std::error_code e;
+    const fs::path Path = fs::path(Folder) / t.Name;
+    if (fs::exists(Path, e) && !InUse(t.Name)) {
+      Error = Path.string() + " exists; nothing was changed";
+      return false;
+    }
+  }
   std::vector<TTrackFile> Interim = New;
   const bool Wait =
       std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });

@@ -171,6 +171,23 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
     EXPECT_TRUE(std::equal(First, First + 4 * 132300, R.PlayedData.begin()));
   }
 
+  // From the cursor, a second before the last mark, to the side's end.
+  {
+    const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+    R.PlayedData.clear();
+  }
+  const std::int64_t From = V.Edit().Marks().back() - 44100;
+  V.SetCursor(From);
+  QTest::keyClick(&V, Qt::Key_Space);
+  ASSERT_TRUE(V.btStop->isEnabled()) << V.StatusText().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return !V.btStop->isEnabled(); }));
+  {
+    const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+    const auto Tail = static_cast<std::size_t>(Side.size() - 4 * From);
+    ASSERT_GE(R.PlayedData.size(), Tail);
+    EXPECT_TRUE(std::equal(Side.begin() + 4 * From, Side.end(), R.PlayedData.begin()));
+  }
+
   // Apply: the new tracks by their titles, the old ones gone, the grid shows
   // them, and joined they are the side.
   V.btApply->click();
@@ -189,6 +206,44 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
   }
   EXPECT_TRUE(Joined == Side);
   EXPECT_EQ(TrackTitle(W.GetOutputFolder().toStdString() + "/03 AC_DC.wav"), "AC/DC");
+}
+
+// A title whose file name another file already has: Apply says so and
+// changes nothing, and the window stays open for another title.
+TEST(ReviewWindow, ANameTakenByAnotherFileStopsApplyAndChangesNothing) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  fs::create_directories(R.Dir.File("side"));
+  std::vector<std::string> Tracks, Names = {"Track01.wav", "Track02.wav", "01 Mine.wav"};
+  std::vector<Bytes> Before;
+  for (const std::string& Name : Names) {
+    Bytes Data(4 * 30000);
+    for (std::size_t i = 0; i < Data.size(); ++i)
+      Data[i] = static_cast<std::uint8_t>(i * 7 + Name[5]);
+    const std::string Path = R.Dir.File("side/" + Name);
+    test::WriteFileBytes(Path, test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("data", Data)}));
+    Before.push_back(FileBytes(Path));
+    Tracks.push_back(Path);
+  }
+  Tracks.pop_back();  // the side is the two tracks; "01 Mine.wav" is another file
+  W.ChooseTracks = [&] { return Tracks; };
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 2u);
+  V.List->setFocus();
+  V.List->setCurrentCell(0, 3);
+  QApplication::clipboard()->setText("Mine");
+  QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+  ASSERT_TRUE(V.btApply->isEnabled());
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !V.Busy(); }));
+  EXPECT_NE(V.StatusText().toStdString().find("01 Mine.wav exists"), std::string::npos)
+      << V.StatusText().toStdString();
+  EXPECT_TRUE(W.FReview);
+  for (std::size_t i = 0; i < Names.size(); ++i)
+    EXPECT_TRUE(FileBytes(R.Dir.File("side/" + Names[i])) == Before[i]) << Names[i];
+  EXPECT_EQ(std::distance(fs::directory_iterator(R.Dir.File("side")), fs::directory_iterator()), 3);
+  V.close();
 }
 
 // Files chosen when the grid is empty: one not in the recording format is

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 
+#include "session/side_audio.h"
 #include "session/side_edit.h"
 #include "session/side_peaks.h"
 #include "session/track_files.h"
@@ -165,6 +166,49 @@ TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
   }
   EXPECT_TRUE(Joined == Side);
   EXPECT_EQ(TrackTitle(Dir.File(New[2].Name)), "Last");
+}
+
+// Any stretch of the side, read at random: the tracks' frames joined, across
+// their boundaries, with silence before the start and past the end; a track
+// in another format is refused by name.
+TEST(SideReview, TheSideReadsAnyStretchAsItsTracksJoined) {
+  test::TempDir Dir;
+  std::vector<std::string> Tracks;
+  std::vector<std::int16_t> Side;
+  for (const std::size_t Frames : {3000u, 1u, 5000u, 700u}) {
+    Tracks.push_back(Dir.File("Track0" + std::to_string(Tracks.size() + 1) + ".wav"));
+    const std::vector<std::int16_t> s = Samples(Frames, static_cast<std::uint32_t>(Frames));
+    Write(Tracks.back(), s);
+    Side.insert(Side.end(), s.begin(), s.end());
+  }
+  TSideAudio Audio;
+  std::string Error;
+  ASSERT_TRUE(Audio.Open(Tracks, Error)) << Error;
+  const auto Frames = static_cast<std::int64_t>(Side.size() / 2);
+  ASSERT_EQ(Audio.Frames(), Frames);
+  std::mt19937 Random(3);
+  for (int Round = 0; Round < 300; ++Round) {
+    const std::int64_t From = static_cast<std::int64_t>(Random() % (Frames + 400)) - 200;
+    const std::int64_t Count = static_cast<std::int64_t>(Random() % 6000);
+    std::vector<std::int16_t> Got(static_cast<std::size_t>(2 * Count), 7);
+    const std::int64_t Read = Audio.Read(From, Got.data(), Count);
+    std::int64_t Inside = 0;
+    for (std::int64_t f = 0; f < Count; ++f)
+      for (int c = 0; c < 2; ++c) {
+        const std::int64_t At = From + f;
+        const bool In = At >= 0 && At < Frames;
+        Inside += In && c == 0;
+        ASSERT_EQ(Got[static_cast<std::size_t>(2 * f + c)],
+                  In ? Side[static_cast<std::size_t>(2 * At + c)] : 0)
+            << "from " << From << ", frame " << f;
+      }
+    EXPECT_EQ(Read, Inside) << "from " << From << ", " << Count << " frames";
+  }
+  const std::string Mono = Dir.File("mono.wav");
+  test::WriteFileBytes(Mono,
+                       test::Riff({test::PcmFmt(1, 44100, 16), test::Chunk("data", Bytes(8, 0))}));
+  EXPECT_FALSE(Audio.Open({Tracks[0], Mono}, Error));
+  EXPECT_NE(Error.find("mono.wav"), std::string::npos) << Error;
 }
 
 // The side re-split under the old tracks' own names, the process ended after
