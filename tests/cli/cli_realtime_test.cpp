@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
@@ -290,13 +292,23 @@ TEST(RecordRealTime, PlayEndsWhenTheSoundServerDies) {
     ::execl(VELMAR_REC, VELMAR_REC, "play", "-d", "-1", File.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  ASSERT_TRUE(WaitUntil([] { return !RunCommand("pactl list short sink-inputs").empty(); }));
+  // Playing, not still opening (a server gone during the open is another
+  // failure, said as such): its stream is there, and still there a moment on.
+  std::string Stream;
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::string Now = RunCommand("pactl list short sink-inputs");
+    const bool Lasted = !Now.empty() && Now == Stream;
+    if (!Lasted) Stream = Now;
+    if (!Lasted) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    return Lasted;
+  }));
   Server.Kill();
   ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(15)));
   EXPECT_EQ(WEXITSTATUS(Status), 2);
   const Bytes Said = ReadFileBytes(Log);
   EXPECT_NE(std::string(Said.begin(), Said.end()).find("the output device is gone"),
-            std::string::npos);
+            std::string::npos)
+      << std::string(Said.begin(), Said.end());
   // Playing again says the device is not there, not that the format is wrong.
   const std::string Again =
       RunCommand(std::string(VELMAR_REC) + " play -d -1 " + File + " 2>&1", &Status);
