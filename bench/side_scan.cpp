@@ -2,9 +2,12 @@
 // peaks, read front to back) against `cat` reading the same files, and the
 // second opening from the peaks cache. Each runs alone, in turns (scan, cat,
 // scan, cat); the files stay in the page cache between them, so both measure
-// the same reads, not the disk.
+// the same reads, not the disk. With "cold" the page cache is emptied before
+// each (which needs root): both read from the disk.
 //
-//   velmar_side_scan [minutes] [rounds]     (default 60 min in 12 tracks, 2 rounds)
+//   velmar_side_scan [minutes] [rounds] [cold]  (default 60 min in 12 tracks, 2 rounds)
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +24,16 @@ namespace {
 using namespace velmar;
 using Clock = std::chrono::steady_clock;
 
+// Empties the page cache, so that the next reads come from the disk; false
+// when this process may not.
+bool DropCaches() {
+  ::sync();
+  std::FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+  if (!f) return false;
+  const bool Ok = std::fputs("3", f) >= 0;
+  return std::fclose(f) == 0 && Ok;
+}
+
 double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -30,6 +43,11 @@ double Since(Clock::time_point t) {
 int main(int argc, char** argv) {
   const int Minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
+  bool Cold = argc > 3 && std::string(argv[3]) == "cold";
+  if (Cold && !DropCaches()) {
+    std::printf("the page cache cannot be emptied here (root only): measuring warm\n");
+    Cold = false;
+  }
   test::TempDir Dir;
   std::vector<std::string> Tracks;
   std::string Files;
@@ -47,18 +65,21 @@ int main(int argc, char** argv) {
   const std::atomic<bool> Cancel{false};
   std::string Error;
   double Scan = 0, Cat = 0, Cached = 0;
-  std::printf("%d min side in %d tracks, %.0f MB; seconds, each alone, in turns\n", Minutes, Count,
-              static_cast<double>(Bytes) / 1e6);
+  std::printf("%d min side in %d tracks, %.0f MB; seconds, each alone, in turns, %s\n", Minutes,
+              Count, static_cast<double>(Bytes) / 1e6,
+              Cold ? "from the disk (page cache emptied before each)" : "from the page cache");
   std::printf("%-6s %12s %12s %14s\n", "round", "first scan", "cat", "from the cache");
   for (int Round = 1; Round <= Rounds; ++Round) {
     const std::string Cache = Dir.File("cache" + std::to_string(Round));
     TSidePeaks Peaks;
+    if (Cold) DropCaches();
     auto t = Clock::now();
     if (!Peaks.Scan(Tracks, Cache, Cancel, {}, Error)) {
       std::fprintf(stderr, "%s\n", Error.c_str());
       return 1;
     }
     const double s = Since(t);
+    if (Cold) DropCaches();
     t = Clock::now();
     if (std::system(("cat" + Files + " > /dev/null").c_str()) != 0) return 1;
     const double c = Since(t);
