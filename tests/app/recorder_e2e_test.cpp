@@ -78,6 +78,12 @@ struct Recorder {
   }
   void Keys(const std::string& Keys) const { X.Xdotool("windowfocus " + Window + " key " + Keys); }
   std::string Track(int n) const { return Out + "/" + TrackFileName(n); }
+  // Track n holds audio already: the input delivers (the file alone is made
+  // before the device has started, which on a busy machine took seconds).
+  bool Recording(int n = 1) const {
+    std::error_code e;
+    return std::filesystem::file_size(Track(n), e) > 44 + 44100 && !e;
+  }
   // Ended as a desktop ends it; its exit status.
   int End() const {
     Program->Signal(SIGTERM);
@@ -132,7 +138,7 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   const std::string& Out = R.Out;
   ASSERT_FALSE(R.Window.empty()) << "no window appeared";
   R.Keys("F12");
-  ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return R.Recording(); }));
   test::RunCommand("paplay --device=test " + Programme, &Status);
   EXPECT_EQ(Status, 0);
   EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-recorded.png"));
@@ -219,7 +225,7 @@ void RecordASideThroughEverySplit(bool Loaded) {
   if (Loaded) Busy.emplace();
   R.Keys("F12");
   const auto Track = [&](int n) { return R.Track(n); };
-  ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(Track(1)); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return R.Recording(); }));
   ChildProcess Player({"/usr/bin/paplay", "--device=test", Side}, Dir.Path(), {});
   // The first gap splits; 4.5 s into Track02.wav the second sound plays.
   const auto Bytes = [&](int n) {
