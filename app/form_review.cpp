@@ -33,7 +33,7 @@ std::string PeaksFolder() {
 
 TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& Rule,
                          TMMDeviceId Output, QColor Wave, QColor Back, QWidget* Parent)
-    : QWidget(Parent, Qt::Window), FTracks(std::move(Tracks)), FRule(Rule), FOutput(Output) {
+    : QWidget(Parent, Qt::Window), FTracks(std::move(Tracks)), FRule(Rule) {
   setWindowTitle("Velmar Audio Recorder - Review");
   UseDarkLook(this);
   resize(QSize(900, 600).boundedTo(screen()->availableSize()));
@@ -130,7 +130,7 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     Refresh();
     return;
   }
-  FPlayback = std::make_unique<TSidePlayback>(FAudio, FOutput);
+  FPlayback = std::make_unique<TSidePlayback>(FAudio, Output);
   FPlayback->OnStop = [this] { Refresh(); };
   Run(
       "Reading the side",

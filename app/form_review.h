@@ -112,7 +112,6 @@ class TFormReview : public QWidget {
   TSideAudio FAudio;
   TSideEdit FEdit;
   std::unique_ptr<TSidePlayback> FPlayback;
-  TMMDeviceId FOutput;
   std::vector<TQuietGap> FGaps;
   bool FGapsFound = false;
   QLabel* FStatus;

@@ -21,7 +21,7 @@ const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kCursor(255, 255, 255),
 }  // namespace
 
 QString SideTimeText(std::int64_t Frame, bool Fine) {
-  const std::int64_t Ms = Frame * 1000 / 44100, s = Ms / 1000;
+  const std::int64_t Ms = Frame * 1000 / static_cast<std::int64_t>(kRate), s = Ms / 1000;
   QString Text = QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
   if (Fine) Text += QString(".%1").arg(Ms % 1000, 3, 10, QChar('0'));
   return Text;
@@ -128,7 +128,7 @@ void TSideView::PaintRuler(QPainter& p) {
   const auto FromMs = static_cast<std::int64_t>(static_cast<double>(FFrom) * 1000 / kRate);
   for (std::int64_t Ms = (FromMs / Step) * Step;; Ms += Step) {
     // The tick's frame rounded up, so that its text names it.
-    const std::int64_t Frame = (Ms * 44100 + 999) / 1000;
+    const std::int64_t Frame = (Ms * static_cast<std::int64_t>(kRate) + 999) / 1000;
     const double x = XOf(Frame);
     if (x >= width()) break;
     if (x < 0) continue;
