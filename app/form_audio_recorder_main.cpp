@@ -596,9 +596,20 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
                         QString::fromStdString(TrackFileName(Next->Number))));
 }
 
+void TFormAudioRecorderMain::DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) {
+  const int Count = Session.Dropouts();
+  ShowStatus(Sentence(Dropout.Text(TrackFileName(Track.Number))) +
+             QString(" (%1 %2 in this recording)")
+                 .arg(Count)
+                 .arg(Count == 1 ? "dropout" : "dropouts"));
+}
+
 void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   Timer.SetEnabled(false);
-  const QString Said = Sentence(Session.Message(true));
+  QString Said = Sentence(Session.Message(true));
+  // The recording's losses stay said after it ended.
+  if (const std::string Lost = Session.DropoutSummary(); !Lost.empty())
+    Said = (Said.isEmpty() ? QString() : Said + " ") + Sentence(Lost);
   if (!Said.isEmpty()) ShowStatus(Said);
   switch (Why) {
     case TSessionEnd::Stopped:

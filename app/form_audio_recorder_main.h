@@ -163,6 +163,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void TrackStarted(const TTrackInfo& Track) override;
   void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
   void RecordingEnded(TSessionEnd Why) override;
+  // Each dropout is said at once, with the recording's count so far.
+  void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
   void WavePlayerStop();
   // While playing: an output that stopped moving ends the playback, said.
   void WatchOutput();

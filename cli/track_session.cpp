@@ -87,6 +87,13 @@ void TTrackSession::BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes,
   FStatusShown = true;
 }
 
+void TTrackSession::DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) {
+  ClearStatus();
+  std::fprintf(stderr, "velmar-rec: %s\n",
+               Dropout.Text(std::filesystem::path(Track.Path).filename().string()).c_str());
+  std::fflush(stderr);
+}
+
 void TTrackSession::ClearStatus() {
   if (!FStatusShown) return;
   std::fprintf(stderr, "\r\033[K");
@@ -103,6 +110,8 @@ int TTrackSession::Result() {
                  Message.c_str());
   else if (!Message.empty())
     std::fprintf(stderr, "velmar-rec: %s\n", OneLine(Message).c_str());
+  if (const std::string Lost = FSession.DropoutSummary(); !Lost.empty())
+    std::fprintf(stderr, "velmar-rec: %s\n", Lost.c_str());
   const bool Ok = End == TSessionEnd::None || End == TSessionEnd::Stopped ||
                   End == TSessionEnd::Limit || End == TSessionEnd::TooShort;
   return Ok ? 0 : 2;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -45,6 +46,25 @@ std::string FileName(const std::string& Path) {
 }
 
 }  // namespace
+
+std::string TTrackDropout::Text(const std::string& TrackName) const {
+  char Away[32];
+  std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
+  const std::string At = " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / 44100));
+  if (LostFrames < 0)
+    return TrackName + ": audio lost" + At + " (the input was " +
+           (Suspended ? "suspended" : "not read") + " for " + Away + " s)";
+  char Lost[32];
+  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / 44100);
+  return TrackName + ": " + Lost + " s lost" + At +
+         (Suspended ? " (the input was suspended)" : " (the input overran)");
+}
+
+std::string TTrackDropout::Label() const {
+  char Lost[32];
+  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / 44100);
+  return LostFrames < 0 ? "dropout (audio lost)" : std::string("dropout ") + Lost + " s";
+}
 
 int NextTrackNumber(const std::string& Folder) {
   static const std::regex Name(R"(Track(\d+)\.wav)");
@@ -162,6 +182,7 @@ void TRecordingSession::TrackDone() {
   if (!FTrackOpen) return;
   FTrackOpen = false;
   if (!FFromDevice) FSplitWave.CloseFile();
+  KeepDropouts(FTrack.Path, FTrackMarkers);
   FTrack = Finished(FTrack, FTrackBytes);
   ++FTracksDone;
   FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
@@ -173,12 +194,16 @@ void TRecordingSession::SwitchTrack(TTrackEnd Why) {
   FNext.reset();
   const TTrackInfo Old = FTrack;
   const std::int64_t OldBytes = FTrackBytes;
+  std::vector<TCueMarker> OldMarkers;
+  OldMarkers.swap(FTrackMarkers);
   FTrackOpen = false;
   if (!FFromDevice) FSplitWave.CloseFile();
   ++FTrack.Number;
   try {
     ClaimTrack();  // the recorder finalises the old file first
+    KeepDropouts(Old.Path, OldMarkers);
   } catch (...) {
+    KeepDropouts(Old.Path, OldMarkers);
     FTrack = Finished(Old, OldBytes);
     ++FTracksDone;
     FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
@@ -199,8 +224,16 @@ bool TRecordingSession::Start() {
   FTotalBytes = 0;
   FEndReported = false;
   FMaxTrackBytes = MaxTrackBytes();
-  FLastBuffer = Now();
   FAudioSeen = false;
+  FQuietFor = 0;
+  FWatchedSince = FCheckDue = Now();
+  FDropoutsTaken = 0;
+  FTrackMarkers.clear();
+  FDropouts = 0;
+  FLostFrames = 0;
+  FLossUnknown = false;
+  FDropoutTracks.clear();
+  FMarkError.clear();
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetCreateNew(FOptions.CreateNew);
   if (PrepareFolder() && HasRoom()) {
@@ -241,8 +274,19 @@ double TRecordingSession::CheckInput() {
   if (FEnd != TSessionEnd::None || !(FRecorder.State() & wisStarted)) return 0.05;
   // The first audio may take a while to come (a sound server starting a stream).
   const double Limit = FAudioSeen ? FOptions.StallSeconds : std::max(5.0, FOptions.StallSeconds);
-  const double Left = FLastBuffer + Limit - Now();
-  if (Left > 0) return Left;
+  // Only the time this process was there to take the audio counts. A check
+  // that comes long after it was due means the process stood still (stopped
+  // from a terminal, starved, a machine suspended): the device recorded on
+  // meanwhile into its buffer and has had no chance yet to hand that over.
+  const double t = Now();
+  if (t <= FCheckDue + kLateCheck) FQuietFor += t - FWatchedSince;
+  FWatchedSince = t;
+  const double Left = Limit - FQuietFor;
+  if (Left > 0) {
+    const double Next = std::min(Left, kCheckEvery);
+    FCheckDue = t + Next;
+    return Next;
+  }
   char Seconds[32];
   std::snprintf(Seconds, sizeof Seconds, "%g", Limit);
   Fail(TSessionEnd::InputLost, Seconds);
@@ -292,8 +336,9 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
 }
 
 void TRecordingSession::BufferRecorded(PWaveHdr h) {
-  FLastBuffer = Now();
   FAudioSeen = true;
+  FQuietFor = 0;
+  FWatchedSince = Now();
   std::uint32_t Bytes = h->wh.dwBytesRecorded;
   bool Ends = false;
   try {
@@ -303,7 +348,56 @@ void TRecordingSession::BufferRecorded(PWaveHdr h) {
     Ends = true;
   }
   h->wh.dwBytesRecorded = Bytes;  // a length limit ends on its exact frame
+  TakeDropouts(FTotalBytes / 4);
   if (Ends) FRecorder.Stop();     // completes after this delivery, with OnStop
+}
+
+void TRecordingSession::TakeDropouts(std::int64_t Before) {
+  const TMMWaveIn& In = FRecorder.WaveIn();
+  if (In.DropoutCount() <= FDropoutsTaken || !FTrackOpen) return;
+  TInputDropout d;
+  while (In.Dropout(FDropoutsTaken, d) && (Before < 0 || d.AtFrame < Before)) {
+    ++FDropoutsTaken;
+    // A loss reported after its track ended opens the next one.
+    const std::int64_t TrackStart = (FTotalBytes - FTrackBytes) / 4;
+    const TTrackDropout Dropout{.Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0,
+                                                                  FTrackBytes / 4),
+                                .LostFrames = d.LostFrames,
+                                .AwaySeconds = d.AwaySeconds,
+                                .Suspended = d.Suspended};
+    ++FDropouts;
+    if (d.LostFrames >= 0)
+      FLostFrames += d.LostFrames;
+    else
+      FLossUnknown = true;
+    const std::string Name = FileName(FTrack.Path);
+    if (std::find(FDropoutTracks.begin(), FDropoutTracks.end(), Name) == FDropoutTracks.end())
+      FDropoutTracks.push_back(Name);
+    FTrackMarkers.push_back({static_cast<std::uint32_t>(Dropout.Frame), Dropout.Label()});
+    FEvents.DropoutFound(FTrack, Dropout);
+  }
+}
+
+void TRecordingSession::KeepDropouts(const std::string& Path, std::vector<TCueMarker>& Markers) {
+  if (Markers.empty() || !FOptions.WriteFiles) return;
+  std::string Error;
+  if (!AppendCueMarkers(Path, Markers, Error))
+    FMarkError = "; their marks could not be kept in " + FileName(Path) + ": " + Error;
+  Markers.clear();
+}
+
+std::string TRecordingSession::DropoutSummary() const {
+  if (FDropouts == 0) return {};
+  char Lost[32];
+  std::snprintf(Lost, sizeof Lost, "%.1f", static_cast<double>(FLostFrames) / 44100);
+  std::string Tracks;
+  for (std::size_t i = 0; i < FDropoutTracks.size(); ++i)
+    Tracks += (i == 0 ? "" : i + 1 == FDropoutTracks.size() ? " and " : ", ") + FDropoutTracks[i];
+  const std::string Count = std::to_string(FDropouts) + (FDropouts == 1 ? " dropout" : " dropouts");
+  const std::string Amount = FLostFrames == 0 && FLossUnknown ? " (audio lost)"
+                             : FLossUnknown ? std::string(", ") + Lost + " s lost and more"
+                                            : std::string(", ") + Lost + " s lost";
+  return Count + Amount + ", in " + Tracks + FMarkError;
 }
 
 void TRecordingSession::Stopped() {
@@ -311,6 +405,7 @@ void TRecordingSession::Stopped() {
   // not be written.
   if (FEnd == TSessionEnd::None)
     FEnd = FDeviceFailed ? TSessionEnd::InputFailed : TSessionEnd::DiskFull;
+  TakeDropouts(-1);
   TrackDone();
   if (FEndReported) return;
   FEndReported = true;

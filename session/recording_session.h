@@ -20,8 +20,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "session/track_rule.h"
+#include "wavefile/cue_markers.h"
 #include "wavefile/wave_recorder.h"
 
 namespace velmar {
@@ -80,6 +82,21 @@ struct TTrackInfo {
   std::int64_t KBytes = 0;  // as the track list shows Ms
 };
 
+// A stretch of the input lost while recording (the device overran or was
+// suspended), where the track goes on after it. The track keeps it as a
+// labelled cue point ("dropout 2.31 s").
+struct TTrackDropout {
+  std::int64_t Frame = 0;        // the track's first frame after the loss
+  std::int64_t LostFrames = -1;  // -1: the device could not tell how much
+  double AwaySeconds = 0;        // how long the input was not read, or suspended
+  bool Suspended = false;
+
+  // "Track03.wav: 2.31 s lost at 4:12.480 (the input overran)"
+  std::string Text(const std::string& TrackName) const;
+  // "dropout 2.31 s", the cue point's label
+  std::string Label() const;
+};
+
 // What a front end shows and what it decides about. Every call on the main
 // thread; none may call back into the session except SplitNow and Stop from
 // RecordingEnded's callers' loops (not from inside these).
@@ -98,6 +115,8 @@ class TSessionEvents {
   virtual void TrackEnded(const TTrackInfo&, TTrackEnd, const TTrackInfo*) {}
   // Each buffer as it is recorded into the current track (a live meter).
   virtual void BufferTaken(const std::uint8_t*, std::uint32_t, const TTrackInfo&) {}
+  // The input lost audio before the buffer just taken; the track goes on.
+  virtual void DropoutFound(const TTrackInfo&, const TTrackDropout&) {}
   // After the last track's TrackEnded.
   virtual void RecordingEnded(TSessionEnd) {}
 };
@@ -129,7 +148,10 @@ class TRecordingSession {
   // called it).
   void Stop(TSessionEnd Why = TSessionEnd::Stopped);
   // Takes an input that delivered nothing for too long as lost (and ends the
-  // recording). Returns the seconds after which it should be asked again.
+  // recording): StallSeconds of the time this process was running and ready
+  // to take its audio; a stall of the process itself does not count. Returns
+  // the seconds after which it should be asked again (sooner is fine; a
+  // quarter of a second at most, so that a stall shows as a late check).
   double CheckInput();
 
   // Splits what Read gives into tracks until its end or Interrupt.
@@ -145,6 +167,10 @@ class TRecordingSession {
   // status line under the folder.
   std::string Message(bool Brief = false) const;
   TMMWaveRecorder& Recorder() { return FRecorder; }
+  // The input's losses in this recording: how many, and what they come to in
+  // one line ("2 dropouts, 3.1 s lost, in Track03.wav"; empty when none).
+  int Dropouts() const { return FDropouts; }
+  std::string DropoutSummary() const;
 
  private:
   bool PrepareFolder();
@@ -162,6 +188,11 @@ class TRecordingSession {
   // recording ends with this buffer.
   bool Take(std::uint8_t* Data, std::uint32_t& Bytes);
   void BufferRecorded(PWaveHdr h);
+  // Places the dropouts the device reported before frame Before of the
+  // stream (all of them: Before < 0) in the current track.
+  void TakeDropouts(std::int64_t Before);
+  // The finished track at Path keeps its dropouts as cue points.
+  void KeepDropouts(const std::string& Path, std::vector<TCueMarker>& Markers);
   void Stopped();
   void Fail(TSessionEnd Why, const std::string& Error);
   std::string OpenPath() const;
@@ -185,8 +216,24 @@ class TRecordingSession {
   bool FDeviceFailed = false;
   bool FEndReported = true;
   std::string FError;
-  double FLastBuffer = 0;  // when the device last delivered (steady seconds)
+  // The lost-input watch, in steady seconds: how long the device has been
+  // quiet while we listened, since when that is counted, and when the next
+  // check is due (one much later than that finds the process was stalled).
+  static constexpr double kCheckEvery = 0.25;
+  static constexpr double kLateCheck = 0.5;
+  double FQuietFor = 0;
+  double FWatchedSince = 0;
+  double FCheckDue = 0;
   bool FAudioSeen = false;
+  // Dropouts: reported by the device so far and placed; the current track's
+  // cue points; the recording's count, known loss and the tracks they are in.
+  std::size_t FDropoutsTaken = 0;
+  std::vector<TCueMarker> FTrackMarkers;
+  int FDropouts = 0;
+  std::int64_t FLostFrames = 0;
+  bool FLossUnknown = false;
+  std::vector<std::string> FDropoutTracks;
+  std::string FMarkError;
 };
 
 // The number after the highest "TrackNN.wav" in Folder (1 when there is none).

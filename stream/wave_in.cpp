@@ -379,6 +379,14 @@ void TMMCustomWaveIn::BufferReady(PWaveHdr lpWaveHdr) {
   if (Reached) Stop();
 }
 
+std::size_t TMMCustomWaveIn::DropoutCount() const {
+  return FHandle ? waveInDropoutCount(FHandle) : 0;
+}
+
+bool TMMCustomWaveIn::Dropout(std::size_t Index, TInputDropout& Dropout) const {
+  return FHandle && waveInGetDropout(FHandle, Index, &Dropout);
+}
+
 int TMMCustomWaveIn::Position() {
   const WAVEFORMATEX* f = PWaveFormat();
   if (!Has(wisOpened) || !f || FCloseRequest) return 0;

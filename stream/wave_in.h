@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/thread.h"
+#include "platform/wave/wave_backend.h"
 #include "stream/allocator.h"
 #include "stream/device_notify.h"
 #include "stream/errors.h"
@@ -61,6 +62,10 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
   int Position();
   // Bytes delivered since Start.
   std::int64_t BytesRecorded() const { return FBytesRecorded; }
+  // The input the device lost since Start (overruns, a suspension): how many
+  // stretches, and stretch i, placed by the bytes delivered before it (any thread).
+  std::size_t DropoutCount() const;
+  bool Dropout(std::size_t Index, TInputDropout& Dropout) const;
 
   TNotifyEvent OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
 

@@ -109,6 +109,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
   std::uint64_t DataSize64 = 0;
 
   bool HaveFormat = false, HaveData = false, PreviousWasData = false;
+  std::vector<std::uint8_t> Cue, Adtl;
   std::int64_t DeclaredData = 0;
   std::int64_t EndOfData = Scan.FileBytes;
   std::int64_t Pos = 12;
@@ -143,6 +144,11 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       std::vector<char> List(static_cast<std::size_t>(Size));
       if (File.ReadAt(Body, List.data(), Size) && std::memcmp(List.data(), "INFO", 4) == 0)
         Scan.Info.Load(std::vector<char>(List.begin() + 4, List.end()));
+      else if (std::memcmp(List.data(), "adtl", 4) == 0)
+        Adtl.assign(List.begin(), List.end());
+    } else if (Is(Chunk, "cue ") && Size >= 4 && Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+      Cue.resize(static_cast<std::size_t>(Size));
+      if (!File.ReadAt(Body, Cue.data(), Size)) Cue.clear();
     } else if (Is(Chunk, "data")) {
       if (HaveData) break;
       HaveData = true;
@@ -163,6 +169,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     Error = "an unusable format";
     return false;
   }
+  Scan.Markers = ParseCueMarkers(Cue, Adtl);
   if (!HaveData) return true;
   std::int64_t Span = std::max<std::int64_t>(EndOfData - Scan.DataOffset, 0);
   if ((DeclaredData & 1) && Span == DeclaredData + 1) Span = DeclaredData;  // the pad byte

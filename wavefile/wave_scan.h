@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/wave/wave_format_ex.h"
+#include "wavefile/cue_markers.h"
 #include "wavefile/riff_info.h"
 
 namespace velmar {
@@ -28,6 +29,7 @@ struct TWaveScan {
   bool Truncated = false;
   bool RF64 = false;
   TWaveInfoList Info;  // the "INFO" lists' texts (titles and the like)
+  std::vector<TCueMarker> Markers;  // labelled cue points, in the order of their frames
 
   const WAVEFORMATEX* Format() const {
     return reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());

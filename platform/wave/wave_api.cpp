@@ -154,6 +154,7 @@ class TDevice {
   }
   std::uint32_t Block() const { return FBlock; }
   virtual std::uint32_t Xruns() const = 0;
+  virtual const TDropoutLog* Dropouts() const { return nullptr; }
   void SetBatch(std::uint32_t Headers) {
     std::lock_guard<std::mutex> L(M);
     FBatch = std::max<std::uint32_t>(Headers, 1);
@@ -306,6 +307,7 @@ class TInDevice : public TDevice {
   TInDevice(std::unique_ptr<TCaptureStream> s, const WAVEFORMATEX& f, TNotifier n)
       : TDevice(f, n, true), S(std::move(s)) {}
   std::uint32_t Xruns() const override { return S->Xruns(); }
+  const TDropoutLog* Dropouts() const override { return &S->Dropouts(); }
 
  protected:
   bool Holds(std::uint64_t n) const override { return S->HoldsHeader(n); }
@@ -650,6 +652,20 @@ MMRESULT waveOutGetPosition(HWAVEOUT Handle, MMTIME* Time, std::uint32_t) {
 std::uint32_t WaveDeviceXruns(std::uintptr_t Handle) {
   auto d = Find(Handle);
   return d ? d->Xruns() : 0;
+}
+
+std::size_t waveInDropoutCount(HWAVEIN Handle) {
+  auto d = Find(Handle);
+  const TDropoutLog* Log = d ? d->Dropouts() : nullptr;
+  return Log ? Log->Count() : 0;
+}
+
+bool waveInGetDropout(HWAVEIN Handle, std::size_t Index, TInputDropout* Dropout) {
+  auto d = Find(Handle);
+  const TDropoutLog* Log = d ? d->Dropouts() : nullptr;
+  if (!Log || !Dropout || Index >= Log->Count()) return false;
+  *Dropout = Log->At(Index);
+  return true;
 }
 
 }  // namespace velmar

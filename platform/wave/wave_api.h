@@ -15,6 +15,7 @@
 
 #include "platform/messages.h"
 #include "platform/mmresult.h"
+#include "platform/wave/wave_backend.h"
 #include "platform/wave/wave_format_ex.h"
 #include "platform/wave/wave_header.h"
 #include "platform/wave/wave_messages.h"
@@ -117,5 +118,9 @@ MMRESULT waveOutGetPosition(HWAVEOUT Handle, MMTIME* Time, std::uint32_t Size);
 
 // Diagnostics: overruns (capture) or underruns (playback) an open device recovered from.
 std::uint32_t WaveDeviceXruns(std::uintptr_t Handle);
+// The input a capture device lost since it was started: how many stretches,
+// and stretch i (false when there is no such device or stretch). Any thread.
+std::size_t waveInDropoutCount(HWAVEIN Handle);
+bool waveInGetDropout(HWAVEIN Handle, std::size_t Index, TInputDropout* Dropout);
 
 }  // namespace velmar

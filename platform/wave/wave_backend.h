@@ -7,8 +7,10 @@
 // thread may call to make a waiting Read or Write return early.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,41 @@ struct TWaveDeviceCaps {
   std::uint32_t DriverVersion = 0x0100;
 };
 
+// A stretch of the input that never reached the program: the device overran
+// (it was not read in time and its buffer filled) or was suspended.
+struct TInputDropout {
+  std::int64_t AtFrame = 0;      // frames the stream had delivered since Start before it
+  std::int64_t LostFrames = -1;  // how many frames were lost; -1 when the device cannot tell
+  double AwaySeconds = 0;        // how long the stream was not read, or was suspended
+  bool Suspended = false;        // the device was suspended (the machine slept), not overrun
+};
+
+// The dropouts of a capture stream since its Start, in order. Added by the
+// stream's I/O thread, read by any thread; rare, so a lock does.
+class TDropoutLog {
+ public:
+  void Clear() {
+    std::lock_guard<std::mutex> L(FLock);
+    FAll.clear();
+    FCount = 0;
+  }
+  void Add(const TInputDropout& d) {
+    std::lock_guard<std::mutex> L(FLock);
+    FAll.push_back(d);
+    FCount = FAll.size();
+  }
+  std::size_t Count() const { return FCount; }
+  TInputDropout At(std::size_t i) const {
+    std::lock_guard<std::mutex> L(FLock);
+    return i < FAll.size() ? FAll[i] : TInputDropout{};
+  }
+
+ private:
+  mutable std::mutex FLock;
+  std::vector<TInputDropout> FAll;
+  std::atomic<std::size_t> FCount{0};
+};
+
 class TCaptureStream {
  public:
   virtual ~TCaptureStream() = default;
@@ -34,6 +71,8 @@ class TCaptureStream {
   virtual int Read(char* Dest, std::uint32_t Max) = 0;
   virtual void Interrupt() = 0;
   virtual std::uint32_t Xruns() const { return 0; }
+  // The input lost since Start (any thread; Count is cheap enough to ask per buffer).
+  const TDropoutLog& Dropouts() const { return FDropouts; }
   // Injected faults: header number N (counted over the device's life) is never
   // returned; headers come back with at most this many bytes (0: full).
   virtual bool HoldsHeader(std::uint64_t) const { return false; }
@@ -48,6 +87,9 @@ class TCaptureStream {
   virtual void SetBatch(std::uint32_t) {}
   // Whether Bytes can be read at once, without waiting (false when unknown).
   virtual bool Ready(std::uint32_t) { return false; }
+
+ protected:
+  TDropoutLog FDropouts;
 };
 
 class TPlaybackStream {

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -164,6 +166,190 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   const double Theirs = static_cast<double>(std::filesystem::file_size(PeerFile)) / 176400;
   EXPECT_GE(Ours, Theirs - 0.25) << "arecord kept " << Theirs << " s";
   std::printf("kept after the server died: velmar-rec %.3f s, arecord %.3f s\n", Ours, Theirs);
+}
+
+// The cue points a WAV file keeps, read from its chunks here (no peer reads
+// them): each point's sample offset and its "labl" text.
+std::vector<std::pair<std::uint32_t, std::string>> CuePoints(const Bytes& File) {
+  auto Le32 = [&](std::size_t At) {
+    return static_cast<std::uint32_t>(File[At] | File[At + 1] << 8 | File[At + 2] << 16 |
+                                      static_cast<std::uint32_t>(File[At + 3]) << 24);
+  };
+  std::vector<std::pair<std::uint32_t, std::string>> Points;
+  std::map<std::uint32_t, std::string> Labels;
+  for (std::size_t At = 12; At + 8 <= File.size();) {
+    const std::string Id(File.begin() + At, File.begin() + At + 4);
+    const std::uint32_t Size = Le32(At + 4);
+    if (Id == "cue ")
+      for (std::uint32_t i = 0; i < Le32(At + 8); ++i)
+        Points.emplace_back(Le32(At + 12 + 24 * i + 20), std::string());
+    if (Id == "LIST" && std::string(File.begin() + At + 8, File.begin() + At + 12) == "adtl")
+      for (std::size_t Sub = At + 12; Sub + 12 <= At + 8 + Size;) {
+        const std::uint32_t SubSize = Le32(Sub + 4);
+        if (std::string(File.begin() + Sub, File.begin() + Sub + 4) == "labl")
+          Labels[Le32(Sub + 8)] = std::string(reinterpret_cast<const char*>(&File[Sub + 12]));
+        Sub += 8 + SubSize + (SubSize & 1);
+      }
+    At += 8 + Size + (Size & 1);
+  }
+  std::vector<std::pair<std::uint32_t, std::string>> Named;
+  for (std::size_t i = 0; i < Points.size(); ++i)
+    Named.emplace_back(Points[i].first, Labels[static_cast<std::uint32_t>(i + 1)]);
+  return Named;
+}
+
+// A programme that never repeats: noise from a counter's hash, 16-bit stereo.
+Bytes NoiseProgramme(double Seconds) {
+  Bytes b(static_cast<std::size_t>(Seconds * 44100) * 4);
+  for (std::size_t i = 0; i < b.size() / 2; ++i) {
+    std::uint64_t h = (i + 1) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    const auto v = static_cast<std::int16_t>(static_cast<int>(h % 20001) - 10000);
+    b[2 * i] = static_cast<std::uint8_t>(v);
+    b[2 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+  }
+  return b;
+}
+
+// Where a recording of Programme departs from it and meets it again.
+struct Departure {
+  std::int64_t At = -1;        // the track's frame where it departs (-1: it never does)
+  std::int64_t Missing = 0;    // the programme's frames that are not in the track
+  std::int64_t ResumedAt = 0;  // the track's frame from where it equals the programme again
+  std::int64_t EqualAfter = 0;  // frames equal from there on
+};
+
+// The track's frames from its first audio on, against the programme: the
+// stretch equal to it, then (past a few stray fragments the sound server
+// leaves where it dropped audio) the next stretch of at least a second.
+bool Follow(const Bytes& Track, const Bytes& Programme, std::int64_t& Start, Departure& d) {
+  const std::size_t Frames = Track.size() / 4;
+  std::size_t t = 0;
+  while (t < Frames && std::all_of(&Track[4 * t], &Track[4 * t + 4], [](auto c) { return !c; }))
+    ++t;
+  auto Find = [&](std::size_t TrackFrame, std::size_t From) -> std::int64_t {
+    if (4 * TrackFrame + 256 > Track.size()) return -1;
+    const auto It = std::search(Programme.begin() + static_cast<std::ptrdiff_t>(4 * From),
+                                Programme.end(), Track.begin() + 4 * TrackFrame,
+                                Track.begin() + 4 * TrackFrame + 256);
+    return It == Programme.end() ? -1 : (It - Programme.begin()) / 4;
+  };
+  auto Equal = [&](std::size_t TrackFrame, std::size_t ProgFrame) {
+    std::size_t n = 0;
+    while (TrackFrame + n < Frames && 4 * (ProgFrame + n) + 4 <= Programme.size() &&
+           std::equal(&Track[4 * (TrackFrame + n)], &Track[4 * (TrackFrame + n) + 4],
+                      &Programme[4 * (ProgFrame + n)]))
+      ++n;
+    return n;
+  };
+  const std::int64_t p = Find(t, 0);
+  if (p < 0) return false;
+  Start = static_cast<std::int64_t>(t);
+  const std::size_t Run = Equal(t, static_cast<std::size_t>(p));
+  if (t + Run >= Frames || 4 * (static_cast<std::size_t>(p) + Run) >= Programme.size()) return true;
+  d.At = static_cast<std::int64_t>(t + Run);
+  const std::size_t ProgAt = static_cast<std::size_t>(p) + Run;
+  for (std::size_t r = t + Run; r < Frames; r += 16) {
+    const std::int64_t q = Find(r, ProgAt);
+    if (q < 0) continue;
+    const std::size_t After = Equal(r, static_cast<std::size_t>(q));
+    if (After < 44100) continue;
+    d.ResumedAt = static_cast<std::int64_t>(r);
+    d.Missing = q - static_cast<std::int64_t>(ProgAt) - (d.ResumedAt - d.At);
+    d.EqualAfter = static_cast<std::int64_t>(After);
+    return true;
+  }
+  return true;
+}
+
+// A stall of the recorder itself (stopped from a terminal, a machine starved
+// or suspended) costs nothing while the input holds what it recorded
+// meanwhile; a longer one costs what the input could not hold, and that is
+// said at once with where it happened, kept in the track as a cue point, and
+// the recording goes on. The sound server holds about 24 s of a stream.
+TEST(RecordRealTime, AStalledRecorderGoesOnAndSaysWhatWasLostWhere) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
+  ASSERT_FALSE(Device.empty());
+  const Bytes Programme = NoiseProgramme(50);
+  WriteFileBytes(Dir.File("programme.raw"), Programme);
+  const std::string Log = Dir.File("stderr.txt"), Track = Out + "/Track01.wav";
+  const pid_t Child = StartRecording(Device, Out, Log);
+  auto Holds = [&](double Seconds) {
+    return WaitUntil(
+        [&] {
+          std::error_code e;
+          return static_cast<double>(std::filesystem::file_size(Track, e)) > 44 + Seconds * 176400 && !e;
+        },
+        std::chrono::seconds(90));
+  };
+  ASSERT_TRUE(Holds(0.25));
+  const pid_t Player = ::fork();
+  if (Player == 0) {
+    ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+             "--channels=2", Dir.File("programme.raw").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto Stall = [&](double Seconds) {
+    ::kill(Child, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::duration<double>(Seconds));  // the stall itself
+    ::kill(Child, SIGCONT);
+  };
+  ASSERT_TRUE(Holds(5));
+  Stall(1.7);
+  ASSERT_TRUE(Holds(12));
+  Stall(30);
+  int Status = -1;
+  ASSERT_TRUE(Reaped(Player, Status, std::chrono::seconds(60)));
+  std::error_code e;
+  const auto Played = std::filesystem::file_size(Track, e);
+  ASSERT_TRUE(Holds(static_cast<double>(Played) / 176400 + 1));
+  ::kill(Child, SIGINT);
+  ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(30)));
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+
+  const Bytes File = ReadFileBytes(Track);
+  const Bytes Audio = WavData(Track);
+  std::int64_t Start = 0;
+  Departure d;
+  ASSERT_TRUE(Follow(Audio, Programme, Start, d)) << "the track does not hold the programme";
+  // The first stall lost nothing: the track equals the programme well past it.
+  ASSERT_GT(d.At, Start + 12 * 44100);
+  ASSERT_GT(d.ResumedAt, 0) << "the programme never came back after the second stall";
+  EXPECT_GT(d.EqualAfter, 3 * 44100);
+  const Bytes Said = ReadFileBytes(Log);
+  const std::string Text(Said.begin(), Said.end());
+  // One line at once, one at the end.
+  const std::size_t Line = Text.find("velmar-rec: Track01.wav: ");
+  ASSERT_NE(Line, std::string::npos) << Text;
+  EXPECT_EQ(Text.find("velmar-rec: Track01.wav: ", Line + 1), std::string::npos) << Text;
+  double Lost = 0;
+  int Minutes = 0;
+  double Seconds = 0;
+  ASSERT_EQ(std::sscanf(Text.c_str() + Line, "velmar-rec: Track01.wav: %lf s lost at %d:%lf", &Lost,
+                        &Minutes, &Seconds),
+            3)
+      << Text;
+  EXPECT_NE(Text.find("(the input overran)"), std::string::npos) << Text;
+  EXPECT_NE(Text.find("velmar-rec: 1 dropout, "), std::string::npos) << Text;
+  const double Where = Minutes * 60 + Seconds;
+  EXPECT_NEAR(Where, static_cast<double>(d.At) / 44100, 0.1);
+  EXPECT_NEAR(Lost, static_cast<double>(d.Missing) / 44100, 0.1);
+  // The track keeps it as a labelled cue point; the peers read the file whole.
+  const auto Points = CuePoints(File);
+  ASSERT_EQ(Points.size(), 1u);
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  char Label[64];
+  std::snprintf(Label, sizeof Label, "dropout %.2f s", Lost);
+  EXPECT_EQ(Points[0].second, Label);
+  EXPECT_EQ(Peer("sox --i -s " + Track), std::to_string(Audio.size() / 4) + "\n");
+  std::printf("lost %.3f s at %.3f s (the programme: %.3f s at %.3f s)\n", Lost, Where,
+              static_cast<double>(d.Missing) / 44100, static_cast<double>(d.At) / 44100);
 }
 
 // Ctrl-C is answered at once, and everything captured up to it is in the file:

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/wave/alsa/dropout_watch.h"
 #include "platform/wave/virtual/virtual_devices.h"
 
 namespace velmar {
@@ -197,12 +198,14 @@ class TAlsaStream {
 // holds the lock that our next call needs, and both hang.
 class TAlsaCapture : public TCaptureStream {
  public:
-  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f) : S(Pcm, f) {
+  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f)
+      : S(Pcm, f), FWatch(S.Rate(), static_cast<std::int64_t>(S.BufferFrames()), FDropouts) {
     FStage.resize(std::max<snd_pcm_uframes_t>(S.BufferFrames(), 8 * S.Period()) * S.Block());
   }
   void Start() override {
     FHead = FStaged = 0;
     S.StartPcm();
+    FWatch.Start(BootSeconds());
   }
   void Stop() override { S.StopPcm(); }
   void Interrupt() override { S.InterruptPcm(); }
@@ -250,7 +253,7 @@ class TAlsaCapture : public TCaptureStream {
     snd_pcm_t* Pcm = S.Pcm();
     if (snd_pcm_state(Pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(Pcm);
     const snd_pcm_sframes_t Avail = snd_pcm_avail_update(Pcm);
-    if (Avail < 0) return S.Recover(static_cast<int>(Avail));
+    if (Avail < 0) return Recover(static_cast<int>(Avail));
     // What is left of earlier takings moves to the front only when what the
     // device has would not fit behind it.
     const std::size_t Wanted = static_cast<std::size_t>(Avail) * S.Block();
@@ -263,8 +266,17 @@ class TAlsaCapture : public TCaptureStream {
     if (Frames == 0) return true;
     const snd_pcm_sframes_t n = snd_pcm_readi(Pcm, FStage.data() + FHead + FStaged, Frames);
     if (n == -EAGAIN) return true;
-    if (n < 0) return S.Recover(static_cast<int>(n));
+    if (n < 0) return Recover(static_cast<int>(n));
     FStaged += static_cast<std::size_t>(n) * S.Block();
+    FWatch.Took(BootSeconds(), n, Avail);
+    return true;
+  }
+
+  // An overrun or a suspension loses audio but not the recording: the device
+  // starts again, and the watch gives the loss its size and place.
+  bool Recover(int Error) {
+    if (!S.Recover(Error)) return false;
+    if (Error == -EPIPE || Error == -ESTRPIPE) FWatch.Reported(BootSeconds(), Error == -ESTRPIPE);
     return true;
   }
 
@@ -291,6 +303,7 @@ class TAlsaCapture : public TCaptureStream {
   }
 
   TAlsaStream S;
+  TDropoutWatch FWatch;
   std::vector<char> FStage;
   std::size_t FHead = 0, FStaged = 0;  // the staged audio: FStaged bytes from FHead
   std::atomic<std::uint32_t> FBatch{1};

@@ -72,6 +72,12 @@ class TPacer {
     CV.notify_all();
   }
 
+  // Waits for Time; an Interrupt ends it early and stays pending for the next wait.
+  void Sleep(std::chrono::duration<double> Time) {
+    std::unique_lock<std::mutex> L(M);
+    CV.wait_for(L, Time, [&] { return FInterrupted; });
+  }
+
   const std::uint32_t Block, Avg;
 
  private:
@@ -95,6 +101,8 @@ class TVirtualCapture : public TCaptureStream {
       Offset = D->FileOffset;
     BaseOffset = Offset;
     Running = true;
+    Suspended = false;
+    FDropouts.Clear();
   }
 
   void Stop() override {
@@ -112,13 +120,24 @@ class TVirtualCapture : public TCaptureStream {
       Max = static_cast<std::uint32_t>(std::min<std::int64_t>(Max, Left));
     }
     if (Max == 0) return 0;
+    if (D->Spec.SuspendAfter >= 0 && !Suspended &&
+        Offset - BaseOffset >= static_cast<std::uint64_t>(D->Spec.SuspendAfter)) {
+      Suspend();
+      return 0;  // as an interrupted wait: the device thread asks again
+    }
     const std::uint64_t Avail = Pacer.WaitFor(Offset, [this] { return Due(); });
     if (Avail == 0) return 0;
     std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(Max, Avail));
     if (D->Spec.Live && D->Spec.RealTime && Avail > Pacer.Avg) {
-      // The reader fell more than a second behind: the card overran.
+      // The reader fell more than a second behind: the card overran, and what
+      // it could not hold is gone.
       ++FXruns;
-      Offset += Avail - Pacer.Avg;
+      const std::uint64_t Lost = Avail - Pacer.Avg;
+      FDropouts.Add({.AtFrame = static_cast<std::int64_t>((Offset - BaseOffset) / Pacer.Block),
+                     .LostFrames = static_cast<std::int64_t>(Lost / Pacer.Block),
+                     .AwaySeconds = static_cast<double>(Avail) / Pacer.Avg});
+      Offset += Lost;
+      BaseOffset += Lost;  // the stream's frames count what it delivered
     }
     auto* Out = reinterpret_cast<std::uint8_t*>(Dest);
     if (D->Spec.Generator)
@@ -138,6 +157,21 @@ class TVirtualCapture : public TCaptureStream {
   bool FillsOnDemand() const override { return D->Spec.OnDemand; }
 
  private:
+  // The machine sleeps: the live source plays on unheard; the stream then
+  // goes on from the present, as a resumed device does.
+  void Suspend() {
+    Suspended = true;
+    const auto From = Clock::now();
+    Pacer.Sleep(std::chrono::duration<double>(D->Spec.SuspendSeconds));
+    const double Away = std::chrono::duration<double>(Clock::now() - From).count();
+    const std::uint64_t Now = D->Spec.Live && D->Spec.RealTime ? LiveDue() : Offset;
+    FDropouts.Add({.AtFrame = static_cast<std::int64_t>((Offset - BaseOffset) / Pacer.Block),
+                   .AwaySeconds = Away,
+                   .Suspended = true});
+    BaseOffset += Now - Offset;
+    Offset = Now;
+  }
+
   std::uint64_t LiveDue() const {
     return BytesIn(Clock::now() - D->Origin, Pacer.Avg, Pacer.Block);
   }
@@ -152,6 +186,7 @@ class TVirtualCapture : public TCaptureStream {
   std::uint64_t Offset = 0, BaseOffset = 0;
   Clock::time_point Base = Clock::now();
   bool Running = false;
+  bool Suspended = false;  // once a stream
   std::atomic<std::uint32_t> FXruns{0};
 };
 

@@ -5,8 +5,10 @@
 // virtual playback device hands what it plays to a sink. Pacing is real time
 // (bytes become available as the clock runs) or free running. A live source runs
 // on while the device is closed or stopped (that audio is lost, as on a sound
-// card); a file source pauses. Faults can be injected: open refused, a header
-// that never comes back, short buffers.
+// card, and a reader more than a second behind loses what it missed: an
+// overrun, logged as a dropout); a file source pauses. Faults can be
+// injected: open refused, a header that never comes back, short buffers, a
+// device gone, a suspension.
 // Installing and removing devices is for the main thread; the generators and
 // sinks run on the devices' I/O threads.
 #pragma once
@@ -43,6 +45,11 @@ struct TVirtualDeviceSpec {
   std::int64_t HoldHeader = -1;           // this header (0-based) never comes back
   std::uint32_t ShortBuffers = 0;         // headers return with at most this many bytes
   std::int64_t FailAfter = -1;            // the stream fails after this many bytes (a device gone)
+  // A live capture device is suspended (the machine sleeps) after this many
+  // bytes of a stream, for SuspendSeconds: that audio is lost, and the
+  // stream says so, as a sound card's driver does, without knowing how much.
+  std::int64_t SuspendAfter = -1;
+  double SuspendSeconds = 0;
   bool OnDemand = false;  // capture: the next header only after the last came back (a file)
 };
 
