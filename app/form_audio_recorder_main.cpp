@@ -551,9 +551,12 @@ void TFormAudioRecorderMain::sbRecordClick() {
 
 void TFormAudioRecorderMain::StartNewTrack() {
   Timer.SetEnabled(false);
-  // The track goes into the row after the selected one (a new row at the end).
+  // The track goes into the row after the selected one; with none or the last
+  // selected, after the highest track in the folder (an earlier sitting's
+  // tracks stay). A file from before this start is never written over: the
+  // session takes the next free number.
   Session.Options().Folder = GetOutputFolder().toStdString();
-  Session.Options().FirstNumber = Row() + 1;
+  Session.Options().FirstNumber = Row() == 0 || Row() == Grid->rowCount() - 1 ? 0 : Row() + 1;
   Session.Start();  // TrackStarted, or RecordingEnded saying why not
 }
 
@@ -576,7 +579,19 @@ void TFormAudioRecorderMain::ShowTrack(int Row, const QString& Name, int Ms) {
 }
 
 void TFormAudioRecorderMain::TrackStarted(const TTrackInfo& Track) {
-  if (Grid->rowCount() <= Track.Number) Grid->setRowCount(Track.Number + 1);
+  if (const int Rows = Grid->rowCount(); Rows <= Track.Number) {
+    Grid->setRowCount(Track.Number + 1);
+    // The rows up to it list the folder's tracks from before.
+    const QDir Folder(GetOutputFolder());
+    for (int r = Rows; r < Track.Number; ++r) {
+      const std::string Name = TrackFileName(r);
+      TWaveScan Scan;
+      std::string Error;
+      if (ScanWaveFile(Folder.filePath(QString::fromStdString(Name)).toStdString(), Scan, Error))
+        ShowTrack(r, QString::fromStdString(Name),
+                  static_cast<int>(SamplesToTime64(Scan.Format(), Scan.Frames())));
+    }
+  }
   SetRow(Track.Number);
   ShowTrack(Track.Number, QString::fromStdString(TrackFileName(Track.Number)), 0);
   Grid->setEnabled(false);
@@ -634,6 +649,15 @@ void TFormAudioRecorderMain::TimerTimer() {
   if (WaveRecorder.State() != (wisOpened | wisStarted)) return;  // not paused
   Session.CheckInput();  // a lost input ends the recording and says so
   if (WaveRecorder.State() != (wisOpened | wisStarted)) return;
+  // An input that stops delivering shows dark meters, not its last level.
+  const auto Now = std::chrono::steady_clock::now();
+  if (const std::int64_t Bytes = WaveRecorder.WaveIn().BytesRecorded(); Bytes != FBytesSeen) {
+    FBytesSeen = Bytes;
+    FBytesSeenAt = Now;
+  } else if (Now - FBytesSeenAt > std::chrono::milliseconds(300)) {
+    levelLeft->ResetData();
+    levelRight->ResetData();
+  }
   const int Position = WaveRecorder.Position();
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
   SetCell(3, Row(), QString::number(MsToKBytes(Position)));

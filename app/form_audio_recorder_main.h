@@ -22,6 +22,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -200,6 +201,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TColor FGridBackGroundColor = clBlack;
   TColor FGridFixedColor = clLime;
   int FBytesPerMs = 172;
+  // The input's bytes at the last refresh, and when they last grew.
+  std::int64_t FBytesSeen = -1;
+  std::chrono::steady_clock::time_point FBytesSeenAt;
   bool FRecording = false;
   bool FPlaying = false;
   bool FSaved = false;

@@ -139,10 +139,17 @@ bool TRecordingSession::HasRoom() {
 }
 
 void TRecordingSession::ClaimTrack() {
+  // A file from before is never written over, whatever the options; past one,
+  // the track takes a free number (not one of this session's takes further on).
+  bool OnlyFree = FOptions.CreateNew;
   for (int Taken = 0;; ++FTrack.Number, ++Taken) {
     const std::string Path = (fs::path(FOptions.Folder) / TrackFileName(FTrack.Number)).string();
     std::error_code e;
-    if (FOptions.CreateNew && (fs::exists(Path, e) || e)) continue;
+    const bool Exists = fs::exists(Path, e) || e;
+    if (Exists && (OnlyFree || !FMade.count(Path))) {
+      OnlyFree = true;
+      continue;
+    }
     try {
       if (!FFromDevice) {
         if (FOptions.WriteFiles) FSplitWave.CreateFile(Path, &CdFormat(), FOptions.CreateNew);
@@ -159,6 +166,7 @@ void TRecordingSession::ClaimTrack() {
       continue;
     }
     FTrack.Path = Path;
+    if (FOptions.WriteFiles) FMade.insert(Path);
     FTrack.Ms = FTrack.KBytes = 0;
     FTrackOpen = true;
     FTrackBytes = 0;
@@ -257,6 +265,9 @@ bool TRecordingSession::Start() {
 
 void TRecordingSession::SplitNow() {
   if (FEnd != TSessionEnd::None || !FTrackOpen || !(FRecorder.State() & wisStarted)) return;
+  // A track that holds no audio yet goes on (a key held down repeats): no
+  // track is ever empty.
+  if (FTrackBytes == 0 || FNext) return;
   try {
     SwitchTrack(TTrackEnd::Manual);
   } catch (const std::exception& x) {

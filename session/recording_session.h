@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,9 @@ struct TSessionOptions {
   // in the folder.
   int FirstNumber = 0;
   // Track files are only ever created new: a number another program took is
-  // skipped. Off: a track's number is its file, written over (the window's
-  // rows, as designed).
+  // skipped. Off: a track's number is its file, written over when this
+  // session made it (the window's rows, as designed); a file from before is
+  // skipped all the same.
   bool CreateNew = true;
   // Off (splitting a file only): a dry run, the same decisions and events
   // with no folder made and no file written.
@@ -141,7 +143,8 @@ class TRecordingSession {
   // did not start (End() is Failed and RecordingEnded has been called).
   bool Start();
   // Ends the current track here and goes on in the next one, from the next
-  // sample (not from inside a delivery).
+  // sample (not from inside a delivery). Ignored while the track holds no
+  // audio yet.
   void SplitNow();
   // Ends the recording: the device stops, the track is finalised, then
   // TrackEnded and RecordingEnded come (at once, or after the delivery that
@@ -234,6 +237,7 @@ class TRecordingSession {
   bool FLossUnknown = false;
   std::vector<std::string> FDropoutTracks;
   std::string FMarkError;
+  std::set<std::string> FMade;  // the track files this session created
 };
 
 // The number after the highest "TrackNN.wav" in Folder (1 when there is none).

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
@@ -32,6 +33,7 @@
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
 #include "tests/support/xvfb_server.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -181,6 +183,167 @@ TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
   const Bytes Track = WavData(R.Track(1));
   EXPECT_EQ(Track.size(), 30u * 8096);
   EXPECT_EQ(std::count(Track.begin(), Track.end(), 7), static_cast<long>(Track.size()));
+}
+
+// The input loses audio twice in one take: the machine is suspended for half a
+// second (the device cannot tell how much was lost), then the window itself
+// stands still for longer than its buffers and the device hold (an overrun).
+// Each is said at once where it happened, with the count so far; the track
+// goes on, keeps both as cue points, and holds the programme on both sides of
+// each, the overrun's loss exactly as said.
+TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
+  WindowRig R;
+  const Programme P{{{1000, true}}};
+  R.Install(P, true, [](TVirtualDeviceSpec& Spec) {
+    Spec.SuspendAfter = 2 * kBytesPerSecond;
+    Spec.SuspendSeconds = 0.5;
+  });
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("dropout"); }))
+      << W.StatusText().toStdString();
+  EXPECT_TRUE(W.StatusText().startsWith("Track01.wav: audio lost at 0:02.000 (the input was "
+                                        "suspended for 0."))
+      << W.StatusText().toStdString();
+  EXPECT_TRUE(W.StatusText().endsWith(" s) (1 dropout in this recording)"))
+      << W.StatusText().toStdString();
+  EXPECT_TRUE(W.Recording());
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 4000; }));
+  // The window stands still: nothing takes the input's buffers for 4 s.
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("2 dropouts"); }))
+      << W.StatusText().toStdString();
+  const QString Overrun = W.StatusText();
+  EXPECT_TRUE(Overrun.contains(" s lost at 0:0")) << Overrun.toStdString();
+  EXPECT_TRUE(Overrun.endsWith("(the input overran) (2 dropouts in this recording)"))
+      << Overrun.toStdString();
+  Photograph(W, "line-dropout");
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 9000; }));
+  W.sbStopClick();
+  EXPECT_TRUE(W.StatusText().startsWith("2 dropouts, ")) << W.StatusText().toStdString();
+  EXPECT_TRUE(W.StatusText().endsWith(" s lost and more, in Track01.wav"))
+      << W.StatusText().toStdString();
+  EXPECT_EQ(R.Rows(), 2);
+
+  // Where the track departs from the programme, and where it meets it again.
+  const Bytes Track = WavData(R.Track(1));
+  const std::int64_t Start = P.Find(Track);
+  ASSERT_GE(Start, 0);
+  auto Departs = [&](std::size_t From, std::int64_t Offset) {
+    std::size_t i = From;
+    while (i < Track.size() && Track[i] == P.Byte(static_cast<std::uint64_t>(Offset) + i)) ++i;
+    return i;
+  };
+  const std::size_t First = Departs(0, Start);
+  EXPECT_EQ(First, 2 * kBytesPerSecond);
+  const std::int64_t Resumed = P.Find(Bytes(Track.begin() + First, Track.end())) - First;
+  ASSERT_GT(Resumed, Start);
+  EXPECT_NEAR(static_cast<double>(Resumed - Start) / kBytesPerSecond, 0.5, 0.2);
+  const std::size_t Second = Departs(First, Resumed);
+  ASSERT_LT(Second, Track.size());
+  const std::int64_t Again = P.Find(Bytes(Track.begin() + Second, Track.end())) - Second;
+  ASSERT_GT(Again, Resumed);
+  // The line names the overrun's size and place as the track has them.
+  char Said[64];
+  std::snprintf(Said, sizeof Said, "%.2f s lost at %s", static_cast<double>((Again - Resumed) / 4) / 44100,
+                TimeToText(MulDiv64(static_cast<std::int64_t>(Second / 4), 1000, 44100)).c_str());
+  EXPECT_TRUE(Overrun.contains(Said)) << Overrun.toStdString() << " / " << Said;
+  EXPECT_EQ(Departs(Second, Again), Track.size());
+  // Both kept as labelled cue points at those frames.
+  TWaveScan Scan;
+  std::string Error;
+  ASSERT_TRUE(ScanWaveFile(R.Track(1), Scan, Error)) << Error;
+  ASSERT_EQ(Scan.Markers.size(), 2u);
+  EXPECT_EQ(Scan.Markers[0].Frame, First / 4);
+  EXPECT_EQ(Scan.Markers[0].Label, "dropout (audio lost)");
+  EXPECT_EQ(Scan.Markers[1].Frame, Second / 4);
+  char Label[64];
+  std::snprintf(Label, sizeof Label, "dropout %.2f s", static_cast<double>((Again - Resumed) / 4) / 44100);
+  EXPECT_EQ(Scan.Markers[1].Label, Label);
+  EXPECT_EQ(Scan.Frames(), static_cast<std::int64_t>(Track.size() / 4));
+}
+
+// A restarted window with an empty list records after the folder's highest
+// track, and a take never replaces a track from before this start: the
+// earlier sitting's files stay byte for byte, and the list shows them.
+TEST(MainWindow, ARecordingNeverWritesOverAnEarlierSittingsTracks) {
+  WindowRig R;
+  R.Install(Programme{{{1000, true}}});
+  std::vector<Bytes> Earlier;
+  for (int n = 1; n <= 3; ++n) {
+    Bytes File(44 + 4 * 4410 * n, static_cast<std::uint8_t>(n));
+    const char Header[] =
+        "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data";
+    std::memcpy(File.data(), Header, 40);
+    const auto Put = [&](std::size_t At, std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) File[At + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    Put(4, static_cast<std::uint32_t>(File.size() - 8));
+    Put(40, static_cast<std::uint32_t>(File.size() - 44));
+    test::WriteFileBytes(R.Dir.File(TrackFileName(n)), File);
+    Earlier.push_back(File);
+  }
+  TFormAudioRecorderMain& W = R.Open();
+  ASSERT_EQ(R.Rows(), 1);
+  W.sbRecordClick();
+  EXPECT_EQ(R.Name(4), "Track04.wav");
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  W.sbStopClick();
+  ASSERT_EQ(R.Rows(), 5);
+  // The rows before it list the earlier tracks with their lengths.
+  EXPECT_EQ(R.Name(2), "Track02.wav");
+  EXPECT_EQ(W.Grid->item(2, 2)->text(), "0:00.200");
+  // A take after row 1 would go into Track02.wav, which is from before: it
+  // takes the next free number instead, and this sitting's Track04 stays too.
+  const Bytes Take = test::ReadFileBytes(R.Track(4));
+  W.Grid->setCurrentCell(1, 1);
+  W.sbRecordClick();
+  EXPECT_EQ(W.Grid->currentRow(), 5);
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  W.sbStopClick();
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(test::ReadFileBytes(R.Track(n)), Earlier[static_cast<std::size_t>(n - 1)]) << n;
+  EXPECT_EQ(test::ReadFileBytes(R.Track(4)), Take);
+  EXPECT_GT(WavData(R.Track(5)).size(), 0u);
+  // Within the sitting, the designed overwrite stays: after row 4, Track05 again.
+  W.Grid->setCurrentCell(4, 1);
+  W.sbRecordClick();
+  EXPECT_EQ(W.Grid->currentRow(), 5);
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  W.sbStopClick();
+  EXPECT_EQ(R.Rows(), 6);
+}
+
+// Splits by hand in quick succession (a key held down repeats; presses 20 ms
+// apart) never make a track without audio: a split before the new track got
+// its first buffer is ignored, and the tracks joined are still the input.
+TEST(MainWindow, QuickSplitsByHandNeverMakeAnEmptyTrack) {
+  WindowRig R;
+  const Programme P{{{1000, true}}};
+  R.Install(P);
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  // F12 held down: the first press, then the keyboard's repeats.
+  QTest::keyPress(&W, Qt::Key_F12);
+  for (int i = 0; i < 20; ++i) {
+    QKeyEvent Repeat(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(&W, &Repeat);
+  }
+  QTest::keyRelease(&W, Qt::Key_F12);
+  // Twenty presses 20 ms apart.
+  for (int i = 0; i < 20; ++i) {
+    QTest::keyClick(&W, Qt::Key_F12);
+    QTest::qWait(20);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+  W.sbStopClick();
+  const int Tracks = R.Rows() - 1;
+  EXPECT_GE(Tracks, 3);
+  for (int n = 1; n <= Tracks; ++n) {
+    EXPECT_GT(WavData(R.Track(n)).size(), 0u) << n;
+  }
+  ExpectOneStretch(R, P, Tracks);
 }
 
 // A disk that fills up: the track keeps what fitted, its row shows that, the

@@ -11,11 +11,13 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "app/recorder_settings.h"
 #include "platform/registry/settings_store.h"
 #include "session/track_rule.h"
 #include "tests/support/cpu_load.h"
+#include "tests/support/noise_programme.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wav_data.h"
 
@@ -286,6 +288,75 @@ TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplit) {
 
 TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplitUnderLoad) {
   RecordASideThroughEverySplit(true);
+}
+
+// The window's process stopped (as from a terminal) for 1.7 s, then for 30 s,
+// while a never-repeating programme plays: the first stall costs nothing, the
+// recording goes on after the second, which loses what the sound server could
+// not hold; the track keeps that one dropout as a cue point where its audio
+// departs from the programme, and the status line says it (photographed).
+TEST(RecorderProgram, AStoppedWindowGoesOnRecordingAndKeepsTheDropout) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  const std::vector<std::uint8_t> Programme = test::NoiseProgramme(50);
+  test::WriteFileBytes(Dir.File("programme.raw"), Programme);
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", false);
+  const Recorder R(X, Dir);
+  ASSERT_FALSE(R.Window.empty()) << "no window appeared";
+  R.Keys("F12");
+  ASSERT_TRUE(test::WaitUntil([&] { return R.Recording(); }));
+  ChildProcess Player({"/usr/bin/paplay", "--device=test", "--raw", "--format=s16le",
+                       "--rate=44100", "--channels=2", Dir.File("programme.raw")},
+                      Dir.Path(), {});
+  const auto Holds = [&](double Seconds) {
+    return test::WaitUntil(
+        [&] {
+          std::error_code e;
+          return static_cast<double>(std::filesystem::file_size(R.Track(1), e)) >
+                     44 + Seconds * 176400 &&
+                 !e;
+        },
+        std::chrono::seconds(90));
+  };
+  auto Stall = [&](double Seconds) {
+    R.Program->Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::duration<double>(Seconds));  // the stall itself
+    R.Program->Signal(SIGCONT);
+  };
+  ASSERT_TRUE(Holds(5));
+  Stall(1.7);
+  ASSERT_TRUE(Holds(12));
+  Stall(30);
+  EXPECT_EQ(Player.WaitForExit(std::chrono::seconds(60)), 0);
+  std::error_code e;
+  ASSERT_TRUE(Holds(static_cast<double>(std::filesystem::file_size(R.Track(1), e)) / 176400 + 1));
+  R.Keys("F10");
+  EXPECT_TRUE(X.Screenshot(test::ScreenshotFolder() + "/recorder-dropout.png"));
+  EXPECT_EQ(R.End(), 0);
+
+  const std::vector<std::uint8_t> File = test::ReadFileBytes(R.Track(1));
+  const std::vector<std::uint8_t> Audio = test::WavData(R.Track(1));
+  std::int64_t Start = 0;
+  test::Departure d;
+  ASSERT_TRUE(test::Follow(Audio, Programme, Start, d)) << "the track does not hold the programme";
+  ASSERT_GT(d.At, Start + 12 * 44100) << "the first stall lost audio";
+  ASSERT_GT(d.ResumedAt, 0) << "the programme never came back after the second stall";
+  const auto Points = test::CuePoints(File);
+  ASSERT_EQ(Points.size(), 1u);
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  double Lost = 0;
+  ASSERT_EQ(std::sscanf(Points[0].second.c_str(), "dropout %lf s", &Lost), 1) << Points[0].second;
+  EXPECT_NEAR(Lost, static_cast<double>(d.Missing) / 44100, 0.1);
+  std::printf("the window lost %.2f s at %.3f s (the programme: %.3f s at %.3f s)\n", Lost,
+              Points[0].first / 44100.0, static_cast<double>(d.Missing) / 44100,
+              static_cast<double>(d.At) / 44100);
 }
 
 // Recording, then playing, in quick turns, fifty times, while the window

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,16 +101,20 @@ struct WindowRig {
   // A capture device that plays Programme in real time from now on and runs
   // on while nobody reads it, as a sound card does (Live), or pauses while
   // closed, as a file would; and a playback device that plays in real time.
-  void Install(const Programme& P, bool Live = true) {
-    Devices->AddCapture({.Name = "Programme",
-                         .Generator =
-                             [P](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
-                                 const WAVEFORMATEX&) {
-                               for (std::uint32_t i = 0; i < Count; ++i)
-                                 Dest[i] = P.Byte(Offset + i);
-                             },
-                         .Live = Live,
-                         .OnDemand = !Live});
+  // Faults adjusts the capture device's faults (a suspension, say).
+  void Install(const Programme& P, bool Live = true,
+               const std::function<void(TVirtualDeviceSpec&)>& Faults = {}) {
+    TVirtualDeviceSpec Capture{.Name = "Programme",
+                               .Generator =
+                                   [P](std::uint8_t* Dest, std::uint32_t Count,
+                                       std::uint64_t Offset, const WAVEFORMATEX&) {
+                                     for (std::uint32_t i = 0; i < Count; ++i)
+                                       Dest[i] = P.Byte(Offset + i);
+                                   },
+                               .Live = Live,
+                               .OnDemand = !Live};
+    if (Faults) Faults(Capture);
+    Devices->AddCapture(Capture);
     Devices->AddPlayback(
         {.Name = "Speakers", .Sink = [this](const std::uint8_t* Data, std::uint32_t Count) {
            const std::lock_guard<std::mutex> Hold(PlayedLock);

@@ -120,10 +120,13 @@ class TVirtualCapture : public TCaptureStream {
       Max = static_cast<std::uint32_t>(std::min<std::int64_t>(Max, Left));
     }
     if (Max == 0) return 0;
-    if (D->Spec.SuspendAfter >= 0 && !Suspended &&
-        Offset - BaseOffset >= static_cast<std::uint64_t>(D->Spec.SuspendAfter)) {
-      Suspend();
-      return 0;  // as an interrupted wait: the device thread asks again
+    if (D->Spec.SuspendAfter >= 0 && !Suspended) {
+      const auto Left = D->Spec.SuspendAfter - static_cast<std::int64_t>(Offset - BaseOffset);
+      if (Left <= 0) {
+        Suspend();
+        return 0;  // as an interrupted wait: the device thread asks again
+      }
+      Max = static_cast<std::uint32_t>(std::min<std::int64_t>(Max, Left));
     }
     const std::uint64_t Avail = Pacer.WaitFor(Offset, [this] { return Due(); });
     if (Avail == 0) return 0;
