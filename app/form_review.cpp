@@ -60,6 +60,8 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   new QShortcut(Qt::Key_Plus, this, [this] { Zoom(1); });
   new QShortcut(Qt::Key_Equal, this, [this] { Zoom(1); });
   new QShortcut(Qt::Key_Minus, this, [this] { Zoom(-1); });
+  new QShortcut(Qt::Key_N, this, [this] { GoToMarker(1); });
+  new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_N), this, [this] { GoToMarker(-1); });
   Buttons->addStretch();
   Layout->addLayout(Buttons);
 
@@ -307,6 +309,25 @@ void TFormReview::SetCursor(std::int64_t Frame) {
   // The zoomed view follows the cursor when it leaves it.
   if (FCursor < Zoomed->From() || FCursor >= Zoomed->To()) FZoomCentre = FCursor;
   Refresh();
+}
+
+void TFormReview::GoToMarker(int Step) {
+  const auto& Markers = FAudio.Markers();
+  if (Markers.empty()) {
+    Say("The tracks keep no dropouts.");
+    return;
+  }
+  const int Count = static_cast<int>(Markers.size());
+  FMarker = FMarker < 0 ? (Step > 0 ? 0 : Count - 1) : (FMarker + Step + Count) % Count;
+  const TSideMarker& m = Markers[static_cast<std::size_t>(FMarker)];
+  SetCursor(m.Frame - 3 * 44100 / 2);
+  FZoomCentre = m.Frame;
+  ShowZoom();
+  Say(QString("%1 of %2: %3 at %4 (Space plays from 1.5 s before it; N goes on)")
+          .arg(FMarker + 1)
+          .arg(Count)
+          .arg(QString::fromStdString(m.Label))
+          .arg(SideTimeText(m.Frame, true)));
 }
 
 void TFormReview::MoveMark(int Mark, std::int64_t To, bool Snap) {

@@ -55,12 +55,16 @@ class TFormReview : public QWidget {
   // The side is shown and no job runs: edits are taken.
   bool Editable() const { return FReady && !Busy() && FEdit.Frames() > 0; }
   QString StatusText() const { return FStatus->text(); }
+  std::int64_t Cursor() const { return FCursor; }
   const TSideEdit& Edit() const { return FEdit; }
   const TSidePeaks& Peaks() const { return FPeaks; }
 
   // The commands, as the buttons and keys give them.
   void SelectMark(int Mark);
   void SetCursor(std::int64_t Frame);
+  // The next (Step 1) or previous (-1) of the tracks' labelled places
+  // (dropouts): shown in the zoomed view, the cursor 1.5 s before it, said.
+  void GoToMarker(int Step);
   void MoveMark(int Mark, std::int64_t To, bool Snap);
   void DeleteMark();
   void AddMark();
@@ -128,6 +132,7 @@ class TFormReview : public QWidget {
   int FSelected = -1;
   std::int64_t FCursor = 0;
   std::int64_t FZoomCentre = 0;
+  int FMarker = -1;  // the labelled place last gone to
   std::int64_t FZoomHalf = 3 * 44100;  // the zoomed view's frames either side
 };
 

@@ -15,7 +15,7 @@ namespace velmar {
 namespace {
 
 constexpr double kRate = 44100;
-const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kCursor(255, 255, 255),
+const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kMarker(255, 60, 200), kCursor(255, 255, 255),
     kRuler(170, 170, 170);
 
 }  // namespace
@@ -102,6 +102,7 @@ void TSideView::paintEvent(QPaintEvent*) {
   }
   p.setPen(QColor(60, 60, 60));
   p.drawLine(0, Top + Lane, width(), Top + Lane);
+  PaintMarkers(p);
   PaintMarks(p);
   const double x = XOf(FCursor);
   if (x >= 0 && x < width()) {
@@ -165,6 +166,28 @@ void TSideView::PaintSamples(QPainter& p, QRect Lane, int Channel) {
   p.drawPolyline(Line);
   if (FramesPerPixel() < 0.25)
     for (const QPointF& At : Line) p.fillRect(QRectF(At.x() - 1.5, At.y() - 1.5, 3, 3), FWave);
+}
+
+void TSideView::PaintMarkers(QPainter& p) {
+  // The tracks' own places (dropouts while recording): a dotted line in a
+  // colour of their own, flagged at the foot, the label beside the flag where
+  // there is room; they are not track marks and cannot be dragged.
+  p.setFont(LabelFont(false));
+  const QFontMetrics Metrics(p.font());
+  for (const TSideMarker& m : FAudio.Markers()) {
+    const double x = XOf(m.Frame);
+    if (x < 0 || x >= width()) continue;
+    p.setPen(QPen(kMarker, 1, Qt::DotLine));
+    p.drawLine(QPointF(x, kRulerHeight + kLabelHeight), QPointF(x, height()));
+    const QString Label = QString::fromStdString(m.Label);
+    const int Room = FramesPerPixel() < 2000 ? Metrics.horizontalAdvance(Label) + 4 : 6;
+    const QRectF Flag(x, height() - kLabelHeight, Room, kLabelHeight - 1);
+    p.fillRect(Flag, kMarker);
+    if (Room > 6) {
+      p.setPen(Qt::black);
+      p.drawText(Flag, Qt::AlignCenter, Label);
+    }
+  }
 }
 
 void TSideView::PaintMarks(QPainter& p) {

@@ -1,6 +1,7 @@
 // TSideView: a side's waveform over a stretch of its frames, each channel in
 // a lane of its own, under a time ruler, with the track marks (a line and the
-// number and title of the track it starts), the selected mark and the cursor.
+// number and title of the track it starts), the tracks' own labelled places
+// (dropouts), the selected mark and the cursor.
 // The review shows the whole side in one and a few seconds around a mark in
 // another; at its deepest the zoomed view draws single samples.
 //
@@ -67,6 +68,7 @@ class TSideView : public QWidget {
   void PaintWave(QPainter& p, QRect Lane, int Channel, const std::vector<TPeak>& Columns);
   void PaintSamples(QPainter& p, QRect Lane, int Channel);
   void PaintMarks(QPainter& p);
+  void PaintMarkers(QPainter& p);
   double FramesPerPixel() const;
   int MarkNear(double x) const;
 

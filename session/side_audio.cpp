@@ -18,6 +18,7 @@ TSideAudio::~TSideAudio() {
 void TSideAudio::Close() {
   for (const TTrack& t : FTracks) ::close(t.Fd);
   FTracks.clear();
+  FMarkers.clear();
   FFrames = 0;
 }
 
@@ -44,6 +45,8 @@ bool TSideAudio::Open(const std::vector<std::string>& Tracks, std::string& Error
       return false;
     }
     FTracks.push_back({Fd, Scan.DataOffset, FFrames, Scan.Frames()});
+    for (const TCueMarker& m : Scan.Markers)
+      if (m.Frame <= Scan.Frames()) FMarkers.push_back({FFrames + m.Frame, m.Label});
     FFrames += Scan.Frames();
   }
   return true;

@@ -12,6 +12,12 @@
 
 namespace velmar {
 
+// A labelled place the tracks keep (a dropout while recording), in the side's frames.
+struct TSideMarker {
+  std::int64_t Frame = 0;
+  std::string Label;
+};
+
 class TSideAudio {
  public:
   TSideAudio() = default;
@@ -24,6 +30,8 @@ class TSideAudio {
   bool Open(const std::vector<std::string>& Tracks, std::string& Error);
   void Close();
   std::int64_t Frames() const { return FFrames; }
+  // The tracks' labelled cue points, in order.
+  const std::vector<TSideMarker>& Markers() const { return FMarkers; }
   // Frames [From, From + Count) into Dest (interleaved); frames outside the
   // side and any that cannot be read are silence. The frames read.
   std::int64_t Read(std::int64_t From, std::int16_t* Dest, std::int64_t Count) const;
@@ -36,6 +44,7 @@ class TSideAudio {
     std::int64_t Frames = 0;
   };
   std::vector<TTrack> FTracks;
+  std::vector<TSideMarker> FMarkers;
   std::int64_t FFrames = 0;
 };
 

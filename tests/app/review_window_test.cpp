@@ -12,6 +12,7 @@
 #include "app/form_review.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
+#include "wavefile/cue_markers.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/wait_until.h"
@@ -243,6 +244,51 @@ TEST(ReviewWindow, ANameTakenByAnotherFileStopsApplyAndChangesNothing) {
   for (std::size_t i = 0; i < Names.size(); ++i)
     EXPECT_TRUE(FileBytes(R.Dir.File("side/" + Names[i])) == Before[i]) << Names[i];
   EXPECT_EQ(std::distance(fs::directory_iterator(R.Dir.File("side")), fs::directory_iterator()), 3);
+  V.close();
+}
+
+// Places the tracks keep from recording (dropouts) show as marks of their
+// own in both views, apart from the track marks; N and Shift+N go to them in
+// turn across the tracks, with the cursor just before each, and say what it is.
+TEST(ReviewWindow, DropoutsKeptInTheTracksShowAndNFindsThem) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= 2; ++n) {
+    const std::string Path = R.Dir.File("Track0" + std::to_string(n) + ".wav");
+    test::WriteFileBytes(Path, test::Riff({test::PcmFmt(2, 44100, 16),
+                                           test::Chunk("data", test::Pattern(4 * 441000))}));
+    Tracks.push_back(Path);
+  }
+  std::string Error;
+  ASSERT_TRUE(AppendCueMarkers(Tracks[0], {{220500, "dropout 2.31 s"}}, Error)) << Error;
+  ASSERT_TRUE(AppendCueMarkers(Tracks[1], {{44100, "dropout (audio lost)"}}, Error)) << Error;
+  W.ChooseTracks = [&] { return Tracks; };
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 2u);
+  ASSERT_EQ(V.Edit().Frames(), 882000);
+  QTest::keyClick(&V, Qt::Key_N);
+  EXPECT_EQ(V.StatusText(),
+            "1 of 2: dropout 2.31 s at 0:05.000 (Space plays from 1.5 s before it; N goes on)");
+  EXPECT_EQ(V.Cursor(), 220500 - 66150);
+  EXPECT_LE(V.Zoomed->From(), 220500);
+  EXPECT_GT(V.Zoomed->To(), 220500);
+  QTest::keyClick(&V, Qt::Key_N);
+  EXPECT_TRUE(V.StatusText().startsWith("2 of 2: dropout (audio lost) at 0:11.000"))
+      << V.StatusText().toStdString();
+  QTest::keyClick(&V, Qt::Key_N, Qt::ShiftModifier);
+  EXPECT_TRUE(V.StatusText().startsWith("1 of 2: ")) << V.StatusText().toStdString();
+  // Drawn in their own colour at their place, the track mark in its own.
+  const QImage Picture = V.Overview->grab().toImage();
+  const auto At = [&](std::int64_t Frame) {
+    return Picture.pixelColor(static_cast<int>(V.Overview->XOf(Frame)) + 1,
+                              Picture.height() - TSideView::kLabelHeight / 2);
+  };
+  EXPECT_EQ(At(220500), QColor(255, 60, 200));
+  EXPECT_EQ(At(441000 + 44100), QColor(255, 60, 200));
+  EXPECT_NE(At(441000), QColor(255, 60, 200));
+  Photograph(V, "review-dropout");
   V.close();
 }
 
