@@ -1,6 +1,9 @@
 // velmar-recorder: the windowed recorder.
 #include <QMessageBox>
+#include <QtGlobal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 
@@ -14,6 +17,27 @@
 #include "platform/wave/alsa/alsa_backend.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "stream/wave_in.h"
+
+namespace {
+
+// Where the settings' access log goes: the folder the program was started
+// from when it runs from its build tree (a developer's run), otherwise the
+// user's state folder, not whatever folder a desktop started it in.
+std::string AccessLogFolder() {
+  std::error_code e;
+  const std::string Self = std::filesystem::read_symlink("/proc/self/exe", e).string();
+  if (Self.rfind(VELMAR_BUILD_DIR "/", 0) == 0) return {};
+  const char* State = std::getenv("XDG_STATE_HOME");
+  const char* Home = std::getenv("HOME");
+  const std::filesystem::path Folder =
+      State && *State ? std::filesystem::path(State) / "velmar"
+      : Home          ? std::filesystem::path(Home) / ".local/state/velmar"
+                      : std::filesystem::path();
+  if (Folder.empty() || (std::filesystem::create_directories(Folder, e), e)) return {};
+  return Folder.string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace velmar;
@@ -34,9 +58,23 @@ int main(int argc, char** argv) {
   }
   // The store lives longest: created before any window, it saves its access log
   // after all windows are gone.
-  TSettingsStore Store;
+  TSettingsStore Store(AccessLogFolder());
   PrepareScreenUpdates();
+  // Without a display the window system's plugin ends the program with its
+  // own pages of text: one line says what to do instead.
+  qInstallMessageHandler([](QtMsgType Type, const QMessageLogContext&, const QString& Text) {
+    if (!Text.contains("display") && !Text.contains("platform plugin")) {
+      std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData());
+      return;
+    }
+    if (Type != QtFatalMsg) return;  // the plugin's warnings before its end
+    std::fprintf(stderr,
+                 "velmar-recorder: no display to open its window on (is DISPLAY set?); "
+                 "velmar-rec records without one\n");
+    std::_Exit(2);
+  });
   TRecorderApplication App(argc, argv);
+  qInstallMessageHandler(nullptr);
   // The encoder's library (kept while the program runs), then its settings,
   // before any window.
   TFhgEncoderLibrary EncoderLibrary;

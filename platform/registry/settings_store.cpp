@@ -156,9 +156,10 @@ std::string RegValueText(const TRegData& Value) {
   return std::visit(Visitor, Value);
 }
 
-TSettingsStore::TSettingsStore() : FPrevious(GCurrentStore) {
+TSettingsStore::TSettingsStore(std::string Folder)
+    : FStartDirectory(std::move(Folder)), FPrevious(GCurrentStore) {
   std::error_code Ignored;
-  FStartDirectory = std::filesystem::current_path(Ignored).string();
+  if (FStartDirectory.empty()) FStartDirectory = std::filesystem::current_path(Ignored).string();
   GCurrentStore = this;
 }
 

@@ -51,7 +51,8 @@ std::string RegValueText(const TRegData& Value);
 // current one, the one that the routines below log into.
 class TSettingsStore {
  public:
-  TSettingsStore();  // remembers the current directory as the start directory
+  // The log's folder: Folder, or the current directory when empty.
+  explicit TSettingsStore(std::string Folder = {});
   ~TSettingsStore();
   TSettingsStore(const TSettingsStore&) = delete;
   TSettingsStore& operator=(const TSettingsStore&) = delete;

@@ -29,8 +29,11 @@ done
 "$bin/velmar-mp3" --no-window --flac "$work/rec/Track01.wav" >/dev/null || fail "velmar-mp3 --flac"
 flac -t -s "$work/rec/Track01.flac" || fail "flac -t"
 
-# At its first start the recorder stores the encoder that lies beside it.
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen "$bin/velmar-recorder" >/dev/null 2>&1 &
+# At its first start the recorder stores the encoder that lies beside it; its
+# access log goes to the user's state folder, not the folder it started in.
+mkdir -p "$work/started-in"
+(cd "$work/started-in" && XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state \
+  QT_QPA_PLATFORM=offscreen exec "$bin/velmar-recorder" >/dev/null 2>&1) &
 recorder=$!
 for _ in $(seq 100); do
   grep -qF "\"Path\"=\"$bin\"" "$work/config/velmar/registry.reg" 2>/dev/null && break
@@ -38,6 +41,13 @@ for _ in $(seq 100); do
 done
 kill -TERM "$recorder"; wait "$recorder" || true
 grep -qF "\"Path\"=\"$bin\"" "$work/config/velmar/registry.reg" || fail "the encoder's path was not stored"
+[ -s "$work/state/velmar/velmar_audio_recorer.log" ] || fail "no access log in the state folder"
+[ ! -e "$work/started-in/velmar_audio_recorer.log" ] || fail "an access log in the folder it started in"
+# Without a display: one line, status 2.
+said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/velmar-recorder" 2>&1) && status=0 || status=$?
+[ "$status" = 2 ] || fail "no display: status $status"
+[ "$said" = "velmar-recorder: no display to open its window on (is DISPLAY set?); velmar-rec records without one" ] ||
+  fail "no display: $said"
 
 desktop-file-validate "$share/applications/velmar-recorder.desktop" || fail "desktop-file-validate"
 grep -q "^Categories=.*Audio;.*Recorder;" "$share/applications/velmar-recorder.desktop" || fail "categories"
