@@ -168,6 +168,7 @@ void TRecordingSession::ClaimTrack() {
     FTrack.Path = Path;
     if (FOptions.WriteFiles) FMade.insert(Path);
     FTrack.Ms = FTrack.KBytes = 0;
+    FTrackHeard = false;
     FTrackOpen = true;
     FTrackBytes = 0;
     FSize.Reset();
@@ -329,6 +330,7 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
   const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
                                                 Shown ? *Shown : FSize.Shown(), FRuleNow);
+  if (!FRule.IsSilent(FRuleNow.NoiseGate, FRuleNow.TimeGate)) FTrackHeard = true;
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;
@@ -495,6 +497,11 @@ std::string TRecordingSession::Message(bool Brief) const {
              Name + "; the tracks written so far are complete";
     case TSessionEnd::Failed:
       return FError;
+    case TSessionEnd::Stopped:
+      // Stopped in a quiet stretch: a track of nothing but that, said.
+      return FTrackHeard || FTrack.Ms == 0
+                 ? std::string()
+                 : Track + " holds only silence (" + TimeToText(FTrack.Ms) + ")";
     default:
       return {};
   }

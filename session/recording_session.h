@@ -165,7 +165,8 @@ class TRecordingSession {
   TSessionEnd End() const { return FEnd; }
   int TracksDone() const { return FTracksDone; }
   const TTrackInfo& Track() const { return FTrack; }
-  // What a person should be told about the end (empty for Stop and a limit):
+  // What a person should be told about the end (empty for a limit, and for
+  // Stop unless the last track holds only silence):
   // in full, tracks named by path; Brief, one short line naming files, for a
   // status line under the folder.
   std::string Message(bool Brief = false) const;
@@ -216,6 +217,7 @@ class TRecordingSession {
   std::optional<TTrackEnd> FNext;  // the last buffer ended the track: the next starts one
   TSessionEnd FEnd = TSessionEnd::None;
   bool FTrackOpen = false;
+  bool FTrackHeard = false;  // the current track had sound above the noise gate
   bool FDeviceFailed = false;
   bool FEndReported = true;
   std::string FError;
