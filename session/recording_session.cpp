@@ -328,9 +328,15 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   if (FEnd != TSessionEnd::None) return false;
   const std::optional<std::int64_t> Shown = FEvents.ShownKBytes();
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
+  // Sound in the track: a buffer as loud as the rule's gate would take a
+  // stretch of such buffers to be (measured until found).
+  if (!FTrackHeard) {
+    const double Gate = static_cast<double>(FRuleNow.NoiseGate) / std::max(FRuleNow.TimeGate, 1);
+    FTrackHeard = ChannelLevel(Data, 0, static_cast<int>(Bytes)) >= Gate ||
+                  ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
+  }
   const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
                                                 Shown ? *Shown : FSize.Shown(), FRuleNow);
-  if (!FRule.IsSilent(FRuleNow.NoiseGate, FRuleNow.TimeGate)) FTrackHeard = true;
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;

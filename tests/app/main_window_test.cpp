@@ -346,6 +346,25 @@ TEST(MainWindow, QuickSplitsByHandNeverMakeAnEmptyTrack) {
   ExpectOneStretch(R, P, Tracks);
 }
 
+// Stop in a quiet stretch says that the last track holds only silence; Stop
+// in the sound says nothing of the kind.
+TEST(MainWindow, StopInAQuietStretchSaysTheTrackHoldsOnlySilence) {
+  WindowRig R;
+  R.Install(Programme{{{3.0, true}}});  // then quiet (a faint noise below the gate)
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  W.sbStopClick();
+  EXPECT_EQ(W.StatusText(), "");
+  W.sbRecordClick();
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 3500; }));
+  W.sbRecordClick();  // by hand, in the quiet
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1000; }));
+  W.sbStopClick();
+  EXPECT_TRUE(W.StatusText().startsWith("Track03.wav holds only silence (0:0"))
+      << W.StatusText().toStdString();
+}
+
 // A disk that fills up: the track keeps what fitted, its row shows that, the
 // line says so, and the window records, plays and chooses again; a Record with
 // no room left makes no empty track.
