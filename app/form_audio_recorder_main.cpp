@@ -613,10 +613,9 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
 
 void TFormAudioRecorderMain::DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) {
   const int Count = Session.Dropouts();
-  ShowStatus(Sentence(Dropout.Text(TrackFileName(Track.Number))) +
-             QString(" (%1 %2 in this recording)")
-                 .arg(Count)
-                 .arg(Count == 1 ? "dropout" : "dropouts"));
+  ShowStatus(
+      Sentence(Dropout.Text(TrackFileName(Track.Number))) +
+      QString(" (%1 %2 in this recording)").arg(Count).arg(Count == 1 ? "dropout" : "dropouts"));
 }
 
 void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {

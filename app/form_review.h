@@ -132,7 +132,7 @@ class TFormReview : public QWidget {
   int FSelected = -1;
   std::int64_t FCursor = 0;
   std::int64_t FZoomCentre = 0;
-  int FMarker = -1;  // the labelled place last gone to
+  int FMarker = -1;                    // the labelled place last gone to
   std::int64_t FZoomHalf = 3 * 44100;  // the zoomed view's frames either side
 };
 

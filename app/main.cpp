@@ -3,8 +3,8 @@
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/form_audio_graphics.h"
@@ -29,10 +29,9 @@ std::string AccessLogFolder() {
   if (Self.rfind(VELMAR_BUILD_DIR "/", 0) == 0) return {};
   const char* State = std::getenv("XDG_STATE_HOME");
   const char* Home = std::getenv("HOME");
-  const std::filesystem::path Folder =
-      State && *State ? std::filesystem::path(State) / "velmar"
-      : Home          ? std::filesystem::path(Home) / ".local/state/velmar"
-                      : std::filesystem::path();
+  const std::filesystem::path Folder = State && *State ? std::filesystem::path(State) / "velmar"
+                                       : Home ? std::filesystem::path(Home) / ".local/state/velmar"
+                                              : std::filesystem::path();
   if (Folder.empty() || (std::filesystem::create_directories(Folder, e), e)) return {};
   return Folder.string();
 }

@@ -15,8 +15,8 @@ namespace velmar {
 namespace {
 
 constexpr double kRate = 44100;
-const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kMarker(255, 60, 200), kCursor(255, 255, 255),
-    kRuler(170, 170, 170);
+const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kMarker(255, 60, 200),
+    kCursor(255, 255, 255), kRuler(170, 170, 170);
 
 }  // namespace
 

@@ -50,7 +50,8 @@ std::string FileName(const std::string& Path) {
 std::string TTrackDropout::Text(const std::string& TrackName) const {
   char Away[32];
   std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
-  const std::string At = " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / 44100));
+  const std::string At =
+      " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / 44100));
   if (LostFrames < 0)
     return TrackName + ": audio lost" + At + " (the input was " +
            (Suspended ? "suspended" : "not read") + " for " + Away + " s)";
@@ -368,7 +369,7 @@ void TRecordingSession::BufferRecorded(PWaveHdr h) {
   }
   h->wh.dwBytesRecorded = Bytes;  // a length limit ends on its exact frame
   TakeDropouts(FTotalBytes / 4);
-  if (Ends) FRecorder.Stop();     // completes after this delivery, with OnStop
+  if (Ends) FRecorder.Stop();  // completes after this delivery, with OnStop
 }
 
 void TRecordingSession::TakeDropouts(std::int64_t Before) {
@@ -377,13 +378,13 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
   TInputDropout d;
   while (In.Dropout(FDropoutsTaken, d) && (Before < 0 || d.AtFrame < Before)) {
     ++FDropoutsTaken;
-    // A loss reported after its track ended opens the next one.
+    // A loss placed before the current track (reported after a split) opens it.
     const std::int64_t TrackStart = (FTotalBytes - FTrackBytes) / 4;
-    const TTrackDropout Dropout{.Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0,
-                                                                  FTrackBytes / 4),
-                                .LostFrames = d.LostFrames,
-                                .AwaySeconds = d.AwaySeconds,
-                                .Suspended = d.Suspended};
+    const TTrackDropout Dropout{
+        .Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0, FTrackBytes / 4),
+        .LostFrames = d.LostFrames,
+        .AwaySeconds = d.AwaySeconds,
+        .Suspended = d.Suspended};
     ++FDropouts;
     if (d.LostFrames >= 0)
       FLostFrames += d.LostFrames;

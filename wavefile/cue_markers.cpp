@@ -45,7 +45,7 @@ bool AppendCueMarkers(const std::string& Path, const std::vector<TCueMarker>& Ma
   Put32(Chunks, static_cast<std::uint32_t>(Markers.size()));
   for (std::size_t i = 0; i < Markers.size(); ++i) {
     Put32(Chunks, static_cast<std::uint32_t>(i + 1));  // the point's name
-    Put32(Chunks, Markers[i].Frame);                    // its place in play order
+    Put32(Chunks, Markers[i].Frame);                   // its place in play order
     PutId(Chunks, "data");
     Put32(Chunks, 0);  // chunk start
     Put32(Chunks, 0);  // block start
@@ -110,7 +110,8 @@ std::vector<TCueMarker> ParseCueMarkers(const std::vector<std::uint8_t>& Cue,
     p += 8 + Size + (Size & 1);
   }
   std::vector<TCueMarker> Markers;
-  const std::size_t Count = Cue.size() >= 4 ? std::min<std::size_t>(Le32(Cue.data()), (Cue.size() - 4) / 24) : 0;
+  const std::size_t Count =
+      Cue.size() >= 4 ? std::min<std::size_t>(Le32(Cue.data()), (Cue.size() - 4) / 24) : 0;
   for (std::size_t i = 0; i < Count; ++i) {
     const std::uint8_t* Point = &Cue[4 + 24 * i];
     const auto Label = Labels.find(Le32(Point));

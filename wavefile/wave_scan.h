@@ -28,7 +28,7 @@ struct TWaveScan {
   // The header claims more audio than the file holds (a file cut short).
   bool Truncated = false;
   bool RF64 = false;
-  TWaveInfoList Info;  // the "INFO" lists' texts (titles and the like)
+  TWaveInfoList Info;               // the "INFO" lists' texts (titles and the like)
   std::vector<TCueMarker> Markers;  // labelled cue points, in the order of their frames
 
   const WAVEFORMATEX* Format() const {

@@ -202,8 +202,9 @@ TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
   W.sbRecordClick();
   ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("dropout"); }))
       << W.StatusText().toStdString();
-  EXPECT_TRUE(W.StatusText().startsWith("Track01.wav: audio lost at 0:02.000 (the input was "
-                                        "suspended for 0."))
+  EXPECT_TRUE(
+      W.StatusText().startsWith("Track01.wav: audio lost at 0:02.000 (the input was "
+                                "suspended for 0."))
       << W.StatusText().toStdString();
   EXPECT_TRUE(W.StatusText().endsWith(" s) (1 dropout in this recording)"))
       << W.StatusText().toStdString();
@@ -245,7 +246,8 @@ TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
   ASSERT_GT(Again, Resumed);
   // The line names the overrun's size and place as the track has them.
   char Said[64];
-  std::snprintf(Said, sizeof Said, "%.2f s lost at %s", static_cast<double>((Again - Resumed) / 4) / 44100,
+  std::snprintf(Said, sizeof Said, "%.2f s lost at %s",
+                static_cast<double>((Again - Resumed) / 4) / 44100,
                 TimeToText(MulDiv64(static_cast<std::int64_t>(Second / 4), 1000, 44100)).c_str());
   EXPECT_TRUE(Overrun.contains(Said)) << Overrun.toStdString() << " / " << Said;
   EXPECT_EQ(Departs(Second, Again), Track.size());
@@ -258,7 +260,8 @@ TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
   EXPECT_EQ(Scan.Markers[0].Label, "dropout (audio lost)");
   EXPECT_EQ(Scan.Markers[1].Frame, Second / 4);
   char Label[64];
-  std::snprintf(Label, sizeof Label, "dropout %.2f s", static_cast<double>((Again - Resumed) / 4) / 44100);
+  std::snprintf(Label, sizeof Label, "dropout %.2f s",
+                static_cast<double>((Again - Resumed) / 4) / 44100);
   EXPECT_EQ(Scan.Markers[1].Label, Label);
   EXPECT_EQ(Scan.Frames(), static_cast<std::int64_t>(Track.size() / 4));
 }

@@ -12,11 +12,11 @@
 #include "app/form_review.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
-#include "wavefile/cue_markers.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
+#include "wavefile/cue_markers.h"
 
 namespace velmar {
 namespace {

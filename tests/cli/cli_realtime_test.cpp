@@ -188,7 +188,9 @@ TEST(RecordRealTime, AStalledRecorderGoesOnAndSaysWhatWasLostWhere) {
     return WaitUntil(
         [&] {
           std::error_code e;
-          return static_cast<double>(std::filesystem::file_size(Track, e)) > 44 + Seconds * 176400 && !e;
+          return static_cast<double>(std::filesystem::file_size(Track, e)) >
+                     44 + Seconds * 176400 &&
+                 !e;
         },
         std::chrono::seconds(90));
   };

@@ -104,8 +104,8 @@ TEST(CrashSafety, ARecordingKilledAtAnyMomentLeavesItsAudioReadable) {
   // The split runs at a low priority, so that the test sees the file grow.
   auto Start = [&](const std::string& Out) {
     return std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/nice", "-n", "10", VELMAR_REC, "split", Dir.File("in.wav"),
-                                 "--out", Out, "--noise-gate", "0"},
+        std::vector<std::string>{"/usr/bin/nice", "-n", "10", VELMAR_REC, "split",
+                                 Dir.File("in.wav"), "--out", Out, "--noise-gate", "0"},
         Dir.Path(), std::map<std::string, std::string>{});
   };
   // Each kill falls when the track has grown past a random size between a
@@ -120,15 +120,16 @@ TEST(CrashSafety, ARecordingKilledAtAnyMomentLeavesItsAudioReadable) {
     const std::string Out = Dir.File("out" + std::to_string(Rounds));
     const std::uint64_t KillAt = 44 + 44100 * 4 + Random() % (WholeFile * 3 / 4);
     const auto Split = Start(Out);
-    ASSERT_TRUE(WaitUntil([&] {
-      std::error_code e;
-      const auto Size = fs::file_size(Out + "/Track01.wav", e);
-      siginfo_t Ended{};
-      return (!e && Size >= KillAt) ||
-             (::waitid(P_PID, static_cast<id_t>(Split->Pid()), &Ended,
-                       WEXITED | WNOHANG | WNOWAIT) == 0 &&
-              Ended.si_pid != 0);
-    }, std::chrono::minutes(2)));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          std::error_code e;
+          const auto Size = fs::file_size(Out + "/Track01.wav", e);
+          siginfo_t Ended{};
+          return (!e && Size >= KillAt) || (::waitid(P_PID, static_cast<id_t>(Split->Pid()), &Ended,
+                                                     WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                            Ended.si_pid != 0);
+        },
+        std::chrono::minutes(2)));
     Split->Signal(SIGKILL);
     if (Split->WaitForExit() == 128 + SIGKILL) ++Killed;
     ASSERT_TRUE(fs::exists(Out + "/Track01.wav")) << "the split ended without its track";

@@ -21,7 +21,7 @@ struct Stream {
   TDropoutLog Log;
   TDropoutWatch Watch{kRate, kBuffer, Log};
   double Skew = 1, Latency = 0.02;
-  double Now = 100;  // seconds on our clock
+  double Now = 100;     // seconds on our clock
   double Produced = 0;  // frames the device made, in fragments
   std::int64_t Delivered = 0;
 

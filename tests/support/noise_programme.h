@@ -62,25 +62,26 @@ inline std::vector<std::uint8_t> NoiseProgramme(double Seconds) {
 
 // Where a recording of Programme departs from it and meets it again.
 struct Departure {
-  std::int64_t At = -1;        // the track's frame where it departs (-1: it never does)
-  std::int64_t Missing = 0;    // the programme's frames that are not in the track
-  std::int64_t ResumedAt = 0;  // the track's frame from where it equals the programme again
+  std::int64_t At = -1;         // the track's frame where it departs (-1: it never does)
+  std::int64_t Missing = 0;     // the programme's frames that are not in the track
+  std::int64_t ResumedAt = 0;   // the track's frame from where it equals the programme again
   std::int64_t EqualAfter = 0;  // frames equal from there on
 };
 
 // The track's frames from its first audio on, against the programme: the
 // stretch equal to it, then (past a few stray fragments the sound server
 // leaves where it dropped audio) the next stretch of at least a second.
-inline bool Follow(const std::vector<std::uint8_t>& Track, const std::vector<std::uint8_t>& Programme, std::int64_t& Start, Departure& d) {
+inline bool Follow(const std::vector<std::uint8_t>& Track,
+                   const std::vector<std::uint8_t>& Programme, std::int64_t& Start, Departure& d) {
   const std::size_t Frames = Track.size() / 4;
   std::size_t t = 0;
   while (t < Frames && std::all_of(&Track[4 * t], &Track[4 * t + 4], [](auto c) { return !c; }))
     ++t;
   auto Find = [&](std::size_t TrackFrame, std::size_t From) -> std::int64_t {
     if (4 * TrackFrame + 256 > Track.size()) return -1;
-    const auto It = std::search(Programme.begin() + static_cast<std::ptrdiff_t>(4 * From),
-                                Programme.end(), Track.begin() + 4 * TrackFrame,
-                                Track.begin() + 4 * TrackFrame + 256);
+    const auto It =
+        std::search(Programme.begin() + static_cast<std::ptrdiff_t>(4 * From), Programme.end(),
+                    Track.begin() + 4 * TrackFrame, Track.begin() + 4 * TrackFrame + 256);
     return It == Programme.end() ? -1 : (It - Programme.begin()) / 4;
   };
   auto Equal = [&](std::size_t TrackFrame, std::size_t ProgFrame) {

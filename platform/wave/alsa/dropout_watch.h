@@ -58,12 +58,12 @@ class TDropoutWatch {
   TDropoutLog& FLog;
   double FOrigin = 0;           // when the stream started
   std::int64_t FDelivered = 0;  // frames taken in since then
-  double FBase = 0;                // the steady lead, frames
-  std::int64_t FDrainedAt = 0;     // delivered at the last moment the device was emptied
-  double FLastTake = 0;            // when frames were last taken in
-  double FCatchUpFrom = -1;        // the first taking-in since the device was last emptied
-  double FAway = 0;                // the longest pause between takings-in since then
-  bool FReported = false;          // an overrun or suspension waits for its size
+  double FBase = 0;             // the steady lead, frames
+  std::int64_t FDrainedAt = 0;  // delivered at the last moment the device was emptied
+  double FLastTake = 0;         // when frames were last taken in
+  double FCatchUpFrom = -1;     // the first taking-in since the device was last emptied
+  double FAway = 0;             // the longest pause between takings-in since then
+  bool FReported = false;       // an overrun or suspension waits for its size
   bool FReportedSuspended = false;
   bool FHaveSuspect = false;
   TSuspect FSuspect;
