@@ -95,6 +95,11 @@ void TMMDIBGraphicControl::DrawNow() {
   update(InnerRect());
 }
 
+void TMMDIBGraphicControl::DrawNow(const QRect& Part) {
+  FPending = true;
+  update(Part.translated(InnerRect().topLeft()) & InnerRect());
+}
+
 QRect TMMDIBGraphicControl::Paint(QPainter& Canvas) {
   const QRect Inner = TMMGraphicControl::Paint(Canvas);
   if (FPending) Render();

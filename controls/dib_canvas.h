@@ -78,6 +78,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
 
   // The state changed: drawn when shown (next display frame) or read.
   void DrawNow();
+  // Only Part of the canvas changes: drawn as DrawNow, and only that part
+  // goes to the screen.
+  void DrawNow(const QRect& Part);
 
  protected:
   // Draws the control's picture into the canvas (sized to the inner rectangle).

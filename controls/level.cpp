@@ -185,7 +185,7 @@ void TMMCustomLevel::ProcessLevel(int Amplitude) {
   if (NewLevel == FCurrent && !FRedrawPending) return;
   FRedrawPending = false;
   FCurrent = NewLevel;
-  if (Showing()) DrawNow();
+  if (Showing()) ShowChanges();
 }
 
 void TMMCustomLevel::PeakFall() {
@@ -223,7 +223,7 @@ void TMMCustomLevel::ResetData() {
   FCurrent = 0;
   FLastPeak = 0;
   ClearDecay();
-  DrawNow();
+  Redraw();
 }
 
 int TMMCustomLevel::Value() const {
@@ -266,7 +266,7 @@ void TMMCustomLevel::Geometry() {
   FCurrent = 0;
   // The picture follows the new geometry: a resized canvas starts black, and a
   // bar at rest would show it so until data came.
-  DrawNow();
+  Redraw();
 }
 
 QRect TMMCustomLevel::SpotRect(int i) const {
@@ -301,20 +301,51 @@ void TMMCustomLevel::RebuildBackground() {
   for (int i = 1; i <= FNumSpots; ++i) DrawSpot(FLit, i, true);
 }
 
-void TMMCustomLevel::DrawLit(TMMDIBCanvas& Target, int First, int Last) const {
-  First = std::max(First, 1);
-  Last = std::min(Last, FNumSpots);
-  if (First <= Last) Target.CopyRect(FLit, SpotRect(First).united(SpotRect(Last)));
+bool TMMCustomLevel::LitAt(int i, int PeakSpot) const {
+  return i <= FCurrent ||
+         (FNumPeaks > 0 && PeakSpot > FCurrent && i > PeakSpot - FNumPeaks && i <= PeakSpot);
+}
+
+void TMMCustomLevel::Redraw() {
+  FDrawnValid = false;
+  DrawNow();
+}
+
+void TMMCustomLevel::ShowChanges() {
+  if (!FDrawnValid) {
+    DrawNow();
+    return;
+  }
+  const int PeakSpot = Peak();
+  int First = 0, Last = 0;
+  for (int i = 1; i <= FNumSpots; ++i)
+    if (LitAt(i, PeakSpot) != static_cast<bool>(FDrawn[static_cast<std::size_t>(i)])) {
+      if (First == 0) First = i;
+      Last = i;
+    }
+  if (First == 0) return;
+  FAskedFirst = FAskedFirst == 0 ? First : std::min(FAskedFirst, First);
+  FAskedLast = std::max(FAskedLast, Last);
+  DrawNow(SpotRect(First).united(SpotRect(Last)));
 }
 
 void TMMCustomLevel::DrawCanvas() {
   if (OnPaint) OnPaint(this);
   TMMDIBCanvas& Target = Canvas();
+  // A bar drawn by the user, a disabled or symmetric one: the whole picture.
+  const bool Spots = !FOnDrawBar && FEnabled && FDirection != TMMLevelDirection::dirSymetric;
+  if (!Spots) FDrawnValid = false;
   if (FOnDrawBar) {
     FOnDrawBar(this, Target, QRect(0, 0, Target.Width(), Target.Height()), FCurrent, Peak());
     return;
   }
-  Target.CopyFrom(FBackground);
+  const bool Incremental =
+      Spots && FDrawnValid && FDrawn.size() == static_cast<std::size_t>(FNumSpots) + 1;
+  if (!Incremental) {
+    Target.CopyFrom(FBackground);
+    FDrawn.assign(static_cast<std::size_t>(FNumSpots) + 1, 0);
+    FDrawnValid = Spots;
+  }
   if (!FEnabled) return;
   if (FDirection == TMMLevelDirection::dirSymetric) {
     // A block of five spots around the level, in the colour of its centre.
@@ -326,11 +357,30 @@ void TMMCustomLevel::DrawCanvas() {
       else
         Target.FillRect(SpotRect(i), FBarColor[Zone]);
     }
-  } else {
-    DrawLit(Target, 1, FCurrent);
+    return;
   }
+  // The spots that differ from what the canvas shows, in runs, from the lit
+  // or the unlit picture. The marker may have fallen since the screen was
+  // told which spots change: a spot beyond those is told now.
   const int PeakSpot = Peak();
-  if (FNumPeaks > 0 && PeakSpot > FCurrent) DrawLit(Target, PeakSpot - FNumPeaks + 1, PeakSpot);
+  const int AskedFirst = Incremental ? FAskedFirst : 1, AskedLast = Incremental ? FAskedLast : FNumSpots;
+  FAskedFirst = FAskedLast = 0;
+  for (int i = 1; i <= FNumSpots;) {
+    const bool Lit = LitAt(i, PeakSpot);
+    if (Lit == static_cast<bool>(FDrawn[static_cast<std::size_t>(i)])) {
+      ++i;
+      continue;
+    }
+    int Last = i;
+    while (Last < FNumSpots && LitAt(Last + 1, PeakSpot) == Lit &&
+           Lit != static_cast<bool>(FDrawn[static_cast<std::size_t>(Last) + 1]))
+      ++Last;
+    const QRect Run = SpotRect(i).united(SpotRect(Last));
+    Target.CopyRect(Lit ? FLit : FBackground, Run);
+    std::fill(FDrawn.begin() + i, FDrawn.begin() + Last + 1, static_cast<char>(Lit));
+    if (i < AskedFirst || Last > AskedLast) update(Run.translated(InnerRect().topLeft()));
+    i = Last + 1;
+  }
 }
 
 void TMMCustomLevel::resizeEvent(QResizeEvent* Event) {
@@ -344,7 +394,7 @@ void TMMCustomLevel::BevelChanged() {
 
 void TMMCustomLevel::ColorChanged() {
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 // ---------------------------------------------------------------------------
@@ -375,7 +425,7 @@ void TMMCustomLevel::SetDirection(TMMLevelDirection Value) {
   if (Value == FDirection) return;
   FDirection = Value;
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetSpotSpace(int Value) {
@@ -397,25 +447,25 @@ void TMMCustomLevel::SetSpotWidth(int Value) {
 void TMMCustomLevel::SetBarColor(int Zone, TColor Value) {
   FBarColor[static_cast<std::size_t>(Zone)] = Value;
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetInactiveColor(int Zone, TColor Value) {
   FInactiveColor[static_cast<std::size_t>(Zone)] = Value;
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetInactiveDoted(bool Value) {
   FInactiveDoted = Value;
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetActiveDoted(bool Value) {
   FActiveDoted = Value;
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetPoint1(int Value) {
@@ -510,7 +560,7 @@ void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar Value) {
   const bool Cleared = FOnDrawBar && !Value;
   FOnDrawBar = std::move(Value);
   if (Cleared) RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 void TMMCustomLevel::SetBitsPerPixel(int Value) {
@@ -518,7 +568,7 @@ void TMMCustomLevel::SetBitsPerPixel(int Value) {
   FBackground.SetBitsPerPixel(Value);
   FLit.SetBitsPerPixel(Value);
   RebuildBackground();
-  DrawNow();
+  Redraw();
 }
 
 }  // namespace velmar

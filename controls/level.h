@@ -13,6 +13,7 @@
 
 #include <QRect>
 #include <array>
+#include <vector>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -158,8 +159,13 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   void ComputeBytesPerUpdate();
   void ClearDecay();
   void DrawSpot(TMMDIBCanvas& Canvas, int i, bool Lit) const;
-  // Spots First..Last (clamped to the bar) lit in Target, from the lit picture.
-  void DrawLit(TMMDIBCanvas& Target, int First, int Last) const;
+  // Whether spot i is lit in the picture of the state with the marker at PeakSpot.
+  bool LitAt(int i, int PeakSpot) const;
+  // The picture follows the state: the spots that differ from the canvas
+  // (ShowChanges, the level's own pictures), or all of it (Redraw: the
+  // geometry, colours or kind changed).
+  void ShowChanges();
+  void Redraw();
   int ZoneOf(int i) const { return i <= FP1 ? 0 : (i <= FP2 ? 1 : 2); }
   bool Showing() const { return FEnabled && isVisible(); }
   void SetBarColor(int Zone, TColor Value);
@@ -205,6 +211,13 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   int FRingPos = 0, FFilled = 0;
   std::int64_t FSum = 0;
   float FY = 0;
+
+  // What the canvas shows: each spot lit or not (index 1..NumSpots), valid
+  // after a whole picture of a bar drawn from the two pictures below; and the
+  // spots the screen was told to take anew since the canvas was last drawn.
+  std::vector<char> FDrawn;
+  bool FDrawnValid = false;
+  int FAskedFirst = 0, FAskedLast = 0;
 
   TMMDIBCanvas FBackground;
   // The picture with every spot lit: a frame is the background with a run of

@@ -505,8 +505,9 @@ std::string TRecordingSession::Message(bool Brief) const {
     case TSessionEnd::Failed:
       return FError;
     case TSessionEnd::Stopped:
-      // Stopped in a quiet stretch: a track of nothing but that, said.
-      return FTrackHeard || FTrack.Ms == 0
+      // Stopped in a quiet stretch: a track of a second or more of nothing
+      // but that, said (a split a moment before Stop is not worth a word).
+      return FTrackHeard || FTrack.Ms < 1000
                  ? std::string()
                  : Track + " holds only silence (" + TimeToText(FTrack.Ms) + ")";
     default:

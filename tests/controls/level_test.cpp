@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -255,6 +257,44 @@ TEST(Level, DrawsLitUnlitAndPeakSpotsInTheirZoneColours) {
   EXPECT_EQ(Shot.pixel(0, 0), qRgb(128, 128, 128));    // shadow of the lowered bevel
   EXPECT_EQ(Shot.pixel(279, 8), qRgb(255, 255, 255));  // its light
   EXPECT_EQ(Shot.pixel(1, 1), Lime);                   // spot 1
+}
+
+// A bar drawn in parts (only the spots that changed, and only those sent to
+// the screen) looks exactly as the bar drawn whole, after any sequence of
+// levels and marker falls: on the canvas, and on the screen the window has.
+TEST(Level, ABarDrawnInPartsIsTheBarDrawnWhole) {
+  for (const int Peaks : {1, 3}) {
+    RecorderBar Bar;
+    Bar.Level.SetNumPeaks(Peaks);
+    Bar.Level.SetPeakDelay(2);
+    Bar.Level.SetActiveDoted(Peaks == 3);
+    std::mt19937 Random(46 + static_cast<unsigned>(Peaks));
+    const auto Screen = [&] {
+      QApplication::processEvents();
+      const QPoint At = Bar.Level.mapTo(&Bar.Window, Bar.Level.InnerRect().topLeft());
+      return Bar.Window.screen()
+          ->grabWindow(Bar.Window.winId())
+          .toImage()
+          .copy(QRect(At, Bar.Level.InnerRect().size()))
+          .convertToFormat(QImage::Format_RGB32);
+    };
+    for (int Step = 0; Step < 600; ++Step) {
+      const auto What = Random() % 10;
+      if (What < 6)
+        Bar.Level.ProcessLevel(static_cast<int>(Random() % 33000) >> (Random() % 6));
+      else if (What < 9)
+        Bar.Level.PeakFall();
+      else
+        QApplication::processEvents();  // a picture in between
+      if (Step % 20 != 19) continue;
+      const QImage Parts = Bar.Level.Canvas().Image().copy();
+      const QImage Shown = Screen();
+      Bar.Level.SetBar1Color(clLime);  // the same colour: drawn whole again
+      const QImage Whole = Bar.Level.Canvas().Image().copy();
+      ASSERT_EQ(Parts, Whole) << "step " << Step << ", " << Peaks << " peak spots";
+      ASSERT_EQ(Shown, Whole) << "step " << Step << ", " << Peaks << " peak spots (screen)";
+    }
+  }
 }
 
 // The marker holds 41 ticks of the shared 25 ms service (about a second) after
