@@ -94,8 +94,7 @@ void TFormOutputDestination::showEvent(QShowEvent* Event) {
     FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     FModel->setRootPath("/");
     lbSelectPath->setModel(FModel);
-    for (int Column = 1; Column < FModel->columnCount(); ++Column)
-      lbSelectPath->hideColumn(Column);
+    for (int Column = 1; Column < FModel->columnCount(); ++Column) lbSelectPath->hideColumn(Column);
     connect(lbSelectPath->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& Current) {
               if (Current.isValid())

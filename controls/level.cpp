@@ -363,7 +363,8 @@ void TMMCustomLevel::DrawCanvas() {
   // or the unlit picture. The marker may have fallen since the screen was
   // told which spots change: a spot beyond those is told now.
   const int PeakSpot = Peak();
-  const int AskedFirst = Incremental ? FAskedFirst : 1, AskedLast = Incremental ? FAskedLast : FNumSpots;
+  const int AskedFirst = Incremental ? FAskedFirst : 1,
+            AskedLast = Incremental ? FAskedLast : FNumSpots;
   FAskedFirst = FAskedLast = 0;
   for (int i = 1; i <= FNumSpots;) {
     const bool Lit = LitAt(i, PeakSpot);

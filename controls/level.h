@@ -13,10 +13,10 @@
 
 #include <QRect>
 #include <array>
-#include <vector>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "controls/dib_canvas.h"
 #include "controls/display_sink.h"
