@@ -45,9 +45,10 @@ pid_t Spawn(const std::string& CommandLine) {
   return Pid;
 }
 
-// A running process's CPU seconds so far (all its threads), from /proc.
-double ProcessCpu(pid_t Pid) {
-  std::ifstream Stat("/proc/" + std::to_string(Pid) + "/stat");
+// The CPU seconds a /proc stat file gives (a process's or a thread's); -1
+// when it cannot be read.
+double StatCpu(const std::filesystem::path& StatFile) {
+  std::ifstream Stat(StatFile);
   std::string Text((std::istreambuf_iterator<char>(Stat)), std::istreambuf_iterator<char>());
   const auto Close = Text.rfind(')');
   if (Close == std::string::npos) return -1;
@@ -61,6 +62,11 @@ double ProcessCpu(pid_t Pid) {
   return static_cast<double>(User + System) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// A running process's CPU seconds so far (all its threads).
+double ProcessCpu(pid_t Pid) {
+  return StatCpu("/proc/" + std::to_string(Pid) + "/stat");
+}
+
 // A running process's CPU seconds per thread so far, by thread name (threads
 // of one name summed), from /proc.
 std::map<std::string, double> ThreadCpu(pid_t Pid) {
@@ -71,20 +77,9 @@ std::map<std::string, double> ThreadCpu(pid_t Pid) {
     std::ifstream Name(Task.path() / "comm");
     std::string Comm;
     std::getline(Name, Comm);
-    const pid_t Tid = std::atoi(Task.path().filename().c_str());
-    std::ifstream Stat(Task.path() / "stat");
-    std::string Text((std::istreambuf_iterator<char>(Stat)), std::istreambuf_iterator<char>());
-    const auto Close = Text.rfind(')');
-    if (Close == std::string::npos || Tid <= 0) continue;
-    std::istringstream Fields(Text.substr(Close + 2));
-    std::string Field;
-    unsigned long long User = 0, System = 0;
-    for (int i = 3; i <= 15 && Fields >> Field; ++i) {
-      if (i == 14) User = std::stoull(Field);
-      if (i == 15) System = std::stoull(Field);
-    }
-    Threads[Tid == Pid ? "main" : Comm] +=
-        static_cast<double>(User + System) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    const double Cpu = StatCpu(Task.path() / "stat");
+    if (Cpu < 0) continue;
+    Threads[Task.path().filename() == std::to_string(Pid) ? "main" : Comm] += Cpu;
   }
   return Threads;
 }
