@@ -34,13 +34,21 @@ TFormOutputDestination::TFormOutputDestination(TFormAudioGraphics& Skin, QWidget
   pbCreateFolder = SkinButton(Inner, Skin.FButtons, 12, QRect(305, 8, 108, 25));
   pbCreateFolder->OnClick = [this](TObject*) { pbCreateFolderClick(); };
 
-  // The folder tree: folders only, no drive list on this platform. Its model
-  // lives only while the window is shown: a model watches the folders it
-  // has read, and the recording folder changes with every buffer written.
+  // The folder tree: folders only, no drive list on this platform.
+  FModel = new QFileSystemModel(this);
+  FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+  FModel->setRootPath("/");
   lbSelectPath = new QTreeView(Inner);
+  lbSelectPath->setModel(FModel);
+  for (int Column = 1; Column < FModel->columnCount(); ++Column) lbSelectPath->hideColumn(Column);
   lbSelectPath->header()->hide();
   lbSelectPath->setGeometry(8, 40, 405, 150);
   UseLimeOnBlack(lbSelectPath);
+  connect(lbSelectPath->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& Current) {
+            if (Current.isValid())
+              dfsPath->setText(QDir::toNativeSeparators(FModel->filePath(Current)));
+          });
 
   pbOK = SkinButton(Back, Skin.FButtons, 0, QRect(97, 216, 108, 25));
   pbOK->setToolTip("Press this button if you want to save the changes.");
@@ -62,16 +70,11 @@ TFormOutputDestination::TFormOutputDestination(TFormAudioGraphics& Skin, QWidget
 
 QString TFormOutputDestination::TreeFolder() const {
   const QModelIndex Current = lbSelectPath->currentIndex();
-  return FModel && Current.isValid() ? FModel->filePath(Current) : QDir::currentPath();
+  return Current.isValid() ? FModel->filePath(Current) : QDir::currentPath();
 }
 
 void TFormOutputDestination::SetFolder(const QString& Folder) {
   dfsPath->setText(Folder);
-  ShowInTree(Folder);
-}
-
-void TFormOutputDestination::ShowInTree(const QString& Folder) {
-  if (!FModel) return;  // shown when the window opens
   // Moving the tree writes its folder into the field: keep the caller's text.
   // A folder the tree cannot show leaves it without a current folder, so that
   // showing the window keeps the text.
@@ -89,28 +92,8 @@ bool TFormOutputDestination::Execute() {
 
 void TFormOutputDestination::showEvent(QShowEvent* Event) {
   QDialog::showEvent(Event);
-  if (!FModel) {
-    FModel = new QFileSystemModel(this);
-    FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    FModel->setRootPath("/");
-    lbSelectPath->setModel(FModel);
-    for (int Column = 1; Column < FModel->columnCount(); ++Column) lbSelectPath->hideColumn(Column);
-    connect(lbSelectPath->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& Current) {
-              if (Current.isValid())
-                dfsPath->setText(QDir::toNativeSeparators(FModel->filePath(Current)));
-            });
-    ShowInTree(ExpandHome(dfsPath->text()));
-  }
   if (lbSelectPath->currentIndex().isValid())
     dfsPath->setText(QDir::toNativeSeparators(TreeFolder()));
-}
-
-void TFormOutputDestination::hideEvent(QHideEvent* Event) {
-  QDialog::hideEvent(Event);
-  lbSelectPath->setModel(nullptr);
-  delete FModel;
-  FModel = nullptr;
 }
 
 void TFormOutputDestination::LoadPath() {

@@ -50,14 +50,11 @@ class TFormOutputDestination : public QDialog {
 
  protected:
   void showEvent(QShowEvent* Event) override;
-  void hideEvent(QHideEvent* Event) override;
 
  private:
   QString TreeFolder() const;
-  // The tree's current folder to Folder, when the tree has its model.
-  void ShowInTree(const QString& Folder);
 
-  QFileSystemModel* FModel = nullptr;  // while shown
+  QFileSystemModel* FModel;
   bool FOK = false;
 };
 
