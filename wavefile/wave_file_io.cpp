@@ -170,6 +170,7 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
     } else if (Chunk.ckid == kFact) {
       if (s.HaveFact) break;
       s.HaveFact = true;  // its value is not trusted: the data length decides
+      if (!s.HaveData && Chunk.cksize >= 4) Block->FactBeforeData = Chunk.dwDataOffset;
     }
     if (mmioAscend(h, &Chunk, 0) != MMSYSERR_NOERROR) {
       if (s.HaveData) break;
@@ -245,6 +246,7 @@ std::int32_t Create(TWaveFileBlock& Block, const std::string& Name, bool MustBeN
   Block.DataBytes = Block.TotalSamples = Block.EndSample = Block.Position = Block.BytesLeft = 0;
   Block.FileName = Name;
   Block.FormatAfterData = false;
+  Block.FactBeforeData = -1;
   Block.SizesOnDisk = Block.DurableBytes = 0;
   return WAVEERR_NONE;
 }
@@ -331,7 +333,10 @@ std::int32_t Finalise(TWaveFileBlock& Block) {
     return WAVEERR_IO;
   const std::int64_t EndOfData = Tell(h);
   // A format that stood after the data is overwritten from there on: write it again.
-  const bool Extras = WriteFact(h, Block.TotalSamples) &&
+  const bool Fact = Block.FactBeforeData < 0
+                        ? WriteFact(h, Block.TotalSamples)
+                        : mmioWriteAt(h, Block.FactBeforeData, &Block.TotalSamples, 4) == MMSYSERR_NOERROR;
+  const bool Extras = Fact &&
                       (!Block.FormatAfterData || WriteFormatChunk(h, Block)) &&
                       WriteDispChunks(h, Block.DispList) && WriteInfoList(h, Block.InfoList) &&
                       mmioFlush(h, 0) == MMSYSERR_NOERROR;

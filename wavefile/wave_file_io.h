@@ -65,6 +65,10 @@ struct TWaveFileBlock {
   TWaveInfoList InfoList;
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
   bool FormatAfterData = false;           // the file's "fmt " chunk follows its data
+  // Offset of the value of a "fact" chunk that stands before the data, or -1:
+  // the close updates that one, as a second "fact" would end the next parse
+  // before the chunks that follow it.
+  std::int64_t FactBeforeData = -1;
   // While a new file records: the data length that the sizes in its header on
   // disk cover, and the length made durable; -1 for any other file.
   std::int32_t SizesOnDisk = -1;

@@ -227,19 +227,36 @@ TEST_F(WaveFileIo, CompressedSeekNeverReadsPastTheData) {
   EXPECT_EQ(ReadAll(b.get(), 4096), Pattern(28));
 }
 
+// A format after the data is written again by an update; a "fact" in front of
+// the data is updated where it stands (a second one would end the next parse
+// before the format).
 TEST_F(WaveFileIo, UpdateKeepsAFormatThatFollowsTheData) {
-  const std::string Name = Dir.File("late.wav");
-  WriteFileBytes(Name, Riff({Chunk("data", Pattern(64)), PcmFmt(2, 44100, 16)}));
-  auto b = Parse(Name);
-  ASSERT_TRUE(b);
-  ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
-  const Bytes Patch(8, 0x55);
-  ASSERT_EQ(WaveFileWrite(b.get(), Patch.data(), 8), 8);
-  ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
-  auto Again = Parse(Name);
-  ASSERT_TRUE(Again);
-  EXPECT_EQ(Again->TotalSamples, 16);
-  EXPECT_EQ(WaveFormatText(Again->Format()), "44.100 kHz, 16 Bit, Stereo");
+  const Bytes StaleFact = {9, 0, 0, 0};
+  for (const bool FactFirst : {false, true}) {
+    SCOPED_TRACE(FactFirst ? "fact before the data" : "no fact");
+    const std::string Name = Dir.File("late.wav");
+    std::vector<Bytes> Chunks = {Chunk("data", Pattern(64)), PcmFmt(2, 44100, 16)};
+    if (FactFirst) Chunks.insert(Chunks.begin(), Chunk("fact", StaleFact));
+    WriteFileBytes(Name, Riff(Chunks));
+    auto b = Parse(Name);
+    ASSERT_TRUE(b);
+    ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
+    ASSERT_EQ(WaveFileSeek(b.get(), 15), WAVEERR_NONE);  // the last frame: the data grows by one
+    const Bytes Patch(8, 0x55);
+    ASSERT_EQ(WaveFileWrite(b.get(), Patch.data(), 8), 8);
+    ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+    auto Again = Parse(Name);
+    ASSERT_TRUE(Again);
+    EXPECT_EQ(Again->TotalSamples, 17);
+    EXPECT_EQ(WaveFormatText(Again->Format()), "44.100 kHz, 16 Bit, Stereo");
+    const Bytes File = ReadFileBytes(Name);
+    EXPECT_EQ(Le32At(File, 4), File.size() - 8);
+    if (FactFirst) {
+      EXPECT_EQ(Le32At(File, 20), 17u);  // the fact value in front of the data
+      const std::string Text(File.begin(), File.end());
+      EXPECT_EQ(Text.find("fact", 20), std::string::npos);
+    }
+  }
 }
 
 TEST_F(WaveFileIo, CompressedFormatKeepsOnlyTheExtraBytesItHas) {
