@@ -29,6 +29,7 @@
 #include "app/skin_look.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
+#include "session/staged_files.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
 #include "wavefile/wave_repair.h"
@@ -338,12 +339,17 @@ void TFormAudioRecorderMain::FormCreate() {
   FormResize();
   FRecording = false;
   EnableMenus(true);
-  // Tracks that a crash left in the output folder are mended, and said so.
+  // A rewrite of the output folder's tracks that a crash interrupted is
+  // finished, and tracks that a crash left are mended; both are said.
+  const QString Recovered = QString::fromStdString(RecoverRewrites(GetOutputFolder().toStdString()));
   const std::vector<std::string> Mended = RepairCrashedTracks(GetOutputFolder().toStdString());
   if (!Mended.empty()) {
     QStringList Names;
     for (const std::string& Name : Mended) Names << QString::fromStdString(Name);
-    ShowStatus("Mended tracks left by a crash: " + Names.join(", "));
+    ShowStatus((Recovered.isEmpty() ? "" : Recovered + " ") + "Mended tracks left by a crash: " +
+               Names.join(", "));
+  } else if (!Recovered.isEmpty()) {
+    ShowStatus(Recovered);
   } else if (!FolderNote.isEmpty()) {
     ShowStatus(FolderNote);
   } else {

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScrollArea>
 #include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -12,8 +13,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/recorder_application.h"
 #include "app/skin_look.h"
 #include "session/track_files.h"
+#include "session/track_stamp.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 
@@ -36,9 +40,27 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     : QWidget(Parent, Qt::Window), FTracks(std::move(Tracks)), FRule(Rule) {
   setWindowTitle("Velmar Audio Recorder - Review");
   UseDarkLook(this);
+  // A rewrite of the folder that a crash left is finished first; the tracks
+  // are the side in the order of their numbers.
+  if (!FTracks.empty()) {
+    const std::filesystem::path Folder = std::filesystem::path(FTracks.front()).parent_path();
+    FRecovered = RecoverRewrites(Folder.empty() ? "." : Folder.string());
+  }
+  OrderByTrackNumber(FTracks);
   resize(QSize(900, 600).boundedTo(screen()->availableSize()));
-  auto* Layout = new QVBoxLayout(this);
-  Layout->setContentsMargins(6, 6, 6, 6);
+  // Everything but the answer scrolls when the screen is small (a large
+  // scale), so that Apply and Cancel are always in sight.
+  auto* Outer = new QVBoxLayout(this);
+  Outer->setContentsMargins(0, 0, 0, 6);
+  Outer->setSpacing(4);
+  auto* Scroll = new QScrollArea(this);
+  Scroll->setWidgetResizable(true);
+  Scroll->setFrameShape(QFrame::NoFrame);
+  auto* Body = new QWidget(Scroll);
+  Scroll->setWidget(Body);
+  Outer->addWidget(Scroll, 1);
+  auto* Layout = new QVBoxLayout(Body);
+  Layout->setContentsMargins(6, 6, 6, 0);
   Layout->setSpacing(4);
 
   auto* Buttons = new QHBoxLayout;
@@ -48,13 +70,14 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   connect(btSplit, &QPushButton::clicked, this, [this] { SplitInto(SplitCount->value()); });
   Buttons->addWidget(btSplit);
   SplitCount = new QSpinBox(this);
-  SplitCount->setRange(1, 99);
+  SplitCount->setRange(1, 999);
   SplitCount->setSuffix(" tracks");
   Buttons->addWidget(SplitCount);
   btUndo = AddButton(Buttons, "Undo", &TFormReview::Undo, QKeySequence::Undo);
   btRedo = AddButton(Buttons, "Redo", &TFormReview::Redo, QKeySequence(Qt::CTRL | Qt::Key_Y));
   new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this, [this] { Redo(); });
   btPlay = AddButton(Buttons, "Play", &TFormReview::PlayFromCursor, Qt::Key_Space);
+  btPlay->setToolTip("Play from the cursor, or pause (Space)");
   btPlayMark = AddButton(Buttons, "Play Mark", &TFormReview::PlayAroundMark, Qt::Key_P);
   btStop = AddButton(Buttons, "Stop", &TFormReview::StopPlaying, Qt::Key_S);
   new QShortcut(Qt::Key_Plus, this, [this] { Zoom(1); });
@@ -66,9 +89,10 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   Layout->addLayout(Buttons);
 
   Overview = new TSideView(FPeaks, FAudio, FEdit, this);
-  Overview->setFixedHeight(130);
+  Overview->setMinimumHeight(70);
+  Overview->setMaximumHeight(130);
   Zoomed = new TSideView(FPeaks, FAudio, FEdit, this);
-  Zoomed->setMinimumHeight(160);
+  Zoomed->setMinimumHeight(100);
   for (TSideView* View : {Overview, Zoomed}) {
     View->SetColors(Wave, Back);
     View->OnCursor = [this](std::int64_t f) { SetCursor(f); };
@@ -76,9 +100,10 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     View->OnMove = [this](int m, std::int64_t To, bool Snap) { MoveMark(m, To, Snap); };
     View->hide();  // until the side has been read
   }
-  Zoomed->OnZoom = [this](int Steps, std::int64_t) { Zoom(Steps); };
-  Layout->addWidget(Overview);
-  Layout->addWidget(Zoomed, 1);
+  Zoomed->OnZoom = [this](int Steps, std::int64_t At) { Zoom(Steps, At); };
+  Zoomed->OnPan = [this](std::int64_t Frames) { Pan(Frames); };
+  Layout->addWidget(Overview, 1);
+  Layout->addWidget(Zoomed, 2);
 
   List = new QTableWidget(0, 4, this);
   List->setHorizontalHeaderLabels({"#", "Start", "Length", "Title"});
@@ -92,7 +117,7 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   List->setSelectionMode(QAbstractItemView::SingleSelection);
   List->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                         QAbstractItemView::AnyKeyPressed);
-  List->setFixedHeight(150);
+  List->setMinimumHeight(80);
   UseLimeOnBlack(List);
   // Lines pasted into the list are titles, one per track.
   auto* Paste = new QShortcut(QKeySequence::Paste, List, [this] { PasteTitles(); });
@@ -106,28 +131,37 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
       SelectMark(Row - 1);
     }
   });
-  Layout->addWidget(List);
+  Layout->addWidget(List, 1);
 
   Progress = new QProgressBar(this);
   Progress->setRange(0, 1000);
   Progress->hide();
-  Layout->addWidget(Progress);
-  // The status line with the window's answer: Apply or Cancel.
+  Outer->addWidget(Progress);
+  // The side's count and length, the status line, and the window's answer:
+  // Apply or Cancel.
   auto* Bottom = new QHBoxLayout;
+  Bottom->setContentsMargins(6, 0, 6, 0);
+  FSideText = new QLabel(this);
+  FSideText->setFont(LabelFont(true));
+  Bottom->addWidget(FSideText);
   FStatus = new QLabel(this);
   FStatus->setFont(LabelFont(false));
   FStatus->setWordWrap(true);
+  FStatus->setMinimumWidth(120);
   Bottom->addWidget(FStatus, 1);
-  btApply = AddButton(Bottom, "Apply", &TFormReview::Apply, {});
+  btApply = AddButton(Bottom, "Apply", &TFormReview::Apply, QKeySequence(Qt::CTRL | Qt::Key_Return));
+  new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this, [this] { Apply(); });
+  new QShortcut(QKeySequence::Save, this, [this] { Apply(); });
   btCancel = AddButton(Bottom, "Cancel", &TFormReview::Cancel, Qt::Key_Escape);
-  Layout->addLayout(Bottom);
+  Outer->addLayout(Bottom);
 
   FPollTimer.setInterval(50);
   connect(&FPollTimer, &QTimer::timeout, this, &TFormReview::Poll);
 
   std::string Error;
   if (!FAudio.Open(FTracks, Error)) {
-    Say(QString::fromStdString("The tracks cannot be reviewed: " + Error));
+    Say(QString::fromStdString(FRecovered + (FRecovered.empty() ? "" : " ") +
+                               "The tracks cannot be reviewed: " + Error));
     FReady = true;
     Refresh();
     return;
@@ -203,6 +237,11 @@ void TFormReview::Poll() {
     FCursor = FPlayback->Frame();
     Overview->SetCursor(FCursor);
     Zoomed->SetCursor(FCursor);
+    // The zoomed view turns its page as the playing passes its end.
+    if (FCursor < Zoomed->From() || FCursor >= Zoomed->To()) {
+      FZoomCentre = FCursor + (Zoomed->To() - Zoomed->From()) / 2;
+      ShowZoom();
+    }
   } else {
     FPollTimer.stop();
   }
@@ -223,10 +262,9 @@ void TFormReview::Scanned(bool Ok, const std::string& Error) {
   Overview->SetRange(0, FEdit.Frames());
   Overview->show();
   Zoomed->show();
-  Say(QString("%1 tracks, %2. Drag a mark to move it (Shift: without snapping to the quiet); "
-              "type titles in the list or paste them there as lines.")
-          .arg(FEdit.Tracks())
-          .arg(SideTimeText(FEdit.Frames(), true)));
+  Say(QString::fromStdString(FRecovered + (FRecovered.empty() ? "" : " ")) +
+      "Drag a mark to move it (Shift: without snapping to the quiet); type titles in the list "
+      "or paste them there as lines.");
   SelectMark(FEdit.Marks().empty() ? -1 : 0);
 }
 
@@ -241,7 +279,7 @@ void TFormReview::Refresh() {
   SplitCount->setEnabled(Idle);
   btUndo->setEnabled(Idle && FEdit.CanUndo());
   btRedo->setEnabled(Idle && FEdit.CanRedo());
-  btPlay->setEnabled(Idle && !Playing);
+  btPlay->setEnabled(Idle);
   btPlayMark->setEnabled(Idle && FSelected >= 0);
   btStop->setEnabled(Playing);
   btApply->setEnabled(Idle && FEdit.Changed());
@@ -249,6 +287,10 @@ void TFormReview::Refresh() {
   List->setEnabled(Idle);
 
   const auto Tracks = static_cast<int>(FEdit.Tracks());
+  if (FEdit.Frames() > 0) {
+    FSideText->setText(QString("%1 tracks, %2").arg(Tracks).arg(SideTimeText(FEdit.Frames(), false)));
+    if (!SplitCount->hasFocus()) SplitCount->setValue(Tracks);
+  }
   List->setRowCount(FEdit.Frames() > 0 ? Tracks : 0);
   for (int t = 0; t < List->rowCount(); ++t) {
     const auto i = static_cast<std::size_t>(t);
@@ -414,18 +456,34 @@ void TFormReview::SplitInto(int Tracks) {
 
 void TFormReview::Undo() {
   if (!Editable()) return;
-  FEdit.Undo();
-  Refresh();
+  const std::vector<std::int64_t> Before = FEdit.Marks();
+  if (FEdit.Undo()) SelectChanged(Before);
 }
 
 void TFormReview::Redo() {
   if (!Editable()) return;
-  FEdit.Redo();
-  Refresh();
+  const std::vector<std::int64_t> Before = FEdit.Marks();
+  if (FEdit.Redo()) SelectChanged(Before);
+}
+
+void TFormReview::SelectChanged(const std::vector<std::int64_t>& Before) {
+  // The mark the undone or redone edit touched: the first that differs.
+  const auto& Now = FEdit.Marks();
+  std::size_t i = 0;
+  while (i < Now.size() && i < Before.size() && Now[i] == Before[i]) ++i;
+  if (Now == Before)
+    Refresh();  // a title: the selection stays
+  else
+    SelectMark(i < Now.size() ? static_cast<int>(i) : -1);
 }
 
 void TFormReview::PlayFromCursor() {
   if (!Editable()) return;
+  if (FPlayback && FPlayback->Playing()) {  // a pause: the cursor stays where it was
+    FCursor = FPlayback->Frame();
+    StopPlaying();
+    return;
+  }
   std::string Error;
   if (FPlayback && !FPlayback->Play(FCursor, FEdit.Frames(), Error) && !Error.empty())
     Say(QString::fromStdString("The output cannot play: " + Error));
@@ -465,10 +523,23 @@ void TFormReview::TitleEdited(QTableWidgetItem* Item) {
   QTimer::singleShot(0, this, [this] { Refresh(); });
 }
 
-void TFormReview::Zoom(int Steps) {
+void TFormReview::Zoom(int Steps, std::int64_t At) {
   const std::int64_t Deepest = std::max(Zoomed->width() / 16, 8);  // 8 pixels a sample
+  const std::int64_t Was = FZoomHalf;
   for (; Steps > 0; --Steps) FZoomHalf = std::max(FZoomHalf / 2, Deepest);
   for (; Steps < 0; ++Steps) FZoomHalf = std::min(FZoomHalf * 2, 60 * kRate);
+  // The frame At stays where it is on the screen.
+  if (At >= 0 && Was > 0) {
+    const double Share =
+        static_cast<double>(At - Zoomed->From()) / (2.0 * static_cast<double>(Was));
+    FZoomCentre = At - std::llround(Share * 2.0 * static_cast<double>(FZoomHalf)) + FZoomHalf;
+  }
+  ShowZoom();
+}
+
+void TFormReview::Pan(std::int64_t Frames) {
+  FZoomCentre = std::clamp<std::int64_t>(Zoomed->From() + (Zoomed->To() - Zoomed->From()) / 2 + Frames,
+                                         0, FEdit.Frames());
   ShowZoom();
 }
 
@@ -478,11 +549,12 @@ void TFormReview::Apply() {
   const std::string Folder = std::filesystem::path(FTracks.front()).parent_path().string();
   std::vector<TTrackFile> New;
   std::vector<std::string> Paths;
+  const auto Count = static_cast<int>(FEdit.Tracks());
   for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
     const std::string& Title = FEdit.Titles()[t];
     const int Number = static_cast<int>(t + 1);
-    New.push_back({Title.empty() ? TrackFileName(Number) : TitledTrackName(Number, Title), Title,
-                   FEdit.TrackEnd(t) - FEdit.TrackStart(t)});
+    New.push_back({Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count),
+                   Title, FEdit.TrackEnd(t) - FEdit.TrackStart(t)});
     Paths.push_back((std::filesystem::path(Folder) / New.back().Name).string());
   }
   FApplying = true;
@@ -490,6 +562,23 @@ void TFormReview::Apply() {
       "Writing the tracks",
       [this, Folder, New, Total = FEdit.Frames()](std::string& Why) {
         FTotal = Total;
+        // The tracks must be what the review read: cut at the marks' places,
+        // a track changed meanwhile would give other audio than the user saw.
+        for (std::size_t i = 0; i < FTracks.size(); ++i) {
+          TTrackStamp Stamp;
+          TWaveScan Scan;
+          std::string Error;
+          const std::string Name = std::filesystem::path(FTracks[i]).filename().string();
+          if (!StampTrack(FTracks[i], Stamp) || !ScanWaveFile(FTracks[i], Scan, Error)) {
+            Why = Name + " cannot be read any more; nothing was changed";
+            return false;
+          }
+          if (!(Stamp == FPeaks.Stamps()[i]) || Scan.Frames() != FPeaks.TrackFrames()[i]) {
+            Why = Name + " changed on disk since the review read it; nothing was changed (open "
+                  "the review again to see it)";
+            return false;
+          }
+        }
         return RewriteSide(
             FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
       },
@@ -499,6 +588,7 @@ void TFormReview::Apply() {
           Say(QString::fromStdString("The tracks were not written: " + Why));
           return;
         }
+        FApplied = true;
         if (OnApplied) OnApplied(Paths);
         close();
       });
@@ -510,12 +600,39 @@ void TFormReview::closeEvent(QCloseEvent* Event) {
     Event->ignore();
     return;
   }
+  // Edits not applied are not dropped without a word, unless the program is
+  // ending (a logout, a signal), which cannot wait for an answer.
+  if (FEdit.Changed() && !FApplied && !FDiscard && !TRecorderApplication::Ending()) {
+    Event->ignore();
+    AskAboutEdits();
+    return;
+  }
   FCancel = true;
   if (FWorker.joinable()) FWorker.join();
   FJobDone = nullptr;
   FPollTimer.stop();
   StopPlaying();
   Event->accept();
+}
+
+void TFormReview::AskAboutEdits() {
+  if (FQuestion) return;
+  FQuestion = new QMessageBox(QMessageBox::Question, windowTitle(),
+                              "The changes to the tracks are not applied.",
+                              QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, this);
+  FQuestion->setInformativeText("Apply them, discard them, or go on reviewing?");
+  FQuestion->setDefaultButton(QMessageBox::Apply);
+  FQuestion->setAttribute(Qt::WA_DeleteOnClose);
+  connect(FQuestion, &QMessageBox::finished, this, [this](int Answer) {
+    FQuestion = nullptr;
+    if (Answer == QMessageBox::Apply) {
+      Apply();
+    } else if (Answer == QMessageBox::Discard) {
+      FDiscard = true;
+      close();
+    }
+  });
+  FQuestion->open();
 }
 
 }  // namespace velmar

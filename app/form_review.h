@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -76,9 +77,15 @@ class TFormReview : public QWidget {
   void StopPlaying();
   // Titles from the clipboard's lines, from the selected track on.
   void PasteTitles();
-  void Zoom(int Steps);
+  // Closer (Steps > 0) or farther, keeping the frame At (-1: the middle) in place.
+  void Zoom(int Steps, std::int64_t At = -1);
+  // Moves the zoomed view by Frames.
+  void Pan(std::int64_t Frames);
   void Apply();
+  // Closes; edits not applied are asked about first (Apply, Discard, or stay).
   void Cancel() { close(); }
+  // The question about edits not applied, while it is open.
+  QMessageBox* Question() const { return FQuestion; }
 
   // After Apply: the side's new tracks (paths, in order).
   std::function<void(const std::vector<std::string>& Tracks)> OnApplied;
@@ -105,6 +112,8 @@ class TFormReview : public QWidget {
   void ShowZoom();
   void TitleEdited(QTableWidgetItem* Item);
   void Say(const QString& Text);
+  void SelectChanged(const std::vector<std::int64_t>& Before);
+  void AskAboutEdits();
   // The track that holds Frame.
   std::size_t TrackAt(std::int64_t Frame) const;
   QPushButton* AddButton(class QLayout* Row, const QString& Caption, void (TFormReview::*Handler)(),
@@ -119,6 +128,9 @@ class TFormReview : public QWidget {
   std::vector<TQuietGap> FGaps;
   bool FGapsFound = false;
   QLabel* FStatus;
+  QLabel* FSideText;  // the side's tracks and length, as edited
+  QMessageBox* FQuestion = nullptr;
+  std::string FRecovered;  // what finishing an interrupted rewrite did
   QTimer FPollTimer;
   std::thread FWorker;
   std::atomic<bool> FCancel{false}, FFinished{false};
@@ -128,6 +140,8 @@ class TFormReview : public QWidget {
   std::function<void(bool, const std::string&)> FJobDone;
   bool FReady = false;
   bool FApplying = false;
+  bool FApplied = false;
+  bool FDiscard = false;
   bool FRefreshing = false;
   int FSelected = -1;
   std::int64_t FCursor = 0;

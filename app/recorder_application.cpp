@@ -4,9 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/messages.h"
@@ -26,6 +29,8 @@ extern "C" void OnSignal(int Signal) {
 }
 
 const char* kProgramName = "Velmar Audio Recorder";
+
+bool GEnding = false;
 
 }  // namespace
 
@@ -54,6 +59,7 @@ TRecorderApplication::TRecorderApplication(int& Argc, char** Argv) : QApplicatio
     Action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &Action, nullptr);
     ::sigaction(SIGTERM, &Action, nullptr);
+    ::sigaction(SIGHUP, &Action, nullptr);
   }
   if (GSignalPipe[0] >= 0) {
     FSignalNotifier = new QSocketNotifier(GSignalPipe[0], QSocketNotifier::Read, this);
@@ -91,12 +97,24 @@ void TRecorderApplication::ShowErrorBox(const QString& Text) {
   QMessageBox::critical(QApplication::activeWindow(), kProgramName, Shown);
 }
 
+bool TRecorderApplication::Ending() {
+  return GEnding;
+}
+
 void TRecorderApplication::CloseRequested() {
+  GEnding = true;
   if (OnCloseRequest) {
     OnCloseRequest();
     return;
   }
+  // A window that is finishing work on files (a review writing its tracks)
+  // refuses to close; the program asks again until it has, and ends then.
   closeAllWindows();
+  const QWidgetList Windows = topLevelWidgets();
+  if (std::any_of(Windows.begin(), Windows.end(), [](QWidget* w) { return w->isVisible(); })) {
+    QTimer::singleShot(200, this, [this] { CloseRequested(); });
+    return;
+  }
   Application().Terminate();
   quit();
 }

@@ -6,9 +6,10 @@
 //   a component event run by either) is shown in a message box with its text,
 //   titled with the program's name, and the program keeps running. Errors
 //   reported from other threads are shown on the main thread.
-// - SIGINT, SIGTERM and the end of the desktop session call OnCloseRequest on the
-//   main thread (the same path as the program's Exit command); without one, all
-//   windows are closed and the loop ends.
+// - SIGINT, SIGTERM, SIGHUP and the end of the desktop session call OnCloseRequest
+//   on the main thread (the same path as the program's Exit command); without
+//   one, all windows are closed and the loop ends. A window that refuses (it is
+//   finishing work on files) is asked again until it has closed.
 //
 // One per program, on the main thread, created after the settings store.
 #pragma once
@@ -34,6 +35,10 @@ class TRecorderApplication : public QApplication {
   static void ShowErrorBox(const QString& Text);
 
   std::function<void()> OnCloseRequest;
+
+  // Whether the program is ending on a signal or the session's end: windows
+  // close without questions then.
+  static bool Ending();
 
  private:
   void CloseRequested();

@@ -31,7 +31,7 @@ TSideView::TSideView(const TSidePeaks& Peaks, const TSideAudio& Audio, const TSi
                      QWidget* Parent)
     : QWidget(Parent), FPeaks(Peaks), FAudio(Audio), FEdit(Edit) {
   setMinimumHeight(80);
-  setMouseTracking(false);
+  setMouseTracking(true);  // the time under the pointer
   setFocusPolicy(Qt::ClickFocus);
 }
 
@@ -109,6 +109,26 @@ void TSideView::paintEvent(QPaintEvent*) {
     p.setPen(kCursor);
     p.drawLine(QPointF(x, kRulerHeight), QPointF(x, height()));
   }
+  PaintPointerTime(p);
+}
+
+void TSideView::PaintPointerTime(QPainter& p) {
+  if (FPointer < 0 || FPointer >= width()) return;
+  p.setFont(LabelFont(false));
+  const QString Text = SideTimeText(std::clamp<std::int64_t>(FrameAt(FPointer), 0, FEdit.Frames()),
+                                    FramesPerPixel() < 44.1 * 20);
+  const QFontMetrics Metrics(p.font());
+  const int w = Metrics.horizontalAdvance(Text) + 6;
+  const QRectF Box(std::min(FPointer + 6, static_cast<double>(width() - w)), 0, w,
+                   kRulerHeight - 1);
+  p.fillRect(Box, QColor(60, 60, 60));
+  p.setPen(kCursor);
+  p.drawText(Box, Qt::AlignCenter, Text);
+}
+
+void TSideView::leaveEvent(QEvent*) {
+  FPointer = -1;
+  update();
 }
 
 void TSideView::PaintRuler(QPainter& p) {
@@ -194,14 +214,15 @@ void TSideView::PaintMarks(QPainter& p) {
   p.setFont(LabelFont(true));
   const QFontMetrics Metrics(p.font());
   for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
+    // The first track starts at no mark: its index -1 is neither dragged nor selected.
     const int Mark = static_cast<int>(t) - 1;
-    const std::int64_t At = Mark == FDragged ? FDragTo : FEdit.TrackStart(t);
+    const bool Dragged = Mark >= 0 && Mark == FDragged, Selected = Mark >= 0 && Mark == FSelected;
+    const std::int64_t At = Dragged ? FDragTo : FEdit.TrackStart(t);
     const double x = XOf(At);
     if (x >= width() || XOf(FEdit.TrackEnd(t)) < 0) continue;
-    const QColor Color = Mark == FSelected ? kSelected : kMark;
+    const QColor Color = Selected ? kSelected : kMark;
     if (Mark >= 0) {
-      p.setPen(
-          QPen(Color, Mark == FSelected ? 2 : 1, Mark == FDragged ? Qt::DashLine : Qt::SolidLine));
+      p.setPen(QPen(Color, Selected ? 2 : 1, Dragged ? Qt::DashLine : Qt::SolidLine));
       p.drawLine(QPointF(x, kRulerHeight), QPointF(x, height()));
     }
     // The track's number and title beside its start, kept in sight while
@@ -245,6 +266,8 @@ void TSideView::mousePressEvent(QMouseEvent* Event) {
 }
 
 void TSideView::mouseMoveEvent(QMouseEvent* Event) {
+  FPointer = Event->position().x();
+  update();
   if (FDragged < 0) return;
   FDragTo = std::clamp<std::int64_t>(FrameAt(Event->position().x()), 0, FEdit.Frames());
   update();
@@ -260,8 +283,16 @@ void TSideView::mouseReleaseEvent(QMouseEvent* Event) {
 }
 
 void TSideView::wheelEvent(QWheelEvent* Event) {
-  const int Steps = Event->angleDelta().y() / 120;
-  if (Steps != 0 && OnZoom) OnZoom(Steps, FrameAt(Event->position().x()));
+  // Up and down zoom around the pointer; sideways (or with Shift) pans.
+  const QPoint Delta = Event->angleDelta();
+  const bool Sideways = Delta.x() != 0 || (Event->modifiers() & Qt::ShiftModifier);
+  const int Steps = (Sideways ? (Delta.x() != 0 ? Delta.x() : Delta.y()) : Delta.y()) / 120;
+  if (Steps == 0) return;
+  if (Sideways) {
+    if (OnPan) OnPan(-Steps * (FTo - FFrom) / 8);
+  } else if (OnZoom) {
+    OnZoom(Steps, FrameAt(Event->position().x()));
+  }
 }
 
 }  // namespace velmar

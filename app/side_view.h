@@ -7,7 +7,9 @@
 //
 // The mouse: a press near a mark selects it and a drag moves it (told on
 // release, snapped to the quiet unless Shift is held); a press elsewhere sets
-// the cursor; the wheel asks to zoom. The view only tells; the review edits.
+// the cursor; the wheel asks to zoom around the pointer, sideways or with
+// Shift to pan. The time under the pointer shows on the ruler. The view only
+// tells; the review edits.
 //
 // Refers to the review's peaks, audio and edit, which outlive it. Main thread.
 #pragma once
@@ -52,6 +54,7 @@ class TSideView : public QWidget {
   std::function<void(int Mark)> OnSelect;
   std::function<void(int Mark, std::int64_t To, bool Snap)> OnMove;
   std::function<void(int Steps, std::int64_t At)> OnZoom;  // steps > 0: closer
+  std::function<void(std::int64_t Frames)> OnPan;          // > 0: later in the side
 
   static constexpr int kRulerHeight = 16;
   static constexpr int kLabelHeight = 14;
@@ -62,6 +65,7 @@ class TSideView : public QWidget {
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
 
  private:
   void PaintRuler(class QPainter& p);
@@ -69,6 +73,7 @@ class TSideView : public QWidget {
   void PaintSamples(QPainter& p, QRect Lane, int Channel);
   void PaintMarks(QPainter& p);
   void PaintMarkers(QPainter& p);
+  void PaintPointerTime(QPainter& p);
   double FramesPerPixel() const;
   int MarkNear(double x) const;
 
@@ -79,6 +84,7 @@ class TSideView : public QWidget {
   int FSelected = -1;
   int FDragged = -1;  // the mark being dragged, and where it would go
   std::int64_t FDragTo = 0;
+  double FPointer = -1;  // x of the pointer over the view, or -1
   QColor FWave{0, 255, 0}, FBack{0, 0, 0};
 };
 

@@ -27,6 +27,11 @@ void UseDarkLook(QWidget* Widget) {
   p.setColor(QPalette::HighlightedText, Qt::black);
   p.setColor(QPalette::ToolTipBase, Qt::black);
   p.setColor(QPalette::ToolTipText, QColor(0x9c, 0xff, 0x3a));
+  // What cannot be used now looks it: dim text on a flatter button.
+  const QColor Dim(0x6c, 0x72, 0x78);
+  for (const auto Role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+    p.setColor(QPalette::Disabled, Role, Dim);
+  p.setColor(QPalette::Disabled, QPalette::Button, Window);
   Widget->setPalette(p);
 }
 

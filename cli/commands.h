@@ -27,7 +27,11 @@ int TitlesCommand(const TArgs& Args);
 // Rule; false with o's error set.
 bool RuleOptions(TOptions& o, TTrackSettings& Rule);
 
-// Mends the tracks that a crash left in Folder and says which (one line).
+// Finishes a rewrite of Folder's tracks that a crash left and says so (one line).
+void FinishRewritesIn(const std::string& Folder);
+
+// Finishes left rewrites, mends the tracks that a crash left in Folder and
+// says which (one line).
 void RepairFolderBeforeRecording(const std::string& Folder);
 
 // The library's texts break lines after their operation ("WaveOutOpen:\n\r

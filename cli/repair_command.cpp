@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "session/staged_files.h"
 #include "wavefile/wave_repair.h"
 
 namespace velmar::cli {
@@ -24,8 +25,14 @@ int RepairCommand(const TArgs& Args) {
   return Status;
 }
 
+void FinishRewritesIn(const std::string& Folder) {
+  const std::string Said = RecoverRewrites(Folder);
+  if (!Said.empty()) std::fprintf(stderr, "velmar-rec: %s\n", Said.c_str());
+}
+
 // Tracks that a crash left in Folder are mended before recording there.
 void RepairFolderBeforeRecording(const std::string& Folder) {
+  FinishRewritesIn(Folder);
   const std::vector<std::string> Mended = RepairCrashedTracks(Folder);
   if (Mended.empty()) return;
   std::string Names;

@@ -27,6 +27,11 @@ namespace {
 
 constexpr int kRate = 44100;
 
+std::string FolderOf(const std::string& Path) {
+  const fs::path Parent = fs::path(Path).parent_path();
+  return Parent.empty() ? "." : Parent.string();
+}
+
 std::string FramesText(std::int64_t Frames) {
   return TimeToText((Frames * 1000 + kRate / 2) / kRate);
 }
@@ -196,6 +201,7 @@ int SplitCommand(const TArgs& Args) {
   WAVEFORMATEX Cd{};
   BuildPCMFormat(&Cd, 16, 2, kRate);
   InstallInterruptHandlers();
+  FinishRewritesIn(s.Folder);
   const std::string& Input = o.Positional()[0];
   if (o.Has("--tracks") || o.Has("--cue")) return SplitAtCuts(o, s, Input, Cd);
   return SplitByRule(o, s, Input, Cd);
@@ -207,14 +213,17 @@ int JoinCommand(const TArgs& Args) {
   if (o.Positional().empty()) return UsageError("join needs the tracks to join");
   if (!o.Has("--out")) return UsageError("join needs -o SIDE.wav");
   const std::string Side = o.Text("--out", "");
+  std::vector<std::string> Tracks = o.Positional();
+  for (const std::string& t : Tracks) FinishRewritesIn(FolderOf(t));
+  OrderByTrackNumber(Tracks);
   std::string Error;
-  if (!JoinTrackFiles(o.Positional(), Side, Error)) {
+  if (!JoinTrackFiles(Tracks, Side, Error)) {
     std::fprintf(stderr, "velmar-rec: %s; nothing was written\n", Error.c_str());
     return 2;
   }
   TWaveScan Scan;
   ScanWaveFile(Side, Scan, Error);
-  std::printf("%s  %zu tracks  %s\n%s\n", Side.c_str(), o.Positional().size(),
+  std::printf("%s  %zu tracks  %s\n%s\n", Side.c_str(), Tracks.size(),
               TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str(),
               fs::path(Side).replace_extension(".cue").c_str());
   return 0;
@@ -234,7 +243,9 @@ int TitlesCommand(const TArgs& Args) {
     while (!Line.empty() && (Line.back() == '\r' || Line.back() == ' ')) Line.pop_back();
     if (!Line.empty()) Titles.push_back(Line);
   }
-  const std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
+  std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
+  FinishRewritesIn(FolderOf(Tracks.front()));
+  OrderByTrackNumber(Tracks);
   std::vector<std::string> Names;
   std::string Error;
   if (!TitleTrackFiles(Tracks, Titles, Names, Error)) {

@@ -21,12 +21,15 @@ void TSideEdit::Reset(const std::vector<std::int64_t>& TrackFrames,
 }
 
 bool TSideEdit::Fits(const std::vector<std::int64_t>& Marks) const {
-  std::int64_t Before = 0;
-  for (const std::int64_t m : Marks) {
-    if (m - Before < kMinGap) return false;
-    Before = m;
-  }
-  return FFrames - Before >= kMinGap;
+  for (std::size_t i = 0; i < Marks.size(); ++i)
+    if (!FitsAt(Marks, i)) return false;
+  return true;
+}
+
+bool TSideEdit::FitsAt(const std::vector<std::int64_t>& Marks, std::size_t Index) const {
+  const std::int64_t Before = Index == 0 ? 0 : Marks[Index - 1];
+  const std::int64_t After = Index + 1 < Marks.size() ? Marks[Index + 1] : FFrames;
+  return Marks[Index] - Before >= kMinGap && After - Marks[Index] >= kMinGap;
 }
 
 void TSideEdit::Commit(TState Next) {
@@ -39,7 +42,7 @@ bool TSideEdit::MoveMark(std::size_t Index, std::int64_t To) {
   if (Index >= FNow.Marks.size() || To == FNow.Marks[Index]) return false;
   TState Next = FNow;
   Next.Marks[Index] = To;
-  if (!Fits(Next.Marks)) return false;
+  if (!FitsAt(Next.Marks, Index)) return false;
   Commit(std::move(Next));
   return true;
 }
@@ -58,7 +61,7 @@ bool TSideEdit::AddMark(std::int64_t At) {
   const auto Where = std::upper_bound(Next.Marks.begin(), Next.Marks.end(), At);
   const std::ptrdiff_t Track = Where - Next.Marks.begin();
   Next.Marks.insert(Where, At);
-  if (!Fits(Next.Marks)) return false;
+  if (!FitsAt(Next.Marks, static_cast<std::size_t>(Track))) return false;
   Next.Titles.insert(Next.Titles.begin() + Track + 1, std::string());
   Commit(std::move(Next));
   return true;
@@ -67,8 +70,31 @@ bool TSideEdit::AddMark(std::int64_t At) {
 bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
   std::sort(Marks.begin(), Marks.end());
   if (!Fits(Marks) || Marks == FNow.Marks) return false;
-  TState Next{std::move(Marks), FNow.Titles};
+  TState Next{std::move(Marks), {}};
   Next.Titles.resize(Next.Marks.size() + 1);
+  // Each title goes with its song: to the new track that holds most of the
+  // old track it named (the first title there wins).
+  auto Start = [](const std::vector<std::int64_t>& m, std::size_t t) {
+    return t == 0 ? std::int64_t{0} : m[t - 1];
+  };
+  auto End = [this](const std::vector<std::int64_t>& m, std::size_t t) {
+    return t < m.size() ? m[t] : FFrames;
+  };
+  for (std::size_t Old = 0; Old < FNow.Titles.size(); ++Old) {
+    if (FNow.Titles[Old].empty()) continue;
+    std::size_t Best = 0;
+    std::int64_t Most = -1;
+    for (std::size_t New = 0; New < Next.Titles.size(); ++New) {
+      const std::int64_t Shared =
+          std::min(End(FNow.Marks, Old), End(Next.Marks, New)) -
+          std::max(Start(FNow.Marks, Old), Start(Next.Marks, New));
+      if (Shared > Most) {
+        Most = Shared;
+        Best = New;
+      }
+    }
+    if (Next.Titles[Best].empty()) Next.Titles[Best] = FNow.Titles[Old];
+  }
   Commit(std::move(Next));
   return true;
 }

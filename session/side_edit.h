@@ -31,11 +31,15 @@ class TSideEdit {
   bool Changed() const { return FNow.Marks != FStart.Marks || FNow.Titles != FStart.Titles; }
 
   // The edits; false, and nothing changed, when one is not possible. A mark
-  // stays at least MinGap frames from its neighbours and the side's ends.
+  // moved or added stays at least MinGap frames from its neighbours and the
+  // side's ends (the others are as they are: a track under 10 ms elsewhere
+  // does not stop it, and can be joined).
   bool MoveMark(std::size_t Index, std::int64_t To);
-  bool DeleteMark(std::size_t Index);              // the joined track keeps the first one's title
-  bool AddMark(std::int64_t At);                   // the new track after At has no title
-  bool SetMarks(std::vector<std::int64_t> Marks);  // titles stay by position
+  bool DeleteMark(std::size_t Index);  // the joined track keeps the first one's title
+  bool AddMark(std::int64_t At);       // the new track after At has no title
+  // All marks at once; each title goes to the new track that holds most of
+  // the track it named.
+  bool SetMarks(std::vector<std::int64_t> Marks);
   bool SetTitle(std::size_t Track, std::string Title);
   // Titles of tracks First, First + 1, ... in one edit (pasted lines); those
   // past the last track are left out.
@@ -53,6 +57,7 @@ class TSideEdit {
     std::vector<std::string> Titles;
   };
   bool Fits(const std::vector<std::int64_t>& Marks) const;
+  bool FitsAt(const std::vector<std::int64_t>& Marks, std::size_t Index) const;
   void Commit(TState Next);
 
   std::int64_t FFrames = 0;

@@ -1,7 +1,5 @@
 #include "session/side_peaks.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "session/track_stamp.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_audio_reader.h"
 
@@ -18,20 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kMagic[8] = {'V', 'L', 'M', 'P', 'E', 'A', 'K', '1'};
+constexpr char kMagic[8] = {'V', 'L', 'M', 'P', 'E', 'A', 'K', '2'};
 
 // What a cache entry is checked against: the file it was made of, unchanged.
-struct TStamp {
-  std::int64_t Size = 0, Time = 0;
-  bool operator==(const TStamp&) const = default;
-};
-
-bool StampOf(const std::string& Path, TStamp& Stamp) {
-  struct stat St {};
-  if (::stat(Path.c_str(), &St) != 0) return false;
-  Stamp = {St.st_size, St.st_mtim.tv_sec * 1000000000LL + St.st_mtim.tv_nsec};
-  return true;
-}
+using TStamp = TTrackStamp;
 
 std::string CacheName(const std::string& Folder, const std::string& Path) {
   std::error_code e;
@@ -128,7 +117,8 @@ bool TSidePeaks::Scan(const std::vector<std::string>& Tracks, const std::string&
     FTrackStart.push_back(FFrames);
     FTrackFirstBucket.push_back(FBuckets.size());
     TStamp Stamp;
-    const bool Stamped = StampOf(Tracks[i], Stamp);
+    const bool Stamped = StampTrack(Tracks[i], Stamp);
+    FStamps.push_back(Stamp);
     const std::string Cache = CacheName(CacheFolder, Tracks[i]);
     std::int64_t Frames = 0;
     if (!Stamped || !ReadCache(Cache, Stamp, Frames, FBuckets)) {

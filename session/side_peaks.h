@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "session/track_stamp.h"
+
 namespace velmar {
 
 // One bucket or one column: the lowest and highest sample of each channel.
@@ -28,7 +30,7 @@ class TSidePeaks {
   static constexpr int kBucketFrames = 256;
 
   // The peaks of Tracks (16-bit stereo WAV files, in order), from the cache in
-  // CacheFolder where it matches a file's size and time, else by reading it
+  // CacheFolder where it matches the file's stamp, else by reading it
   // (and then cached). Progress gets the frames done of all; Cancel stops.
   // False with Error when a file cannot be read (or on Cancel).
   bool Scan(const std::vector<std::string>& Tracks, const std::string& CacheFolder,
@@ -39,6 +41,8 @@ class TSidePeaks {
   std::int64_t Frames() const { return FFrames; }
   // Frames of each track, in order.
   const std::vector<std::int64_t>& TrackFrames() const { return FTrackFrames; }
+  // Each track as it was before it was read (to see later that it is unchanged).
+  const std::vector<TTrackStamp>& Stamps() const { return FStamps; }
   // Frames [From, To) folded into Columns columns.
   std::vector<TPeak> Columns(std::int64_t From, std::int64_t To, int Columns) const;
   // The peaks of a stretch of 16-bit stereo frames, as a test computes them.
@@ -50,6 +54,7 @@ class TSidePeaks {
 
   std::vector<TPeak> FBuckets;  // the tracks' buckets in turn; a track's last may be short
   std::vector<std::int64_t> FTrackFrames;
+  std::vector<TTrackStamp> FStamps;
   std::vector<std::int64_t> FTrackStart;  // first frame of each track in the side
   std::vector<std::size_t> FTrackFirstBucket;
   std::int64_t FFrames = 0;

@@ -1,7 +1,5 @@
 #include "session/track_files.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -10,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "session/cue_sheet.h"
+#include "session/track_rule.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_audio_reader.h"
 #include "wavefile/wave_file_io.h"
@@ -26,14 +24,6 @@ namespace {
 
 constexpr std::int64_t kCopyBytes = 1 << 20;
 const int kTitleTag = InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'));
-
-bool Sync(const std::string& Path) {
-  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return false;
-  const bool Ok = ::fsync(Fd) == 0;
-  ::close(Fd);
-  return Ok;
-}
 
 std::string Folder(const std::string& Path) {
   const fs::path Parent = fs::path(Path).parent_path();
@@ -160,91 +150,14 @@ class TSideSource {
 
 }  // namespace
 
-std::function<void()> OnRewriteStep;
+namespace {
 
-TStagedFiles::TStagedFiles(std::string Folder) : FFolder(std::move(Folder)) {
-  // Hidden files of rewrites whose process is gone.
-  static const std::regex Left(R"(\..*\.velmar-([0-9]+)\.part)");
-  std::error_code e;
-  for (const auto& Entry : fs::directory_iterator(FFolder, e)) {
-    std::smatch m;
-    const std::string Name = Entry.path().filename().string();
-    if (!std::regex_match(Name, m, Left)) continue;
-    const pid_t Pid = static_cast<pid_t>(std::stol(m[1].str()));
-    if (::kill(Pid, 0) != 0 && errno == ESRCH) fs::remove(Entry.path(), e);
-  }
-}
-
-TStagedFiles::~TStagedFiles() {
-  for (const auto& [Hidden, Final] : FStaged) ::unlink(Hidden.c_str());
-}
-
-std::string TStagedFiles::Stage(const std::string& Name) {
-  const std::string Hidden =
-      (fs::path(FFolder) / ("." + Name + ".velmar-" + std::to_string(::getpid()) + ".part"))
-          .string();
-  FStaged.emplace_back(Hidden, (fs::path(FFolder) / Name).string());
-  return Hidden;
-}
-
-bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string& Error) {
-  auto IsReplaced = [&](const std::string& Path) {
-    std::error_code e;
-    for (const std::string& r : Replaced)
-      if (fs::equivalent(r, Path, e)) return true;
-    return false;
-  };
-  for (const auto& [Hidden, Final] : FStaged) {
-    std::error_code e;
-    if (fs::exists(Final, e) && !IsReplaced(Final)) {
-      Error = Final + " exists; nothing was changed";
-      return false;
-    }
-    if (!Sync(Hidden)) {
-      Error = "cannot make " + Final + " durable: " + std::strerror(errno);
-      return false;
-    }
-  }
-  // New names first, so that a failure can still take them back; a file that
-  // takes an old file's name replaces it in one step, last.
-  std::vector<std::pair<std::string, std::string>> Done;
-  std::vector<std::string> Kept;  // the old files that keep their names
-  for (int Pass = 0; Pass < 2; ++Pass) {
-    for (const auto& [Hidden, Final] : FStaged) {
-      std::error_code e;
-      const bool Over = fs::exists(Final, e) && IsReplaced(Final);
-      if (Over != (Pass == 1)) continue;
-      const int Result =
-          Over ? ::rename(Hidden.c_str(), Final.c_str())
-               : ::renameat2(AT_FDCWD, Hidden.c_str(), AT_FDCWD, Final.c_str(), RENAME_NOREPLACE);
-      if (Result != 0) {
-        Error = "cannot name " + Final + ": " + std::strerror(errno);
-        for (const auto& [h, f] : Done) ::rename(f.c_str(), h.c_str());
-        return false;
-      }
-      if (Over) Kept.push_back(Final);
-      if (!Over) Done.emplace_back(Hidden, Final);
-      if (OnRewriteStep) OnRewriteStep();
-    }
-  }
-  FStaged.clear();
-  Sync(FFolder);
-  for (const std::string& Old : Replaced) {
-    std::error_code e;
-    if (std::none_of(Kept.begin(), Kept.end(),
-                     [&](const std::string& k) { return fs::path(k) == fs::path(Old); })) {
-      fs::remove(Old, e);
-      if (OnRewriteStep) OnRewriteStep();
-    }
-  }
-  Sync(FFolder);
-  return true;
-}
-
-bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
-                     const std::string& Folder, const std::vector<TTrackFile>& Tracks,
-                     const std::function<void(std::int64_t)>& Progress, std::string& Error,
-                     const std::vector<std::string>& Replaced) {
+// WriteTrackFiles; with Wait, each new track is named "NAME (new).wav" until
+// the replaced files are gone, then NAME.
+bool WriteStaged(const TAudioSource& Read, const WAVEFORMATEX& Format, const std::string& Folder,
+                 const std::vector<TTrackFile>& Tracks,
+                 const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                 const std::vector<std::string>& Replaced, bool Wait) {
   std::error_code e;
   fs::create_directories(Folder, e);
   if (e) {
@@ -257,11 +170,24 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
     TWaveInfoList Info;
     if (!Tracks[i].Title.empty()) Info.SetText(kTitleTag, Tracks[i].Title);
     const bool Last = i + 1 == Tracks.size();
-    if (!WriteWav(Staged.Stage(Tracks[i].Name), Format, Info, Read, Last ? -1 : Tracks[i].Frames,
-                  Progress, At, Error))
+    const fs::path Name(Tracks[i].Name);
+    const std::string Hidden =
+        Wait ? Staged.Stage(Name.stem().string() + " (new)" + Name.extension().string(),
+                            Tracks[i].Name)
+             : Staged.Stage(Tracks[i].Name);
+    if (!WriteWav(Hidden, Format, Info, Read, Last ? -1 : Tracks[i].Frames, Progress, At, Error))
       return false;
   }
   return Staged.Commit(Replaced, Error);
+}
+
+}  // namespace
+
+bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
+                     const std::string& Folder, const std::vector<TTrackFile>& Tracks,
+                     const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                     const std::vector<std::string>& Replaced) {
+  return WriteStaged(Read, Format, Folder, Tracks, Progress, Error, Replaced, false);
 }
 
 bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
@@ -336,41 +262,30 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
       return false;
     }
   }
-  std::vector<TTrackFile> Interim = New;
   const bool Wait =
       std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
-  if (Wait)
-    for (TTrackFile& t : Interim)
-      t.Name = fs::path(t.Name).stem().string() + " (new)" + fs::path(t.Name).extension().string();
-  if (!WriteTrackFiles(Source.Source(Error), Source.Format(), Folder, Interim, Progress, Error,
-                       Tracks))
-    return false;
-  for (std::size_t i = 0; Wait && i < New.size(); ++i) {
-    const std::string From = (fs::path(Folder) / Interim[i].Name).string();
-    const std::string To = (fs::path(Folder) / New[i].Name).string();
-    if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) != 0) {
-      Error = "the new tracks are in place as \"" + Interim[i].Name + "\" and so on; " + To +
-              " could not be named: " + std::strerror(errno);
-      return false;
-    }
-    if (OnRewriteStep) OnRewriteStep();
-  }
-  if (Wait) Sync(Folder);
-  return true;
+  return WriteStaged(Source.Source(Error), Source.Format(), Folder, New, Progress, Error, Tracks,
+                     Wait);
 }
 
-std::string TitledTrackName(int Position, const std::string& Title) {
+std::string TitledTrackName(int Position, const std::string& Title, int Count) {
+  // Characters that FAT and exFAT file systems (the sticks albums are copied
+  // to) refuse, besides "/" and control characters; the tag keeps them.
+  static const std::string Refused = "/\\:*?\"<>|";
   std::string Safe;
-  for (const char c : Title) Safe += (c == '/' || (c >= 0 && c < ' ') || c == 0x7F) ? '_' : c;
-  // Within a file name's 255 bytes, cut on a whole UTF-8 character.
-  std::size_t Most = 240;
+  for (const char c : Title)
+    Safe += (Refused.find(c) != std::string::npos || (c >= 0 && c < ' ') || c == 0x7F) ? '_' : c;
+  const std::string Number = TrackNumberText(Position, Count) + " ";
+  // The name, and the hidden name it is written under first (with " (new)"
+  // while an old track has its name), stay within a file name's 255 bytes; the
+  // cut falls between whole UTF-8 characters.
+  const std::size_t Most = 255 - kHiddenNameExtra - std::string(" (new).wav").size() - Number.size();
   if (Safe.size() > Most) {
-    while (Most > 0 && (static_cast<unsigned char>(Safe[Most]) & 0xC0) == 0x80) --Most;
-    Safe.resize(Most);
+    std::size_t Cut = Most;
+    while (Cut > 0 && (static_cast<unsigned char>(Safe[Cut]) & 0xC0) == 0x80) --Cut;
+    Safe.resize(Cut);
   }
-  char Number[16];
-  std::snprintf(Number, sizeof Number, "%02d", Position);
-  return std::string(Number) + " " + Safe + ".wav";
+  return Number + Safe + ".wav";
 }
 
 bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
@@ -391,7 +306,9 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
   }
   Names.clear();
   for (std::size_t i = 0; i < Tracks.size(); ++i)
-    Names.push_back((fs::path(Dir) / TitledTrackName(static_cast<int>(i) + 1, Titles[i])).string());
+    Names.push_back((fs::path(Dir) / TitledTrackName(static_cast<int>(i) + 1, Titles[i],
+                                                     static_cast<int>(Tracks.size())))
+                        .string());
   // A name another file already has stops it here, before anything is written.
   for (const std::string& n : Names) {
     std::error_code e;

@@ -3,12 +3,8 @@
 // The audio is copied as it is (joining the tracks of a side gives back the
 // side sample for sample), and nothing is replaced or half written:
 //
-// A set of new files is written under hidden names in its folder, made
-// durable, and then put in place by renames that never replace a file; only
-// then do the files it replaces go. A crash before the renames leaves the old
-// set, during them the old set and some new files, after them the new set
-// (and perhaps some old files): one set is always whole. Hidden files of a
-// process that died are removed by the next rewrite in that folder.
+// A set of new files is put in place as TStagedFiles does: a crash at any
+// step leaves one whole set once RecoverRewrites has seen the folder.
 //
 // Threads: any one thread at a time.
 #pragma once
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "platform/wave/wave_format_ex.h"
+#include "session/staged_files.h"
 #include "wavefile/riff_info.h"
 
 namespace velmar {
@@ -26,32 +23,6 @@ namespace velmar {
 // Audio of one format from its start: fills Dest with up to Count bytes,
 // returns them, 0 at the end, -1 after an error (said by the reader).
 using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
-
-// Called after each step of a rewrite that changes what a folder shows (a
-// rename, a removal). Empty, except in tests that end the process there to
-// see what a crash at that point leaves.
-extern std::function<void()> OnRewriteStep;
-
-// New files of one folder, written hidden and put in place together.
-class TStagedFiles {
- public:
-  explicit TStagedFiles(std::string Folder);
-  ~TStagedFiles();  // removes what was staged and not put in place
-  TStagedFiles(const TStagedFiles&) = delete;
-  TStagedFiles& operator=(const TStagedFiles&) = delete;
-
-  // The hidden name to write the file Name (a name in the folder) under.
-  std::string Stage(const std::string& Name);
-  // Makes the staged files durable and gives them their names; then removes
-  // Replaced (paths). A staged name that is one of Replaced replaces that file
-  // in one step; any other existing name stops the commit before it changes
-  // anything visible: false, with Error.
-  bool Commit(const std::vector<std::string>& Replaced, std::string& Error);
-
- private:
-  std::string FFolder;
-  std::vector<std::pair<std::string, std::string>> FStaged;  // hidden, final (paths)
-};
 
 // One track to write: its file name in the folder, its title (INFO "INAM";
 // empty: none) and its length in frames (the last one: to the end).
@@ -87,9 +58,11 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
 bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
                     std::string& Error);
 
-// The file name a title gives at Position (1-based): "NN Title.wav", with the
-// characters a file name cannot hold replaced by "_".
-std::string TitledTrackName(int Position, const std::string& Title);
+// The file name a title gives at Position (1-based) of Count tracks: "NN
+// Title.wav" (as many digits as Count has, at least two), with the characters
+// a file name cannot hold on the usual file systems replaced by "_", cut to
+// fit the name limit with room for a hidden name's extra bytes.
+std::string TitledTrackName(int Position, const std::string& Title, int Count = 0);
 
 // Gives each of Tracks its title: the INFO title, and the name
 // TitledTrackName(i + 1, Titles[i]) in its folder. Titles and Tracks must

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace velmar {
 
@@ -57,10 +60,31 @@ std::string TimeToText(std::int64_t Ms) {
   return Text;
 }
 
-std::string TrackNumberText(int Number) {
+std::string TrackNumberText(int Number, int Count) {
+  const int Digits = std::max(2, static_cast<int>(std::to_string(std::max(Count, 0)).size()));
   char Text[16];
-  std::snprintf(Text, sizeof Text, "%.2d", Number);
+  std::snprintf(Text, sizeof Text, "%.*d", Digits, Number);
   return Text;
+}
+
+int TrackNumberOfName(const std::string& Path) {
+  std::string Name = std::filesystem::path(Path).filename().string();
+  if (Name.rfind("Track", 0) == 0) Name.erase(0, 5);
+  std::size_t Digits = 0;
+  while (Digits < Name.size() && Digits < 9 && std::isdigit(static_cast<unsigned char>(Name[Digits])))
+    ++Digits;
+  if (Digits == 0) return -1;
+  return std::stoi(Name.substr(0, Digits));
+}
+
+void OrderByTrackNumber(std::vector<std::string>& Tracks) {
+  std::stable_sort(Tracks.begin(), Tracks.end(), [](const std::string& a, const std::string& b) {
+    const auto Key = [](const std::string& p) {
+      const int n = TrackNumberOfName(p);
+      return n < 0 ? INT_MAX : n;
+    };
+    return Key(a) < Key(b);
+  });
 }
 
 std::int64_t MaxTrackBytes() {
@@ -70,8 +94,8 @@ std::int64_t MaxTrackBytes() {
   return std::clamp<std::int64_t>(Wanted, 4 * 8096, kMost) / 4 * 4;
 }
 
-std::string TrackFileName(int Number) {
-  return "Track" + TrackNumberText(Number) + ".wav";
+std::string TrackFileName(int Number, int Count) {
+  return "Track" + TrackNumberText(Number, Count) + ".wav";
 }
 
 int TimeGateMs(int Position) {

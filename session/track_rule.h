@@ -55,9 +55,17 @@ std::string TimeToText(std::int64_t Ms);
 std::int64_t MaxTrackBytes();
 
 // The track list's number cell ("01" .. "99", then "100" ...) and file name
-// ("Track01.wav").
-std::string TrackNumberText(int Number);
-std::string TrackFileName(int Number);
+// ("Track01.wav"); with Count, the number has as many digits as Count (a side
+// of 120 tracks: "Track001.wav"), so that the names sort as the tracks do.
+std::string TrackNumberText(int Number, int Count = 0);
+std::string TrackFileName(int Number, int Count = 0);
+
+// The number a track's file name starts with ("Track12.wav", "012 Title.wav"),
+// or -1.
+int TrackNumberOfName(const std::string& Path);
+// Orders track paths by their numbers (those without one last, as they came),
+// not by text, where "100 ..." would come before "11 ...".
+void OrderByTrackNumber(std::vector<std::string>& Tracks);
 
 // The gate labels: the time gate in milliseconds ("%3d ms", position * 33.59375
 // rounded half to even) and the minimum length ("%2d s").

@@ -7,6 +7,8 @@
 
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <fstream>
 
 #include "app/form_review.h"
@@ -81,7 +83,16 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
     EXPECT_TRUE(V.isModal());  // the grid stays as the side is meanwhile
     QTest::keyClick(&V, Qt::Key_Delete);
     EXPECT_EQ(V.Edit().Tracks(), 2u);
+    // The edit is not dropped without a word: going on keeps it, Discard drops it.
     V.btCancel->click();
+    ASSERT_TRUE(WaitUntil([&] { return V.Question() && V.Question()->isVisible(); }));
+    V.Question()->button(QMessageBox::Cancel)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !V.Question(); }));
+    EXPECT_TRUE(V.isVisible());
+    EXPECT_EQ(V.Edit().Tracks(), 2u);
+    QTest::keyClick(&V, Qt::Key_Escape);
+    ASSERT_TRUE(WaitUntil([&] { return V.Question() && V.Question()->isVisible(); }));
+    V.Question()->button(QMessageBox::Discard)->click();
   }
   ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
   for (int n = 1; n <= 3; ++n) EXPECT_TRUE(FileBytes(R.Track(n)) == Files[n - 1]) << n;

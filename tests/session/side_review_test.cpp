@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -105,7 +106,9 @@ TEST(SideReview, EditsMoveJoinAddSplitTitleAndUndo) {
   EXPECT_TRUE(e.SetTitle(1, "Étude"));
   EXPECT_TRUE(e.SetMarks({100000, 30000, 60000}));  // split into four, in order
   EXPECT_EQ(e.Marks(), (std::vector<std::int64_t>{30000, 60000, 100000}));
-  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "Étude", "Three", ""}));
+  // Each title went with most of its song: "Étude" (20000..132300) lies
+  // mostly in the third track, "Three" (132300..) in the fourth.
+  EXPECT_EQ(e.Titles(), (std::vector<std::string>{"One", "", "Étude", "Three"}));
   EXPECT_EQ(e.TrackEnd(3), e.Frames());
   // Undone to the start, step by step, and redone to the end.
   int Steps = 0;
@@ -120,6 +123,17 @@ TEST(SideReview, EditsMoveJoinAddSplitTitleAndUndo) {
   e.Undo();
   EXPECT_TRUE(e.AddMark(150000));
   EXPECT_FALSE(e.CanRedo());
+
+  // A track of no frames (a header-only file) in the middle stops no other
+  // edit, and Delete joins it.
+  TSideEdit z;
+  z.Reset({44100, 0, 44100}, {"A", "", "B"});
+  EXPECT_TRUE(z.AddMark(20000));
+  EXPECT_TRUE(z.MoveMark(0, 21000));
+  EXPECT_FALSE(z.MoveMark(1, 21000 + 100));  // the moved mark itself keeps its 10 ms
+  EXPECT_TRUE(z.DeleteMark(2));
+  EXPECT_EQ(z.Marks(), (std::vector<std::int64_t>{21000, 44100}));
+  EXPECT_EQ(z.Titles(), (std::vector<std::string>{"A", "", ""}));
 }
 
 TEST(SideReview, TheQuietestFrameIsTheCentreOfTheQuietestStretch) {
@@ -212,10 +226,10 @@ TEST(SideReview, TheSideReadsAnyStretchAsItsTracksJoined) {
 }
 
 // The side re-split under the old tracks' own names, the process ended after
-// each step that changes what the folder shows, in turn: either the old set is
-// whole, or the new one is (each track as "NAME (new).wav" until it has its
-// name), joining back to the side; a later rewrite in the folder starts clean.
-TEST(SideReview, ARewriteEndedAtAnyStepLeavesOneSetWhole) {
+// each step that changes what the folder shows, in turn: what is left is
+// finished by the next look at the folder: exactly the new set, by its names,
+// joining back to the side, nothing hidden, and one line said.
+TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
   const std::vector<std::int64_t> Old = {30000, 20000, 25000}, Cut = {10000, 42000, 23000};
   for (int Step = 1;; ++Step) {
     test::TempDir Dir;
@@ -246,31 +260,71 @@ TEST(SideReview, ARewriteEndedAtAnyStepLeavesOneSetWhole) {
     ASSERT_TRUE(WIFEXITED(Status));
     ASSERT_NE(WEXITSTATUS(Status), 1) << "step " << Step;
 
-    auto Join = [&](const std::vector<std::int64_t>& Frames, bool Newer) {
-      Bytes Joined;
-      for (std::size_t t = 0; t < Frames.size(); ++t) {
-        std::string Name = Dir.File("Track0" + std::to_string(t + 1) + ".wav");
-        const std::string Interim = Dir.File("Track0" + std::to_string(t + 1) + " (new).wav");
-        if (Newer && fs::exists(Interim)) Name = Interim;
-        if (!fs::exists(Name)) return false;
-        const Bytes a = test::WavData(Name);
-        if (static_cast<std::int64_t>(a.size() / 4) != Frames[t]) return false;
-        Joined.insert(Joined.end(), a.begin(), a.end());
-      }
-      return Joined == Side;
-    };
-    EXPECT_TRUE(Join(Old, false) || Join(Cut, true)) << "ended after step " << Step;
+    const std::string Said = RecoverRewrites(Dir.Path());
     if (WEXITSTATUS(Status) == 0) {
-      // The rewrite ran to its end: only the new tracks, by their names.
-      EXPECT_TRUE(Join(Cut, false));
-      EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path()), fs::directory_iterator()), 3);
+      EXPECT_EQ(Said, "");
       EXPECT_GT(Step, 6);  // three interim names, three removals, three renames
-      break;
+    } else {
+      EXPECT_NE(Said.find("interrupted rewrite"), std::string::npos) << Said;
+      EXPECT_EQ(Said.find('\n'), std::string::npos);
     }
-    // What the ended rewrite left hidden goes with the next one.
-    { TStagedFiles Next(Dir.Path()); }
+    Bytes Joined;
+    std::vector<std::string> Names;
     for (const auto& e : fs::directory_iterator(Dir.Path()))
-      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+      Names.push_back(e.path().filename().string());
+    std::sort(Names.begin(), Names.end());
+    EXPECT_EQ(Names, (std::vector<std::string>{"Track01.wav", "Track02.wav", "Track03.wav"}))
+        << "ended after step " << Step;
+    for (std::size_t t = 0; t < Cut.size() && t < Names.size(); ++t) {
+      const Bytes a = test::WavData(Dir.File(Names[t]));
+      EXPECT_EQ(static_cast<std::int64_t>(a.size() / 4), Cut[t]) << "step " << Step;
+      Joined.insert(Joined.end(), a.begin(), a.end());
+    }
+    EXPECT_TRUE(Joined == Side) << "ended after step " << Step;
+    if (WEXITSTATUS(Status) == 0) break;
+  }
+}
+
+// Titling tracks renames them over their old names in one step each; ended
+// after any step, the next look finishes it: every track titled, once.
+TEST(SideReview, ATitlingEndedAtAnyStepIsFinishedByTheNextStart) {
+  for (int Step = 1;; ++Step) {
+    test::TempDir Dir;
+    std::vector<std::string> Tracks;
+    for (int t = 0; t < 3; ++t) {
+      Tracks.push_back(Dir.File("Track0" + std::to_string(t + 1) + ".wav"));
+      Write(Tracks.back(), Samples(1000, static_cast<std::uint32_t>(t)));
+    }
+    const pid_t Child = ::fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+      int Steps = 0;
+      OnRewriteStep = [&] {
+        if (++Steps == Step) ::_exit(9);
+      };
+      std::vector<std::string> Names;
+      std::string Error;
+      ::_exit(TitleTrackFiles(Tracks, {"A", "B", "C"}, Names, Error) ? 0 : 1);
+    }
+    int Status = 0;
+    ::waitpid(Child, &Status, 0);
+    ASSERT_TRUE(WIFEXITED(Status));
+    ASSERT_NE(WEXITSTATUS(Status), 1) << "step " << Step;
+    RecoverRewrites(Dir.Path());
+    std::vector<std::string> Names;
+    for (const auto& e : fs::directory_iterator(Dir.Path()))
+      Names.push_back(e.path().filename().string());
+    std::sort(Names.begin(), Names.end());
+    EXPECT_EQ(Names, (std::vector<std::string>{"01 A.wav", "02 B.wav", "03 C.wav"})) << Step;
+    for (std::size_t t = 0; t < Names.size(); ++t)
+    {
+      const auto Expected = Samples(1000, static_cast<std::uint32_t>(t));
+      const Bytes Data = test::WavData(Dir.File(Names[t]));
+      EXPECT_TRUE(Data.size() == Expected.size() * 2 &&
+                  std::memcmp(Data.data(), Expected.data(), Data.size()) == 0)
+          << Names[t];
+    }
+    if (WEXITSTATUS(Status) == 0) break;
   }
 }
 

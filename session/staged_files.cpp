@@ -1,0 +1,295 @@
+#include "session/staged_files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+std::function<void()> OnRewriteStep;
+
+namespace {
+
+const char* const kJournalHead = "velmar rewrite 1";
+
+bool Sync(const std::string& Path) {
+  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  const bool Ok = ::fsync(Fd) == 0;
+  ::close(Fd);
+  return Ok;
+}
+
+void Stepped() {
+  if (OnRewriteStep) OnRewriteStep();
+}
+
+bool Exists(const std::string& Path) {
+  std::error_code e;
+  return fs::exists(fs::symlink_status(Path, e));
+}
+
+std::string BootId() {
+  std::ifstream In("/proc/sys/kernel/random/boot_id");
+  std::string Id;
+  std::getline(In, Id);
+  return Id;
+}
+
+// Whether the process Pid of this boot may still be running.
+bool Running(pid_t Pid, const std::string& Boot) {
+  if (Boot != BootId()) return false;
+  return ::kill(Pid, 0) == 0 || errno != ESRCH;
+}
+
+// A journal's fields are paths; a tab, a new line or a backslash in one is escaped.
+std::string Escape(const std::string& s) {
+  std::string Out;
+  for (const char c : s) {
+    if (c == '\\') Out += "\\\\";
+    else if (c == '\t') Out += "\\t";
+    else if (c == '\n') Out += "\\n";
+    else Out += c;
+  }
+  return Out;
+}
+
+std::vector<std::string> Fields(const std::string& Line) {
+  std::vector<std::string> Out(1);
+  for (std::size_t i = 0; i < Line.size(); ++i) {
+    const char c = Line[i];
+    if (c == '\t') {
+      Out.emplace_back();
+    } else if (c == '\\' && i + 1 < Line.size()) {
+      const char n = Line[++i];
+      Out.back() += n == 't' ? '\t' : n == 'n' ? '\n' : n;
+    } else {
+      Out.back() += c;
+    }
+  }
+  return Out;
+}
+
+// What a journal lists: the new files (hidden, first and final names) and the
+// old files that go.
+struct TPlan {
+  struct TNew {
+    std::string Hidden, First, Final;
+  };
+  std::vector<TNew> New;
+  std::vector<std::string> Old;
+  bool IsOld(const std::string& Path) const {
+    return std::find(Old.begin(), Old.end(), Path) != Old.end();
+  }
+};
+
+std::string JournalName(const std::string& Folder, pid_t Pid) {
+  return (fs::path(Folder) / (".velmar-rewrite-" + std::to_string(Pid) + ".journal")).string();
+}
+
+// Writes the journal durably under its name (through a hidden file that a
+// crash leaves to the stray-file cleanup).
+bool WriteJournal(const std::string& Folder, const TPlan& Plan, std::string& Error) {
+  std::ostringstream Text;
+  Text << kJournalHead << "\nprocess\t" << ::getpid() << '\t' << BootId() << '\n';
+  for (const auto& n : Plan.New)
+    Text << "new\t" << Escape(n.Hidden) << '\t' << Escape(n.First) << '\t' << Escape(n.Final)
+         << '\n';
+  for (const auto& o : Plan.Old) Text << "old\t" << Escape(o) << '\n';
+  Text << "end\n";
+  const std::string Name = JournalName(Folder, ::getpid());
+  const std::string Part =
+      (fs::path(Folder) / (".rewrite.velmar-" + std::to_string(::getpid()) + ".part")).string();
+  {
+    std::ofstream Out(Part, std::ios::binary | std::ios::trunc);
+    Out << Text.str();
+    Out.close();
+    if (!Out || !Sync(Part) || ::rename(Part.c_str(), Name.c_str()) != 0) {
+      Error = "cannot write the rewrite's journal in " + Folder + ": " + std::strerror(errno);
+      ::unlink(Part.c_str());
+      return false;
+    }
+  }
+  Sync(Folder);
+  return true;
+}
+
+// Reads a journal; false when it is not whole (then no rename had begun).
+bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& Boot) {
+  std::ifstream In(Name, std::ios::binary);
+  std::string Line;
+  if (!std::getline(In, Line) || Line != kJournalHead) return false;
+  bool Ended = false;
+  while (std::getline(In, Line)) {
+    const std::vector<std::string> f = Fields(Line);
+    if (f[0] == "process" && f.size() == 3) {
+      Pid = static_cast<pid_t>(std::atol(f[1].c_str()));
+      Boot = f[2];
+    } else if (f[0] == "new" && f.size() == 4) {
+      Plan.New.push_back({f[1], f[2], f[3]});
+    } else if (f[0] == "old" && f.size() == 2) {
+      Plan.Old.push_back(f[1]);
+    } else if (f[0] == "end") {
+      Ended = true;
+    }
+  }
+  return Ended && Pid > 0;
+}
+
+// Takes the steps from the first rename on. Each step is skipped when it was
+// taken before, so a rewrite that ended anywhere is finished by running this
+// again. Undo (the first run only): a failed first rename takes the earlier
+// ones back and leaves the old set. False with Error, naming what is left.
+bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, std::string& Error) {
+  std::vector<const TPlan::TNew*> Named;
+  // New names first, so that a failure can still take them back; a file that
+  // takes an old file's name replaces it in one step, last.
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    for (const auto& n : Plan.New) {
+      if (!Exists(n.Hidden)) continue;
+      const bool Over = Plan.IsOld(n.First) && Exists(n.First);
+      if (Over != (Pass == 1)) continue;
+      const int Result =
+          Over ? ::rename(n.Hidden.c_str(), n.First.c_str())
+               : ::renameat2(AT_FDCWD, n.Hidden.c_str(), AT_FDCWD, n.First.c_str(), RENAME_NOREPLACE);
+      if (Result != 0) {
+        Error = "cannot name " + n.First + ": " + std::strerror(errno);
+        if (!Undo) return false;
+        for (const auto* d : Named) ::rename(d->First.c_str(), d->Hidden.c_str());
+        return false;
+      }
+      if (!Over) Named.push_back(&n);
+      Stepped();
+    }
+  }
+  Sync(Folder);
+  for (const std::string& Old : Plan.Old) {
+    // An old name a new file has taken (first, or finally once it was free).
+    const bool Kept = std::any_of(Plan.New.begin(), Plan.New.end(), [&](const TPlan::TNew& n) {
+      return n.First == Old || (n.Final == Old && !Exists(n.First));
+    });
+    if (Kept || !Exists(Old)) continue;
+    std::error_code e;
+    fs::remove(Old, e);
+    Stepped();
+  }
+  Sync(Folder);
+  for (const auto& n : Plan.New) {
+    if (n.Final.empty() || !Exists(n.First)) continue;
+    if (::renameat2(AT_FDCWD, n.First.c_str(), AT_FDCWD, n.Final.c_str(), RENAME_NOREPLACE) != 0) {
+      Error = "the new tracks are in place as \"" + fs::path(n.First).filename().string() +
+              "\" and so on; " + n.Final + " could not be named: " + std::strerror(errno);
+      return false;
+    }
+    Stepped();
+  }
+  Sync(Folder);
+  return true;
+}
+
+}  // namespace
+
+TStagedFiles::TStagedFiles(std::string Folder) : FFolder(std::move(Folder)) {
+  RecoverRewrites(FFolder);
+}
+
+TStagedFiles::~TStagedFiles() {
+  for (const TStaged& s : FStaged) ::unlink(s.Hidden.c_str());
+}
+
+std::string TStagedFiles::Stage(const std::string& Name, const std::string& Final) {
+  const fs::path Dir = fs::absolute(FFolder).lexically_normal();
+  const std::string Hidden =
+      (Dir / ("." + Name + ".velmar-" + std::to_string(::getpid()) + ".part")).string();
+  FStaged.push_back({Hidden, (Dir / Name).string(), Final.empty() ? "" : (Dir / Final).string()});
+  return Hidden;
+}
+
+bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string& Error) {
+  TPlan Plan;
+  for (const std::string& r : Replaced) Plan.Old.push_back(fs::absolute(r).lexically_normal());
+  for (const TStaged& s : FStaged) {
+    if (Exists(s.First) && !Plan.IsOld(s.First)) {
+      Error = s.First + " exists; nothing was changed";
+      return false;
+    }
+    if (!s.Final.empty() && Exists(s.Final) && !Plan.IsOld(s.Final)) {
+      Error = s.Final + " exists; nothing was changed";
+      return false;
+    }
+    if (!Sync(s.Hidden)) {
+      Error = "cannot make " + s.First + " durable: " + std::strerror(errno);
+      return false;
+    }
+    Plan.New.push_back({s.Hidden, s.First, s.Final});
+  }
+  if (!WriteJournal(FFolder, Plan, Error)) return false;
+  const std::string Journal = JournalName(FFolder, ::getpid());
+  const bool Ok = TakeSteps(Plan, FFolder, true, Error);
+  // A rewrite that failed before the old set went is taken back whole; one that
+  // failed later keeps its journal for the next start to finish.
+  const bool OldGone = std::none_of(Plan.New.begin(), Plan.New.end(),
+                                    [](const TPlan::TNew& n) { return Exists(n.Hidden); });
+  if (Ok || !OldGone) {
+    ::unlink(Journal.c_str());
+    Sync(FFolder);
+  }
+  if (Ok) FStaged.clear();
+  return Ok;
+}
+
+std::string RecoverRewrites(const std::string& Folder) {
+  static const std::regex JournalPattern(R"(\.velmar-rewrite-([0-9]+)\.journal)");
+  static const std::regex HiddenPattern(R"(\..*\.velmar-([0-9]+)\.part)");
+  std::vector<std::string> Finished, Problems;
+  std::error_code e;
+  for (const auto& Entry : fs::directory_iterator(Folder, e)) {
+    const std::string Name = Entry.path().filename().string();
+    if (!std::regex_match(Name, JournalPattern)) continue;
+    TPlan Plan;
+    pid_t Pid = 0;
+    std::string Boot;
+    const bool Whole = ReadJournal(Entry.path().string(), Plan, Pid, Boot);
+    if (Whole && Running(Pid, Boot)) continue;
+    std::string Error;
+    if (Whole && !TakeSteps(Plan, Folder, false, Error)) {
+      Problems.push_back(Error);
+      continue;
+    }
+    fs::remove(Entry.path(), e);
+    Sync(Folder);
+    if (Whole) Finished.push_back(std::to_string(Plan.New.size()));
+  }
+  int Removed = 0;
+  for (const auto& Entry : fs::directory_iterator(Folder, e)) {
+    std::smatch m;
+    const std::string Name = Entry.path().filename().string();
+    if (!std::regex_match(Name, m, HiddenPattern)) continue;
+    const pid_t Pid = static_cast<pid_t>(std::stol(m[1].str()));
+    if (::kill(Pid, 0) != 0 && errno == ESRCH && fs::remove(Entry.path(), e)) ++Removed;
+  }
+  std::string Said;
+  if (!Finished.empty())
+    Said = "An interrupted rewrite of the tracks in " + Folder + " was finished (" +
+           Finished.front() + " new tracks in place)";
+  if (!Problems.empty())
+    Said += (Said.empty() ? "" : "; ") + std::string("an interrupted rewrite in ") + Folder +
+            " could not be finished: " + Problems.front();
+  if (Removed > 0)
+    Said += (Said.empty() ? "Removed " : "; removed ") + std::to_string(Removed) +
+            " hidden files an interrupted rewrite left in " + Folder;
+  return Said.empty() ? Said : Said + ".";
+}
+
+}  // namespace velmar
