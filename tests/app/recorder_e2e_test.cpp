@@ -398,5 +398,117 @@ TEST(RecorderProgram, RecordsAndPlaysInTurnsWithoutHarmingTheSoundServer) {
   EXPECT_EQ(R.End(), 0);
 }
 
+
+// A WAV track of Frames frames of a pattern that never repeats within a side,
+// written in pieces (an hour side is larger than a test should hold at once).
+void WriteLongTrack(const std::string& Name, std::int64_t Frames, std::uint32_t Seed) {
+  std::ofstream Out(Name, std::ios::binary);
+  const auto Le32 = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) Out.put(static_cast<char>(v >> (8 * i)));
+  };
+  const auto Bytes = static_cast<std::uint32_t>(Frames * 4);
+  Out.write("RIFF", 4);
+  Le32(36 + Bytes);
+  Out.write("WAVEfmt ", 8);
+  Le32(16);
+  Le32(0x00020001);
+  Le32(44100);
+  Le32(44100 * 4);
+  Le32(0x00100004);
+  Out.write("data", 4);
+  Le32(Bytes);
+  std::vector<std::uint32_t> Piece(1 << 18);
+  std::uint32_t x = Seed * 2654435761u + 1;
+  for (std::int64_t Left = Frames; Left > 0;) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(Left, Piece.size()));
+    for (std::size_t i = 0; i < n; ++i) Piece[i] = x = x * 1664525u + 1013904223u;
+    Out.write(reinterpret_cast<const char*>(Piece.data()), static_cast<std::streamsize>(4 * n));
+    Left -= static_cast<std::int64_t>(n);
+  }
+}
+
+// An hour side (three tracks) chosen in the review's file dialog, a mark
+// deleted and Apply given by its key; SIGTERM (a logout) 0.3 s into the
+// writing: the window lets the writing finish, then ends, and the folder holds
+// one whole set of tracks, by ordinary names, that joins back to the side.
+TEST(RecorderProgram, ALogoutDuringApplyLetsItFinishThenTheWindowEnds) {
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  const std::string Out = Dir.File("recordings");
+  std::filesystem::create_directories(Out);
+  constexpr std::int64_t kTrackFrames = 20LL * 60 * 44100;
+  for (int n = 1; n <= 3; ++n) {
+    WriteLongTrack(Out + "/" + TrackFileName(n), kTrackFrames, static_cast<std::uint32_t>(n));
+  }
+  const auto SideHash = [](const std::vector<std::string>& Tracks) {
+    std::uint64_t h = 14695981039346656037ULL;
+    std::int64_t Frames = 0;
+    for (const std::string& t : Tracks) {
+      const auto a = test::WavData(t);
+      for (const std::uint8_t b : a) h = (h ^ b) * 1099511628211ULL;
+      Frames += static_cast<std::int64_t>(a.size() / 4);
+    }
+    return std::make_pair(h, Frames);
+  };
+  const auto Before =
+      SideHash({Out + "/Track01.wav", Out + "/Track02.wav", Out + "/Track03.wav"});
+
+  // No sound: the window runs on its demo input, which this does not need.
+  ChildProcess Program({RecorderProgram()}, Out,
+                       {{"DISPLAY", X.Display()},
+                        {"QT_QPA_PLATFORM", "xcb"},
+                        {"XDG_CONFIG_HOME", Dir.File("config")},
+                        {"XDG_CACHE_HOME", Dir.File("cache")}});
+  const std::string Window = X.FindWindow("^Velmar Audio Recorder Velmar Audio Recorder");
+  ASSERT_FALSE(Window.empty()) << "no window appeared";
+  X.Xdotool("windowfocus --sync " + Window + " key ctrl+r");
+  const std::string Dialog = X.FindWindow("^Review Tracks$");
+  ASSERT_FALSE(Dialog.empty()) << "no file dialog";
+  X.Xdotool("windowfocus --sync " + Dialog + " type --delay 5 '\"Track01.wav\" \"Track02.wav\" \"Track03.wav\"'");
+  X.Xdotool("windowfocus " + Dialog + " key Return");
+  const std::string Review = X.FindWindow("^Velmar Audio Recorder - Review$");
+  ASSERT_FALSE(Review.empty()) << "no review window";
+  // The side has been read once its three tracks' peaks are cached.
+  const std::string Peaks = Dir.File("cache/velmar-recorder/peaks");
+  ASSERT_TRUE(test::WaitUntil([&] {
+    std::error_code e;
+    int Count = 0;
+    for (const auto& f : std::filesystem::directory_iterator(Peaks, e))
+      Count += f.path().extension() == ".peaks";
+    return Count == 3;
+  }, std::chrono::seconds(120)));
+  const auto Writing = [&] {
+    for (const auto& f : std::filesystem::directory_iterator(Out))
+      if (f.path().filename().string()[0] == '.') return true;
+    return false;
+  };
+  // Keys before the window has shown the side are refused: asked again.
+  for (int Try = 0; Try < 20 && !Writing(); ++Try) {
+    X.Xdotool("windowfocus " + Review + " key Delete ctrl+Return");
+    test::WaitUntil(Writing, std::chrono::seconds(2));
+  }
+  ASSERT_TRUE(Writing()) << "Apply did not start";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the moment of the logout
+  Program.Signal(SIGTERM);
+  EXPECT_EQ(Program.WaitForExit(std::chrono::seconds(300)), 0);
+  const auto Ended = std::filesystem::file_time_type::clock::now();
+
+  std::vector<std::string> Names, Tracks;
+  for (const auto& f : std::filesystem::directory_iterator(Out)) Names.push_back(f.path().filename());
+  std::sort(Names.begin(), Names.end());
+  ASSERT_FALSE(Names.empty());
+  for (const std::string& Name : Names) {
+    EXPECT_NE(Name[0], '.') << Name;
+    EXPECT_EQ(Name.find("(new)"), std::string::npos) << Name;
+    if (Name.ends_with(".wav")) Tracks.push_back(Out + "/" + Name);
+  }
+  EXPECT_LT(Tracks.size(), 3u) << "the rewrite did not happen: " << ::testing::PrintToString(Names);
+  EXPECT_EQ(SideHash(Tracks), Before);
+  // The window ended within seconds of the writing's last step.
+  const auto LastStep = std::filesystem::last_write_time(Out);
+  EXPECT_LT(Ended - LastStep, std::chrono::seconds(10));
+}
+
 }  // namespace
 }  // namespace velmar

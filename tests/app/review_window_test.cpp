@@ -10,11 +10,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <fstream>
+#include <sys/stat.h>
+#include <fcntl.h>
 
 #include "app/form_review.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/interrupted_rewrite.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -319,6 +322,164 @@ TEST(ReviewWindow, ChosenFilesInAnotherFormatAreRefusedWithTheReason) {
   EXPECT_FALSE(V.Editable());
   EXPECT_FALSE(V.btApply->isEnabled());
   V.close();
+}
+
+
+// A track of Frames frames whose bytes follow from Seed.
+Bytes MakeTrack(const std::string& Path, std::size_t Frames, int Seed) {
+  Bytes Data(4 * Frames);
+  for (std::size_t i = 0; i < Data.size(); ++i)
+    Data[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(Seed) * 13) ^ (i >> 9));
+  test::WriteFileBytes(Path, test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("data", Data)}));
+  return Data;
+}
+
+// A track rewritten on disk after the review read it, once with the same
+// size and its times kept, once shortened: Apply refuses, names the track and
+// changes nothing. Opened again, the review shows the new audio (the peaks'
+// cache is not fooled by the kept times).
+TEST(ReviewWindow, ATrackChangedOnDiskStopsApplyAndChangesNothing) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  fs::create_directories(R.Dir.File("side"));
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= 3; ++n) {
+    Tracks.push_back(R.Dir.File("side/" + TrackFileName(n)));
+    MakeTrack(Tracks.back(), 30000, n);
+  }
+  W.ChooseTracks = [&] { return Tracks; };
+  for (const bool KeptTimes : {true, false}) {
+    SCOPED_TRACE(KeptTimes ? "same size, times kept" : "shortened");
+    TFormReview& V = OpenReview(R);
+    ASSERT_EQ(V.Edit().Tracks(), 3u);
+    const std::string Changed = KeptTimes ? Tracks[1] : Tracks[2];
+    struct stat Was {};
+    ASSERT_EQ(::stat(Changed.c_str(), &Was), 0);
+    MakeTrack(Changed, KeptTimes ? 30000 : 12000, KeptTimes ? 50 : 60);
+    if (KeptTimes) {
+      const struct timespec Times[2] = {Was.st_atim, Was.st_mtim};
+      ASSERT_EQ(::utimensat(AT_FDCWD, Changed.c_str(), Times, 0), 0);
+    }
+    std::vector<Bytes> Before;
+    for (const std::string& t : Tracks) Before.push_back(FileBytes(t));
+    QTest::keyClick(&V, Qt::Key_Delete);
+    QTest::keyClick(&V, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(WaitUntil([&] { return !V.Busy(); }));
+    EXPECT_NE(V.StatusText().toStdString().find(fs::path(Changed).filename().string() +
+                                                " changed on disk"),
+              std::string::npos)
+        << V.StatusText().toStdString();
+    for (std::size_t i = 0; i < Tracks.size(); ++i)
+      EXPECT_TRUE(FileBytes(Tracks[i]) == Before[i]) << Tracks[i];
+    EXPECT_EQ(std::distance(fs::directory_iterator(R.Dir.File("side")), fs::directory_iterator()),
+              3);
+    QTest::keyClick(&V, Qt::Key_Escape);
+    ASSERT_TRUE(WaitUntil([&] { return V.Question() != nullptr; }));
+    V.Question()->button(QMessageBox::Discard)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  }
+  // The review shows the side as it is now.
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 3u);
+  EXPECT_EQ(V.Edit().TrackEnd(2) - V.Edit().TrackStart(2), 12000);
+  const Bytes Second = WavData(Tracks[1]);
+  const TPeak p = V.Peaks().Columns(30000, 30000 + 256, 1)[0];
+  const TPeak q = TSidePeaks::Of(reinterpret_cast<const std::int16_t*>(Second.data()), 256);
+  EXPECT_EQ(std::vector<std::int16_t>({p.Min[0], p.Max[0], p.Min[1], p.Max[1]}),
+            std::vector<std::int16_t>({q.Min[0], q.Max[0], q.Min[1], q.Max[1]}));
+  V.close();
+}
+
+// 120 tracks chosen in the file dialog's text order ("Track100.wav" before
+// "Track11.wav"): the review takes them by number; Apply pads the numbers to
+// three digits, cuts a 300-byte title to fit a file name (the tag keeps it
+// whole) and replaces what FAT sticks refuse; the new set, chosen again in
+// text order, joins back to the side.
+TEST(ReviewWindow, A120TrackSideKeepsItsOrderAndEveryTitleMakesAName) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::string Folder = R.Dir.File("side");
+  fs::create_directories(Folder);
+  Bytes Side;
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= 120; ++n) {
+    Tracks.push_back(Folder + "/" + TrackFileName(n));
+    const Bytes a = MakeTrack(Tracks.back(), 500 + static_cast<std::size_t>(n), n);
+    Side.insert(Side.end(), a.begin(), a.end());
+  }
+  const auto InTextOrder = [&] {
+    std::vector<std::string> Files;
+    for (const auto& e : fs::directory_iterator(Folder)) Files.push_back(e.path().string());
+    std::sort(Files.begin(), Files.end());
+    return Files;
+  };
+  W.ChooseTracks = InTextOrder;
+  ASSERT_EQ(fs::path(InTextOrder()[10]).filename(), "Track100.wav");  // after "Track10.wav"
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 120u);
+  for (std::size_t t = 0; t < 120; ++t)
+    ASSERT_EQ(V.Edit().TrackEnd(t) - V.Edit().TrackStart(t), 501 + static_cast<std::int64_t>(t));
+  std::string Long;
+  while (Long.size() < 300) Long += Long.size() % 3 ? "ü" : "x";  // two-byte characters among one-byte
+  V.List->setFocus();
+  V.List->setCurrentCell(0, 3);
+  QApplication::clipboard()->setText(QString::fromStdString(Long + "\nA:B?*|\"<>\\C"));
+  QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+  QTest::keyClick(&V, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+
+  const std::vector<std::string> Written = InTextOrder();
+  ASSERT_EQ(Written.size(), 120u);
+  const std::string First = fs::path(Written[0]).filename().string();
+  EXPECT_TRUE(First.starts_with("001 x")) << First;
+  EXPECT_LE(First.size() + 32 + 6, 255u);  // with a hidden name's extras
+  EXPECT_TRUE(QString::fromUtf8(First.c_str()).isValidUtf16());
+  EXPECT_EQ(QString::fromUtf8(First.c_str()).toUtf8().toStdString(), First);  // no half character
+  EXPECT_EQ(TrackTitle(Written[0]), Long);
+  EXPECT_EQ(fs::path(Written[1]).filename(), "002 A_B_______C.wav");
+  EXPECT_EQ(TrackTitle(Written[1]), "A:B?*|\"<>\\C");
+  EXPECT_EQ(fs::path(Written[2]).filename(), "Track003.wav");
+  EXPECT_EQ(fs::path(Written[119]).filename(), "Track120.wav");
+  Bytes Joined;
+  for (const std::string& t : Written) {
+    const Bytes a = WavData(t);
+    Joined.insert(Joined.end(), a.begin(), a.end());
+  }
+  EXPECT_TRUE(Joined == Side);
+}
+
+// A rewrite of the output folder's tracks ended by a crash midway: the
+// window's next start finishes it, says so, and the folder holds the new set
+// by its names, nothing hidden.
+TEST(ReviewWindow, AnInterruptedRewriteIsFinishedWhenTheWindowStarts) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  Bytes Side;
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= 3; ++n) {
+    Tracks.push_back(R.Dir.File(TrackFileName(n)));
+    const Bytes a = MakeTrack(Tracks.back(), 20000, n);
+    Side.insert(Side.end(), a.begin(), a.end());
+  }
+  ASSERT_TRUE(test::InterruptRewrite(Tracks, R.Dir.Path(),
+                                     {{"Track01.wav", "", 45000}, {"Track02.wav", "", 15000}}, 4));
+  TFormAudioRecorderMain& W = R.Open();
+  EXPECT_NE(W.StatusText().toStdString().find("interrupted rewrite"), std::string::npos)
+      << W.StatusText().toStdString();
+  std::vector<std::string> Wavs;
+  for (const auto& e : fs::directory_iterator(R.Dir.Path())) {
+    const std::string Name = e.path().filename().string();
+    EXPECT_NE(Name[0], '.') << Name;
+    if (Name.ends_with(".wav")) Wavs.push_back(Name);
+  }
+  std::sort(Wavs.begin(), Wavs.end());
+  EXPECT_EQ(Wavs, (std::vector<std::string>{"Track01.wav", "Track02.wav"}));
+  EXPECT_TRUE(WavData(R.Track(1)).size() == 4 * 45000u);
+  Bytes Joined = WavData(R.Track(1)), Rest = WavData(R.Track(2));
+  Joined.insert(Joined.end(), Rest.begin(), Rest.end());
+  EXPECT_TRUE(Joined == Side);
 }
 
 }  // namespace

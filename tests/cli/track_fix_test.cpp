@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include "session/track_files.h"
+#include "session/track_rule.h"
 #include "tests/cli/velmar_rec.h"
+#include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
 
@@ -221,6 +223,38 @@ TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
             "Mötley Crüe\n");
   EXPECT_EQ(TrackTitle(Folder + "/02 AC_DC.wav"), "AC/DC");
   EXPECT_TRUE(Audio(Folder + "/03 Étude 3.wav") == Sound[2]);
+}
+
+
+// A rewrite ended by a crash after its second step: the next velmar-rec
+// command on the folder finishes it and says so in one line; then it titles
+// the tracks, given out of order, by their numbers.
+TEST_F(TrackFix, TheNextCommandFinishesAnInterruptedRewrite) {
+  const std::string Folder = Dir.File("side");
+  fs::create_directories(Folder);
+  std::vector<std::string> Old;
+  Bytes Whole;
+  for (int n = 1; n <= 3; ++n) {
+    Old.push_back(Folder + "/" + TrackFileName(n));
+    Bytes Data(4 * 10000);
+    for (std::size_t i = 0; i < Data.size(); ++i) Data[i] = static_cast<std::uint8_t>(i * n + n);
+    WriteFileBytes(Old.back(), Riff({PcmFmt(2, 44100, 16), Chunk("data", Data)}));
+    Whole.insert(Whole.end(), Data.begin(), Data.end());
+  }
+  ASSERT_TRUE(InterruptRewrite(Old, Folder, {{"Track01.wav", "", 5000}, {"Track02.wav", "", 25000}},
+                               2));
+  std::ofstream(Dir.File("titles.txt")) << "One\nTwo\n";
+  int Status = -1;
+  const std::string Said = Rec("titles " + Dir.File("titles.txt") + " " + Folder +
+                                   "/Track02.wav " + Folder + "/Track01.wav",
+                               &Status);
+  EXPECT_EQ(Status, 0) << Said;
+  EXPECT_TRUE(std::regex_search(Said, std::regex("velmar-rec: An interrupted rewrite of the "
+                                                 "tracks in .* was finished")))
+      << Said;
+  EXPECT_EQ(Tracks(Folder), (std::vector<std::string>{"01 One.wav", "02 Two.wav"}));
+  EXPECT_EQ(Frames(Folder + "/01 One.wav"), 5000);
+  EXPECT_TRUE(Joined(Paths(Folder)) == Whole);
 }
 
 }  // namespace

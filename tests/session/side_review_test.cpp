@@ -17,6 +17,7 @@
 #include "session/side_edit.h"
 #include "session/side_peaks.h"
 #include "session/track_files.h"
+#include "tests/support/interrupted_rewrite.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_data.h"
@@ -245,23 +246,9 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
     std::vector<TTrackFile> New;
     for (std::size_t t = 0; t < Cut.size(); ++t)
       New.push_back({"Track0" + std::to_string(t + 1) + ".wav", "", Cut[t]});
-    const pid_t Child = ::fork();
-    ASSERT_GE(Child, 0);
-    if (Child == 0) {
-      int Steps = 0;
-      OnRewriteStep = [&] {
-        if (++Steps == Step) ::_exit(9);
-      };
-      std::string Error;
-      ::_exit(RewriteSide(Tracks, Dir.Path(), New, {}, Error) ? 0 : 1);
-    }
-    int Status = 0;
-    ::waitpid(Child, &Status, 0);
-    ASSERT_TRUE(WIFEXITED(Status));
-    ASSERT_NE(WEXITSTATUS(Status), 1) << "step " << Step;
-
+    const bool Ended = test::InterruptRewrite(Tracks, Dir.Path(), New, Step);
     const std::string Said = RecoverRewrites(Dir.Path());
-    if (WEXITSTATUS(Status) == 0) {
+    if (!Ended) {
       EXPECT_EQ(Said, "");
       EXPECT_GT(Step, 6);  // three interim names, three removals, three renames
     } else {
@@ -281,7 +268,7 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
       Joined.insert(Joined.end(), a.begin(), a.end());
     }
     EXPECT_TRUE(Joined == Side) << "ended after step " << Step;
-    if (WEXITSTATUS(Status) == 0) break;
+    if (!Ended) break;
   }
 }
 
