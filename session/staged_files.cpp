@@ -149,9 +149,12 @@ bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& 
 
 // Takes the steps from the first rename on. Each step is skipped when it was
 // taken before, so a rewrite that ended anywhere is finished by running this
-// again. Undo (the first run only): a failed first rename takes the earlier
-// ones back and leaves the old set. False with Error, naming what is left.
-bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, std::string& Error) {
+// again. Undo (the first run only): a rename that fails before any old file
+// was replaced takes the earlier ones back, which leaves the old set; then
+// TakenBack is set. False with Error, naming what is left.
+bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, bool& TakenBack,
+               std::string& Error) {
+  TakenBack = false;
   std::vector<const TPlan::TNew*> Named;
   // New names first, so that a failure can still take them back; a file that
   // takes an old file's name replaces it in one step, last.
@@ -165,8 +168,9 @@ bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, std::str
                : ::renameat2(AT_FDCWD, n.Hidden.c_str(), AT_FDCWD, n.First.c_str(), RENAME_NOREPLACE);
       if (Result != 0) {
         Error = "cannot name " + n.First + ": " + std::strerror(errno);
-        if (!Undo) return false;
+        if (!Undo || Pass == 1) return false;
         for (const auto* d : Named) ::rename(d->First.c_str(), d->Hidden.c_str());
+        TakenBack = true;
         return false;
       }
       if (!Over) Named.push_back(&n);
@@ -236,16 +240,17 @@ bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string&
   }
   if (!WriteJournal(FFolder, Plan, Error)) return false;
   const std::string Journal = JournalName(FFolder, ::getpid());
-  const bool Ok = TakeSteps(Plan, FFolder, true, Error);
-  // A rewrite that failed before the old set went is taken back whole; one that
-  // failed later keeps its journal for the next start to finish.
-  const bool OldGone = std::none_of(Plan.New.begin(), Plan.New.end(),
-                                    [](const TPlan::TNew& n) { return Exists(n.Hidden); });
-  if (Ok || !OldGone) {
+  bool TakenBack = false;
+  const bool Ok = TakeSteps(Plan, FFolder, true, TakenBack, Error);
+  // A rewrite taken back leaves the old set as it was; one that failed later
+  // keeps its journal and hidden files for the next start to finish.
+  if (Ok || TakenBack) {
     ::unlink(Journal.c_str());
     Sync(FFolder);
+  } else {
+    Error += "; the next start finishes the rewrite";
   }
-  if (Ok) FStaged.clear();
+  if (!TakenBack) FStaged.clear();
   return Ok;
 }
 
@@ -263,7 +268,8 @@ std::string RecoverRewrites(const std::string& Folder) {
     const bool Whole = ReadJournal(Entry.path().string(), Plan, Pid, Boot);
     if (Whole && Running(Pid, Boot)) continue;
     std::string Error;
-    if (Whole && !TakeSteps(Plan, Folder, false, Error)) {
+    bool TakenBack = false;
+    if (Whole && !TakeSteps(Plan, Folder, false, TakenBack, Error)) {
       Problems.push_back(Error);
       continue;
     }
