@@ -560,7 +560,7 @@ void TFormReview::Apply() {
   FApplying = true;
   Run(
       "Writing the tracks",
-      [this, Folder, New, Total = FEdit.Frames()](std::string& Why) {
+      [this, Folder, New, Total = FEdit.Frames(), Retitle = !FEdit.MarksChanged()](std::string& Why) {
         FTotal = Total;
         // The tracks must be what the review read: cut at the marks' places,
         // a track changed meanwhile would give other audio than the user saw.
@@ -579,8 +579,16 @@ void TFormReview::Apply() {
             return false;
           }
         }
-        return RewriteSide(
-            FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
+        // Titles only: the files keep their audio where it is.
+        if (!Retitle)
+          return RewriteSide(
+              FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
+        std::vector<std::string> Names, Titles;
+        for (const TTrackFile& t : New) {
+          Names.push_back((std::filesystem::path(Folder) / t.Name).string());
+          Titles.push_back(t.Title);
+        }
+        return RetitleTrackFiles(FTracks, Names, Titles, Why);
       },
       [this, Paths](bool Ok, const std::string& Why) {
         FApplying = false;

@@ -28,7 +28,8 @@ class TSideEdit {
     return t < FNow.Marks.size() ? FNow.Marks[t] : FFrames;
   }
   // Whether the marks or titles differ from the side as recorded.
-  bool Changed() const { return FNow.Marks != FStart.Marks || FNow.Titles != FStart.Titles; }
+  bool Changed() const { return MarksChanged() || FNow.Titles != FStart.Titles; }
+  bool MarksChanged() const { return FNow.Marks != FStart.Marks; }
 
   // The edits; false, and nothing changed, when one is not possible. A mark
   // moved or added stays at least MinGap frames from its neighbours and the

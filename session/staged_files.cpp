@@ -13,6 +13,8 @@
 #include <regex>
 #include <sstream>
 
+#include "wavefile/wave_file_io.h"
+
 namespace velmar {
 
 namespace fs = std::filesystem;
@@ -89,6 +91,7 @@ struct TPlan {
   };
   std::vector<TNew> New;
   std::vector<std::string> Old;
+  std::vector<TRetitle> Titles;
   bool IsOld(const std::string& Path) const {
     return std::find(Old.begin(), Old.end(), Path) != Old.end();
   }
@@ -107,6 +110,8 @@ bool WriteJournal(const std::string& Folder, const TPlan& Plan, std::string& Err
     Text << "new\t" << Escape(n.Hidden) << '\t' << Escape(n.First) << '\t' << Escape(n.Final)
          << '\n';
   for (const auto& o : Plan.Old) Text << "old\t" << Escape(o) << '\n';
+  for (const auto& t : Plan.Titles)
+    Text << "title\t" << Escape(t.From) << '\t' << Escape(t.To) << '\t' << Escape(t.Title) << '\n';
   Text << "end\n";
   const std::string Name = JournalName(Folder, ::getpid());
   const std::string Part =
@@ -140,11 +145,28 @@ bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& 
       Plan.New.push_back({f[1], f[2], f[3]});
     } else if (f[0] == "old" && f.size() == 2) {
       Plan.Old.push_back(f[1]);
+    } else if (f[0] == "title" && f.size() == 4) {
+      Plan.Titles.push_back({f[1], f[2], f[3]});
     } else if (f[0] == "end") {
       Ended = true;
     }
   }
   return Ended && Pid > 0;
+}
+
+// Writes Title as the INFO title of the WAV file Path, after its audio.
+bool WriteTitle(const std::string& Path, const std::string& Title, std::string& Error) {
+  static const int kTitleTag = InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'));
+  TWaveFileBlock* Block = nullptr;
+  bool Ok = WaveFileParse(Path, FOURCC_WAVE, WAVE_OPEN_BY_NAME, Block) == WAVEERR_NONE &&
+            WaveFileReopen(Block) == WAVEERR_NONE &&
+            WaveFileSetInfo(Block, kTitleTag, Title) == INFOERR_NONE &&
+            WaveFileTouchMetadata(Block) == WAVEERR_NONE;
+  if (Block && WaveFileClose(Block) != WAVEERR_NONE) Ok = false;
+  if (Block) WaveFileFree(Block);
+  if (Ok) Ok = Sync(Path);
+  if (!Ok) Error = "cannot write the title of " + Path + ": " + std::strerror(errno);
+  return Ok;
 }
 
 // Takes the steps from the first rename on. Each step is skipped when it was
@@ -155,6 +177,23 @@ bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& 
 bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, bool& TakenBack,
                std::string& Error) {
   TakenBack = false;
+  // Titles in place: a file still under its old name gets the title (again,
+  // after a crash: the same result) and then its new name.
+  for (const TRetitle& t : Plan.Titles) {
+    if (!Exists(t.From)) {
+      if (Exists(t.To)) continue;
+      Error = t.From + " is gone";
+      return false;
+    }
+    if (!WriteTitle(t.From, t.Title, Error)) return false;
+    Stepped();
+    if (t.To != t.From &&
+        ::renameat2(AT_FDCWD, t.From.c_str(), AT_FDCWD, t.To.c_str(), RENAME_NOREPLACE) != 0) {
+      Error = "cannot name " + t.To + ": " + std::strerror(errno);
+      return false;
+    }
+    Stepped();
+  }
   std::vector<const TPlan::TNew*> Named;
   // New names first, so that a failure can still take them back; a file that
   // takes an old file's name replaces it in one step, last.
@@ -254,6 +293,38 @@ bool TStagedFiles::Commit(const std::vector<std::string>& Replaced, std::string&
   return Ok;
 }
 
+bool RetitleInPlace(const std::vector<TRetitle>& Files, const std::string& Folder,
+                    std::string& Error) {
+  TPlan Plan;
+  for (const TRetitle& t : Files) {
+    TRetitle a{fs::absolute(t.From).lexically_normal(), fs::absolute(t.To).lexically_normal(),
+               t.Title};
+    Plan.Titles.push_back(a);
+  }
+  for (const TRetitle& t : Plan.Titles) {
+    const bool Taken = std::any_of(Plan.Titles.begin(), Plan.Titles.end(), [&](const TRetitle& o) {
+      return &o != &t && o.From == t.To;
+    });
+    if (!Exists(t.From)) {
+      Error = t.From + " is gone; nothing was changed";
+      return false;
+    }
+    if (Taken || (t.To != t.From && Exists(t.To))) {
+      Error = t.To + " exists; nothing was changed";
+      return false;
+    }
+  }
+  if (!WriteJournal(Folder, Plan, Error)) return false;
+  bool TakenBack = false;
+  if (!TakeSteps(Plan, Folder, false, TakenBack, Error)) {
+    Error += "; the next start finishes the titling";
+    return false;
+  }
+  ::unlink(JournalName(Folder, ::getpid()).c_str());
+  Sync(Folder);
+  return true;
+}
+
 std::string RecoverRewrites(const std::string& Folder) {
   static const std::regex JournalPattern(R"(\.velmar-rewrite-([0-9]+)\.journal)");
   static const std::regex HiddenPattern(R"(\..*\.velmar-([0-9]+)\.part)");
@@ -275,7 +346,7 @@ std::string RecoverRewrites(const std::string& Folder) {
     }
     fs::remove(Entry.path(), e);
     Sync(Folder);
-    if (Whole) Finished.push_back(std::to_string(Plan.New.size()));
+    if (Whole) Finished.push_back(std::to_string(Plan.New.size() + Plan.Titles.size()));
   }
   int Removed = 0;
   for (const auto& Entry : fs::directory_iterator(Folder, e)) {
@@ -288,7 +359,7 @@ std::string RecoverRewrites(const std::string& Folder) {
   std::string Said;
   if (!Finished.empty())
     Said = "An interrupted rewrite of the tracks in " + Folder + " was finished (" +
-           Finished.front() + " new tracks in place)";
+           Finished.front() + " tracks in place)";
   if (!Problems.empty())
     Said += (Said.empty() ? "" : "; ") + std::string("an interrupted rewrite in ") + Folder +
             " could not be finished: " + Problems.front();

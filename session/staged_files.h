@@ -57,6 +57,19 @@ class TStagedFiles {
   std::vector<TStaged> FStaged;
 };
 
+// A file of a folder that gets a new title and name in place: its INFO title
+// is written anew after its audio, which is neither read nor copied, and then
+// it is renamed.
+struct TRetitle {
+  std::string From, To, Title;  // paths in one folder
+};
+
+// Retitles Files together, journalled like a rewrite: ended anywhere, the
+// next start finishes it. A To that another file has (or that another entry's
+// From has) stops it before anything changes: false with Error.
+bool RetitleInPlace(const std::vector<TRetitle>& Files, const std::string& Folder,
+                    std::string& Error);
+
 // Finishes the rewrites in Folder that ended with their process and removes
 // the hidden files such processes left. One line saying what was done, or ""
 // when there was nothing to do.

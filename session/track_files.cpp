@@ -116,6 +116,22 @@ class TSideSource {
   }
   const WAVEFORMATEX& Format() const { return *FScans[0].Format(); }
   const std::vector<std::int64_t>& Starts() const { return FStarts; }
+  // New with the tracks' labelled places in the new tracks that hold them.
+  std::vector<TTrackFile> PlaceMarkers(std::vector<TTrackFile> New) const {
+    std::int64_t Start = 0;
+    for (const TWaveScan& Scan : FScans) {
+      for (const TCueMarker& m : Scan.Markers) {
+        std::int64_t At = Start + m.Frame, NewStart = 0;
+        for (std::size_t t = 0; t < New.size(); NewStart += New[t++].Frames) {
+          if (t + 1 < New.size() && At >= NewStart + New[t].Frames) continue;
+          New[t].Markers.push_back({static_cast<std::uint32_t>(At - NewStart), m.Label});
+          break;
+        }
+      }
+      Start += Scan.Frames();
+    }
+    return New;
+  }
   // A source for WriteWav; a failure says which track in Error.
   TAudioSource Source(std::string& Error) {
     return [this, &Error](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
@@ -175,7 +191,8 @@ bool WriteStaged(const TAudioSource& Read, const WAVEFORMATEX& Format, const std
         Wait ? Staged.Stage(Name.stem().string() + " (new)" + Name.extension().string(),
                             Tracks[i].Name)
              : Staged.Stage(Tracks[i].Name);
-    if (!WriteWav(Hidden, Format, Info, Read, Last ? -1 : Tracks[i].Frames, Progress, At, Error))
+    if (!WriteWav(Hidden, Format, Info, Read, Last ? -1 : Tracks[i].Frames, Progress, At, Error) ||
+        (!Tracks[i].Markers.empty() && !AppendCueMarkers(Hidden, Tracks[i].Markers, Error)))
       return false;
   }
   return Staged.Commit(Replaced, Error);
@@ -264,8 +281,8 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
   }
   const bool Wait =
       std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
-  return WriteStaged(Source.Source(Error), Source.Format(), Folder, New, Progress, Error, Tracks,
-                     Wait);
+  return WriteStaged(Source.Source(Error), Source.Format(), Folder, Source.PlaceMarkers(New),
+                     Progress, Error, Tracks, Wait);
 }
 
 std::string TitledTrackName(int Position, const std::string& Title, int Count) {
@@ -309,25 +326,52 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
     Names.push_back((fs::path(Dir) / TitledTrackName(static_cast<int>(i) + 1, Titles[i],
                                                      static_cast<int>(Tracks.size())))
                         .string());
+  return RetitleTrackFiles(Tracks, Names, Titles, Error);
+}
+
+bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+                       const std::vector<std::string>& Titles, std::string& Error) {
+  if (Tracks.empty()) return true;
+  const std::string Dir = Folder(Tracks[0]);
+  const auto IsTrack = [&](const std::string& n) {
+    return std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+      std::error_code x;
+      return fs::equivalent(t, n, x);
+    });
+  };
   // A name another file already has stops it here, before anything is written.
   for (const std::string& n : Names) {
     std::error_code e;
-    if (fs::exists(n, e) && std::none_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
-          std::error_code x;
-          return fs::equivalent(t, n, x);
-        })) {
+    if (fs::exists(n, e) && !IsTrack(n)) {
       Error = n + " exists; nothing was changed";
       return false;
     }
   }
-  TStagedFiles Staged(Dir);
+  std::vector<TWaveScan> Scans(Tracks.size());
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
-    TWaveScan Scan;
     std::string Why;
-    if (!ScanWaveFile(Tracks[i], Scan, Why)) {
+    if (!ScanWaveFile(Tracks[i], Scans[i], Why)) {
       Error = Tracks[i] + ": not a readable WAV file: " + Why + "; nothing was changed";
       return false;
     }
+  }
+  // In place, unless a new name is another track's old one (then the files
+  // are written anew and put in place together).
+  bool Crossed = false;
+  for (std::size_t i = 0; i < Tracks.size(); ++i)
+    for (std::size_t j = 0; j < Tracks.size(); ++j) {
+      std::error_code x;
+      Crossed |= i != j && fs::equivalent(Tracks[j], Names[i], x);
+    }
+  if (!Crossed) {
+    RecoverRewrites(Dir);
+    std::vector<TRetitle> Files;
+    for (std::size_t i = 0; i < Tracks.size(); ++i) Files.push_back({Tracks[i], Names[i], Titles[i]});
+    return RetitleInPlace(Files, Dir, Error);
+  }
+  TStagedFiles Staged(Dir);
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    const TWaveScan& Scan = Scans[i];
     TWaveInfoList Info = Scan.Info;
     Info.SetText(kTitleTag, Titles[i]);
     std::unique_ptr<TWaveAudioReader> Reader;
@@ -345,8 +389,9 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
         return -1;
       }
     };
-    if (!WriteWav(Staged.Stage(fs::path(Names[i]).filename().string()), *Scan.Format(), Info, Read,
-                  -1, {}, At, Error)) {
+    const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
+    if (!WriteWav(Hidden, *Scan.Format(), Info, Read, -1, {}, At, Error) ||
+        (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;
     }

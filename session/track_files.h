@@ -16,6 +16,7 @@
 
 #include "platform/wave/wave_format_ex.h"
 #include "session/staged_files.h"
+#include "wavefile/cue_markers.h"
 #include "wavefile/riff_info.h"
 
 namespace velmar {
@@ -25,11 +26,13 @@ namespace velmar {
 using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
 
 // One track to write: its file name in the folder, its title (INFO "INAM";
-// empty: none) and its length in frames (the last one: to the end).
+// empty: none), its length in frames (the last one: to the end) and the
+// labelled places it keeps (dropouts while recording), at frames in it.
 struct TTrackFile {
   std::string Name;
   std::string Title;
   std::int64_t Frames = 0;
+  std::vector<TCueMarker> Markers;
 };
 
 // Writes Read's audio (of Format) into Tracks in Folder, in order and without
@@ -42,7 +45,8 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
                      const std::vector<std::string>& Replaced = {});
 
 // Writes the side that Tracks make (one format, in order) anew as New in
-// Folder, and then removes Tracks: whatever happens, one set is whole. When a
+// Folder, and then removes Tracks: whatever happens, one set is whole. The
+// old tracks' labelled places go with their audio into the new tracks. When a
 // new name is an old track's, the new set is put in place as "NAME (new).wav"
 // first and renamed once the old set is gone. Progress (may be empty) gets
 // the frames written.
@@ -70,6 +74,13 @@ std::string TitledTrackName(int Position, const std::string& Title, int Count = 
 // changes. Names: the new paths.
 bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
                      std::vector<std::string>& Names, std::string& Error);
+
+// Gives each of Tracks (in one folder) the INFO title Titles[i] and the name
+// Names[i] (paths), all or nothing; the audio is not copied unless a new name
+// is another track's old one. A name that another file has stops it before
+// anything changes.
+bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+                       const std::vector<std::string>& Titles, std::string& Error);
 
 // Reads the INFO title of a WAV file ("" when it has none or cannot be read).
 std::string TrackTitle(const std::string& Track);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -29,6 +30,7 @@ constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
 // Metadata beyond these sizes is skipped rather than loaded.
 constexpr std::int64_t kMaxInfoBody = 1 << 20;
 constexpr std::int64_t kMaxDispData = 16 << 20;
+constexpr std::int64_t kMaxOtherChunks = 16 << 20;
 
 std::int64_t Tell(HMMIO h) {
   return mmioSeek(h, 0, SEEK_FROM_CURRENT);
@@ -102,6 +104,35 @@ void ReadInfoList(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
   if (ReadExact(h, Body.data(), Size)) Block.InfoList.Load(std::move(Body));
 }
 
+// Keeps a chunk after the data as it is (a list with its form type); all of
+// them together stay within a limit.
+void KeepOtherChunk(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
+  std::int64_t Kept = 0;
+  for (const auto& [Id, Body] : Block.OtherChunks) Kept += static_cast<std::int64_t>(Body.size());
+  if (std::int64_t{Chunk.cksize} + Kept > kMaxOtherChunks) return;
+  const bool List = Chunk.ckid == FOURCC_LIST;
+  std::vector<std::uint8_t> Body(Chunk.cksize);
+  if (List) {
+    if (Body.size() < 4) return;
+    std::memcpy(Body.data(), &Chunk.fccType, 4);
+  }
+  const std::int64_t Rest = static_cast<std::int64_t>(Body.size()) - (List ? 4 : 0);
+  if (ReadExact(h, Body.data() + (List ? 4 : 0), Rest))
+    Block.OtherChunks.emplace_back(Chunk.ckid, std::move(Body));
+}
+
+bool WriteOtherChunks(HMMIO h, const TWaveFileBlock& Block) {
+  for (const auto& [Id, Body] : Block.OtherChunks) {
+    MMCKINFO c{};
+    c.ckid = Id;
+    const auto Size = static_cast<std::int32_t>(Body.size());
+    if (mmioCreateChunk(h, &c, 0) != MMSYSERR_NOERROR || mmioWrite(h, Body.data(), Size) != Size ||
+        mmioAscend(h, &c, 0) != MMSYSERR_NOERROR)
+      return false;
+  }
+  return true;
+}
+
 void ReadDisp(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block, bool BeforeData) {
   const std::int64_t Size = std::int64_t{Chunk.cksize} - 4;
   if (Size < 0 || Size > kMaxDispData) return;
@@ -171,6 +202,8 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
       if (s.HaveFact) break;
       s.HaveFact = true;  // its value is not trusted: the data length decides
       if (!s.HaveData && Chunk.cksize >= 4) Block->FactBeforeData = Chunk.dwDataOffset;
+    } else if (s.HaveData) {
+      KeepOtherChunk(h, Chunk, *Block);
     }
     if (mmioAscend(h, &Chunk, 0) != MMSYSERR_NOERROR) {
       if (s.HaveData) break;
@@ -339,6 +372,7 @@ std::int32_t Finalise(TWaveFileBlock& Block) {
   const bool Extras = Fact &&
                       (!Block.FormatAfterData || WriteFormatChunk(h, Block)) &&
                       WriteDispChunks(h, Block.DispList) && WriteInfoList(h, Block.InfoList) &&
+                      WriteOtherChunks(h, Block) &&
                       mmioFlush(h, 0) == MMSYSERR_NOERROR;
   // What follows the last chunk (a failed extra, or the tail of a longer old
   // file) is cut off, so that the RIFF size describes the whole file.
@@ -540,6 +574,12 @@ std::int32_t WaveFileSetInfo(TWaveFileBlock* Block, int Tag, const std::string& 
     return INFOERR_NOMEMORY;
   }
   return INFOERR_NONE;
+}
+
+std::int32_t WaveFileTouchMetadata(TWaveFileBlock* Block) {
+  if (!Block || !Block->Handle) return WAVEERR_NOARGUMENT;
+  Block->DataChunk.dwFlags |= MMIO_DIRTY;
+  return WAVEERR_NONE;
 }
 
 }  // namespace velmar

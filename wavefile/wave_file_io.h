@@ -65,6 +65,10 @@ struct TWaveFileBlock {
   TWaveInfoList InfoList;
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
   bool FormatAfterData = false;           // the file's "fmt " chunk follows its data
+  // Chunks after the data that the layer does not read itself (cue points and
+  // their labels, for one), id and body as they are: an update writes them
+  // back after the metadata, so that nothing of the file is lost.
+  std::vector<std::pair<FOURCC, std::vector<std::uint8_t>>> OtherChunks;
   // Offset of the value of a "fact" chunk that stands before the data, or -1:
   // the close updates that one, as a second "fact" would end the next parse
   // before the chunks that follow it.
@@ -121,5 +125,8 @@ bool WaveFileIsWave(const std::string& Name);
 // Metadata: the text of INFO tag Tag (table index), and replacing it.
 std::int32_t WaveFileGetInfo(const TWaveFileBlock* Block, int Tag, std::string& Text);
 std::int32_t WaveFileSetInfo(TWaveFileBlock* Block, int Tag, const std::string& Text);
+// Of a file reopened for update: marks its metadata to be written anew by the
+// close (after the data, which stays as it is), also when no audio was written.
+std::int32_t WaveFileTouchMetadata(TWaveFileBlock* Block);
 
 }  // namespace velmar

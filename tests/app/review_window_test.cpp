@@ -22,6 +22,7 @@
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
 #include "wavefile/cue_markers.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -303,7 +304,20 @@ TEST(ReviewWindow, DropoutsKeptInTheTracksShowAndNFindsThem) {
   EXPECT_EQ(At(441000 + 44100), QColor(255, 60, 200));
   EXPECT_NE(At(441000), QColor(255, 60, 200));
   Photograph(V, "review-dropout");
-  V.close();
+
+  // A mark moved: the dropouts go with their audio into the new tracks.
+  V.MoveMark(0, 300000, false);
+  QTest::keyClick(&V, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  TWaveScan First, Second;
+  ASSERT_TRUE(ScanWaveFile(Tracks[0], First, Error)) << Error;
+  ASSERT_TRUE(ScanWaveFile(Tracks[1], Second, Error)) << Error;
+  EXPECT_EQ(First.Frames(), 300000);
+  ASSERT_EQ(First.Markers.size(), 1u);
+  EXPECT_EQ(First.Markers[0].Frame, 220500u);
+  ASSERT_EQ(Second.Markers.size(), 1u);
+  EXPECT_EQ(Second.Markers[0].Frame, 441000u + 44100 - 300000);
+  EXPECT_EQ(Second.Markers[0].Label, "dropout (audio lost)");
 }
 
 // Files chosen when the grid is empty: one not in the recording format is

@@ -5,6 +5,7 @@
 // it sample for sample, and a rewrite that reuses the old names ended at any
 // step leaves one set whole.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -272,15 +273,20 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
   }
 }
 
-// Titling tracks renames them over their old names in one step each; ended
-// after any step, the next look finishes it: every track titled, once.
+// Titling tracks writes each title after its audio and renames the file, in
+// place (the audio is not copied: the files keep their inodes); ended after
+// any step, the next look finishes it: every track titled and named, once.
 TEST(SideReview, ATitlingEndedAtAnyStepIsFinishedByTheNextStart) {
   for (int Step = 1;; ++Step) {
     test::TempDir Dir;
     std::vector<std::string> Tracks;
+    std::vector<ino_t> Inodes;
     for (int t = 0; t < 3; ++t) {
       Tracks.push_back(Dir.File("Track0" + std::to_string(t + 1) + ".wav"));
       Write(Tracks.back(), Samples(1000, static_cast<std::uint32_t>(t)));
+      struct stat St {};
+      ::stat(Tracks.back().c_str(), &St);
+      Inodes.push_back(St.st_ino);
     }
     const pid_t Child = ::fork();
     ASSERT_GE(Child, 0);
@@ -310,6 +316,10 @@ TEST(SideReview, ATitlingEndedAtAnyStepIsFinishedByTheNextStart) {
       EXPECT_TRUE(Data.size() == Expected.size() * 2 &&
                   std::memcmp(Data.data(), Expected.data(), Data.size()) == 0)
           << Names[t];
+      EXPECT_EQ(TrackTitle(Dir.File(Names[t])), std::string(1, static_cast<char>('A' + t)));
+      struct stat St {};
+      ::stat(Dir.File(Names[t]).c_str(), &St);
+      EXPECT_EQ(St.st_ino, Inodes[t]) << Names[t];
     }
     if (WEXITSTATUS(Status) == 0) break;
   }

@@ -11,6 +11,8 @@
 #include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wavefile/wave_file_test_support.h"
+#include "wavefile/cue_markers.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -343,6 +345,36 @@ TEST_F(WaveFileIo, UpdateInPlaceRewritesSizesAndKeepsMetadata) {
   EXPECT_EQ(Comment, "hello");
   ASSERT_EQ(Again->DispList.size(), 1u);
   EXPECT_EQ(Again->DispList[0].Body(), (Bytes{'n', 'o', 't', 'e', 0}));
+}
+
+// Chunks after the data that the layer does not read (a recording's dropout
+// markers: "cue " and a "LIST" "adtl") survive an update with a new title, in
+// front of which they stood.
+TEST_F(WaveFileIo, AnUpdateKeepsTheChunksItDoesNotRead) {
+  const std::string Name = Dir.File("marked.wav");
+  Record(Name, PcmFormat(16, 2, 44100), Pattern(4000));
+  std::string Error;
+  ASSERT_TRUE(AppendCueMarkers(Name, {{100, "dropout 1.00 s"}, {700, "dropout ?"}}, Error))
+      << Error;
+  auto b = Parse(Name);
+  ASSERT_TRUE(b);
+  ASSERT_EQ(b->OtherChunks.size(), 2u);
+  ASSERT_EQ(WaveFileReopen(b.get()), WAVEERR_NONE);
+  WaveFileSetInfo(b.get(), InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')), "A title");
+  ASSERT_EQ(WaveFileTouchMetadata(b.get()), WAVEERR_NONE);
+  ASSERT_EQ(WaveFileClose(b.get()), WAVEERR_NONE);
+
+  TWaveScan Scan;
+  ASSERT_TRUE(ScanWaveFile(Name, Scan, Error)) << Error;
+  ASSERT_EQ(Scan.Markers.size(), 2u);
+  EXPECT_EQ(Scan.Markers[0].Frame, 100u);
+  EXPECT_EQ(Scan.Markers[1].Label, "dropout ?");
+  EXPECT_EQ(Scan.Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'))), "A title");
+  auto Again = Parse(Name);
+  ASSERT_TRUE(Again);
+  EXPECT_EQ(ReadAll(Again.get()), Pattern(4000));
+  const Bytes File = ReadFileBytes(Name);
+  EXPECT_EQ(Le32At(File, 4), File.size() - 8);
 }
 
 // Two INFO lists: later ones override earlier ones tag by tag, each text is read
