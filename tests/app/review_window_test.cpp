@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWheelEvent>
 #include <fstream>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -462,6 +463,90 @@ TEST(ReviewWindow, A120TrackSideKeepsItsOrderAndEveryTitleMakesAName) {
     Joined.insert(Joined.end(), a.begin(), a.end());
   }
   EXPECT_TRUE(Joined == Side);
+}
+
+// The review as a user handles it: Space pauses playback where it is and
+// goes on from there; the wheel zooms around the frame under the pointer and
+// sideways pans; the count follows the edits; Undo selects the mark it
+// restored; split into N keeps each title with its song; the track labels
+// stay at their tracks whatever was pressed last.
+TEST(ReviewWindow, TheReviewFollowsWhatTheUserDoes) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  fs::create_directories(R.Dir.File("side"));
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= 3; ++n) {
+    Tracks.push_back(R.Dir.File("side/" + TrackFileName(n)));
+    MakeTrack(Tracks.back(), 10 * 44100, n);
+  }
+  W.ChooseTracks = [&] { return Tracks; };
+  TFormReview& V = OpenReview(R);
+  V.resize(900, 600);
+  ASSERT_EQ(V.Edit().Tracks(), 3u);
+  EXPECT_EQ(V.SplitCount->value(), 3);
+
+  // Space plays, Space again pauses with the cursor where the playing was.
+  V.SetCursor(44100);
+  QTest::keyClick(&V, Qt::Key_Space);
+  ASSERT_TRUE(V.btStop->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return V.Cursor() > 44100 + 4410; }));
+  QTest::keyClick(&V, Qt::Key_Space);
+  EXPECT_FALSE(V.btStop->isEnabled());
+  const std::int64_t Paused = V.Cursor();
+  EXPECT_GT(Paused, 44100 + 4410);
+  EXPECT_LT(Paused, 10 * 44100);
+
+  // The wheel over the zoomed view: the frame under the pointer stays there.
+  const auto Wheel = [&](QPoint At, QPoint Delta, Qt::KeyboardModifiers Keys = Qt::NoModifier) {
+    QWheelEvent Event(At, V.Zoomed->mapToGlobal(At), QPoint(), Delta, Qt::NoButton, Keys,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(V.Zoomed, &Event);
+  };
+  const QPoint Pointer(V.Zoomed->width() / 4, 60);
+  const std::int64_t Under = V.Zoomed->FrameAt(Pointer.x());
+  Wheel(Pointer, QPoint(0, 240));
+  EXPECT_NEAR(static_cast<double>(V.Zoomed->FrameAt(Pointer.x())), static_cast<double>(Under),
+              static_cast<double>(2 * (V.Zoomed->To() - V.Zoomed->From()) / V.Zoomed->width() + 1));
+  // Sideways (Shift with the wheel) moves the view later, keeping its width.
+  const std::int64_t From = V.Zoomed->From(), Width = V.Zoomed->To() - V.Zoomed->From();
+  Wheel(Pointer, QPoint(0, -120), Qt::ShiftModifier);
+  EXPECT_GT(V.Zoomed->From(), From);
+  EXPECT_EQ(V.Zoomed->To() - V.Zoomed->From(), Width);
+
+  // Titles, then a mark added: the count follows; Undo selects that mark's place.
+  V.List->setFocus();
+  V.List->setCurrentCell(0, 3);
+  QApplication::clipboard()->setText("One\nTwo\nThree");
+  QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+  V.Zoomed->setFocus();
+  V.SetCursor(25 * 44100);
+  QTest::keyClick(&V, Qt::Key_Insert);
+  EXPECT_EQ(V.Edit().Tracks(), 4u);
+  EXPECT_EQ(V.SplitCount->value(), 4);
+  V.SelectMark(0);
+  V.MoveMark(0, 9 * 44100, false);
+  V.SelectMark(2);
+  QTest::keyClick(&V, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(V.Edit().Marks()[0], 10 * 44100);
+  EXPECT_EQ(V.List->currentRow(), 1);  // the track the restored mark starts
+  // With nothing selected, the first track's label stays at the side's start
+  // in the colour of an unselected mark.
+  V.SetCursor(5 * 44100);
+  const QImage Picture = V.Overview->grab().toImage();
+  EXPECT_EQ(Picture.pixelColor(4, TSideView::kRulerHeight + 5), QColor(255, 200, 0));
+
+  // Split into 3 at other places: each title goes with its song.
+  V.Undo();  // the added mark
+  ASSERT_EQ(V.Edit().Tracks(), 3u);
+  std::vector<std::int64_t> Cuts = {12 * 44100, 19 * 44100};
+  TSideEdit Check = V.Edit();
+  ASSERT_TRUE(Check.SetMarks(Cuts));
+  EXPECT_EQ(Check.Titles(), (std::vector<std::string>{"One", "Two", "Three"}));
+  QTest::keyClick(&V, Qt::Key_Escape);
+  ASSERT_TRUE(WaitUntil([&] { return V.Question() != nullptr; }));
+  V.Question()->button(QMessageBox::Discard)->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
 }
 
 // A rewrite of the output folder's tracks ended by a crash midway: the
