@@ -3,6 +3,7 @@
 // only), join (tracks into one side and its cue sheet) and titles.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -47,10 +48,6 @@ std::unique_ptr<TWaveAudioReader> OpenSide(const std::string& Input, const WAVEF
                  "velmar-rec: %s: warning: the file is truncated (its header claims more audio "
                  "than it holds); splitting the %s it holds\n",
                  Input.c_str(), TimeToText(SamplesToTime64(Scan.Format(), Scan.Frames())).c_str());
-  if (Reader->Converts())
-    std::fprintf(stderr, "velmar-rec: %s: converting %s %s to PCM 44.100 kHz, 16 Bit, Stereo\n",
-                 Input.c_str(), WaveFormatTagName(Scan.Format()).c_str(),
-                 WaveFormatText(Scan.Format()).c_str());
   return Reader;
 }
 
@@ -69,7 +66,17 @@ TAudioSource SourceOf(TWaveAudioReader& Reader, const std::string& Input) {
   };
 }
 
-// Split by the track rule, as a recording of the file would be.
+int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
+              const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
+              const std::vector<std::string>& Titles, std::int64_t Frames);
+
+bool IsCd(const WAVEFORMATEX& f, const WAVEFORMATEX& Cd) {
+  return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels == Cd.nChannels &&
+         f.nSamplesPerSec == Cd.nSamplesPerSec && f.wBitsPerSample == Cd.wBitsPerSample;
+}
+
+// Split by the track rule, as a recording of the file would be. A side in
+// another format is measured the same way and then cut in its own format.
 int SplitByRule(const TOptions& o, TSessionOptions s, const std::string& Input,
                 const WAVEFORMATEX& Cd) {
   std::unique_ptr<TWaveAudioReader> Reader;
@@ -79,18 +86,32 @@ int SplitByRule(const TOptions& o, TSessionOptions s, const std::string& Input,
     std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
+  const auto Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+    try {
+      return Reader->Read(Dest, Count);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+      return -1;
+    }
+  };
   s.WriteFiles = !o.Has("--dry-run");
-  TTrackSession Session(s, ::isatty(STDERR_FILENO) && s.WriteFiles);
-  return Session.Split(
-      [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
-        try {
-          return Reader->Read(Dest, Count);
-        } catch (const std::exception& e) {
-          std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
-          return -1;
-        }
-      },
-      Interrupted());
+  if (!s.WriteFiles || IsCd(*Reader->Scan().Format(), Cd)) {
+    TTrackSession Session(s, ::isatty(STDERR_FILENO) && s.WriteFiles);
+    return Session.Split(Read, Interrupted());
+  }
+  std::vector<std::int64_t> Lengths;
+  {
+    TSessionOptions Dry = s;
+    Dry.WriteFiles = false;
+    TTrackSession Session(Dry);
+    Session.CollectInto(Lengths);
+    if (const int Status = Session.Split(Read, Interrupted()); Status != 0) return Status;
+  }
+  std::vector<std::int64_t> Cuts;
+  std::int64_t At = 0;
+  for (std::size_t i = 0; i + 1 < Lengths.size(); ++i) Cuts.push_back(At += Lengths[i]);
+  At += Lengths.empty() ? 0 : Lengths.back();
+  return WriteCuts(o, s, Input, Cuts, {}, {}, At);
 }
 
 // Split at planned cuts: the N - 1 longest quiet gaps, or a cue sheet's points.
@@ -141,24 +162,79 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
       for (const std::int64_t c : Cuts)
         for (const TQuietGap& g : Gaps)
           if (g.Middle() == c) CutIn.push_back(g);
-      if (static_cast<long long>(Cuts.size()) + 1 < Tracks)
+      if (static_cast<long long>(Cuts.size()) + 1 < Tracks) {
+        const int Gate = Finder.GateFor(static_cast<int>(Tracks), s.Rule.MinSec * kRate);
         std::fprintf(stderr,
                      "velmar-rec: %s: %lld tracks need %lld quiet gaps; found %zu (with tracks "
-                     "of at least %d s): writing %zu tracks\n",
+                     "of at least %d s); nothing was written%s\n",
                      Input.c_str(), Tracks, Tracks - 1, Cuts.size(), s.Rule.MinSec,
-                     Cuts.size() + 1);
+                     Gate > 0 ? (" (-n " + std::to_string(Gate) + ", " +
+                                 NoiseGateText(Gate, s.Rule.TimeGate) + ", finds them)")
+                                    .c_str()
+                              : " (no noise gate finds them; try a shorter --min-length)");
+        return 2;
+      }
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
+  return WriteCuts(o, s, Input, Cuts, CutIn, Titles, Frames);
+}
+
+// The side's audio as it is, for cutting: its own samples when they can be
+// copied (PCM or floating point; Record: its format record as stored, an
+// extensible one with its channel mask), else decoded to 16-bit PCM of its
+// rate and channels, which is said.
+std::unique_ptr<TWaveAudioReader> OpenSideAsItIs(const std::string& Input,
+                                                 std::vector<std::uint8_t>& Record) {
+  TWaveScan Scan;
+  std::string Error;
+  if (!ScanWaveFile(Input, Scan, Error)) throw std::runtime_error(Error);
+  const WAVEFORMATEX* f = Scan.Format();
+  if (f->wFormatTag == WAVE_FORMAT_PCM || f->wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+    Record = Scan.StoredFormatBytes;
+    return std::make_unique<TWaveAudioReader>(Input, *f);
+  }
+  auto Reader = std::make_unique<TWaveAudioReader>(Input);
+  const WAVEFORMATEX& t = Reader->Target();
+  Record.assign(reinterpret_cast<const std::uint8_t*>(&t),
+                reinterpret_cast<const std::uint8_t*>(&t) + sizeof t);
+  std::fprintf(stderr, "velmar-rec: %s: %s %s cannot be cut as it is; the tracks are %s\n",
+               Input.c_str(), WaveFormatTagName(f).c_str(), WaveFormatText(f).c_str(),
+               WaveFormatText(&t).c_str());
+  return Reader;
+}
+
+// Writes the tracks that Cuts (frames at 44.1 kHz, where the side is measured)
+// make of the side, in the side's own format, each cut at the side's nearest
+// frame; lists each track. Frames: the side's length at 44.1 kHz.
+int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
+              const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
+              const std::vector<std::string>& Titles, std::int64_t Frames) {
+  std::vector<std::uint8_t> Record;
+  std::unique_ptr<TWaveAudioReader> Reader;
+  try {
+    if (!o.Has("--dry-run")) Reader = OpenSideAsItIs(Input, Record);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+    return 2;
+  }
+  const double Rate = Reader ? Reader->Target().nSamplesPerSec : kRate;
+  const auto Own = [&](std::int64_t f) {
+    return static_cast<std::int64_t>(std::llround(static_cast<double>(f) * Rate / kRate));
+  };
   std::vector<TTrackFile> Files;
   int Number = NextTrackNumber(s.Folder);
   for (std::size_t i = 0; i <= Cuts.size(); ++i) {
     const std::int64_t Start = i == 0 ? 0 : Cuts[i - 1], End = i < Cuts.size() ? Cuts[i] : Frames;
     std::error_code e;
     while (fs::exists(fs::path(s.Folder) / TrackFileName(Number), e)) ++Number;
-    Files.push_back({TrackFileName(Number++), i < Titles.size() ? Titles[i] : "", End - Start});
+    TTrackFile Track;
+    Track.Name = TrackFileName(Number++);
+    Track.Title = i < Titles.size() ? Titles[i] : "";
+    Track.Frames = Own(End) - Own(Start);
+    Files.push_back(Track);
     std::string Line = Files.back().Name + "  " + FramesText(Start) + " - " + FramesText(End) +
                        "  " + FramesText(End - Start);
     if (i < CutIn.size())
@@ -170,15 +246,10 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
   std::fflush(stdout);
   if (o.Has("--dry-run")) return 0;
   std::string Error;
-  try {
-    auto Reader = OpenSide(Input, Cd, false);
-    if (!WriteTrackFiles(SourceOf(*Reader, Input), Cd, s.Folder, Files, {}, Error)) {
-      if (!Error.empty() && Error != "reading failed")
-        std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
-      return 2;
-    }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
+  const auto* Format = reinterpret_cast<const WAVEFORMATEX*>(Record.data());
+  if (!WriteTrackFiles(SourceOf(*Reader, Input), *Format, s.Folder, Files, {}, Error)) {
+    if (!Error.empty() && Error != "reading failed")
+      std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
     return 2;
   }
   return 0;

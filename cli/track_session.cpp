@@ -49,6 +49,10 @@ TTrackSession::TTrackSession(TSessionOptions Options, bool Status)
 
 void TTrackSession::TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) {
   ClearStatus();
+  if (FCollect) {
+    FCollect->push_back(Track.Frames);
+    return;
+  }
   if (!FSession.Options().WriteFiles) {  // a dry run: where each track lies
     std::printf("%s  %s - %s  %s\n", std::filesystem::path(Track.Path).filename().c_str(),
                 TimeToText(FDoneMs).c_str(), TimeToText(FDoneMs + Track.Ms).c_str(),

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "session/recording_session.h"
 
@@ -34,6 +35,9 @@ class TTrackSession : private TSessionEvents {
 
   int TracksWritten() const { return FSession.TracksDone(); }
 
+  // A dry run that only gathers each track's frames into Frames (no lines).
+  void CollectInto(std::vector<std::int64_t>& Frames) { FCollect = &Frames; }
+
  private:
   void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo& Track) override;
@@ -46,6 +50,7 @@ class TTrackSession : private TSessionEvents {
   double FLastStatus = 0;
   bool FStatusShown = false;
   std::int64_t FDoneMs = 0;  // a dry run: the tracks before this one
+  std::vector<std::int64_t>* FCollect = nullptr;
 };
 
 }  // namespace velmar::cli

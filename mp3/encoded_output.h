@@ -18,6 +18,7 @@ struct TEncodeResult {
   bool Cancelled = false;
   std::string Output;  // the file written
   std::string Error;   // why not
+  std::string Note;    // what the user should know of a file written (one line)
 };
 
 // Done: frames encoded so far of Total (called now and then).

@@ -54,7 +54,8 @@ int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
     const std::lock_guard<std::mutex> Hold(Lines);
     const TEncoderJob& j = Jobs.Job(Index);
     if (j.Result.Ok)
-      std::printf("%s -> %s\n", j.Input.c_str(), j.Result.Output.c_str());
+      std::printf("%s -> %s%s\n", j.Input.c_str(), j.Result.Output.c_str(),
+                  j.Result.Note.empty() ? "" : ("  (" + j.Result.Note + ")").c_str());
     else
       std::printf("%s: %s\n", j.Input.c_str(), j.Result.Error.c_str());
     std::fflush(stdout);

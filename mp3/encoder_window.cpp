@@ -74,7 +74,10 @@ void TEncoderWindow::Refresh() {
     const std::int64_t Total = j.Total;
     if (j.Finished) {
       FBars[i]->setValue(j.Result.Ok ? 1000 : FBars[i]->value());
-      FStates[i]->setText(j.Result.Ok ? "done" : QString::fromStdString(j.Result.Error));
+      FStates[i]->setText(j.Result.Ok ? (j.Result.Note.empty()
+                                             ? QString("done")
+                                             : "done: " + QString::fromStdString(j.Result.Note))
+                                      : QString::fromStdString(j.Result.Error));
       FStates[i]->setToolTip(
           QString::fromStdString(j.Result.Ok ? j.Result.Output : j.Result.Error));
     } else if (Total > 0) {

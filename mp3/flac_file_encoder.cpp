@@ -4,13 +4,17 @@
 #include <FLAC/stream_encoder.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "stream/wave_format.h"
 #include "wavefile/riff_info.h"
+#include "wavefile/text_encoding.h"
 #include "wavefile/wave_audio_reader.h"
 
 namespace velmar {
@@ -66,6 +70,21 @@ FLAC__int32 Sample(const std::uint8_t* p, int Bytes) {
   }
 }
 
+// One floating-point sample (4 or 8 bytes, full scale 1.0) as a 24-bit one,
+// rounded and held within the range.
+FLAC__int32 FloatSample(const std::uint8_t* p, int Bytes) {
+  double v;
+  if (Bytes == 4) {
+    float f;
+    std::memcpy(&f, p, 4);
+    v = f;
+  } else {
+    std::memcpy(&v, p, 8);
+  }
+  if (!(v == v)) v = 0;  // not a number: silence
+  return static_cast<FLAC__int32>(std::clamp(std::lround(v * 8388608.0), -8388608L, 8388607L));
+}
+
 }  // namespace
 
 TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
@@ -73,7 +92,8 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
   TEncodeResult Result;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
-    // PCM keeps its samples as they are; anything else is read as 16-bit PCM.
+    // PCM keeps its samples as they are; floating point, which FLAC cannot
+    // hold, is kept at 24 bits (said); anything else is read as 16-bit PCM.
     TWaveScan Scan;
     std::string Why;
     if (ScanWaveFile(WavName, Scan, Why)) {
@@ -81,6 +101,11 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
       if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample % 8 == 0 && f.wBitsPerSample <= 32 &&
           f.nChannels >= 1 && f.nChannels <= 8)
         Reader = std::make_unique<TWaveAudioReader>(WavName, f);
+      if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && (f.wBitsPerSample == 32 || f.wBitsPerSample == 64) &&
+          f.nChannels >= 1 && f.nChannels <= 8) {
+        Reader = std::make_unique<TWaveAudioReader>(WavName, f);
+        Result.Note = "floating-point samples kept at 24 bits";
+      }
     }
     if (!Reader) Reader = std::make_unique<TWaveAudioReader>(WavName);
   } catch (const std::exception& Error) {
@@ -89,7 +114,9 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
     return Result;
   }
   const WAVEFORMATEX& Format = Reader->Target();
+  const bool Float = Format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
   const int Channels = Format.nChannels, Bytes = Format.wBitsPerSample / 8;
+  const int Bits = Float ? 24 : Format.wBitsPerSample;
   if (Channels < 1 || Channels > 8) {
     Result.Error = "FLAC holds one to eight channels, the file has " + std::to_string(Channels);
     return Result;
@@ -97,6 +124,8 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
   const std::int64_t Total = Reader->Scan().Frames();
   std::string Title = Reader->Scan().Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')));
   if (Title.empty()) Title = std::filesystem::path(WavName).stem().string();
+  // A comment is UTF-8; a title or name in another encoding is read as Windows-1252.
+  Title = TextAsUtf8(Title);
 
   // The output outlives the encoder: deleting an encoder finishes its stream.
   TPartialOutput Out;
@@ -121,7 +150,7 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
                                      Padding.get()};
   FLAC__StreamEncoder* e = Encoder.get();
   FLAC__stream_encoder_set_channels(e, static_cast<uint32_t>(Channels));
-  FLAC__stream_encoder_set_bits_per_sample(e, static_cast<uint32_t>(Format.wBitsPerSample));
+  FLAC__stream_encoder_set_bits_per_sample(e, static_cast<uint32_t>(Bits));
   FLAC__stream_encoder_set_sample_rate(e, Format.nSamplesPerSec);
   FLAC__stream_encoder_set_compression_level(e, static_cast<uint32_t>(Level));
   FLAC__stream_encoder_set_total_samples_estimate(e, static_cast<FLAC__uint64>(Total));
@@ -149,7 +178,8 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
       const auto Frames = static_cast<std::size_t>(Got / (Channels * Bytes));
       if (Frames == 0) break;
       for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
-        Samples[i] = Sample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
+        Samples[i] = Float ? FloatSample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes)
+                           : Sample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
       if (!FLAC__stream_encoder_process_interleaved(e, Samples.data(),
                                                     static_cast<uint32_t>(Frames))) {
         Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);

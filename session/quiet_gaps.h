@@ -2,8 +2,10 @@
 // it into a given number of tracks. The audio is the recording format (44100
 // Hz, 16-bit stereo), measured in the rule's buffers from the side's start:
 // a window of TimeGate buffers is quiet when both channels' levels summed over
-// it stay below the noise gate; a quiet gap is the stretch that consecutive
-// quiet windows cover.
+// it stay below the gate; a quiet gap is the stretch that consecutive quiet
+// windows cover. The gate is the rule's noise gate, or, where a side is never
+// silent (a record's surface noise between songs), 20 dB under the level of
+// the 20 s around, whichever is higher.
 //
 // Not thread-bound; one finder per stream.
 #pragma once
@@ -33,18 +35,22 @@ class TQuietGapFinder {
   // The gaps found, in order, once the stream has ended.
   std::vector<TQuietGap> Finish();
   std::int64_t Frames() const { return FFrames; }
+  // After Finish: the lowest noise gate (1..100) whose gaps make Tracks
+  // tracks of at least MinFrames, or -1 when none does.
+  int GateFor(int Tracks, std::int64_t MinFrames) const;
 
  private:
   void Measure(const std::uint8_t* Buffer, int Bytes);
+  // The gaps below the gate Gate (a window's summed level) or the local one.
+  std::vector<TQuietGap> GapsBelow(double Gate, const std::vector<float>& Local) const;
+  // For each window, the gate its surroundings give it.
+  std::vector<float> LocalGates() const;
 
   TTrackSettings FRule;
   std::vector<std::uint8_t> FPending;   // a buffer not yet whole
   std::vector<TChannelLevels> FWindow;  // the last TimeGate buffers' levels
-  std::int64_t FBuffers = 0;            // buffers measured
+  std::vector<float> FLevels;           // each window's louder channel, by its last buffer
   std::int64_t FFrames = 0;             // frames taken in
-  bool FInGap = false;
-  TQuietGap FGap;
-  std::vector<TQuietGap> FGaps;
 };
 
 // The cuts (frames where tracks 2 .. start) that make Tracks tracks of a side

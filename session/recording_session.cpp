@@ -181,9 +181,9 @@ TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) con
   // What the file holds, which is less than was captured when a write failed.
   TWaveScan Scan;
   std::string Error;
-  Track.Ms = FOptions.WriteFiles && ScanWaveFile(Track.Path, Scan, Error)
-                 ? SamplesToTime64(&CdFormat(), Scan.Frames())
-                 : BytesToMs(Bytes);
+  const bool Scanned = FOptions.WriteFiles && ScanWaveFile(Track.Path, Scan, Error);
+  Track.Frames = Scanned ? Scan.Frames() : Bytes / CdFormat().nBlockAlign;
+  Track.Ms = Scanned ? SamplesToTime64(&CdFormat(), Scan.Frames()) : BytesToMs(Bytes);
   Track.KBytes = MsToKBytes(Track.Ms);
   return Track;
 }

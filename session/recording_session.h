@@ -82,6 +82,7 @@ struct TTrackInfo {
   std::string Path;
   std::int64_t Ms = 0;      // what the file holds (when ended), else what was recorded
   std::int64_t KBytes = 0;  // as the track list shows Ms
+  std::int64_t Frames = 0;  // the frames it holds, when ended
 };
 
 // A stretch of the input lost while recording (the device overran or was

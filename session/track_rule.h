@@ -70,6 +70,9 @@ void OrderByTrackNumber(std::vector<std::string>& Tracks);
 // The gate labels: the time gate in milliseconds ("%3d ms", position * 33.59375
 // rounded half to even) and the minimum length ("%2d s").
 int TimeGateMs(int Position);
+// The noise gate as the level a quiet stretch stays under: "-56 dBFS" (the
+// average size of its samples, with the time gate it is summed over).
+std::string NoiseGateText(int Gate, int TimeGate);
 std::string TimeGateLabel(int Position);
 std::string MinSecLabel(int Position);
 

@@ -162,6 +162,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     Error = "no format chunk";
     return false;
   }
+  Scan.StoredFormatBytes = Scan.FormatBytes;
   PlainFormatFromExtensible(Scan.FormatBytes);
   auto* f = reinterpret_cast<WAVEFORMATEX*>(Scan.FormatBytes.data());
   if (f->wFormatTag == WAVE_FORMAT_PCM) f->cbSize = 0;

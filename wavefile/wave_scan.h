@@ -22,6 +22,9 @@ namespace velmar {
 
 struct TWaveScan {
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
+  // The format record as the file stores it (an extensible one with its
+  // channel mask), for writing the same format again.
+  std::vector<std::uint8_t> StoredFormatBytes;
   std::int64_t FileBytes = 0;
   std::int64_t DataOffset = 0;  // of the first audio byte
   std::int64_t DataBytes = 0;   // audio bytes, whole frames

@@ -6,6 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -225,6 +229,76 @@ TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
   EXPECT_TRUE(Audio(Folder + "/03 Étude 3.wav") == Sound[2]);
 }
 
+
+// A record side made here: six songs over surface hiss (a quiet intro, a
+// tremolo tone, noise bursts over a tone, a 1 s quiet passage, a fade-out),
+// between them gaps of 1.5 to 3 s of hiss at -55 to -40 dBFS with clicks,
+// never digital zero. Split into six with the default gates, every cut lies
+// inside a true gap; asked for more tracks than there are gaps, it writes
+// nothing and says so (status 2).
+TEST_F(TrackFix, SplitIntoNFindsTheGapsOfARecordSide) {
+  std::mt19937 Random(7);
+  std::uniform_real_distribution<double> White(-1, 1);
+  double Pink = 0;
+  const auto Hiss = [&](double Db) {  // one-pole filtered noise, about Db dBFS RMS
+    Pink = 0.9 * Pink + 0.1 * White(Random);
+    return Pink / 0.13 * 32768 * std::pow(10, Db / 20);
+  };
+  std::vector<std::int16_t> Samples;
+  const auto Put = [&](double Left, double Right) {
+    Samples.push_back(static_cast<std::int16_t>(std::clamp(Left, -32767.0, 32767.0)));
+    Samples.push_back(static_cast<std::int16_t>(std::clamp(Right, -32767.0, 32767.0)));
+  };
+  const std::vector<double> SongSeconds = {22, 26, 20, 30, 24, 28};
+  const std::vector<double> GapSeconds = {1.5, 2.0, 3.0, 2.5, 1.8};
+  const std::vector<double> GapDb = {-55, -40, -48, -45, -52};
+  std::vector<std::pair<std::int64_t, std::int64_t>> TrueGaps;
+  for (std::size_t Song = 0; Song < SongSeconds.size(); ++Song) {
+    const auto Frames = static_cast<std::int64_t>(SongSeconds[Song] * kRate);
+    for (std::int64_t f = 0; f < Frames; ++f) {
+      const double t = static_cast<double>(f) / kRate, Left = SongSeconds[Song] - t;
+      double Level = 0.25 * (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t));  // a tremolo
+      if (Song == 0 && t < 3) Level = 0.02;                              // a quiet intro
+      if (Song == 3 && t > 14 && t < 15) Level = 0.001;                  // a quiet passage
+      if (Song == 5 && Left < 6) Level *= Left / 6;                      // the fade-out
+      double v = Level * 32768 * std::sin(2 * M_PI * (220 + 55 * static_cast<double>(Song)) * t);
+      if (Song == 2 && std::fmod(t, 0.5) < 0.1) v += 0.2 * 32768 * White(Random);  // bursts
+      const double h = Hiss(-50);
+      Put(v + h, 0.8 * v + h);
+    }
+    if (Song + 1 == SongSeconds.size()) break;
+    const std::int64_t Start = static_cast<std::int64_t>(Samples.size() / 2);
+    const auto Gap = static_cast<std::int64_t>(GapSeconds[Song] * kRate);
+    for (std::int64_t f = 0; f < Gap; ++f) {
+      const double Click = f % 17000 < 3 ? 15000 : 0;  // a click every 0.4 s
+      const double h = Hiss(GapDb[Song]);
+      Put(h + Click, h - Click);
+    }
+    TrueGaps.push_back({Start, Start + Gap});
+  }
+  Bytes Data(Samples.size() * 2);
+  std::memcpy(Data.data(), Samples.data(), Data.size());
+  WriteFileBytes(Side, Riff({PcmFmt(2, 44100, 16), Chunk("data", Data)}));
+
+  int Status = -1;
+  const std::string Out = Dir.File("six");
+  const std::string Said = Rec("split " + Side + " --tracks 6 -o " + Out, &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  const std::vector<std::string> Files = Paths(Out);
+  ASSERT_EQ(Files.size(), 6u) << Said;
+  const std::vector<std::int64_t> Found = Cuts(Files);
+  for (std::size_t i = 0; i < Found.size(); ++i) {
+    EXPECT_GT(Found[i], TrueGaps[i].first) << "cut " << i + 1 << "\n" << Said;
+    EXPECT_LT(Found[i], TrueGaps[i].second) << "cut " << i + 1 << "\n" << Said;
+  }
+  EXPECT_TRUE(Joined(Files) == Data);
+
+  const std::string More = Dir.File("eight");
+  const std::string Refused = Rec("split " + Side + " --tracks 8 -o " + More, &Status);
+  EXPECT_EQ(Status, 2) << Refused;
+  EXPECT_NE(Refused.find("nothing was written"), std::string::npos) << Refused;
+  EXPECT_TRUE(!fs::exists(More) || fs::is_empty(More));
+}
 
 // A rewrite ended by a crash after its second step: the next velmar-rec
 // command on the folder finishes it and says so in one line; then it titles

@@ -3,6 +3,8 @@
 // decode in ffmpeg to the source's length within one MP3 frame, and a 1 kHz tone correlates with
 // its source; a missing file is reported and skipped; a cancelled run leaves no partial file.
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <signal.h>
 
 #include <cmath>
@@ -240,6 +242,45 @@ TEST(VelmarMp3, FlacFilesAreLosslessTaggedAndNeverPartial) {
   EXPECT_EQ(Encoder.WaitForExit(), 130);
   EXPECT_FALSE(fs::exists(Dir.File("long.flac.part")));
   EXPECT_FALSE(fs::exists(Dir.File("long.flac")));
+}
+
+// FLAC of what it cannot hold as it is: floating-point samples become 24-bit
+// (said), within one 24-bit step of sox's own reading; a title in Latin-1 (a
+// name from a Windows disk) reads back as UTF-8 with metaflac.
+TEST(VelmarMp3, FlacKeepsFloatAt24BitsAndTakesLatin1Titles) {
+  test::TempDir Dir;
+  int Status = -1;
+  const std::string Latin1 = Dir.File("Caf\xe9.wav");
+  RunCommand("sox -n -r 48000 -e floating-point -b 32 -c 2 '" + Dir.File("float.wav") +
+                 "' synth 2 sine 440 synth 2 pinknoise mix vol 0.8 && cp '" + Dir.File("float.wav") +
+                 "' '" + Latin1 + "'",
+             &Status);
+  ASSERT_EQ(Status, 0);
+  const std::string Said = RunCommand(std::string(VELMAR_MP3) + " --no-window --flac '" +
+                                          Dir.File("float.wav") + "' '" + Latin1 + "' 2>&1",
+                                      &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  EXPECT_NE(Said.find("floating-point samples kept at 24 bits"), std::string::npos) << Said;
+  EXPECT_EQ(RunCommand("metaflac --show-bps '" + Dir.File("float.flac") + "'"), "24\n");
+  EXPECT_EQ(RunCommand("metaflac --show-tag=TITLE '" + Dir.File("Caf\xe9.flac") + "'"),
+            "TITLE=Caf\xc3\xa9\n");
+  RunCommand("sox '" + Dir.File("float.wav") + "' -t f32 '" + Dir.File("float.f32") +
+                 "' && flac -d -s -c --force-raw-format --endian=little --sign=signed '" +
+                 Dir.File("float.flac") + "' > '" + Dir.File("float.s24") + "'",
+             &Status);
+  ASSERT_EQ(Status, 0);
+  const test::Bytes F = test::ReadFileBytes(Dir.File("float.f32")),
+                    I = test::ReadFileBytes(Dir.File("float.s24"));
+  ASSERT_EQ(F.size() / 4, I.size() / 3);
+  double Most = 0;
+  for (std::size_t n = 0; n < F.size() / 4; ++n) {
+    float f;
+    std::memcpy(&f, F.data() + 4 * n, 4);
+    const auto* p = I.data() + 3 * n;
+    const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >> 8;
+    Most = std::max(Most, std::abs(f * 8388608.0 - v));
+  }
+  EXPECT_LE(Most, 1.0);
 }
 
 }  // namespace
