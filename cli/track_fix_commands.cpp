@@ -18,6 +18,7 @@
 #include "session/track_files.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
+#include "wavefile/text_encoding.h"
 #include "wavefile/wave_audio_reader.h"
 
 namespace velmar::cli {
@@ -31,6 +32,23 @@ constexpr int kRate = 44100;
 std::string FolderOf(const std::string& Path) {
   const fs::path Parent = fs::path(Path).parent_path();
   return Parent.empty() ? "." : Parent.string();
+}
+
+// The titles of a titles file: one a line, in any encoding and with any line
+// ends; each trimmed, and a line of only blanks is no title.
+std::vector<std::string> TitleLines(const std::string& Raw) {
+  const std::string Text = TextAsUtf8(Raw);
+  std::vector<std::string> Titles;
+  std::size_t At = 0;
+  while (At <= Text.size()) {
+    const std::size_t End = std::min(Text.find_first_of("\r\n", At), Text.size());
+    std::string Line = Text.substr(At, End - At);
+    const std::size_t First = Line.find_first_not_of(" \t\f\v");
+    if (First != std::string::npos)
+      Titles.push_back(Line.substr(First, Line.find_last_not_of(" \t\f\v") - First + 1));
+    At = End + (Text.compare(End, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return Titles;
 }
 
 std::string FramesText(std::int64_t Frames) {
@@ -68,7 +86,8 @@ TAudioSource SourceOf(TWaveAudioReader& Reader, const std::string& Input) {
 
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
               const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<std::string>& Titles, std::int64_t Frames);
+              const std::vector<std::string>& Titles, std::int64_t Frames,
+              const std::vector<std::int64_t>& Exact = {}, int ExactRate = 0);
 
 bool IsCd(const WAVEFORMATEX& f, const WAVEFORMATEX& Cd) {
   return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels == Cd.nChannels &&
@@ -120,6 +139,8 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
   std::vector<std::int64_t> Cuts;
   std::vector<TQuietGap> CutIn;  // the gap of each cut (--tracks)
   std::vector<std::string> Titles;
+  std::vector<std::int64_t> Exact;  // a sheet's exact frames at ExactRate
+  int ExactRate = 0;
   std::int64_t Frames = 0;
   try {
     auto Reader = OpenSide(Input, Cd, true);
@@ -129,12 +150,17 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
       std::stringstream Text;
       Text << In.rdbuf();
       std::vector<TCueTrack> Sheet;
-      std::string Error;
-      if (!In || !ParseCueSheet(Text.str(), kRate, Sheet, Error)) {
+      std::string Error, Named;
+      if (!In || !ParseCueSheet(Text.str(), kRate, Sheet, Error, &Named, &ExactRate)) {
         std::fprintf(stderr, "velmar-rec: %s: %s\n", CueName.c_str(),
                      In ? Error.c_str() : "cannot be read");
         return 2;
       }
+      if (fs::path(Named).filename() != fs::path(Input).filename())
+        std::fprintf(stderr, "velmar-rec: %s: warning: the sheet is of \"%s\", not of %s\n",
+                     CueName.c_str(), Named.c_str(), fs::path(Input).filename().c_str());
+      for (std::size_t i = 1; i < Sheet.size() && ExactRate > 0; ++i)
+        Exact.push_back(Sheet[i].Exact);
       const WAVEFORMATEX* f = Reader->Scan().Format();
       Frames = Reader->Scan().Frames() * kRate / static_cast<std::int64_t>(f->nSamplesPerSec);
       for (std::size_t i = 0; i < Sheet.size(); ++i) {
@@ -179,7 +205,7 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
     std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
-  return WriteCuts(o, s, Input, Cuts, CutIn, Titles, Frames);
+  return WriteCuts(o, s, Input, Cuts, CutIn, Titles, Frames, Exact, ExactRate);
 }
 
 // The side's audio as it is, for cutting: its own samples when they can be
@@ -211,7 +237,8 @@ std::unique_ptr<TWaveAudioReader> OpenSideAsItIs(const std::string& Input,
 // frame; lists each track. Frames: the side's length at 44.1 kHz.
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
               const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<std::string>& Titles, std::int64_t Frames) {
+              const std::vector<std::string>& Titles, std::int64_t Frames,
+              const std::vector<std::int64_t>& Exact, int ExactRate) {
   std::vector<std::uint8_t> Record;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
@@ -221,8 +248,18 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     return 2;
   }
   const double Rate = Reader ? Reader->Target().nSamplesPerSec : kRate;
-  const auto Own = [&](std::int64_t f) {
-    return static_cast<std::int64_t>(std::llround(static_cast<double>(f) * Rate / kRate));
+  // A cut in the side's frames: exact where the sheet gives it at the side's
+  // rate, else the nearest to the frame at 44.1 kHz.
+  const bool UseExact = Exact.size() == Cuts.size() && ExactRate == static_cast<int>(Rate);
+  std::vector<std::int64_t> OwnCuts;
+  for (std::size_t i = 0; i < Cuts.size(); ++i)
+    OwnCuts.push_back(UseExact ? Exact[i]
+                               : static_cast<std::int64_t>(
+                                     std::llround(static_cast<double>(Cuts[i]) * Rate / kRate)));
+  const auto Own = [&](std::size_t i, std::int64_t f44) {
+    return i < OwnCuts.size() ? OwnCuts[i]
+                              : static_cast<std::int64_t>(
+                                    std::llround(static_cast<double>(f44) * Rate / kRate));
   };
   std::vector<TTrackFile> Files;
   int Number = NextTrackNumber(s.Folder);
@@ -233,7 +270,7 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     TTrackFile Track;
     Track.Name = TrackFileName(Number++);
     Track.Title = i < Titles.size() ? Titles[i] : "";
-    Track.Frames = Own(End) - Own(Start);
+    Track.Frames = Own(i, End) - (i == 0 ? 0 : Own(i - 1, Start));
     Files.push_back(Track);
     std::string Line = Files.back().Name + "  " + FramesText(Start) + " - " + FramesText(End) +
                        "  " + FramesText(End - Start);
@@ -305,15 +342,13 @@ int TitlesCommand(const TArgs& Args) {
   if (!o.Parse(Args, {}, {})) return UsageError(o.Error());
   if (o.Positional().size() < 2) return UsageError("titles needs a titles file and the tracks");
   std::ifstream In(o.Positional()[0], std::ios::binary);
+  std::stringstream Raw;
+  Raw << In.rdbuf();
   if (!In) {
     std::fprintf(stderr, "velmar-rec: %s: cannot be read\n", o.Positional()[0].c_str());
     return 2;
   }
-  std::vector<std::string> Titles;
-  for (std::string Line; std::getline(In, Line);) {
-    while (!Line.empty() && (Line.back() == '\r' || Line.back() == ' ')) Line.pop_back();
-    if (!Line.empty()) Titles.push_back(Line);
-  }
+  const std::vector<std::string> Titles = TitleLines(Raw.str());
   std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
   FinishRewritesIn(FolderOf(Tracks.front()));
   OrderByTrackNumber(Tracks);

@@ -1,7 +1,10 @@
 #include "session/cue_sheet.h"
 
+#include <cctype>
 #include <cstdio>
 #include <sstream>
+
+#include "wavefile/text_encoding.h"
 
 namespace velmar {
 
@@ -26,7 +29,7 @@ std::string Argument(const std::string& Rest) {
 
 std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks,
                          int Rate) {
-  std::string Out = "FILE " + Quoted(WavName) + " WAVE\n";
+  std::string Out = "REM RATE " + std::to_string(Rate) + "\nFILE " + Quoted(WavName) + " WAVE\n";
   int Number = 0;
   for (const TCueTrack& t : Tracks) {
     const std::int64_t Frames75 = (t.Start * 75 + Rate / 2) / Rate;
@@ -34,6 +37,7 @@ std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack
     std::snprintf(Line, sizeof Line, "  TRACK %02d AUDIO\n", ++Number);
     Out += Line;
     Out += "    TITLE " + Quoted(t.Title) + "\n";
+    Out += "    REM FRAME " + std::to_string(t.Start) + "\n";
     std::snprintf(Line, sizeof Line, "    INDEX 01 %02lld:%02lld:%02lld\n",
                   static_cast<long long>(Frames75 / 75 / 60),
                   static_cast<long long>(Frames75 / 75 % 60),
@@ -43,43 +47,73 @@ std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack
   return Out;
 }
 
-bool ParseCueSheet(const std::string& Text, int Rate, std::vector<TCueTrack>& Tracks,
-                   std::string& Error) {
+bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tracks,
+                   std::string& Error, std::string* File, int* ExactRate) {
   Tracks.clear();
+  // Any encoding, any line ends.
+  std::string Text = TextAsUtf8(Raw);
+  for (std::size_t i = 0; i < Text.size(); ++i)
+    if (Text[i] == '\r') {
+      if (i + 1 < Text.size() && Text[i + 1] == '\n')
+        Text.erase(i, 1);
+      else
+        Text[i] = '\n';
+    }
   std::istringstream In(Text);
   std::string Line;
-  int Files = 0, LineNumber = 0;
+  int Files = 0, LineNumber = 0, TrackLine = 0;
+  int SheetRate = 0;
   bool HaveIndex = true;  // of the track before
-  auto Fail = [&](const std::string& Why) {
-    Error = "line " + std::to_string(LineNumber) + ": " + Why;
+  auto Fail = [&](int At, const std::string& Why) {
+    Error = "line " + std::to_string(At) + ": " + Why;
     return false;
   };
   while (std::getline(In, Line)) {
     ++LineNumber;
-    if (LineNumber == 1 && Line.rfind("\xEF\xBB\xBF", 0) == 0) Line.erase(0, 3);
     std::istringstream Words(Line);
     std::string Key;
     Words >> Key;
+    for (char& c : Key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string Rest;
     std::getline(Words, Rest);
     if (Key == "FILE") {
-      if (++Files > 1) return Fail("a sheet of more than one file");
+      if (++Files > 1) return Fail(LineNumber, "a sheet of more than one file");
+      if (File) {
+        // The name, quoted or not, before the file type.
+        std::string Name = Argument(Rest);
+        const std::size_t Quote = Name.rfind('"');
+        if (!Name.empty() && Name.front() == '"' && Quote != std::string::npos && Quote > 0)
+          Name = Name.substr(1, Quote - 1);
+        else if (const std::size_t Space = Name.rfind(' '); Space != std::string::npos)
+          Name = Name.substr(0, Space);
+        *File = Name;
+      }
     } else if (Key == "TRACK") {
-      if (!HaveIndex) return Fail("the track before has no INDEX 01");
-      if (Files == 0) return Fail("TRACK before FILE");
+      if (!HaveIndex) return Fail(TrackLine, "this track has no INDEX 01");
+      if (Files == 0) return Fail(LineNumber, "TRACK before FILE");
       Tracks.push_back({});
       HaveIndex = false;
-    } else if (Key == "TITLE" && !Tracks.empty() && !HaveIndex) {
+      TrackLine = LineNumber;
+    } else if (Key == "TITLE" && !Tracks.empty()) {
       Tracks.back().Title = Argument(Rest);
+    } else if (Key == "REM") {
+      std::istringstream Remark(Rest);
+      std::string What;
+      long long Value = -1;
+      Remark >> What >> Value;
+      if (What == "RATE" && Value > 0 && Value < 1000000) SheetRate = static_cast<int>(Value);
+      if (What == "FRAME" && Value >= 0 && !Tracks.empty()) Tracks.back().Exact = Value;
     } else if (Key == "INDEX" && !Tracks.empty()) {
       unsigned Index = 0, m = 0, s = 0, f = 0;
-      if (std::sscanf(Rest.c_str(), " %u %u:%u:%u", &Index, &m, &s, &f) != 4 || s > 59 || f > 74)
-        return Fail("not an INDEX nn mm:ss:ff line");
+      int End = 0;
+      if (std::sscanf(Rest.c_str(), " %u %u:%u:%u %n", &Index, &m, &s, &f, &End) != 4 || s > 59 ||
+          f > 74 || static_cast<std::size_t>(End) != Rest.size())
+        return Fail(LineNumber, "not an INDEX nn mm:ss:ff line");
       if (Index != 1) continue;
       const std::int64_t Frames75 = (std::int64_t{m} * 60 + s) * 75 + f;
       Tracks.back().Start = (Frames75 * Rate + 37) / 75;
       if (Tracks.size() > 1 && Tracks.back().Start <= Tracks[Tracks.size() - 2].Start)
-        return Fail("INDEX 01 not after the track before");
+        return Fail(LineNumber, "INDEX 01 not after the track before");
       HaveIndex = true;
     }
   }
@@ -87,11 +121,14 @@ bool ParseCueSheet(const std::string& Text, int Rate, std::vector<TCueTrack>& Tr
     Error = "no tracks";
     return false;
   }
-  if (!HaveIndex) {
-    LineNumber = 0;
-    Error = "the last track has no INDEX 01";
-    return false;
-  }
+  if (!HaveIndex) return Fail(TrackLine, "this track has no INDEX 01");
+  // Exact frames count only when every track has one, in order.
+  bool Exact = SheetRate > 0;
+  for (std::size_t i = 0; i < Tracks.size(); ++i)
+    Exact = Exact && Tracks[i].Exact >= 0 && (i == 0 || Tracks[i].Exact > Tracks[i - 1].Exact);
+  if (!Exact)
+    for (TCueTrack& t : Tracks) t.Exact = -1;
+  if (ExactRate) *ExactRate = Exact ? SheetRate : 0;
   return true;
 }
 

@@ -1,7 +1,11 @@
 // Cue sheets of a side kept as one WAV file: the file's name and, per track,
-// its number, title and first frame ("INDEX 01 mm:ss:ff", 75 frames a second).
+// its number, title and first frame ("INDEX 01 mm:ss:ff", 75 frames a second,
+// for other programs; and the exact frame at the side's rate in "REM FRAME"
+// lines, so that a side cut again at its sheet gives back its tracks exactly).
 // Writing quotes titles (a '"' becomes '\''); reading takes what common tools
-// write (REM, PERFORMER, FLAGS, INDEX 00 ... lines are skipped).
+// write: any encoding (see text_encoding.h), any line ends, keywords in any
+// case, TITLE anywhere in a track; REM, PERFORMER, FLAGS, INDEX 00 ... lines
+// are skipped.
 //
 // Not thread-bound; no state.
 #pragma once
@@ -15,6 +19,8 @@ namespace velmar {
 struct TCueTrack {
   std::string Title;
   std::int64_t Start = 0;  // in sample frames of the side
+  // Read: the exact first frame at the rate in the sheet's "REM RATE", or -1.
+  std::int64_t Exact = -1;
 };
 
 // The sheet for WavName (a name beside the sheet) at Rate frames a second;
@@ -23,9 +29,10 @@ std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack
                          int Rate);
 
 // The tracks of a sheet, their starts in frames at Rate; false with Error
-// ("line 7: ...") when it is not a sheet of one WAV file with INDEX 01 points
-// in order.
+// ("line 7: ...", the line at fault) when it is not a sheet of one WAV file
+// with INDEX 01 points in order. File (may be null) gets the file it names;
+// ExactRate the rate of the tracks' Exact frames (0: none).
 bool ParseCueSheet(const std::string& Text, int Rate, std::vector<TCueTrack>& Tracks,
-                   std::string& Error);
+                   std::string& Error, std::string* File = nullptr, int* ExactRate = nullptr);
 
 }  // namespace velmar

@@ -115,6 +115,10 @@ class TSideSource {
     return true;
   }
   const WAVEFORMATEX& Format() const { return *FScans[0].Format(); }
+  // The format record as the first track stores it, for writing the same.
+  const WAVEFORMATEX& Record() const {
+    return *reinterpret_cast<const WAVEFORMATEX*>(FScans[0].StoredFormatBytes.data());
+  }
   const std::vector<std::int64_t>& Starts() const { return FStarts; }
   // New with the tracks' labelled places in the new tracks that hold them.
   std::vector<TTrackFile> PlaceMarkers(std::vector<TTrackFile> New) const {
@@ -214,6 +218,11 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
     return false;
   }
   const std::string Cue = fs::path(Side).replace_extension(".cue").string();
+  // A sheet names its file in quotes, which a name cannot hold there.
+  if (fs::path(Side).filename().string().find('"') != std::string::npos) {
+    Error = Side + ": a cue sheet cannot name a file with '\"' in its name";
+    return false;
+  }
   TSideSource Source;
   if (!Source.Open(Tracks, Error)) return false;
   for (const std::string& Name : {Side, Cue}) {
@@ -231,7 +240,7 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
   }
   TStagedFiles Staged(Folder(Side));
   std::int64_t At = 0;
-  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Source.Format(), TWaveInfoList(),
+  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Source.Record(), TWaveInfoList(),
                 Source.Source(Error), -1, {}, At, Error))
     return false;
   // Each track starts on the sheet where the audio before it ended.
@@ -281,7 +290,7 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
   }
   const bool Wait =
       std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
-  return WriteStaged(Source.Source(Error), Source.Format(), Folder, Source.PlaceMarkers(New),
+  return WriteStaged(Source.Source(Error), Source.Record(), Folder, Source.PlaceMarkers(New),
                      Progress, Error, Tracks, Wait);
 }
 
@@ -314,12 +323,17 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
   }
   if (Tracks.empty()) return true;
   const std::string Dir = Folder(Tracks[0]);
-  for (const std::string& t : Tracks) {
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
     std::error_code e;
-    if (!fs::equivalent(Folder(t), Dir, e)) {
+    if (!fs::equivalent(Folder(Tracks[i]), Dir, e)) {
       Error = "the tracks must lie in one folder; nothing was changed";
       return false;
     }
+    for (std::size_t j = 0; j < i; ++j)
+      if (fs::equivalent(Tracks[i], Tracks[j], e)) {
+        Error = Tracks[i] + " is named twice; nothing was changed";
+        return false;
+      }
   }
   Names.clear();
   for (std::size_t i = 0; i < Tracks.size(); ++i)
@@ -390,7 +404,8 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector
       }
     };
     const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
-    if (!WriteWav(Hidden, *Scan.Format(), Info, Read, -1, {}, At, Error) ||
+    if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()), Info,
+                  Read, -1, {}, At, Error) ||
         (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;

@@ -162,13 +162,25 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     Error = "no format chunk";
     return false;
   }
-  Scan.StoredFormatBytes = Scan.FormatBytes;
-  PlainFormatFromExtensible(Scan.FormatBytes);
+  const std::vector<std::uint8_t> Stored = Scan.FormatBytes;
+  const bool Extensible = PlainFormatFromExtensible(Scan.FormatBytes);
   auto* f = reinterpret_cast<WAVEFORMATEX*>(Scan.FormatBytes.data());
   if (f->wFormatTag == WAVE_FORMAT_PCM) f->cbSize = 0;
   if (!NormaliseFormat(*f)) {
     Error = "an unusable format";
     return false;
+  }
+  // The record to write the same format with: the usable one, and for an
+  // extensible record its extension (the channel mask, the sub-format) too.
+  Scan.StoredFormatBytes = Scan.FormatBytes;
+  if (Extensible) {
+    constexpr std::size_t kExtension = 22;
+    Scan.StoredFormatBytes.resize(18 + kExtension);
+    std::copy(Stored.begin() + 18, Stored.begin() + 18 + kExtension,
+              Scan.StoredFormatBytes.begin() + 18);
+    auto* e = reinterpret_cast<WAVEFORMATEX*>(Scan.StoredFormatBytes.data());
+    e->wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    e->cbSize = kExtension;
   }
   Scan.Markers = ParseCueMarkers(Cue, Adtl);
   if (!HaveData) return true;

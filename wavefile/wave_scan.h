@@ -22,8 +22,8 @@ namespace velmar {
 
 struct TWaveScan {
   std::vector<std::uint8_t> FormatBytes;  // at least 18 bytes
-  // The format record as the file stores it (an extensible one with its
-  // channel mask), for writing the same format again.
+  // The record to write the same format with: FormatBytes, or for an
+  // extensible record the same with its extension (channel mask, sub-format).
   std::vector<std::uint8_t> StoredFormatBytes;
   std::int64_t FileBytes = 0;
   std::int64_t DataOffset = 0;  // of the first audio byte

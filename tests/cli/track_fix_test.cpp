@@ -15,6 +15,8 @@
 
 #include "session/track_files.h"
 #include "session/track_rule.h"
+#include "wavefile/wave_scan.h"
+#include "stream/time_conversions.h"
 #include "tests/cli/velmar_rec.h"
 #include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
@@ -144,8 +146,8 @@ TEST_F(TrackFix, SplitIntoTheReleasesTracksJoinBackAndSplitByTheSheet) {
   std::ifstream CueFile(Dir.File("back/side.cue"));
   std::stringstream Cue;
   Cue << CueFile.rdbuf();
-  EXPECT_EQ(Cue.str().rfind("FILE \"side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track01\"\n"
-                            "    INDEX 01 00:00:00\n",
+  EXPECT_EQ(Cue.str().rfind("REM RATE 44100\nFILE \"side.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                            "    TITLE \"Track01\"\n    REM FRAME 0\n    INDEX 01 00:00:00\n",
                             0),
             0u)
       << Cue.str();
@@ -154,22 +156,24 @@ TEST_F(TrackFix, SplitIntoTheReleasesTracksJoinBackAndSplitByTheSheet) {
   EXPECT_EQ(Status, 2);
   EXPECT_TRUE(Audio(Back) == Whole);
 
-  // Split by the sheet: the same tracks, each cut within one 1/75 s frame.
+  // Split by the sheet: the same tracks, each cut where it was (the sheet
+  // keeps the exact frames beside the 1/75 s INDEX points).
   Rec("split " + Back + " --cue " + Dir.File("back/side.cue") + " -o " + Dir.File("cue"), &Status);
   ASSERT_EQ(Status, 0);
   const std::vector<std::string> ByCue = Paths(Dir.File("cue"));
   ASSERT_EQ(ByCue.size(), 5u);
   const std::vector<std::int64_t> CueAt = Cuts(ByCue);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_LE(std::abs(CueAt[i] - At[i]), 588) << i;
+  EXPECT_EQ(CueAt, std::vector<std::int64_t>(At.begin(), At.begin() + 4));
   EXPECT_TRUE(Joined(ByCue) == Whole);
   EXPECT_EQ(TrackTitle(ByCue[2]), "Track03");
 
-  // More tracks than gaps (the quiet passage counts now): it says how many
-  // it found and writes those.
+  // More tracks than gaps: it says how many it found, writes nothing, and
+  // fails.
   const std::string Fewer = Rec("split " + Side + " --tracks 9 -o " + Dir.File("nine"), &Status);
-  EXPECT_EQ(Status, 0);
+  EXPECT_EQ(Status, 2);
   EXPECT_NE(Fewer.find("9 tracks need 8 quiet gaps; found 5"), std::string::npos) << Fewer;
-  EXPECT_EQ(Tracks(Dir.File("nine")).size(), 6u);
+  EXPECT_NE(Fewer.find("nothing was written"), std::string::npos) << Fewer;
+  EXPECT_FALSE(fs::exists(Dir.File("nine")) && !fs::is_empty(Dir.File("nine")));
 }
 
 TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
@@ -229,6 +233,70 @@ TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
   EXPECT_TRUE(Audio(Folder + "/03 Étude 3.wav") == Sound[2]);
 }
 
+
+// Sides made by sox in other formats (24/96 and 24/48 in extensible headers,
+// 32-bit float, 8-bit mono): split by the rule, into N and by a sheet, the
+// tracks keep the side's format record as it is and its samples byte for
+// byte; joined and split by the join's sheet, the tracks come back at their
+// exact frames.
+TEST_F(TrackFix, SplitKeepsTheSidesFormatAndEverySample) {
+  const std::vector<std::string> Formats = {"-r 96000 -b 24 -c 2", "-r 48000 -b 24 -c 2",
+                                            "-r 44100 -e floating-point -b 32 -c 2",
+                                            "-r 22050 -b 8 -c 1"};
+  for (std::size_t k = 0; k < Formats.size(); ++k) {
+    SCOPED_TRACE(Formats[k]);
+    const std::string Home = Dir.File("f" + std::to_string(k));
+    fs::create_directories(Home);
+    const std::string In = Home + "/side.wav", Cd = " " + Formats[k] + " ";
+    // Without dither, which would make 8-bit silence one step of noise.
+    Peer("sox -D -n" + Cd + Home + "/a.wav synth 8 sine 300 synth 8 pinknoise mix vol 0.4");
+    Peer("sox -D -n" + Cd + Home + "/q.wav trim 0 2");
+    Peer("sox -D " + Home + "/a.wav " + Home + "/q.wav " + Home + "/a.wav " + Home + "/q.wav " +
+         Home + "/a.wav " + In);
+    TWaveScan Own;
+    std::string Error;
+    ASSERT_TRUE(ScanWaveFile(In, Own, Error)) << Error;
+    const Bytes Whole = Audio(In);
+    int Status = -1;
+    for (const std::string How : {"", " --tracks 3"}) {
+      const std::string Out = Home + "/out" + (How.empty() ? "rule" : "n");
+      const std::string Said = Rec("split " + In + How + " -o " + Out, &Status);
+      ASSERT_EQ(Status, 0) << Said;
+      const std::vector<std::string> Files = Paths(Out);
+      ASSERT_EQ(Files.size(), 3u) << How << Said;
+      for (const std::string& f : Files) {
+        TWaveScan Track;
+        ASSERT_TRUE(ScanWaveFile(f, Track, Error)) << Error;
+        EXPECT_EQ(Track.StoredFormatBytes, Own.StoredFormatBytes) << f;
+      }
+      EXPECT_TRUE(Joined(Files) == Whole) << How;
+    }
+    const std::vector<std::string> Three = Paths(Home + "/outn");
+    std::vector<std::int64_t> Ends;
+    for (const std::string& f : Three) {
+      TWaveScan Track;
+      ScanWaveFile(f, Track, Error);
+      Ends.push_back((Ends.empty() ? 0 : Ends.back()) + Track.Frames());
+    }
+    fs::create_directories(Home + "/j");
+    ASSERT_EQ(Rec("join " + Three[0] + " " + Three[1] + " " + Three[2] + " -o " + Home +
+                      "/j/side.wav",
+                  &Status),
+              Home + "/j/side.wav  3 tracks  " +
+                  TimeToText(SamplesToTime64(Own.Format(), Own.Frames())) + "\n" + Home +
+                  "/j/side.cue\n");
+    Rec("split " + Home + "/j/side.wav --cue " + Home + "/j/side.cue -o " + Home + "/c", &Status);
+    ASSERT_EQ(Status, 0);
+    const std::vector<std::string> Again = Paths(Home + "/c");
+    ASSERT_EQ(Again.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      TWaveScan Track;
+      ScanWaveFile(Again[i], Track, Error);
+      EXPECT_EQ(Track.Frames(), Ends[i] - (i ? Ends[i - 1] : 0)) << i;
+      EXPECT_EQ(Track.StoredFormatBytes, Own.StoredFormatBytes);
+    }
+  }
+}
 
 // A record side made here: six songs over surface hiss (a quiet intro, a
 // tremolo tone, noise bursts over a tone, a 1 s quiet passage, a fade-out),
