@@ -177,13 +177,13 @@ void TFormAudioRecorderMain::BuildPanel() {
   };
   sbPrevious = Transport(
       3, {28, 24, 50, 50}, false,
-      "Press this button to move to the previous track in the track list. Not availible for the "
+      "Press this button to move to the previous track in the track list. Not available for the "
       "first track.");
   sbPlay = Transport(2, {83, 8, 70, 70}, false,
                      "This button playes the selectef track in the track list.");
   sbNext = Transport(
       1, {158, 24, 50, 50}, false,
-      "Press this button to move to the next track in the track list. Not availible for the last "
+      "Press this button to move to the next track in the track list. Not available for the last "
       "track.");
   sbRecord = Transport(4, {26, 83, 64, 28}, true,
                        "This button records the selectef track in the track list.");

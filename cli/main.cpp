@@ -121,7 +121,11 @@ int main(int argc, char** argv) {
   }
   const bool Known = std::any_of(std::begin(kCommands), std::end(kCommands),
                                  [&](const TCommandHelp& c) { return Command == c.Name; });
-  if (!Known) return UsageError("unknown command '" + Command + "'");
+  if (!Known) {  // one line, not every command's help
+    std::fprintf(stderr, "velmar-rec: unknown command '%s' (velmar-rec help lists the commands)\n",
+                 Command.c_str());
+    return 2;
+  }
   Running = Command;
   if (std::find_if(Args.begin(), Args.end(),
                    [](const std::string& a) { return a == "--help" || a == "-h"; }) != Args.end()) {

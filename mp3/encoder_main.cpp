@@ -95,12 +95,14 @@ int main(int argc, char** argv) {
       Encoding.FlacLevel = Value[0] - '0';
       Level = true;
     } else if (Arg == "--help" || Arg == "-h" || (Arg.size() > 1 && Arg[0] == '-')) {
-      std::fprintf(Arg[0] == '-' && Arg != "--help" && Arg != "-h" ? stderr : stdout,
+      const bool Unknown = Arg != "--help" && Arg != "-h";
+      if (Unknown) std::fprintf(stderr, "velmar-mp3: unknown option '%s'\n", Arg.c_str());
+      std::fprintf(Unknown ? stderr : stdout,
                    "usage: velmar-mp3 [--no-window] [--flac [--level 0..8]] [FILE.wav ...]\n"
                    "  Encodes each WAV file into an MP3 beside it (--flac: a FLAC file, level 5\n"
                    "  unless --level), never over an existing file; without files, the files the\n"
                    "  recorder listed. --no-window prints one line per file.\n");
-      return Arg == "--help" || Arg == "-h" ? 0 : 2;
+      return Unknown ? 2 : 0;
     } else {
       Files.emplace_back(Arg);
     }

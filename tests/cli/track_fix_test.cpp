@@ -220,7 +220,18 @@ TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
   EXPECT_FALSE(fs::exists(Dir.File("j.wav")));
   EXPECT_FALSE(fs::exists(Dir.File("j.cue")));
 
-  // Titled: new names (a "/" becomes "_"), the title in the file, the audio kept.
+  // A track named twice is refused.
+  EXPECT_NE(Rec("titles " + Titles + " " + Old[0] + " " + Old[0] + " " + Old[2], &Status)
+                .find("named twice; nothing was changed"),
+            std::string::npos);
+  EXPECT_EQ(Status, 2);
+  EXPECT_TRUE(Unchanged());
+
+  // Titled, from a file as a Windows editor writes it (a byte order mark, CR
+  // LF, blanks around titles, lines of only blanks): new names (a "/" becomes
+  // "_"), the title in the file, the audio kept.
+  std::ofstream(Titles, std::ios::binary | std::ios::trunc)
+      << "\xEF\xBB\xBF  Mötley Crüe  \r\n\t\r\n   \r\nAC/DC\r\nÉtude 3\r\n";
   const std::string Said =
       Rec("titles " + Titles + " " + Old[0] + " " + Old[1] + " " + Old[2], &Status);
   ASSERT_EQ(Status, 0) << Said;
