@@ -221,11 +221,12 @@ void TFormAudioRecorderMain::BuildPanel() {
   auto Slider = [this](QRect Geometry) {
     return SkinSlider(PanelButtons, FSkin.FRecordButtons, Geometry);
   };
-  SkinLabel(PanelButtons, "Noise Gate", {225, 61});
+  lblNoiseGate = SkinLabel(PanelButtons, "Noise Gate", {225, 61});
   NoiseGate = Slider({336, 64, 78, 9});
   NoiseGate->SetMaxValue(100);
   NoiseGate->SetPosition(25);
   NoiseGate->SetLogarithmic(true);
+  NoiseGate->OnChange = [this](TObject*) { NoiseGateChange(); };
   SkinLabel(PanelButtons, "Time Gate", {225, 78});
   WhideGate = Slider({336, 81, 78, 10});
   WhideGate->SetRange(2, 20);
@@ -529,9 +530,18 @@ void TFormAudioRecorderMain::EnableMenus(bool Enabled) {
   for (QMenu* Menu : {miFile, miMP3, miOptions}) Menu->menuAction()->setEnabled(Enabled);
 }
 
+void TFormAudioRecorderMain::NoiseGateChange() {
+  // The gate as the level a quiet stretch stays under, which the time gate sums.
+  lblNoiseGate->setText(
+      QString("Noise Gate %1 dB").arg(std::lround(NoiseGateDb(NoiseGate->Position(),
+                                                              WhideGate->Position()))));
+  lblNoiseGate->adjustSize();
+}
+
 void TFormAudioRecorderMain::WhideGateChange() {
   lblWhideGateStr->setText(QString::fromStdString(TimeGateLabel(WhideGate->Position())));
   lblWhideGateStr->adjustSize();
+  NoiseGateChange();
 }
 
 void TFormAudioRecorderMain::MinSecChange() {

@@ -129,6 +129,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TMMBitmapSlider* WhideGate;
   TMMBitmapSlider* MinSec;
   QLabel* lblWhideGateStr;
+  QLabel* lblNoiseGate;
   QLabel* lblMinSecStr;
   QLabel* lblOutputFolder;
   TMMBitmapRadioButton* rbAutoOn;
@@ -171,6 +172,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void WatchOutput();
   void TimerTimer();
   void WhideGateChange();
+  void NoiseGateChange();
   void MinSecChange();
   void EnableMenus(bool Enabled);
   void ApplyGridColors();

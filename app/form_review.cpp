@@ -416,7 +416,7 @@ void TFormReview::SplitInto(int Tracks) {
     Run(
         "Finding the quiet gaps",
         [this](std::string& Why) {
-          TQuietGapFinder Finder(FRule);
+          auto Finder = std::make_unique<TQuietGapFinder>(FRule);
           std::vector<std::int16_t> Buffer(2 * 65536);
           FTotal = FAudio.Frames();
           for (std::int64_t At = 0; At < FAudio.Frames(); At += 65536) {
@@ -426,11 +426,12 @@ void TFormReview::SplitInto(int Tracks) {
             }
             const std::int64_t n = std::min<std::int64_t>(65536, FAudio.Frames() - At);
             FAudio.Read(At, Buffer.data(), n);
-            Finder.Add(reinterpret_cast<const std::uint8_t*>(Buffer.data()),
-                       static_cast<std::size_t>(n * 4));
+            Finder->Add(reinterpret_cast<const std::uint8_t*>(Buffer.data()),
+                        static_cast<std::size_t>(n * 4));
             FDone = At + n;
           }
-          FGaps = Finder.Finish();
+          FGaps = Finder->Finish();
+          FFinder = std::move(Finder);
           return true;
         },
         [this, Tracks](bool Ok, const std::string&) {
@@ -441,14 +442,22 @@ void TFormReview::SplitInto(int Tracks) {
   }
   const std::vector<std::int64_t> Cuts =
       CutsForTracks(FGaps, FEdit.Frames(), Tracks, FRule.MinSec * kRate);
-  if (static_cast<int>(Cuts.size()) + 1 < Tracks)
-    Say(QString("%1 tracks need %2 quiet gaps of the side; it has %3: %4 tracks.")
+  if (static_cast<int>(Cuts.size()) + 1 < Tracks) {
+    // Nothing changes; the gate that would find them is said.
+    const int Gate = FFinder->GateFor(Tracks, FRule.MinSec * kRate);
+    Say(QString("%1 tracks need %2 quiet gaps of the side; it has %3 (with tracks of at least %4 "
+                "s). %5")
             .arg(Tracks)
             .arg(Tracks - 1)
             .arg(Cuts.size())
-            .arg(Cuts.size() + 1));
-  else
-    Say(QString("Split into %1 tracks at the longest quiet gaps.").arg(Tracks));
+            .arg(FRule.MinSec)
+            .arg(Gate > 0 ? QString("A noise gate of %1 (%2) finds them.")
+                                .arg(Gate)
+                                .arg(QString::fromStdString(NoiseGateText(Gate, FRule.TimeGate)))
+                          : QString("No noise gate finds them; a shorter minimum length may.")));
+    return;
+  }
+  Say(QString("Split into %1 tracks at the longest quiet gaps.").arg(Tracks));
   FEdit.SetMarks(Cuts);
   FSelected = -1;
   Refresh();

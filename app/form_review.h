@@ -126,6 +126,7 @@ class TFormReview : public QWidget {
   TSideEdit FEdit;
   std::unique_ptr<TSidePlayback> FPlayback;
   std::vector<TQuietGap> FGaps;
+  std::unique_ptr<TQuietGapFinder> FFinder;  // what found them
   bool FGapsFound = false;
   QLabel* FStatus;
   QLabel* FSideText;  // the side's tracks and length, as edited

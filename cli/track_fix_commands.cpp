@@ -310,6 +310,10 @@ int SplitCommand(const TArgs& Args) {
   BuildPCMFormat(&Cd, 16, 2, kRate);
   InstallInterruptHandlers();
   FinishRewritesIn(s.Folder);
+  if (o.Has("--dry-run") && !o.Has("--cue"))
+    std::fprintf(stderr, "velmar-rec: quiet is under %s (noise gate %d, time gate %d)\n",
+                 NoiseGateText(s.Rule.NoiseGate, s.Rule.TimeGate).c_str(), s.Rule.NoiseGate,
+                 s.Rule.TimeGate);
   const std::string& Input = o.Positional()[0];
   if (o.Has("--tracks") || o.Has("--cue")) return SplitAtCuts(o, s, Input, Cd);
   return SplitByRule(o, s, Input, Cd);

@@ -102,13 +102,17 @@ int TimeGateMs(int Position) {
   return static_cast<int>(RoundHalfEven(Position * 33.59375));
 }
 
-std::string NoiseGateText(int Gate, int TimeGate) {
-  if (Gate <= 0) return "never";
+double NoiseGateDb(int Gate, int TimeGate) {
   // A buffer's level is its samples' average size / 16; the gate bounds the
   // sum of TimeGate buffers' levels.
   const double Average = 16.0 * Gate / std::max(TimeGate, 1);
+  return 20 * std::log10(Average / 32768);
+}
+
+std::string NoiseGateText(int Gate, int TimeGate) {
+  if (Gate <= 0) return "never";
   char Text[32];
-  std::snprintf(Text, sizeof Text, "%.0f dBFS", 20 * std::log10(Average / 32768));
+  std::snprintf(Text, sizeof Text, "%.0f dBFS", NoiseGateDb(Gate, TimeGate));
   return Text;
 }
 

@@ -73,6 +73,7 @@ int TimeGateMs(int Position);
 // The noise gate as the level a quiet stretch stays under: "-56 dBFS" (the
 // average size of its samples, with the time gate it is summed over).
 std::string NoiseGateText(int Gate, int TimeGate);
+double NoiseGateDb(int Gate, int TimeGate);  // -inf for a gate of 0
 std::string TimeGateLabel(int Position);
 std::string MinSecLabel(int Position);
 

@@ -158,6 +158,13 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
       for (std::int64_t f = m - 4410; f < m + 4410; ++f)
         ASSERT_LE(std::abs(SampleOf(Side, f, 0)), 64) << "a cut at " << m << " is not in the quiet";
   }
+  // More tracks than the side has gaps: nothing changes, and it says so.
+  const std::vector<std::int64_t> Three = V.Edit().Marks();
+  V.SplitCount->setValue(5);
+  V.btSplit->click();
+  EXPECT_EQ(V.Edit().Marks(), Three);
+  EXPECT_TRUE(V.StatusText().startsWith("5 tracks need 4 quiet gaps of the side; it has 2"))
+      << V.StatusText().toStdString();
 
   // A title typed into the list, two pasted as lines.
   V.List->setCurrentCell(0, 3);

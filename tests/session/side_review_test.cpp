@@ -273,6 +273,30 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
   }
 }
 
+// Titling keeps what it does not change: a "bext" chunk in front of the
+// data and an extensible format record (its channel mask) stay byte for
+// byte; only the title and the name are new.
+TEST(SideReview, TitlingKeepsTheChunksAndHeaderItDoesNotChange) {
+  test::TempDir Dir;
+  Bytes Fmt = {0xFE, 0xFF, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 22, 0, 16, 0,
+               3,    0,    0, 0, 1,    0,    0, 0, 0,    0,    0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38,
+               0x9B, 0x71};
+  const Bytes Bext(602, 0x42), Data(4 * 1000, 0x11);
+  const std::string Track = Dir.File("Track01.wav");
+  test::WriteFileBytes(Track, test::Riff({test::Chunk("fmt ", Fmt), test::Chunk("bext", Bext),
+                                          test::Chunk("data", Data)}));
+  const Bytes Before = test::ReadFileBytes(Track);
+  std::vector<std::string> Names;
+  std::string Error;
+  ASSERT_TRUE(TitleTrackFiles({Track}, {"Kept"}, Names, Error)) << Error;
+  const Bytes After = test::ReadFileBytes(Dir.File("01 Kept.wav"));
+  const std::size_t Head = 12 + 8 + Fmt.size() + 8 + Bext.size() + 8 + Data.size();
+  ASSERT_GE(After.size(), Head);
+  EXPECT_TRUE(std::equal(Before.begin() + 8, Before.begin() + static_cast<std::ptrdiff_t>(Head),
+                         After.begin() + 8));
+  EXPECT_EQ(TrackTitle(Dir.File("01 Kept.wav")), "Kept");
+}
+
 // Titling tracks writes each title after its audio and renames the file, in
 // place (the audio is not copied: the files keep their inodes); ended after
 // any step, the next look finishes it: every track titled and named, once.
