@@ -31,18 +31,20 @@ std::string Folder(const std::string& Path) {
 }
 
 // Writes a new WAV file Name of Format and Info with Frames frames of Read
+// (and the chunks KeepFrom holds that the reader does not use, when given)
 // (to its end when Frames < 0); false with Error. At is the audio frames
 // read so far, carried from file to file.
 bool WriteWav(const std::string& Name, const WAVEFORMATEX& Format, const TWaveInfoList& Info,
               const TAudioSource& Read, std::int64_t Frames,
               const std::function<void(std::int64_t)>& Progress, std::int64_t& At,
-              std::string& Error) {
+              std::string& Error, const TWaveScan* KeepFrom = nullptr) {
   TWaveFileBlock* Block = WaveFileFromFormat(&Format);
   if (!Block) {
     Error = "out of memory";
     return false;
   }
   Block->InfoList = Info;
+  if (KeepFrom) Block->OtherChunks = KeepFrom->OtherChunks;
   Block->SyncWhileWriting = false;  // made durable as a whole before it is put in place
   bool Ok = WaveFileCreate(Block, Name, true) == WAVEERR_NONE;
   if (!Ok) Error = "cannot create " + Name + ": " + std::strerror(errno);
@@ -405,7 +407,7 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector
     };
     const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
     if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()), Info,
-                  Read, -1, {}, At, Error) ||
+                  Read, -1, {}, At, Error, &Scan) ||
         (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;

@@ -146,6 +146,9 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
         Scan.Info.Load(std::vector<char>(List.begin() + 4, List.end()));
       else if (std::memcmp(List.data(), "adtl", 4) == 0)
         Adtl.assign(List.begin(), List.end());
+      else
+        Scan.OtherChunks.emplace_back(mmioFOURCC('L', 'I', 'S', 'T'),
+                                      std::vector<std::uint8_t>(List.begin(), List.end()));
     } else if (Is(Chunk, "cue ") && Size >= 4 && Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
       Cue.resize(static_cast<std::size_t>(Size));
       if (!File.ReadAt(Body, Cue.data(), Size)) Cue.clear();
@@ -155,6 +158,12 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       PreviousWasData = true;
       Scan.DataOffset = Body;
       DeclaredData = Size;
+    } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") && !Is(Chunk, "cue ") &&
+               Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+      // A chunk this reader does not use ("bext", ...), kept for a copy of the file.
+      std::vector<std::uint8_t> Kept(static_cast<std::size_t>(Size));
+      if (File.ReadAt(Body, Kept.data(), Size))
+        Scan.OtherChunks.emplace_back(Le32(Chunk), std::move(Kept));
     }
     Pos = End + (Size & 1);
   }

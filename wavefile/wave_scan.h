@@ -33,6 +33,9 @@ struct TWaveScan {
   bool RF64 = false;
   TWaveInfoList Info;               // the "INFO" lists' texts (titles and the like)
   std::vector<TCueMarker> Markers;  // labelled cue points, in the order of their frames
+  // The chunks this reader does not use ("bext", lists other than INFO and
+  // "adtl", ...), id and body, for a copy of the file to keep.
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> OtherChunks;
 
   const WAVEFORMATEX* Format() const {
     return reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());

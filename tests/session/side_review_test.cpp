@@ -22,6 +22,7 @@
 #include "tests/support/riff_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_data.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -294,6 +295,21 @@ TEST(SideReview, TitlingKeepsTheChunksAndHeaderItDoesNotChange) {
   ASSERT_GE(After.size(), Head);
   EXPECT_TRUE(std::equal(Before.begin() + 8, Before.begin() + static_cast<std::ptrdiff_t>(Head),
                          After.begin() + 8));
+  EXPECT_EQ(TrackTitle(Dir.File("01 Kept.wav")), "Kept");
+
+  // Names that cross (each new name another track's old one) are written
+  // anew: the chunk and the header go with the audio all the same.
+  const std::string Second = Dir.File("02 Other.wav");
+  test::WriteFileBytes(Second, test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("data", Data)}));
+  ASSERT_TRUE(TitleTrackFiles({Second, Dir.File("01 Kept.wav")}, {"Kept", "Other"}, Names, Error))
+      << Error;
+  TWaveScan Moved;  // the first track's file, now second
+  ASSERT_TRUE(ScanWaveFile(Dir.File("02 Other.wav"), Moved, Error)) << Error;
+  ASSERT_EQ(Moved.OtherChunks.size(), 1u);
+  EXPECT_EQ(Moved.OtherChunks[0].second, Bext);
+  EXPECT_EQ(Moved.StoredFormatBytes.size(), 40u);
+  EXPECT_EQ(Moved.StoredFormatBytes[0], 0xFE);
+  EXPECT_EQ(test::WavData(Dir.File("02 Other.wav")), Data);
   EXPECT_EQ(TrackTitle(Dir.File("01 Kept.wav")), "Kept");
 }
 
