@@ -356,6 +356,17 @@ Bytes MakeTrack(const std::string& Path, std::size_t Frames, int Seed) {
   return Data;
 }
 
+// Count tracks of Frames frames each in the rig's folder "side".
+std::vector<std::string> MakeSideTracks(const WindowRig& R, int Count, std::size_t Frames) {
+  fs::create_directories(R.Dir.File("side"));
+  std::vector<std::string> Tracks;
+  for (int n = 1; n <= Count; ++n) {
+    Tracks.push_back(R.Dir.File("side/" + TrackFileName(n)));
+    MakeTrack(Tracks.back(), Frames, n);
+  }
+  return Tracks;
+}
+
 // A track rewritten on disk after the review read it, once with the same
 // size and its times kept, once shortened: Apply refuses, names the track and
 // changes nothing. Opened again, the review shows the new audio (the peaks'
@@ -364,12 +375,7 @@ TEST(ReviewWindow, ATrackChangedOnDiskStopsApplyAndChangesNothing) {
   WindowRig R;
   R.Install(Programme{{{1.0, true}}});
   TFormAudioRecorderMain& W = R.Open();
-  fs::create_directories(R.Dir.File("side"));
-  std::vector<std::string> Tracks;
-  for (int n = 1; n <= 3; ++n) {
-    Tracks.push_back(R.Dir.File("side/" + TrackFileName(n)));
-    MakeTrack(Tracks.back(), 30000, n);
-  }
+  const std::vector<std::string> Tracks = MakeSideTracks(R, 3, 30000);
   W.ChooseTracks = [&] { return Tracks; };
   for (const bool KeptTimes : {true, false}) {
     SCOPED_TRACE(KeptTimes ? "same size, times kept" : "shortened");
@@ -481,12 +487,7 @@ TEST(ReviewWindow, TheReviewFollowsWhatTheUserDoes) {
   WindowRig R;
   R.Install(Programme{{{1.0, true}}});
   TFormAudioRecorderMain& W = R.Open();
-  fs::create_directories(R.Dir.File("side"));
-  std::vector<std::string> Tracks;
-  for (int n = 1; n <= 3; ++n) {
-    Tracks.push_back(R.Dir.File("side/" + TrackFileName(n)));
-    MakeTrack(Tracks.back(), 10 * 44100, n);
-  }
+  const std::vector<std::string> Tracks = MakeSideTracks(R, 3, 10 * 44100);
   W.ChooseTracks = [&] { return Tracks; };
   TFormReview& V = OpenReview(R);
   V.resize(900, 600);
