@@ -10,6 +10,8 @@ version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
+# (grep reads to the end, not -q: with pipefail a writer cut off early by -q
+# would fail the check.)
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 mv "$work/prefix" "$work/moved"
@@ -18,14 +20,14 @@ share=$work/moved/share
 
 for program in velmar-recorder velmar-mp3; do
   [ "$("$bin/$program" --version)" = "$program $version" ] || fail "$program --version"
-  "$bin/$program" --help | grep -q "usage: $program" || fail "$program --help"
+  "$bin/$program" --help | grep "usage: $program" >/dev/null || fail "$program --help"
 done
 [ "$("$bin/velmar-rec" version)" = "velmar-rec $version" ] || fail "velmar-rec version"
-"$bin/velmar-rec" help | grep -q "velmar-rec record" || fail "velmar-rec help"
+"$bin/velmar-rec" help | grep "velmar-rec record" >/dev/null || fail "velmar-rec help"
 
 # A short recording (the demo signal where no input opens), then its FLAC.
 (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY "$bin/velmar-rec" record --duration 1 -o rec 2>/dev/null)
-"$bin/velmar-rec" info "$work/rec/Track01.wav" | grep -q "^frames: 44100$" || fail "record --duration 1"
+"$bin/velmar-rec" info "$work/rec/Track01.wav" | grep "^frames: 44100$" >/dev/null || fail "record --duration 1"
 "$bin/velmar-mp3" --no-window --flac "$work/rec/Track01.wav" >/dev/null || fail "velmar-mp3 --flac"
 flac -t -s "$work/rec/Track01.flac" || fail "flac -t"
 
@@ -55,13 +57,13 @@ appstreamcli validate --no-net "$share/metainfo/io.velmar.recorder.metainfo.xml"
   fail "appstreamcli validate"
 [ -s "$share/icons/hicolor/scalable/apps/velmar-recorder.svg" ] || fail "no scalable icon"
 for size in 16 24 32 48 64 128 256; do
-  file "$share/icons/hicolor/${size}x$size/apps/velmar-recorder.png" | grep -q "$size x $size" ||
+  file "$share/icons/hicolor/${size}x$size/apps/velmar-recorder.png" | grep "$size x $size" >/dev/null ||
     fail "icon $size"
 done
 for page in velmar-rec velmar-recorder velmar-mp3; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man $page: $warnings"
-  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$share/man/man1/$page.1.gz" 2>/dev/null | grep -q "^NAME" ||
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$share/man/man1/$page.1.gz" 2>/dev/null | grep "^NAME" >/dev/null ||
     fail "man $page renders nothing"
 done
 
@@ -69,7 +71,7 @@ done
 # root of its own.
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/*.deb)
-dpkg-deb -f "$deb" Depends | grep -q "libflac" || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep "libflac" >/dev/null || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
 errors=$(lintian "$deb" 2>/dev/null | grep "^E:" || true)
 [ -z "$errors" ] || fail "lintian: $errors"
 root=$work/root
