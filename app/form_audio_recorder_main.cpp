@@ -310,6 +310,10 @@ void TFormAudioRecorderMain::FormCreate() {
   // The session records 8096-byte buffers (what the track rule measures) in
   // cmWindow mode, writing over a row's track as designed (not only new files).
   WaveRecorder.SetNumBuffers(10);
+  // Buffers come in pairs: half the wake-ups of the device's and the main
+  // thread (each one a picture of the meters, which show the peaks of both).
+  // A stop still takes in every sample recorded before it.
+  WaveRecorder.SetBatch(2);
   WaveRecorder.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   WaveRecorder.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
   Session.Options().Device = 0;
@@ -327,9 +331,11 @@ void TFormAudioRecorderMain::FormCreate() {
   connect(FOutputWatch, &QTimer::timeout, this, [this] { WatchOutput(); });
 
   // Enabled only while a track records (the recording starts it): idle, it
-  // would wake the program ten times a second for nothing.
+  // would wake the program for nothing. The time and size cells change four
+  // times a second: each change repaints the list, which costs more than a
+  // picture of the meters.
   Timer.SetEnabled(false);
-  Timer.SetInterval(100);
+  Timer.SetInterval(250);
   Timer.SetOnTimer([this](TObject*) { TimerTimer(); });
 
   SetupGrid();
@@ -578,13 +584,6 @@ void TFormAudioRecorderMain::StartNewTrack() {
 
 TTrackSettings TFormAudioRecorderMain::RuleSettings(const TTrackSettings&) {
   return {NoiseGate->Position(), WhideGate->Position(), MinSec->Position(), rbAutoOn->Checked()};
-}
-
-std::optional<std::int64_t> TFormAudioRecorderMain::ShownKBytes() {
-  // The too-short test compares the Size cell, as the row shows it.
-  bool Ok = false;
-  const std::int64_t Shown = Cell(3, Row()).toLongLong(&Ok);
-  return Ok ? Shown : 0;
 }
 
 void TFormAudioRecorderMain::ShowTrack(int Row, const QString& Name, int Ms) {

@@ -161,7 +161,6 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void StartNewTrack();
   // The session's reports: a track's row, its final length, the ends.
   TTrackSettings RuleSettings(const TTrackSettings&) override;
-  std::optional<std::int64_t> ShownKBytes() override;
   void TrackStarted(const TTrackInfo& Track) override;
   void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
   void RecordingEnded(TSessionEnd Why) override;

@@ -5,6 +5,9 @@
 // alone, in turns (window, velmar-rec, arecord, window, ...).
 //
 //   velmar_window_cpu [seconds per run] [rounds] [screenshot.png]   (default 60 s, 2 rounds)
+//
+// With VELMAR_BENCH_PERF=FILE, perf records the window's call graphs into FILE
+// over the first round (its CPU figure then includes perf's own cost).
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -67,10 +70,25 @@ double ProcessCpu(pid_t Pid) {
   return StatCpu("/proc/" + std::to_string(Pid) + "/stat");
 }
 
-// A running process's CPU seconds per thread so far, by thread name (threads
-// of one name summed), from /proc.
-std::map<std::string, double> ThreadCpu(pid_t Pid) {
-  std::map<std::string, double> Threads;
+// A thread's CPU seconds and wake-ups (context switches it asked for) so far.
+struct TThreadUse {
+  double Cpu = 0;
+  double WakeUps = 0;
+};
+
+// The voluntary context switches a /proc status file gives.
+double WakeUps(const std::filesystem::path& StatusFile) {
+  std::ifstream Status(StatusFile);
+  std::string Line;
+  while (std::getline(Status, Line))
+    if (Line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stod(Line.substr(24));
+  return 0;
+}
+
+// A running process's use per thread so far, by thread name (threads of one
+// name summed), from /proc.
+std::map<std::string, TThreadUse> ThreadUse(pid_t Pid) {
+  std::map<std::string, TThreadUse> Threads;
   std::error_code e;
   for (const auto& Task :
        std::filesystem::directory_iterator("/proc/" + std::to_string(Pid) + "/task", e)) {
@@ -79,7 +97,9 @@ std::map<std::string, double> ThreadCpu(pid_t Pid) {
     std::getline(Name, Comm);
     const double Cpu = StatCpu(Task.path() / "stat");
     if (Cpu < 0) continue;
-    Threads[Task.path().filename() == std::to_string(Pid) ? "main" : Comm] += Cpu;
+    TThreadUse& Use = Threads[Task.path().filename() == std::to_string(Pid) ? "main" : Comm];
+    Use.Cpu += Cpu;
+    Use.WakeUps += WakeUps(Task.path() / "status");
   }
   return Threads;
 }
@@ -99,7 +119,7 @@ double Run(const std::string& CommandLine) {
 // seconds over that time, -1 when it did not record. Threads gets each
 // thread's share.
 double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, int Seconds,
-              const std::string& Shot, std::map<std::string, double>& Threads) {
+              const std::string& Shot, std::map<std::string, TThreadUse>& Threads) {
   const std::string Home = Dir.File("window" + std::to_string(Round));
   const std::string Out = Home + "/recordings";
   std::filesystem::create_directories(Out);
@@ -112,12 +132,22 @@ double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, in
   X.Xdotool("windowfocus " + Id + " key F12");
   if (!test::WaitUntil([&] { return std::filesystem::exists(Out + "/Track01.wav"); })) return -1;
   const double Before = ProcessCpu(Program.Pid());
-  const std::map<std::string, double> ThreadsBefore = ThreadCpu(Program.Pid());
-  std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+  const std::map<std::string, TThreadUse> ThreadsBefore = ThreadUse(Program.Pid());
+  const char* Perf = std::getenv("VELMAR_BENCH_PERF");
+  if (Perf != nullptr && Round == 1) {
+    const pid_t Recorder =
+        Spawn("perf record -q --call-graph dwarf,16384 -F 2000 -o '" + std::string(Perf) + "' -p " +
+              std::to_string(Program.Pid()) + " -- sleep " + std::to_string(Seconds));
+    ::waitpid(Recorder, nullptr, 0);
+  } else {
+    std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+  }
   const double After = ProcessCpu(Program.Pid());
-  for (const auto& [Name, Cpu] : ThreadCpu(Program.Pid())) {
+  for (const auto& [Name, Use] : ThreadUse(Program.Pid())) {
     const auto Was = ThreadsBefore.find(Name);
-    Threads[Name] += Cpu - (Was == ThreadsBefore.end() ? 0 : Was->second);
+    const TThreadUse Then = Was == ThreadsBefore.end() ? TThreadUse{} : Was->second;
+    Threads[Name].Cpu += Use.Cpu - Then.Cpu;
+    Threads[Name].WakeUps += Use.WakeUps - Then.WakeUps;
   }
   if (!Shot.empty() && Round == 1) X.Screenshot(Shot);
   X.Xdotool("windowfocus " + Id + " key F10");
@@ -152,7 +182,7 @@ int main(int argc, char** argv) {
       "vol 0.3 | aplay -q -D velmar_pulse_out");
   const std::string Duration = std::to_string(Seconds);
   double Sum[3] = {0, 0, 0};
-  std::map<std::string, double> Threads;
+  std::map<std::string, TThreadUse> Threads;
   std::printf("CPU s per minute while recording, each program alone, %d s per run\n", Seconds);
   std::printf("%-6s %22s %20s %16s\n", "round", "window (meters on)", "velmar-rec record",
               "arecord -f cd");
@@ -179,9 +209,11 @@ int main(int argc, char** argv) {
   const double Goal = 1.5 * Sum[1] * Mean + 0.005 * 60;
   std::printf("goal: window <= 1.5 x velmar-rec + 0.5 %% of a core = %.3f CPU s per minute: %s\n",
               Goal, Sum[0] * Mean <= Goal ? "met" : "not met");
-  std::printf("the window's threads, CPU s per minute (mean of the rounds):\n");
-  for (const auto& [Name, Cpu] : Threads)
-    if (Cpu * Mean >= 0.0005) std::printf("  %-20s %8.3f\n", Name.c_str(), Cpu * Mean);
+  std::printf("the window's threads, per minute (mean of the rounds):\n");
+  std::printf("  %-20s %8s %9s\n", "thread", "CPU s", "wake-ups");
+  for (const auto& [Name, Use] : Threads)
+    if (Use.Cpu * Mean >= 0.0005)
+      std::printf("  %-20s %8.3f %9.0f\n", Name.c_str(), Use.Cpu * Mean, Use.WakeUps * Mean);
   ::kill(-Noise, SIGKILL);
   return 0;
 }

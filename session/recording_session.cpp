@@ -308,6 +308,12 @@ double TRecordingSession::CheckInput() {
 }
 
 bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
+  // An end the recording found itself (the side's, the number of tracks) is
+  // exact: what the device still hands over with the stop came after it.
+  if (FEnd == TSessionEnd::TooShort || FEnd == TSessionEnd::Limit) {
+    Bytes = 0;
+    return false;
+  }
   if (FEnd == TSessionEnd::None) {
     if (FNext)
       SwitchTrack(*FNext);
@@ -325,9 +331,9 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   FTrack.Ms = Position;
   FTrack.KBytes = MsToKBytes(Position);
   FEvents.BufferTaken(Data, Bytes, FTrack);
-  // Buffers that arrive while the recording stops are kept, not judged.
+  // Buffers that arrive while the recording stops (the user's stop, a
+  // failing input) were recorded before it: kept, not judged.
   if (FEnd != TSessionEnd::None) return false;
-  const std::optional<std::int64_t> Shown = FEvents.ShownKBytes();
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
   // Sound in the track: a buffer as loud as the rule's gate would take a
   // stretch of such buffers to be (measured until found).
@@ -337,7 +343,7 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
                   ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
   }
   const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
-                                                Shown ? *Shown : FSize.Shown(), FRuleNow);
+                                                FSize.Shown(), FRuleNow);
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;

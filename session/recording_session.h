@@ -109,10 +109,6 @@ class TSessionEvents {
   // The rule's settings for the next buffer (a window's sliders move while it
   // records); the options' rule by default.
   virtual TTrackSettings RuleSettings(const TTrackSettings& Options) { return Options; }
-  // The size in kB the front end shows for the track, which the too-short
-  // test compares with the minimum; none: as a display refreshed every 100 ms
-  // of recorded audio would show it.
-  virtual std::optional<std::int64_t> ShownKBytes() { return std::nullopt; }
   virtual void TrackStarted(const TTrackInfo&) {}
   // Next: the track that goes on (when Why is not Last).
   virtual void TrackEnded(const TTrackInfo&, TTrackEnd, const TTrackInfo*) {}
@@ -209,7 +205,7 @@ class TRecordingSession {
   bool FFromDevice = true;
   TTrackRule FRule;         // its ring lives on from track to track, as designed
   TTrackSettings FRuleNow;  // the settings the last buffer was judged by
-  TSizeDisplay FSize;
+  TSizeDisplay FSize;  // the size the track list shows, which the too-short test compares
   std::int64_t FMaxTrackBytes = 0;
   TTrackInfo FTrack;  // the current track
   std::int64_t FTrackBytes = 0;

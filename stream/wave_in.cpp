@@ -341,7 +341,11 @@ void TMMCustomWaveIn::DeviceClosed() {
 void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
   if (!Has(wisStarted)) return;
   if (FStopping || FFlushing) {
-    if (FStopping && !FFlushing && h->wh.dwBytesRecorded > 0) TMMCustomWaveIn::BufferReady(h);
+    // Audio recorded before the stop (a partly filled buffer, a batch the
+    // device was completing) goes on, also when its report comes after the
+    // reset (posted to the main thread, it always does); the reset's own
+    // buffers come back empty.
+    if (h->wh.dwBytesRecorded > 0) TMMCustomWaveIn::BufferReady(h);
     FNotify.Enter();
     if (--FQueued <= 0) FFlushing = false;
     FNotify.Leave();

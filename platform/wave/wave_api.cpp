@@ -99,9 +99,11 @@ class TDevice {
     // A playback device that is reset goes on playing what it gets next; a
     // capture device stops.
     const bool KeepRunning = Reset && !FCapture && FRunning;
+    const bool WasRunning = FRunning;
     FRunning = false;
     if (FBusy) InterruptStream();
     CV.wait(L, [&] { return !FBusy; });
+    if (FCapture && !Reset && WasRunning) HandOverHeld();
     StopStream();
     FOutstanding = 0;
     ReleaseUnheard();  // what the stream held is gone with the stop
@@ -176,6 +178,8 @@ class TDevice {
   virtual bool ReadyFor(const WAVEHDR*) { return false; }
   // The next transfers wait until the stream has the audio of Headers headers.
   virtual void AwaitHeaders(std::uint32_t) {}
+  // Capture at a stop: moves what the stream holds into h, without waiting.
+  virtual int TakeHeld(WAVEHDR*, std::uint32_t, std::uint32_t) { return 0; }
 
  private:
   void Run() {
@@ -266,6 +270,24 @@ class TDevice {
     FNotifier.Send(FCapture ? MM_WIM_CLOSE : MM_WOM_CLOSE, 0);
   }
 
+  // A capture that stops fills its queued headers with the audio the stream
+  // holds (a batch not yet complete, what the device took in since); the
+  // last of them may be partly filled, and goes back with the stop.
+  void HandOverHeld() {
+    while (!FQueue.empty()) {
+      WAVEHDR* h = FQueue.front();
+      const std::uint32_t End = Limit(h) / FBlock * FBlock;
+      const int n = End > h->reserved ? TakeHeld(h, h->reserved, End - h->reserved) : 0;
+      if (n <= 0) return;
+      h->reserved += static_cast<std::uint32_t>(n);
+      h->dwBytesRecorded = h->reserved;
+      FFrames += n / FBlock;
+      if (h->reserved < End) return;
+      FQueue.pop_front();
+      FDone.push_back(h);
+    }
+  }
+
   // Played headers waiting to be heard go on as done, in order, before any later one.
   void ReleaseUnheard() {
     for (; !FUnheard.empty(); FUnheard.pop_front()) FDone.push_back(FUnheard.front());
@@ -324,6 +346,9 @@ class TInDevice : public TDevice {
   bool OnDemand() const override { return S->FillsOnDemand(); }
   bool ReadyFor(const WAVEHDR* h) override { return S->Ready(Limit(h) / Block() * Block()); }
   void AwaitHeaders(std::uint32_t Headers) override { S->SetBatch(Headers); }
+  int TakeHeld(WAVEHDR* h, std::uint32_t Offset, std::uint32_t Count) override {
+    return S->ReadHeld(h->lpData + Offset, Count);
+  }
 
  private:
   std::unique_ptr<TCaptureStream> S;

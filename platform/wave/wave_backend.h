@@ -87,6 +87,11 @@ class TCaptureStream {
   virtual void SetBatch(std::uint32_t) {}
   // Whether Bytes can be read at once, without waiting (false when unknown).
   virtual bool Ready(std::uint32_t) { return false; }
+  // At a stop: up to Max bytes of whole frames of what the stream has taken
+  // in or the device holds now, without waiting (0: none, or a stream that
+  // hands out its audio as it comes). What a batch was waiting to complete
+  // was recorded before the stop and belongs to the recording.
+  virtual int ReadHeld(char*, std::uint32_t) { return 0; }
 
  protected:
   TDropoutLog FDropouts;

@@ -217,6 +217,12 @@ class TAlsaCapture : public TCaptureStream {
   bool Ready(std::uint32_t Bytes) override {
     return FStaged >= Bytes || (TakeIn() && FStaged >= Bytes);
   }
+  int ReadHeld(char* Dest, std::uint32_t Max) override {
+    TakeIn();  // a failing device still gives what was taken in from it
+    const std::size_t n = std::min<std::size_t>(FStaged, Max / S.Block() * S.Block());
+    Hand(Dest, n);
+    return static_cast<int>(n);
+  }
 
   // Fills Dest with the request (up to Max bytes, four periods at most) once
   // Batch requests are staged, napping until then; 0 when interrupted, -1 when
@@ -239,14 +245,19 @@ class TAlsaCapture : public TCaptureStream {
       if (FStaged >= Needed) break;
       S.Nap(NapFor(Needed - FStaged, Late));
     }
-    std::memcpy(Dest, FStage.data() + FHead, Want);
-    FHead += Want;
-    FStaged -= Want;
-    if (FStaged == 0) FHead = 0;
+    Hand(Dest, Want);
     return static_cast<int>(Want);
   }
 
  private:
+  // Moves n staged bytes to Dest.
+  void Hand(char* Dest, std::size_t n) {
+    std::memcpy(Dest, FStage.data() + FHead, n);
+    FHead += n;
+    FStaged -= n;
+    if (FStaged == 0) FHead = 0;
+  }
+
   // Reads all the device has (what fits in the stage); false when it cannot
   // recover. A prepared stream starts, as a read would start it.
   bool TakeIn() {
