@@ -111,7 +111,9 @@ TEST_F(Recorder, StartAndStopOnlyActWhenTheyCan) {
 }
 
 TEST_F(Recorder, ADeviceThatDeliversNothingLeavesAFourByteDataChunk) {
-  SetUpRecorder({.Generator = CounterSignal(), .RealTime = false, .HoldHeader = 0});
+  // Suspended from its start until the stop: not a frame comes.
+  SetUpRecorder(
+      {.Generator = CounterSignal(), .RealTime = true, .SuspendAfter = 0, .SuspendSeconds = 60});
   const std::string Name = Dir.File("empty.wav");
   r->Wave()->SetFileName(Name);
   r->Start();
