@@ -13,6 +13,7 @@ namespace velmar {
 namespace {
 
 constexpr int kFullScale = 32767;
+constexpr int kFallTicksPerRun = 4;
 
 }  // namespace
 
@@ -21,9 +22,16 @@ TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
   resize(200, 17);
   ComputeBytesPerUpdate();
   Geometry();
+  // The fall goes in ticks of 25 ms, taken four at a time: the marker moves
+  // as designed, and the tick service wakes ten times a second for it, not
+  // forty (a picture of the bars comes at most every 46 ms anyway).
   FNode = AddTickClient(
-      kTickPeriodMs, false,
-      [](PTickClient, void* User) { static_cast<TMMCustomLevel*>(User)->PeakFall(); }, this);
+      kFallTicksPerRun * kTickPeriodMs, false,
+      [](PTickClient, void* User) {
+        auto* Level = static_cast<TMMCustomLevel*>(User);
+        for (int i = 0; i < kFallTicksPerRun; ++i) Level->PeakFall();
+      },
+      this);
 }
 
 TMMCustomLevel::~TMMCustomLevel() {

@@ -5,7 +5,8 @@
 // PCM data at a time (RefreshPCMData); Value sets a level directly.
 //
 // Threads: everything runs on the main thread, except the peak fall, which the
-// shared 25 ms tick service runs on its timer thread. The two share only the
+// shared tick service runs on its timer thread (four 25 ms ticks of it every
+// 100 ms). The two share only the
 // peak marker (peak and hold counter, packed into one atomic word and changed by
 // compare-and-swap on both sides) and the redraw-pending flag: no lock on the
 // drawing path. Peak changes made by the fall are drawn with the next update.
@@ -123,7 +124,8 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   QRect SpotRect(int i) const;
   // The picture with every spot unlit.
   const TMMDIBCanvas& Background() const { return FBackground; }
-  // Runs one tick of the peak fall (the tick service's 25 ms node does).
+  // Runs one 25 ms tick of the peak fall (the tick service's node runs four
+  // every 100 ms).
   void PeakFall();
 
   TNotifyEvent OnPaint;

@@ -21,7 +21,7 @@ struct TMMTickClient {
   void* User;
   TTickProc Proc;
   std::atomic<int> PauseCount;
-  std::atomic<int> Elapsed;
+  std::atomic<int> Elapsed;  // ms of ticks counted since it last ran or was resumed
   TMMTickClient* Next;
 };
 
@@ -30,10 +30,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPeriod = std::chrono::milliseconds(kTickPeriodMs);
 
-// The service's own periodic thread, which sleeps while every client is paused:
-// a tick then does nothing, and a window whose bars show silence should not
-// wake forty times a second for it. The first tick after a resume comes one
-// period later, as a paused client counts its interval from the resume anyway.
+// The service's own thread. It wakes only for the ticks at which a client
+// runs: between them the ticks are counted, not waited for one by one (two
+// level bars that run every 100 ms wake it ten times a second, not forty),
+// and while every client is paused it sleeps. A client resumed meanwhile
+// wakes it to plan again; the ticks counted from then on are the client's.
 struct TService {
   std::mutex Lock;  // guards the list
   TMMTickClient* First = nullptr;
@@ -44,11 +45,16 @@ struct TService {
   std::mutex WaitLock;  // guards Stopping; never held while procedures run
   std::condition_variable WaitEnd;
   bool Stopping = false;
+  bool Replan = false;  // a client was resumed: the planned wake may be too late
+  // When the last counted tick fell (ns of the steady clock): a client resumed
+  // between two wakes owes the ticks that fell since, counted at the next.
+  std::atomic<std::int64_t> LastTick{0};
 
   ~TService() { Stop(); }  // the program ends: a still running service stops
 
   void Start() {
     Stopping = false;
+    LastTick = Clock::now().time_since_epoch().count();
     Thread = std::thread([this] { Run(); });
   }
   void Stop() {
@@ -60,17 +66,26 @@ struct TService {
     WaitEnd.notify_all();
     Thread.join();
   }
-  // A client began to run: a sleeping service wakes. Taken under WaitLock so
-  // that the wake cannot fall between the thread's look and its wait.
+  // A client began to run: the service plans its wake again. Taken under
+  // WaitLock so that the wake cannot fall between the thread's look and its wait.
   void ClientRuns() {
-    if (Running.fetch_add(1) != 0) return;
+    Running.fetch_add(1);
     std::lock_guard<std::mutex> L(WaitLock);
+    Replan = true;
     WaitEnd.notify_all();
   }
   void ClientPaused() { Running.fetch_sub(1); }
+  // A client starts to run: its interval counts from now. Other clients
+  // running, the service counts the ticks that fell since its last count at
+  // its next wake: those are not the new client's. (With none running, the
+  // service plans afresh from its wake; from a procedure, the ticks being
+  // counted are the present one's.)
+  void StartInterval(TMMTickClient& c);
 
   void Run();
-  void Tick();
+  // Counts Ticks ticks for every running client and runs those whose interval
+  // is full; how many ticks until the next runs (none running: 1).
+  int Tick(int Ticks);
 };
 
 TService& Service() {
@@ -80,6 +95,15 @@ TService& Service() {
 
 // Set on the service's thread while it runs the procedures.
 thread_local bool GInProcedure = false;
+
+void TService::StartInterval(TMMTickClient& c) {
+  if (Running == 0 || GInProcedure) {
+    c.Elapsed = 0;
+    return;
+  }
+  const auto Since = Clock::now().time_since_epoch() - Clock::duration(LastTick.load());
+  c.Elapsed = -static_cast<int>(std::max<std::int64_t>(0, Since / kPeriod)) * kTickPeriodMs;
+}
 
 // Adding and removing clients from a procedure would change the list that the
 // tick walks under its lock: forbidden. A debug build stops with a message; a
@@ -93,40 +117,66 @@ bool ForbiddenInProcedure(const char* What) {
 
 void TService::Run() {
   NameCurrentThread("velmar-ticks");
-  auto Next = Clock::now() + kPeriod;
+  auto Last = Clock::now();
+  LastTick = Last.time_since_epoch().count();
+  int Planned = Tick(0);
   std::unique_lock<std::mutex> L(WaitLock);
   while (!Stopping) {
     if (Running == 0) {
       WaitEnd.wait(L, [&] { return Stopping || Running != 0; });
-      Next = Clock::now() + kPeriod;
+      Replan = false;
+      Last = Clock::now();
+      LastTick = Last.time_since_epoch().count();
+      L.unlock();
+      Planned = Tick(0);
+      L.lock();
       continue;
     }
-    if (WaitEnd.wait_until(L, Next, [&] { return Stopping; })) break;
+    const bool Woken =
+        WaitEnd.wait_until(L, Last + Planned * kPeriod, [&] { return Stopping || Replan; });
+    if (Stopping) break;
+    // Woken early to plan again: the ticks that fell so far are counted (a
+    // client resumed since owes them: it counts from its resume).
+    int Ticks = Planned;
+    if (Woken) {
+      Replan = false;
+      Ticks = std::min(Planned, static_cast<int>((Clock::now() - Last) / kPeriod));
+    }
     L.unlock();
-    Tick();
+    Planned = Tick(Ticks);
     L.lock();
     // Keep the phase; ticks that an overlong tick made us miss are skipped.
-    Next += kPeriod;
-    if (const auto Now = Clock::now(); Next < Now)
-      Next += (Now - Next) / kPeriod * kPeriod + kPeriod;
+    Last += Ticks * kPeriod;
+    if (const auto Now = Clock::now(); Last + kPeriod < Now)
+      Last += (Now - Last) / kPeriod * kPeriod;
+    LastTick = Last.time_since_epoch().count();
   }
 }
 
-void TService::Tick() {
+int TService::Tick(int Ticks) {
+  int Next = 0;
   // A tick that arrives while the previous one still runs is skipped.
   if (++Reentry == 1) {
     std::lock_guard<std::mutex> L(Lock);
     GInProcedure = true;
     for (TMMTickClient* c = First; c; c = c->Next) {
       if (c->PauseCount != 0) continue;
-      if (c->Elapsed.fetch_add(kTickPeriodMs) + kTickPeriodMs >= c->Interval) {
+      if (Ticks > 0 &&
+          c->Elapsed.fetch_add(Ticks * kTickPeriodMs) + Ticks * kTickPeriodMs >= c->Interval) {
         c->Elapsed = 0;  // before the procedure, which may pause (and so restart) it
         c->Proc(c, c->User);
       }
     }
+    // The next wake: when the first running client's interval is full.
+    for (TMMTickClient* c = First; c; c = c->Next) {
+      if (c->PauseCount != 0) continue;
+      const int Left = std::max(1, (c->Interval - c->Elapsed + kTickPeriodMs - 1) / kTickPeriodMs);
+      Next = Next == 0 ? Left : std::min(Next, Left);
+    }
     GInProcedure = false;
   }
   --Reentry;
+  return Next == 0 ? 1 : Next;
 }
 
 }  // namespace
@@ -150,6 +200,7 @@ PTickClient AddTickClient(int Interval, bool StartPaused, TTickProc Proc, void* 
                                    StartPaused ? 1 : 0,
                                    0,
                                    nullptr};
+  if (!StartPaused) s.StartInterval(*Client);
   {
     std::lock_guard<std::mutex> Lock(s.Lock);
     TMMTickClient** Link = &s.First;
@@ -171,7 +222,9 @@ void ResumeTickClient(PTickClient Client) {
   int Count = Client->PauseCount;
   while (Count > 0 && !Client->PauseCount.compare_exchange_weak(Count, Count - 1)) {
   }
-  if (Count == 1) Service().ClientRuns();
+  if (Count != 1) return;
+  Service().StartInterval(*Client);
+  Service().ClientRuns();
 }
 
 void RemoveTickClient(PTickClient Client) {

@@ -2,7 +2,8 @@
 // display components (tick clients). A client runs every Interval ms (at least
 // 25, counted in whole ticks) while its pause count is 0; pausing restarts its
 // interval. The service runs from the first client added to the last removed,
-// on a thread of its own that sleeps while every client is paused.
+// on a thread of its own that wakes only for the ticks at which a client runs
+// and sleeps while every client is paused.
 //
 // Threads: clients are added and removed on the main thread; their procedures
 // run on the service's thread under the service lock and must be short. Pausing

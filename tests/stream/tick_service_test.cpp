@@ -144,6 +144,35 @@ TEST(TickService, SleepsWhileEveryClientIsPaused) {
   EXPECT_EQ(ServiceWakeUps(), -1);  // the last removal ended the thread
 }
 
+// The thread wakes for the ticks at which a client runs, not for every tick
+// between; a client resumed while it sleeps longer is not kept waiting.
+TEST(TickService, WakesOnlyWhenAClientRuns) {
+  std::atomic<int> Runs{0};
+  PTickClient Slow = AddTickClient(
+      100, false, [&](PTickClient, void*) { ++Runs; }, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Runs >= 1; }));
+  const long Before = ServiceWakeUps();
+  const int RunsBefore = Runs;
+  ASSERT_TRUE(WaitUntil([&] { return Runs >= RunsBefore + 8; }));
+  // Ticking every 25 ms, it would have woken four times for each run.
+  EXPECT_LE(ServiceWakeUps() - Before, Runs - RunsBefore + 2);
+  RemoveTickClient(Slow);
+
+  std::atomic<int> Rare{0}, Fast{0};
+  PTickClient Sleeper = AddTickClient(
+      3000, false, [&](PTickClient, void*) { ++Rare; }, nullptr);
+  PTickClient Quick = AddTickClient(
+      25, true, [&](PTickClient, void*) { ++Fast; }, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the service sleeps for 3 s
+  const auto Resumed = std::chrono::steady_clock::now();
+  ResumeTickClient(Quick);
+  ASSERT_TRUE(WaitUntil([&] { return Fast >= 1; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - Resumed, std::chrono::milliseconds(1000));
+  EXPECT_EQ(Rare, 0);
+  RemoveTickClient(Quick);
+  RemoveTickClient(Sleeper);
+}
+
 #ifndef NDEBUG
 // Adding or removing clients from a procedure is forbidden: a debug build says so
 // and stops rather than hang.
