@@ -31,6 +31,9 @@ TMMWaveRecorder::TMMWaveRecorder(TComponent* AOwner)
     if (OnRestart) OnRestart(this);
   };
   FWaveIn->OnBufferReady = [this](TObject*, PWaveHdr h) {
+    // A new name finished the file before the input stopped: what the stop
+    // still hands over belonged to it, not to the file of the new name.
+    if (FChangeActive) h->wh.dwBytesRecorded = 0;
     FDelivering = h->wh.dwBytesRecorded;
     if (OnData) OnData(this, h);
   };
