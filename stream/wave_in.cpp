@@ -342,10 +342,12 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr h) {
   if (!Has(wisStarted)) return;
   if (FStopping || FFlushing) {
     // Audio recorded before the stop (a partly filled buffer, a batch the
-    // device was completing) goes on, also when its report comes after the
-    // reset (posted to the main thread, it always does); the reset's own
-    // buffers come back empty.
-    if (h->wh.dwBytesRecorded > 0) TMMCustomWaveIn::BufferReady(h);
+    // device was completing) goes on. Posted to the main thread, the reports
+    // always come after the reset, on the thread that completes the stop; the
+    // reset's own buffers come back empty. Reported on another thread, they
+    // would race with the stop's completion: those go on only before the reset.
+    if (h->wh.dwBytesRecorded > 0 && (!FFlushing || FCallBackMode == TMMCBMode::cmWindow))
+      TMMCustomWaveIn::BufferReady(h);
     FNotify.Enter();
     if (--FQueued <= 0) FFlushing = false;
     FNotify.Leave();
