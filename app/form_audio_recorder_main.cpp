@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include "app/form_audio_graphics.h"
@@ -29,6 +30,7 @@
 #include "app/skin_look.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
+#include "session/gate_from_noise.h"
 #include "session/staged_files.h"
 #include "stream/errors.h"
 #include "stream/time_conversions.h"
@@ -41,6 +43,8 @@ namespace {
 
 constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
+// Set Noise Gate from Input listens to 3 s of the input.
+constexpr std::size_t kGateListenBytes = 3 * 176400;
 
 // A session's sentence as the status line's: capitalised.
 QString Sentence(const std::string& Text) {
@@ -149,6 +153,8 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
   AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
   AddItem(miOptions, "&Devices", 0, &TFormAudioRecorderMain::miInputDeviceClick);
+  AddItem(miOptions, "Set &Noise Gate from Input", 0,
+          &TFormAudioRecorderMain::miGateFromInputClick);
   miHelp = MainMenu->addMenu("&Help");
   AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
   AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
@@ -302,6 +308,13 @@ void TFormAudioRecorderMain::FormCreate() {
   WaveIn.SetMode(TMMMode::mStereo);
   WaveIn.SetBitLength(TMMBits::b16Bit);
   WaveIn.SetSampleRate(44100);
+  WaveIn.OnBufferReady = [this](TObject*, PWaveHdr h) {
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    if (!FGateWanted || FGateAudio.size() >= kGateListenBytes) return;
+    FGateAudio.insert(FGateAudio.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
+    if (FGateAudio.size() >= kGateListenBytes)
+      QMetaObject::invokeMethod(this, [this] { GateHeard(); }, Qt::QueuedConnection);
+  };
   Connector.SetLevel1(levelLeft);
   Connector.SetLevel2(levelRight);
   TMMConnector::SetEnterIdle(false);
@@ -565,6 +578,7 @@ void TFormAudioRecorderMain::sbRecordClick() {
     return;
   }
   Grid->setEnabled(false);
+  StopGateListening();
   WaveIn.Close();
   Connector.SetInput(&WaveRecorder);
   ShowStatus(InputNote());
@@ -828,6 +842,7 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
   Devices.OnHelp = [this] { FHelp->ShowKeyword("Devices"); };
   if (FRecording || FPlaying) return;
   try {
+    StopGateListening();
     WaveIn.Close();
     WaveRecorder.Stop();
     Devices.Execute(WaveIn, WaveOut);
@@ -839,6 +854,65 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
         this, "Velmar Audio Recorder",
         "Error while setting input/output device. Check if one or both devices you have chosen "
         "is busy");
+  }
+}
+
+void TFormAudioRecorderMain::miGateFromInputClick() {
+  if (FRecording || FPlaying || FGateListen != 0) return;
+  {
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    FGateAudio.clear();
+    FGateWanted = true;
+  }
+  try {
+    if (!(WaveIn.State() & wisStarted)) WaveIn.Start();  // the meters show it too
+  } catch (const std::exception& e) {
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    FGateWanted = false;
+    ShowStatus("The input cannot be listened to: " + QString::fromStdString(e.what()).simplified());
+    return;
+  }
+  const int Listen = ++FGateListens;
+  FGateListen = Listen;
+  ShowStatus("Listening to the input's noise for 3 s (nothing playing)...");
+  // An input that delivers too little is said, not waited for.
+  QTimer::singleShot(8000, this, [this, Listen] {
+    if (FGateListen == Listen) GateHeard();
+  });
+}
+
+void TFormAudioRecorderMain::StopGateListening() {
+  FGateListen = 0;
+  std::lock_guard<std::mutex> Lock(FGateLock);
+  FGateWanted = false;
+  FGateAudio.clear();
+}
+
+void TFormAudioRecorderMain::GateHeard() {
+  if (FGateListen == 0) return;
+  FGateListen = 0;
+  std::vector<std::uint8_t> Audio;
+  {
+    std::lock_guard<std::mutex> Lock(FGateLock);
+    FGateWanted = false;
+    Audio.swap(FGateAudio);
+  }
+  const int TimeGate = WhideGate->Position();
+  const TGateFromNoise g =
+      GateFromNoise(Audio.data(), Audio.size(), TimeGate, TRecordingSession::kBufferSize);
+  if (!g.Measured) {
+    ShowStatus(QString("The input delivered %1 s of 3 s: the noise gate stays as it was")
+                   .arg(static_cast<double>(Audio.size()) / 176400, 0, 'f', 1));
+  } else if (g.TooLoud) {
+    ShowStatus(QString("The input's noise (%1 dBFS) is louder than the highest noise gate takes "
+                       "for quiet: the gate stays as it was")
+                   .arg(g.NoiseDb, 0, 'f', 1));
+  } else {
+    NoiseGate->SetPosition(g.Gate);
+    ShowStatus(QString("Noise gate set to %1, 6 dB above the input's noise (%2)")
+                   .arg(QString::fromStdString(NoiseGateText(g.Gate, TimeGate)))
+                   .arg(std::isinf(g.NoiseDb) ? QString("digital silence")
+                                              : QString::number(g.NoiseDb, 'f', 1) + " dBFS"));
   }
 }
 

@@ -26,7 +26,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "controls/bitmap_button.h"
 #include "controls/bitmap_radio_button.h"
@@ -68,6 +70,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void miReviewClick();
   void miDestinationClick();
   void miInputDeviceClick();
+  // Options > "Set Noise Gate from Input": listens to 3 s of the input through
+  // the monitoring input (started if it was not) and sets the noise gate 6 dB
+  // above the loudest stretch of its noise (GateHeard, on the main thread).
+  void miGateFromInputClick();
   void miColorsClick();
   void miTextcolorClick();
   void miExitClick();
@@ -138,6 +144,17 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TFormEdit* FEditForm;
   THelpWindow* FHelp;
   QPointer<TFormReview> FReview;  // while open; it deletes itself on close
+
+  // Listening for the noise gate: the monitoring input's thread adds to the
+  // audio while it is wanted; the main thread takes it when 3 s are there.
+  // Before the input, which calls in until it is gone.
+  std::mutex FGateLock;
+  std::vector<std::uint8_t> FGateAudio;  // guarded by FGateLock
+  bool FGateWanted = false;              // guarded by FGateLock
+  int FGateListen = 0;                   // main thread: the listening under way (0: none)
+  int FGateListens = 0;                  // main thread: listenings so far
+  void GateHeard();
+  void StopGateListening();  // a recording or the devices take the input
 
   TMMWaveIn WaveIn;
   TMMWaveOut WaveOut;

@@ -78,6 +78,14 @@ constexpr TCommandHelp kCommands[] = {
      "  velmar-rec repair FILE.wav...\n"
      "    Mends WAV files that a crash left with wrong sizes (recording mends the tracks\n"
      "    of its folder by itself); files that are fine are left as they are.\n"},
+    {"gate",
+     "  velmar-rec gate [-d N] [--time-gate N] [--seconds S]\n"
+     "    Listens to the input's quiet for S seconds (default 3: a record's run-in\n"
+     "    groove, a tape's hiss, nothing playing) and prints the noise gate 6 dB above\n"
+     "    its loudest stretch: the value to pass with -n and the same --time-gate.\n"
+     "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
+     "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
+     "      --seconds S         how long to listen, 1..60 (default 3)\n"},
     {"devices", "  velmar-rec devices\n    The input and output devices with their numbers.\n"},
 };
 
@@ -139,5 +147,6 @@ int main(int argc, char** argv) {
   if (Command == "devices") return DevicesCommand(Args);
   if (Command == "join") return JoinCommand(Args);
   if (Command == "titles") return TitlesCommand(Args);
+  if (Command == "gate") return GateCommand(Args);
   return RepairCommand(Args);
 }

@@ -1,0 +1,32 @@
+// The noise gate that the input's own noise sets. Listened to while nothing
+// plays (a record's run-in groove, a tape's hiss), the noise's loudest stretch
+// of the time gate's buffers, as the track rule sums them, gives the gate just
+// above it: the rule then takes that noise for quiet, and what is louder by
+// the margin for sound.
+//
+// Audio is 44100 Hz, 16-bit stereo, measured in the rule's buffers.
+// Threads: a plain function, called on any one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmar {
+
+// How far above the noise the gate lies: 6 dB, twice its level.
+inline constexpr double kGateMarginDb = 6.0;
+
+struct TGateFromNoise {
+  bool Measured = false;  // there were TimeGate buffers to measure
+  int Gate = 0;           // the noise gate, 1..100 (velmar-rec's -n)
+  // The loudest stretch as the average size of its samples, in dBFS (as the
+  // gate's own label reads); -inf for digital silence.
+  double NoiseDb = 0;
+  bool TooLoud = false;  // above what the highest gate takes for quiet (Gate is 100)
+};
+
+// Pcm: Bytes of audio, cut into buffers of BufferBytes as the rule measures.
+TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int TimeGate,
+                             int BufferBytes);
+
+}  // namespace velmar
