@@ -862,6 +862,7 @@ void TFormAudioRecorderMain::miGateFromInputClick() {
   {
     std::lock_guard<std::mutex> Lock(FGateLock);
     FGateAudio.clear();
+    FGateAudio.reserve(kGateListenBytes);  // the input's thread only copies into it
     FGateWanted = true;
   }
   try {

@@ -35,6 +35,7 @@ int GateCommand(const TArgs& Args) {
   InstallInterruptHandlers();
   const int Ms = static_cast<int>(std::lround(Seconds.value_or(3) * 1000));
   std::vector<std::uint8_t> Pcm;
+  Pcm.reserve(static_cast<std::size_t>(Ms) * 4 * 441 / 10);  // the audio of Ms
   try {
     TMMWaveIn In;
     In.SetDeviceID(static_cast<TMMDeviceId>(Device));
