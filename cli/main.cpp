@@ -16,7 +16,8 @@ struct TCommandHelp {
 constexpr TCommandHelp kCommands[] = {
     {"record",
      "  velmar-rec record [-o DIR] [-d N] [-n N] [--time-gate N] [--min-length S]\n"
-     "                    [--no-auto-split] [--keep-going] [--duration S] [--tracks N]\n"
+     "                    [--no-auto-split] [--keep-going] [--side-end S] [--duration S]\n"
+     "                    [--tracks N] [--wait-for-sound [--pre-roll S]]\n"
      "    Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks,\n"
      "    Track01.wav, Track02.wav, ..., after the highest track already in the folder.\n"
      "    A track ends when, after the minimum length, the input stays below the noise\n"
@@ -25,7 +26,10 @@ constexpr TCommandHelp kCommands[] = {
      "    next goes on. Silence before the minimum length ends the recording (said in\n"
      "    one line), unless --keep-going. A track file is only ever created new: when\n"
      "    another program takes a number, the next free one is used. Ctrl-C ends the\n"
-     "    recording (status 0); a lost input device ends it with status 2.\n"
+     "    recording (status 0); a lost input device ends it with status 2. Each track's\n"
+     "    line counts its clipped samples (at full scale; a run counts each sample),\n"
+     "    which the track keeps as cue points; the end gives the loudest peak and how\n"
+     "    far to move the input level (peaks of -6 to -3 dBFS are the aim).\n"
      "      -o, --out DIR       folder of the tracks (default: the current folder)\n"
      "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
      "      -n, --noise-gate N  0..100: quiet is under 16 x N / time gate as the average\n"
@@ -34,6 +38,12 @@ constexpr TCommandHelp kCommands[] = {
      "      --min-length S      seconds, 1..180 (default 7)\n"
      "      --no-auto-split     tracks end only by --duration, --tracks or Ctrl-C\n"
      "      --keep-going        silence before the minimum length starts the next track\n"
+     "      --side-end S        the recording ends after S seconds of silence, 1..3600;\n"
+     "                          shorter pauses go on into the track after them\n"
+     "      --wait-for-sound    no track until the input passes the noise gate; the lead-in\n"
+     "                          goes nowhere and counts for nothing\n"
+     "      --pre-roll S        with --wait-for-sound: the track starts S seconds before\n"
+     "                          the first sound, 0..10 (default 1)\n"
      "      --duration S        stop after S seconds of audio (at least one frame)\n"
      "      --tracks N          stop after N tracks, 1..9999\n"},
     {"split",

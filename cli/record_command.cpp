@@ -48,21 +48,28 @@ int RecordCommand(const TArgs& Args) {
   TOptions o;
   if (!o.Parse(Args,
                {"--out", "--device", "--noise-gate", "--time-gate", "--min-length", "--duration",
-                "--tracks"},
-               {"--no-auto-split", "--keep-going"}))
+                "--tracks", "--side-end", "--pre-roll"},
+               {"--no-auto-split", "--keep-going", "--wait-for-sound"}))
     return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("record takes no file names");
   TSessionOptions s;
-  long long Device, Tracks;
-  std::optional<double> Duration;
+  long long Device, Tracks, SideEnd;
+  std::optional<double> Duration, PreRoll;
   constexpr double kMostSeconds = 1e7;
   if (!RuleOptions(o, s.Rule) || !o.Integer("--device", -1, 255, 0, Device) ||
       !o.Integer("--tracks", 1, 9999, 0, Tracks) ||
       !o.Seconds("--duration", 1.0 / 44100, kMostSeconds, "one frame (1/44100) to 10000000",
-                 Duration))
+                 Duration) ||
+      !o.Integer("--side-end", 1, 3600, 0, SideEnd) ||
+      !o.Seconds("--pre-roll", 0, 10, "0 to 10", PreRoll))
     return UsageError(o.Error());
+  if (o.Has("--pre-roll") && !o.Has("--wait-for-sound"))
+    return UsageError("--pre-roll goes with --wait-for-sound");
   s.Rule.AutoSplit = !o.Has("--no-auto-split");
   s.KeepGoing = o.Has("--keep-going");
+  s.SideEndSeconds = static_cast<int>(SideEnd);
+  s.WaitForSound = o.Has("--wait-for-sound");
+  if (PreRoll) s.PreRollSeconds = *PreRoll;
   s.Folder = o.Text("--out", ".");
   s.Device = static_cast<TMMDeviceId>(Device);
   if (o.Has("--tracks")) s.MaxTracks = static_cast<int>(Tracks);

@@ -60,10 +60,12 @@ void TTrackSession::TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTr
     FDoneMs += Track.Ms;
     return;
   }
-  const std::string Note = Why == TTrackEnd::SizeLimit && Next
-                               ? "  (the largest size of a WAV file, continued in " +
-                                     std::filesystem::path(Next->Path).filename().string() + ")"
-                               : "";
+  std::string Note = Why == TTrackEnd::SizeLimit && Next
+                         ? "  (the largest size of a WAV file, continued in " +
+                               std::filesystem::path(Next->Path).filename().string() + ")"
+                         : "";
+  if (const std::string Clips = Track.ClipText(); !Clips.empty())
+    Note += "  (" + Clips.substr(Clips.find(": ") + 2) + ")";
   std::printf("%s  %s  %lld kB%s\n", std::filesystem::path(Track.Path).filename().c_str(),
               TimeToText(Track.Ms).c_str(), static_cast<long long>(Track.KBytes), Note.c_str());
   std::fflush(stdout);
@@ -116,6 +118,7 @@ int TTrackSession::Result() {
     std::fprintf(stderr, "velmar-rec: %s\n", OneLine(Message).c_str());
   if (const std::string Lost = FSession.DropoutSummary(); !Lost.empty())
     std::fprintf(stderr, "velmar-rec: %s\n", Lost.c_str());
+
   const bool Ok = End == TSessionEnd::None || End == TSessionEnd::Stopped ||
                   End == TSessionEnd::Limit || End == TSessionEnd::TooShort;
   return Ok ? 0 : 2;
@@ -123,6 +126,11 @@ int TTrackSession::Result() {
 
 int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   if (!FSession.Start()) return Result();
+  if (FSession.Waiting()) {
+    std::fprintf(stderr, "velmar-rec: waiting for sound on %s...\n",
+                 FSession.Recorder().ProductName().c_str());
+    std::fflush(stderr);
+  }
   double DrainStart = -1;
   while (FSession.Recording()) {
     // Buffers and Ctrl-C wake the loop as they come; otherwise it wakes when
@@ -139,7 +147,11 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
     }
     if (Now() - DrainStart >= kDrainSeconds) FSession.Stop();
   }
-  return Result();
+  const int Status = Result();
+  // How the input's level was, for the next side.
+  if (const std::string Level = FSession.LevelNote(); !Level.empty())
+    std::fprintf(stderr, "velmar-rec: %s\n", Level.c_str());
+  return Status;
 }
 
 int TTrackSession::Split(const TAudioReader& Read, const std::atomic<bool>& Interrupt) {

@@ -45,7 +45,17 @@ std::string FileName(const std::string& Path) {
   return fs::path(Path).filename().string();
 }
 
+// The level of a buffer that is sound: a stretch of TimeGate buffers as loud
+// would reach the noise gate.
+double GateLevel(const TTrackSettings& Rule) {
+  return static_cast<double>(Rule.NoiseGate) / std::max(Rule.TimeGate, 1);
+}
+
 }  // namespace
+
+std::string TTrackInfo::ClipText() const {
+  return velmar::ClipText(FileName(Path), ClippedSamples, FirstClipFrame);
+}
 
 std::string TTrackDropout::Text(const std::string& TrackName) const {
   char Away[32];
@@ -170,6 +180,7 @@ void TRecordingSession::ClaimTrack() {
     if (FOptions.WriteFiles) FMade.insert(Path);
     FTrack.Ms = FTrack.KBytes = 0;
     FTrackHeard = false;
+    FClips.Reset();
     FTrackOpen = true;
     FTrackBytes = 0;
     FSize.Reset();
@@ -188,12 +199,31 @@ TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) con
   return Track;
 }
 
+std::vector<TCueMarker> TRecordingSession::EndMarkers() {
+  std::vector<TCueMarker> Markers;
+  Markers.swap(FTrackMarkers);
+  for (TCueMarker& m : FClips.Markers()) Markers.push_back(std::move(m));
+  std::stable_sort(Markers.begin(), Markers.end(),
+                   [](const TCueMarker& a, const TCueMarker& b) { return a.Frame < b.Frame; });
+  FLoudest = std::max(FLoudest, FClips.Peak());
+  if (FClips.Samples() > 0) ++FClippedTracks;
+  return Markers;
+}
+
+TTrackInfo TRecordingSession::WithClips(TTrackInfo Track) const {
+  Track.ClippedSamples = FClips.Samples();
+  Track.FirstClipFrame = FClips.FirstFrame();
+  Track.Peak = FClips.Peak();
+  return Track;
+}
+
 void TRecordingSession::TrackDone() {
   if (!FTrackOpen) return;
   FTrackOpen = false;
   if (!FFromDevice) FSplitWave.CloseFile();
-  KeepDropouts(FTrack.Path, FTrackMarkers);
-  FTrack = Finished(FTrack, FTrackBytes);
+  std::vector<TCueMarker> Markers = EndMarkers();
+  KeepMarkers(FTrack.Path, Markers);
+  FTrack = Finished(WithClips(FTrack), FTrackBytes);
   ++FTracksDone;
   FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
 }
@@ -202,18 +232,17 @@ void TRecordingSession::SwitchTrack(TTrackEnd Why) {
   // After the rule's split the ring starts over (its contents stay).
   if (Why == TTrackEnd::Split) FRule.NextTrackStarted();
   FNext.reset();
-  const TTrackInfo Old = FTrack;
+  const TTrackInfo Old = WithClips(FTrack);
   const std::int64_t OldBytes = FTrackBytes;
-  std::vector<TCueMarker> OldMarkers;
-  OldMarkers.swap(FTrackMarkers);
+  std::vector<TCueMarker> OldMarkers = EndMarkers();
   FTrackOpen = false;
   if (!FFromDevice) FSplitWave.CloseFile();
   ++FTrack.Number;
   try {
     ClaimTrack();  // the recorder finalises the old file first
-    KeepDropouts(Old.Path, OldMarkers);
+    KeepMarkers(Old.Path, OldMarkers);
   } catch (...) {
-    KeepDropouts(Old.Path, OldMarkers);
+    KeepMarkers(Old.Path, OldMarkers);
     FTrack = Finished(Old, OldBytes);
     ++FTracksDone;
     FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
@@ -244,14 +273,16 @@ bool TRecordingSession::Start() {
   FLossUnknown = false;
   FDropoutTracks.clear();
   FMarkError.clear();
+  FStreamBytes = FQuietBytes = 0;
+  FLoudest = FClippedTracks = 0;
+  FWaiting = false;
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetCreateNew(FOptions.CreateNew);
   if (PrepareFolder() && HasRoom()) {
     FTrack.Number =
         FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
     try {
-      ClaimTrack();
-      FEvents.TrackStarted(FTrack);
+      BeginFirstTrack();
     } catch (const std::exception& x) {
       Fail(TSessionEnd::Failed, TrackFileName(FTrack.Number) + " did not start: " + x.what());
     }
@@ -263,6 +294,58 @@ bool TRecordingSession::Start() {
     FEvents.RecordingEnded(FEnd);
   }
   return false;
+}
+
+void TRecordingSession::BeginFirstTrack() {
+  if (!FOptions.WaitForSound) {
+    ClaimTrack();
+    FEvents.TrackStarted(FTrack);
+    return;
+  }
+  FWaiting = true;
+  FSoundStart.Reset(std::llround(std::max(FOptions.PreRollSeconds, 0.0) * 44100), kBufferSize);
+  if (FFromDevice) FRecorder.Listen();
+}
+
+bool TRecordingSession::StartOnSound(std::uint8_t* Data, std::uint32_t& Bytes) {
+  FRuleNow = FEvents.RuleSettings(FOptions.Rule);
+  const double Gate = GateLevel(FRuleNow);
+  const std::int64_t First = FSoundStart.Frames();
+  const std::int64_t From = FSoundStart.Take(Data, Bytes, Gate, static_cast<int>(16 * Gate));
+  if (From < 0) return false;
+  std::vector<std::uint8_t> PreRoll;
+  FSoundStart.Copy(From, First, PreRoll);
+  if (From > First) {  // no pre-roll, and the sound began inside this buffer
+    const auto Skip = static_cast<std::uint32_t>(From - First) * 4;
+    std::memmove(Data, Data + Skip, Bytes - Skip);
+    Bytes -= Skip;
+  }
+  FWaiting = false;
+  ClaimTrack();
+  FEvents.TrackStarted(FTrack);
+  WriteAhead(PreRoll);
+  Count(PreRoll.data(), static_cast<std::uint32_t>(PreRoll.size()));
+  FTrackHeard = true;
+  return true;
+}
+
+void TRecordingSession::WriteAhead(const std::vector<std::uint8_t>& Audio) {
+  if (Audio.empty() || !FOptions.WriteFiles) return;
+  TMMWave& Wave = FFromDevice ? *FRecorder.Wave() : FSplitWave;
+  const int Size = static_cast<int>(Audio.size());
+  if (Wave.WriteData(Audio.data(), Size) != Size)
+    throw EMMWaveError("the audio before the first sound could not be written to " + FTrack.Path);
+}
+
+void TRecordingSession::Count(const std::uint8_t* Data, std::uint32_t Bytes) {
+  FClips.Take(Data, Bytes, FTrackBytes / 4);
+  const std::int64_t Before = BytesToMs(FTrackBytes);
+  FTrackBytes += Bytes;
+  FTotalBytes += Bytes;
+  const std::int64_t Position = BytesToMs(FTrackBytes);
+  FSize.Advance(Before, Position);
+  FTrack.Ms = Position;
+  FTrack.KBytes = MsToKBytes(Position);
 }
 
 void TRecordingSession::SplitNow() {
@@ -314,6 +397,13 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
     Bytes = 0;
     return false;
   }
+  FStreamBytes += Bytes;
+  // Waiting for sound, what is not sound yet goes nowhere (nor does what a
+  // stop while waiting hands over).
+  if (FWaiting && (FEnd != TSessionEnd::None || !StartOnSound(Data, Bytes))) {
+    Bytes = 0;
+    return false;
+  }
   if (FEnd == TSessionEnd::None) {
     if (FNext)
       SwitchTrack(*FNext);
@@ -323,33 +413,34 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   if (FOptions.AudioBytes)
     Bytes = static_cast<std::uint32_t>(
         std::clamp<std::int64_t>(*FOptions.AudioBytes - FTotalBytes, 0, Bytes));
-  const std::int64_t Before = BytesToMs(FTrackBytes);
-  FTrackBytes += Bytes;
-  FTotalBytes += Bytes;
-  const std::int64_t Position = BytesToMs(FTrackBytes);
-  FSize.Advance(Before, Position);
-  FTrack.Ms = Position;
-  FTrack.KBytes = MsToKBytes(Position);
+  Count(Data, Bytes);
   FEvents.BufferTaken(Data, Bytes, FTrack);
   // Buffers that arrive while the recording stops (the user's stop, a
   // failing input) were recorded before it: kept, not judged.
   if (FEnd != TSessionEnd::None) return false;
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
-  // Sound in the track: a buffer as loud as the rule's gate would take a
-  // stretch of such buffers to be (measured until found).
-  if (!FTrackHeard) {
-    const double Gate = static_cast<double>(FRuleNow.NoiseGate) / std::max(FRuleNow.TimeGate, 1);
-    FTrackHeard = ChannelLevel(Data, 0, static_cast<int>(Bytes)) >= Gate ||
-                  ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
-  }
-  const TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), Position,
-                                                FSize.Shown(), FRuleNow);
+  const double Gate = GateLevel(FRuleNow);
+  const bool Sound = ChannelLevel(Data, 0, static_cast<int>(Bytes)) >= Gate ||
+                     ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
+  FTrackHeard = FTrackHeard || Sound;
+  FQuietBytes = Sound ? 0 : FQuietBytes + Bytes;
+  TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), FTrack.Ms,
+                                          FSize.Shown(), FRuleNow);
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;
   }
+  const int SideEnd = FOptions.SideEndSeconds;
+  if (SideEnd > 0) {
+    if (FQuietBytes >= SideEnd * 176400LL) {
+      FEnd = TSessionEnd::TooShort;
+      return true;
+    }
+    // A pause: its silence leads into the next sound, in this track.
+    if (!FTrackHeard) d = TTrackDecision::None;
+  }
   if (d == TTrackDecision::None) return false;
-  if (d == TTrackDecision::EndTrack && !FOptions.KeepGoing) {
+  if (d == TTrackDecision::EndTrack && !FOptions.KeepGoing && SideEnd <= 0) {
     FEnd = TSessionEnd::TooShort;
     return true;
   }
@@ -374,7 +465,7 @@ void TRecordingSession::BufferRecorded(PWaveHdr h) {
     Ends = true;
   }
   h->wh.dwBytesRecorded = Bytes;  // a length limit ends on its exact frame
-  TakeDropouts(FTotalBytes / 4);
+  TakeDropouts(FStreamBytes / 4);
   if (Ends) FRecorder.Stop();  // completes after this delivery, with OnStop
 }
 
@@ -385,7 +476,7 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
   while (In.Dropout(FDropoutsTaken, d) && (Before < 0 || d.AtFrame < Before)) {
     ++FDropoutsTaken;
     // A loss placed before the current track (reported after a split) opens it.
-    const std::int64_t TrackStart = (FTotalBytes - FTrackBytes) / 4;
+    const std::int64_t TrackStart = (FStreamBytes - FTrackBytes) / 4;
     const TTrackDropout Dropout{
         .Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0, FTrackBytes / 4),
         .LostFrames = d.LostFrames,
@@ -404,7 +495,7 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
   }
 }
 
-void TRecordingSession::KeepDropouts(const std::string& Path, std::vector<TCueMarker>& Markers) {
+void TRecordingSession::KeepMarkers(const std::string& Path, std::vector<TCueMarker>& Markers) {
   if (Markers.empty() || !FOptions.WriteFiles) return;
   std::string Error;
   if (!AppendCueMarkers(Path, Markers, Error))
@@ -426,11 +517,16 @@ std::string TRecordingSession::DropoutSummary() const {
   return Count + Amount + ", in " + Tracks + FMarkError;
 }
 
+std::string TRecordingSession::LevelNote() const {
+  return FTracksDone == 0 ? std::string() : LevelAdvice(FLoudest, FClippedTracks);
+}
+
 void TRecordingSession::Stopped() {
   // The recorder stopped by itself: the device failed, or the file could
   // not be written.
   if (FEnd == TSessionEnd::None)
     FEnd = FDeviceFailed ? TSessionEnd::InputFailed : TSessionEnd::DiskFull;
+  FWaiting = false;
   TakeDropouts(-1);
   TrackDone();
   if (FEndReported) return;
@@ -444,7 +540,9 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
   FError.clear();
   FNext.reset();
   FTracksDone = 0;
-  FTotalBytes = 0;
+  FTotalBytes = FStreamBytes = FQuietBytes = 0;
+  FLoudest = FClippedTracks = 0;
+  FWaiting = false;
   FMaxTrackBytes = MaxTrackBytes();
   if (FOptions.WriteFiles && !PrepareFolder()) {
     FEvents.RecordingEnded(FEnd);
@@ -454,8 +552,7 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
       FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
   std::vector<std::uint8_t> Buffer(kBufferSize);
   try {
-    ClaimTrack();
-    FEvents.TrackStarted(FTrack);
+    BeginFirstTrack();
     for (;;) {
       if (Interrupt) {
         FEnd = TSessionEnd::Interrupted;
@@ -476,6 +573,7 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
   } catch (const std::exception& x) {
     Fail(TSessionEnd::Failed, x.what());
   }
+  FWaiting = false;
   TrackDone();
   FEvents.RecordingEnded(FEnd);
 }
@@ -488,6 +586,13 @@ std::string TRecordingSession::Message(bool Brief) const {
   const std::string MinSec = std::to_string(FRuleNow.MinSec);
   switch (FEnd) {
     case TSessionEnd::TooShort:
+      if (FOptions.SideEndSeconds > 0) {
+        const std::string Quiet = std::to_string(FOptions.SideEndSeconds);
+        return Brief ? "silent for " + Quiet + " s: the end of the side, in " + Name
+                     : "the input was silent for " + Quiet +
+                           " s, so the recording ended there, as at the end of a side (in " +
+                           Track + ")";
+      }
       return Brief ? Name + " was silent at the minimum length (" + MinSec +
                          " s), so the recording ended there"
                    : Name + " was silent when it reached the minimum length (" + MinSec +
@@ -511,6 +616,8 @@ std::string TRecordingSession::Message(bool Brief) const {
     case TSessionEnd::Failed:
       return FError;
     case TSessionEnd::Stopped:
+      if (FTracksDone == 0 && FOptions.WaitForSound)
+        return "stopped while waiting for sound: no track was made";
       // Stopped in a quiet stretch: a track of a second or more of nothing
       // but that, said (a split a moment before Stop is not worth a word).
       return FTrackHeard || FTrack.Ms < 1000

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "session/clip_watch.h"
+#include "session/sound_start.h"
 #include "session/track_rule.h"
 #include "wavefile/cue_markers.h"
 #include "wavefile/wave_recorder.h"
@@ -38,6 +40,16 @@ struct TSessionOptions {
   // Silence before a track was long enough starts the next track too, instead
   // of ending the recording.
   bool KeepGoing = false;
+  // The end of a side by silence: 0, a track silent when it reaches the
+  // minimum length (unless KeepGoing); N, N seconds of silence, however long
+  // the tracks. With N, a pause shorter than that leads into the next sound
+  // in the track after the split (a track of nothing but silence is never cut).
+  int SideEndSeconds = 0;
+  // Start on sound: from Start the input runs with no track until its level
+  // passes the noise gate; the first track then begins PreRollSeconds before
+  // the first sample above the gate. The lead-in before it goes nowhere.
+  bool WaitForSound = false;
+  double PreRollSeconds = 1;
   // A live input that delivers nothing for this long is taken as lost (the
   // first audio may take longer to come: at least 5 s).
   double StallSeconds = 2;
@@ -83,6 +95,13 @@ struct TTrackInfo {
   std::int64_t Ms = 0;      // what the file holds (when ended), else what was recorded
   std::int64_t KBytes = 0;  // as the track list shows Ms
   std::int64_t Frames = 0;  // the frames it holds, when ended
+  // Full-scale samples recorded in it, and the first one's frame (-1: none).
+  std::int64_t ClippedSamples = 0;
+  std::int64_t FirstClipFrame = -1;
+  int Peak = 0;  // its largest sample size (0..32768)
+
+  // "Track03.wav: 14 clipped samples, first at 2:31.480" (empty when none).
+  std::string ClipText() const;
 };
 
 // A stretch of the input lost while recording (the device overran or was
@@ -159,6 +178,8 @@ class TRecordingSession {
 
   // Recording: from Start until the recorder has stopped after the end.
   bool Recording() const;
+  // Started on sound and still waiting for it: no track yet.
+  bool Waiting() const { return FWaiting; }
   TSessionEnd End() const { return FEnd; }
   int TracksDone() const { return FTracksDone; }
   const TTrackInfo& Track() const { return FTrack; }
@@ -172,6 +193,9 @@ class TRecordingSession {
   // one line ("2 dropouts, 3.1 s lost, in Track03.wav"; empty when none).
   int Dropouts() const { return FDropouts; }
   std::string DropoutSummary() const;
+  // What the recording's loudest peak says about the input level (empty when
+  // no track was recorded): "Loudest peak -21.0 dBFS: raise the input about 15 dB".
+  std::string LevelNote() const;
 
  private:
   bool PrepareFolder();
@@ -183,6 +207,15 @@ class TRecordingSession {
   // A track just finalised, as its file holds it (Bytes: what was recorded).
   TTrackInfo Finished(TTrackInfo Track, std::int64_t Bytes) const;
   void TrackDone();
+  // The first track: claimed now, or after the sound it waits for.
+  void BeginFirstTrack();
+  // A buffer while waiting: true when the sound came, and the first track
+  // began with its pre-roll (written) and the part of the buffer after it.
+  bool StartOnSound(std::uint8_t* Data, std::uint32_t& Bytes);
+  // Audio that goes into the track before the buffer being taken.
+  void WriteAhead(const std::vector<std::uint8_t>& Audio);
+  // Counts what a track's audio adds to it: length, size, clipped samples.
+  void Count(const std::uint8_t* Data, std::uint32_t Bytes);
   void SwitchTrack(TTrackEnd Why);
   // One buffer before it is written: switches tracks where the last buffer
   // ended one, cuts it to the length limit, applies the rule. True when the
@@ -192,8 +225,12 @@ class TRecordingSession {
   // Places the dropouts the device reported before frame Before of the
   // stream (all of them: Before < 0) in the current track.
   void TakeDropouts(std::int64_t Before);
-  // The finished track at Path keeps its dropouts as cue points.
-  void KeepDropouts(const std::string& Path, std::vector<TCueMarker>& Markers);
+  // The finished track at Path keeps its dropouts and clips as cue points.
+  void KeepMarkers(const std::string& Path, std::vector<TCueMarker>& Markers);
+  // The current track's marks and clip figures as it ends; the recording's
+  // loudest peak and clipped tracks take it in.
+  std::vector<TCueMarker> EndMarkers();
+  TTrackInfo WithClips(TTrackInfo Track) const;
   void Stopped();
   void Fail(TSessionEnd Why, const std::string& Error);
   std::string OpenPath() const;
@@ -215,6 +252,13 @@ class TRecordingSession {
   TSessionEnd FEnd = TSessionEnd::None;
   bool FTrackOpen = false;
   bool FTrackHeard = false;  // the current track had sound above the noise gate
+  std::int64_t FQuietBytes = 0;  // the input's bytes since the last sound above the gate
+  std::int64_t FStreamBytes = 0;  // the input's bytes taken, in tracks or not
+  bool FWaiting = false;
+  TSoundStart FSoundStart;
+  TClipCounter FClips;  // the current track's
+  int FLoudest = 0;     // the recording's largest sample size
+  int FClippedTracks = 0;
   bool FDeviceFailed = false;
   bool FEndReported = true;
   std::string FError;

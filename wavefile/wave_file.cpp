@@ -115,8 +115,10 @@ void TMMCustomWaveFile::FinishRecordedFile() {
 }
 
 bool TMMCustomWaveFile::ContinueIn(const std::string& Name) {
-  if (!FIsOpen || !FIsStarted || !Input() || !PWaveFormat()) return false;
-  FinishRecordedFile();
+  // A recording that runs without a file (no name: listening) begins its first.
+  const bool First = !FIsOpen && IsStarted();
+  if (!(First || (FIsOpen && FIsStarted)) || !Input() || !PWaveFormat()) return false;
+  if (!First) FinishRecordedFile();
   FSwitching = true;
   struct TSwitched {
     bool& Flag;
@@ -125,10 +127,15 @@ bool TMMCustomWaveFile::ContinueIn(const std::string& Name) {
   try {
     FWave->CreateFile(Name, PWaveFormat(), FCreateNew);
   } catch (...) {
+    if (First) throw;  // still listening, as before
     FIsOpen = false;
     FIsStarted = false;
     if (OnClose) RunOnMainThread([this] { DoClose(); });
     throw;
+  }
+  if (First) {
+    FIsOpen = FIsStarted = true;
+    FKnownFree = -1;
   }
   return true;
 }

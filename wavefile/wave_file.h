@@ -40,9 +40,10 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   void SetCreateNew(bool Value) { FCreateNew = Value; }
   // While recording, on the thread that delivers the buffers, before the
   // buffer being delivered is written: finalises the current file and goes on
-  // in a new file Name, so that the stream continues without a gap. Raises
+  // in a new file Name, so that the stream continues without a gap; while
+  // the stream runs without a file (no name), Name is its first. Raises
   // EMMWaveError when Name cannot be created (the recording then ends as on a
-  // full disk); false when not recording.
+  // full disk, unless it had no file yet); false when not recording.
   bool ContinueIn(const std::string& Name);
   std::uint8_t SilenceValue() const { return FSilenceValue; }
   bool IsOpen() const { return FIsOpen; }

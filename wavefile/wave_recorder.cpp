@@ -57,6 +57,14 @@ void TMMWaveRecorder::Start() {
   FWaveIn->Start();
 }
 
+void TMMWaveRecorder::Listen() {
+  if (FWaveIn->State() & wisStarted) return;
+  Wave()->SetFileName("");
+  FStartPosition = 0;
+  FContinuedAt = 0;
+  FWaveIn->Start();
+}
+
 bool TMMWaveRecorder::ContinueIn(const std::string& Name) {
   if (!FWaveFile->ContinueIn(Name)) return false;
   // A buffer being delivered is counted by the input already but is the new

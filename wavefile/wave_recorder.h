@@ -28,14 +28,18 @@ class TMMWaveRecorder : public TMMDSPComponent {
 
   // Starts recording into Wave's FileName; nothing while recording or without a name.
   void Start();
+  // Starts the input with no file: its buffers reach OnData and Output and
+  // are not written until ContinueIn names the first file (start on sound).
+  void Listen();
   // Stops and closes the input; the file is finalised before OnStop.
   void Stop();
   // The current file is finalised and recording goes on in Name, the input
   // running on without a gap: called from OnData, the buffer being delivered
   // is the new file's first; called between deliveries (on the thread that
   // delivers), the next buffer is. Position then counts from the new file's
-  // start. Raises EMMWaveError when Name cannot be created (the recording then
-  // stops as on a full disk); false when not recording.
+  // start; while listening, Name is the first file. Raises EMMWaveError when
+  // Name cannot be created (a recording with a file then stops as on a full
+  // disk); false when not recording.
   [[nodiscard]] bool ContinueIn(const std::string& Name);
   // The input's state bits: closed 1, opened 2, started 4, paused 8.
   unsigned State() const { return FWaveIn->State(); }

@@ -1,0 +1,45 @@
+// TSoundStart: start on sound. While a recording waits, it holds the input's
+// latest audio (the pre-roll and a little more) and finds where the sound
+// begins, so that the first track can start the pre-roll before it: the
+// first audible sample is always in the file, however slowly it came.
+//
+// Threads: belongs to the session (its thread).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace velmar {
+
+class TSoundStart {
+ public:
+  // Starts waiting: holds up to PreRollFrames frames before the buffer in
+  // which sound is found, and a buffer of MostBufferBytes more.
+  void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes);
+
+  // A buffer of the input (16-bit stereo). Sound is there when a channel's
+  // level in it reaches GateLevel (the track rule's measure); its first frame
+  // is then the first whose sample size exceeds GateSample, looked for from
+  // the buffer before. Returns the frame (counted from Reset) the track
+  // starts on: the pre-roll before that, not before what was held; -1 while
+  // there is no sound. The buffer is held either way.
+  std::int64_t Take(const std::uint8_t* Data, std::uint32_t Bytes, double GateLevel,
+                    int GateSample);
+
+  // The frames taken so far.
+  std::int64_t Frames() const { return FFrames; }
+  // Copies the held audio from frame From up to Until (both counted from
+  // Reset, within what is held) into Dest.
+  void Copy(std::int64_t From, std::int64_t Until, std::vector<std::uint8_t>& Dest) const;
+
+ private:
+  // The ring: FHeld bytes, its oldest byte at FStart.
+  std::vector<std::uint8_t> FRing;
+  std::size_t FStart = 0;
+  std::size_t FHeld = 0;
+  std::int64_t FFrames = 0;
+  std::int64_t FPreRoll = 0;
+  std::int64_t FLastBufferFrame = 0;  // the first frame of the buffer before
+};
+
+}  // namespace velmar

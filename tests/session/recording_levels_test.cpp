@@ -1,0 +1,214 @@
+// What a recording says about its level and where it starts and ends, with the
+// session splitting a generated programme read as if it came from the input:
+// clipped samples counted and marked as an offline count finds them, the
+// loudest peak and its advice, the first track starting exactly the pre-roll
+// before the first sound, and pauses that do or do not end the side.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "session/recording_session.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_data.h"
+#include "wavefile/wave_scan.h"
+
+namespace velmar {
+namespace {
+
+using Pcm = std::vector<std::int16_t>;  // interleaved stereo samples
+
+void Silence(Pcm& p, double Seconds) {
+  p.insert(p.end(), static_cast<std::size_t>(std::lround(Seconds * 44100)) * 2, 0);
+}
+
+// A tone whose largest sample is Peak (both channels, the right at 300 Hz).
+void Tone(Pcm& p, double Seconds, int Peak) {
+  const auto Frames = static_cast<std::size_t>(std::lround(Seconds * 44100));
+  for (std::size_t f = 0; f < Frames; ++f) {
+    p.push_back(static_cast<std::int16_t>(std::lround(Peak * std::sin(2 * M_PI * 440 * static_cast<double>(f) / 44100))));
+    p.push_back(static_cast<std::int16_t>(std::lround(Peak * std::sin(2 * M_PI * 300 * static_cast<double>(f) / 44100))));
+  }
+}
+
+struct Ended {
+  TTrackInfo Track;
+  TTrackEnd Why;
+};
+
+struct Events : TSessionEvents {
+  std::vector<Ended> Tracks;
+  TSessionEnd End = TSessionEnd::None;
+  void TrackEnded(const TTrackInfo& t, TTrackEnd Why, const TTrackInfo*) override {
+    Tracks.push_back({t, Why});
+  }
+  void RecordingEnded(TSessionEnd Why) override { End = Why; }
+};
+
+// Splits the programme as the session takes an input: buffers of 8096 bytes.
+struct SplitRun {
+  Events Said;
+  TRecordingSession Session;
+  SplitRun(const TSessionOptions& o, const Pcm& p) : Session(o, Said) {
+    std::size_t At = 0;
+    const auto* Bytes = reinterpret_cast<const std::uint8_t*>(p.data());
+    const std::size_t Size = p.size() * 2;
+    const std::atomic<bool> Never{false};
+    Session.Split(
+        [&](std::uint8_t* Dest, std::int64_t Count) {
+          const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Count), Size - At);
+          std::memcpy(Dest, Bytes + At, n);
+          At += n;
+          return static_cast<std::int64_t>(n);
+        },
+        Never);
+  }
+};
+
+Pcm Samples(const std::string& Path) {
+  const std::vector<std::uint8_t> Data = test::WavData(Path);
+  Pcm p(Data.size() / 2);
+  std::memcpy(p.data(), Data.data(), p.size() * 2);
+  return p;
+}
+
+TEST(RecordingLevels, ClippedSamplesAreCountedAndMarkedAsAnOfflineCountFindsThemAndTheAdviceFollows) {
+  test::TempDir Dir;
+  // A tone at -6.02 dBFS with full-scale runs: a run of 3 in the left at 2 s,
+  // one of 2 in the right 0.2 s later (the same mark), one of 5 in both at 6 s
+  // (a mark of its own), and a negative one of 1 at 9 s.
+  Pcm p;
+  Tone(p, 12, 16384);
+  auto Clip = [&](double Seconds, int Channel, int Run, int Value) {
+    const auto Frame = static_cast<std::size_t>(Seconds * 44100);
+    for (int i = 0; i < Run; ++i) p[2 * (Frame + i) + Channel] = static_cast<std::int16_t>(Value);
+  };
+  Clip(2, 0, 3, 32767);
+  Clip(2.2, 1, 2, 32767);
+  Clip(6, 0, 5, -32768);
+  Clip(6, 1, 5, 32767);
+  Clip(9, 0, 1, -32768);
+  std::size_t Offline = 0;
+  std::int64_t FirstOffline = -1;
+  for (std::size_t i = 0; i < p.size(); ++i)
+    if (p[i] == 32767 || p[i] == -32768) {
+      ++Offline;
+      if (FirstOffline < 0) FirstOffline = static_cast<std::int64_t>(i / 2);
+    }
+  Silence(p, 10);
+
+  TSessionOptions o;
+  o.Folder = Dir.File("tracks");
+  SplitRun r(o, p);
+  ASSERT_EQ(r.Said.Tracks.size(), 2u);
+  const TTrackInfo& One = r.Said.Tracks[0].Track;
+  EXPECT_EQ(One.ClippedSamples, static_cast<std::int64_t>(Offline));
+  EXPECT_EQ(One.FirstClipFrame, FirstOffline);
+  EXPECT_EQ(One.ClipText(), "Track01.wav: " + std::to_string(Offline) +
+                                " clipped samples, first at 0:02.000");
+  EXPECT_EQ(r.Said.Tracks[1].Track.ClippedSamples, 0);
+  EXPECT_EQ(r.Said.Tracks[1].Track.ClipText(), "");
+
+  TWaveScan Scan;
+  std::string Error;
+  ASSERT_TRUE(ScanWaveFile(One.Path, Scan, Error)) << Error;
+  ASSERT_EQ(Scan.Markers.size(), 3u);
+  EXPECT_EQ(Scan.Markers[0].Frame, 88200u);
+  EXPECT_EQ(Scan.Markers[0].Label, "clipped 5 samples");
+  EXPECT_EQ(Scan.Markers[1].Frame, 6u * 44100);
+  EXPECT_EQ(Scan.Markers[1].Label, "clipped 10 samples");
+  EXPECT_EQ(Scan.Markers[2].Frame, 9u * 44100);
+  EXPECT_EQ(Scan.Markers[2].Label, "clipped 1 sample");
+  // The file's audio is the programme's, the marks beside it.
+  const Pcm Kept = Samples(One.Path);
+  ASSERT_GE(Kept.size(), 12u * 44100 * 2);
+  EXPECT_TRUE(std::equal(Kept.begin(), Kept.begin() + 12 * 44100 * 2, p.begin()));
+  EXPECT_EQ(r.Session.LevelNote(), "Loudest peak 0.0 dBFS, 1 track clipped: lower the input about 3 dB");
+
+  // Without clips, the peak in dBFS to 0.1 dB of the offline figure, and how
+  // far to raise or lower the input.
+  for (const auto& [Peak, Advice] :
+       std::vector<std::pair<int, std::string>>{
+           {2920, "Loudest peak -21.0 dBFS: raise the input about 15 dB"},
+           {20000, "Loudest peak -4.3 dBFS: the input level is right"},
+           {30000, "Loudest peak -0.8 dBFS: close to clipping, lower the input about 2 dB"}}) {
+    Pcm q;
+    Tone(q, 8, Peak);
+    Silence(q, 8);
+    TSessionOptions Quiet;
+    Quiet.Folder = Dir.File("quiet" + std::to_string(Peak));
+    SplitRun s(Quiet, q);
+    ASSERT_FALSE(s.Said.Tracks.empty());
+    EXPECT_NEAR(PeakDb(s.Said.Tracks[0].Track.Peak), 20 * std::log10(Peak / 32768.0), 0.1);
+    EXPECT_EQ(s.Session.LevelNote(), Advice);
+  }
+}
+
+TEST(RecordingLevels, StartOnSoundBeginsThePreRollBeforeTheFirstSoundAndTheLeadInCountsForNothing) {
+  test::TempDir Dir;
+  // 10 s of digital silence, longer than the minimum length, then two songs
+  // of 8 s with 2 s between, then silence: the end of the side.
+  Pcm p;
+  Silence(p, 10);
+  const std::size_t Sound = p.size() / 2 + 1;  // a sine's first sample is 0
+  Tone(p, 8, 12000);
+  Silence(p, 2);
+  Tone(p, 8, 12000);
+  Silence(p, 12);
+  for (const double PreRoll : {1.0, 0.25, 0.0}) {
+    TSessionOptions o;
+    o.Folder = Dir.File("tracks" + std::to_string(PreRoll));
+    o.WaitForSound = true;
+    o.PreRollSeconds = PreRoll;
+    SplitRun r(o, p);
+    ASSERT_EQ(r.Said.Tracks.size(), 3u) << PreRoll;  // two songs and the side's silent end
+    EXPECT_EQ(r.Said.End, TSessionEnd::TooShort);
+    const Pcm One = Samples(r.Said.Tracks[0].Track.Path);
+    const std::size_t Lead = static_cast<std::size_t>(std::lround(PreRoll * 44100));
+    const std::size_t From = (Sound - Lead) * 2;
+    ASSERT_GE(One.size(), 8u * 44100 * 2);
+    EXPECT_TRUE(std::equal(One.begin(), One.end(), p.begin() + static_cast<std::ptrdiff_t>(From)))
+        << "pre-roll " << PreRoll;
+    // The tracks follow each other without a gap.
+    const Pcm Two = Samples(r.Said.Tracks[1].Track.Path);
+    EXPECT_TRUE(std::equal(Two.begin(), Two.end(),
+                           p.begin() + static_cast<std::ptrdiff_t>(From + One.size())));
+  }
+}
+
+TEST(RecordingLevels, APauseLongerThanTheMinimumLengthEndsTheSideOnlyWithoutAnEndBySilence) {
+  test::TempDir Dir;
+  // Two songs with a 9 s pause between (longer than the minimum length, 7 s).
+  Pcm p;
+  Tone(p, 8, 12000);
+  Silence(p, 9);
+  Tone(p, 8, 12000);
+  Silence(p, 40);
+  TSessionOptions Designed;
+  Designed.Folder = Dir.File("designed");
+  SplitRun a(Designed, p);
+  EXPECT_EQ(a.Said.End, TSessionEnd::TooShort);
+  EXPECT_EQ(a.Said.Tracks.size(), 2u);  // the second song is never recorded
+  EXPECT_LT(a.Said.Tracks[1].Track.Ms, 8000);
+
+  TSessionOptions BySilence = Designed;
+  BySilence.Folder = Dir.File("by-silence");
+  BySilence.SideEndSeconds = 30;
+  SplitRun b(BySilence, p);
+  EXPECT_EQ(b.Said.End, TSessionEnd::TooShort);
+  ASSERT_EQ(b.Said.Tracks.size(), 3u);
+  // The pause leads into the second song, in its track; the side ends after
+  // 30 s of silence, in the track after it.
+  EXPECT_NEAR(static_cast<double>(b.Said.Tracks[1].Track.Ms), 9000 + 8000, 500);
+  EXPECT_NEAR(static_cast<double>(b.Said.Tracks[2].Track.Ms), 30000, 500);
+  std::int64_t Frames = 0;
+  for (const Ended& e : b.Said.Tracks) Frames += e.Track.Frames;
+  EXPECT_NEAR(static_cast<double>(Frames) / 44100, 8 + 9 + 8 + 30, 0.5);
+  EXPECT_NE(b.Session.Message().find("silent for 30 s"), std::string::npos) << b.Session.Message();
+}
+
+}  // namespace
+}  // namespace velmar
