@@ -7,10 +7,20 @@
 
 namespace velmar {
 
+namespace {
+
+// Zero frames in a row that are digital silence: 10 ms.
+constexpr std::int64_t kDigitalSilence = 441;
+// How far before its first loud sample a sound is looked for: a second.
+constexpr std::int64_t kRiseFrames = 44100;
+
+}  // namespace
+
 void TSoundStart::Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes) {
   FPreRoll = std::max<std::int64_t>(PreRollFrames, 0);
-  // The pre-roll, the buffer before and the one just taken.
-  FRing.assign(static_cast<std::size_t>(FPreRoll) * 4 + 2 * MostBufferBytes, 0);
+  // The pre-roll before a second in which a sound may rise out of digital
+  // silence, the buffer before and the one just taken.
+  FRing.assign(static_cast<std::size_t>(FPreRoll + kRiseFrames) * 4 + 2 * MostBufferBytes, 0);
   FStart = FHeld = 0;
   FFrames = FLastBufferFrame = 0;
 }
@@ -40,16 +50,24 @@ std::int64_t TSoundStart::Take(const std::uint8_t* Data, std::uint32_t Bytes, do
   // The first loud sample, from the buffer before on (the level of a buffer
   // in which the sound began late stayed under the gate).
   const std::int64_t Oldest = FFrames - static_cast<std::int64_t>(FHeld / 4);
-  std::int64_t Onset = First;
-  std::vector<std::uint8_t> Recent;
-  Copy(std::max(Before, Oldest), FFrames, Recent);
-  for (std::size_t i = 0; i + 4 <= Recent.size(); i += 4) {
-    const int l = static_cast<std::int16_t>(Recent[i] | Recent[i + 1] << 8);
-    const int r = static_cast<std::int16_t>(Recent[i + 2] | Recent[i + 3] << 8);
-    if (std::abs(l) > GateSample || std::abs(r) > GateSample) {
-      Onset = std::max(Before, Oldest) + static_cast<std::int64_t>(i / 4);
-      break;
-    }
+  std::vector<std::uint8_t> Held;
+  Copy(Oldest, FFrames, Held);
+  const auto Sample = [&](std::int64_t Frame, int Channel) {
+    const std::size_t i = 4 * static_cast<std::size_t>(Frame - Oldest) + 2 * Channel;
+    return std::abs(static_cast<std::int16_t>(Held[i] | Held[i + 1] << 8));
+  };
+  std::int64_t Loud = std::max(Before, Oldest);
+  while (Loud < FFrames && Sample(Loud, 0) <= GateSample && Sample(Loud, 1) <= GateSample) ++Loud;
+  if (Loud == FFrames) Loud = First;  // loud on average only
+  // A sound rising out of digital silence (a stretch of zeros) begins at its
+  // first non-zero sample, however quietly (a fade's first cycles round to
+  // zero now and then: shorter stretches do not count).
+  std::int64_t Onset = Loud;
+  for (std::int64_t f = Loud, Zeros = 0; f > Oldest; --f) {
+    Zeros = Sample(f - 1, 0) == 0 && Sample(f - 1, 1) == 0 ? Zeros + 1 : 0;
+    if (Zeros == 0) Onset = f - 1;
+    if (Zeros >= kDigitalSilence) break;
+    if (f - 1 == Oldest) Onset = Loud;  // no digital silence before it here
   }
   return std::max(Onset - FPreRoll, Oldest);
 }

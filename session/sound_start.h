@@ -13,14 +13,15 @@ namespace velmar {
 
 class TSoundStart {
  public:
-  // Starts waiting: holds up to PreRollFrames frames before the buffer in
-  // which sound is found, and a buffer of MostBufferBytes more.
+  // Starts waiting: holds the pre-roll before a second in which a sound may
+  // rise, and two buffers of up to MostBufferBytes.
   void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes);
 
   // A buffer of the input (16-bit stereo). Sound is there when a channel's
-  // level in it reaches GateLevel (the track rule's measure); its first frame
-  // is then the first whose sample size exceeds GateSample, looked for from
-  // the buffer before. Returns the frame (counted from Reset) the track
+  // level in it reaches GateLevel (the track rule's measure); it begins at
+  // the first frame whose sample size exceeds GateSample, looked for from the
+  // buffer before, or where it rose from digital silence before that. Returns
+  // the frame (counted from Reset) the track
   // starts on: the pre-roll before that, not before what was held; -1 while
   // there is no sound. The buffer is held either way.
   std::int64_t Take(const std::uint8_t* Data, std::uint32_t Bytes, double GateLevel,

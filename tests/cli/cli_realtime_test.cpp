@@ -478,5 +478,66 @@ TEST(RecordRealTime, TheGateFromTheInputsHissSplitsASideInThatHissInEveryGap) {
   EXPECT_EQ(Tracks("default", ""), 1);
 }
 
+// Start on sound: the recording waits through 10 s of digital silence (longer
+// than the minimum length) without a file, and the first track begins exactly
+// the pre-roll before the programme's first non-zero sample, its samples the
+// programme's; one track per song, nothing ended early.
+TEST(RecordRealTime, StartOnSoundBeginsTheFirstTrackThePreRollBeforeTheFirstSample) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Cd = " -r 44100 -b 16 -c 2 ";
+  int Status = -1;
+  // Without dither, so that the silence is digital silence; songs that fade
+  // in, their first samples far under the noise gate.
+  RunCommand("sox -D -n" + Cd + Dir.File("t.wav") + " synth 8 sine 440 vol 0.5 fade 0.2 && sox -D -n" +
+                 Cd + Dir.File("s.wav") + " trim 0 3 && sox -D -n" + Cd + Dir.File("lead.wav") +
+                 " trim 0 10 && sox -D " + Dir.File("lead.wav") + " " + Dir.File("t.wav") + " " +
+                 Dir.File("s.wav") + " " + Dir.File("t.wav") + " " + Dir.File("s.wav") + " " +
+                 Dir.File("programme.wav"),
+             &Status);
+  ASSERT_EQ(Status, 0);
+  const std::string Device = MonitorDevice(), Out = Dir.File("tracks"), Log = Dir.File("log");
+  ASSERT_FALSE(Device.empty());
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    std::freopen(Log.c_str(), "w", stderr);
+    ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
+            "--wait-for-sound", "--pre-roll", "0.5", "--tracks", "2",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto Said = [&] {
+    const Bytes b = ReadFileBytes(Log);
+    return std::string(b.begin(), b.end());
+  };
+  ASSERT_TRUE(WaitUntil([&] { return Said().find("waiting for sound on") != std::string::npos; }))
+      << Said();
+  EXPECT_FALSE(std::filesystem::exists(Out + "/Track01.wav"));  // no file while waiting
+  RunCommand("paplay --device=test " + Dir.File("programme.wav"), &Status);
+  EXPECT_EQ(Status, 0);
+  ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(60))) << Said();
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0) << Said();
+
+  const Bytes Programme = WavData(Dir.File("programme.wav"));
+  std::size_t First = 0;  // the programme's first non-zero sample's frame
+  while (First + 4 <= Programme.size() &&
+         std::all_of(Programme.begin() + First, Programme.begin() + First + 4,
+                     [](std::uint8_t b) { return b == 0; }))
+    First += 4;
+  const Bytes One = WavData(Out + "/Track01.wav"), Two = WavData(Out + "/Track02.wav");
+  constexpr std::size_t kPreRoll = 22050 * 4;
+  ASSERT_GT(One.size(), kPreRoll + 8 * 176400);
+  const auto FirstInOne = static_cast<std::size_t>(
+      std::find_if(One.begin(), One.end(), [](std::uint8_t b) { return b != 0; }) - One.begin());
+  EXPECT_EQ(FirstInOne / 4, kPreRoll / 4) << Said();
+  EXPECT_NE(One[kPreRoll] | One[kPreRoll + 1] | One[kPreRoll + 2] | One[kPreRoll + 3], 0);
+  // Bit for bit the programme from there (the server runs at the recording's rate).
+  EXPECT_TRUE(std::equal(One.begin() + kPreRoll, One.end(), Programme.begin() + First));
+  EXPECT_EQ(Measure(One).Sound, Measure(Two).Sound);
+  EXPECT_NEAR(Measure(Two).Sound, 8.0 - 0.15, 2 * kBuffer);  // less the fade's quiet start
+}
+
 }  // namespace
 }  // namespace velmar

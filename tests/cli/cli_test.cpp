@@ -224,7 +224,8 @@ TEST_F(Cli, RecordingGoesOnGaplesslyAndNeverReplacesAnotherProgramsFile) {
 }
 
 // A silence before the minimum length ends the recording and says so, unless
-// it is to keep going; an interrupted split says how far it got.
+// it is to keep going, and the loudest peak says how to set the input; an
+// interrupted split says how far it got.
 TEST_F(Cli, EndingsSayWhyTheyCame) {
   Bytes Samples(4 * 44100 * 16);  // a second of tone, then silence
   for (std::size_t f = 0; f < 44100; ++f) {
@@ -252,10 +253,11 @@ TEST_F(Cli, EndingsSayWhyTheyCame) {
       EXPECT_EQ(Said,
                 "velmar-rec: Track01.wav was silent when it reached the minimum length (7 s), so "
                 "the recording ended there, as at the end of a side (--keep-going starts the next "
-                "track instead)\n");
+                "track instead)\n"
+                "velmar-rec: Loudest peak -8.7 dBFS: raise the input about 3 dB\n");
       EXPECT_EQ(Tracks(o.Folder), std::vector<std::string>{"Track01.wav"});
     } else {
-      EXPECT_EQ(Said, "");
+      EXPECT_EQ(Said, "velmar-rec: Loudest peak -8.7 dBFS: raise the input about 3 dB\n");
       Bytes Joined;
       for (const auto& Name : Tracks(o.Folder)) {
         const Bytes t = Audio(o.Folder + "/" + Name);
