@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QActionGroup>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -26,6 +27,7 @@
 #include "app/form_output_destination.h"
 #include "app/form_review.h"
 #include "app/help_window.h"
+#include "app/peak_readout.h"
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
 #include "mp3/encoder_registry.h"
@@ -45,6 +47,8 @@ constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
 // Set Noise Gate from Input listens to 3 s of the input.
 constexpr std::size_t kGateListenBytes = 3 * 176400;
+// The End of Side choices: seconds of silence (0: at the minimum length, -1: never).
+constexpr int kSideEnds[] = {0, 30, 60, 120, -1};
 
 // A session's sentence as the status line's: capitalised.
 QString Sentence(const std::string& Text) {
@@ -146,6 +150,11 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miInput, "Record/Split", 3410, &TFormAudioRecorderMain::sbRecordClick,
           QKeySequence(Qt::Key_F12));
   AddItem(miInput, "Stop", 3410, &TFormAudioRecorderMain::sbStopClick, QKeySequence(Qt::Key_F10));
+  miInput->addSeparator();
+  miMonitorLevels =
+      AddItem(miInput, "&Monitor Levels", 3410, &TFormAudioRecorderMain::miMonitorLevelsClick);
+  miMonitorLevels->setCheckable(true);
+  miMonitorLevels->setChecked(true);
   miMP3 = MainMenu->addMenu("MP3");
   AddItem(miMP3, "Convert Files to MP3", 0, &TFormAudioRecorderMain::miMP3EncoderClick);
   AddItem(miMP3, "Convert Files to FLAC", 0, &TFormAudioRecorderMain::miFlacEncoderClick);
@@ -155,6 +164,21 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miOptions, "&Devices", 0, &TFormAudioRecorderMain::miInputDeviceClick);
   AddItem(miOptions, "Set &Noise Gate from Input", 0,
           &TFormAudioRecorderMain::miGateFromInputClick);
+  miStartOnSound = AddItem(miOptions, "&Start on Sound", 0, nullptr);
+  miStartOnSound->setCheckable(true);
+  miSideEnd = miOptions->addMenu("&End of Side");
+  UseDarkLook(miSideEnd);
+  auto* SideEnds = new QActionGroup(this);
+  for (const int Seconds : kSideEnds) {
+    QAction* Choice = miSideEnd->addAction(
+        Seconds == 0   ? QString("When a Track Is Silent at the Minimum Length")
+        : Seconds < 0  ? QString("Never: Every Silence Starts the Next Track")
+                       : QString("After %1 s of Silence").arg(Seconds));
+    Choice->setCheckable(true);
+    Choice->setData(Seconds);
+    Choice->setChecked(Seconds == 0);
+    SideEnds->addAction(Choice);
+  }
   miHelp = MainMenu->addMenu("&Help");
   AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
   AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
@@ -223,6 +247,12 @@ void TFormAudioRecorderMain::BuildPanel() {
     Level->Bevel().SetOuterShadowColor(RGBToColor(0x0c0d0e));
     y += 16;
   }
+  // The bars leave room for the peak figures and the clip lamps.
+  levelLeft->setGeometry(9, 8, 226, 9);
+  levelRight->setGeometry(9, 24, 226, 9);
+  Peaks = new TPeakReadout(FPeaks, PanelDisplay);
+  Peaks->setGeometry(237, 4, 54, 34);
+  Peaks->SetRows(4, 20, 9);
 
   auto Slider = [this](QRect Geometry) {
     return SkinSlider(PanelButtons, FSkin.FRecordButtons, Geometry);
@@ -309,6 +339,7 @@ void TFormAudioRecorderMain::FormCreate() {
   WaveIn.SetBitLength(TMMBits::b16Bit);
   WaveIn.SetSampleRate(44100);
   WaveIn.OnBufferReady = [this](TObject*, PWaveHdr h) {
+    FPeaks.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded);
     std::lock_guard<std::mutex> Lock(FGateLock);
     if (!FGateWanted || FGateAudio.size() >= kGateListenBytes) return;
     FGateAudio.insert(FGateAudio.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
@@ -339,6 +370,14 @@ void TFormAudioRecorderMain::FormCreate() {
   WavePlayer.Wave()->SetTimeFormat(TMMTimeFormats::tfMillisecond);
   WavePlayer.SetCallBackMode(TMMCBMode::cmWindow);
   WavePlayer.OnStop = [this](TObject*) { WavePlayerStop(); };
+  // The peak figures follow the input four times a second, while one runs.
+  FPeakRefresh = new QTimer(this);
+  FPeakRefresh->setInterval(250);
+  connect(FPeakRefresh, &QTimer::timeout, this, [this] {
+    Peaks->Refresh();
+    if (!(WaveIn.State() & wisStarted) && !(WaveRecorder.State() & wisStarted))
+      FPeakRefresh->stop();
+  });
   FOutputWatch = new QTimer(this);
   FOutputWatch->setInterval(250);
   connect(FOutputWatch, &QTimer::timeout, this, [this] { WatchOutput(); });
@@ -375,6 +414,51 @@ void TFormAudioRecorderMain::FormCreate() {
   } else {
     ShowInputNote();
   }
+  StartMonitoring();
+}
+
+void TFormAudioRecorderMain::StartMonitoring() {
+  if (!miMonitorLevels->isChecked() || FRecording || (WaveRecorder.State() & wisStarted) ||
+      (WaveIn.State() & wisStarted))
+    return;
+  try {
+    Connector.SetInput(&WaveIn);
+    WaveIn.Start();
+  } catch (const std::exception& e) {
+    ShowStatus("The input cannot be monitored: " + QString::fromStdString(e.what()).simplified());
+    return;
+  }
+  StartPeakRefresh();
+}
+
+void TFormAudioRecorderMain::StartPeakRefresh() {
+  Peaks->Refresh();
+  FPeakRefresh->start();
+}
+
+void TFormAudioRecorderMain::miMonitorLevelsClick() {
+  if (miMonitorLevels->isChecked()) {
+    FPeaks.Reset();
+    StartMonitoring();
+    return;
+  }
+  // Listening for the noise gate keeps the input until it is done.
+  if (FGateListen != 0 || !(WaveIn.State() & wisStarted)) return;
+  WaveIn.Stop();
+  WaveIn.Close();
+  levelLeft->ResetData();
+  levelRight->ResetData();
+}
+
+int TFormAudioRecorderMain::SideEndSetting() const {
+  for (const QAction* Choice : miSideEnd->actions())
+    if (Choice->isChecked()) return Choice->data().toInt();
+  return 0;
+}
+
+void TFormAudioRecorderMain::SetSideEndSetting(int Value) {
+  for (QAction* Choice : miSideEnd->actions())
+    if (Choice->data().toInt() == Value) Choice->setChecked(true);
 }
 
 void TFormAudioRecorderMain::SetupGrid() {
@@ -497,6 +581,9 @@ void TFormAudioRecorderMain::LoadSettings() {
     FGridColor = Int("GridColor", 65280);
     FGridBackGroundColor = Int("GridBackGroundColor", 0);
     ApplyGridColors();
+    miMonitorLevels->setChecked(Int("MonitorLevels", 1) != 0);
+    miStartOnSound->setChecked(Int("StartOnSound", 0) != 0);
+    SetSideEndSetting(Int("SideEnd", 0));
   } catch (...) {
     // The rest of the block is skipped, as designed.
   }
@@ -516,6 +603,9 @@ void TFormAudioRecorderMain::SaveSettings() {
     WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", rbAutoOn->Checked());
     Int("GridColor", FGridColor);
     Int("GridBackGroundColor", FGridBackGroundColor);
+    Int("MonitorLevels", miMonitorLevels->isChecked() ? 1 : 0);
+    Int("StartOnSound", miStartOnSound->isChecked() ? 1 : 0);
+    Int("SideEnd", SideEndSetting());
   } catch (...) {
   }
 }
@@ -582,6 +672,8 @@ void TFormAudioRecorderMain::sbRecordClick() {
   WaveIn.Close();
   Connector.SetInput(&WaveRecorder);
   ShowStatus(InputNote());
+  FPeaks.Reset();  // the figures and lamps of this recording
+  StartPeakRefresh();
   StartNewTrack();
 }
 
@@ -593,7 +685,18 @@ void TFormAudioRecorderMain::StartNewTrack() {
   // session takes the next free number.
   Session.Options().Folder = GetOutputFolder().toStdString();
   Session.Options().FirstNumber = Row() == 0 || Row() == Grid->rowCount() - 1 ? 0 : Row() + 1;
+  Session.Options().WaitForSound = miStartOnSound->isChecked();
+  const int SideEnd = SideEndSetting();
+  Session.Options().SideEndSeconds = std::max(SideEnd, 0);
+  Session.Options().KeepGoing = SideEnd < 0;
   Session.Start();  // TrackStarted, or RecordingEnded saying why not
+  if (!Session.Waiting()) return;
+  // No row until the sound comes; the input is watched meanwhile.
+  ShowStatus(QString("Waiting for sound on %1...")
+                 .arg(QString::fromStdString(WaveRecorder.ProductName())));
+  Timer.SetEnabled(true);
+  FRecording = true;
+  EnableMenus(false);
 }
 
 TTrackSettings TFormAudioRecorderMain::RuleSettings(const TTrackSettings&) {
@@ -623,6 +726,7 @@ void TFormAudioRecorderMain::TrackStarted(const TTrackInfo& Track) {
   }
   SetRow(Track.Number);
   ShowTrack(Track.Number, QString::fromStdString(TrackFileName(Track.Number)), 0);
+  if (StatusText().startsWith("Waiting for sound")) ShowStatus(InputNote());
   Grid->setEnabled(false);
   Timer.SetEnabled(true);
   FRecording = true;
@@ -638,6 +742,13 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
     ShowStatus(QString("%1 reached the largest size of a WAV file; recording goes on in %2")
                    .arg(QString::fromStdString(TrackFileName(Track.Number)),
                         QString::fromStdString(TrackFileName(Next->Number))));
+  else if (Track.ClippedSamples > 0)
+    ShowStatus(Sentence(Track.ClipText()));
+}
+
+void TFormAudioRecorderMain::BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes,
+                                         const TTrackInfo&) {
+  FPeaks.Take(Data, Bytes);
 }
 
 void TFormAudioRecorderMain::DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) {
@@ -653,6 +764,10 @@ void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   // The recording's losses stay said after it ended.
   if (const std::string Lost = Session.DropoutSummary(); !Lost.empty())
     Said = (Said.isEmpty() ? QString() : Said + " ") + Sentence(Lost);
+  if (Said.isEmpty()) Said = StatusText();  // what was said while recording stays
+  // Then how the level was, for the next side.
+  if (const std::string Level = Session.LevelNote(); !Level.empty())
+    Said = (Said.isEmpty() ? QString() : Said + ". ") + Sentence(Level);
   if (!Said.isEmpty()) ShowStatus(Said);
   switch (Why) {
     case TSessionEnd::Stopped:
@@ -676,7 +791,7 @@ void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
 void TFormAudioRecorderMain::TimerTimer() {
   if (WaveRecorder.State() != (wisOpened | wisStarted)) return;  // not paused
   Session.CheckInput();  // a lost input ends the recording and says so
-  if (WaveRecorder.State() != (wisOpened | wisStarted)) return;
+  if (WaveRecorder.State() != (wisOpened | wisStarted) || Session.Waiting()) return;
   // An input that stops delivering shows dark meters, not its last level.
   const auto Now = std::chrono::steady_clock::now();
   if (const std::int64_t Bytes = WaveRecorder.WaveIn().BytesRecorded(); Bytes != FBytesSeen) {
@@ -686,7 +801,8 @@ void TFormAudioRecorderMain::TimerTimer() {
     levelLeft->ResetData();
     levelRight->ResetData();
   }
-  const int Position = WaveRecorder.Position();
+  // What the track holds (with a start on sound, its pre-roll too).
+  const std::int64_t Position = Session.Track().Ms;
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
   SetCell(3, Row(), QString::number(MsToKBytes(Position)));
 }
@@ -696,9 +812,9 @@ void TFormAudioRecorderMain::sbStopClick() {
     Timer.SetEnabled(false);
     Grid->setEnabled(true);
     Session.Stop();
-    Connector.SetInput(&WaveIn);
-    WaveIn.Start();
+    FRecording = false;
     FPlaying = false;
+    StartMonitoring();
   } else if (WavePlayer.State() & wosStarted) {
     WavePlayer.Stop();
     Grid->setEnabled(true);
@@ -849,6 +965,7 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
     Session.Options().Device = WaveIn.DeviceID();
     ShowInputNote();
     WavePlayer.SetDeviceID(WaveOut.DeviceID());
+    StartMonitoring();  // the input chosen
   } catch (const std::exception&) {
     QMessageBox::critical(
         this, "Velmar Audio Recorder",

@@ -47,6 +47,7 @@
 namespace velmar {
 
 class TFormAudioGraphics;
+class TPeakReadout;
 class TFormEdit;
 class TFormOutputDestination;
 class TFormReview;
@@ -74,6 +75,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // the monitoring input (started if it was not) and sets the noise gate 6 dB
   // above the loudest stretch of its noise (GateHeard, on the main thread).
   void miGateFromInputClick();
+  // Input > "Monitor Levels" (saved; on at a first start): the meters and the
+  // peak figures show the input while nothing records, from the window's start.
+  void miMonitorLevelsClick();
   void miColorsClick();
   void miTextcolorClick();
   void miExitClick();
@@ -131,6 +135,16 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TMMBitmapButton* sbEject;
   TMMLevel* levelLeft;
   TMMLevel* levelRight;
+  TPeakReadout* Peaks;  // the peak figures and clip lamps beside the meters
+  QAction* miMonitorLevels;
+  // Options > "Start on Sound" (saved; off at first): Rec waits, with no
+  // track, until the input passes the noise gate; the track keeps the second
+  // before it.
+  QAction* miStartOnSound;
+  // Options > "End of Side": when silence ends a recording (saved as
+  // "SideEnd": 0 a track silent at the minimum length, as designed; N, N s of
+  // silence; -1 never, every silence starting the next track).
+  QMenu* miSideEnd;
   TMMBitmapSlider* NoiseGate;
   TMMBitmapSlider* WhideGate;
   TMMBitmapSlider* MinSec;
@@ -155,6 +169,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   int FGateListens = 0;                  // main thread: listenings so far
   void GateHeard();
   void StopGateListening();  // a recording or the devices take the input
+
+  // The peaks the figures show, fed by whichever input runs. Before the
+  // input, whose thread feeds it until it is gone.
+  TPeakHold FPeaks;
 
   TMMWaveIn WaveIn;
   TMMWaveOut WaveOut;
@@ -183,6 +201,14 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void RecordingEnded(TSessionEnd Why) override;
   // Each dropout is said at once, with the recording's count so far.
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
+  void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo&) override;
+  // The monitoring input started when Monitor Levels is on and nothing else
+  // has the input; a failure said. The peak figures follow while it runs.
+  void StartMonitoring();
+  void StartPeakRefresh();
+  // The side-end choice as the session takes it.
+  int SideEndSetting() const;
+  void SetSideEndSetting(int Value);
   void WavePlayerStop();
   // While playing: an output that stopped moving ends the playback, said.
   void WatchOutput();
@@ -215,6 +241,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QString FAppDir;
   QString FDemoReason;
   QTimer* FOutputWatch;
+  QTimer* FPeakRefresh;
   TColor FGridColor = clLime;
   TColor FGridBackGroundColor = clBlack;
   TColor FGridFixedColor = clLime;

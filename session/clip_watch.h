@@ -73,7 +73,10 @@ class TPeakHold {
  public:
   void Take(const std::uint8_t* Data, std::uint32_t Bytes);
   void Reset();
-  void ResetClip(int Channel) { FClipped[Channel] = false; }
+  void ResetChannel(int Channel) {
+    FPeak[Channel] = 0;
+    FClipped[Channel] = false;
+  }
   int Peak(int Channel) const { return FPeak[Channel]; }
   bool Clipped(int Channel) const { return FClipped[Channel]; }
 

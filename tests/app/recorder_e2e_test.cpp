@@ -188,9 +188,11 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
       "Read NoiseGate",   "Read WhideGate",  "Read MinSec",
       "Read Input",       "Read Output",     "Read AutoSplit",
       "Read MaxMinSec",   "Read GridColor",  "Read GridBackGroundColor",
+      "Read MonitorLevels", "Read StartOnSound", "Read SideEnd",
       "Write Path",       "Write NoiseGate", "Write WhideGate",
       "Write MinSec",     "Write Input",     "Write Output",
-      "Write AutoSplit",  "Write GridColor", "Write GridBackGroundColor"};
+      "Write AutoSplit",  "Write GridColor", "Write GridBackGroundColor",
+      "Write MonitorLevels", "Write StartOnSound", "Write SideEnd"};
   EXPECT_EQ(Names, Expected);
 }
 
