@@ -32,6 +32,7 @@
 #include "app/skin_look.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
+#include "platform/wave/wave_backend.h"
 #include "session/gate_from_noise.h"
 #include "session/staged_files.h"
 #include "stream/errors.h"
@@ -690,10 +691,19 @@ void TFormAudioRecorderMain::StartNewTrack() {
   Session.Options().SideEndSeconds = std::max(SideEnd, 0);
   Session.Options().KeepGoing = SideEnd < 0;
   Session.Start();  // TrackStarted, or RecordingEnded saying why not
+  // Once for each input: a sound server that resamples it.
+  QString RateNote;
+  if (WaveRecorder.State() & wisStarted && FRateNoted != Session.Options().Device) {
+    FRateNoted = Session.Options().Device;
+    RateNote = Sentence(
+        WaveInRateNote(static_cast<std::uint32_t>(Session.Options().Device), 44100));
+    if (!RateNote.isEmpty()) ShowStatus(RateNote);
+  }
   if (!Session.Waiting()) return;
   // No row until the sound comes; the input is watched meanwhile.
-  ShowStatus(QString("Waiting for sound on %1...")
-                 .arg(QString::fromStdString(WaveRecorder.ProductName())));
+  ShowStatus(QString("Waiting for sound on %1...%2")
+                 .arg(QString::fromStdString(WaveRecorder.ProductName()),
+                      RateNote.isEmpty() ? QString() : " " + RateNote));
   Timer.SetEnabled(true);
   FRecording = true;
   EnableMenus(false);

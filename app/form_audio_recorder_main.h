@@ -249,6 +249,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // The input's bytes at the last refresh, and when they last grew.
   std::int64_t FBytesSeen = -1;
   std::chrono::steady_clock::time_point FBytesSeenAt;
+  TMMDeviceId FRateNoted = -2;  // the input whose sound server's rate was said
   bool FRecording = false;
   bool FPlaying = false;
   bool FSaved = false;

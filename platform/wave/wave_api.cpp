@@ -551,6 +551,15 @@ MMRESULT waveInGetDevCaps(std::uint32_t Device, WAVEINCAPS* Caps, std::uint32_t 
   return MMSYSERR_NOERROR;
 }
 
+std::string WaveInRateNote(std::uint32_t Device, int Rate) {
+  std::shared_ptr<TWaveBackend> b;
+  int i = 0;
+  if (!Locate(
+          Device, [](TWaveBackend& x) { return x.CaptureCount(); }, b, i))
+    return {};
+  return b->CaptureRateNote(i, Rate);
+}
+
 MMRESULT waveInGetErrorText(MMRESULT Error, char* Text, std::uint32_t Size) {
   return ErrorText(Error, Text, Size);
 }

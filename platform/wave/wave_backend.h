@@ -124,7 +124,14 @@ class TWaveBackend {
   virtual TWaveDeviceCaps PlaybackCaps(int Index) = 0;
   virtual MMRESULT OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
                                 std::unique_ptr<TPlaybackStream>& Stream) = 0;
+  // What a user should know before recording capture device Index at Rate
+  // frames a second: a sound server in between that runs at another rate
+  // (and resamples, not bit for bit), with how to avoid it; empty otherwise.
+  virtual std::string CaptureRateNote(int /*Index*/, int /*Rate*/) { return {}; }
 };
+
+// CaptureRateNote of input device Device (-1 / WAVE_MAPPER: the first).
+std::string WaveInRateNote(std::uint32_t Device, int Rate);
 
 // The backends whose devices make up the device lists, in order (device 0 is the
 // first device of the first backend; the wave mapper is device 0).

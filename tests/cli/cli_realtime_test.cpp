@@ -535,8 +535,31 @@ TEST(RecordRealTime, StartOnSoundBeginsTheFirstTrackThePreRollBeforeTheFirstSamp
   EXPECT_NE(One[kPreRoll] | One[kPreRoll + 1] | One[kPreRoll + 2] | One[kPreRoll + 3], 0);
   // Bit for bit the programme from there (the server runs at the recording's rate).
   EXPECT_TRUE(std::equal(One.begin() + kPreRoll, One.end(), Programme.begin() + First));
+  EXPECT_EQ(Said().find("resampled"), std::string::npos) << Said();  // the server runs at 44.1 kHz
   EXPECT_EQ(Measure(One).Sound, Measure(Two).Sound);
   EXPECT_NEAR(Measure(Two).Sound, 8.0 - 0.15, 2 * kBuffer);  // less the fade's quiet start
+}
+
+// A sound server that runs the input at another rate resamples it (not bit
+// for bit): said once, with how to avoid it.
+TEST(RecordRealTime, ASoundServerAtAnotherRateIsSaid) {
+  PulseServer Server(48000);
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice();
+  ASSERT_FALSE(Device.empty());
+  int Status = -1;
+  RunCommand(std::string(VELMAR_REC) + " record -d " + Device + " -o " + Dir.File("tracks") +
+                 " --duration 0.5 2>" + Dir.File("said.txt"),
+             &Status);
+  const Bytes b = ReadFileBytes(Dir.File("said.txt"));
+  const std::string Said(b.begin(), b.end());
+  EXPECT_EQ(Status, 0) << Said;
+  EXPECT_NE(Said.find("velmar-rec: the sound server records test.monitor at 48000 Hz, so the "
+                      "recording is resampled to 44100 Hz"),
+            std::string::npos)
+      << Said;
+  EXPECT_NE(Said.find("clock.force-rate 44100"), std::string::npos) << Said;
 }
 
 }  // namespace

@@ -19,7 +19,8 @@ namespace velmar::test {
 
 class PulseServer {
  public:
-  PulseServer() {
+  // Rate: the null sink's (and its monitor's).
+  explicit PulseServer(int Rate = 44100) {
     const std::string Run = Dir.File("run"), Home = Dir.File("home");
     std::filesystem::create_directories(Run);
     std::filesystem::permissions(Run, std::filesystem::perms::owner_all);  // as a runtime folder is
@@ -30,7 +31,8 @@ class PulseServer {
     int Status = -1;
     RunCommand(
         "pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes "
-        "-L 'module-null-sink sink_name=test rate=44100' -L module-native-protocol-unix "
+        "-L 'module-null-sink sink_name=test rate=" + std::to_string(Rate) +
+            "' -L module-native-protocol-unix "
         "--log-target=file:" +
             Dir.File("pulse.log") + " 2>&1",
         &Status);

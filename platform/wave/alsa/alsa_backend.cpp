@@ -20,6 +20,7 @@
 
 #include "platform/files.h"
 #include "platform/wave/alsa/dropout_watch.h"
+#include "platform/wave/alsa/server_rate.h"
 #include "platform/wave/virtual/virtual_devices.h"
 
 namespace velmar {
@@ -484,6 +485,11 @@ TWaveDeviceCaps TAlsaBackend::CaptureCaps(int Index) {
 TWaveDeviceCaps TAlsaBackend::PlaybackCaps(int Index) {
   std::lock_guard<std::mutex> L(FLock);
   return FPlayback.at(static_cast<size_t>(Index)).Caps;
+}
+
+std::string TAlsaBackend::CaptureRateNote(int Index, int Rate) {
+  const std::string Pcm = CaptureName(Index);
+  return Pcm.empty() ? std::string() : ServerRateNote(Pcm, Rate);
 }
 
 std::string TAlsaBackend::CaptureName(int Index) {

@@ -28,6 +28,9 @@ class TAlsaBackend : public TWaveBackend {
   MMRESULT OpenPlayback(int Index, const WAVEFORMATEX& Format, bool QueryOnly,
                         std::unique_ptr<TPlaybackStream>& Stream) override;
 
+  // A sound server's plugin that records at another rate (see server_rate.h).
+  std::string CaptureRateNote(int Index, int Rate) override;
+
   // The ALSA PCM name behind a device (for diagnostics and tests).
   std::string CaptureName(int Index);
   std::string PlaybackName(int Index);
