@@ -356,7 +356,7 @@ void TFormReview::SetCursor(std::int64_t Frame) {
 void TFormReview::GoToMarker(int Step) {
   const auto& Markers = FAudio.Markers();
   if (Markers.empty()) {
-    Say("The tracks keep no dropouts.");
+    Say("The tracks keep no marks (dropouts or clipped samples).");
     return;
   }
   const int Count = static_cast<int>(Markers.size());

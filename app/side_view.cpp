@@ -189,7 +189,7 @@ void TSideView::PaintSamples(QPainter& p, QRect Lane, int Channel) {
 }
 
 void TSideView::PaintMarkers(QPainter& p) {
-  // The tracks' own places (dropouts while recording): a dotted line in a
+  // The tracks' own places (dropouts and clips while recording): a dotted line in a
   // colour of their own, flagged at the foot, the label beside the flag where
   // there is room; they are not track marks and cannot be dragged.
   p.setFont(LabelFont(false));

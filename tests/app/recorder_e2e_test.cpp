@@ -284,6 +284,67 @@ void RecordASideThroughEverySplit(bool Loaded) {
   EXPECT_NE(Second[Second.size() - 1] | Second[Second.size() - 2], 0) << "the split by hand";
 }
 
+// Start on sound in the real program: Rec, 10 s of digital silence (longer
+// than the minimum length), then two songs: no file while it waits, one track
+// per song, and Track01.wav begins exactly the pre-roll (1 s) before the
+// programme's first non-zero sample, the played samples from there on.
+TEST(RecorderProgram, StartOnSoundRecordsFromASecondBeforeTheFirstSample) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  XvfbServer X;
+  ASSERT_TRUE(X.Started());
+  TempDir Dir;
+  const std::string Side = Dir.File("side.wav"), Cd = " -r 44100 -b 16 -c 2 ";
+  int Status = -1;
+  test::RunCommand("sox -D -n" + Cd + Dir.File("t.wav") + " synth 5 sine 440 vol 0.5 fade 0.1 && " +
+                       "sox -D -n" + Cd + Dir.File("g.wav") + " trim 0 3 && sox -D -n" + Cd +
+                       Dir.File("lead.wav") + " trim 0 10 && sox -D " + Dir.File("lead.wav") + " " +
+                       Dir.File("t.wav") + " " + Dir.File("g.wav") + " " + Dir.File("t.wav") + " " +
+                       Dir.File("g.wav") + " " + Side,
+                   &Status);
+  ASSERT_EQ(Status, 0);
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", true);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "MinSec", 4);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "StartOnSound", 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "MonitorLevels", 0);  // the input only for Rec
+  const Recorder R(X, Dir);
+  ASSERT_FALSE(R.Window.empty()) << "no window appeared";
+  R.Keys("F12");
+  // Waiting: the window takes the input (a stream from the server's monitor).
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return !test::RunCommand("pactl list short source-outputs").empty(); }));
+  ChildProcess Player({"/usr/bin/paplay", "--device=test", Side}, Dir.Path(), {});
+  EXPECT_FALSE(std::filesystem::exists(R.Track(1)));  // waiting: no file
+  EXPECT_EQ(Player.WaitForExit(std::chrono::seconds(60)), 0);
+  // After the second song the side ends by itself (a silent track at the
+  // minimum length).
+  ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(R.Track(3)); },
+                              std::chrono::seconds(20)));
+  R.Keys("F10");
+  EXPECT_EQ(R.End(), 0);
+
+  const std::vector<std::uint8_t> Played = test::WavData(Side), One = test::WavData(R.Track(1)),
+                                  Two = test::WavData(R.Track(2));
+  const auto FirstSound = [](const std::vector<std::uint8_t>& Audio) {
+    return static_cast<std::size_t>(
+        std::find_if(Audio.begin(), Audio.end(), [](std::uint8_t b) { return b != 0; }) -
+        Audio.begin()) / 4;
+  };
+  const std::size_t From = FirstSound(Played);
+  ASSERT_EQ(FirstSound(One), 44100u) << "the pre-roll";
+  ASSERT_GE(One.size() + Two.size(), (44100 + 13 * 44100u) * 4) << "both songs";
+  std::vector<std::uint8_t> Joined = One;
+  Joined.insert(Joined.end(), Two.begin(), Two.end());
+  EXPECT_TRUE(std::equal(Played.begin() + static_cast<std::ptrdiff_t>(4 * From),
+                         Played.begin() + static_cast<std::ptrdiff_t>(4 * (From + 13 * 44100)),
+                         Joined.begin() + 4 * 44100))
+      << "the songs are not as played";
+}
+
 TEST(RecorderProgram, RecordsAPlayedSideGaplesslyThroughEverySplit) {
   RecordASideThroughEverySplit(false);
 }
