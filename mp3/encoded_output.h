@@ -38,6 +38,7 @@ class TPartialOutput {
   // Creates Final + ".part"; false with Error.
   bool Open(const std::string& Final, std::string& Error);
   int Fd() const { return FFd; }
+  const std::string& PartName() const { return FPart; }
   bool Write(const void* Data, std::size_t Size);
   // Makes the file durable and gives it its final name: Result is then Ok
   // with that Output; false with Result's Error.

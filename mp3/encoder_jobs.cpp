@@ -2,6 +2,7 @@
 
 #include "mp3/flac_file_encoder.h"
 #include "mp3/mp3_file_encoder.h"
+#include "mp3/tag_fields.h"
 
 namespace velmar {
 
@@ -24,9 +25,25 @@ void TEncoderJobs::Start(unsigned Workers) {
 }
 
 void TEncoderJobs::Wait() {
+  const bool Ran = !FThreads.empty();
   for (std::thread& t : FThreads)
     if (t.joinable()) t.join();
   FThreads.clear();
+  if (Ran && FEncoding.ReplayGain && !FCancel) TagAlbum();
+}
+
+void TEncoderJobs::TagAlbum() {
+  std::vector<const TLoudness*> Tracks;
+  for (const auto& j : FJobs)
+    if (j->Result.Ok && j->Loudness) Tracks.push_back(j->Loudness.get());
+  FAlbum = TLoudness::Album(Tracks);
+  if (!FAlbum.Known) return;
+  for (const auto& j : FJobs) {
+    std::string Error;
+    if (j->Result.Ok && j->Loudness &&
+        !WriteTagFields(j->Result.Output, FEncoding.Flac, ReplayGainFields(true, FAlbum), Error))
+      j->Result.Note += std::string(j->Result.Note.empty() ? "" : "; ") + "no album gain: " + Error;
+  }
 }
 
 void TEncoderJobs::Work() {
@@ -44,8 +61,10 @@ void TEncoderJobs::Work() {
           j.Total = Total;
           j.Done = Done;
         };
-        j.Result = FEncoding.Flac ? EncodeWavToFlac(j.Input, FEncoding.FlacLevel, FCancel, Progress)
-                                  : EncodeWavToMp3(j.Input, FCancel, Progress);
+        std::unique_ptr<TLoudness>* Loudness = FEncoding.ReplayGain ? &j.Loudness : nullptr;
+        j.Result = FEncoding.Flac
+                       ? EncodeWavToFlac(j.Input, FEncoding.FlacLevel, FCancel, Progress, Loudness)
+                       : EncodeWavToMp3(j.Input, FCancel, Progress, Loudness);
       } catch (const std::exception& Error) {
         j.Result = {};
         j.Result.Error = Error.what();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "mp3/encoded_output.h"
+#include "mp3/loudness.h"
 
 namespace velmar {
 
@@ -25,12 +26,16 @@ struct TEncoderJob {
   std::atomic<std::int64_t> Total{0};
   std::atomic<bool> Finished{false};
   TEncodeResult Result;  // valid once Finished
+  std::unique_ptr<TLoudness> Loudness;  // with ReplayGain: the file's, once Finished
 };
 
 // What the files become.
 struct TEncoding {
   bool Flac = false;  // else MP3
   int FlacLevel = 5;  // 0..8
+  // Track gains written as each file is encoded, the album's (all the files
+  // written) once every file is done.
+  bool ReplayGain = true;
   const char* Name() const { return Flac ? "FLAC" : "MP3"; }
 };
 
@@ -42,8 +47,12 @@ class TEncoderJobs {
 
   // Starts the workers (at most Workers, at most one per file).
   void Start(unsigned Workers);
-  // Waits for all workers.
+  // Waits for all workers; then, unless cancelled, the files written get the
+  // album's ReplayGain (a file that could not take it keeps its track gain
+  // and says so in its Note).
   void Wait();
+  // The album's gain, once Wait is done (unknown without ReplayGain).
+  const TReplayGain& Album() const { return FAlbum; }
   void Cancel() { FCancel = true; }
   bool Cancelled() const { return FCancel; }
 
@@ -58,6 +67,7 @@ class TEncoderJobs {
 
  private:
   void Work();
+  void TagAlbum();
 
   TEncoding FEncoding;
   std::vector<std::unique_ptr<TEncoderJob>> FJobs;
@@ -65,6 +75,7 @@ class TEncoderJobs {
   std::atomic<std::size_t> FNext{0};
   std::atomic<std::size_t> FFinished{0};
   std::atomic<bool> FCancel{false};
+  TReplayGain FAlbum;
 };
 
 // "FileList" of the encoder's settings as file names (CR LF separated).

@@ -3,7 +3,7 @@
 // encoder's settings, each into an MP3 (with --flac a FLAC file) beside it,
 // one file per core. With a display it shows its progress window; with
 // --no-window or without a display it prints one line per file.
-//   velmar-mp3 [--no-window] [--flac [--level 0..8]] [FILE.wav ...]
+//   velmar-mp3 [--no-window] [--flac [--level 0..8]] [--no-replaygain] [FILE.wav ...]
 // Exit status: 0 when every file was written, 1 when some failed, 2 on bad
 // arguments, 130 when cancelled.
 #include <QApplication>
@@ -64,6 +64,9 @@ int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
   Jobs.Wait();
   Running = nullptr;
   if (NoFiles) std::printf("velmar-mp3: no files to encode\n");
+  if (const TReplayGain& Album = Jobs.Album(); Album.Known)
+    std::printf("album gain %s, peak %s\n", GainText(Album.Gain).c_str(),
+                PeakText(Album.Peak).c_str());
   return ExitStatus(Jobs);
 }
 
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
       Window = false;
     } else if (Arg == "--flac") {
       Encoding.Flac = true;
+    } else if (Arg == "--no-replaygain") {
+      Encoding.ReplayGain = false;
     } else if (Arg == "--level" || Arg.rfind("--level=", 0) == 0) {
       if (Value.size() != 1 || Value[0] < '0' || Value[0] > '8') {
         std::fprintf(stderr, "velmar-mp3: --level takes 0 to 8\n");
@@ -98,10 +103,13 @@ int main(int argc, char** argv) {
       const bool Unknown = Arg != "--help" && Arg != "-h";
       if (Unknown) std::fprintf(stderr, "velmar-mp3: unknown option '%s'\n", Arg.c_str());
       std::fprintf(Unknown ? stderr : stdout,
-                   "usage: velmar-mp3 [--no-window] [--flac [--level 0..8]] [FILE.wav ...]\n"
+                   "usage: velmar-mp3 [--no-window] [--flac [--level 0..8]] [--no-replaygain]\n"
+                   "                  [FILE.wav ...]\n"
                    "  Encodes each WAV file into an MP3 beside it (--flac: a FLAC file, level 5\n"
                    "  unless --level), never over an existing file; without files, the files the\n"
-                   "  recorder listed. --no-window prints one line per file.\n");
+                   "  recorder listed. --no-window prints one line per file. Each file gets its\n"
+                   "  ReplayGain 2.0 (-18 LUFS, true peak), the files together an album's, unless\n"
+                   "  --no-replaygain.\n");
       return Unknown ? 2 : 0;
     } else {
       Files.emplace_back(Arg);

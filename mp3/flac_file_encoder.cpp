@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "mp3/tag_fields.h"
 #include "stream/wave_format.h"
 #include "wavefile/riff_info.h"
 #include "wavefile/text_encoding.h"
@@ -88,7 +89,8 @@ FLAC__int32 FloatSample(const std::uint8_t* p, int Bytes) {
 }  // namespace
 
 TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
-                              const std::atomic<bool>& Cancel, const TEncodeProgress& Progress) {
+                              const std::atomic<bool>& Cancel, const TEncodeProgress& Progress,
+                              std::unique_ptr<TLoudness>* Loudness) {
   TEncodeResult Result;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
@@ -166,6 +168,12 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
   }
   std::vector<std::uint8_t> Raw(kFrames * static_cast<std::size_t>(Channels * Bytes));
   std::vector<FLAC__int32> Samples(kFrames * static_cast<std::size_t>(Channels));
+  std::vector<double> Measured;
+  if (Loudness) {
+    *Loudness = std::make_unique<TLoudness>(Channels, Format.nSamplesPerSec);
+    Measured.resize(Samples.size());
+  }
+  const double Scale = 1.0 / static_cast<double>(1LL << (Bits - 1));
   std::int64_t Done = 0;
   try {
     for (;;) {
@@ -180,6 +188,11 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
       for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
         Samples[i] = Float ? FloatSample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes)
                            : Sample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
+      if (Loudness) {
+        for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
+          Measured[i] = Samples[i] * Scale;
+        (*Loudness)->Add(Measured.data(), Frames);
+      }
       if (!FLAC__stream_encoder_process_interleaved(e, Samples.data(),
                                                     static_cast<uint32_t>(Frames))) {
         Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
@@ -196,6 +209,10 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
     Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
     return Result;
   }
+  // The INFO fields beyond the title and the track's gain, before the file is named.
+  if (const TTagFields Fields = TrackFields(Reader->Scan().Info, Loudness ? Loudness->get() : nullptr);
+      !Fields.empty() && !WriteTagFields(Out.PartName(), true, Fields, Result.Error))
+    return Result;
   if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);
   return Result;

@@ -11,13 +11,19 @@
 #include <atomic>
 #include <string>
 
+#include <memory>
+
 #include "mp3/encoded_output.h"
+#include "mp3/loudness.h"
 
 namespace velmar {
 
-// Level: libFLAC's compression level, 0 (fastest) .. 8 (smallest).
+// Level: libFLAC's compression level, 0 (fastest) .. 8 (smallest). With
+// Loudness, the audio's loudness is measured as it is encoded (the meter
+// left there for an album's gain) and the file gets its track's ReplayGain.
 TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
                               const std::atomic<bool>& Cancel,
-                              const TEncodeProgress& Progress = {});
+                              const TEncodeProgress& Progress = {},
+                              std::unique_ptr<TLoudness>* Loudness = nullptr);
 
 }  // namespace velmar

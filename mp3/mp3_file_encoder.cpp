@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "mp3/tag_fields.h"
 #include "wavefile/riff_info.h"
 #include "wavefile/wave_audio_reader.h"
 
@@ -65,7 +66,8 @@ std::vector<unsigned short> Utf16WithBom(const std::string& Text) {
 }  // namespace
 
 TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
-                             const TEncodeProgress& Progress) {
+                             const TEncodeProgress& Progress,
+                             std::unique_ptr<TLoudness>* Loudness) {
   TEncodeResult Result;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
@@ -111,6 +113,11 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
   const std::size_t TagSize = lame_get_id3v2_tag(g, Tag.data(), Tag.size());
   std::vector<std::int16_t> Pcm(kFrames * static_cast<std::size_t>(Channels));
   std::vector<unsigned char> Mp3(kFrames * 5 / 4 + 7200);
+  std::vector<double> Measured;
+  if (Loudness) {
+    *Loudness = std::make_unique<TLoudness>(Channels, Rate);
+    Measured.resize(Pcm.size());
+  }
   bool Ok = Out.Write(Tag.data(), TagSize);
   std::int64_t Done = 0;
   const std::int64_t Total = Reader->Scan().Frames();
@@ -126,6 +133,11 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
                        static_cast<std::int64_t>(Pcm.size() * sizeof Pcm[0])) /
           (2 * Channels));
       if (Frames == 0) break;
+      if (Loudness) {
+        for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
+          Measured[i] = Pcm[i] / 32768.0;
+        (*Loudness)->Add(Measured.data(), Frames);
+      }
       const int n = Channels == 2
                         ? lame_encode_buffer_interleaved(g, Pcm.data(), static_cast<int>(Frames),
                                                          Mp3.data(), static_cast<int>(Mp3.size()))
@@ -153,6 +165,10 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
     Result.Error = std::string("writing the MP3 failed: ") + std::strerror(errno);
     return Result;
   }
+  // The INFO fields beyond the title and the track's gain, before the file is named.
+  if (const TTagFields Fields = TrackFields(Reader->Scan().Info, Loudness ? Loudness->get() : nullptr);
+      !Fields.empty() && !WriteTagFields(Out.PartName(), false, Fields, Result.Error))
+    return Result;
   if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);
   return Result;

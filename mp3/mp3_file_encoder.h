@@ -11,11 +11,15 @@
 #include <atomic>
 #include <string>
 
+#include <memory>
+
 #include "mp3/encoded_output.h"
+#include "mp3/loudness.h"
 
 namespace velmar {
 
 TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>& Cancel,
-                             const TEncodeProgress& Progress = {});
+                             const TEncodeProgress& Progress = {},
+                             std::unique_ptr<TLoudness>* Loudness = nullptr);
 
 }  // namespace velmar

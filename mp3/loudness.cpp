@@ -1,0 +1,78 @@
+#include "mp3/loudness.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+namespace velmar {
+
+void TLoudness::TStateDeleter::operator()(ebur128_state* s) const {
+  ebur128_destroy(&s);
+}
+
+TLoudness::TLoudness(unsigned Channels, unsigned long Rate)
+    : FState(ebur128_init(Channels, Rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK)),
+      FChannels(Channels) {
+  if (!FState) throw std::runtime_error("the loudness meter does not take this audio");
+}
+
+TLoudness::~TLoudness() = default;
+
+void TLoudness::Add(const double* Samples, std::size_t Frames) {
+  ebur128_add_frames_double(FState.get(), Samples, Frames);
+}
+
+namespace {
+
+double TruePeak(ebur128_state* s, unsigned Channels) {
+  double Peak = 0;
+  for (unsigned c = 0; c < Channels; ++c) {
+    double p = 0;
+    if (ebur128_true_peak(s, c, &p) == EBUR128_SUCCESS) Peak = std::max(Peak, p);
+  }
+  return Peak;
+}
+
+TReplayGain FromLoudness(double Lufs, double Peak) {
+  if (!std::isfinite(Lufs)) return {};
+  return {kReplayGainReference - Lufs, Peak, true};
+}
+
+}  // namespace
+
+TReplayGain TLoudness::Track() const {
+  double Lufs = -HUGE_VAL;
+  if (ebur128_loudness_global(FState.get(), &Lufs) != EBUR128_SUCCESS) return {};
+  return FromLoudness(Lufs, TruePeak(FState.get(), FChannels));
+}
+
+TReplayGain TLoudness::Album(const std::vector<const TLoudness*>& Tracks) {
+  std::vector<ebur128_state*> States;
+  double Peak = 0;
+  for (const TLoudness* t : Tracks) {
+    States.push_back(t->FState.get());
+    Peak = std::max(Peak, TruePeak(t->FState.get(), t->FChannels));
+  }
+  double Lufs = -HUGE_VAL;
+  if (States.empty() ||
+      ebur128_loudness_global_multiple(States.data(), States.size(), &Lufs) != EBUR128_SUCCESS)
+    return {};
+  return FromLoudness(Lufs, Peak);
+}
+
+std::string GainText(double Gain) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%.2f dB", Gain);
+  return Text;
+}
+
+std::string PeakText(double Peak) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%.6f", Peak);
+  return Text;
+}
+
+}  // namespace velmar

@@ -1,0 +1,40 @@
+// Tags in the files the encoder writes, through TagLib's property names, which
+// it maps to each format: Vorbis comments in FLAC (ARTIST, DATE, ...), ID3v2
+// frames in MP3 (ARTIST -> TPE1, DATE -> TDRC, COMMENT -> COMM, and names of
+// its own such as REPLAYGAIN_TRACK_GAIN -> TXXX). A FLAC file keeps room for
+// tags (padding) and an MP3's tag its padding, so small additions are written
+// in place; the encoder writes them before the file gets its name.
+//
+// Any thread; one file at a time.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mp3/loudness.h"
+#include "wavefile/riff_info.h"
+
+namespace velmar {
+
+// Property name and text (UTF-8), in order.
+using TTagFields = std::vector<std::pair<std::string, std::string>>;
+
+// Sets each field (replacing one of that name) and keeps the rest. Flac: the
+// file is FLAC, else MP3. False with Error when the file could not be tagged.
+bool WriteTagFields(const std::string& Path, bool Flac, const TTagFields& Fields,
+                    std::string& Error);
+
+// REPLAYGAIN_TRACK_GAIN and _PEAK, or with Album the album's pair.
+TTagFields ReplayGainFields(bool Album, const TReplayGain& Gain);
+
+// What a WAV's INFO list says beyond the title: ARTIST (IART), ALBUM (IPRD),
+// DATE (ICRD), GENRE (IGNR), COMMENT (ICMT); texts that are not UTF-8 are
+// read as Windows-1252.
+TTagFields WaveInfoFields(const TWaveInfoList& Info);
+
+// What an encoded track gets beyond its title: its WAV's INFO fields and,
+// measured (Loudness not null, not silence only), its track gain.
+TTagFields TrackFields(const TWaveInfoList& Info, const TLoudness* Loudness);
+
+}  // namespace velmar
