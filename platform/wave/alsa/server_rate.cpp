@@ -31,7 +31,7 @@ std::string Output(const std::string& Command) {
   return Text;
 }
 
-// The rate of a sample specification such as "s16le 2ch 44100Hz"; 0 when none.
+// The rate in a format line such as "s16le 2ch 44100Hz"; 0 when none.
 int SpecRate(const std::string& Spec) {
   const std::size_t Hz = Spec.rfind("Hz");
   if (Hz == std::string::npos) return 0;
@@ -60,7 +60,8 @@ std::string ServerRateNote(const std::string& Pcm, int Rate) {
   for (std::string Line; std::getline(Info, Line);) {
     if (Line.rfind("Default Source: ", 0) == 0 && (Source.empty() || Type == "pipewire"))
       Source = Line.substr(16);
-    if (Line.rfind("Default Sample Specification: ", 0) == 0) ServerRate = SpecRate(Line);
+    // pactl's line of the server's own format: "Default Sample ...: float32le 2ch 48000Hz".
+    if (Line.rfind("Default Sample ", 0) == 0) ServerRate = SpecRate(Line);
   }
   int SourceRate = 0;
   std::istringstream Sources(Output("pactl list short sources"));
