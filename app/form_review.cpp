@@ -131,7 +131,19 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
       SelectMark(Row - 1);
     }
   });
-  Layout->addWidget(List, 1);
+  auto* ListRow = new QHBoxLayout;
+  ListRow->addWidget(List, 1);
+  AlbumFields = new TAlbumPanel(this);
+  AlbumFields->setMaximumWidth(330);
+  for (std::size_t i = 0; i < FTracks.size(); ++i) {
+    FOldTags.push_back(TrackTags(FTracks[i]));
+    if (i > 0) FOldTags.back().Cover = TCover();
+  }
+  if (!FOldTags.empty()) AlbumFields->Show(FOldTags.front());
+  AlbumFields->OnChanged = [this] { Refresh(); };
+  AlbumFields->OnSay = [this](const QString& Text) { Say(Text); };
+  ListRow->addWidget(AlbumFields);
+  Layout->addLayout(ListRow, 1);
 
   Progress = new QProgressBar(this);
   Progress->setRange(0, 1000);
@@ -282,7 +294,7 @@ void TFormReview::Refresh() {
   btPlay->setEnabled(Idle);
   btPlayMark->setEnabled(Idle && FSelected >= 0);
   btStop->setEnabled(Playing);
-  btApply->setEnabled(Idle && FEdit.Changed());
+  btApply->setEnabled(Idle && Changed());
   btCancel->setEnabled(!FApplying);
   List->setEnabled(Idle);
 
@@ -328,6 +340,8 @@ void TFormReview::ShowZoom() {
   Zoomed->SetSelected(FSelected);
   Zoomed->SetCursor(FCursor);
 }
+
+bool TFormReview::Changed() const { return FEdit.Changed() || AlbumFields->Changed(); }
 
 std::size_t TFormReview::TrackAt(std::int64_t Frame) const {
   const auto& Marks = FEdit.Marks();
@@ -553,17 +567,39 @@ void TFormReview::Pan(std::int64_t Frames) {
 }
 
 void TFormReview::Apply() {
-  if (!Editable() || !FEdit.Changed()) return;
+  if (!Editable() || !Changed()) return;
   StopPlaying();
   const std::string Folder = std::filesystem::path(FTracks.front()).parent_path().string();
+  TTrackTags Album;
+  QString Wrong;
+  if (!AlbumFields->Album(Album, Wrong)) {
+    Say(Wrong);
+    return;
+  }
   std::vector<TTrackFile> New;
   std::vector<std::string> Paths;
   const auto Count = static_cast<int>(FEdit.Tracks());
   for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
     const std::string& Title = FEdit.Titles()[t];
     const int Number = static_cast<int>(t + 1);
-    New.push_back({Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count),
-                   Title, FEdit.TrackEnd(t) - FEdit.TrackStart(t)});
+    TTrackFile Track;
+    Track.Name = Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count);
+    Track.Frames = FEdit.TrackEnd(t) - FEdit.TrackStart(t);
+    // The track's own artist is the one of the old track its audio starts in.
+    std::int64_t OldStart = 0;
+    for (std::size_t o = 0; o < FOldTags.size(); OldStart += FPeaks.TrackFrames()[o++]) {
+      if (o + 1 < FOldTags.size() && FEdit.TrackStart(t) >= OldStart + FPeaks.TrackFrames()[o])
+        continue;
+      Track.Tags.Artist = FOldTags[o].Artist;
+      break;
+    }
+    Track.Tags.SetAlbumFields(Album);
+    Track.Tags.Title = Title;
+    if (AlbumFields->Numbered()) {
+      Track.Tags.Track = Number;
+      Track.Tags.TrackTotal = Count;
+    }
+    New.push_back(Track);
     Paths.push_back((std::filesystem::path(Folder) / New.back().Name).string());
   }
   FApplying = true;
@@ -588,16 +624,17 @@ void TFormReview::Apply() {
             return false;
           }
         }
-        // Titles only: the files keep their audio where it is.
+        // Titles and tags only: the files keep their audio where it is.
         if (!Retitle)
           return RewriteSide(
               FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
-        std::vector<std::string> Names, Titles;
+        std::vector<std::string> Names;
+        std::vector<TTrackTags> Tags;
         for (const TTrackFile& t : New) {
           Names.push_back((std::filesystem::path(Folder) / t.Name).string());
-          Titles.push_back(t.Title);
+          Tags.push_back(t.Tags);
         }
-        return RetitleTrackFiles(FTracks, Names, Titles, Why);
+        return RetagTrackFiles(FTracks, Names, Tags, Why);
       },
       [this, Paths](bool Ok, const std::string& Why) {
         FApplying = false;
@@ -619,7 +656,7 @@ void TFormReview::closeEvent(QCloseEvent* Event) {
   }
   // Edits not applied are not dropped without a word, unless the program is
   // ending (a logout, a signal), which cannot wait for an answer.
-  if (FEdit.Changed() && !FApplied && !FDiscard && !TRecorderApplication::Ending()) {
+  if (Changed() && !FApplied && !FDiscard && !TRecorderApplication::Ending()) {
     Event->ignore();
     AskAboutEdits();
     return;

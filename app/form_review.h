@@ -1,7 +1,7 @@
 // TFormReview: a side's tracks reviewed as one side before they are final.
 // The whole side's waveform with a mark at each split (its track's number and
 // title), a zoomed view around the selected mark or the cursor, the tracks'
-// list with a title column, and the edits: drag a mark (snapped to the
+// list with a title column, the album's fields beside it, and the edits: drag a mark (snapped to the
 // quietest point within 50 ms unless Shift is held), delete a mark (joining
 // two tracks), add one at the cursor, split into N tracks at the longest quiet
 // gaps, undo and redo; play from the cursor or the 3 s around a mark. Apply
@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/album_panel.h"
 #include "app/side_playback.h"
 #include "app/side_view.h"
 #include "session/quiet_gaps.h"
@@ -97,6 +98,7 @@ class TFormReview : public QWidget {
   QPushButton *btDelete, *btAdd, *btSplit, *btUndo, *btRedo, *btPlay, *btPlayMark, *btStop,
       *btApply, *btCancel;
   QSpinBox* SplitCount;
+  TAlbumPanel* AlbumFields;
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -114,12 +116,15 @@ class TFormReview : public QWidget {
   void Say(const QString& Text);
   void SelectChanged(const std::vector<std::int64_t>& Before);
   void AskAboutEdits();
+  // Marks, titles or the album's fields differ from the files'.
+  bool Changed() const;
   // The track that holds Frame.
   std::size_t TrackAt(std::int64_t Frame) const;
   QPushButton* AddButton(class QLayout* Row, const QString& Caption, void (TFormReview::*Handler)(),
                          const QKeySequence& Key);
 
   std::vector<std::string> FTracks;
+  std::vector<TTrackTags> FOldTags;  // the tracks' tags as read (the first one's cover only)
   TTrackSettings FRule;
   TSidePeaks FPeaks;
   TSideAudio FAudio;

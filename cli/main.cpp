@@ -64,18 +64,31 @@ constexpr TCommandHelp kCommands[] = {
      "                          20 s around, as a record's hiss is; tracks of the\n"
      "                          minimum length at least); when there are fewer gaps,\n"
      "                          nothing is written and the gate that finds them is said\n"
-     "      --cue SIDE.cue      cut at the sheet's INDEX 01 points; tracks take its titles\n"
+     "      --cue SIDE.cue      cut at the sheet's INDEX 01 points; the tracks take its\n"
+     "                          titles, performers, album TITLE, REM DATE, REM GENRE\n"
+     "                          and its track numbers\n"
      "      --dry-run           list each track's start, end and length; write nothing\n"},
     {"join",
      "  velmar-rec join TRACK.wav... -o SIDE.wav\n"
      "    Joins tracks of one format into one file, their audio as it is, and writes\n"
-     "    SIDE.cue beside it (each track's title, else its file name, and its start).\n"
-     "    Never replaces a file.\n"},
+     "    SIDE.cue beside it (each track's title, else its file name, and its start;\n"
+     "    the album's performer, title, date and genre). Never replaces a file.\n"},
     {"titles",
      "  velmar-rec titles TITLES.txt TRACK.wav...\n"
      "    The n-th non-empty line is the n-th track's title: stored in the file and\n"
      "    its name, \"NN Title.wav\". The count must match; never replaces another file;\n"
-     "    the tracks change all together or not at all.\n"},
+     "    the tracks change all together or not at all. The file may start with\n"
+     "    'Artist: ...', 'Album: ...', 'Album Artist: ...', 'Date: ...', 'Genre: ...',\n"
+     "    'Comment: ...' and 'Disc: N/M' lines, which every track gets.\n"},
+    {"tags",
+     "  velmar-rec tags [--artist A] [--album B] [--album-artist C] [--date D]\n"
+     "                  [--genre G] [--comment T] [--disc N[/M]] [--cover FILE]\n"
+     "                  [--numbers] TRACK.wav...\n"
+     "    Sets the album's fields in every track (the others stay; an empty value\n"
+     "    clears one): kept in the WAV's INFO list and an ID3v2 chunk, and carried\n"
+     "    into FLAC and MP3 files. --cover takes a JPEG or PNG file of up to 16 MB;\n"
+     "    --numbers numbers the tracks 1/N..N/N in their order. Each folder's tracks\n"
+     "    change all together or not at all.\n"},
     {"play",
      "  velmar-rec play FILE.wav [-d N]\n"
      "    Plays a file to an output device until its end or Ctrl-C.\n"
@@ -157,6 +170,7 @@ int main(int argc, char** argv) {
   if (Command == "devices") return DevicesCommand(Args);
   if (Command == "join") return JoinCommand(Args);
   if (Command == "titles") return TitlesCommand(Args);
+  if (Command == "tags") return TagsCommand(Args);
   if (Command == "gate") return GateCommand(Args);
   return RepairCommand(Args);
 }

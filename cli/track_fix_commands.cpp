@@ -1,6 +1,6 @@
 // velmar-rec's commands on a side's files: split (by the track rule, into a
 // number of tracks, or at a cue sheet's points; --dry-run lists the tracks
-// only), join (tracks into one side and its cue sheet) and titles.
+// only), join (tracks into one side and its cue sheet), titles and tags.
 #include <unistd.h>
 
 #include <cmath>
@@ -86,7 +86,7 @@ TAudioSource SourceOf(TWaveAudioReader& Reader, const std::string& Input) {
 
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
               const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<std::string>& Titles, std::int64_t Frames,
+              const std::vector<TTrackTags>& Tags, std::int64_t Frames,
               const std::vector<std::int64_t>& Exact = {}, int ExactRate = 0);
 
 bool IsCd(const WAVEFORMATEX& f, const WAVEFORMATEX& Cd) {
@@ -138,7 +138,7 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
                 const WAVEFORMATEX& Cd) {
   std::vector<std::int64_t> Cuts;
   std::vector<TQuietGap> CutIn;  // the gap of each cut (--tracks)
-  std::vector<std::string> Titles;
+  std::vector<TTrackTags> Tags;     // a sheet's titles and album
   std::vector<std::int64_t> Exact;  // a sheet's exact frames at ExactRate
   int ExactRate = 0;
   std::int64_t Frames = 0;
@@ -150,8 +150,9 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
       std::stringstream Text;
       Text << In.rdbuf();
       std::vector<TCueTrack> Sheet;
+      TCueAlbum Album;
       std::string Error, Named;
-      if (!In || !ParseCueSheet(Text.str(), kRate, Sheet, Error, &Named, &ExactRate)) {
+      if (!In || !ParseCueSheet(Text.str(), kRate, Sheet, Error, &Named, &ExactRate, &Album)) {
         std::fprintf(stderr, "velmar-rec: %s: %s\n", CueName.c_str(),
                      In ? Error.c_str() : "cannot be read");
         return 2;
@@ -163,8 +164,17 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
         Exact.push_back(Sheet[i].Exact);
       const WAVEFORMATEX* f = Reader->Scan().Format();
       Frames = Reader->Scan().Frames() * kRate / static_cast<std::int64_t>(f->nSamplesPerSec);
+      // The sheet's tracks are an album's, numbered as on the sheet.
       for (std::size_t i = 0; i < Sheet.size(); ++i) {
-        Titles.push_back(Sheet[i].Title);
+        TTrackTags t;
+        t.Title = Sheet[i].Title;
+        t.Artist = Sheet[i].Performer.empty() ? Album.Performer : Sheet[i].Performer;
+        t.Album = Album.Title;
+        t.Date = Album.Date;
+        t.Genre = Album.Genre;
+        t.Track = static_cast<int>(i) + 1;
+        t.TrackTotal = static_cast<int>(Sheet.size());
+        Tags.push_back(t);
         if (i == 0) continue;
         if (Sheet[i].Start >= Frames) {
           std::fprintf(stderr, "velmar-rec: %s: track %zu starts after the end of %s\n",
@@ -205,7 +215,7 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
     std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
-  return WriteCuts(o, s, Input, Cuts, CutIn, Titles, Frames, Exact, ExactRate);
+  return WriteCuts(o, s, Input, Cuts, CutIn, Tags, Frames, Exact, ExactRate);
 }
 
 // The side's audio as it is, for cutting: its own samples when they can be
@@ -237,7 +247,7 @@ std::unique_ptr<TWaveAudioReader> OpenSideAsItIs(const std::string& Input,
 // frame; lists each track. Frames: the side's length at 44.1 kHz.
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
               const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<std::string>& Titles, std::int64_t Frames,
+              const std::vector<TTrackTags>& Tags, std::int64_t Frames,
               const std::vector<std::int64_t>& Exact, int ExactRate) {
   std::vector<std::uint8_t> Record;
   std::unique_ptr<TWaveAudioReader> Reader;
@@ -269,7 +279,6 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     while (fs::exists(fs::path(s.Folder) / TrackFileName(Number), e)) ++Number;
     TTrackFile Track;
     Track.Name = TrackFileName(Number++);
-    Track.Title = i < Titles.size() ? Titles[i] : "";
     Track.Frames = Own(i, End) - (i == 0 ? 0 : Own(i - 1, Start));
     Files.push_back(Track);
     std::string Line = Files.back().Name + "  " + FramesText(Start) + " - " + FramesText(End) +
@@ -277,8 +286,19 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     if (i < CutIn.size())
       Line += "  (cut in the quiet gap " + FramesText(CutIn[i].Start) + " - " +
               FramesText(CutIn[i].End) + ")";
-    if (!Files.back().Title.empty()) Line += "  \"" + Files.back().Title + "\"";
+    if (i < Tags.size() && !Tags[i].Title.empty()) Line += "  \"" + Tags[i].Title + "\"";
     std::printf("%s\n", Line.c_str());
+  }
+  // The side's album fields go into every track; a sheet's say more.
+  SideTags({Input}, Files);
+  for (std::size_t i = 0; i < Files.size() && i < Tags.size(); ++i) {
+    TTrackTags& t = Files[i].Tags;
+    const TTrackTags& Sheet = Tags[i];
+    t.Title = Sheet.Title;
+    for (auto Field : {&TTrackTags::Artist, &TTrackTags::Album, &TTrackTags::Date, &TTrackTags::Genre})
+      if (!(Sheet.*Field).empty()) t.*Field = Sheet.*Field;
+    t.Track = Sheet.Track;
+    t.TrackTotal = Sheet.TrackTotal;
   }
   std::fflush(stdout);
   if (o.Has("--dry-run")) return 0;
@@ -352,18 +372,87 @@ int TitlesCommand(const TArgs& Args) {
     std::fprintf(stderr, "velmar-rec: %s: cannot be read\n", o.Positional()[0].c_str());
     return 2;
   }
-  const std::vector<std::string> Titles = TitleLines(Raw.str());
+  std::vector<std::string> Titles = TitleLines(Raw.str());
+  TTagEdit Edit;
+  std::string Error;
+  if (!TakeHeaderLines(Titles, Edit, Error)) {
+    std::fprintf(stderr, "velmar-rec: %s: %s; nothing was changed\n", o.Positional()[0].c_str(),
+                 Error.c_str());
+    return 2;
+  }
   std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
   FinishRewritesIn(FolderOf(Tracks.front()));
   OrderByTrackNumber(Tracks);
   std::vector<std::string> Names;
-  std::string Error;
-  if (!TitleTrackFiles(Tracks, Titles, Names, Error)) {
+  if (!TitleTrackFiles(Tracks, Titles, Names, Error, Edit)) {
     std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
     return 2;
   }
   for (std::size_t i = 0; i < Tracks.size(); ++i)
     std::printf("%s -> %s\n", Tracks[i].c_str(), Names[i].c_str());
+  return 0;
+}
+
+int TagsCommand(const TArgs& Args) {
+  TOptions o;
+  const std::vector<std::pair<const char*, const char*>> Fields = {
+      {"--artist", "Artist"}, {"--album", "Album"}, {"--album-artist", "Album Artist"},
+      {"--date", "Date"},     {"--genre", "Genre"}, {"--comment", "Comment"},
+      {"--disc", "Disc"}};
+  std::vector<std::string> Valued{"--cover"};
+  for (const auto& f : Fields) Valued.push_back(f.first);
+  if (!o.Parse(Args, Valued, {"--numbers"})) return UsageError(o.Error());
+  if (o.Positional().empty()) return UsageError("tags needs the tracks");
+  TTagEdit Edit;
+  std::string Error;
+  for (const auto& [Option, Name] : Fields)
+    if (o.Has(Option) && !Edit.SetByName(Name, o.Text(Option, ""), Error))
+      return UsageError(Option + std::string(": ") + Error);
+  if (o.Has("--cover")) {
+    TCover Cover;
+    if (const std::string Path = o.Text("--cover", ""); !Path.empty() && !LoadCover(Path, Cover, Error)) {
+      std::fprintf(stderr, "velmar-rec: %s; nothing was changed\n", Error.c_str());
+      return 2;
+    }
+    Edit.Cover = Cover;  // an empty name takes the cover away
+  }
+  Edit.Numbers = o.Has("--numbers");
+  std::vector<std::string> Tracks = o.Positional();
+  for (const std::string& t : Tracks) FinishRewritesIn(FolderOf(t));
+  OrderByTrackNumber(Tracks);
+  std::vector<TTrackTags> Tags;
+  for (const std::string& t : Tracks) Tags.push_back(TrackTags(t));
+  Edit.ApplyTo(Tags);
+  // Tracks of several folders (the sides of an album) are tagged folder by
+  // folder; each folder's set all or nothing.
+  std::vector<std::string> Folders;
+  for (const std::string& t : Tracks)
+    if (std::find(Folders.begin(), Folders.end(), FolderOf(t)) == Folders.end())
+      Folders.push_back(FolderOf(t));
+  for (const std::string& Folder : Folders) {
+    std::vector<std::string> Set;
+    std::vector<TTrackTags> SetTags;
+    for (std::size_t i = 0; i < Tracks.size(); ++i)
+      if (FolderOf(Tracks[i]) == Folder) {
+        Set.push_back(Tracks[i]);
+        SetTags.push_back(Tags[i]);
+      }
+    if (!RetagTrackFiles(Set, Set, SetTags, Error)) {
+      std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());
+      return 2;
+    }
+  }
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    const TTrackTags& t = Tags[i];
+    std::string Line = Tracks[i];
+    if (t.Track > 0) Line += "  " + NumberOfText(t.Track, t.TrackTotal);
+    if (!t.Title.empty()) Line += "  \"" + t.Title + "\"";
+    if (!t.Artist.empty()) Line += "  " + t.Artist;
+    if (!t.Album.empty()) Line += "  (" + t.Album + (t.Date.empty() ? "" : ", " + t.Date) + ")";
+    if (!t.Cover.Data.empty())
+      Line += "  cover " + std::to_string((t.Cover.Data.size() + 1023) / 1024) + " kB";
+    std::printf("%s\n", Line.c_str());
+  }
   return 0;
 }
 

@@ -124,10 +124,10 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
     return Result;
   }
   const std::int64_t Total = Reader->Scan().Frames();
-  std::string Title = Reader->Scan().Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')));
-  if (Title.empty()) Title = std::filesystem::path(WavName).stem().string();
-  // A comment is UTF-8; a title or name in another encoding is read as Windows-1252.
-  Title = TextAsUtf8(Title);
+  const TTrackTags Tags = ReadWaveTags(Reader->Scan().Info, Reader->Scan().OtherChunks);
+  // A comment is UTF-8; a name in another encoding is read as Windows-1252.
+  const std::string Title =
+      Tags.Title.empty() ? TextAsUtf8(std::filesystem::path(WavName).stem().string()) : Tags.Title;
 
   // The output outlives the encoder: deleting an encoder finishes its stream.
   TPartialOutput Out;
@@ -209,9 +209,11 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
     Result.Error = std::string("writing the FLAC failed: ") + std::strerror(errno);
     return Result;
   }
-  // The INFO fields beyond the title and the track's gain, before the file is named.
-  if (const TTagFields Fields = TrackFields(Reader->Scan().Info, Loudness ? Loudness->get() : nullptr);
-      !Fields.empty() && !WriteTagFields(Out.PartName(), true, Fields, Result.Error))
+  // The album fields, the cover and the track's gain, before the file is named.
+  if (const TTagFields Fields = TrackFields(Tags, true, Loudness ? Loudness->get() : nullptr);
+      (!Fields.empty() || !Tags.Cover.Data.empty()) &&
+      !WriteTagFields(Out.PartName(), true, Fields, Result.Error,
+                      Tags.Cover.Data.empty() ? nullptr : &Tags.Cover))
     return Result;
   if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);

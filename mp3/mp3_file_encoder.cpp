@@ -94,8 +94,8 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
   lame_set_write_id3tag_automatic(g, 0);
   id3tag_init(g);
   id3tag_v2_only(g);
-  std::string Title = Reader->Scan().Info.Text(InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M')));
-  if (Title.empty()) Title = fs::path(WavName).stem().string();
+  const TTrackTags Tags = ReadWaveTags(Reader->Scan().Info, Reader->Scan().OtherChunks);
+  const std::string Title = Tags.Title.empty() ? fs::path(WavName).stem().string() : Tags.Title;
   // Names are UTF-8 here; the tag's plain text is Latin-1, so anything beyond
   // ASCII goes in UTF-16.
   const std::vector<unsigned short> Wide = Utf16WithBom(Title);
@@ -165,9 +165,11 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
     Result.Error = std::string("writing the MP3 failed: ") + std::strerror(errno);
     return Result;
   }
-  // The INFO fields beyond the title and the track's gain, before the file is named.
-  if (const TTagFields Fields = TrackFields(Reader->Scan().Info, Loudness ? Loudness->get() : nullptr);
-      !Fields.empty() && !WriteTagFields(Out.PartName(), false, Fields, Result.Error))
+  // The album fields, the cover and the track's gain, before the file is named.
+  if (const TTagFields Fields = TrackFields(Tags, false, Loudness ? Loudness->get() : nullptr);
+      (!Fields.empty() || !Tags.Cover.Data.empty()) &&
+      !WriteTagFields(Out.PartName(), false, Fields, Result.Error,
+                      Tags.Cover.Data.empty() ? nullptr : &Tags.Cover))
     return Result;
   if (!Out.Commit(Result)) return Result;
   if (Progress) Progress(Total, Total);

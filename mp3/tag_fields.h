@@ -13,28 +13,28 @@
 #include <vector>
 
 #include "mp3/loudness.h"
-#include "wavefile/riff_info.h"
+#include "wavefile/wave_tags.h"
 
 namespace velmar {
 
 // Property name and text (UTF-8), in order.
 using TTagFields = std::vector<std::pair<std::string, std::string>>;
 
-// Sets each field (replacing one of that name) and keeps the rest. Flac: the
-// file is FLAC, else MP3. False with Error when the file could not be tagged.
+// Sets each field (replacing one of that name) and keeps the rest; with a
+// Cover, it becomes the file's front cover (FLAC's picture block of type 3,
+// MP3's APIC frame), replacing the pictures it had. Flac: the file is FLAC,
+// else MP3. False with Error when the file could not be tagged.
 bool WriteTagFields(const std::string& Path, bool Flac, const TTagFields& Fields,
-                    std::string& Error);
+                    std::string& Error, const TCover* Cover = nullptr);
 
 // REPLAYGAIN_TRACK_GAIN and _PEAK, or with Album the album's pair.
 TTagFields ReplayGainFields(bool Album, const TReplayGain& Gain);
 
-// What a WAV's INFO list says beyond the title: ARTIST (IART), ALBUM (IPRD),
-// DATE (ICRD), GENRE (IGNR), COMMENT (ICMT); texts that are not UTF-8 are
-// read as Windows-1252.
-TTagFields WaveInfoFields(const TWaveInfoList& Info);
-
-// What an encoded track gets beyond its title: its WAV's INFO fields and,
-// measured (Loudness not null, not silence only), its track gain.
-TTagFields TrackFields(const TWaveInfoList& Info, const TLoudness* Loudness);
+// What an encoded track gets beyond its title (which the encoder writes
+// itself): its WAV's album fields, as each format numbers tracks (FLAC:
+// TRACKNUMBER and TRACKTOTAL, DISCNUMBER and DISCTOTAL; MP3: TRCK "3/12",
+// TPOS "1/2") and, measured (Loudness not null, not silence only), its
+// track gain.
+TTagFields TrackFields(const TTrackTags& Tags, bool Flac, const TLoudness* Loudness);
 
 }  // namespace velmar

@@ -28,8 +28,13 @@ std::string Argument(const std::string& Rest) {
 }  // namespace
 
 std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks,
-                         int Rate) {
-  std::string Out = "REM RATE " + std::to_string(Rate) + "\nFILE " + Quoted(WavName) + " WAVE\n";
+                         int Rate, const TCueAlbum& Album) {
+  std::string Out;
+  if (!Album.Genre.empty()) Out += "REM GENRE " + Quoted(Album.Genre) + "\n";
+  if (!Album.Date.empty()) Out += "REM DATE " + Quoted(Album.Date) + "\n";
+  if (!Album.Performer.empty()) Out += "PERFORMER " + Quoted(Album.Performer) + "\n";
+  if (!Album.Title.empty()) Out += "TITLE " + Quoted(Album.Title) + "\n";
+  Out += "REM RATE " + std::to_string(Rate) + "\nFILE " + Quoted(WavName) + " WAVE\n";
   int Number = 0;
   for (const TCueTrack& t : Tracks) {
     const std::int64_t Frames75 = (t.Start * 75 + Rate / 2) / Rate;
@@ -37,6 +42,7 @@ std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack
     std::snprintf(Line, sizeof Line, "  TRACK %02d AUDIO\n", ++Number);
     Out += Line;
     Out += "    TITLE " + Quoted(t.Title) + "\n";
+    if (!t.Performer.empty()) Out += "    PERFORMER " + Quoted(t.Performer) + "\n";
     Out += "    REM FRAME " + std::to_string(t.Start) + "\n";
     std::snprintf(Line, sizeof Line, "    INDEX 01 %02lld:%02lld:%02lld\n",
                   static_cast<long long>(Frames75 / 75 / 60),
@@ -48,8 +54,9 @@ std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack
 }
 
 bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tracks,
-                   std::string& Error, std::string* File, int* ExactRate) {
+                   std::string& Error, std::string* File, int* ExactRate, TCueAlbum* Album) {
   Tracks.clear();
+  TCueAlbum Sheet;
   // Any encoding, any line ends.
   std::string Text = TextAsUtf8(Raw);
   for (std::size_t i = 0; i < Text.size(); ++i)
@@ -94,15 +101,22 @@ bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tra
       Tracks.push_back({});
       HaveIndex = false;
       TrackLine = LineNumber;
-    } else if (Key == "TITLE" && !Tracks.empty()) {
-      Tracks.back().Title = Argument(Rest);
+    } else if (Key == "TITLE") {
+      (Tracks.empty() ? Sheet.Title : Tracks.back().Title) = Argument(Rest);
+    } else if (Key == "PERFORMER") {
+      (Tracks.empty() ? Sheet.Performer : Tracks.back().Performer) = Argument(Rest);
     } else if (Key == "REM") {
       std::istringstream Remark(Rest);
       std::string What;
+      Remark >> What;
+      std::string Said;
+      std::getline(Remark, Said);
       long long Value = -1;
-      Remark >> What >> Value;
+      std::istringstream(Said) >> Value;
       if (What == "RATE" && Value > 0 && Value < 1000000) SheetRate = static_cast<int>(Value);
       if (What == "FRAME" && Value >= 0 && !Tracks.empty()) Tracks.back().Exact = Value;
+      if (What == "DATE" && Tracks.empty()) Sheet.Date = Argument(Said);
+      if (What == "GENRE" && Tracks.empty()) Sheet.Genre = Argument(Said);
     } else if (Key == "INDEX" && !Tracks.empty()) {
       unsigned Index = 0, m = 0, s = 0, f = 0;
       int End = 0;
@@ -129,6 +143,10 @@ bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tra
   if (!Exact)
     for (TCueTrack& t : Tracks) t.Exact = -1;
   if (ExactRate) *ExactRate = Exact ? SheetRate : 0;
+  // A track's performer that is the album's is no performer of its own.
+  for (TCueTrack& t : Tracks)
+    if (t.Performer == Sheet.Performer) t.Performer.clear();
+  if (Album) *Album = Sheet;
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "wavefile/wave_file_io.h"
+#include "wavefile/wave_tags.h"
 
 namespace velmar {
 
@@ -154,14 +155,18 @@ bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& 
   return Ended && Pid > 0;
 }
 
-// Writes Title as the INFO title of the WAV file Path, after its audio.
+// Writes Title as the title of the WAV file Path (INFO and, when it has
+// one, its ID3v2 chunk), after its audio.
 bool WriteTitle(const std::string& Path, const std::string& Title, std::string& Error) {
-  static const int kTitleTag = InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'));
   TWaveFileBlock* Block = nullptr;
   bool Ok = WaveFileParse(Path, FOURCC_WAVE, WAVE_OPEN_BY_NAME, Block) == WAVEERR_NONE &&
-            WaveFileReopen(Block) == WAVEERR_NONE &&
-            WaveFileSetInfo(Block, kTitleTag, Title) == INFOERR_NONE &&
-            WaveFileTouchMetadata(Block) == WAVEERR_NONE;
+            WaveFileReopen(Block) == WAVEERR_NONE;
+  if (Ok) {
+    TTrackTags Tags = ReadWaveTags(Block->InfoList, Block->OtherChunks);
+    Tags.Title = Title;
+    WriteWaveTags(Tags, Block->InfoList, Block->OtherChunks);
+    Ok = WaveFileTouchMetadata(Block) == WAVEERR_NONE;
+  }
   if (Block && WaveFileClose(Block) != WAVEERR_NONE) Ok = false;
   if (Block) WaveFileFree(Block);
   if (Ok) Ok = Sync(Path);

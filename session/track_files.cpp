@@ -23,28 +23,26 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t kCopyBytes = 1 << 20;
-const int kTitleTag = InfoTagIndex(mmioFOURCC('I', 'N', 'A', 'M'));
 
 std::string Folder(const std::string& Path) {
   const fs::path Parent = fs::path(Path).parent_path();
   return Parent.empty() ? "." : Parent.string();
 }
 
-// Writes a new WAV file Name of Format and Info with Frames frames of Read
-// (and the chunks KeepFrom holds that the reader does not use, when given)
-// (to its end when Frames < 0); false with Error. At is the audio frames
-// read so far, carried from file to file.
+// Writes a new WAV file Name of Format, Info and Chunks (kept as they are)
+// with Frames frames of Read (to its end when Frames < 0); false with Error.
+// At is the audio frames read so far, carried from file to file.
 bool WriteWav(const std::string& Name, const WAVEFORMATEX& Format, const TWaveInfoList& Info,
-              const TAudioSource& Read, std::int64_t Frames,
+              const TOtherChunks& Chunks, const TAudioSource& Read, std::int64_t Frames,
               const std::function<void(std::int64_t)>& Progress, std::int64_t& At,
-              std::string& Error, const TWaveScan* KeepFrom = nullptr) {
+              std::string& Error) {
   TWaveFileBlock* Block = WaveFileFromFormat(&Format);
   if (!Block) {
     Error = "out of memory";
     return false;
   }
   Block->InfoList = Info;
-  if (KeepFrom) Block->OtherChunks = KeepFrom->OtherChunks;
+  Block->OtherChunks = Chunks;
   Block->SyncWhileWriting = false;  // made durable as a whole before it is put in place
   bool Ok = WaveFileCreate(Block, Name, true) == WAVEERR_NONE;
   if (!Ok) Error = "cannot create " + Name + ": " + std::strerror(errno);
@@ -122,6 +120,7 @@ class TSideSource {
     return *reinterpret_cast<const WAVEFORMATEX*>(FScans[0].StoredFormatBytes.data());
   }
   const std::vector<std::int64_t>& Starts() const { return FStarts; }
+  TTrackTags Tags(std::size_t i) const { return ReadWaveTags(FScans[i].Info, FScans[i].OtherChunks); }
   // New with the tracks' labelled places in the new tracks that hold them.
   std::vector<TTrackFile> PlaceMarkers(std::vector<TTrackFile> New) const {
     std::int64_t Start = 0;
@@ -190,14 +189,16 @@ bool WriteStaged(const TAudioSource& Read, const WAVEFORMATEX& Format, const std
   std::int64_t At = 0;
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
     TWaveInfoList Info;
-    if (!Tracks[i].Title.empty()) Info.SetText(kTitleTag, Tracks[i].Title);
+    TOtherChunks Chunks;
+    WriteWaveTags(Tracks[i].Tags, Info, Chunks);
     const bool Last = i + 1 == Tracks.size();
     const fs::path Name(Tracks[i].Name);
     const std::string Hidden =
         Wait ? Staged.Stage(Name.stem().string() + " (new)" + Name.extension().string(),
                             Tracks[i].Name)
              : Staged.Stage(Tracks[i].Name);
-    if (!WriteWav(Hidden, Format, Info, Read, Last ? -1 : Tracks[i].Frames, Progress, At, Error) ||
+    if (!WriteWav(Hidden, Format, Info, Chunks, Read, Last ? -1 : Tracks[i].Frames, Progress, At,
+                  Error) ||
         (!Tracks[i].Markers.empty() && !AppendCueMarkers(Hidden, Tracks[i].Markers, Error)))
       return false;
   }
@@ -241,22 +242,32 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
     return false;
   }
   TStagedFiles Staged(Folder(Side));
+  // The side keeps the album's fields; each track's own are on the sheet.
+  TTrackTags Album;
+  Album.SetAlbumFields(Source.Tags(0));
+  TWaveInfoList Info;
+  TOtherChunks Chunks;
+  WriteWaveTags(Album, Info, Chunks);
   std::int64_t At = 0;
-  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Source.Record(), TWaveInfoList(),
+  if (!WriteWav(Staged.Stage(fs::path(Side).filename().string()), Source.Record(), Info, Chunks,
                 Source.Source(Error), -1, {}, At, Error))
     return false;
   // Each track starts on the sheet where the audio before it ended.
   std::vector<TCueTrack> Sheet;
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
-    std::string Title = TrackTitle(Tracks[i]);
-    if (Title.empty()) Title = fs::path(Tracks[i]).stem().string();
-    Sheet.push_back({Title, i < Source.Starts().size() ? Source.Starts()[i] : At});
+    const TTrackTags Tags = Source.Tags(i);
+    TCueTrack Track{Tags.Title, i < Source.Starts().size() ? Source.Starts()[i] : At};
+    if (Track.Title.empty()) Track.Title = fs::path(Tracks[i]).stem().string();
+    if (Tags.Artist != Album.Artist) Track.Performer = Tags.Artist;
+    Sheet.push_back(Track);
   }
+  const TCueAlbum SheetAlbum{Album.Artist.empty() ? Album.AlbumArtist : Album.Artist, Album.Album,
+                             Album.Date, Album.Genre};
   const std::string CueHidden = Staged.Stage(fs::path(Cue).filename().string());
   {
     std::ofstream Out(CueHidden, std::ios::binary | std::ios::trunc);
     Out << CueSheetText(fs::path(Side).filename().string(), Sheet,
-                        static_cast<int>(Source.Format().nSamplesPerSec));
+                        static_cast<int>(Source.Format().nSamplesPerSec), SheetAlbum);
     Out.close();
     if (!Out) {
       Error = "cannot write " + Cue;
@@ -317,7 +328,7 @@ std::string TitledTrackName(int Position, const std::string& Title, int Count) {
 }
 
 bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
-                     std::vector<std::string>& Names, std::string& Error) {
+                     std::vector<std::string>& Names, std::string& Error, const TTagEdit& Edit) {
   if (Titles.size() != Tracks.size()) {
     Error = std::to_string(Titles.size()) + " titles for " + std::to_string(Tracks.size()) +
             " tracks; nothing was changed";
@@ -342,12 +353,28 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
     Names.push_back((fs::path(Dir) / TitledTrackName(static_cast<int>(i) + 1, Titles[i],
                                                      static_cast<int>(Tracks.size())))
                         .string());
-  return RetitleTrackFiles(Tracks, Names, Titles, Error);
+  return RetitleTrackFiles(Tracks, Names, Titles, Error, Edit);
 }
 
 bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
-                       const std::vector<std::string>& Titles, std::string& Error) {
+                       const std::vector<std::string>& Titles, std::string& Error,
+                       const TTagEdit& Edit) {
+  std::vector<TTrackTags> Tags;
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    Tags.push_back(TrackTags(Tracks[i]));
+    Tags.back().Title = i < Titles.size() ? Titles[i] : "";
+  }
+  Edit.ApplyTo(Tags);
+  return RetagTrackFiles(Tracks, Names, Tags, Error);
+}
+
+bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+                     const std::vector<TTrackTags>& Tags, std::string& Error) {
   if (Tracks.empty()) return true;
+  if (Names.size() != Tracks.size() || Tags.size() != Tracks.size()) {
+    Error = "the names or tags do not match the tracks; nothing was changed";
+    return false;
+  }
   const std::string Dir = Folder(Tracks[0]);
   const auto IsTrack = [&](const std::string& n) {
     return std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
@@ -364,32 +391,38 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector
     }
   }
   std::vector<TWaveScan> Scans(Tracks.size());
+  bool TitlesOnly = true;
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
     std::string Why;
     if (!ScanWaveFile(Tracks[i], Scans[i], Why)) {
       Error = Tracks[i] + ": not a readable WAV file: " + Why + "; nothing was changed";
       return false;
     }
+    TTrackTags Was = ReadWaveTags(Scans[i].Info, Scans[i].OtherChunks);
+    Was.Title = Tags[i].Title;
+    TitlesOnly &= Was == Tags[i];
   }
-  // In place, unless a new name is another track's old one (then the files
-  // are written anew and put in place together).
+  // In place, unless a new name is another track's old one or more than the
+  // titles change (then the files are written anew and put in place together).
   bool Crossed = false;
   for (std::size_t i = 0; i < Tracks.size(); ++i)
     for (std::size_t j = 0; j < Tracks.size(); ++j) {
       std::error_code x;
       Crossed |= i != j && fs::equivalent(Tracks[j], Names[i], x);
     }
-  if (!Crossed) {
+  if (!Crossed && TitlesOnly) {
     RecoverRewrites(Dir);
     std::vector<TRetitle> Files;
-    for (std::size_t i = 0; i < Tracks.size(); ++i) Files.push_back({Tracks[i], Names[i], Titles[i]});
+    for (std::size_t i = 0; i < Tracks.size(); ++i)
+      Files.push_back({Tracks[i], Names[i], Tags[i].Title});
     return RetitleInPlace(Files, Dir, Error);
   }
   TStagedFiles Staged(Dir);
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
     const TWaveScan& Scan = Scans[i];
     TWaveInfoList Info = Scan.Info;
-    Info.SetText(kTitleTag, Titles[i]);
+    TOtherChunks Chunks = Scan.OtherChunks;
+    WriteWaveTags(Tags[i], Info, Chunks);
     std::unique_ptr<TWaveAudioReader> Reader;
     try {
       Reader = std::make_unique<TWaveAudioReader>(Tracks[i], *Scan.Format());
@@ -407,7 +440,7 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector
     };
     const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
     if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()), Info,
-                  Read, -1, {}, At, Error, &Scan) ||
+                  Chunks, Read, -1, {}, At, Error) ||
         (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;
@@ -416,11 +449,27 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector
   return Staged.Commit(Tracks, Error);
 }
 
-std::string TrackTitle(const std::string& Track) {
+std::string TrackTitle(const std::string& Track) { return TrackTags(Track).Title; }
+
+TTrackTags TrackTags(const std::string& Track) {
   TWaveScan Scan;
   std::string Error;
   if (!ScanWaveFile(Track, Scan, Error)) return {};
-  return Scan.Info.Text(kTitleTag);
+  return ReadWaveTags(Scan.Info, Scan.OtherChunks);
+}
+
+void SideTags(const std::vector<std::string>& Old, std::vector<TTrackFile>& New) {
+  if (Old.empty()) return;
+  const TTrackTags First = TrackTags(Old.front());
+  const int Count = static_cast<int>(New.size());
+  for (int i = 0; i < Count; ++i) {
+    TTrackTags& t = New[static_cast<std::size_t>(i)].Tags;
+    t.SetAlbumFields(First);
+    if (First.Track > 0) {
+      t.Track = First.Track + i;
+      t.TrackTotal = First.TrackTotal > 0 ? std::max(First.TrackTotal, First.Track + Count - 1) : 0;
+    }
+  }
 }
 
 }  // namespace velmar

@@ -16,8 +16,10 @@
 
 #include "platform/wave/wave_format_ex.h"
 #include "session/staged_files.h"
+#include "session/tag_edit.h"
 #include "wavefile/cue_markers.h"
 #include "wavefile/riff_info.h"
+#include "wavefile/wave_tags.h"
 
 namespace velmar {
 
@@ -25,12 +27,12 @@ namespace velmar {
 // returns them, 0 at the end, -1 after an error (said by the reader).
 using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t Count)>;
 
-// One track to write: its file name in the folder, its title (INFO "INAM";
-// empty: none), its length in frames (the last one: to the end) and the
-// labelled places it keeps (dropouts while recording), at frames in it.
+// One track to write: its file name in the folder, its tags (title, album
+// fields: see wave_tags.h), its length in frames (the last one: to the end)
+// and the labelled places it keeps (dropouts while recording), at frames in it.
 struct TTrackFile {
   std::string Name;
-  std::string Title;
+  TTrackTags Tags;
   std::int64_t Frames = 0;
   std::vector<TCueMarker> Markers;
 };
@@ -46,7 +48,8 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
 
 // Writes the side that Tracks make (one format, in order) anew as New in
 // Folder, and then removes Tracks: whatever happens, one set is whole. The
-// old tracks' labelled places go with their audio into the new tracks. When a
+// old tracks' labelled places go with their audio into the new tracks (their
+// tags are what New says: see SideTags). When a
 // new name is an old track's, the new set is put in place as "NAME (new).wav"
 // first and renamed once the old set is gone. Progress (may be empty) gets
 // the frames written.
@@ -56,7 +59,8 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
 
 // Joins the tracks' audio into Side (a new file) and writes the cue sheet of
 // Side with the extension ".cue" beside it: each track's title is its INFO
-// title, else its file name without the extension. The tracks must share one
+// title, else its file name without the extension; the album's fields (the
+// first track's) go into the sheet and Side. The tracks must share one
 // format; otherwise, or when Side or the sheet exists, false with Error
 // naming the file, and nothing written.
 bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& Side,
@@ -68,21 +72,38 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
 // fit the name limit with room for a hidden name's extra bytes.
 std::string TitledTrackName(int Position, const std::string& Title, int Count = 0);
 
-// Gives each of Tracks its title: the INFO title, and the name
-// TitledTrackName(i + 1, Titles[i]) in its folder. Titles and Tracks must
-// match in number; a name that another file has stops it before anything
-// changes. Names: the new paths.
+// Gives each of Tracks its title, and the name TitledTrackName(i + 1,
+// Titles[i]) in its folder, and the changes Edit makes to the tags of all.
+// Titles and Tracks must match in number; a name that another file has
+// stops it before anything changes. Names: the new paths.
 bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Titles,
-                     std::vector<std::string>& Names, std::string& Error);
+                     std::vector<std::string>& Names, std::string& Error,
+                     const TTagEdit& Edit = {});
 
-// Gives each of Tracks (in one folder) the INFO title Titles[i] and the name
-// Names[i] (paths), all or nothing; the audio is not copied unless a new name
-// is another track's old one. A name that another file has stops it before
-// anything changes.
+// Gives each of Tracks (in one folder) the title Titles[i], the changes Edit
+// makes to the other tags, and the name Names[i] (paths), all or nothing, as
+// RetagTrackFiles.
 bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
-                       const std::vector<std::string>& Titles, std::string& Error);
+                       const std::vector<std::string>& Titles, std::string& Error,
+                       const TTagEdit& Edit = {});
+
+// Gives each of Tracks (in one folder) the tags Tags[i] and the name Names[i]
+// (paths), all or nothing. Where only titles and names change, the files are
+// titled and renamed in place; otherwise (other fields, or a new name that is
+// another track's old one) they are written anew, audio, labelled places and
+// other chunks as they were, and put in place together. A name that another
+// file has stops it before anything changes.
+bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+                     const std::vector<TTrackTags>& Tags, std::string& Error);
 
 // Reads the INFO title of a WAV file ("" when it has none or cannot be read).
 std::string TrackTitle(const std::string& Track);
+// Reads the tags of a WAV file (none when it cannot be read).
+TTrackTags TrackTags(const std::string& Track);
+
+// The tags for New, tracks cut anew from the side that Old make: each keeps
+// its title and takes the album fields of Old's first track; numbered from
+// that track's number on when it has one (the total grown to hold them).
+void SideTags(const std::vector<std::string>& Old, std::vector<TTrackFile>& New);
 
 }  // namespace velmar

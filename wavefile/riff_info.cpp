@@ -42,6 +42,8 @@ const std::array<TInfoTag, kInfoTagCount> kInfoTags = {{
      "the file."},
     {"ISRF", "Source Form", "Identifies the original form of the material that was digitized."},
     {"ITCH", "Technician", "Identifies the technician who digitized the subject file."},
+    // Not in the original list; the track number, as other programs write it.
+    {"ITRK", "Track", "Gives the number of the track within its album."},
 }};
 
 namespace {

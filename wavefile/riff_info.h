@@ -23,7 +23,7 @@ struct TInfoTag {
   const char* Description;  // what the tag is for
 };
 
-inline constexpr int kInfoTagCount = 23;
+inline constexpr int kInfoTagCount = 24;
 extern const std::array<TInfoTag, kInfoTagCount> kInfoTags;
 
 // Index of the tag with this code, or -1.

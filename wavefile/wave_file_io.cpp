@@ -30,7 +30,7 @@ constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
 // Metadata beyond these sizes is skipped rather than loaded.
 constexpr std::int64_t kMaxInfoBody = 1 << 20;
 constexpr std::int64_t kMaxDispData = 16 << 20;
-constexpr std::int64_t kMaxOtherChunks = 16 << 20;
+constexpr std::int64_t kMaxOtherChunks = 24 << 20;  // a tag with a 16 MB cover, and more
 
 std::int64_t Tell(HMMIO h) {
   return mmioSeek(h, 0, SEEK_FROM_CURRENT);

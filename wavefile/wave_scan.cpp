@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "wavefile/wave_tags.h"
+
 namespace velmar {
 
 namespace {
@@ -17,6 +19,8 @@ constexpr std::int64_t kMaxFormatBytes = kFormatRecord + 0xFFFF;
 constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
 constexpr std::int64_t kMaxInfoBytes =
     1 << 20;  // larger lists are not texts  // RF64: the size is in "ds64"
+// An ID3v2 chunk holds a cover of up to 16 MB besides its texts.
+constexpr std::int64_t kMaxTagBytes = kMaxCoverBytes + (1 << 20);
 
 std::uint32_t Le32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -159,7 +163,8 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       Scan.DataOffset = Body;
       DeclaredData = Size;
     } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") && !Is(Chunk, "cue ") &&
-               Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+               Size <= ((Is(Chunk, "id3 ") || Is(Chunk, "ID3 ")) ? kMaxTagBytes : kMaxInfoBytes) &&
+               End <= Scan.FileBytes) {
       // A chunk this reader does not use ("bext", ...), kept for a copy of the file.
       std::vector<std::uint8_t> Kept(static_cast<std::size_t>(Size));
       if (File.ReadAt(Body, Kept.data(), Size))

@@ -571,7 +571,7 @@ TEST(ReviewWindow, AnInterruptedRewriteIsFinishedWhenTheWindowStarts) {
     Side.insert(Side.end(), a.begin(), a.end());
   }
   ASSERT_TRUE(test::InterruptRewrite(Tracks, R.Dir.Path(),
-                                     {{"Track01.wav", "", 45000}, {"Track02.wav", "", 15000}}, 4));
+                                     {{"Track01.wav", {}, 45000}, {"Track02.wav", {}, 15000}}, 4));
   TFormAudioRecorderMain& W = R.Open();
   EXPECT_NE(W.StatusText().toStdString().find("interrupted rewrite"), std::string::npos)
       << W.StatusText().toStdString();

@@ -394,7 +394,7 @@ TEST_F(TrackFix, TheNextCommandFinishesAnInterruptedRewrite) {
     WriteFileBytes(Old.back(), Riff({PcmFmt(2, 44100, 16), Chunk("data", Data)}));
     Whole.insert(Whole.end(), Data.begin(), Data.end());
   }
-  ASSERT_TRUE(InterruptRewrite(Old, Folder, {{"Track01.wav", "", 5000}, {"Track02.wav", "", 25000}},
+  ASSERT_TRUE(InterruptRewrite(Old, Folder, {{"Track01.wav", {}, 5000}, {"Track02.wav", {}, 25000}},
                                2));
   std::ofstream(Dir.File("titles.txt")) << "One\nTwo\n";
   int Status = -1;

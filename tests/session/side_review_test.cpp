@@ -170,7 +170,7 @@ TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
   ASSERT_EQ(e.Tracks(), 3u);
   std::vector<TTrackFile> New;
   for (std::size_t t = 0; t < e.Tracks(); ++t)
-    New.push_back({"Track0" + std::to_string(t + 4) + ".wav", e.Titles()[t],
+    New.push_back({"Track0" + std::to_string(t + 4) + ".wav", {e.Titles()[t]},
                    e.TrackEnd(t) - e.TrackStart(t)});
   std::string Error;
   ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, {}, Error)) << Error;
@@ -247,7 +247,7 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
     }
     std::vector<TTrackFile> New;
     for (std::size_t t = 0; t < Cut.size(); ++t)
-      New.push_back({"Track0" + std::to_string(t + 1) + ".wav", "", Cut[t]});
+      New.push_back({"Track0" + std::to_string(t + 1) + ".wav", {}, Cut[t]});
     const bool Ended = test::InterruptRewrite(Tracks, Dir.Path(), New, Step);
     const std::string Said = RecoverRewrites(Dir.Path());
     if (!Ended) {
