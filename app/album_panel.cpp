@@ -17,7 +17,9 @@ namespace {
 
 constexpr int kThumbnail = 96;
 
-std::string Text(const QLineEdit* Edit) { return Edit->text().trimmed().toStdString(); }
+std::string Text(const QLineEdit* Edit) {
+  return Edit->text().trimmed().toStdString();
+}
 
 }  // namespace
 
@@ -38,9 +40,11 @@ TAlbumPanel::TAlbumPanel(QWidget* Parent) : QWidget(Parent) {
     Form->addRow(Label, Edit);
     return Edit;
   };
-  Artist = Field("Artist", "Every track's artist; leave empty to keep each track's own (a compilation)");
+  Artist =
+      Field("Artist", "Every track's artist; leave empty to keep each track's own (a compilation)");
   AlbumName = Field("Album", "The album's title");
-  AlbumArtist = Field("Album artist", "The album's artist, where it differs from the tracks' (\"Various\")");
+  AlbumArtist =
+      Field("Album artist", "The album's artist, where it differs from the tracks' (\"Various\")");
   Date = Field("Date", "The year, or the full date (1975, 1975-03-01)");
   Genre = Field("Genre", "");
   Comment = Field("Comment", "");
@@ -61,8 +65,8 @@ TAlbumPanel::TAlbumPanel(QWidget* Parent) : QWidget(Parent) {
   auto* CoverButtons = new QVBoxLayout;
   btCover = new QPushButton("Cover...", this);
   connect(btCover, &QPushButton::clicked, this, [this] {
-    const QString Path = QFileDialog::getOpenFileName(this, "Front Cover", QString(),
-                                                      "Images (*.jpg *.jpeg *.png)");
+    const QString Path =
+        QFileDialog::getOpenFileName(this, "Front Cover", QString(), "Images (*.jpg *.jpeg *.png)");
     QString Error;
     if (!Path.isEmpty() && !SetCoverFile(Path, Error) && OnSay) OnSay(Error);
   });
@@ -106,8 +110,10 @@ bool TAlbumPanel::Album(TTrackTags& Tags, QString& Error) const {
   Tags.Genre = Text(Genre);
   Tags.Comment = Text(Comment);
   Tags.Cover = FCover;
-  if (const std::string d = Text(Disc); !d.empty() && !ParseNumberOf(d, Tags.Disc, Tags.DiscTotal)) {
-    Error = QString("The disc \"%1\" is not a number or number/total (1 or 1/2).").arg(Disc->text());
+  if (const std::string d = Text(Disc);
+      !d.empty() && !ParseNumberOf(d, Tags.Disc, Tags.DiscTotal)) {
+    Error =
+        QString("The disc \"%1\" is not a number or number/total (1 or 1/2).").arg(Disc->text());
     return false;
   }
   return true;

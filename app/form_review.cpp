@@ -5,8 +5,8 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QScrollArea>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -139,7 +139,13 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     FOldTags.push_back(TrackTags(FTracks[i]));
     if (i > 0) FOldTags.back().Cover = TCover();
   }
-  if (!FOldTags.empty()) AlbumFields->Show(FOldTags.front());
+  if (!FOldTags.empty()) {
+    // Tracks of several artists (a compilation) show no artist, and keep theirs.
+    TTrackTags Shown = FOldTags.front();
+    for (const TTrackTags& t : FOldTags)
+      if (t.Artist != Shown.Artist) Shown.Artist.clear();
+    AlbumFields->Show(Shown);
+  }
   AlbumFields->OnChanged = [this] { Refresh(); };
   AlbumFields->OnSay = [this](const QString& Text) { Say(Text); };
   ListRow->addWidget(AlbumFields);
@@ -161,7 +167,8 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   FStatus->setWordWrap(true);
   FStatus->setMinimumWidth(120);
   Bottom->addWidget(FStatus, 1);
-  btApply = AddButton(Bottom, "Apply", &TFormReview::Apply, QKeySequence(Qt::CTRL | Qt::Key_Return));
+  btApply =
+      AddButton(Bottom, "Apply", &TFormReview::Apply, QKeySequence(Qt::CTRL | Qt::Key_Return));
   new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this, [this] { Apply(); });
   new QShortcut(QKeySequence::Save, this, [this] { Apply(); });
   btCancel = AddButton(Bottom, "Cancel", &TFormReview::Cancel, Qt::Key_Escape);
@@ -300,7 +307,8 @@ void TFormReview::Refresh() {
 
   const auto Tracks = static_cast<int>(FEdit.Tracks());
   if (FEdit.Frames() > 0) {
-    FSideText->setText(QString("%1 tracks, %2").arg(Tracks).arg(SideTimeText(FEdit.Frames(), false)));
+    FSideText->setText(
+        QString("%1 tracks, %2").arg(Tracks).arg(SideTimeText(FEdit.Frames(), false)));
     if (!SplitCount->hasFocus()) SplitCount->setValue(Tracks);
   }
   List->setRowCount(FEdit.Frames() > 0 ? Tracks : 0);
@@ -341,7 +349,9 @@ void TFormReview::ShowZoom() {
   Zoomed->SetCursor(FCursor);
 }
 
-bool TFormReview::Changed() const { return FEdit.Changed() || AlbumFields->Changed(); }
+bool TFormReview::Changed() const {
+  return FEdit.Changed() || AlbumFields->Changed();
+}
 
 std::size_t TFormReview::TrackAt(std::int64_t Frame) const {
   const auto& Marks = FEdit.Marks();
@@ -561,8 +571,8 @@ void TFormReview::Zoom(int Steps, std::int64_t At) {
 }
 
 void TFormReview::Pan(std::int64_t Frames) {
-  FZoomCentre = std::clamp<std::int64_t>(Zoomed->From() + (Zoomed->To() - Zoomed->From()) / 2 + Frames,
-                                         0, FEdit.Frames());
+  FZoomCentre = std::clamp<std::int64_t>(
+      Zoomed->From() + (Zoomed->To() - Zoomed->From()) / 2 + Frames, 0, FEdit.Frames());
   ShowZoom();
 }
 
@@ -583,7 +593,8 @@ void TFormReview::Apply() {
     const std::string& Title = FEdit.Titles()[t];
     const int Number = static_cast<int>(t + 1);
     TTrackFile Track;
-    Track.Name = Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count);
+    Track.Name =
+        Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count);
     Track.Frames = FEdit.TrackEnd(t) - FEdit.TrackStart(t);
     // The track's own artist is the one of the old track its audio starts in.
     std::int64_t OldStart = 0;
@@ -605,7 +616,8 @@ void TFormReview::Apply() {
   FApplying = true;
   Run(
       "Writing the tracks",
-      [this, Folder, New, Total = FEdit.Frames(), Retitle = !FEdit.MarksChanged()](std::string& Why) {
+      [this, Folder, New, Total = FEdit.Frames(),
+       Retitle = !FEdit.MarksChanged()](std::string& Why) {
         FTotal = Total;
         // The tracks must be what the review read: cut at the marks' places,
         // a track changed meanwhile would give other audio than the user saw.
@@ -619,7 +631,8 @@ void TFormReview::Apply() {
             return false;
           }
           if (!(Stamp == FPeaks.Stamps()[i]) || Scan.Frames() != FPeaks.TrackFrames()[i]) {
-            Why = Name + " changed on disk since the review read it; nothing was changed (open "
+            Why = Name +
+                  " changed on disk since the review read it; nothing was changed (open "
                   "the review again to see it)";
             return false;
           }
@@ -671,9 +684,9 @@ void TFormReview::closeEvent(QCloseEvent* Event) {
 
 void TFormReview::AskAboutEdits() {
   if (FQuestion) return;
-  FQuestion = new QMessageBox(QMessageBox::Question, windowTitle(),
-                              "The changes to the tracks are not applied.",
-                              QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, this);
+  FQuestion = new QMessageBox(
+      QMessageBox::Question, windowTitle(), "The changes to the tracks are not applied.",
+      QMessageBox::Apply | QMessageBox::Discard | QMessageBox::Cancel, this);
   FQuestion->setInformativeText("Apply them, discard them, or go on reviewing?");
   FQuestion->setDefaultButton(QMessageBox::Apply);
   FQuestion->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,12 +1,11 @@
 // TFormReview: a side's tracks reviewed as one side before they are final.
 // The whole side's waveform with a mark at each split (its track's number and
 // title), a zoomed view around the selected mark or the cursor, the tracks'
-// list with a title column, the album's fields beside it, and the edits: drag a mark (snapped to the
-// quietest point within 50 ms unless Shift is held), delete a mark (joining
-// two tracks), add one at the cursor, split into N tracks at the longest quiet
-// gaps, undo and redo; play from the cursor or the 3 s around a mark. Apply
-// writes the tracks anew (the audio joined stays the same, sample for sample)
-// and tells the owner their names; Cancel leaves the files as they were.
+// list with a title column, the album's fields beside it, and the edits: drag a mark (snapped to
+// the quietest point within 50 ms unless Shift is held), delete a mark (joining two tracks), add
+// one at the cursor, split into N tracks at the longest quiet gaps, undo and redo; play from the
+// cursor or the 3 s around a mark. Apply writes the tracks anew (the audio joined stays the same,
+// sample for sample) and tells the owner their names; Cancel leaves the files as they were.
 //
 // The waveform's scan, the search for quiet gaps and Apply run on a worker
 // thread with a progress bar; the window stays responsive meanwhile.

@@ -137,7 +137,7 @@ int SplitByRule(const TOptions& o, TSessionOptions s, const std::string& Input,
 int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
                 const WAVEFORMATEX& Cd) {
   std::vector<std::int64_t> Cuts;
-  std::vector<TQuietGap> CutIn;  // the gap of each cut (--tracks)
+  std::vector<TQuietGap> CutIn;     // the gap of each cut (--tracks)
   std::vector<TTrackTags> Tags;     // a sheet's titles and album
   std::vector<std::int64_t> Exact;  // a sheet's exact frames at ExactRate
   int ExactRate = 0;
@@ -267,9 +267,9 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
                                : static_cast<std::int64_t>(
                                      std::llround(static_cast<double>(Cuts[i]) * Rate / kRate)));
   const auto Own = [&](std::size_t i, std::int64_t f44) {
-    return i < OwnCuts.size() ? OwnCuts[i]
-                              : static_cast<std::int64_t>(
-                                    std::llround(static_cast<double>(f44) * Rate / kRate));
+    return i < OwnCuts.size()
+               ? OwnCuts[i]
+               : static_cast<std::int64_t>(std::llround(static_cast<double>(f44) * Rate / kRate));
   };
   std::vector<TTrackFile> Files;
   int Number = NextTrackNumber(s.Folder);
@@ -295,7 +295,8 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     TTrackTags& t = Files[i].Tags;
     const TTrackTags& Sheet = Tags[i];
     t.Title = Sheet.Title;
-    for (auto Field : {&TTrackTags::Artist, &TTrackTags::Album, &TTrackTags::Date, &TTrackTags::Genre})
+    for (auto Field :
+         {&TTrackTags::Artist, &TTrackTags::Album, &TTrackTags::Date, &TTrackTags::Genre})
       if (!(Sheet.*Field).empty()) t.*Field = Sheet.*Field;
     t.Track = Sheet.Track;
     t.TrackTotal = Sheet.TrackTotal;
@@ -410,7 +411,8 @@ int TagsCommand(const TArgs& Args) {
       return UsageError(Option + std::string(": ") + Error);
   if (o.Has("--cover")) {
     TCover Cover;
-    if (const std::string Path = o.Text("--cover", ""); !Path.empty() && !LoadCover(Path, Cover, Error)) {
+    if (const std::string Path = o.Text("--cover", "");
+        !Path.empty() && !LoadCover(Path, Cover, Error)) {
       std::fprintf(stderr, "velmar-rec: %s; nothing was changed\n", Error.c_str());
       return 2;
     }

@@ -103,8 +103,9 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
       if (f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample % 8 == 0 && f.wBitsPerSample <= 32 &&
           f.nChannels >= 1 && f.nChannels <= 8)
         Reader = std::make_unique<TWaveAudioReader>(WavName, f);
-      if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && (f.wBitsPerSample == 32 || f.wBitsPerSample == 64) &&
-          f.nChannels >= 1 && f.nChannels <= 8) {
+      if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT &&
+          (f.wBitsPerSample == 32 || f.wBitsPerSample == 64) && f.nChannels >= 1 &&
+          f.nChannels <= 8) {
         Reader = std::make_unique<TWaveAudioReader>(WavName, f);
         Result.Note = "floating-point samples kept at 24 bits";
       }

@@ -18,7 +18,8 @@ TagLib::String Utf8(const std::string& Text) {
 template <typename TFile>
 void SetFields(TFile& File, const TTagFields& Fields) {
   TagLib::PropertyMap Properties = File.properties();
-  for (const auto& [Name, Value] : Fields) Properties.replace(Utf8(Name), TagLib::StringList(Utf8(Value)));
+  for (const auto& [Name, Value] : Fields)
+    Properties.replace(Utf8(Name), TagLib::StringList(Utf8(Value)));
   File.setProperties(Properties);
 }
 
@@ -43,6 +44,11 @@ bool WriteTagFields(const std::string& Path, bool Flac, const TTagFields& Fields
         Picture->setType(TagLib::FLAC::Picture::FrontCover);
         Picture->setMimeType(Cover->Mime);
         Picture->setData(Bytes(Cover->Data));
+        if (int Width = 0, Height = 0; CoverSize(*Cover, Width, Height)) {
+          Picture->setWidth(Width);
+          Picture->setHeight(Height);
+          Picture->setColorDepth(24);
+        }
         File.addPicture(Picture);
       }
       Saved = File.save();
@@ -78,8 +84,8 @@ TTagFields ReplayGainFields(bool Album, const TReplayGain& Gain) {
 TTagFields TrackFields(const TTrackTags& Tags, bool Flac, const TLoudness* Loudness) {
   TTagFields Fields;
   const std::pair<const char*, const std::string*> Texts[] = {
-      {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album},     {"ALBUMARTIST", &Tags.AlbumArtist},
-      {"DATE", &Tags.Date},     {"GENRE", &Tags.Genre},     {"COMMENT", &Tags.Comment}};
+      {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"ALBUMARTIST", &Tags.AlbumArtist},
+      {"DATE", &Tags.Date},     {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
   for (const auto& [Name, Text] : Texts)
     if (!Text->empty()) Fields.emplace_back(Name, *Text);
   // Vorbis comments give the totals fields of their own; ID3v2 writes "n/N".

@@ -27,8 +27,8 @@ std::string Argument(const std::string& Rest) {
 
 }  // namespace
 
-std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks,
-                         int Rate, const TCueAlbum& Album) {
+std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks, int Rate,
+                         const TCueAlbum& Album) {
   std::string Out;
   if (!Album.Genre.empty()) Out += "REM GENRE " + Quoted(Album.Genre) + "\n";
   if (!Album.Date.empty()) Out += "REM DATE " + Quoted(Album.Date) + "\n";

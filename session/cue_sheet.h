@@ -33,8 +33,8 @@ struct TCueAlbum {
 
 // The sheet for WavName (a name beside the sheet) at Rate frames a second;
 // each start rounds to the nearest 1/75 s.
-std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks,
-                         int Rate, const TCueAlbum& Album = {});
+std::string CueSheetText(const std::string& WavName, const std::vector<TCueTrack>& Tracks, int Rate,
+                         const TCueAlbum& Album = {});
 
 // The tracks of a sheet, their starts in frames at Rate; false with Error
 // ("line 7: ...", the line at fault) when it is not a sheet of one WAV file

@@ -60,10 +60,14 @@ bool Running(pid_t Pid, const std::string& Boot) {
 std::string Escape(const std::string& s) {
   std::string Out;
   for (const char c : s) {
-    if (c == '\\') Out += "\\\\";
-    else if (c == '\t') Out += "\\t";
-    else if (c == '\n') Out += "\\n";
-    else Out += c;
+    if (c == '\\')
+      Out += "\\\\";
+    else if (c == '\t')
+      Out += "\\t";
+    else if (c == '\n')
+      Out += "\\n";
+    else
+      Out += c;
   }
   return Out;
 }
@@ -207,9 +211,9 @@ bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, bool& Ta
       if (!Exists(n.Hidden)) continue;
       const bool Over = Plan.IsOld(n.First) && Exists(n.First);
       if (Over != (Pass == 1)) continue;
-      const int Result =
-          Over ? ::rename(n.Hidden.c_str(), n.First.c_str())
-               : ::renameat2(AT_FDCWD, n.Hidden.c_str(), AT_FDCWD, n.First.c_str(), RENAME_NOREPLACE);
+      const int Result = Over ? ::rename(n.Hidden.c_str(), n.First.c_str())
+                              : ::renameat2(AT_FDCWD, n.Hidden.c_str(), AT_FDCWD, n.First.c_str(),
+                                            RENAME_NOREPLACE);
       if (Result != 0) {
         Error = "cannot name " + n.First + ": " + std::strerror(errno);
         if (!Undo || Pass == 1) return false;
@@ -307,9 +311,8 @@ bool RetitleInPlace(const std::vector<TRetitle>& Files, const std::string& Folde
     Plan.Titles.push_back(a);
   }
   for (const TRetitle& t : Plan.Titles) {
-    const bool Taken = std::any_of(Plan.Titles.begin(), Plan.Titles.end(), [&](const TRetitle& o) {
-      return &o != &t && o.From == t.To;
-    });
+    const bool Taken = std::any_of(Plan.Titles.begin(), Plan.Titles.end(),
+                                   [&](const TRetitle& o) { return &o != &t && o.From == t.To; });
     if (!Exists(t.From)) {
       Error = t.From + " is gone; nothing was changed";
       return false;

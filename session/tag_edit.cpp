@@ -41,12 +41,18 @@ void TTagEdit::ApplyTo(std::vector<TTrackTags>& Tags) const {
 
 bool TTagEdit::SetByName(const std::string& Key, const std::string& Value, std::string& Error) {
   const std::string k = Lower(Key);
-  if (k == "artist") Artist = Value;
-  else if (k == "album") Album = Value;
-  else if (k == "album artist" || k == "albumartist") AlbumArtist = Value;
-  else if (k == "date" || k == "year") Date = Value;
-  else if (k == "genre") Genre = Value;
-  else if (k == "comment") Comment = Value;
+  if (k == "artist")
+    Artist = Value;
+  else if (k == "album")
+    Album = Value;
+  else if (k == "album artist" || k == "albumartist")
+    AlbumArtist = Value;
+  else if (k == "date" || k == "year")
+    Date = Value;
+  else if (k == "genre")
+    Genre = Value;
+  else if (k == "comment")
+    Comment = Value;
   else if (k == "disc") {
     int n = 0, m = 0;
     if (!Value.empty() && !ParseNumberOf(Value, n, m)) {

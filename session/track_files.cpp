@@ -120,7 +120,9 @@ class TSideSource {
     return *reinterpret_cast<const WAVEFORMATEX*>(FScans[0].StoredFormatBytes.data());
   }
   const std::vector<std::int64_t>& Starts() const { return FStarts; }
-  TTrackTags Tags(std::size_t i) const { return ReadWaveTags(FScans[i].Info, FScans[i].OtherChunks); }
+  TTrackTags Tags(std::size_t i) const {
+    return ReadWaveTags(FScans[i].Info, FScans[i].OtherChunks);
+  }
   // New with the tracks' labelled places in the new tracks that hold them.
   std::vector<TTrackFile> PlaceMarkers(std::vector<TTrackFile> New) const {
     std::int64_t Start = 0;
@@ -318,7 +320,8 @@ std::string TitledTrackName(int Position, const std::string& Title, int Count) {
   // The name, and the hidden name it is written under first (with " (new)"
   // while an old track has its name), stay within a file name's 255 bytes; the
   // cut falls between whole UTF-8 characters.
-  const std::size_t Most = 255 - kHiddenNameExtra - std::string(" (new).wav").size() - Number.size();
+  const std::size_t Most =
+      255 - kHiddenNameExtra - std::string(" (new).wav").size() - Number.size();
   if (Safe.size() > Most) {
     std::size_t Cut = Most;
     while (Cut > 0 && (static_cast<unsigned char>(Safe[Cut]) & 0xC0) == 0x80) --Cut;
@@ -356,7 +359,8 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
   return RetitleTrackFiles(Tracks, Names, Titles, Error, Edit);
 }
 
-bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+bool RetitleTrackFiles(const std::vector<std::string>& Tracks,
+                       const std::vector<std::string>& Names,
                        const std::vector<std::string>& Titles, std::string& Error,
                        const TTagEdit& Edit) {
   std::vector<TTrackTags> Tags;
@@ -439,8 +443,8 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
       }
     };
     const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
-    if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()), Info,
-                  Chunks, Read, -1, {}, At, Error) ||
+    if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()),
+                  Info, Chunks, Read, -1, {}, At, Error) ||
         (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;
@@ -449,7 +453,9 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
   return Staged.Commit(Tracks, Error);
 }
 
-std::string TrackTitle(const std::string& Track) { return TrackTags(Track).Title; }
+std::string TrackTitle(const std::string& Track) {
+  return TrackTags(Track).Title;
+}
 
 TTrackTags TrackTags(const std::string& Track) {
   TWaveScan Scan;

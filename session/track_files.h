@@ -83,7 +83,8 @@ bool TitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
 // Gives each of Tracks (in one folder) the title Titles[i], the changes Edit
 // makes to the other tags, and the name Names[i] (paths), all or nothing, as
 // RetagTrackFiles.
-bool RetitleTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
+bool RetitleTrackFiles(const std::vector<std::string>& Tracks,
+                       const std::vector<std::string>& Names,
                        const std::vector<std::string>& Titles, std::string& Error,
                        const TTagEdit& Edit = {});
 

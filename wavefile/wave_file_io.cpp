@@ -257,8 +257,9 @@ bool WriteFormatChunk(HMMIO h, const TWaveFileBlock& Block) {
 }
 
 std::int32_t Create(TWaveFileBlock& Block, const std::string& Name, bool MustBeNew) {
-  HMMIO h = mmioOpen(Name.c_str(), nullptr,
-                     MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF | (MustBeNew ? MMIO_CREATENEW : 0));
+  HMMIO h =
+      mmioOpen(Name.c_str(), nullptr,
+               MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF | (MustBeNew ? MMIO_CREATENEW : 0));
   if (!h) return WAVEERR_IO;
   MMCKINFO Riff{}, Data{};
   Riff.fccType = FOURCC_WAVE;
@@ -366,14 +367,13 @@ std::int32_t Finalise(TWaveFileBlock& Block) {
     return WAVEERR_IO;
   const std::int64_t EndOfData = Tell(h);
   // A format that stood after the data is overwritten from there on: write it again.
-  const bool Fact = Block.FactBeforeData < 0
-                        ? WriteFact(h, Block.TotalSamples)
-                        : mmioWriteAt(h, Block.FactBeforeData, &Block.TotalSamples, 4) == MMSYSERR_NOERROR;
-  const bool Extras = Fact &&
-                      (!Block.FormatAfterData || WriteFormatChunk(h, Block)) &&
+  const bool Fact =
+      Block.FactBeforeData < 0
+          ? WriteFact(h, Block.TotalSamples)
+          : mmioWriteAt(h, Block.FactBeforeData, &Block.TotalSamples, 4) == MMSYSERR_NOERROR;
+  const bool Extras = Fact && (!Block.FormatAfterData || WriteFormatChunk(h, Block)) &&
                       WriteDispChunks(h, Block.DispList) && WriteInfoList(h, Block.InfoList) &&
-                      WriteOtherChunks(h, Block) &&
-                      mmioFlush(h, 0) == MMSYSERR_NOERROR;
+                      WriteOtherChunks(h, Block) && mmioFlush(h, 0) == MMSYSERR_NOERROR;
   // What follows the last chunk (a failed extra, or the tail of a longer old
   // file) is cut off, so that the RIFF size describes the whole file.
   if (!Extras) SeekTo(h, EndOfData);

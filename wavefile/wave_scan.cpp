@@ -162,7 +162,8 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       PreviousWasData = true;
       Scan.DataOffset = Body;
       DeclaredData = Size;
-    } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") && !Is(Chunk, "cue ") &&
+    } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") &&
+               !Is(Chunk, "cue ") &&
                Size <= ((Is(Chunk, "id3 ") || Is(Chunk, "ID3 ")) ? kMaxTagBytes : kMaxInfoBytes) &&
                End <= Scan.FileBytes) {
       // A chunk this reader does not use ("bext", ...), kept for a copy of the file.

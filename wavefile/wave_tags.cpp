@@ -20,7 +20,9 @@ namespace {
 constexpr std::uint32_t kId3 = mmioFOURCC('i', 'd', '3', ' ');
 constexpr std::uint32_t kId3Upper = mmioFOURCC('I', 'D', '3', ' ');
 
-bool IsId3(std::uint32_t Id) { return Id == kId3 || Id == kId3Upper; }
+bool IsId3(std::uint32_t Id) {
+  return Id == kId3 || Id == kId3Upper;
+}
 
 // The INFO entries and the fields they hold.
 struct TInfoField {
@@ -49,7 +51,9 @@ const TPropertyField kPropertyFields[] = {
     {"COMMENT", &TTrackTags::Comment},
 };
 
-TagLib::String Utf8(const std::string& Text) { return TagLib::String(Text, TagLib::String::UTF8); }
+TagLib::String Utf8(const std::string& Text) {
+  return TagLib::String(Text, TagLib::String::UTF8);
+}
 
 std::string FirstValue(const TagLib::PropertyMap& Map, const char* Name) {
   const auto i = Map.find(Name);
@@ -134,17 +138,21 @@ void WriteWaveTags(const TTrackTags& Tags, TWaveInfoList& Info, TOtherChunks& Ch
   Info.SetText(kTrackTag, Tags.Track > 0 ? std::to_string(Tags.Track) : "");
   TTrackTags TitleOnly;
   TitleOnly.Title = Tags.Title;
-  const auto Had = std::find_if(Chunks.begin(), Chunks.end(), [](const auto& c) { return IsId3(c.first); });
+  const auto Had =
+      std::find_if(Chunks.begin(), Chunks.end(), [](const auto& c) { return IsId3(c.first); });
   const bool Write = Tags != TitleOnly || (Had != Chunks.end() && Tags != TTrackTags());
-  Chunks.erase(std::remove_if(Chunks.begin(), Chunks.end(), [](const auto& c) { return IsId3(c.first); }),
-               Chunks.end());
+  Chunks.erase(
+      std::remove_if(Chunks.begin(), Chunks.end(), [](const auto& c) { return IsId3(c.first); }),
+      Chunks.end());
   if (Write) Chunks.emplace_back(kId3, RenderId3(Tags));
 }
 
 std::string CoverMime(const std::vector<std::uint8_t>& Data) {
   static const std::uint8_t Png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  if (Data.size() >= 8 && std::equal(std::begin(Png), std::end(Png), Data.begin())) return "image/png";
-  if (Data.size() >= 4 && Data[0] == 0xFF && Data[1] == 0xD8 && Data[2] == 0xFF) return "image/jpeg";
+  if (Data.size() >= 8 && std::equal(std::begin(Png), std::end(Png), Data.begin()))
+    return "image/png";
+  if (Data.size() >= 4 && Data[0] == 0xFF && Data[1] == 0xD8 && Data[2] == 0xFF)
+    return "image/jpeg";
   return "";
 }
 
@@ -172,6 +180,32 @@ bool LoadCover(const std::string& Path, TCover& Cover, std::string& Error) {
   }
   Cover = {std::move(Data), Mime};
   return true;
+}
+
+bool CoverSize(const TCover& Cover, int& Width, int& Height) {
+  const std::vector<std::uint8_t>& d = Cover.Data;
+  const auto Be16 = [&](std::size_t At) { return d[At] << 8 | d[At + 1]; };
+  const auto Be32 = [&](std::size_t At) {
+    return static_cast<int>(std::uint32_t{d[At]} << 24 | d[At + 1] << 16 | d[At + 2] << 8 |
+                            d[At + 3]);
+  };
+  if (CoverMime(d) == "image/png" && d.size() >= 24) {
+    Width = Be32(16);  // IHDR, the first chunk
+    Height = Be32(20);
+    return Width > 0 && Height > 0;
+  }
+  // JPEG: the segments up to a start-of-frame marker (C0..CF but C4, C8, CC).
+  for (std::size_t At = 2; CoverMime(d) == "image/jpeg" && At + 9 <= d.size();) {
+    if (d[At] != 0xFF) return false;
+    const int Marker = d[At + 1];
+    if (Marker >= 0xC0 && Marker <= 0xCF && Marker != 0xC4 && Marker != 0xC8 && Marker != 0xCC) {
+      Height = Be16(At + 5);
+      Width = Be16(At + 7);
+      return Width > 0 && Height > 0;
+    }
+    At += 2 + static_cast<std::size_t>(Be16(At + 2));
+  }
+  return false;
 }
 
 std::string NumberOfText(int Number, int Total) {

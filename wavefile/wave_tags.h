@@ -62,6 +62,10 @@ bool LoadCover(const std::string& Path, TCover& Cover, std::string& Error);
 // The cover's kind from its first bytes: "image/jpeg", "image/png" or "".
 std::string CoverMime(const std::vector<std::uint8_t>& Data);
 
+// The image's width and height in pixels from a PNG's header or a JPEG's
+// frame header; false when they cannot be found.
+bool CoverSize(const TCover& Cover, int& Width, int& Height);
+
 // "N" or "N/M" (0: "").
 std::string NumberOfText(int Number, int Total);
 // Reads "N" or "N/M"; false when the text is neither (numbers from 1 to 999).

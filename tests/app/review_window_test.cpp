@@ -5,20 +5,23 @@
 // writes tracks that join back to the side and the grid shows them.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWheelEvent>
 #include <fstream>
-#include <sys/stat.h>
-#include <fcntl.h>
 
 #include "app/form_review.h"
+#include "mp3/encoder_registry.h"
+#include "platform/registry/settings_store.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/interrupted_rewrite.h"
+#include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -232,6 +235,92 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
   EXPECT_EQ(TrackTitle(W.GetOutputFolder().toStdString() + "/03 AC_DC.wav"), "AC/DC");
 }
 
+// The album's fields and a cover set in the review, applied with the titles,
+// reach the FLAC and MP3 files the window's conversions make (the real
+// encoder program), as metaflac, mutagen and ffprobe read them.
+TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarryThem) {
+  WindowRig R;
+  R.Write("MinSec", 1);
+  R.Write("AutoSplit", 1);
+  R.Install(Programme{{{0.5, false}, {1.5, true}, {0.8, false}, {1.5, true}, {1.0, false}}});
+  TFormAudioRecorderMain& W = R.Open();
+  QTest::keyClick(&W, Qt::Key_F12);
+  ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 3; }, std::chrono::seconds(30)));
+  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  QTest::keyClick(&W, Qt::Key_F10);
+  const std::string Cover = R.Dir.File("cover.png");
+  test::Peer("ffmpeg -loglevel error -f lavfi -i testsrc=size=120x90 -frames:v 1 '" + Cover + "'");
+  const std::string CoverMd5 = test::Peer("md5sum '" + Cover + "'").substr(0, 32);
+
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 2u);
+  EXPECT_FALSE(V.btApply->isEnabled());
+  // Typed as a user types them; the cover as the file dialog or a drop gives it.
+  const std::pair<QLineEdit*, const char*> Typed[] = {
+      {V.AlbumFields->Artist, "Kärt Ööbik"},   {V.AlbumFields->AlbumName, "Tape № 3 雪"},
+      {V.AlbumFields->AlbumArtist, "Various"}, {V.AlbumFields->Date, "1971"},
+      {V.AlbumFields->Genre, "Folk"},          {V.AlbumFields->Disc, "2/2"}};
+  for (const auto& [Edit, Text] : Typed) {
+    Edit->setFocus();
+    // Key events carrying the characters, as an input method sends them.
+    for (const QChar c : QString::fromUtf8(Text)) {
+      QKeyEvent Press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(Edit, &Press);
+    }
+  }
+  EXPECT_EQ(V.AlbumFields->AlbumName->text(), QString::fromUtf8("Tape № 3 雪"));
+  EXPECT_TRUE(V.btApply->isEnabled());
+  QString Refused;
+  EXPECT_FALSE(
+      V.AlbumFields->SetCoverFile(QString::fromStdString(R.Dir.File("none.png")), Refused));
+  ASSERT_TRUE(V.AlbumFields->SetCoverFile(QString::fromStdString(Cover), Refused))
+      << Refused.toStdString();
+  EXPECT_FALSE(V.AlbumFields->Thumbnail->pixmap().isNull());
+  V.AlbumFields->Numbers->setChecked(true);
+  V.List->setFocus();
+  V.List->setCurrentCell(0, 3);
+  QApplication::clipboard()->setText("Spring Song\nWinter: Night\n");
+  QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+  Photograph(V, "review-album");
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_EQ(R.Rows(), 3);
+  const std::string Folder = W.GetOutputFolder().toStdString();
+  EXPECT_EQ(R.Name(2).toStdString(), "02 Winter_ Night.wav");
+
+  // The window's FLAC and MP3 conversions, by the real encoder program.
+  const fs::path Encoder(VELMAR_MP3);
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Path", Encoder.parent_path().string());
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", Encoder.filename().string());
+  W.miFlacEncoderClick();
+  W.miMP3EncoderClick();
+  const std::string Flac = Folder + "/02 Winter_ Night.flac",
+                    Mp3 = Folder + "/02 Winter_ Night.mp3";
+  ASSERT_TRUE(fs::exists(Flac) && fs::exists(Mp3)) << W.StatusText().toStdString();
+  const std::string Vorbis = test::Peer("metaflac --export-tags-to=- '" + Flac + "'");
+  for (const char* Line :
+       {"TITLE=Winter: Night", "ARTIST=Kärt Ööbik", "ALBUM=Tape № 3 雪", "ALBUMARTIST=Various",
+        "DATE=1971", "GENRE=Folk", "TRACKNUMBER=2", "TRACKTOTAL=2", "DISCNUMBER=2", "DISCTOTAL=2",
+        "REPLAYGAIN_TRACK_GAIN=", "REPLAYGAIN_ALBUM_GAIN="})
+    EXPECT_NE(Vorbis.find(Line), std::string::npos) << Line << " in\n" << Vorbis;
+  test::Peer("metaflac --export-picture-to='" + R.Dir.File("picture") + "' '" + Flac + "'");
+  EXPECT_EQ(test::Peer("md5sum '" + R.Dir.File("picture") + "'").substr(0, 32), CoverMd5);
+  const std::string Frames = test::Peer(
+      "/usr/bin/python3 -c \"import sys, hashlib, mutagen\n"
+      "t = mutagen.File(sys.argv[1]).tags\n"
+      "for k in ('TIT2', 'TPE1', 'TALB', 'TPE2', 'TDRC', 'TCON', 'TRCK', 'TPOS'): print(k + '=' + "
+      "str(t[k].text[0]))\n"
+      "print('APIC=' + hashlib.md5(t.getall('APIC')[0].data).hexdigest())\" '" +
+      Mp3 + "'");
+  EXPECT_EQ(Frames,
+            "TIT2=Winter: Night\nTPE1=Kärt Ööbik\nTALB=Tape № 3 雪\nTPE2=Various\nTDRC=1971\n"
+            "TCON=Folk\nTRCK=2/2\nTPOS=2/2\nAPIC=" +
+                CoverMd5 + "\n");
+  const std::string Probed = test::Peer("ffprobe -v error -show_format '" + Mp3 + "'");
+  for (const char* Line : {"TAG:album_artist=Various", "TAG:track=2/2", "TAG:disc=2/2"})
+    EXPECT_NE(Probed.find(Line), std::string::npos) << Line << " in\n" << Probed;
+}
+
 // A title whose file name another file already has: Apply says so and
 // changes nothing, and the window stays open for another title.
 TEST(ReviewWindow, ANameTakenByAnotherFileStopsApplyAndChangesNothing) {
@@ -346,7 +435,6 @@ TEST(ReviewWindow, ChosenFilesInAnotherFormatAreRefusedWithTheReason) {
   V.close();
 }
 
-
 // A track of Frames frames whose bytes follow from Seed.
 Bytes MakeTrack(const std::string& Path, std::size_t Frames, int Seed) {
   Bytes Data(4 * Frames);
@@ -450,7 +538,8 @@ TEST(ReviewWindow, A120TrackSideKeepsItsOrderAndEveryTitleMakesAName) {
   for (std::size_t t = 0; t < 120; ++t)
     ASSERT_EQ(V.Edit().TrackEnd(t) - V.Edit().TrackStart(t), 501 + static_cast<std::int64_t>(t));
   std::string Long;
-  while (Long.size() < 300) Long += Long.size() % 3 ? "ü" : "x";  // two-byte characters among one-byte
+  while (Long.size() < 300)
+    Long += Long.size() % 3 ? "ü" : "x";  // two-byte characters among one-byte
   V.List->setFocus();
   V.List->setCurrentCell(0, 3);
   QApplication::clipboard()->setText(QString::fromStdString(Long + "\nA:B?*|\"<>\\C"));

@@ -4,23 +4,23 @@
 // that sheet, titled; wrong input changes nothing.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <sstream>
 
 #include "session/track_files.h"
 #include "session/track_rule.h"
-#include "wavefile/wave_scan.h"
 #include "stream/time_conversions.h"
 #include "tests/cli/velmar_rec.h"
 #include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
 #include "tests/support/temp_dir.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 namespace {
@@ -244,7 +244,6 @@ TEST_F(TrackFix, TitlesNameAndTagTheTracksAndWrongInputChangesNothing) {
   EXPECT_TRUE(Audio(Folder + "/03 Étude 3.wav") == Sound[2]);
 }
 
-
 // Sides made by sox in other formats (24/96 and 24/48 in extensible headers,
 // 32-bit float, 8-bit mono): split by the rule, into N and by a sheet, the
 // tracks keep the side's format record as it is and its samples byte for
@@ -290,12 +289,11 @@ TEST_F(TrackFix, SplitKeepsTheSidesFormatAndEverySample) {
       Ends.push_back((Ends.empty() ? 0 : Ends.back()) + Track.Frames());
     }
     fs::create_directories(Home + "/j");
-    ASSERT_EQ(Rec("join " + Three[0] + " " + Three[1] + " " + Three[2] + " -o " + Home +
-                      "/j/side.wav",
-                  &Status),
-              Home + "/j/side.wav  3 tracks  " +
-                  TimeToText(SamplesToTime64(Own.Format(), Own.Frames())) + "\n" + Home +
-                  "/j/side.cue\n");
+    ASSERT_EQ(
+        Rec("join " + Three[0] + " " + Three[1] + " " + Three[2] + " -o " + Home + "/j/side.wav",
+            &Status),
+        Home + "/j/side.wav  3 tracks  " + TimeToText(SamplesToTime64(Own.Format(), Own.Frames())) +
+            "\n" + Home + "/j/side.cue\n");
     Rec("split " + Home + "/j/side.wav --cue " + Home + "/j/side.cue -o " + Home + "/c", &Status);
     ASSERT_EQ(Status, 0);
     const std::vector<std::string> Again = Paths(Home + "/c");
@@ -337,9 +335,9 @@ TEST_F(TrackFix, SplitIntoNFindsTheGapsOfARecordSide) {
     for (std::int64_t f = 0; f < Frames; ++f) {
       const double t = static_cast<double>(f) / kRate, Left = SongSeconds[Song] - t;
       double Level = 0.25 * (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t));  // a tremolo
-      if (Song == 0 && t < 3) Level = 0.02;                              // a quiet intro
-      if (Song == 3 && t > 14 && t < 15) Level = 0.001;                  // a quiet passage
-      if (Song == 5 && Left < 6) Level *= Left / 6;                      // the fade-out
+      if (Song == 0 && t < 3) Level = 0.02;                            // a quiet intro
+      if (Song == 3 && t > 14 && t < 15) Level = 0.001;                // a quiet passage
+      if (Song == 5 && Left < 6) Level *= Left / 6;                    // the fade-out
       double v = Level * 32768 * std::sin(2 * M_PI * (220 + 55 * static_cast<double>(Song)) * t);
       if (Song == 2 && std::fmod(t, 0.5) < 0.1) v += 0.2 * 32768 * White(Random);  // bursts
       const double h = Hiss(-50);
@@ -394,13 +392,13 @@ TEST_F(TrackFix, TheNextCommandFinishesAnInterruptedRewrite) {
     WriteFileBytes(Old.back(), Riff({PcmFmt(2, 44100, 16), Chunk("data", Data)}));
     Whole.insert(Whole.end(), Data.begin(), Data.end());
   }
-  ASSERT_TRUE(InterruptRewrite(Old, Folder, {{"Track01.wav", {}, 5000}, {"Track02.wav", {}, 25000}},
-                               2));
+  ASSERT_TRUE(
+      InterruptRewrite(Old, Folder, {{"Track01.wav", {}, 5000}, {"Track02.wav", {}, 25000}}, 2));
   std::ofstream(Dir.File("titles.txt")) << "One\nTwo\n";
   int Status = -1;
-  const std::string Said = Rec("titles " + Dir.File("titles.txt") + " " + Folder +
-                                   "/Track02.wav " + Folder + "/Track01.wav",
-                               &Status);
+  const std::string Said = Rec(
+      "titles " + Dir.File("titles.txt") + " " + Folder + "/Track02.wav " + Folder + "/Track01.wav",
+      &Status);
   EXPECT_EQ(Status, 0) << Said;
   EXPECT_TRUE(std::regex_search(Said, std::regex("velmar-rec: An interrupted rewrite of the "
                                                  "tracks in .* was finished")))

@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -170,7 +170,8 @@ TEST(SideReview, ARewrittenSideJoinsBackToTheSameAudioAndTheOldTracksGo) {
   ASSERT_EQ(e.Tracks(), 3u);
   std::vector<TTrackFile> New;
   for (std::size_t t = 0; t < e.Tracks(); ++t)
-    New.push_back({"Track0" + std::to_string(t + 4) + ".wav", {e.Titles()[t]},
+    New.push_back({"Track0" + std::to_string(t + 4) + ".wav",
+                   {e.Titles()[t]},
                    e.TrackEnd(t) - e.TrackStart(t)});
   std::string Error;
   ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, {}, Error)) << Error;
@@ -279,9 +280,9 @@ TEST(SideReview, ARewriteEndedAtAnyStepIsFinishedByTheNextStart) {
 // byte; only the title and the name are new.
 TEST(SideReview, TitlingKeepsTheChunksAndHeaderItDoesNotChange) {
   test::TempDir Dir;
-  Bytes Fmt = {0xFE, 0xFF, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 22, 0, 16, 0,
-               3,    0,    0, 0, 1,    0,    0, 0, 0,    0,    0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38,
-               0x9B, 0x71};
+  Bytes Fmt = {0xFE, 0xFF, 2,    0, 0x44, 0xAC, 0, 0,    0x10, 0xB1, 2,    0,   4, 0,
+               16,   0,    22,   0, 16,   0,    3, 0,    0,    0,    1,    0,   0, 0,
+               0,    0,    0x10, 0, 0x80, 0,    0, 0xAA, 0,    0x38, 0x9B, 0x71};
   const Bytes Bext(602, 0x42), Data(4 * 1000, 0x11);
   const std::string Track = Dir.File("Track01.wav");
   test::WriteFileBytes(Track, test::Riff({test::Chunk("fmt ", Fmt), test::Chunk("bext", Bext),
@@ -349,8 +350,7 @@ TEST(SideReview, ATitlingEndedAtAnyStepIsFinishedByTheNextStart) {
       Names.push_back(e.path().filename().string());
     std::sort(Names.begin(), Names.end());
     EXPECT_EQ(Names, (std::vector<std::string>{"01 A.wav", "02 B.wav", "03 C.wav"})) << Step;
-    for (std::size_t t = 0; t < Names.size(); ++t)
-    {
+    for (std::size_t t = 0; t < Names.size(); ++t) {
       const auto Expected = Samples(1000, static_cast<std::uint32_t>(t));
       const Bytes Data = test::WavData(Dir.File(Names[t]));
       EXPECT_TRUE(Data.size() == Expected.size() * 2 &&
