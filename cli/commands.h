@@ -23,6 +23,7 @@ int RepairCommand(const TArgs& Args);
 int JoinCommand(const TArgs& Args);
 int TitlesCommand(const TArgs& Args);
 int TagsCommand(const TArgs& Args);
+int DeclickCommand(const TArgs& Args);
 int GateCommand(const TArgs& Args);
 
 // The track rule's options (--noise-gate, --time-gate, --min-length) into

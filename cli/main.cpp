@@ -89,6 +89,17 @@ constexpr TCommandHelp kCommands[] = {
      "    into FLAC and MP3 files. --cover takes a JPEG or PNG file of up to 16 MB;\n"
      "    --numbers numbers the tracks 1/N..N/N in their order. Each folder's tracks\n"
      "    change all together or not at all.\n"},
+    {"declick",
+     "  velmar-rec declick [--strength N] [--dry-run] [--map FILE.csv] TRACK.wav... -o FOLDER\n"
+     "    Repairs a record's clicks: each track is written with the same name, format,\n"
+     "    chunks and tags into FOLDER (not the tracks' own: the recorded tracks stay),\n"
+     "    all together or none. A line per track: clicks found, samples changed, the\n"
+     "    longest repair.\n"
+     "      --strength N        how readily a spike is a click, 1..10 (default 5)\n"
+     "      --dry-run           write nothing; list each click (time, channel, length,\n"
+     "                          size above the music around it)\n"
+     "      --map FILE.csv      every repaired span: track, start frame, length,\n"
+     "                          channel, size in dB\n"},
     {"play",
      "  velmar-rec play FILE.wav [-d N]\n"
      "    Plays a file to an output device until its end or Ctrl-C.\n"
@@ -171,6 +182,7 @@ int main(int argc, char** argv) {
   if (Command == "join") return JoinCommand(Args);
   if (Command == "titles") return TitlesCommand(Args);
   if (Command == "tags") return TagsCommand(Args);
+  if (Command == "declick") return DeclickCommand(Args);
   if (Command == "gate") return GateCommand(Args);
   return RepairCommand(Args);
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "mp3/encoded_output.h"
-#include "mp3/loudness.h"
+#include "restore/loudness.h"
 
 namespace velmar {
 

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "mp3/encoded_output.h"
-#include "mp3/loudness.h"
+#include "restore/loudness.h"
 
 namespace velmar {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "mp3/loudness.h"
+#include "restore/loudness.h"
 #include "wavefile/wave_tags.h"
 
 namespace velmar {

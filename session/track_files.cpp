@@ -423,10 +423,8 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
   }
   TStagedFiles Staged(Dir);
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
-    const TWaveScan& Scan = Scans[i];
-    TWaveInfoList Info = Scan.Info;
-    TOtherChunks Chunks = Scan.OtherChunks;
-    WriteWaveTags(Tags[i], Info, Chunks);
+    TWaveScan Scan = Scans[i];
+    WriteWaveTags(Tags[i], Scan.Info, Scan.OtherChunks);
     std::unique_ptr<TWaveAudioReader> Reader;
     try {
       Reader = std::make_unique<TWaveAudioReader>(Tracks[i], *Scan.Format());
@@ -434,7 +432,6 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
       Error = Tracks[i] + ": " + x.what() + "; nothing was changed";
       return false;
     }
-    std::int64_t At = 0;
     const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
       try {
         return Reader->Read(Dest, Count);
@@ -442,15 +439,20 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
         return -1;
       }
     };
-    const std::string Hidden = Staged.Stage(fs::path(Names[i]).filename().string());
-    if (!WriteWav(Hidden, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()),
-                  Info, Chunks, Read, -1, {}, At, Error) ||
-        (!Scan.Markers.empty() && !AppendCueMarkers(Hidden, Scan.Markers, Error))) {
+    if (!WriteLikeScan(Scan, Staged.Stage(fs::path(Names[i]).filename().string()), Read, Error)) {
       Error = Tracks[i] + ": " + Error + "; nothing was changed";
       return false;
     }
   }
   return Staged.Commit(Tracks, Error);
+}
+
+bool WriteLikeScan(const TWaveScan& Scan, const std::string& Name, const TAudioSource& Read,
+                   std::string& Error) {
+  std::int64_t At = 0;
+  return WriteWav(Name, *reinterpret_cast<const WAVEFORMATEX*>(Scan.StoredFormatBytes.data()),
+                  Scan.Info, Scan.OtherChunks, Read, -1, {}, At, Error) &&
+         (Scan.Markers.empty() || AppendCueMarkers(Name, Scan.Markers, Error));
 }
 
 std::string TrackTitle(const std::string& Track) {

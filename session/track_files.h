@@ -97,6 +97,12 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks,
 bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
                      const std::vector<TTrackTags>& Tags, std::string& Error);
 
+// Writes the WAV file Name as Scan's file is (its format record as stored,
+// INFO list, other chunks and labelled places) with the audio Read gives;
+// false with Error (nothing left behind then).
+bool WriteLikeScan(const struct TWaveScan& Scan, const std::string& Name, const TAudioSource& Read,
+                   std::string& Error);
+
 // Reads the INFO title of a WAV file ("" when it has none or cannot be read).
 std::string TrackTitle(const std::string& Track);
 // Reads the tags of a WAV file (none when it cannot be read).

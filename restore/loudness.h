@@ -20,8 +20,8 @@ namespace velmar {
 inline constexpr double kReplayGainReference = -18.0;
 
 struct TReplayGain {
-  double Gain = 0;  // dB to add to reach the reference
-  double Peak = 0;  // the largest true peak, full scale 1.0
+  double Gain = 0;     // dB to add to reach the reference
+  double Peak = 0;     // the largest true peak, full scale 1.0
   bool Known = false;  // false: silence only, or nothing measured
 };
 

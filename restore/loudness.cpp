@@ -1,4 +1,4 @@
-#include "mp3/loudness.h"
+#include "restore/loudness.h"
 
 #include <ebur128.h>
 

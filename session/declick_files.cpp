@@ -1,0 +1,186 @@
+#include "session/declick_files.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "session/staged_files.h"
+#include "session/track_files.h"
+#include "wavefile/wave_audio_reader.h"
+#include "wavefile/wave_scan.h"
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The formats repaired exactly: every sample not repaired comes back as it was.
+bool Repairable(const WAVEFORMATEX& f) {
+  return (f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 16 || f.wBitsPerSample == 24)) ||
+         (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32);
+}
+
+// One track's audio through the repair, as bytes of its own format.
+class TRepairedAudio {
+ public:
+  TRepairedAudio(const std::string& Track, const WAVEFORMATEX& Format, const TClickOptions& Options)
+      : FReader(Track, Format),
+        FFormat(Format),
+        FBytes(Format.wBitsPerSample / 8),
+        FRepair(Format.nChannels, static_cast<int>(Format.nSamplesPerSec), Options) {}
+
+  // Fills Dest with up to Count bytes (whole frames); 0 at the end.
+  std::int64_t Read(std::uint8_t* Dest, std::int64_t Count) {
+    const std::size_t Channels = FFormat.nChannels;
+    const std::size_t Frames = static_cast<std::size_t>(Count) / FFormat.nBlockAlign;
+    while (FRepair.Ready() < Frames && !FEnded) Feed();
+    FSamples.resize(std::max(FSamples.size(), Frames * Channels));
+    const std::size_t Got = FRepair.Take(FSamples.data(), Frames);
+    for (std::size_t i = 0; i < Got * Channels; ++i) Put(Dest + i * FBytes, FSamples[i]);
+    FDone += static_cast<std::int64_t>(Got);
+    return static_cast<std::int64_t>(Got * FFormat.nBlockAlign);
+  }
+  std::int64_t Done() const { return FDone; }
+  const TClickRepair& Repair() const { return FRepair; }
+
+ private:
+  void Feed() {
+    FRaw.resize(1 << 18);
+    const std::int64_t Got = FReader.Read(FRaw.data(), static_cast<std::int64_t>(FRaw.size()));
+    const std::size_t Samples = static_cast<std::size_t>(Got) / FBytes;
+    FSamples.resize(std::max(FSamples.size(), Samples));
+    for (std::size_t i = 0; i < Samples; ++i) FSamples[i] = Get(FRaw.data() + i * FBytes);
+    FRepair.Add(FSamples.data(), Samples / FFormat.nChannels);
+    if (Got == 0) {
+      FRepair.Finish();
+      FEnded = true;
+    }
+  }
+  float Get(const std::uint8_t* p) const {
+    if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+      float v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    if (FBytes == 2)
+      return static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) / 32768.0f;
+    const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
+                                                     static_cast<std::uint32_t>(p[1]) << 16 |
+                                                     static_cast<std::uint32_t>(p[2]) << 24) >>
+                           8;
+    return static_cast<float>(v) / 8388608.0f;
+  }
+  void Put(std::uint8_t* p, float v) const {
+    if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+      std::memcpy(p, &v, 4);
+      return;
+    }
+    const double Scale = FBytes == 2 ? 32768.0 : 8388608.0;
+    const auto s = static_cast<std::int32_t>(std::clamp(std::lround(static_cast<double>(v) * Scale),
+                                                        -static_cast<long>(Scale),
+                                                        static_cast<long>(Scale) - 1));
+    for (std::size_t b = 0; b < FBytes; ++b) p[b] = static_cast<std::uint8_t>(s >> (8 * b));
+  }
+
+  TWaveAudioReader FReader;
+  WAVEFORMATEX FFormat;
+  std::size_t FBytes;
+  TClickRepair FRepair;
+  std::vector<std::uint8_t> FRaw;
+  std::vector<float> FSamples;
+  bool FEnded = false;
+  std::int64_t FDone = 0;
+};
+
+}  // namespace
+
+bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string& Folder,
+                       const TClickOptions& Options, bool DryRun,
+                       std::vector<TDeclickedTrack>& Results,
+                       const std::function<void(std::int64_t)>& Progress, std::string& Error) {
+  Results.clear();
+  std::vector<TWaveScan> Scans(Tracks.size());
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    std::string Why;
+    if (!ScanWaveFile(Tracks[i], Scans[i], Why)) {
+      Error = Tracks[i] + ": not a readable WAV file: " + Why;
+      return false;
+    }
+    if (!Repairable(*Scans[i].Format())) {
+      Error = Tracks[i] + ": clicks are repaired in 16- or 24-bit PCM and 32-bit float files only";
+      return false;
+    }
+    std::error_code e;
+    if (!DryRun &&
+        fs::equivalent(
+            fs::path(Tracks[i]).parent_path().empty() ? "." : fs::path(Tracks[i]).parent_path(),
+            Folder, e)) {
+      Error = "the repaired tracks go into another folder than " + Folder +
+              ", so that the recorded ones stay";
+      return false;
+    }
+    for (std::size_t j = 0; j < i; ++j)
+      if (fs::path(Tracks[j]).filename() == fs::path(Tracks[i]).filename()) {
+        Error = "two tracks are named " + fs::path(Tracks[i]).filename().string();
+        return false;
+      }
+  }
+  std::unique_ptr<TStagedFiles> Staged;
+  if (!DryRun) {
+    std::error_code e;
+    fs::create_directories(Folder, e);
+    if (e) {
+      Error = "cannot create the folder " + Folder + ": " + e.message();
+      return false;
+    }
+    Staged = std::make_unique<TStagedFiles>(Folder);
+  }
+  std::int64_t Before = 0;
+  for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    const TWaveScan& Scan = Scans[i];
+    std::unique_ptr<TRepairedAudio> Audio;
+    try {
+      Audio = std::make_unique<TRepairedAudio>(Tracks[i], *Scan.Format(), Options);
+    } catch (const std::exception& x) {
+      Error = Tracks[i] + ": " + x.what();
+      return false;
+    }
+    std::string Why;
+    const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+      try {
+        const std::int64_t Got = Audio->Read(Dest, Count);
+        if (Progress) Progress(Before + Audio->Done());
+        return Got;
+      } catch (const std::exception& x) {
+        Why = x.what();
+        return -1;
+      }
+    };
+    bool Ok = true;
+    if (DryRun) {
+      std::vector<std::uint8_t> Sink(1 << 18);
+      for (std::int64_t Got;
+           (Got = Read(Sink.data(), static_cast<std::int64_t>(Sink.size()))) > 0;) {
+      }
+      Ok = Why.empty();
+    } else {
+      Ok = WriteLikeScan(Scan, Staged->Stage(fs::path(Tracks[i]).filename().string()), Read, Why);
+    }
+    if (!Ok) {
+      Error = Tracks[i] + ": " + Why;
+      return false;
+    }
+    TDeclickedTrack Done{Tracks[i], static_cast<int>(Scan.Format()->nSamplesPerSec),
+                         Audio->Repair().Clicks(), Audio->Repair().SamplesChanged()};
+    std::stable_sort(Done.Clicks.begin(), Done.Clicks.end(),
+                     [](const TClick& a, const TClick& b) { return a.Frame < b.Frame; });
+    Results.push_back(std::move(Done));
+    Before += Audio->Done();
+  }
+  return DryRun || Staged->Commit({}, Error);
+}
+
+}  // namespace velmar

@@ -1,0 +1,175 @@
+// Click repair on signals made here: the least-squares AR interpolation
+// gives back a span taken out of a sum of sines and of an AR process; a
+// one-sample spike on silence and on a tone is found and removed; a drum hit,
+// a plucked string and a piano-like attack are left alone; fed in any
+// pieces, the stream gives the same as the whole buffer.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+
+#include "restore/ar_model.h"
+#include "restore/click_repair.h"
+
+namespace velmar {
+namespace {
+
+constexpr int kRate = 44100;
+
+std::vector<float> Sines(std::size_t Frames) {
+  std::vector<float> x(Frames);
+  for (std::size_t n = 0; n < Frames; ++n) {
+    const double t = static_cast<double>(n) / kRate;
+    x[n] = static_cast<float>(0.3 * std::sin(2 * M_PI * 440 * t) +
+                              0.2 * std::sin(2 * M_PI * 1234.5 * t + 1) +
+                              0.1 * std::sin(2 * M_PI * 3001 * t + 2));
+  }
+  return x;
+}
+
+// Fits the model from both sides of [Start, Start + Length) and fills it;
+// the largest error against Clean.
+double Refill(std::vector<float> x, std::size_t Start, std::size_t Length, int Order) {
+  const std::vector<float> Clean = x;
+  for (std::size_t i = Start; i < Start + Length; ++i) x[i] = 0.9f;  // damage
+  const std::array<std::span<const float>, 2> Pieces{
+      std::span<const float>(x.data() + Start - 1024, 1024),
+      std::span<const float>(x.data() + Start + Length, 1024)};
+  InterpolateSpan(x.data(), Start, Length, FitArModel(Pieces, Order));
+  double Worst = 0;
+  for (std::size_t i = Start; i < Start + Length; ++i)
+    Worst = std::max(Worst, std::abs(double(x[i]) - Clean[i]));
+  return Worst;
+}
+
+TEST(ArInterpolation, GivesBackASpanOfSinesAndOfAnArProcess) {
+  const std::vector<float> Tones = Sines(8192);
+  EXPECT_LT(Refill(Tones, 4000, 1, 32), 1e-4);
+  EXPECT_LT(Refill(Tones, 4000, 60, 32), 1e-3);   // 1.4 ms, against a peak of 0.6
+  EXPECT_LT(Refill(Tones, 4000, 132, 48), 3e-3);  // 3 ms
+  // A resonant AR(2) process driven by white noise: the gap's best guess is
+  // far better than the signal itself (a guess of zero).
+  std::mt19937 Random(7);
+  std::normal_distribution<double> Noise(0, 0.01);
+  std::vector<float> Ar(8192);
+  double y1 = 0, y2 = 0;
+  for (float& v : Ar) {
+    const double y = 1.8 * std::cos(2 * M_PI * 1000.0 / kRate) * y1 - 0.81 * y2 + Noise(Random);
+    y2 = y1;
+    y1 = y;
+    v = static_cast<float>(y);
+  }
+  double Sum = 0;
+  for (const float v : Ar) Sum += double(v) * v;
+  const double Rms = std::sqrt(Sum / static_cast<double>(Ar.size()));
+  EXPECT_LT(Refill(Ar, 4000, 10, 8), 0.35 * Rms);  // a guess of zero errs by about 2 Rms
+  // Silence on both sides is silence in the gap.
+  EXPECT_EQ(Refill(std::vector<float>(8192, 0.0f), 4000, 20, 32), 0.0);
+}
+
+// Stereo frames of Left and Right.
+std::vector<float> Stereo(const std::vector<float>& Left, const std::vector<float>& Right) {
+  std::vector<float> x(2 * Left.size());
+  for (std::size_t i = 0; i < Left.size(); ++i) {
+    x[2 * i] = Left[i];
+    x[2 * i + 1] = Right[i];
+  }
+  return x;
+}
+
+TEST(ClickRepair, ASpikeOnSilenceAndOnAToneIsFoundAndRemoved) {
+  const std::size_t Frames = 3 * kRate;
+  std::vector<float> Silence(Frames, 0.0f), Tone = Sines(Frames);
+  const std::vector<float> Clean = Stereo(Silence, Tone);
+  std::vector<float> x = Clean;
+  x[2 * 50000] = 0.5f;               // left: on digital silence
+  x[2 * 90000 + 1] += 0.4f;          // right: on the tone
+  x[2 * 100000 + 1] -= 1 / 32768.f;  // and a spike of one step on the tone is none
+  x[2 * 100000 + 1] += 1 / 32768.f;
+  const std::vector<TClick> Clicks = RepairClicks(x, 2, kRate);
+  ASSERT_EQ(Clicks.size(), 2u);
+  EXPECT_EQ(Clicks[0].Channel, 0);
+  EXPECT_LE(Clicks[0].Frame, 50000);
+  EXPECT_GT(Clicks[0].Frame + Clicks[0].Length, 50000);
+  EXPECT_LE(Clicks[0].Length, 4);
+  EXPECT_EQ(Clicks[1].Channel, 1);
+  EXPECT_LE(Clicks[1].Frame, 90000);
+  EXPECT_GT(Clicks[1].Frame + Clicks[1].Length, 90000);
+  EXPECT_GT(Clicks[1].SizeDb, 0);
+  for (std::size_t i = 0; i < Frames; ++i) {
+    ASSERT_EQ(x[2 * i], 0.0f) << i;  // silence stays silence, exactly
+    ASSERT_NEAR(x[2 * i + 1], Clean[2 * i + 1], 1e-4) << i;
+  }
+}
+
+TEST(ClickRepair, DrumsPluckedStringsAndHardAttacksAreLeftAlone) {
+  std::mt19937 Random(3);
+  std::normal_distribution<double> Noise(0, 1);
+  const std::size_t Frames = 4 * kRate;
+  std::vector<float> Left(Frames), Right(Frames);
+  for (std::size_t n = 0; n < Frames; ++n)
+    Left[n] = Right[n] = static_cast<float>(0.0003 * Noise(Random));
+  // A snare: noise and a tone, a 0.5 ms attack; four of them.
+  for (std::size_t Hit = 0; Hit < 4; ++Hit)
+    for (std::size_t i = 0; i < kRate / 2; ++i) {
+      const double t = static_cast<double>(i) / kRate;
+      const double v = 0.5 * std::min(1.0, t / 0.0005) * std::exp(-t / 0.08) *
+                       (0.5 * Noise(Random) + 0.6 * std::sin(2 * M_PI * 190 * t));
+      Left[Hit * kRate / 2 + i] += static_cast<float>(v);
+      Right[Hit * kRate / 2 + i] += static_cast<float>(0.8 * v);
+    }
+  // A plucked string (Karplus-Strong) and a struck note with a 0.2 ms attack.
+  std::vector<double> Line(kRate / 220);
+  for (double& v : Line) v = Noise(Random) * 0.3;
+  for (std::size_t i = 0; i < 2 * kRate; ++i) {
+    const std::size_t j = i % Line.size();
+    const double v = Line[j];
+    Line[j] = 0.996 * 0.5 * (v + Line[(j + 1) % Line.size()]);
+    Left[2 * kRate + i] += static_cast<float>(v);
+  }
+  for (std::size_t i = 0; i < kRate; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    const double Env = std::min(1.0, t / 0.0002) * std::exp(-t / 0.6);
+    Right[3 * kRate + i] += static_cast<float>(
+        0.3 * Env * (std::sin(2 * M_PI * 523.3 * t) + 0.5 * std::sin(2 * M_PI * 1047.1 * t)));
+  }
+  const std::vector<float> Clean = Stereo(Left, Right);
+  std::vector<float> x = Clean;
+  const std::vector<TClick> Clicks = RepairClicks(x, 2, kRate);
+  for (const TClick& c : Clicks)
+    ADD_FAILURE() << "a click at " << c.Frame << " in channel " << c.Channel << ", " << c.Length
+                  << " frames";
+  EXPECT_EQ(x, Clean);
+}
+
+TEST(ClickRepair, TheStreamInAnyPiecesGivesWhatTheWholeBufferGives) {
+  std::mt19937 Random(11);
+  std::uniform_real_distribution<double> U(-1, 1);
+  std::vector<float> Tone = Sines(2 * kRate), Other = Sines(2 * kRate);
+  for (float& v : Other) v = static_cast<float>(0.5 * v + 0.001 * U(Random));
+  std::vector<float> Whole = Stereo(Tone, Other);
+  for (std::size_t At = 3000; At + 200 < 2 * static_cast<std::size_t>(kRate); At += 9001)
+    Whole[2 * At + At % 2] += static_cast<float>(0.3 * U(Random) + 0.5);
+  const std::vector<float> Damaged = Whole;
+  const std::vector<TClick> Clicks = RepairClicks(Whole, 2, kRate);
+  EXPECT_GE(Clicks.size(), 9u);
+  for (const std::size_t Piece : {std::size_t{1}, std::size_t{777}, std::size_t{5000}}) {
+    TClickRepair Repair(2, kRate);
+    std::vector<float> Out;
+    std::vector<float> Ready(2 * 8192);
+    for (std::size_t At = 0; At < Damaged.size() / 2; At += Piece) {
+      Repair.Add(Damaged.data() + 2 * At, std::min(Piece, Damaged.size() / 2 - At));
+      while (const std::size_t n = Repair.Take(Ready.data(), 8192))
+        Out.insert(Out.end(), Ready.begin(), Ready.begin() + 2 * n);
+    }
+    Repair.Finish();
+    while (const std::size_t n = Repair.Take(Ready.data(), 8192))
+      Out.insert(Out.end(), Ready.begin(), Ready.begin() + 2 * n);
+    EXPECT_EQ(Out, Whole) << "pieces of " << Piece;
+    EXPECT_EQ(Repair.Clicks().size(), Clicks.size()) << "pieces of " << Piece;
+  }
+}
+
+}  // namespace
+}  // namespace velmar
