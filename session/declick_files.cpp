@@ -48,7 +48,7 @@ class TRepairedAudio {
 
  private:
   void Feed() {
-    FRaw.resize(1 << 18);
+    FRaw.resize((1 << 18) / FFormat.nBlockAlign * FFormat.nBlockAlign);  // whole frames
     const std::int64_t Got = FReader.Read(FRaw.data(), static_cast<std::int64_t>(FRaw.size()));
     const std::size_t Samples = static_cast<std::size_t>(Got) / FBytes;
     FSamples.resize(std::max(FSamples.size(), Samples));
