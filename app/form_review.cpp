@@ -1,5 +1,7 @@
 #include "app/form_review.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -11,6 +13,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "app/recorder_application.h"
@@ -131,6 +134,28 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
       SelectMark(Row - 1);
     }
   });
+  auto* ClickRow = new QHBoxLayout;
+  btFindClicks = AddButton(ClickRow, "Find Clicks", &TFormReview::FindClicks, Qt::Key_K);
+  btFindClicks->setToolTip(
+      "Find the record's clicks over the whole side (K); C and Shift+C go to them");
+  btPlayClick = AddButton(ClickRow, "Play Click", &TFormReview::PlayAroundClick, Qt::Key_B);
+  btPlayClick->setToolTip(
+      "Play the 3 s around the selected click (B); A switches between repaired "
+      "and as recorded, also while it plays");
+  btDropClick = AddButton(ClickRow, "Drop Repair", &TFormReview::DropClick, Qt::Key_D);
+  btDropClick->setToolTip("Leave the selected click as recorded, or repair it again (D)");
+  new QShortcut(Qt::Key_C, this, [this] { GoToClick(1); });
+  new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_C), this, [this] { GoToClick(-1); });
+  new QShortcut(Qt::Key_A, this, [this] { SwitchHeard(); });
+  KeepOriginals = new QCheckBox("Keep the recorded tracks in Originals", this);
+  KeepOriginals->setChecked(true);
+  KeepOriginals->setToolTip(
+      "A repair changes samples: Apply keeps the tracks as recorded in the "
+      "folder Originals beside them");
+  ClickRow->addWidget(KeepOriginals);
+  ClickRow->addStretch();
+  Layout->addLayout(ClickRow);
+
   auto* ListRow = new QHBoxLayout;
   ListRow->addWidget(List, 1);
   AlbumFields = new TAlbumPanel(this);
@@ -301,6 +326,16 @@ void TFormReview::Refresh() {
   btPlay->setEnabled(Idle);
   btPlayMark->setEnabled(Idle && FSelected >= 0);
   btStop->setEnabled(Playing);
+  if (FClick >= static_cast<int>(FClicks.Clicks().size())) FClick = -1;
+  btFindClicks->setEnabled(Idle);
+  btPlayClick->setEnabled(Idle && FClick >= 0);
+  btDropClick->setEnabled(Idle && FClick >= 0);
+  btDropClick->setText(FClick >= 0 && FClicks.Dropped(static_cast<std::size_t>(FClick))
+                           ? "Repair Again"
+                           : "Drop Repair");
+  KeepOriginals->setEnabled(Idle && FClicks.Kept() > 0);
+  for (TSideView* View : {Overview, Zoomed})
+    View->SetClicks(FClicks.Found() ? &FClicks : nullptr, FClick);
   btApply->setEnabled(Idle && Changed());
   btCancel->setEnabled(!FApplying);
   List->setEnabled(Idle);
@@ -350,7 +385,88 @@ void TFormReview::ShowZoom() {
 }
 
 bool TFormReview::Changed() const {
-  return FEdit.Changed() || AlbumFields->Changed();
+  return FEdit.Changed() || AlbumFields->Changed() || FClicks.Kept() > 0;
+}
+
+void TFormReview::FindClicks() {
+  if (!Editable()) return;
+  StopPlaying();
+  Run(
+      "Finding clicks",
+      [this](std::string& Why) {
+        FTotal = FAudio.Frames();
+        if (FClicks.Find(FAudio, FCancel, FDone)) return true;
+        Why = "stopped";
+        return false;
+      },
+      [this](bool Ok, const std::string&) {
+        FClick = -1;
+        Refresh();
+        if (!Ok) return;
+        Say(FClicks.Clicks().empty()
+                ? QString("No clicks found.")
+                : QString(
+                      "%1 clicks found, to be repaired on Apply: C and Shift+C go to them, B "
+                      "plays one, A switches between repaired and as recorded, D drops a repair.")
+                      .arg(FClicks.Clicks().size()));
+      });
+}
+
+void TFormReview::GoToClick(int Step) {
+  if (!Editable() || FClicks.Clicks().empty()) {
+    if (Editable()) Say(FClicks.Found() ? "No clicks were found." : "Find Clicks (K) first.");
+    return;
+  }
+  const std::vector<TClick>& All = FClicks.Clicks();
+  const std::int64_t From = FClick >= 0 ? All[static_cast<std::size_t>(FClick)].Frame : FCursor;
+  int Next = FClicks.Next(From, Step);
+  if (Next < 0) Next = Step > 0 ? 0 : static_cast<int>(All.size()) - 1;  // round again
+  FClick = Next;
+  const TClick& c = All[static_cast<std::size_t>(Next)];
+  FZoomHalf = std::min<std::int64_t>(FZoomHalf, kRate / 20);  // close enough to see its span
+  SetCursor(c.Frame - kAroundMark);
+  FZoomCentre = c.Frame;
+  ShowZoom();
+  Refresh();
+  Say(QString("Click %1 of %2 at %3, channel %4, %5 ms, %6 dB above the music%7 (B plays it)")
+          .arg(Next + 1)
+          .arg(All.size())
+          .arg(SideTimeText(c.Frame, true))
+          .arg(c.Channel + 1)
+          .arg(1000.0 * c.Length / kRate, 0, 'f', 2)
+          .arg(c.SizeDb, 0, 'f', 0)
+          .arg(FClicks.Dropped(static_cast<std::size_t>(Next)) ? ", left as recorded" : ""));
+}
+
+void TFormReview::PlayAroundClick() {
+  if (!Editable() || FClick < 0 || !FPlayback) return;
+  const TClick& c = FClicks.Clicks()[static_cast<std::size_t>(FClick)];
+  const std::int64_t From = std::max<std::int64_t>(0, c.Frame - kAroundMark);
+  const std::int64_t To = std::min(FAudio.Frames(), c.Frame + kAroundMark);
+  FPlayback->SetAlternative(From, FClicks.Repaired(FAudio, From, To));
+  FPlayback->UseAlternative(FHearRepaired);
+  std::string Error;
+  if (!FPlayback->Play(From, To, Error) && !Error.empty())
+    Say(QString::fromStdString("The output cannot play: " + Error));
+  FPollTimer.start();
+  Refresh();
+}
+
+void TFormReview::SwitchHeard() {
+  if (FClick < 0) return;
+  FHearRepaired = !FHearRepaired;
+  if (FPlayback) FPlayback->UseAlternative(FHearRepaired);
+  Say(FHearRepaired ? "Hearing the click repaired (A: as recorded)."
+                    : "Hearing the click as recorded (A: repaired).");
+}
+
+void TFormReview::DropClick() {
+  if (!Editable() || FClick < 0) return;
+  FClicks.Toggle(static_cast<std::size_t>(FClick));
+  Say(FClicks.Dropped(static_cast<std::size_t>(FClick))
+          ? "This click stays as recorded (D repairs it again)."
+          : "This click is repaired on Apply.");
+  Refresh();
 }
 
 std::size_t TFormReview::TrackAt(std::int64_t Frame) const {
@@ -576,6 +692,40 @@ void TFormReview::Pan(std::int64_t Frames) {
   ShowZoom();
 }
 
+namespace {
+
+// Links Tracks into the folder "Originals" of Folder ("Originals 2", ... when
+// it holds one of their names already); Kept gets the links. False with
+// Error, and none left, when it cannot.
+bool KeepTracks(const std::vector<std::string>& Tracks, const std::string& Folder,
+                std::vector<std::string>& Kept, std::string& Error) {
+  namespace fs = std::filesystem;
+  for (int n = 1;; ++n) {
+    const fs::path Into =
+        fs::path(Folder) / (n == 1 ? "Originals" : "Originals " + std::to_string(n));
+    std::error_code e;
+    const bool Taken = std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+      return fs::exists(Into / fs::path(t).filename(), e);
+    });
+    if (Taken) continue;
+    fs::create_directories(Into, e);
+    for (const std::string& t : Tracks) {
+      const fs::path Link = Into / fs::path(t).filename();
+      if (e || ::link(t.c_str(), Link.c_str()) != 0) {
+        Error = "the recorded tracks cannot be kept in " + Into.string() + ": " +
+                (e ? e.message() : std::string(std::strerror(errno))) + "; nothing was changed";
+        for (const std::string& k : Kept) ::unlink(k.c_str());
+        Kept.clear();
+        return false;
+      }
+      Kept.push_back(Link.string());
+    }
+    return true;
+  }
+}
+
+}  // namespace
+
 void TFormReview::Apply() {
   if (!Editable() || !Changed()) return;
   StopPlaying();
@@ -616,8 +766,8 @@ void TFormReview::Apply() {
   FApplying = true;
   Run(
       "Writing the tracks",
-      [this, Folder, New, Total = FEdit.Frames(),
-       Retitle = !FEdit.MarksChanged()](std::string& Why) {
+      [this, Folder, New, Total = FEdit.Frames(), Declick = FClicks.Kept() > 0,
+       Keep = KeepOriginals->isChecked(), Retitle = !FEdit.MarksChanged()](std::string& Why) {
         FTotal = Total;
         // The tracks must be what the review read: cut at the marks' places,
         // a track changed meanwhile would give other audio than the user saw.
@@ -636,6 +786,18 @@ void TFormReview::Apply() {
                   "the review again to see it)";
             return false;
           }
+        }
+        // Repairs change samples: the recorded tracks are kept (linked, so
+        // that the rewrite removing them leaves them there) unless not wanted.
+        std::vector<std::string> Kept;
+        if (Declick && Keep && !KeepTracks(FTracks, Folder, Kept, Why)) return false;
+        if (Declick) {
+          const TClickOptions Options = FClicks.Options();
+          const bool Ok = RewriteSide(
+              FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why, &Options);
+          if (!Ok)
+            for (const std::string& k : Kept) ::unlink(k.c_str());
+          return Ok;
         }
         // Titles and tags only: the files keep their audio where it is.
         if (!Retitle)

@@ -1,7 +1,9 @@
 // TFormReview: a side's tracks reviewed as one side before they are final.
 // The whole side's waveform with a mark at each split (its track's number and
 // title), a zoomed view around the selected mark or the cursor, the tracks'
-// list with a title column, the album's fields beside it, and the edits: drag a mark (snapped to
+// list with a title column, the album's fields beside it, the record's
+// clicks found and shown (each played repaired or as recorded, its repair
+// dropped or kept; Apply repairs the kept ones), and the edits: drag a mark (snapped to
 // the quietest point within 50 ms unless Shift is held), delete a mark (joining two tracks), add
 // one at the cursor, split into N tracks at the longest quiet gaps, undo and redo; play from the
 // cursor or the 3 s around a mark. Apply writes the tracks anew (the audio joined stays the same,
@@ -15,6 +17,7 @@
 // which only touches what it was handed and the progress counters.
 #pragma once
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -35,6 +38,7 @@
 #include "app/side_view.h"
 #include "session/quiet_gaps.h"
 #include "session/side_audio.h"
+#include "session/side_clicks.h"
 #include "session/side_edit.h"
 #include "session/side_peaks.h"
 #include "session/track_rule.h"
@@ -75,6 +79,18 @@ class TFormReview : public QWidget {
   void PlayFromCursor();
   void PlayAroundMark();
   void StopPlaying();
+  // Clicks: found over the whole side (on the worker); the next (Step 1) or
+  // previous click selected and shown; the 3 s around it played repaired,
+  // or as recorded once SwitchHeard has switched (also while playing); its
+  // repair dropped, or kept again.
+  void FindClicks();
+  void GoToClick(int Step);
+  void PlayAroundClick();
+  void SwitchHeard();
+  void DropClick();
+  const TSideClicks& Clicks() const { return FClicks; }
+  int SelectedClick() const { return FClick; }
+  bool HearingRepaired() const { return FHearRepaired; }
   // Titles from the clipboard's lines, from the selected track on.
   void PasteTitles();
   // Closer (Steps > 0) or farther, keeping the frame At (-1: the middle) in place.
@@ -97,6 +113,8 @@ class TFormReview : public QWidget {
   QPushButton *btDelete, *btAdd, *btSplit, *btUndo, *btRedo, *btPlay, *btPlayMark, *btStop,
       *btApply, *btCancel;
   QSpinBox* SplitCount;
+  QPushButton *btFindClicks, *btPlayClick, *btDropClick;
+  QCheckBox* KeepOriginals;  // a repair keeps the recorded tracks in "Originals"
   TAlbumPanel* AlbumFields;
 
  protected:
@@ -131,6 +149,9 @@ class TFormReview : public QWidget {
   std::unique_ptr<TSidePlayback> FPlayback;
   std::vector<TQuietGap> FGaps;
   std::unique_ptr<TQuietGapFinder> FFinder;  // what found them
+  TSideClicks FClicks;
+  int FClick = -1;  // the click selected
+  bool FHearRepaired = true;
   bool FGapsFound = false;
   QLabel* FStatus;
   QLabel* FSideText;  // the side's tracks and length, as edited

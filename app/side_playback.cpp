@@ -54,9 +54,23 @@ std::int64_t TSidePlayback::Frame() {
   return Playing() ? std::min(FFrom + FOut.Position(), FTo) : FNext;
 }
 
+void TSidePlayback::SetAlternative(std::int64_t From, std::vector<std::int16_t> Frames) {
+  FAlternativeFrom = From;
+  FAlternative = std::move(Frames);
+}
+
 void TSidePlayback::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   const std::int64_t Count = std::min<std::int64_t>(lpWaveHdr->wh.dwBufferLength / 4, FTo - FNext);
-  FAudio.Read(FNext, reinterpret_cast<std::int16_t*>(lpWaveHdr->wh.lpData), Count);
+  auto* Dest = reinterpret_cast<std::int16_t*>(lpWaveHdr->wh.lpData);
+  FAudio.Read(FNext, Dest, Count);
+  if (FUseAlternative) {
+    const auto Frames = static_cast<std::int64_t>(FAlternative.size() / 2);
+    const std::int64_t From = std::max(FNext, FAlternativeFrom);
+    const std::int64_t To = std::min(FNext + Count, FAlternativeFrom + Frames);
+    if (To > From)
+      std::copy(FAlternative.begin() + 2 * (From - FAlternativeFrom),
+                FAlternative.begin() + 2 * (To - FAlternativeFrom), Dest + 2 * (From - FNext));
+  }
   FNext += Count;
   lpWaveHdr->wh.dwBytesRecorded = static_cast<std::uint32_t>(Count * 4);
   MoreBuffers = FNext < FTo;

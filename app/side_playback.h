@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "stream/dsp_component.h"
 #include "stream/wave_out.h"
@@ -27,6 +28,12 @@ class TSidePlayback : public TMMDSPComponent {
   bool Playing() const { return FOut.State() & wosStarted; }
   // The frame being heard while playing.
   std::int64_t Frame();
+  // Another version of the frames from From on (a stretch with its clicks
+  // repaired), heard instead of the side's own while Use is set; switching
+  // takes effect with the next buffers (a fraction of a second).
+  void SetAlternative(std::int64_t From, std::vector<std::int16_t> Frames);
+  void UseAlternative(bool Use) { FUseAlternative = Use; }
+  bool UsingAlternative() const { return FUseAlternative; }
   std::function<void()> OnStop;
 
   void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
@@ -35,6 +42,9 @@ class TSidePlayback : public TMMDSPComponent {
   const TSideAudio& FAudio;
   TMMWaveOut FOut;
   std::int64_t FFrom = 0, FNext = 0, FTo = 0;
+  std::int64_t FAlternativeFrom = 0;
+  std::vector<std::int16_t> FAlternative;  // interleaved stereo
+  bool FUseAlternative = false;
 };
 
 }  // namespace velmar

@@ -8,6 +8,7 @@
 
 #include "app/skin_look.h"
 #include "session/side_audio.h"
+#include "session/side_clicks.h"
 #include "session/side_edit.h"
 
 namespace velmar {
@@ -15,7 +16,7 @@ namespace velmar {
 namespace {
 
 constexpr double kRate = 44100;
-const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kMarker(255, 60, 200),
+const QColor kMark(255, 200, 0), kSelected(255, 80, 80), kMarker(255, 60, 200), kClick(255, 140, 0),
     kCursor(255, 255, 255), kRuler(170, 170, 170);
 
 }  // namespace
@@ -102,6 +103,7 @@ void TSideView::paintEvent(QPaintEvent*) {
   }
   p.setPen(QColor(60, 60, 60));
   p.drawLine(0, Top + Lane, width(), Top + Lane);
+  PaintClicks(p, Top, Lane);
   PaintMarkers(p);
   PaintMarks(p);
   const double x = XOf(FCursor);
@@ -186,6 +188,36 @@ void TSideView::PaintSamples(QPainter& p, QRect Lane, int Channel) {
   p.drawPolyline(Line);
   if (FramesPerPixel() < 0.25)
     for (const QPointF& At : Line) p.fillRect(QRectF(At.x() - 1.5, At.y() - 1.5, 3, 3), FWave);
+}
+
+void TSideView::SetClicks(const TSideClicks* Clicks, int Selected) {
+  FClicks = Clicks;
+  FSelectedClick = Selected;
+  update();
+}
+
+void TSideView::PaintClicks(QPainter& p, int Top, int Lane) {
+  if (!FClicks) return;
+  const std::vector<TClick>& Clicks = FClicks->Clicks();
+  const auto First = std::lower_bound(Clicks.begin(), Clicks.end(), FFrom - 44100,
+                                      [](const TClick& c, std::int64_t f) { return c.Frame < f; });
+  for (auto c = First; c != Clicks.end() && c->Frame < FTo; ++c) {
+    const auto i = static_cast<std::size_t>(c - Clicks.begin());
+    const bool Selected = static_cast<int>(i) == FSelectedClick;
+    const QColor Colour = Selected              ? kSelected
+                          : FClicks->Dropped(i) ? QColor(150, 150, 150)
+                                                : kClick;
+    const double x0 = XOf(c->Frame), x1 = XOf(c->Frame + c->Length);
+    const int y = Top + c->Channel * Lane;
+    if (x1 - x0 >= 3) {
+      QColor Shade = Colour;
+      Shade.setAlpha(90);
+      p.fillRect(QRectF(x0, y, x1 - x0, Lane), Shade);
+    } else {
+      p.setPen(QPen(Colour, Selected ? 3 : 2));
+      p.drawLine(QPointF(x0, y), QPointF(x0, y + std::max(8, Lane / 2)));
+    }
+  }
 }
 
 void TSideView::PaintMarkers(QPainter& p) {

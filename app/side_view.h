@@ -24,6 +24,7 @@
 namespace velmar {
 
 class TSideAudio;
+class TSideClicks;
 class TSideEdit;
 
 // A frame's time in the side: minutes and seconds, with milliseconds when Fine.
@@ -41,6 +42,10 @@ class TSideView : public QWidget {
   void SetCursor(std::int64_t Frame);
   std::int64_t Cursor() const { return FCursor; }
   void SetSelected(int Mark);
+  // The side's clicks to show (null: none), and the one selected (-1: none):
+  // a tick over each lane in a wide view, the span shaded in a close one;
+  // dropped repairs grey.
+  void SetClicks(const TSideClicks* Clicks, int Selected);
   void SetColors(QColor Wave, QColor Back);
 
   // The frame under x and the x of a frame.
@@ -73,6 +78,7 @@ class TSideView : public QWidget {
   void PaintSamples(QPainter& p, QRect Lane, int Channel);
   void PaintMarks(QPainter& p);
   void PaintMarkers(QPainter& p);
+  void PaintClicks(QPainter& p, int Top, int Lane);
   void PaintPointerTime(QPainter& p);
   double FramesPerPixel() const;
   int MarkNear(double x) const;
@@ -82,6 +88,8 @@ class TSideView : public QWidget {
   const TSideEdit& FEdit;
   std::int64_t FFrom = 0, FTo = 1, FCursor = 0;
   int FSelected = -1;
+  const TSideClicks* FClicks = nullptr;
+  int FSelectedClick = -1;
   int FDragged = -1;  // the mark being dragged, and where it would go
   std::int64_t FDragTo = 0;
   double FPointer = -1;  // x of the pointer over the view, or -1

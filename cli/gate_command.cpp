@@ -22,8 +22,7 @@ int GateCommand(const TArgs& Args) {
   if (!o.Positional().empty()) return UsageError("gate takes no file names");
   long long Device, TimeGate;
   std::optional<double> Seconds;
-  if (!o.Integer("--device", -1, 255, 0, Device) ||
-      !o.Integer("--time-gate", 2, 20, 8, TimeGate) ||
+  if (!o.Integer("--device", -1, 255, 0, Device) || !o.Integer("--time-gate", 2, 20, 8, TimeGate) ||
       !o.Seconds("--seconds", 1, 60, "1 to 60", Seconds))
     return UsageError(o.Error());
   InstallDefaultWaveBackends();
@@ -66,7 +65,8 @@ int GateCommand(const TArgs& Args) {
       }
       if (Failed || std::chrono::steady_clock::now() > Latest) {
         In.Close();
-        std::fprintf(stderr, "velmar-rec: input device %lld delivered %.1f s of %.1f s; no gate "
+        std::fprintf(stderr,
+                     "velmar-rec: input device %lld delivered %.1f s of %.1f s; no gate "
                      "measured\n",
                      Device, static_cast<double>(Pcm.size()) / 176400, Ms / 1000.0);
         return 2;

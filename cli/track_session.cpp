@@ -128,7 +128,8 @@ int TTrackSession::Result() {
 int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
   if (!FSession.Start()) return Result();
   // Once, before the first track: a sound server that resamples the input.
-  if (const std::string Note = WaveInRateNote(static_cast<std::uint32_t>(FSession.Options().Device), 44100);
+  if (const std::string Note =
+          WaveInRateNote(static_cast<std::uint32_t>(FSession.Options().Device), 44100);
       !Note.empty())
     std::fprintf(stderr, "velmar-rec: %s\n", Note.c_str());
   if (FSession.Waiting()) {

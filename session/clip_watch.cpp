@@ -70,9 +70,9 @@ void TClipCounter::Take(const std::uint8_t* Data, std::uint32_t Bytes, std::int6
 std::vector<TCueMarker> TClipCounter::Markers() const {
   std::vector<TCueMarker> Markers;
   for (const TMark& m : FMarks)
-    Markers.push_back({static_cast<std::uint32_t>(m.Frame),
-                       "clipped " + std::to_string(m.Samples) +
-                           (m.Samples == 1 ? " sample" : " samples")});
+    Markers.push_back(
+        {static_cast<std::uint32_t>(m.Frame),
+         "clipped " + std::to_string(m.Samples) + (m.Samples == 1 ? " sample" : " samples")});
   return Markers;
 }
 
@@ -92,8 +92,7 @@ std::string LevelAdvice(int Peak, int ClippedTracks) {
            std::to_string(kLowerDb) + " dB";
   const double Db = PeakDb(Peak);
   if (Db < kAimDb - 0.5)
-    return Loudest + ": raise the input about " + std::to_string(std::lround(kAimDb - Db)) +
-           " dB";
+    return Loudest + ": raise the input about " + std::to_string(std::lround(kAimDb - Db)) + " dB";
   if (Db > kHighestDb)
     return Loudest + ": close to clipping, lower the input about " +
            std::to_string(std::max(1L, std::lround(Db - kHighestDb))) + " dB";

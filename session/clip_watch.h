@@ -40,7 +40,7 @@ class TClipCounter {
 
   std::int64_t Samples() const { return FSamples; }
   std::int64_t FirstFrame() const { return FFirstFrame; }  // -1: none
-  int Peak() const { return FPeak; }                        // the largest sample size seen
+  int Peak() const { return FPeak; }                       // the largest sample size seen
   // One labelled cue point per mark: "clipped 14 samples".
   std::vector<TCueMarker> Markers() const;
 

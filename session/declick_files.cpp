@@ -15,87 +15,74 @@ namespace velmar {
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace {}  // namespace
+
+TRepairedAudio::TRepairedAudio(TAudioSource Source, const WAVEFORMATEX& Format,
+                               const TClickOptions& Options)
+    : FSource(std::move(Source)),
+      FFormat(Format),
+      FBytes(Format.wBitsPerSample / 8),
+      FRepair(Format.nChannels, static_cast<int>(Format.nSamplesPerSec), Options) {}
 
 // The formats repaired exactly: every sample not repaired comes back as it was.
-bool Repairable(const WAVEFORMATEX& f) {
+bool TRepairedAudio::Takes(const WAVEFORMATEX& f) {
   return (f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 16 || f.wBitsPerSample == 24)) ||
          (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32);
 }
 
-// One track's audio through the repair, as bytes of its own format.
-class TRepairedAudio {
- public:
-  TRepairedAudio(const std::string& Track, const WAVEFORMATEX& Format, const TClickOptions& Options)
-      : FReader(Track, Format),
-        FFormat(Format),
-        FBytes(Format.wBitsPerSample / 8),
-        FRepair(Format.nChannels, static_cast<int>(Format.nSamplesPerSec), Options) {}
+std::int64_t TRepairedAudio::Read(std::uint8_t* Dest, std::int64_t Count) {
+  const std::size_t Channels = FFormat.nChannels;
+  const std::size_t Frames = static_cast<std::size_t>(Count) / FFormat.nBlockAlign;
+  while (FRepair.Ready() < Frames && !FEnded)
+    if (!Feed()) return -1;
+  FSamples.resize(std::max(FSamples.size(), Frames * Channels));
+  const std::size_t Got = FRepair.Take(FSamples.data(), Frames);
+  for (std::size_t i = 0; i < Got * Channels; ++i) Put(Dest + i * FBytes, FSamples[i]);
+  FDone += static_cast<std::int64_t>(Got);
+  return static_cast<std::int64_t>(Got * FFormat.nBlockAlign);
+}
 
-  // Fills Dest with up to Count bytes (whole frames); 0 at the end.
-  std::int64_t Read(std::uint8_t* Dest, std::int64_t Count) {
-    const std::size_t Channels = FFormat.nChannels;
-    const std::size_t Frames = static_cast<std::size_t>(Count) / FFormat.nBlockAlign;
-    while (FRepair.Ready() < Frames && !FEnded) Feed();
-    FSamples.resize(std::max(FSamples.size(), Frames * Channels));
-    const std::size_t Got = FRepair.Take(FSamples.data(), Frames);
-    for (std::size_t i = 0; i < Got * Channels; ++i) Put(Dest + i * FBytes, FSamples[i]);
-    FDone += static_cast<std::int64_t>(Got);
-    return static_cast<std::int64_t>(Got * FFormat.nBlockAlign);
+bool TRepairedAudio::Feed() {
+  FRaw.resize((1 << 18) / FFormat.nBlockAlign * FFormat.nBlockAlign);  // whole frames
+  const std::int64_t Got = FSource(FRaw.data(), static_cast<std::int64_t>(FRaw.size()));
+  if (Got < 0) return false;
+  const std::size_t Samples = static_cast<std::size_t>(Got) / FBytes;
+  FSamples.resize(std::max(FSamples.size(), Samples));
+  for (std::size_t i = 0; i < Samples; ++i) FSamples[i] = Get(FRaw.data() + i * FBytes);
+  FRepair.Add(FSamples.data(), Samples / FFormat.nChannels);
+  if (Got == 0) {
+    FRepair.Finish();
+    FEnded = true;
   }
-  std::int64_t Done() const { return FDone; }
-  const TClickRepair& Repair() const { return FRepair; }
+  return true;
+}
 
- private:
-  void Feed() {
-    FRaw.resize((1 << 18) / FFormat.nBlockAlign * FFormat.nBlockAlign);  // whole frames
-    const std::int64_t Got = FReader.Read(FRaw.data(), static_cast<std::int64_t>(FRaw.size()));
-    const std::size_t Samples = static_cast<std::size_t>(Got) / FBytes;
-    FSamples.resize(std::max(FSamples.size(), Samples));
-    for (std::size_t i = 0; i < Samples; ++i) FSamples[i] = Get(FRaw.data() + i * FBytes);
-    FRepair.Add(FSamples.data(), Samples / FFormat.nChannels);
-    if (Got == 0) {
-      FRepair.Finish();
-      FEnded = true;
-    }
+float TRepairedAudio::Get(const std::uint8_t* p) const {
+  if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+    float v;
+    std::memcpy(&v, p, 4);
+    return v;
   }
-  float Get(const std::uint8_t* p) const {
-    if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-      float v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-    if (FBytes == 2)
-      return static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) / 32768.0f;
-    const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
-                                                     static_cast<std::uint32_t>(p[1]) << 16 |
-                                                     static_cast<std::uint32_t>(p[2]) << 24) >>
-                           8;
-    return static_cast<float>(v) / 8388608.0f;
-  }
-  void Put(std::uint8_t* p, float v) const {
-    if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-      std::memcpy(p, &v, 4);
-      return;
-    }
-    const double Scale = FBytes == 2 ? 32768.0 : 8388608.0;
-    const auto s = static_cast<std::int32_t>(std::clamp(std::lround(static_cast<double>(v) * Scale),
-                                                        -static_cast<long>(Scale),
-                                                        static_cast<long>(Scale) - 1));
-    for (std::size_t b = 0; b < FBytes; ++b) p[b] = static_cast<std::uint8_t>(s >> (8 * b));
-  }
+  if (FBytes == 2)
+    return static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) / 32768.0f;
+  const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
+                                                   static_cast<std::uint32_t>(p[1]) << 16 |
+                                                   static_cast<std::uint32_t>(p[2]) << 24) >>
+                         8;
+  return static_cast<float>(v) / 8388608.0f;
+}
 
-  TWaveAudioReader FReader;
-  WAVEFORMATEX FFormat;
-  std::size_t FBytes;
-  TClickRepair FRepair;
-  std::vector<std::uint8_t> FRaw;
-  std::vector<float> FSamples;
-  bool FEnded = false;
-  std::int64_t FDone = 0;
-};
-
-}  // namespace
+void TRepairedAudio::Put(std::uint8_t* p, float v) const {
+  if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+    std::memcpy(p, &v, 4);
+    return;
+  }
+  const double Scale = FBytes == 2 ? 32768.0 : 8388608.0;
+  const auto s = static_cast<std::int32_t>(std::clamp(std::lround(static_cast<double>(v) * Scale),
+                                                      -static_cast<long>(Scale),
+                                                      static_cast<long>(Scale) - 1));
+  for (std::size_t b = 0; b < FBytes; ++b) p[b] = static_cast<std::uint8_t>(s >> (8 * b));
+}
 
 bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string& Folder,
                        const TClickOptions& Options, bool DryRun,
@@ -109,7 +96,7 @@ bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string
       Error = Tracks[i] + ": not a readable WAV file: " + Why;
       return false;
     }
-    if (!Repairable(*Scans[i].Format())) {
+    if (!TRepairedAudio::Takes(*Scans[i].Format())) {
       Error = Tracks[i] + ": clicks are repaired in 16- or 24-bit PCM and 32-bit float files only";
       return false;
     }
@@ -141,23 +128,28 @@ bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string
   std::int64_t Before = 0;
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
     const TWaveScan& Scan = Scans[i];
-    std::unique_ptr<TRepairedAudio> Audio;
+    std::unique_ptr<TWaveAudioReader> Reader;
     try {
-      Audio = std::make_unique<TRepairedAudio>(Tracks[i], *Scan.Format(), Options);
+      Reader = std::make_unique<TWaveAudioReader>(Tracks[i], *Scan.Format());
     } catch (const std::exception& x) {
       Error = Tracks[i] + ": " + x.what();
       return false;
     }
     std::string Why;
+    auto Audio = std::make_unique<TRepairedAudio>(
+        [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
+          try {
+            return Reader->Read(Dest, Count);
+          } catch (const std::exception& x) {
+            Why = x.what();
+            return -1;
+          }
+        },
+        *Scan.Format(), Options);
     const TAudioSource Read = [&](std::uint8_t* Dest, std::int64_t Count) -> std::int64_t {
-      try {
-        const std::int64_t Got = Audio->Read(Dest, Count);
-        if (Progress) Progress(Before + Audio->Done());
-        return Got;
-      } catch (const std::exception& x) {
-        Why = x.what();
-        return -1;
-      }
+      const std::int64_t Got = Audio->Read(Dest, Count);
+      if (Progress) Progress(Before + Audio->Done());
+      return Got;
     };
     bool Ok = true;
     if (DryRun) {

@@ -12,9 +12,39 @@
 #include <string>
 #include <vector>
 
+#include "platform/wave/wave_format_ex.h"
 #include "restore/click_repair.h"
+#include "session/track_files.h"
 
 namespace velmar {
+
+// Audio of one format read through the click repair: 16- or 24-bit PCM or
+// 32-bit float, every sample outside a repaired span as it was.
+class TRepairedAudio {
+ public:
+  TRepairedAudio(TAudioSource Source, const WAVEFORMATEX& Format, const TClickOptions& Options);
+  // Whether Format is one this repairs.
+  static bool Takes(const WAVEFORMATEX& Format);
+  // As a TAudioSource: up to Count bytes (whole frames) into Dest, 0 at the
+  // end, -1 when the source failed.
+  std::int64_t Read(std::uint8_t* Dest, std::int64_t Count);
+  std::int64_t Done() const { return FDone; }  // frames given
+  const TClickRepair& Repair() const { return FRepair; }
+
+ private:
+  bool Feed();
+  float Get(const std::uint8_t* p) const;
+  void Put(std::uint8_t* p, float v) const;
+
+  TAudioSource FSource;
+  WAVEFORMATEX FFormat;
+  std::size_t FBytes;
+  TClickRepair FRepair;
+  std::vector<std::uint8_t> FRaw;
+  std::vector<float> FSamples;
+  bool FEnded = false;
+  std::int64_t FDone = 0;
+};
 
 struct TDeclickedTrack {
   std::string Track;  // path

@@ -424,8 +424,8 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
                      ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
   FTrackHeard = FTrackHeard || Sound;
   FQuietBytes = Sound ? 0 : FQuietBytes + Bytes;
-  TTrackDecision d = FRule.BufferRecorded(Data, static_cast<int>(Bytes), FTrack.Ms,
-                                          FSize.Shown(), FRuleNow);
+  TTrackDecision d =
+      FRule.BufferRecorded(Data, static_cast<int>(Bytes), FTrack.Ms, FSize.Shown(), FRuleNow);
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;

@@ -242,7 +242,7 @@ class TRecordingSession {
   bool FFromDevice = true;
   TTrackRule FRule;         // its ring lives on from track to track, as designed
   TTrackSettings FRuleNow;  // the settings the last buffer was judged by
-  TSizeDisplay FSize;  // the size the track list shows, which the too-short test compares
+  TSizeDisplay FSize;       // the size the track list shows, which the too-short test compares
   std::int64_t FMaxTrackBytes = 0;
   TTrackInfo FTrack;  // the current track
   std::int64_t FTrackBytes = 0;
@@ -251,8 +251,8 @@ class TRecordingSession {
   std::optional<TTrackEnd> FNext;  // the last buffer ended the track: the next starts one
   TSessionEnd FEnd = TSessionEnd::None;
   bool FTrackOpen = false;
-  bool FTrackHeard = false;  // the current track had sound above the noise gate
-  std::int64_t FQuietBytes = 0;  // the input's bytes since the last sound above the gate
+  bool FTrackHeard = false;       // the current track had sound above the noise gate
+  std::int64_t FQuietBytes = 0;   // the input's bytes since the last sound above the gate
   std::int64_t FStreamBytes = 0;  // the input's bytes taken, in tracks or not
   bool FWaiting = false;
   TSoundStart FSoundStart;

@@ -85,9 +85,8 @@ bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
     std::size_t Best = 0;
     std::int64_t Most = -1;
     for (std::size_t New = 0; New < Next.Titles.size(); ++New) {
-      const std::int64_t Shared =
-          std::min(End(FNow.Marks, Old), End(Next.Marks, New)) -
-          std::max(Start(FNow.Marks, Old), Start(Next.Marks, New));
+      const std::int64_t Shared = std::min(End(FNow.Marks, Old), End(Next.Marks, New)) -
+                                  std::max(Start(FNow.Marks, Old), Start(Next.Marks, New));
       if (Shared > Most) {
         Most = Shared;
         Best = New;

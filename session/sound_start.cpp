@@ -45,8 +45,7 @@ std::int64_t TSoundStart::Take(const std::uint8_t* Data, std::uint32_t Bytes, do
   const std::int64_t Before = FLastBufferFrame;
   FLastBufferFrame = First;
   const int Size = static_cast<int>(Bytes);
-  if (ChannelLevel(Data, 0, Size) < GateLevel && ChannelLevel(Data, 1, Size) < GateLevel)
-    return -1;
+  if (ChannelLevel(Data, 0, Size) < GateLevel && ChannelLevel(Data, 1, Size) < GateLevel) return -1;
   // The first loud sample, from the buffer before on (the level of a buffer
   // in which the sound began late stayed under the gate).
   const std::int64_t Oldest = FFrames - static_cast<std::int64_t>(FHeld / 4);

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "session/cue_sheet.h"
+#include "session/declick_files.h"
 #include "session/track_rule.h"
 #include "stream/wave_format.h"
 #include "wavefile/wave_audio_reader.h"
@@ -281,9 +282,14 @@ bool JoinTrackFiles(const std::vector<std::string>& Tracks, const std::string& S
 
 bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
                  const std::vector<TTrackFile>& New,
-                 const std::function<void(std::int64_t)>& Progress, std::string& Error) {
+                 const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                 const TClickOptions* Declick) {
   TSideSource Source;
   if (!Source.Open(Tracks, Error)) return false;
+  if (Declick && !TRepairedAudio::Takes(Source.Format())) {
+    Error = "clicks are repaired in 16- or 24-bit PCM and 32-bit float tracks only";
+    return false;
+  }
   // Old files replaced one by one would leave the two sets mixed if the
   // process died between two renames: a name still in use waits for the old
   // set to go.
@@ -305,8 +311,14 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
   }
   const bool Wait =
       std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
-  return WriteStaged(Source.Source(Error), Source.Record(), Folder, Source.PlaceMarkers(New),
-                     Progress, Error, Tracks, Wait);
+  TAudioSource Read = Source.Source(Error);
+  std::unique_ptr<TRepairedAudio> Repaired;
+  if (Declick) {
+    Repaired = std::make_unique<TRepairedAudio>(Read, Source.Format(), *Declick);
+    Read = [&](std::uint8_t* Dest, std::int64_t Count) { return Repaired->Read(Dest, Count); };
+  }
+  return WriteStaged(Read, Source.Record(), Folder, Source.PlaceMarkers(New), Progress, Error,
+                     Tracks, Wait);
 }
 
 std::string TitledTrackName(int Position, const std::string& Title, int Count) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/wave/wave_format_ex.h"
+#include "restore/click_repair.h"
 #include "session/staged_files.h"
 #include "session/tag_edit.h"
 #include "wavefile/cue_markers.h"
@@ -53,9 +54,11 @@ bool WriteTrackFiles(const TAudioSource& Read, const WAVEFORMATEX& Format,
 // new name is an old track's, the new set is put in place as "NAME (new).wav"
 // first and renamed once the old set is gone. Progress (may be empty) gets
 // the frames written.
+// With Declick, the audio passes through the click repair on its way.
 bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Folder,
                  const std::vector<TTrackFile>& New,
-                 const std::function<void(std::int64_t)>& Progress, std::string& Error);
+                 const std::function<void(std::int64_t)>& Progress, std::string& Error,
+                 const TClickOptions* Declick = nullptr);
 
 // Joins the tracks' audio into Side (a new file) and writes the cue sheet of
 // Side with the extension ".cue" beside it: each track's title is its INFO

@@ -71,7 +71,8 @@ int TrackNumberOfName(const std::string& Path) {
   std::string Name = std::filesystem::path(Path).filename().string();
   if (Name.rfind("Track", 0) == 0) Name.erase(0, 5);
   std::size_t Digits = 0;
-  while (Digits < Name.size() && Digits < 9 && std::isdigit(static_cast<unsigned char>(Name[Digits])))
+  while (Digits < Name.size() && Digits < 9 &&
+         std::isdigit(static_cast<unsigned char>(Name[Digits])))
     ++Digits;
   if (Digits == 0) return -1;
   return std::stoi(Name.substr(0, Digits));

@@ -344,6 +344,110 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
                 CoverMd5 + "\n");
 }
 
+// A record's clicks in the review: found and shown where they are, the 3 s
+// around one played repaired and as recorded (what reaches the output), one
+// repair dropped; Apply writes the side with the others repaired, every
+// other sample as it was, and keeps the recorded track in Originals.
+TEST(ReviewWindow, ClicksAreFoundPlayedBothWaysDroppedAndRepairedOnApply) {
+  WindowRig R;
+  R.Install(Programme{});
+  TFormAudioRecorderMain& W = R.Open();
+  // Two tones over 8 s, and clicks at known frames: a sharp edge with a ring.
+  const std::int64_t Frames = 8 * 44100;
+  std::vector<std::int16_t> Clean(static_cast<std::size_t>(2 * Frames));
+  for (std::int64_t f = 0; f < Frames; ++f)
+    for (int c = 0; c < 2; ++c)
+      Clean[static_cast<std::size_t>(2 * f + c)] = static_cast<std::int16_t>(std::lround(
+          6000 * std::sin(2 * M_PI * (c ? 330.0 : 220.0) * static_cast<double>(f) / 44100) +
+          3000 * std::sin(2 * M_PI * 523.3 * static_cast<double>(f) / 44100)));
+  const std::vector<std::pair<std::int64_t, int>> At = {{100000, 0}, {200000, 1}, {300000, 0}};
+  std::vector<std::int16_t> Damaged = Clean;
+  for (const auto& [Frame, Channel] : At)
+    for (int i = 0; i < 8; ++i)
+      Damaged[static_cast<std::size_t>(2 * (Frame + i) + Channel)] += static_cast<std::int16_t>(
+          std::lround(12000 * std::exp(-i / 2.0) * std::cos(M_PI * i * 0.6)));
+  const std::string Track = R.Dir.File("side.wav");
+  Bytes Data(reinterpret_cast<const std::uint8_t*>(Damaged.data()),
+             reinterpret_cast<const std::uint8_t*>(Damaged.data() + Damaged.size()));
+  test::WriteFileBytes(Track, test::Riff({test::PcmFmt(2, 44100, 16), test::Chunk("data", Data)}));
+  W.ChooseTracks = [&] { return std::vector<std::string>{Track}; };
+  TFormReview& V = OpenReview(R);
+  EXPECT_FALSE(V.btPlayClick->isEnabled());
+  QTest::keyClick(&V, Qt::Key_K);
+  ASSERT_TRUE(WaitUntil([&] { return V.Clicks().Found() && !V.Busy(); }));
+  ASSERT_EQ(V.Clicks().Clicks().size(), At.size()) << V.StatusText().toStdString();
+  for (std::size_t i = 0; i < At.size(); ++i) {
+    const TClick& c = V.Clicks().Clicks()[i];
+    EXPECT_NEAR(static_cast<double>(c.Frame), static_cast<double>(At[i].first), 2) << i;
+    EXPECT_EQ(c.Channel, At[i].second) << i;
+  }
+  EXPECT_TRUE(V.btApply->isEnabled());  // the repairs are an edit
+  Photograph(V, "review-clicks");
+  QTest::keyClick(&V, Qt::Key_C);
+  ASSERT_EQ(V.SelectedClick(), 0);
+  EXPECT_TRUE(V.StatusText().startsWith("Click 1 of 3")) << V.StatusText().toStdString();
+  Photograph(V, "review-click-zoomed");
+
+  // What the output is given: the 3 s around the click, first as recorded
+  // (A switched), then repaired (A again).
+  const auto Played = [&](const char* Key) {
+    {
+      const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+      R.PlayedData.clear();
+    }
+    QTest::keyClick(&V, Key[0] == 'A' ? Qt::Key_A : Qt::Key_B);
+    if (Key[0] == 'A') QTest::keyClick(&V, Qt::Key_B);
+    EXPECT_TRUE(WaitUntil([&] { return !V.btStop->isEnabled(); }));
+    const std::lock_guard<std::mutex> Hold(R.PlayedLock);
+    return R.PlayedData;
+  };
+  const std::int64_t From = V.Clicks().Clicks()[0].Frame - 66150;  // the click as found
+  const auto Sample = [&](const Bytes& b, std::int64_t Frame, int Channel) {
+    const auto i = static_cast<std::size_t>(4 * (Frame - From) + 2 * Channel);
+    return static_cast<std::int16_t>(b[i] | b[i + 1] << 8);
+  };
+  const Bytes AsRecorded = Played("A");
+  ASSERT_GE(AsRecorded.size(), 4u * 132300);
+  EXPECT_FALSE(V.HearingRepaired());
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(Sample(AsRecorded, At[0].first + i, 0),
+              Damaged[static_cast<std::size_t>(2 * (At[0].first + i))]);
+  const Bytes Repaired = Played("A");  // switched back: repaired
+  ASSERT_GE(Repaired.size(), 4u * 132300);
+  EXPECT_TRUE(V.HearingRepaired());
+  for (int i = 0; i < 8; ++i)
+    EXPECT_NEAR(Sample(Repaired, At[0].first + i, 0),
+                Clean[static_cast<std::size_t>(2 * (At[0].first + i))], 40)
+        << i;
+
+  // The third click's repair dropped (and taken back, and dropped again).
+  QTest::keyClick(&V, Qt::Key_C);
+  QTest::keyClick(&V, Qt::Key_C);
+  ASSERT_EQ(V.SelectedClick(), 2);
+  for (int Times = 0; Times < 3; ++Times) QTest::keyClick(&V, Qt::Key_D);
+  EXPECT_TRUE(V.Clicks().Dropped(2));
+  EXPECT_EQ(V.btDropClick->text(), "Repair Again");
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  // The recorded track kept as it was; the new one repaired but for the dropped click.
+  EXPECT_EQ(WavData(R.Dir.File("Originals/side.wav")), Data);
+  const std::string Written = R.Dir.File("Track01.wav");
+  const Bytes New = WavData(fs::exists(Written) ? Written : Track);
+  ASSERT_EQ(New.size(), Data.size());
+  const auto* n = reinterpret_cast<const std::int16_t*>(New.data());
+  for (std::int64_t f = 0; f < Frames; ++f)
+    for (int c = 0; c < 2; ++c) {
+      const auto i = static_cast<std::size_t>(2 * f + c);
+      const bool Repairable = std::any_of(At.begin(), At.begin() + 2, [&](const auto& a) {
+        return c == a.second && f >= a.first - 4 && f < a.first + 24;
+      });
+      if (Repairable)
+        ASSERT_NEAR(n[i], Clean[i], 40) << f;
+      else
+        ASSERT_EQ(n[i], Damaged[i]) << f;
+    }
+}
+
 // A title whose file name another file already has: Apply says so and
 // changes nothing, and the window stays open for another title.
 TEST(ReviewWindow, ANameTakenByAnotherFileStopsApplyAndChangesNothing) {
