@@ -15,8 +15,6 @@ namespace velmar {
 
 namespace fs = std::filesystem;
 
-namespace {}  // namespace
-
 TRepairedAudio::TRepairedAudio(TAudioSource Source, const WAVEFORMATEX& Format,
                                const TClickOptions& Options)
     : FSource(std::move(Source)),

@@ -323,6 +323,10 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
             "TCON=Folk\nTRCK=2/2\nTPOS=2/2\nAPIC=" +
                 CoverMd5 + "\n");
   const std::string Probed = test::Peer("ffprobe -v error -show_format '" + Mp3 + "'");
+  // What the peers read, for the log.
+  std::printf("metaflac:\n%s\nmutagen (MP3):\n%s\nffprobe (MP3):\n%s\nffprobe (FLAC):\n%s\n",
+              Vorbis.c_str(), Frames.c_str(), Probed.c_str(),
+              test::Peer("ffprobe -v error -show_format '" + Flac + "'").c_str());
   for (const char* Line : {"TAG:album_artist=Various", "TAG:track=2/2", "TAG:disc=2/2"})
     EXPECT_NE(Probed.find(Line), std::string::npos) << Line << " in\n" << Probed;
 
