@@ -16,6 +16,7 @@ constexpr int kInterpolationOrder = 48;
 constexpr std::int64_t kBlock = 2048;  // frames judged together
 constexpr std::int64_t kFit = 1024;    // frames either side that the models see
 constexpr std::int64_t kAhead = 2048;  // frames after a block it needs
+constexpr double kLeastSizeDb = 3;     // a click stands this far above the music around
 constexpr double kFloor = 1e-5;        // the least error taken as typical (-100 dBFS: silence)
 
 double Rms(const float* x, std::int64_t From, std::int64_t To) {
@@ -214,14 +215,18 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   std::vector<float> Was(x + Start, x + End);
   InterpolateSpan(x, static_cast<std::size_t>(Start), static_cast<std::size_t>(Length), a);
   double Peak = 0;
-  for (std::int64_t i = 0; i < Length; ++i) {
-    const double Change =
-        std::abs(static_cast<double>(Was[static_cast<std::size_t>(i)]) - x[Start + i]);
-    Peak = std::max(Peak, Change);
-    FChanged += Change > 0;
-  }
+  for (std::int64_t i = 0; i < Length; ++i)
+    Peak = std::max(Peak,
+                    std::abs(static_cast<double>(Was[static_cast<std::size_t>(i)]) - x[Start + i]));
   const double Level = std::max(std::hypot(Before, After) / std::sqrt(2.0), kFloor);
   Click.SizeDb = 20 * std::log10(std::max(Peak, kFloor) / Level);
+  // What changes less than the music around it was the music's own.
+  if (Click.SizeDb < kLeastSizeDb) {
+    std::copy(Was.begin(), Was.end(), x + Start);
+    return;
+  }
+  for (std::int64_t i = 0; i < Length; ++i)
+    FChanged += Was[static_cast<std::size_t>(i)] != x[Start + i];
   FClicks.push_back(Click);
 }
 

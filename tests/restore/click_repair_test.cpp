@@ -150,7 +150,7 @@ TEST(ClickRepair, TheStreamInAnyPiecesGivesWhatTheWholeBufferGives) {
   for (float& v : Other) v = static_cast<float>(0.5 * v + 0.001 * U(Random));
   std::vector<float> Whole = Stereo(Tone, Other);
   for (std::size_t At = 3000; At + 200 < 2 * static_cast<std::size_t>(kRate); At += 9001)
-    Whole[2 * At + At % 2] += static_cast<float>(0.3 * U(Random) + 0.5);
+    Whole[2 * At + At % 2] += static_cast<float>(0.2 * U(Random) + 0.6);
   const std::vector<float> Damaged = Whole;
   const std::vector<TClick> Clicks = RepairClicks(Whole, 2, kRate);
   EXPECT_GE(Clicks.size(), 9u);
