@@ -220,8 +220,12 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
                     std::abs(static_cast<double>(Was[static_cast<std::size_t>(i)]) - x[Start + i]));
   const double Level = std::max(std::hypot(Before, After) / std::sqrt(2.0), kFloor);
   Click.SizeDb = 20 * std::log10(std::max(Peak, kFloor) / Level);
-  // What changes less than the music around it was the music's own.
-  if (Click.SizeDb < kLeastSizeDb) {
+  // What changes less than the music around it was the music's own; a long
+  // span must stand out more (a ring as long as a note's period is more
+  // likely the note, a scratch that long is loud).
+  const double Least =
+      kLeastSizeDb + 14 * std::log10(std::max(1.0, static_cast<double>(Length) / kOrder));
+  if (Click.SizeDb < Least) {
     std::copy(Was.begin(), Was.end(), x + Start);
     return;
   }
