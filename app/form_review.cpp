@@ -1,7 +1,5 @@
 #include "app/form_review.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -13,7 +11,6 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
 #include "app/recorder_application.h"
@@ -692,40 +689,6 @@ void TFormReview::Pan(std::int64_t Frames) {
   ShowZoom();
 }
 
-namespace {
-
-// Links Tracks into the folder "Originals" of Folder ("Originals 2", ... when
-// it holds one of their names already); Kept gets the links. False with
-// Error, and none left, when it cannot.
-bool KeepTracks(const std::vector<std::string>& Tracks, const std::string& Folder,
-                std::vector<std::string>& Kept, std::string& Error) {
-  namespace fs = std::filesystem;
-  for (int n = 1;; ++n) {
-    const fs::path Into =
-        fs::path(Folder) / (n == 1 ? "Originals" : "Originals " + std::to_string(n));
-    std::error_code e;
-    const bool Taken = std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
-      return fs::exists(Into / fs::path(t).filename(), e);
-    });
-    if (Taken) continue;
-    fs::create_directories(Into, e);
-    for (const std::string& t : Tracks) {
-      const fs::path Link = Into / fs::path(t).filename();
-      if (e || ::link(t.c_str(), Link.c_str()) != 0) {
-        Error = "the recorded tracks cannot be kept in " + Into.string() + ": " +
-                (e ? e.message() : std::string(std::strerror(errno))) + "; nothing was changed";
-        for (const std::string& k : Kept) ::unlink(k.c_str());
-        Kept.clear();
-        return false;
-      }
-      Kept.push_back(Link.string());
-    }
-    return true;
-  }
-}
-
-}  // namespace
-
 void TFormReview::Apply() {
   if (!Editable() || !Changed()) return;
   StopPlaying();
@@ -790,13 +753,12 @@ void TFormReview::Apply() {
         // Repairs change samples: the recorded tracks are kept (linked, so
         // that the rewrite removing them leaves them there) unless not wanted.
         std::vector<std::string> Kept;
-        if (Declick && Keep && !KeepTracks(FTracks, Folder, Kept, Why)) return false;
+        if (Declick && Keep && !velmar::KeepOriginals(FTracks, Folder, Kept, Why)) return false;
         if (Declick) {
           const TClickOptions Options = FClicks.Options();
           const bool Ok = RewriteSide(
               FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why, &Options);
-          if (!Ok)
-            for (const std::string& k : Kept) ::unlink(k.c_str());
+          if (!Ok) DropOriginals(Kept);
           return Ok;
         }
         // Titles and tags only: the files keep their audio where it is.

@@ -5,24 +5,36 @@
 namespace velmar {
 
 TArModel FitArModel(std::span<const std::span<const float>> Pieces, int Order) {
+  TArModel a;
+  FitArModel(Pieces, Order, a);
+  return a;
+}
+
+void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& a) {
   // Burg's method over the pieces together: each stage's reflection minimises
   // the forward and backward errors of all pieces at once, so a steady tone's
   // model keeps its poles where the tone is (no window pulls them inwards).
-  TArModel a(static_cast<std::size_t>(Order) + 1, 0.0);
+  a.assign(static_cast<std::size_t>(Order) + 1, 0.0);
   a[0] = 1;
   struct TErrors {
     std::vector<double> Forward, Backward;
   };
-  std::vector<TErrors> e;
+  // Kept from call to call, so that a stream fitting a model a block does
+  // not allocate once they have grown.
+  thread_local std::vector<TErrors> e;
+  thread_local std::vector<double> Previous;
+  std::size_t Used = 0;
   for (const std::span<const float> Piece : Pieces) {
     if (Piece.size() <= static_cast<std::size_t>(Order)) continue;
-    e.push_back({std::vector<double>(Piece.begin(), Piece.end()),
-                 std::vector<double>(Piece.begin(), Piece.end())});
+    if (e.size() <= Used) e.emplace_back();
+    e[Used].Forward.assign(Piece.begin(), Piece.end());
+    e[Used].Backward.assign(Piece.begin(), Piece.end());
+    ++Used;
   }
-  std::vector<double> Previous;
+  const std::span<TErrors> Errors(e.data(), Used);
   for (int m = 1; m <= Order; ++m) {
     double Num = 0, Den = 0;
-    for (const TErrors& p : e) {
+    for (const TErrors& p : Errors) {
       for (std::size_t n = static_cast<std::size_t>(m); n < p.Forward.size(); ++n) {
         Num += p.Forward[n] * p.Backward[n - 1];
         Den += p.Forward[n] * p.Forward[n] + p.Backward[n - 1] * p.Backward[n - 1];
@@ -35,14 +47,13 @@ TArModel FitArModel(std::span<const std::span<const float>> Pieces, int Order) {
     for (int i = 1; i < m; ++i)
       a[static_cast<std::size_t>(i)] += k * Previous[static_cast<std::size_t>(m - i)];
     a[static_cast<std::size_t>(m)] = k;
-    for (TErrors& p : e)
+    for (TErrors& p : Errors)
       for (std::size_t n = p.Forward.size() - 1; n >= static_cast<std::size_t>(m); --n) {
         const double f = p.Forward[n], b = p.Backward[n - 1];
         p.Forward[n] = f + k * b;
         p.Backward[n] = b + k * f;
       }
   }
-  return a;
 }
 
 void InterpolateSpan(float* x, std::size_t Start, std::size_t Length, const TArModel& a) {

@@ -20,6 +20,8 @@ using TArModel = std::vector<double>;
 // The model of Order fitted to the samples of Pieces together (Burg's
 // method; errors within each piece, so a span to fill can lie between two).
 TArModel FitArModel(std::span<const std::span<const float>> Pieces, int Order);
+// The same into Model, whose room is used again (a stream's models).
+void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& Model);
 
 // Replaces x[Start, Start + Length) with the values that minimise the
 // model's squared prediction error over every sample whose prediction

@@ -51,7 +51,6 @@ void TClickRepair::Add(const float* Frames, std::size_t Count) {
 }
 
 void TClickRepair::Finish() {
-  FFinished = true;
   while (FDone < FEnd) {
     const std::int64_t End = std::min(FDone + kBlock, FEnd);
     for (int c = 0; c < FChannels; ++c) ProcessBlock(c, FDone, End);
@@ -84,9 +83,9 @@ constexpr std::int64_t kLocal = 256;  // frames a typical size is measured over
 // floor) in each stretch of kLocal, taken at each stretch as the largest of
 // it and its neighbours', so that a loud stretch raises the limit around it.
 void LocalTypical(const std::vector<double>& Values, std::vector<double>& Typical,
-                  std::vector<double>& Scratch) {
+                  std::vector<double>& Own, std::vector<double>& Scratch) {
   const std::size_t Stretches = (Values.size() + kLocal - 1) / kLocal;
-  std::vector<double> Own(Stretches);
+  Own.resize(Stretches);
   for (std::size_t j = 0; j < Stretches; ++j) {
     const std::size_t From = j * kLocal, To = std::min(Values.size(), From + kLocal);
     Scratch.resize(To - From);
@@ -107,7 +106,8 @@ void TClickRepair::ProcessBlock(int Channel, std::int64_t Start, std::int64_t En
   const std::int64_t From = std::max(FBase, Start - kFit), To = std::min(FEnd, End + kFit);
   const std::array<std::span<const float>, 1> Fit{
       std::span<const float>(x + From, static_cast<std::size_t>(To - From))};
-  const TArModel a = FitArModel(Fit, kOrder);
+  FitArModel(Fit, kOrder, FBlockModel);
+  const TArModel& a = FBlockModel;
   // The forward and backward prediction errors; and the forward one filtered
   // backwards, which gathers a spike's error at the spike. Judged over the
   // block and the spans that start in it.
@@ -132,9 +132,9 @@ void TClickRepair::ProcessBlock(int Channel, std::int64_t Start, std::int64_t En
       Sum += a[static_cast<std::size_t>(k)] * FError[static_cast<std::size_t>(n + k - Start)];
     FDetect[static_cast<std::size_t>(n - Start)] = Sum;
   }
-  LocalTypical(FDetect, FDetectTypical, FSorted);
-  LocalTypical(FError, FErrorTypical, FSorted);
-  LocalTypical(FBackward, FBackwardTypical, FSorted);
+  LocalTypical(FDetect, FDetectTypical, FOwn, FSorted);
+  LocalTypical(FError, FErrorTypical, FOwn, FSorted);
+  LocalTypical(FBackward, FBackwardTypical, FOwn, FSorted);
   // A click's edges: where the forward error first rises (its start) and the
   // backward error last does (its end), at half the limit.
   const double Edge = std::max(3.0, FThreshold / 2);
@@ -185,7 +185,8 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   const std::int64_t Around = FRate / 100;
   const std::array<std::span<const float>, 1> Past{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start)};
-  const TArModel Model = FitArModel(Past, kOrder);
+  FitArModel(Past, kOrder, FModel);
+  const TArModel& Model = FModel;
   const auto ErrorRms = [&](std::int64_t From, std::int64_t To) {
     double Sum = 0;
     std::int64_t Count = 0;
@@ -211,8 +212,10 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   const std::array<std::span<const float>, 2> Fit{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start),
       std::span<const float>(x + End, x + std::min(FEnd, End + kFit))};
-  const TArModel a = FitArModel(Fit, kInterpolationOrder);
-  std::vector<float> Was(x + Start, x + End);
+  FitArModel(Fit, kInterpolationOrder, FModel);
+  const TArModel& a = FModel;
+  std::vector<float>& Was = FWas;
+  Was.assign(x + Start, x + End);
   InterpolateSpan(x, static_cast<std::size_t>(Start), static_cast<std::size_t>(Length), a);
   double Peak = 0;
   for (std::int64_t i = 0; i < Length; ++i)

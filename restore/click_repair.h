@@ -69,11 +69,12 @@ class TClickRepair {
   int FMaxSpan;                        // frames
   std::vector<std::vector<float>> FX;  // per channel, from frame FBase
   std::int64_t FBase = 0, FEnd = 0, FDone = 0, FTaken = 0;
-  bool FFinished = false;
   std::vector<TClick> FClicks;
   std::int64_t FChanged = 0;
   std::vector<double> FError, FBackward, FDetect, FSorted;  // scratch
-  std::vector<double> FErrorTypical, FBackwardTypical, FDetectTypical;
+  std::vector<double> FErrorTypical, FBackwardTypical, FDetectTypical, FOwn;
+  std::vector<float> FWas;                  // a span as it was before its repair
+  std::vector<double> FBlockModel, FModel;  // the block's model; a span's
 };
 
 // Repairs the clicks of a whole buffer of interleaved frames in place; the

@@ -467,6 +467,36 @@ bool WriteLikeScan(const TWaveScan& Scan, const std::string& Name, const TAudioS
          (Scan.Markers.empty() || AppendCueMarkers(Name, Scan.Markers, Error));
 }
 
+bool KeepOriginals(const std::vector<std::string>& Tracks, const std::string& Folder,
+                   std::vector<std::string>& Kept, std::string& Error) {
+  for (int n = 1;; ++n) {
+    const fs::path Into =
+        fs::path(Folder) / (n == 1 ? "Originals" : "Originals " + std::to_string(n));
+    std::error_code e;
+    const bool Taken = std::any_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+      return fs::exists(Into / fs::path(t).filename(), e);
+    });
+    if (Taken) continue;
+    fs::create_directories(Into, e);
+    for (const std::string& t : Tracks) {
+      const fs::path Link = Into / fs::path(t).filename();
+      if (e || ::link(t.c_str(), Link.c_str()) != 0) {
+        Error = "the recorded tracks cannot be kept in " + Into.string() + ": " +
+                (e ? e.message() : std::string(std::strerror(errno))) + "; nothing was changed";
+        DropOriginals(Kept);
+        return false;
+      }
+      Kept.push_back(Link.string());
+    }
+    return true;
+  }
+}
+
+void DropOriginals(std::vector<std::string>& Kept) {
+  for (const std::string& k : Kept) ::unlink(k.c_str());
+  Kept.clear();
+}
+
 std::string TrackTitle(const std::string& Track) {
   return TrackTags(Track).Title;
 }

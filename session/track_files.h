@@ -106,6 +106,15 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
 bool WriteLikeScan(const struct TWaveScan& Scan, const std::string& Name, const TAudioSource& Read,
                    std::string& Error);
 
+// Keeps Tracks (one folder's) as they are before a rewrite changes their
+// samples: linked into the folder "Originals" of Folder ("Originals 2", ...
+// when it holds one of their names already), so that the rewrite removing
+// them leaves them there. Kept gets the links; false with Error, and none
+// left, when it cannot. DropOriginals takes the links back (a rewrite failed).
+bool KeepOriginals(const std::vector<std::string>& Tracks, const std::string& Folder,
+                   std::vector<std::string>& Kept, std::string& Error);
+void DropOriginals(std::vector<std::string>& Kept);
+
 // Reads the INFO title of a WAV file ("" when it has none or cannot be read).
 std::string TrackTitle(const std::string& Track);
 // Reads the tags of a WAV file (none when it cannot be read).
