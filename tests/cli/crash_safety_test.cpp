@@ -3,6 +3,7 @@
 // lacking at most a second; repair mends files left by any program's crash
 // and leaves good files alone; a normal stop writes the same bytes as before;
 // titling a side's tracks killed at any moment leaves one set of them whole.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -254,6 +255,11 @@ TEST(CrashSafety, ARetitlingKilledAtAnyMomentIsOneWholeSetOnceTheFolderIsLookedA
     for (int i = 0; i < kTracks; ++i) {
       Args.push_back(Folder + "/Track0" + std::to_string(i + 1) + ".wav");
       WriteFileBytes(Args.back(), Files[static_cast<std::size_t>(i)]);
+      // On disk before the titling starts, so that its own syncs take about
+      // as long in every round, whatever else the machine writes meanwhile.
+      const int Fd = ::open(Args.back().c_str(), O_RDONLY);
+      ::fsync(Fd);
+      ::close(Fd);
     }
     return std::make_unique<ChildProcess>(Args, Dir.Path(), std::map<std::string, std::string>{});
   };
@@ -276,26 +282,35 @@ TEST(CrashSafety, ARetitlingKilledAtAnyMomentIsOneWholeSetOnceTheFolderIsLookedA
     }
     return true;
   };
+  // How long a whole titling takes: the first run, then the shortest round
+  // that ended before its kill. A loaded machine makes any one measure a poor
+  // guess; a guess too long lets rounds end before their kill, and the next
+  // such round mends it.
+  auto Since = [](std::chrono::steady_clock::time_point From) {
+    return std::chrono::duration_cast<std::chrono::duration<long long, std::micro>>(
+               std::chrono::steady_clock::now() - From)
+        .count();
+  };
   long long Span = 0;
   {
     const auto From = std::chrono::steady_clock::now();
     ASSERT_EQ(Start(Dir.File("whole"))->WaitForExit(), 0);
-    Span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                 From)
-               .count();
+    Span = Since(From);
     ASSERT_TRUE(Whole(Dir.File("whole"), true));
   }
   std::mt19937 Random(20261208);
-  // Until a dozen rounds hit the rewrite under way: a loaded machine can make
-  // the span above a poor guess, and then a round ends before its kill.
   int Killed = 0, Mixed = 0, Round = 0;
-  for (; Killed < 12 && Round < 40; ++Round) {
+  for (; Killed < 12 && Round < 60; ++Round) {
     const std::string Folder = Dir.File("round" + std::to_string(Round));
     const auto Titling = Start(Folder);
+    const auto From = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(
-        std::chrono::microseconds(Random() % static_cast<unsigned>(std::max(Span * 3 / 4, 1LL))));
+        std::chrono::microseconds(Random() % static_cast<unsigned>(std::max(Span, 1LL))));
     Titling->Signal(SIGKILL);
-    if (Titling->WaitForExit() == 128 + SIGKILL) ++Killed;
+    if (Titling->WaitForExit() == 128 + SIGKILL)
+      ++Killed;
+    else
+      Span = std::min(Span, Since(From));
     // Killed between two renames, the folder is mixed until the next program
     // that works on it finishes the titling from its journal.
     Mixed += fs::exists(Folder + "/01 One.wav") != fs::exists(Folder + "/05 Five.wav");
