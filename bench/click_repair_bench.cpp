@@ -13,6 +13,10 @@
 // whole file (and the damaged input's), and the time (CPU and wall).
 //
 //   velmar_click_repair_bench [minutes per passage = 0.5] [clicks per minute = 60]
+//
+// For tuning: VELMAR_BENCH_OURS_ONLY leaves the peer out, VELMAR_BENCH_SEED
+// makes other material, VELMAR_BENCH_MISSED lists the clicks ours missed,
+// VELMAR_BENCH_KEEP keeps the files.
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -228,6 +232,7 @@ struct TRun {
 
 TRun Run(const std::vector<std::string>& Args) {
   const auto Start = std::chrono::steady_clock::now();
+  std::fflush(stdout);  // or the child's stdout hands on what is buffered
   const pid_t Pid = fork();
   if (Pid == 0) {
     // One core each; what the programs print is not the benchmark's.
@@ -286,7 +291,9 @@ int main(int argc, char** argv) {
   const fs::path Dir = fs::temp_directory_path() / ("velmar-declick-" + std::to_string(getpid()));
   fs::create_directories(Dir / "ours");
   fs::create_directories(Dir / "ours-clean");
-  std::mt19937 Random(1234);
+  // Other material than the usual with VELMAR_BENCH_SEED.
+  const char* Seed = std::getenv("VELMAR_BENCH_SEED");
+  std::mt19937 Random(Seed ? static_cast<unsigned>(std::atoi(Seed)) : 1234u);
   std::vector<TPassage> Passages;
   const TStereo Clean = MakeMusic(Minutes, Passages, Random);
   TStereo Damaged = Clean;
@@ -297,22 +304,28 @@ int main(int argc, char** argv) {
   const double Seconds = static_cast<double>(Clean.size() / 2) / kRate;
   std::printf("material: %.0f s stereo 44.1 kHz 16-bit, %zu clicks added\n", Seconds, Clicks.size());
 
-  // Each alone, in turns.
+  // Each alone, in turns. Without the peer (VELMAR_BENCH_OURS_ONLY, for
+  // tuning) its column shows the input as it went in.
+  const bool WithPeer = !std::getenv("VELMAR_BENCH_OURS_ONLY");
   TRun Mine[2], Peer[2];
   const std::string PeerOut = (Dir / "peer.wav").string();
+  const std::string PeerClean = (Dir / "peer-clean.wav").string();
   for (int Round = 0; Round < 2; ++Round) {
     fs::remove(Dir / "ours" / "damaged.wav");
     Mine[Round] = Run({Ours, "declick", DamagedWav, "-o", (Dir / "ours").string()});
-    Peer[Round] = Run({"ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", DamagedWav, "-af", "adeclick",
-                       "-c:a", "pcm_s16le", PeerOut});
+    if (WithPeer)
+      Peer[Round] = Run({"ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", DamagedWav, "-af", "adeclick",
+                         "-c:a", "pcm_s16le", PeerOut});
   }
   Run({Ours, "declick", CleanWav, "-o", (Dir / "ours-clean").string()});
-  const std::string PeerClean = (Dir / "peer-clean.wav").string();
-  Run({"ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", CleanWav, "-af", "adeclick", "-c:a",
-       "pcm_s16le", PeerClean});
+  if (WithPeer)
+    Run({"ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", CleanWav, "-af", "adeclick", "-c:a",
+         "pcm_s16le", PeerClean});
 
-  const TStereo Outs[2] = {ReadWav((Dir / "ours" / "damaged.wav").string()), ReadWav(PeerOut)};
-  const TStereo CleanOuts[2] = {ReadWav((Dir / "ours-clean" / "clean.wav").string()), ReadWav(PeerClean)};
+  const TStereo Outs[2] = {ReadWav((Dir / "ours" / "damaged.wav").string()),
+                           WithPeer ? ReadWav(PeerOut) : Damaged};
+  const TStereo CleanOuts[2] = {ReadWav((Dir / "ours-clean" / "clean.wav").string()),
+                                WithPeer ? ReadWav(PeerClean) : Clean};
   std::vector<std::uint8_t> Spans(Clean.size(), 0);
   for (const TAddedClick& c : Clicks)
     for (int ch = 0; ch < 2; ++ch)
@@ -336,7 +349,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "missed: frame %lld length %d channels %d%d\n",
                      static_cast<long long>(c.Frame), c.Length, c.Channel[0], c.Channel[1]);
     }
-  std::printf("\n%-34s %12s %12s\n", "", "ours", "adeclick");
+  std::printf("\n%-34s %12s %12s\n", "", "ours", WithPeer ? "adeclick" : "(input)");
   std::printf("%-34s %11.1f%% %11.1f%%\n", "clicks found", 100 * Found[0] / static_cast<double>(Clicks.size()),
               100 * Found[1] / static_cast<double>(Clicks.size()));
   for (const TPassage& Part : Passages) {

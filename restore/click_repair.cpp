@@ -181,7 +181,8 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   // Music that the samples before it cannot predict after it as well as they
   // predicted themselves is an attack: something new began (a drum, a
   // string), where a click ends as it began. Judged past the reach of the
-  // span's own samples.
+  // span's own samples, and as far again, past the tail of a ring that the
+  // span may not have covered.
   const std::int64_t Around = FRate / 100;
   const std::array<std::span<const float>, 1> Past{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start)};
@@ -198,13 +199,22 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
     return Count > 0 ? std::sqrt(Sum / static_cast<double>(Count)) : 0.0;
   };
   const double Predicted = ErrorRms(Start - Around, Start);
-  const double Unforeseen = ErrorRms(End + kOrder, End + kOrder + Around / 2);
+  const std::int64_t Beyond = End + kOrder + Length;
+  const double Unforeseen = ErrorRms(Beyond, Beyond + Around / 2);
   const double Before = Rms(x, std::max(FBase, Start - Around), Start);
   const double After = Rms(x, End, std::min(FEnd, End + Around));
   // Or just after one: louder than the 10 ms before.
   const double Earlier =
       Rms(x, std::max(FBase, Start - 2 * Around), std::max(FBase, Start - Around));
-  if ((Unforeseen > 2.5 * Predicted || After > 2 * Before || Before > 2 * Earlier) &&
+  // The longer the span, the more of the music it may hold: a long one must
+  // leave the music after it nearly as predictable as before. Louder music
+  // after it or just before it is an attack only when the music after it is
+  // less predictable too (than before the onset, when the last 10 ms hold
+  // one): a click beside a note's onset is still a click.
+  const double Foreseen = std::clamp(2.5 * kOrder / static_cast<double>(Length), 1.2, 2.5);
+  const bool Louder = After > 2 * Before || Before > 2 * Earlier;
+  const double PredictedEarlier = std::min(Predicted, ErrorRms(Start - 2 * Around, Start - Around));
+  if ((Unforeseen > Foreseen * Predicted || (Louder && Unforeseen > 1.2 * PredictedEarlier)) &&
       std::max({Unforeseen, After, Before}) > kFloor)
     return;
   TClick Click{Start, static_cast<int>(Length), Channel, 0};

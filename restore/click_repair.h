@@ -7,10 +7,11 @@
 // spike's error at its own place, stands far above its typical size in that
 // block (a robust measure, so the music's level does not matter). A run of
 // such samples is a click when it is short (up to MaxSpanMs) and the music
-// after it is not much louder than before it: a drum or a plucked string's
-// attack is unpredictable too, but it starts something that goes on, and a
-// click ends where it began. Each click's span is filled by least-squares
-// autoregressive interpolation from the samples on both sides.
+// after it is about as predictable from what came before as the music before
+// it was: a drum or a plucked string's attack is unpredictable too, but it
+// starts something that goes on, and a click ends where it began. Each
+// click's span is filled by least-squares autoregressive interpolation from
+// the samples on both sides.
 //
 // A small streaming state: frames go in, repaired frames come out in order
 // a little later (a block and the look-ahead). Not thread-safe; one thread.
