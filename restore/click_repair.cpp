@@ -157,9 +157,14 @@ void TClickRepair::ProcessBlock(int Channel, std::int64_t Start, std::int64_t En
     std::int64_t Last = n;
     for (std::int64_t m = n + 1; m < Reach && m <= Last + Gap; ++m)
       if (Detected(m)) Last = m;
+    // The filtering spreads a click's error back over up to the model's
+    // order before it: a run where no edge stands out may be that spread,
+    // with the click just after it.
     std::int64_t First = n;
-    while (First < Last && !Rises(First)) ++First;
+    while (First < std::min(Reach - 1, Last + kOrder) && !Rises(First)) ++First;
     if (!Rises(First)) First = n;  // no edge stands out: from the run's start
+    for (std::int64_t m = Last + 1; m < Reach && m <= std::max(Last, First) + Gap; ++m)
+      if (Detected(m)) Last = m;
     // The end: the backward error's last rise, followed on past the run as
     // long as it rises again within the gap (a click's ring).
     std::int64_t Final = First;
