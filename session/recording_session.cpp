@@ -179,7 +179,7 @@ void TRecordingSession::ClaimTrack() {
     FTrack.Path = Path;
     if (FOptions.WriteFiles) FMade.insert(Path);
     FTrack.Ms = FTrack.KBytes = 0;
-    FTrackHeard = false;
+    FSinceSound = -1;
     FClips.Reset();
     FTrackOpen = true;
     FTrackBytes = 0;
@@ -325,7 +325,7 @@ bool TRecordingSession::StartOnSound(std::uint8_t* Data, std::uint32_t& Bytes) {
   FEvents.TrackStarted(FTrack);
   WriteAhead(PreRoll);
   Count(PreRoll.data(), static_cast<std::uint32_t>(PreRoll.size()));
-  FTrackHeard = true;
+  FSinceSound = 0;
   return true;
 }
 
@@ -422,7 +422,10 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   const double Gate = GateLevel(FRuleNow);
   const bool Sound = ChannelLevel(Data, 0, static_cast<int>(Bytes)) >= Gate ||
                      ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
-  FTrackHeard = FTrackHeard || Sound;
+  if (FSinceSound >= 0)
+    ++FSinceSound;
+  else if (Sound)
+    FSinceSound = 1;
   FQuietBytes = Sound ? 0 : FQuietBytes + Bytes;
   TTrackDecision d =
       FRule.BufferRecorded(Data, static_cast<int>(Bytes), FTrack.Ms, FSize.Shown(), FRuleNow);
@@ -436,8 +439,11 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
       FEnd = TSessionEnd::TooShort;
       return true;
     }
-    // A pause: its silence leads into the next sound, in this track.
-    if (!FTrackHeard) d = TTrackDecision::None;
+    // A pause: its silence leads into the next sound, in this track. Only a
+    // silence the time gate measured wholly after the track's first sound ends
+    // it: the onset of a song after a pause can lie in too few buffers to lift
+    // the gate's sum, and a split there would cut the song's start off.
+    if (FSinceSound <= FRuleNow.TimeGate) d = TTrackDecision::None;
   }
   if (d == TTrackDecision::None) return false;
   if (d == TTrackDecision::EndTrack && !FOptions.KeepGoing && SideEnd <= 0) {
@@ -620,7 +626,7 @@ std::string TRecordingSession::Message(bool Brief) const {
         return "stopped while waiting for sound: no track was made";
       // Stopped in a quiet stretch: a track of a second or more of nothing
       // but that, said (a split a moment before Stop is not worth a word).
-      return FTrackHeard || FTrack.Ms < 1000
+      return FSinceSound >= 0 || FTrack.Ms < 1000
                  ? std::string()
                  : Track + " holds only silence (" + TimeToText(FTrack.Ms) + ")";
     default:

@@ -251,7 +251,9 @@ class TRecordingSession {
   std::optional<TTrackEnd> FNext;  // the last buffer ended the track: the next starts one
   TSessionEnd FEnd = TSessionEnd::None;
   bool FTrackOpen = false;
-  bool FTrackHeard = false;       // the current track had sound above the noise gate
+  // Buffers the current track took since its first sound above the noise gate
+  // (that buffer counted), or -1 while it has heard none.
+  std::int64_t FSinceSound = -1;
   std::int64_t FQuietBytes = 0;   // the input's bytes since the last sound above the gate
   std::int64_t FStreamBytes = 0;  // the input's bytes taken, in tracks or not
   bool FWaiting = false;

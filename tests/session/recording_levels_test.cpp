@@ -29,8 +29,10 @@ void Silence(Pcm& p, double Seconds) {
 void Tone(Pcm& p, double Seconds, int Peak) {
   const auto Frames = static_cast<std::size_t>(std::lround(Seconds * 44100));
   for (std::size_t f = 0; f < Frames; ++f) {
-    p.push_back(static_cast<std::int16_t>(std::lround(Peak * std::sin(2 * M_PI * 440 * static_cast<double>(f) / 44100))));
-    p.push_back(static_cast<std::int16_t>(std::lround(Peak * std::sin(2 * M_PI * 300 * static_cast<double>(f) / 44100))));
+    p.push_back(static_cast<std::int16_t>(
+        std::lround(Peak * std::sin(2 * M_PI * 440 * static_cast<double>(f) / 44100))));
+    p.push_back(static_cast<std::int16_t>(
+        std::lround(Peak * std::sin(2 * M_PI * 300 * static_cast<double>(f) / 44100))));
   }
 }
 
@@ -75,7 +77,8 @@ Pcm Samples(const std::string& Path) {
   return p;
 }
 
-TEST(RecordingLevels, ClippedSamplesAreCountedAndMarkedAsAnOfflineCountFindsThemAndTheAdviceFollows) {
+TEST(RecordingLevels,
+     ClippedSamplesAreCountedAndMarkedAsAnOfflineCountFindsThemAndTheAdviceFollows) {
   test::TempDir Dir;
   // A tone at -6.02 dBFS with full-scale runs: a run of 3 in the left at 2 s,
   // one of 2 in the right 0.2 s later (the same mark), one of 5 in both at 6 s
@@ -107,8 +110,8 @@ TEST(RecordingLevels, ClippedSamplesAreCountedAndMarkedAsAnOfflineCountFindsThem
   const TTrackInfo& One = r.Said.Tracks[0].Track;
   EXPECT_EQ(One.ClippedSamples, static_cast<std::int64_t>(Offline));
   EXPECT_EQ(One.FirstClipFrame, FirstOffline);
-  EXPECT_EQ(One.ClipText(), "Track01.wav: " + std::to_string(Offline) +
-                                " clipped samples, first at 0:02.000");
+  EXPECT_EQ(One.ClipText(),
+            "Track01.wav: " + std::to_string(Offline) + " clipped samples, first at 0:02.000");
   EXPECT_EQ(r.Said.Tracks[1].Track.ClippedSamples, 0);
   EXPECT_EQ(r.Said.Tracks[1].Track.ClipText(), "");
 
@@ -126,12 +129,12 @@ TEST(RecordingLevels, ClippedSamplesAreCountedAndMarkedAsAnOfflineCountFindsThem
   const Pcm Kept = Samples(One.Path);
   ASSERT_GE(Kept.size(), 12u * 44100 * 2);
   EXPECT_TRUE(std::equal(Kept.begin(), Kept.begin() + 12 * 44100 * 2, p.begin()));
-  EXPECT_EQ(r.Session.LevelNote(), "Loudest peak 0.0 dBFS, 1 track clipped: lower the input about 3 dB");
+  EXPECT_EQ(r.Session.LevelNote(),
+            "Loudest peak 0.0 dBFS, 1 track clipped: lower the input about 3 dB");
 
   // Without clips, the peak in dBFS to 0.1 dB of the offline figure, and how
   // far to raise or lower the input.
-  for (const auto& [Peak, Advice] :
-       std::vector<std::pair<int, std::string>>{
+  for (const auto& [Peak, Advice] : std::vector<std::pair<int, std::string>>{
            {2920, "Loudest peak -21.0 dBFS: raise the input about 15 dB"},
            {20000, "Loudest peak -4.3 dBFS: the input level is right"},
            {30000, "Loudest peak -0.8 dBFS: close to clipping, lower the input about 2 dB"}}) {
@@ -208,6 +211,25 @@ TEST(RecordingLevels, APauseLongerThanTheMinimumLengthEndsTheSideOnlyWithoutAnEn
   for (const Ended& e : b.Said.Tracks) Frames += e.Track.Frames;
   EXPECT_NEAR(static_cast<double>(Frames) / 44100, 8 + 9 + 8 + 30, 0.5);
   EXPECT_NE(b.Session.Message().find("silent for 30 s"), std::string::npos) << b.Session.Message();
+
+  // The second song starting in the last few frames of a buffer: that buffer
+  // is sound, while the time gate's sum over it and the pause before is still
+  // silence. The song stays in the pause's track.
+  const std::size_t Buffer = TRecordingSession::kBufferSize / 4;
+  for (const std::size_t Late : {30, 60, 100}) {
+    const std::size_t Onset = (8 * 44100 + 9 * 44100) / Buffer * Buffer + Buffer - Late;
+    Pcm q;
+    Tone(q, 8, 12000);
+    q.insert(q.end(), (Onset - 8 * 44100) * 2, 0);
+    Tone(q, 8, 12000);
+    Silence(q, 31);
+    BySilence.Folder = Dir.File("late-" + std::to_string(Late));
+    SplitRun c(BySilence, q);
+    ASSERT_EQ(c.Said.Tracks.size(), 3u) << Late;
+    EXPECT_NEAR(static_cast<double>(c.Said.Tracks[1].Track.Frames),
+                static_cast<double>(Onset - 8 * 44100) + 8 * 44100, Buffer * 10.0)
+        << Late;
+  }
 }
 
 }  // namespace
