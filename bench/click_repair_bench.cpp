@@ -15,7 +15,8 @@
 //   velmar_click_repair_bench [minutes per passage = 0.5] [clicks per minute = 60]
 //
 // For tuning: VELMAR_BENCH_OURS_ONLY leaves the peer out, VELMAR_BENCH_SEED
-// makes other material, VELMAR_BENCH_MISSED lists the clicks ours missed,
+// makes other material, VELMAR_BENCH_MISSED lists the clicks ours missed
+// (their size, the samples changed in each channel, the passage),
 // VELMAR_BENCH_KEEP keeps the files.
 #include <sched.h>
 #include <sys/resource.h>
@@ -185,6 +186,7 @@ struct TAddedClick {
   std::int64_t Frame;
   int Length;
   bool Channel[2];
+  double Db;  // above the music around it
 };
 
 // Clicks at known places, ClicksPerMinute spread at random (50 ms apart at least).
@@ -204,8 +206,7 @@ std::vector<TAddedClick> AddClicks(TStereo& x, double ClicksPerMinute, std::mt19
     // 1 to 132 frames (0.02-3 ms), evenly on a log scale.
     const int Length = std::max(1, static_cast<int>(std::lround(std::exp(U(Random) * std::log(132.0)))));
     const int Which = static_cast<int>(Random() % 3);  // left, right, both
-    TAddedClick c{f, Length, {Which != 1, Which != 0}};
-    const double Db = 10 + 30 * U(Random);
+    TAddedClick c{f, Length, {Which != 1, Which != 0}, 10 + 30 * U(Random)};
     const double Polarity = U(Random) < 0.5 ? -1 : 1;
     const double Ring = 1500 + 8000 * U(Random), Tau = Length / 3.0 + 0.5;
     for (int ch = 0; ch < 2; ++ch) {
@@ -214,7 +215,7 @@ std::vector<TAddedClick> AddClicks(TStereo& x, double ClicksPerMinute, std::mt19
       for (std::int64_t i = f - kRate / 200; i < f + kRate / 200; ++i)
         Sum += static_cast<double>(x[static_cast<std::size_t>(2 * i + ch)]) * x[static_cast<std::size_t>(2 * i + ch)];
       const double Level = std::max(std::sqrt(Sum / (kRate / 100.0)), 0.0005);
-      const double A = Polarity * Level * std::pow(10, Db / 20) * (ch == 1 && Which == 2 ? 0.7 : 1);
+      const double A = Polarity * Level * std::pow(10, c.Db / 20) * (ch == 1 && Which == 2 ? 0.7 : 1);
       for (int i = 0; i < Length; ++i) {
         const double v = A * std::exp(-i / Tau) * (i == 0 ? 1 : std::cos(2 * M_PI * Ring * i / kRate));
         float& s = x[static_cast<std::size_t>(2 * (f + i) + ch)];
@@ -335,19 +336,24 @@ int main(int argc, char** argv) {
   for (int p = 0; p < 2; ++p)
     for (const TAddedClick& c : Clicks) {
       bool All = true;
+      int Hit[2] = {0, 0};
       for (int ch = 0; ch < 2; ++ch) {
         if (!c.Channel[ch]) continue;
-        int Hit = 0;
         for (int i = 0; i < c.Length; ++i) {
           const auto At = static_cast<std::size_t>(2 * (c.Frame + i) + ch);
-          Hit += Changed(Outs[p][At], Damaged[At]);
+          Hit[ch] += Changed(Outs[p][At], Damaged[At]);
         }
-        All = All && 2 * Hit >= c.Length;
+        All = All && 2 * Hit[ch] >= c.Length;
       }
       Found[p] += All;
-      if (!All && p == 0 && std::getenv("VELMAR_BENCH_MISSED"))
-        std::fprintf(stderr, "missed: frame %lld length %d channels %d%d\n",
-                     static_cast<long long>(c.Frame), c.Length, c.Channel[0], c.Channel[1]);
+      if (!All && p == 0 && std::getenv("VELMAR_BENCH_MISSED")) {
+        const auto In = std::find_if(Passages.begin(), Passages.end(), [&](const TPassage& Part) {
+          return c.Frame >= Part.From && c.Frame < Part.To;
+        });
+        std::fprintf(stderr, "missed: frame %lld length %d channels %d%d, %.1f dB, changed %d/%d, in %s\n",
+                     static_cast<long long>(c.Frame), c.Length, c.Channel[0], c.Channel[1], c.Db, Hit[0], Hit[1],
+                     In == Passages.end() ? "?" : In->Name.c_str());
+      }
     }
   std::printf("\n%-34s %12s %12s\n", "", "ours", WithPeer ? "adeclick" : "(input)");
   std::printf("%-34s %11.1f%% %11.1f%%\n", "clicks found", 100 * Found[0] / static_cast<double>(Clicks.size()),

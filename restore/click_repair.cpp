@@ -17,6 +17,10 @@ constexpr std::int64_t kBlock = 2048;  // frames judged together
 constexpr std::int64_t kFit = 1024;    // frames either side that the models see
 constexpr std::int64_t kAhead = 2048;  // frames after a block it needs
 constexpr double kLeastSizeDb = 3;     // a click stands this far above the music around
+constexpr double kSmallDb = 13;        // a change this small must leave the music as it was
+constexpr double kLouderDb = 15;       // a change this small beside louder music may be an attack
+constexpr double kCertainDb = 24;      // a change this far above the music is a click
+constexpr std::int64_t kNear = 64;     // frames just after a span that are judged
 constexpr double kFloor = 1e-5;        // the least error taken as typical (-100 dBFS: silence)
 
 double Rms(const float* x, std::int64_t From, std::int64_t To) {
@@ -183,16 +187,12 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   // Too long for a click, or too near an end to fill.
   if (Length > FMaxSpan || Start - FBase < kInterpolationOrder || FEnd - End < kInterpolationOrder)
     return;
-  // Music that the samples before it cannot predict after it as well as they
-  // predicted themselves is an attack: something new began (a drum, a
-  // string), where a click ends as it began. Judged past the reach of the
-  // span's own samples, and as far again, past the tail of a ring that the
-  // span may not have covered.
   const std::int64_t Around = FRate / 100;
   const std::array<std::span<const float>, 1> Past{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start)};
   FitArModel(Past, kOrder, FModel);
   const TArModel& Model = FModel;
+  // How well the music before the span predicts the music at [From, To).
   const auto ErrorRms = [&](std::int64_t From, std::int64_t To) {
     double Sum = 0;
     std::int64_t Count = 0;
@@ -204,6 +204,8 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
     return Count > 0 ? std::sqrt(Sum / static_cast<double>(Count)) : 0.0;
   };
   const double Predicted = ErrorRms(Start - Around, Start);
+  // Past the reach of the span's own samples, and as far again, past the tail
+  // of a ring that the span may not have covered.
   const std::int64_t Beyond = End + kOrder + Length;
   const double Unforeseen = ErrorRms(Beyond, Beyond + Around / 2);
   const double Before = Rms(x, std::max(FBase, Start - Around), Start);
@@ -211,39 +213,56 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   // Or just after one: louder than the 10 ms before.
   const double Earlier =
       Rms(x, std::max(FBase, Start - 2 * Around), std::max(FBase, Start - Around));
-  // The longer the span, the more of the music it may hold: a long one must
-  // leave the music after it nearly as predictable as before. Louder music
-  // after it or just before it is an attack only when the music after it is
-  // less predictable too (than before the onset, when the last 10 ms hold
-  // one): a click beside a note's onset is still a click.
-  const double Foreseen = std::clamp(2.5 * kOrder / static_cast<double>(Length), 1.2, 2.5);
-  const bool Louder = After > 2 * Before || Before > 2 * Earlier;
-  const double PredictedEarlier = std::min(Predicted, ErrorRms(Start - 2 * Around, Start - Around));
-  if ((Unforeseen > Foreseen * Predicted || (Louder && Unforeseen > 1.2 * PredictedEarlier)) &&
-      std::max({Unforeseen, After, Before}) > kFloor)
-    return;
   TClick Click{Start, static_cast<int>(Length), Channel, 0};
   if (FOptions.Accept && !FOptions.Accept(Click)) return;
+
+  // The span filled from the music on both sides; what is judged next is
+  // judged with it filled, and the fill is taken back if it was music.
   const std::array<std::span<const float>, 2> Fit{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start),
       std::span<const float>(x + End, x + std::min(FEnd, End + kFit))};
-  FitArModel(Fit, kInterpolationOrder, FModel);
-  const TArModel& a = FModel;
+  FitArModel(Fit, kInterpolationOrder, FInterpolationModel);
   std::vector<float>& Was = FWas;
   Was.assign(x + Start, x + End);
-  InterpolateSpan(x, static_cast<std::size_t>(Start), static_cast<std::size_t>(Length), a);
+  InterpolateSpan(x, static_cast<std::size_t>(Start), static_cast<std::size_t>(Length),
+                  FInterpolationModel);
   double Peak = 0;
   for (std::int64_t i = 0; i < Length; ++i)
     Peak = std::max(Peak,
                     std::abs(static_cast<double>(Was[static_cast<std::size_t>(i)]) - x[Start + i]));
   const double Level = std::max(std::hypot(Before, After) / std::sqrt(2.0), kFloor);
   Click.SizeDb = 20 * std::log10(std::max(Peak, kFloor) / Level);
+
+  // Music that the samples before it cannot predict after it as well as they
+  // predicted themselves is an attack: something new began (a drum, a
+  // string), where a click ends as it began. With the span filled, the music
+  // right after it tells as well: a click just before a note's onset leaves
+  // it as predictable as before. The longer the span, the more of the music
+  // it may hold: a long one must leave the music after it nearly as
+  // predictable as before. Louder music after it or just before it is an
+  // attack only when the music after it is less predictable too (than before
+  // the onset, when the last 10 ms hold one), and only for a change of the
+  // music's own size: a click beside a note's onset is still a click. A
+  // change far above the music around it is a click whatever follows.
+  const double Judged = std::min(Unforeseen, ErrorRms(End, End + kNear));
+  const double Foreseen = std::clamp(2.5 * kOrder / static_cast<double>(Length), 1.2, 2.5);
+  const bool Louder = (After > 2 * Before || Before > 2 * Earlier) && Click.SizeDb < kLouderDb;
+  const double PredictedEarlier = std::min(Predicted, ErrorRms(Start - 2 * Around, Start - Around));
+  const bool Attack =
+      Click.SizeDb < kCertainDb &&
+      (Judged > Foreseen * Predicted || (Louder && Judged > 1.2 * PredictedEarlier)) &&
+      std::max({Unforeseen, After, Before}) > kFloor;
   // What changes less than the music around it was the music's own; a long
   // span must stand out more (a ring as long as a note's period is more
-  // likely the note, a scratch that long is loud).
+  // likely the note, a scratch that long is loud). So was a small change
+  // after which the music (past a ring as long as the span) is less
+  // predictable than before: the rest of a feature of the music's own.
   const double Least =
       kLeastSizeDb + 14 * std::log10(std::max(1.0, static_cast<double>(Length) / kOrder));
-  if (Click.SizeDb < Least) {
+  const bool Own =
+      Click.SizeDb < Least ||
+      (Click.SizeDb < kSmallDb && ErrorRms(End + Length, End + Length + kNear) > 1.3 * Predicted);
+  if (Attack || Own) {
     std::copy(Was.begin(), Was.end(), x + Start);
     return;
   }

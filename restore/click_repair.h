@@ -75,6 +75,7 @@ class TClickRepair {
   std::vector<double> FError, FBackward, FDetect, FSorted;  // scratch
   std::vector<double> FErrorTypical, FBackwardTypical, FDetectTypical, FOwn;
   std::vector<float> FWas;                  // a span as it was before its repair
+  std::vector<double> FInterpolationModel;  // the one that fills a span
   std::vector<double> FBlockModel, FModel;  // the block's model; a span's
 };
 

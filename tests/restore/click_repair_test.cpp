@@ -1,9 +1,9 @@
 // Click repair on signals made here: the least-squares AR interpolation
 // gives back a span taken out of a sum of sines and of an AR process; a
 // one-sample spike on silence and on a tone is found and removed, and long
-// ringing clicks under hiss; a drum hit, a plucked string and a piano-like
-// attack are left alone; fed in any pieces, the stream gives the same as the
-// whole buffer.
+// ringing clicks under hiss, and clicks beside a note's onset; a drum hit, a plucked string and a
+// piano-like attack are left alone; fed in any pieces, the stream gives the same as the whole
+// buffer.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -183,6 +183,51 @@ TEST(ClickRepair, DrumsPluckedStringsAndHardAttacksAreLeftAlone) {
     ADD_FAILURE() << "a click at " << c.Frame << " in channel " << c.Channel << ", " << c.Length
                   << " frames";
   EXPECT_EQ(x, Clean);
+}
+
+TEST(ClickRepair, ClicksJustBeforeAndAfterANotesOnsetAreRepairedAndTheOnsetIsNot) {
+  // Struck notes over a record's hiss; a click 2 ms before one onset (the
+  // note after it is new music, though the music right after the click is
+  // not) and one 3 ms after another (in louder music than the 10 ms before),
+  // both well above the music around them.
+  std::mt19937 Random(8);
+  std::normal_distribution<double> Hiss(0, 0.0005);
+  const std::size_t Frames = 3 * kRate;
+  std::vector<float> Note(Frames);
+  for (std::size_t n = 0; n < Frames; ++n) {
+    Note[n] = static_cast<float>(Hiss(Random));
+    const std::size_t Onset = n < 3 * kRate / 2 ? kRate / 2 : 3 * kRate / 2;
+    if (n < Onset) continue;
+    const double t = static_cast<double>(n - Onset) / kRate;
+    Note[n] += static_cast<float>(
+        0.1 * std::min(1.0, t / 0.0002) * std::exp(-t / 0.3) *
+        (std::sin(2 * M_PI * 523.3 * t) + 0.5 * std::sin(2 * M_PI * 1047.1 * t)));
+  }
+  const std::vector<float> Clean = Stereo(Note, Note);
+  std::vector<float> x = Clean;
+  const std::size_t At[] = {kRate / 2 - 88, 3 * kRate / 2 + 132};
+  for (const std::size_t a : At) AddRingingClick(x, 0, a, 10, 0.9, 5000);
+  const std::vector<TClick> Clicks = RepairClicks(x, 2, kRate);
+  ASSERT_EQ(Clicks.size(), 2u);
+  std::vector<bool> Repaired(Frames, false);
+  for (std::size_t k = 0; k < 2; ++k) {
+    const TClick& c = Clicks[k];
+    EXPECT_EQ(c.Channel, 0);
+    EXPECT_LE(c.Frame, static_cast<std::int64_t>(At[k]));
+    EXPECT_GE(c.Frame + c.Length, static_cast<std::int64_t>(At[k] + 10));
+    for (int i = 0; i < c.Length; ++i) Repaired[static_cast<std::size_t>(c.Frame + i)] = true;
+    double Worst = 0;
+    for (std::size_t f = At[k]; f < At[k] + 10; ++f)
+      Worst = std::max(Worst, std::abs(double(x[2 * f]) - Clean[2 * f]));
+    EXPECT_LT(Worst, 0.05) << "the click at " << At[k];
+  }
+  // Outside the spans nothing changed, the onsets least of all.
+  for (std::size_t f = 0; f < Frames; ++f) {
+    if (!Repaired[f]) {
+      ASSERT_EQ(x[2 * f], Clean[2 * f]) << f;
+    }
+    ASSERT_EQ(x[2 * f + 1], Clean[2 * f + 1]) << f;
+  }
 }
 
 TEST(ClickRepair, TheStreamInAnyPiecesGivesWhatTheWholeBufferGives) {
