@@ -1,9 +1,9 @@
 // Click repair on signals made here: the least-squares AR interpolation
 // gives back a span taken out of a sum of sines and of an AR process; a
-// one-sample spike on silence and on a tone is found and removed, and long
-// ringing clicks under hiss, and clicks beside a note's onset; a drum hit, a plucked string and a
-// piano-like attack are left alone; fed in any pieces, the stream gives the same as the whole
-// buffer.
+// one-sample spike on silence and on a tone is found and removed, as are long
+// ringing clicks under hiss and clicks beside a note's onset; a drum hit, a
+// plucked string and a piano-like attack are left alone; fed in any pieces,
+// the stream gives the same as the whole buffer.
 #include <gtest/gtest.h>
 
 #include <array>
