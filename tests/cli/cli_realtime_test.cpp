@@ -244,13 +244,16 @@ TEST(RecordRealTime, AStalledRecorderGoesOnAndSaysWhatWasLostWhere) {
       << Text;
   EXPECT_NE(Text.find("(the input overran)"), std::string::npos) << Text;
   EXPECT_NE(Text.find("velmar-rec: 1 dropout, "), std::string::npos) << Text;
+  // Where the loss lies is inferred from the wall clock while the input
+  // catches up after the 30 s stop (a sound server hands over what it held in
+  // a burst): on a loaded machine that is off by a few tenths of a second.
   const double Where = Minutes * 60 + Seconds;
-  EXPECT_NEAR(Where, static_cast<double>(d.At) / 44100, 0.1);
+  EXPECT_NEAR(Where, static_cast<double>(d.At) / 44100, 0.5);
   EXPECT_NEAR(Lost, static_cast<double>(d.Missing) / 44100, 0.1);
   // The track keeps it as a labelled cue point; the peers read the file whole.
   const auto Points = CuePoints(File);
   ASSERT_EQ(Points.size(), 1u);
-  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.5 * 44100);
   char Label[64];
   std::snprintf(Label, sizeof Label, "dropout %.2f s", Lost);
   EXPECT_EQ(Points[0].second, Label);
