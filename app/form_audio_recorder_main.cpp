@@ -120,7 +120,10 @@ TFormAudioRecorderMain::TFormAudioRecorderMain(TFormAudioGraphics& Skin, QWidget
 
 TFormAudioRecorderMain::~TFormAudioRecorderMain() {
   Timer.SetEnabled(false);
-  // The engine goes before the controls it feeds.
+  // The monitoring input delivers into the connector on its own thread: it
+  // stops and that thread is joined before the connector or anything it
+  // feeds is destroyed. Then the engine goes before the controls it feeds.
+  WaveIn.Close();
   Connector.SetInput(nullptr);
 }
 

@@ -180,6 +180,7 @@ void TRecordingSession::ClaimTrack() {
     if (FOptions.WriteFiles) FMade.insert(Path);
     FTrack.Ms = FTrack.KBytes = 0;
     FSinceSound = -1;
+    FRule.NextTrackStarted();
     FClips.Reset();
     FTrackOpen = true;
     FTrackBytes = 0;
@@ -229,8 +230,6 @@ void TRecordingSession::TrackDone() {
 }
 
 void TRecordingSession::SwitchTrack(TTrackEnd Why) {
-  // After the rule's split the ring starts over (its contents stay).
-  if (Why == TTrackEnd::Split) FRule.NextTrackStarted();
   FNext.reset();
   const TTrackInfo Old = WithClips(FTrack);
   const std::int64_t OldBytes = FTrackBytes;

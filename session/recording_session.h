@@ -240,7 +240,7 @@ class TRecordingSession {
   TMMWaveRecorder FRecorder;  // record: the device and the track files
   TMMWave FSplitWave;         // split: the track files
   bool FFromDevice = true;
-  TTrackRule FRule;         // its ring lives on from track to track, as designed
+  TTrackRule FRule;         // measures each track from its start
   TTrackSettings FRuleNow;  // the settings the last buffer was judged by
   TSizeDisplay FSize;       // the size the track list shows, which the too-short test compares
   std::int64_t FMaxTrackBytes = 0;

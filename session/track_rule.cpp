@@ -130,10 +130,13 @@ std::string MinSecLabel(int Position) {
 }
 
 bool TTrackRule::IsSilent(int NoiseGate, int TimeGate) const {
+  const int N = std::clamp(TimeGate, 0, kMaxTimeGate);
+  if (FHeard < N) return false;  // not yet a whole time gate heard
   double Left = 0, Right = 0;
-  for (int i = 1; i <= std::min(TimeGate, kRingSize - 1); ++i) {
-    Left += FLevels[i].Left;
-    Right += FLevels[i].Right;
+  for (int i = 1; i <= N; ++i) {
+    const TChannelLevels& l = FRing[(FNext - i + kMaxTimeGate) % kMaxTimeGate];
+    Left += l.Left;
+    Right += l.Right;
   }
   return NoiseGate > Left && NoiseGate > Right;
 }
@@ -141,13 +144,19 @@ bool TTrackRule::IsSilent(int NoiseGate, int TimeGate) const {
 TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
                                           std::int64_t PositionMs, std::int64_t ShownKBytes,
                                           const TTrackSettings& s) {
-  // Nothing is measured during the first MinSec seconds of a track.
-  if (!(PositionMs > s.MinSec * 1000LL && s.AutoSplit)) return TTrackDecision::None;
-  FLevels[0] = {ChannelLevel(Data, 0, Bytes), ChannelLevel(Data, 1, Bytes)};
-  ++FLevelIndex;
-  if (s.TimeGate < FLevelIndex || FLevelIndex >= kRingSize - 1) FLevelIndex = 1;
-  FLevels[FLevelIndex] = FLevels[0];
-  if (!IsSilent(s.NoiseGate, s.TimeGate)) return TTrackDecision::None;
+  if (!s.AutoSplit) return TTrackDecision::None;
+  const int Gate = std::clamp(s.TimeGate, 0, kMaxTimeGate);
+  if (Gate != FRingGate) {  // the time gate moved: measure it afresh
+    FRingGate = Gate;
+    FHeard = 0;
+  }
+  FLatest = {ChannelLevel(Data, 0, Bytes), ChannelLevel(Data, 1, Bytes)};
+  FRing[FNext] = FLatest;
+  FNext = (FNext + 1) % kMaxTimeGate;
+  FHeard = std::min(FHeard + 1, kMaxTimeGate);
+  // The decision waits for the minimum length (strictly longer).
+  if (PositionMs <= s.MinSec * 1000LL || !IsSilent(s.NoiseGate, Gate))
+    return TTrackDecision::None;
   return ShownKBytes > MsToKBytes(s.MinSec * 1000LL) ? TTrackDecision::NextTrack
                                                      : TTrackDecision::EndTrack;
 }

@@ -7,6 +7,7 @@
 // Threads: a TTrackRule belongs to whoever feeds it buffers (the main thread).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,30 +78,38 @@ double NoiseGateDb(int Gate, int TimeGate);  // -inf for a gate of 0
 std::string TimeGateLabel(int Position);
 std::string MinSecLabel(int Position);
 
+// The silence decision. Every buffer of a track is measured from the track's
+// start; a track is silent when the levels of its last TimeGate buffers, summed
+// per channel, lie under the noise gate, and that is decided only once the
+// track is longer than the minimum length. Only buffers heard in this track
+// count: a new track (or a new time gate) starts an empty ring, so the quiet
+// that ended the previous track, or the zeros before the first one, never
+// stand in for a soft passage that one or two buffers of it would not prove.
 class TTrackRule {
  public:
-  static constexpr int kRingSize = 32768;
-
-  TTrackRule() : FLevels(kRingSize) {}
+  static constexpr int kMaxTimeGate = 20;
 
   // One recorded buffer. PositionMs: the recorded length of the track with
   // this buffer; ShownKBytes: the size the track list shows for it.
   TTrackDecision BufferRecorded(const std::uint8_t* Data, int Bytes, std::int64_t PositionMs,
                                 std::int64_t ShownKBytes, const TTrackSettings& Settings);
-  // After an automatic split: the ring starts over, its contents stay.
-  void NextTrackStarted() { FLevelIndex = 0; }
+  // A new track begins: the ring starts empty.
+  void NextTrackStarted() { FHeard = 0; }
 
-  // True when both channels' levels, summed over the last TimeGate buffers,
-  // lie strictly below NoiseGate.
+  // True when at least TimeGate buffers of this track were measured and both
+  // channels' levels, summed over the last TimeGate of them, lie strictly
+  // below NoiseGate.
   bool IsSilent(int NoiseGate, int TimeGate) const;
 
-  const TChannelLevels& Levels(int Index) const { return FLevels.at(Index); }
-  int LevelIndex() const { return FLevelIndex; }
+  const TChannelLevels& Latest() const { return FLatest; }
+  int Heard() const { return FHeard; }
 
  private:
-  // Element 0: the latest buffer; 1..TimeGate: the ring.
-  std::vector<TChannelLevels> FLevels;
-  int FLevelIndex = 0;
+  std::array<TChannelLevels, kMaxTimeGate> FRing{};  // the last buffers' levels
+  TChannelLevels FLatest;
+  int FNext = 0;      // where the next buffer's levels go
+  int FHeard = 0;     // buffers of this track in the ring, up to the time gate
+  int FRingGate = 0;  // the time gate the ring was filled for
 };
 
 // The Size cell as a display refreshed every 100 ms of recorded time shows it:

@@ -817,6 +817,32 @@ TEST(MainWindow, SaysWhenTheInputIsTheDemoSignal) {
   EXPECT_EQ(W.FStyler.CaptionText().Caption(), "Velmar Audio Recorder ");
 }
 
+TEST(MainWindow, ClosingWhileTheMonitoringInputRunsFlatOutLosesNothingItFeeds) {
+  // The monitoring input delivers on its own thread from the window's start;
+  // closing the window must stop and join it before the connector and the
+  // meters it feeds go. A free-running input delivers without pause, so a
+  // buffer is always on its way while the window is torn down.
+  WindowRig R;
+  std::atomic<std::uint64_t> Captured{0};
+  R.Devices->AddCapture({.Name = "Flat out",
+                         .Generator =
+                             [&Captured](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t,
+                                         const WAVEFORMATEX&) {
+                               for (std::uint32_t i = 0; i < Count; ++i)
+                                 Dest[i] = static_cast<std::uint8_t>(i * 37);
+                               Captured += Count;
+                             },
+                         .RealTime = false});
+  SetWaveBackends({R.Devices});
+  for (int Round = 0; Round < 25; ++Round) {
+    R.Open();
+    const std::uint64_t Before = Captured;
+    ASSERT_TRUE(test::WaitUntil([&] { return Captured > Before + 64 * 1024; })) << Round;
+    R.Window.reset();  // the sanitizers see any buffer delivered into what is gone
+    R.Skin.reset();
+  }
+}
+
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {
   WindowRig R;
   R.Devices->AddCapture({.Name = "First"});

@@ -54,15 +54,20 @@ TEST(TrackRule, DefaultGatesEndATrackBelowAMeanOfAbout50OnBothChannels) {
     EXPECT_EQ(r.BufferRecorded(b.data(), 8096, 8000, 9999, s), TTrackDecision::None);
 }
 
-TEST(TrackRule, NothingIsMeasuredBeforeTheMinimumLengthOrWithoutAutoSplit) {
+TEST(TrackRule, NothingIsDecidedBeforeTheMinimumLengthOrWithoutAutoSplit) {
   TTrackSettings s;
   TTrackRule r;
   const auto Quiet = Buffer(kFrames, 0, 0);
+  // A track quiet from its start is measured all along but decided on only
+  // once it is longer than the minimum length.
+  for (int Ms = 0; Ms <= 7000; Ms += 46)
+    EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, Ms, 9999, s), TTrackDecision::None) << Ms;
   EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7000, 9999, s), TTrackDecision::None);
-  EXPECT_EQ(r.LevelIndex(), 0);  // the ring was not written
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7001, 9999, s), TTrackDecision::NextTrack);
+  TTrackRule Off;
   s.AutoSplit = false;
-  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 60000, 9999, s), TTrackDecision::None);
-  EXPECT_EQ(r.LevelIndex(), 0);
+  EXPECT_EQ(Off.BufferRecorded(Quiet.data(), 8096, 60000, 9999, s), TTrackDecision::None);
+  EXPECT_EQ(Off.Heard(), 0);
   s.AutoSplit = true;
   s.NoiseGate = 0;  // a sum of absolute values is never below 0
   for (int i = 0; i < 30; ++i)
@@ -73,31 +78,56 @@ TEST(TrackRule, TheShownSizeDecidesWhetherTheNextTrackStarts) {
   const TTrackSettings s;
   const auto Quiet = Buffer(kFrames, 0, 0);
   TTrackRule a, b;
+  for (int i = 0; i < 7; ++i) {
+    a.BufferRecorded(Quiet.data(), 8096, 6700 + 46 * i, 1100, s);
+    b.BufferRecorded(Quiet.data(), 8096, 6700 + 46 * i, 1100, s);
+  }
   // 7000 ms are 1176 kB; only a larger shown size starts the next track.
   EXPECT_EQ(a.BufferRecorded(Quiet.data(), 8096, 7040, 1176, s), TTrackDecision::EndTrack);
   EXPECT_EQ(b.BufferRecorded(Quiet.data(), 8096, 7040, 1177, s), TTrackDecision::NextTrack);
 }
 
-TEST(TrackRule, TheRingWrapsAtTheTimeGateAndCarriesOverIntoTheNextTrack) {
+TEST(TrackRule, SilenceIsAWholeTimeGateOfTheTracksOwnQuietBuffers) {
   TTrackSettings s;
   s.TimeGate = 3;
-  TTrackRule r;
   const auto Loud = Buffer(kFrames, 3000, 3000), Quiet = Buffer(kFrames, 0, 0);
-  for (int i = 0; i < 4; ++i) r.BufferRecorded(Loud.data(), 8096, 8000, 9999, s);
-  EXPECT_EQ(r.LevelIndex(), 1);  // 1, 2, 3, then back to 1
+  // Music up to the minimum length, then a soft passage: one or two quiet
+  // buffers are not silence, the third (a whole time gate) is.
+  TTrackRule r;
+  for (int Ms = 0; Ms < 7000; Ms += 46) r.BufferRecorded(Loud.data(), 8096, Ms, 9999, s);
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7001, 9999, s), TTrackDecision::None);
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7047, 9999, s), TTrackDecision::None);
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7093, 9999, s), TTrackDecision::NextTrack);
+  // The next track does not inherit that quiet: its own first buffers decide,
+  // and a fresh quiet buffer after the minimum length is not enough alone.
+  r.NextTrackStarted();
+  EXPECT_FALSE(r.IsSilent(25, 3));
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7001, 9999, s), TTrackDecision::None);
+  EXPECT_EQ(r.BufferRecorded(Loud.data(), 8096, 7047, 9999, s), TTrackDecision::None);
   for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7100, 9999, s), TTrackDecision::None);
+  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7150, 9999, s), TTrackDecision::NextTrack);
+  // A time gate moved during a track is measured afresh at its new length.
+  s.TimeGate = 5;
+  for (int i = 0; i < 4; ++i)
     EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 8000, 9999, s), TTrackDecision::None);
   EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 8000, 9999, s), TTrackDecision::NextTrack);
-  // A new track: the index starts over, the quiet entries are still there, so
-  // one fresh quiet buffer after the minimum length is enough...
-  r.NextTrackStarted();
-  EXPECT_EQ(r.BufferRecorded(Quiet.data(), 8096, 7001, 9999, s), TTrackDecision::NextTrack);
-  // ...while one loud buffer among them is not silence.
-  r.NextTrackStarted();
-  EXPECT_EQ(r.BufferRecorded(Loud.data(), 8096, 7001, 9999, s), TTrackDecision::None);
-  EXPECT_FALSE(r.IsSilent(25, 3));
-  EXPECT_FALSE(r.IsSilent(0, 0));  // no entries: both sums 0, and 0 is not below 0
+  // The comparisons stay strict, and a gate of 0 buffers sums nothing.
+  EXPECT_FALSE(r.IsSilent(0, 0));
   EXPECT_TRUE(r.IsSilent(1, 0));
+}
+
+TEST(TrackRule, TheFirstTracksFirstSoftBufferDoesNotEndTheRecording) {
+  // The side's first track: music at about -28 dBFS whose soft moment falls
+  // right after the minimum length. Nothing before the track counts as quiet.
+  const TTrackSettings s;  // 25, 8, 7 s
+  const auto Music = Buffer(kFrames, 1300, 1300), Soft = Buffer(kFrames, 20, 20);
+  TTrackRule r;
+  for (int Ms = 0; Ms < 7000; Ms += 46) r.BufferRecorded(Music.data(), 8096, Ms, 1000, s);
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(r.BufferRecorded(Soft.data(), 8096, 7001 + 46 * i, 1176, s), TTrackDecision::None);
+  // Eight soft buffers in a row (269 ms under the gate) are silence.
+  EXPECT_EQ(r.BufferRecorded(Soft.data(), 8096, 7400, 1176, s), TTrackDecision::EndTrack);
 }
 
 TEST(TrackRule, SizesTimesNamesAndLabels) {
