@@ -155,8 +155,7 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
   FNext = (FNext + 1) % kMaxTimeGate;
   FHeard = std::min(FHeard + 1, kMaxTimeGate);
   // The decision waits for the minimum length (strictly longer).
-  if (PositionMs <= s.MinSec * 1000LL || !IsSilent(s.NoiseGate, Gate))
-    return TTrackDecision::None;
+  if (PositionMs <= s.MinSec * 1000LL || !IsSilent(s.NoiseGate, Gate)) return TTrackDecision::None;
   return ShownKBytes > MsToKBytes(s.MinSec * 1000LL) ? TTrackDecision::NextTrack
                                                      : TTrackDecision::EndTrack;
 }
