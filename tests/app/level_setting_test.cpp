@@ -11,6 +11,7 @@
 #include "app/form_audio_recorder_main.h"
 #include "app/peak_readout.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/fluid_music.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
 
@@ -48,7 +49,8 @@ TEST(LevelSetting, TheMetersShowTheInputBeforeAnyRecWithPeakFiguresAndClipLampsT
            const double Phase = std::sin(2 * M_PI * 441 * static_cast<double>(Frame) / 44100);
            const bool Left = At / 2 % 2 == 0;
            const double Peak = !Left ? 16384 : Frame < 44100 ? 40000 : 3277;
-           const auto s = static_cast<std::int16_t>(std::clamp(std::lround(Peak * Phase), -32768L, 32767L));
+           const auto s =
+               static_cast<std::int16_t>(std::clamp(std::lround(Peak * Phase), -32768L, 32767L));
            Dest[i] = static_cast<std::uint8_t>(At % 2 == 0 ? s & 0xFF : (s >> 8) & 0xFF);
          }
        }});
@@ -60,7 +62,8 @@ TEST(LevelSetting, TheMetersShowTheInputBeforeAnyRecWithPeakFiguresAndClipLampsT
       << W.Peaks->Figure(0).toStdString() << " " << W.Peaks->Figure(1).toStdString();
   EXPECT_EQ(W.Peaks->Figure(0), "0.0");
   EXPECT_FALSE(W.Peaks->Lit(1));
-  ASSERT_TRUE(WaitUntil([&] { return LitShare(W.levelLeft) > 0.2 && LitShare(W.levelRight) > 0.2; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return LitShare(W.levelLeft) > 0.2 && LitShare(W.levelRight) > 0.2; }));
   EXPECT_EQ(W.Grid->rowCount(), 1);  // nothing recorded
   Photograph(W, "meters-before-recording-clipped");
 
@@ -100,7 +103,8 @@ TEST(LevelSetting, StartOnSoundWaitsWithoutARowAndKeepsTheSecondBeforeTheSound) 
   R.Write("AutoSplit", 1);
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  EXPECT_TRUE(W.StatusText().startsWith("Waiting for sound on Programme")) << W.StatusText().toStdString();
+  EXPECT_TRUE(W.StatusText().startsWith("Waiting for sound on Programme"))
+      << W.StatusText().toStdString();
   EXPECT_TRUE(W.Recording());
   QTest::qWait(300);
   EXPECT_EQ(W.Grid->rowCount(), 1);
@@ -128,6 +132,53 @@ TEST(LevelSetting, StartOnSoundWaitsWithoutARowAndKeepsTheSecondBeforeTheSound) 
   EXPECT_EQ(P.Find(Two), static_cast<std::int64_t>((Sound - 44100) * 4 + One.size()));
   // The pause leads into the second song, whole, in its track.
   EXPECT_NEAR(static_cast<double>(Two.size()) / kBytesPerSecond, 5 + 5, 0.5);
+}
+
+// A side of soft piano played into the window's input as a record player
+// would, from Rec on (with and without Start on Sound), at the designed
+// defaults: one track per piece, every cut in a gap, and the recording ended
+// by the rule only in the run-out after the last piece.
+TEST(LevelSetting, ASideOfRealMusicGivesOneTrackPerPieceWithAndWithoutStartOnSound) {
+  const test::MusicSide Side = test::RenderSide(test::PianoSide(), 1, 3, 8);
+  ASSERT_TRUE(Side.Rendered) << "fluidsynth did not render the pieces";
+  for (const bool OnSound : {false, true}) {
+    WindowRig R;
+    // The needle goes down when the test says: until then the input is
+    // silence. Read as fast as the window takes it, every byte in order.
+    struct Turntable {
+      std::atomic<bool> Playing{false};
+      std::size_t At = 0;  // the device's thread only
+    };
+    auto Deck = std::make_shared<Turntable>();
+    R.Devices->AddCapture({.Name = "Record player",
+                           .Generator =
+                               [Deck, &Side](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t,
+                                             const WAVEFORMATEX&) {
+                                 for (std::uint32_t i = 0; i < Count; ++i)
+                                   Dest[i] = Deck->Playing && Deck->At < Side.Pcm.size()
+                                                 ? Side.Pcm[Deck->At++]
+                                                 : 0;
+                               },
+                           .RealTime = false,
+                           .Live = false,
+                           .OnDemand = true});
+    SetWaveBackends({R.Devices});
+    R.Write("StartOnSound", OnSound ? 1 : 0);
+    R.Write("AutoSplit", 1);
+    TFormAudioRecorderMain& W = R.Open();
+    W.sbRecordClick();
+    ASSERT_TRUE(W.Recording());
+    Deck->Playing = true;
+    ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("so the recording ended there"); },
+                          std::chrono::seconds(120)))
+        << W.StatusText().toStdString();
+    const std::string Said = W.StatusText().toStdString();
+    W.sbStopClick();
+    std::vector<Bytes> Tracks;
+    for (int n = 1; fs::exists(R.Track(n)); ++n) Tracks.push_back(WavData(R.Track(n)));
+    test::ExpectOneTrackPerPiece(Side, Tracks, Said);
+    if (OnSound) Photograph(W, "real-music-side");
+  }
 }
 
 }  // namespace
