@@ -1,6 +1,7 @@
 // velmar-rec declick: repairs the clicks of tracks into another folder (the
 // recorded tracks stay), says what it found per track, lists each click with
 // --dry-run (writing nothing) and writes every repaired span to --map.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/track_session.h"
 #include "session/declick_files.h"
+#include "session/staged_files.h"
 #include "stream/time_conversions.h"
 
 namespace velmar::cli {
@@ -45,6 +47,17 @@ int DeclickCommand(const TArgs& Args) {
   InstallInterruptHandlers();
   std::vector<TDeclickedTrack> Results;
   std::string Error;
+  const std::string Out = o.Text("--out", ".");
+  if (!DryRun && fs::is_directory(Out)) {
+    // Run again after it was killed: its journal has finished the repair.
+    FinishRewritesIn(Out);
+    if (std::all_of(Tracks.begin(), Tracks.end(), [&](const std::string& t) {
+          return RecoveredInPlace((fs::path(Out) / fs::path(t).filename()).string());
+        })) {
+      std::printf("repaired tracks in %s; the recorded ones are where they were\n", Out.c_str());
+      return 0;
+    }
+  }
   if (!DeclickTrackFiles(Tracks, o.Text("--out", "."), Options, DryRun, Results, {}, Error)) {
     std::fprintf(stderr, "velmar-rec: %s; nothing was written\n", Error.c_str());
     return 2;

@@ -3,6 +3,7 @@
 // only), join (tracks into one side and its cue sheet), titles and tags.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "session/cue_sheet.h"
 #include "session/quiet_gaps.h"
 #include "session/recording_session.h"
+#include "session/staged_files.h"
 #include "session/track_files.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
@@ -348,9 +350,11 @@ int JoinCommand(const TArgs& Args) {
   const std::string Side = o.Text("--out", "");
   std::vector<std::string> Tracks = o.Positional();
   for (const std::string& t : Tracks) FinishRewritesIn(FolderOf(t));
+  FinishRewritesIn(FolderOf(Side));
   OrderByTrackNumber(Tracks);
   std::string Error;
-  if (!JoinTrackFiles(Tracks, Side, Error)) {
+  // Run again after it was killed: the side its journal finished is this join's.
+  if (!RecoveredInPlace(Side) && !JoinTrackFiles(Tracks, Side, Error)) {
     std::fprintf(stderr, "velmar-rec: %s; nothing was written\n", Error.c_str());
     return 2;
   }
@@ -384,6 +388,15 @@ int TitlesCommand(const TArgs& Args) {
   std::vector<std::string> Tracks(o.Positional().begin() + 1, o.Positional().end());
   FinishRewritesIn(FolderOf(Tracks.front()));
   OrderByTrackNumber(Tracks);
+  // Run again after it was killed: its journal has finished this titling.
+  if (std::all_of(Tracks.begin(), Tracks.end(), [](const std::string& t) {
+        return !fs::exists(t) && !RecoveredPathOf(t).empty();
+      })) {
+    for (const std::string& t : Tracks)
+      std::printf("%s -> %s\n", t.c_str(),
+                  (fs::path(FolderOf(t)) / fs::path(RecoveredPathOf(t)).filename()).c_str());
+    return 0;
+  }
   std::vector<std::string> Names;
   if (!TitleTrackFiles(Tracks, Titles, Names, Error, Edit)) {
     std::fprintf(stderr, "velmar-rec: %s\n", Error.c_str());

@@ -23,6 +23,10 @@ namespace fs = std::filesystem;
 std::function<void()> OnRewriteStep;
 
 namespace {
+std::vector<TRecoveredFile> GRecovered;  // see RecoveredFiles
+}  // namespace
+
+namespace {
 
 const char* const kJournalHead = "velmar rewrite 1";
 
@@ -97,6 +101,7 @@ struct TPlan {
   std::vector<TNew> New;
   std::vector<std::string> Old;
   std::vector<TRetitle> Titles;
+  std::vector<std::string> Undo;  // per title: its file's image before the titling
   bool IsOld(const std::string& Path) const {
     return std::find(Old.begin(), Old.end(), Path) != Old.end();
   }
@@ -115,8 +120,11 @@ bool WriteJournal(const std::string& Folder, const TPlan& Plan, std::string& Err
     Text << "new\t" << Escape(n.Hidden) << '\t' << Escape(n.First) << '\t' << Escape(n.Final)
          << '\n';
   for (const auto& o : Plan.Old) Text << "old\t" << Escape(o) << '\n';
-  for (const auto& t : Plan.Titles)
-    Text << "title\t" << Escape(t.From) << '\t' << Escape(t.To) << '\t' << Escape(t.Title) << '\n';
+  for (std::size_t i = 0; i < Plan.Titles.size(); ++i) {
+    const TRetitle& t = Plan.Titles[i];
+    Text << "title\t" << Escape(t.From) << '\t' << Escape(t.To) << '\t' << Escape(t.Title) << '\t'
+         << Escape(Plan.Undo[i]) << '\n';
+  }
   Text << "end\n";
   const std::string Name = JournalName(Folder, ::getpid());
   const std::string Part =
@@ -150,13 +158,112 @@ bool ReadJournal(const std::string& Name, TPlan& Plan, pid_t& Pid, std::string& 
       Plan.New.push_back({f[1], f[2], f[3]});
     } else if (f[0] == "old" && f.size() == 2) {
       Plan.Old.push_back(f[1]);
-    } else if (f[0] == "title" && f.size() == 4) {
+    } else if (f[0] == "title" && (f.size() == 4 || f.size() == 5)) {
       Plan.Titles.push_back({f[1], f[2], f[3]});
+      Plan.Undo.push_back(f.size() == 5 ? f[4] : "");
     } else if (f[0] == "end") {
       Ended = true;
     }
   }
   return Ended && Pid > 0;
+}
+
+// A titling in place rewrites the chunks around a file's audio, so a crash
+// midway leaves them half old, half new. Before it starts, every byte of the
+// file but its audio is kept in an undo image (durable, hidden); finishing a
+// titling after a crash first puts those bytes back, and the file is the old
+// one again, whole, to be titled anew. The image: a head line, the file's
+// size and where its audio begins and ends (64-bit little-endian), the bytes
+// before the audio and the bytes after it.
+const char* const kUndoHead = "velmar undo 1\n";
+
+std::string UndoName(const std::string& Path) {
+  const fs::path p(Path);
+  return (p.parent_path() /
+          ("." + p.filename().string() + ".undo.velmar-" + std::to_string(::getpid()) + ".part"))
+      .string();
+}
+
+bool ReadFully(int Fd, std::vector<char>& Into, std::int64_t At, std::int64_t Count) {
+  Into.resize(static_cast<std::size_t>(Count));
+  for (std::int64_t Done = 0; Done < Count;) {
+    const ssize_t n =
+        ::pread(Fd, Into.data() + Done, static_cast<std::size_t>(Count - Done), At + Done);
+    if (n <= 0) return false;
+    Done += n;
+  }
+  return true;
+}
+
+bool WriteFully(int Fd, const char* Data, std::int64_t At, std::int64_t Count) {
+  for (std::int64_t Done = 0; Done < Count;) {
+    const ssize_t n = ::pwrite(Fd, Data + Done, static_cast<std::size_t>(Count - Done), At + Done);
+    if (n <= 0) return false;
+    Done += n;
+  }
+  return true;
+}
+
+bool SaveUndoImage(const std::string& Path, const std::string& Undo, std::string& Error) {
+  TWaveFileBlock* Block = nullptr;
+  if (WaveFileParse(Path, FOURCC_WAVE, WAVE_OPEN_BY_NAME, Block) != WAVEERR_NONE) {
+    Error = Path + " cannot be read as a WAV file; nothing was changed";
+    return false;
+  }
+  const std::int64_t AudioFrom = Block->DataOffset,
+                     AudioTo = std::int64_t{Block->DataOffset} + Block->DataBytes;
+  WaveFileFree(Block);
+  const int In = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::int64_t Size = In < 0 ? -1 : ::lseek(In, 0, SEEK_END);
+  std::vector<char> Image(kUndoHead, kUndoHead + std::strlen(kUndoHead)), Part;
+  for (const std::int64_t v : {Size, AudioFrom, AudioTo})
+    for (int i = 0; i < 8; ++i)
+      Image.push_back(static_cast<char>(static_cast<std::uint64_t>(v) >> (8 * i)));
+  bool Ok = Size >= AudioTo && ReadFully(In, Part, 0, AudioFrom);
+  Image.insert(Image.end(), Part.begin(), Part.end());
+  Ok = Ok && ReadFully(In, Part, AudioTo, Size - AudioTo);
+  Image.insert(Image.end(), Part.begin(), Part.end());
+  if (In >= 0) ::close(In);
+  const int Out = Ok ? ::open(Undo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+  Ok = Out >= 0 && WriteFully(Out, Image.data(), 0, static_cast<std::int64_t>(Image.size())) &&
+       ::fsync(Out) == 0;
+  if (Out >= 0) ::close(Out);
+  if (!Ok) {
+    Error = "cannot keep the chunks of " + Path + " before titling it: " + std::strerror(errno) +
+            "; nothing was changed";
+    ::unlink(Undo.c_str());
+  }
+  return Ok;
+}
+
+// Puts back what SaveUndoImage kept; true when there was nothing to put back
+// (no image: the titling had not begun on this file, or an older journal).
+bool RestoreUndoImage(const std::string& Path, const std::string& Undo, std::string& Error) {
+  if (Undo.empty() || !Exists(Undo)) return true;
+  const int In = ::open(Undo.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::int64_t Size = In < 0 ? -1 : ::lseek(In, 0, SEEK_END);
+  std::vector<char> Image;
+  const std::int64_t Head = static_cast<std::int64_t>(std::strlen(kUndoHead));
+  bool Ok = Size >= Head + 24 && ReadFully(In, Image, 0, Size) &&
+            std::memcmp(Image.data(), kUndoHead, static_cast<std::size_t>(Head)) == 0;
+  if (In >= 0) ::close(In);
+  std::int64_t v[3] = {};
+  for (int k = 0; Ok && k < 3; ++k)
+    for (int i = 0; i < 8; ++i)
+      v[k] |= static_cast<std::int64_t>(
+                  static_cast<std::uint8_t>(Image[static_cast<std::size_t>(Head + 8 * k + i)]))
+              << (8 * i);
+  const auto [FileSize, AudioFrom, AudioTo] = v;
+  Ok = Ok && AudioFrom >= 0 && AudioFrom <= AudioTo && AudioTo <= FileSize &&
+       Size == Head + 24 + AudioFrom + (FileSize - AudioTo);
+  const int Fd = Ok ? ::open(Path.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+  const char* Before = Image.data() + Head + 24;
+  Ok = Fd >= 0 && ::lseek(Fd, 0, SEEK_END) >= AudioTo && WriteFully(Fd, Before, 0, AudioFrom) &&
+       WriteFully(Fd, Before + AudioFrom, AudioTo, FileSize - AudioTo) &&
+       ::ftruncate(Fd, FileSize) == 0 && ::fsync(Fd) == 0;
+  if (Fd >= 0) ::close(Fd);
+  if (!Ok) Error = "cannot put back the chunks of " + Path + " from before its titling";
+  return Ok;
 }
 
 // Writes Title as the title of the WAV file Path (INFO and, when it has
@@ -180,20 +287,23 @@ bool WriteTitle(const std::string& Path, const std::string& Title, std::string& 
 
 // Takes the steps from the first rename on. Each step is skipped when it was
 // taken before, so a rewrite that ended anywhere is finished by running this
-// again. Undo (the first run only): a rename that fails before any old file
-// was replaced takes the earlier ones back, which leaves the old set; then
-// TakenBack is set. False with Error, naming what is left.
-bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, bool& TakenBack,
+// again. FirstRun (not finishing after a crash): a rename that fails before
+// any old file was replaced takes the earlier ones back, which leaves the old
+// set; then TakenBack is set. False with Error, naming what is left.
+bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool FirstRun, bool& TakenBack,
                std::string& Error) {
   TakenBack = false;
-  // Titles in place: a file still under its old name gets the title (again,
-  // after a crash: the same result) and then its new name.
-  for (const TRetitle& t : Plan.Titles) {
+  // Titles in place: a file still under its old name gets the title (after a
+  // crash: from its undo image again) and then its new name.
+  for (std::size_t i = 0; i < Plan.Titles.size(); ++i) {
+    const TRetitle& t = Plan.Titles[i];
     if (!Exists(t.From)) {
       if (Exists(t.To)) continue;
       Error = t.From + " is gone";
       return false;
     }
+    // Finishing after a crash: the file as it was before, then titled again.
+    if (!FirstRun && !RestoreUndoImage(t.From, Plan.Undo[i], Error)) return false;
     if (!WriteTitle(t.From, t.Title, Error)) return false;
     Stepped();
     if (t.To != t.From &&
@@ -216,7 +326,7 @@ bool TakeSteps(const TPlan& Plan, const std::string& Folder, bool Undo, bool& Ta
                                             RENAME_NOREPLACE);
       if (Result != 0) {
         Error = "cannot name " + n.First + ": " + std::strerror(errno);
-        if (!Undo || Pass == 1) return false;
+        if (!FirstRun || Pass == 1) return false;
         for (const auto* d : Named) ::rename(d->First.c_str(), d->Hidden.c_str());
         TakenBack = true;
         return false;
@@ -322,14 +432,29 @@ bool RetitleInPlace(const std::vector<TRetitle>& Files, const std::string& Folde
       return false;
     }
   }
-  if (!WriteJournal(Folder, Plan, Error)) return false;
+  const auto DropUndo = [&] {
+    for (const std::string& u : Plan.Undo) ::unlink(u.c_str());
+  };
+  for (const TRetitle& t : Plan.Titles) {
+    Plan.Undo.push_back(UndoName(t.From));
+    if (!SaveUndoImage(t.From, Plan.Undo.back(), Error)) {
+      DropUndo();
+      return false;
+    }
+  }
+  Sync(Folder);
+  if (!WriteJournal(Folder, Plan, Error)) {
+    DropUndo();
+    return false;
+  }
   bool TakenBack = false;
-  if (!TakeSteps(Plan, Folder, false, TakenBack, Error)) {
+  if (!TakeSteps(Plan, Folder, true, TakenBack, Error)) {
     Error += "; the next start finishes the titling";
     return false;
   }
   ::unlink(JournalName(Folder, ::getpid()).c_str());
   Sync(Folder);
+  DropUndo();
   return true;
 }
 
@@ -354,7 +479,12 @@ std::string RecoverRewrites(const std::string& Folder) {
     }
     fs::remove(Entry.path(), e);
     Sync(Folder);
-    if (Whole) Finished.push_back(std::to_string(Plan.New.size() + Plan.Titles.size()));
+    if (!Whole) continue;
+    for (const std::string& u : Plan.Undo)
+      if (!u.empty()) fs::remove(u, e);
+    Finished.push_back(std::to_string(Plan.New.size() + Plan.Titles.size()));
+    for (const TRetitle& t : Plan.Titles) GRecovered.push_back({t.To, t.From});
+    for (const auto& n : Plan.New) GRecovered.push_back({n.Final.empty() ? n.First : n.Final, ""});
   }
   int Removed = 0;
   for (const auto& Entry : fs::directory_iterator(Folder, e)) {
@@ -375,6 +505,23 @@ std::string RecoverRewrites(const std::string& Folder) {
     Said += (Said.empty() ? "Removed " : "; removed ") + std::to_string(Removed) +
             " hidden files an interrupted rewrite left in " + Folder;
   return Said.empty() ? Said : Said + ".";
+}
+
+const std::vector<TRecoveredFile>& RecoveredFiles() {
+  return GRecovered;
+}
+
+std::string RecoveredPathOf(const std::string& Before) {
+  const std::string Key = fs::absolute(Before).lexically_normal().string();
+  for (const TRecoveredFile& f : GRecovered)
+    if (f.Before == Key && Exists(f.Path)) return f.Path;
+  return "";
+}
+
+bool RecoveredInPlace(const std::string& Path) {
+  const std::string Key = fs::absolute(Path).lexically_normal().string();
+  return std::any_of(GRecovered.begin(), GRecovered.end(),
+                     [&](const TRecoveredFile& f) { return f.Path == Key; });
 }
 
 }  // namespace velmar

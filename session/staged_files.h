@@ -75,4 +75,18 @@ bool RetitleInPlace(const std::vector<TRetitle>& Files, const std::string& Folde
 // when there was nothing to do.
 std::string RecoverRewrites(const std::string& Folder);
 
+// A file that a rewrite finished by RecoverRewrites in this process put in
+// place: its path, and for a titling the path it had before. A command run
+// again after its own run was killed finds its work done here, which is
+// success, not a name taken by another file.
+struct TRecoveredFile {
+  std::string Path, Before;  // absolute
+};
+const std::vector<TRecoveredFile>& RecoveredFiles();
+// Where the recovered titling put Before (an absolute or relative path), or
+// "" when no recovered rewrite moved it.
+std::string RecoveredPathOf(const std::string& Before);
+// Whether a recovered rewrite put Path in place.
+bool RecoveredInPlace(const std::string& Path);
+
 }  // namespace velmar
