@@ -164,6 +164,12 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
                      CueName.c_str(), Named.c_str(), fs::path(Input).filename().c_str());
       for (std::size_t i = 1; i < Sheet.size() && ExactRate > 0; ++i)
         Exact.push_back(Sheet[i].Exact);
+      for (std::size_t i = 0; i < Sheet.size(); ++i)
+        if (Sheet[i].Stale)
+          std::fprintf(stderr,
+                       "velmar-rec: %s: track %zu's REM FRAME does not match its INDEX (edited "
+                       "since the sheet was written): the INDEX is used\n",
+                       CueName.c_str(), i + 1);
       const WAVEFORMATEX* f = Reader->Scan().Format();
       Frames = Reader->Scan().Frames() * kRate / static_cast<std::int64_t>(f->nSamplesPerSec);
       // The sheet's tracks are an album's, numbered as on the sheet.
@@ -178,7 +184,8 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
         t.TrackTotal = static_cast<int>(Sheet.size());
         Tags.push_back(t);
         if (i == 0) continue;
-        if (Sheet[i].Start >= Frames) {
+        if (Sheet[i].Start >= Frames ||
+            (ExactRate > 0 && Sheet[i].Exact * kRate / ExactRate >= Frames)) {
           std::fprintf(stderr, "velmar-rec: %s: track %zu starts after the end of %s\n",
                        CueName.c_str(), i + 1, Input.c_str());
           return 2;

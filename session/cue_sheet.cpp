@@ -70,7 +70,8 @@ bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tra
   std::string Line;
   int Files = 0, LineNumber = 0, TrackLine = 0;
   int SheetRate = 0;
-  bool HaveIndex = true;  // of the track before
+  bool HaveIndex = true;              // of the track before
+  std::vector<std::int64_t> Index75;  // each track's INDEX 01 in 1/75 s
   auto Fail = [&](int At, const std::string& Why) {
     Error = "line " + std::to_string(At) + ": " + Why;
     return false;
@@ -126,6 +127,8 @@ bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tra
       if (Index != 1) continue;
       const std::int64_t Frames75 = (std::int64_t{m} * 60 + s) * 75 + f;
       Tracks.back().Start = (Frames75 * Rate + 37) / 75;
+      Index75.resize(Tracks.size());
+      Index75.back() = Frames75;
       if (Tracks.size() > 1 && Tracks.back().Start <= Tracks[Tracks.size() - 2].Start)
         return Fail(LineNumber, "INDEX 01 not after the track before");
       HaveIndex = true;
@@ -136,6 +139,12 @@ bool ParseCueSheet(const std::string& Raw, int Rate, std::vector<TCueTrack>& Tra
     return false;
   }
   if (!HaveIndex) return Fail(TrackLine, "this track has no INDEX 01");
+  for (std::size_t i = 0; i < Tracks.size() && SheetRate > 0; ++i) {
+    TCueTrack& t = Tracks[i];
+    if (t.Exact < 0 || (t.Exact * 75 + SheetRate / 2) / SheetRate == Index75[i]) continue;
+    t.Exact = (Index75[i] * SheetRate + 37) / 75;
+    t.Stale = true;
+  }
   // Exact frames count only when every track has one, in order.
   bool Exact = SheetRate > 0;
   for (std::size_t i = 0; i < Tracks.size(); ++i)

@@ -22,7 +22,11 @@ struct TCueTrack {
   std::string Title;
   std::int64_t Start = 0;  // in sample frames of the side
   // Read: the exact first frame at the rate in the sheet's "REM RATE", or -1.
+  // A "REM FRAME" that does not round to the track's INDEX was left by an
+  // edit of the INDEX: the INDEX is what people edit, so it is taken, at
+  // that rate, and Stale is set.
   std::int64_t Exact = -1;
+  bool Stale = false;
   std::string Performer;  // when it is not the album's
 };
 

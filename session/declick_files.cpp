@@ -94,6 +94,7 @@ bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string
       Error = Tracks[i] + ": not a readable WAV file: " + Why;
       return false;
     }
+    if (!EveryChunkKept(Scans[i], Tracks[i], Error)) return false;
     if (!TRepairedAudio::Takes(*Scans[i].Format())) {
       Error = Tracks[i] + ": clicks are repaired in 16- or 24-bit PCM and 32-bit float files only";
       return false;

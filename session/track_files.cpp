@@ -414,19 +414,22 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
       Error = Tracks[i] + ": not a readable WAV file: " + Why + "; nothing was changed";
       return false;
     }
+    if (!EveryChunkKept(Scans[i], Tracks[i], Error)) return false;
     TTrackTags Was = ReadWaveTags(Scans[i].Info, Scans[i].OtherChunks);
     Was.Title = Tags[i].Title;
     TitlesOnly &= Was == Tags[i];
   }
-  // In place, unless a new name is another track's old one or more than the
-  // titles change (then the files are written anew and put in place together).
-  bool Crossed = false;
+  // In place, unless a new name is another track's old one, a tag stands
+  // before the audio, or more than the titles change (then the files are
+  // written anew and put in place together).
+  bool Anew = std::any_of(Scans.begin(), Scans.end(),
+                          [](const TWaveScan& Scan) { return Scan.TagBeforeData; });
   for (std::size_t i = 0; i < Tracks.size(); ++i)
     for (std::size_t j = 0; j < Tracks.size(); ++j) {
       std::error_code x;
-      Crossed |= i != j && fs::equivalent(Tracks[j], Names[i], x);
+      Anew |= i != j && fs::equivalent(Tracks[j], Names[i], x);
     }
-  if (!Crossed && TitlesOnly) {
+  if (!Anew && TitlesOnly) {
     RecoverRewrites(Dir);
     std::vector<TRetitle> Files;
     for (std::size_t i = 0; i < Tracks.size(); ++i)
@@ -457,6 +460,12 @@ bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<s
     }
   }
   return Staged.Commit(Tracks, Error);
+}
+
+bool EveryChunkKept(const TWaveScan& Scan, const std::string& Track, std::string& Error) {
+  if (Scan.Unkept.empty()) return true;
+  Error = Track + " holds " + Scan.Unkept + ", more than a copy of it keeps; nothing was changed";
+  return false;
 }
 
 bool WriteLikeScan(const TWaveScan& Scan, const std::string& Name, const TAudioSource& Read,

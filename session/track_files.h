@@ -100,6 +100,10 @@ bool RetitleTrackFiles(const std::vector<std::string>& Tracks,
 bool RetagTrackFiles(const std::vector<std::string>& Tracks, const std::vector<std::string>& Names,
                      const std::vector<TTrackTags>& Tags, std::string& Error);
 
+// False, with Error saying so, when Scan of Track found a chunk it could not
+// keep: a copy of the file would lose it, so it is not rewritten.
+bool EveryChunkKept(const struct TWaveScan& Scan, const std::string& Track, std::string& Error);
+
 // Writes the WAV file Name as Scan's file is (its format record as stored,
 // INFO list, other chunks and labelled places) with the audio Read gives;
 // false with Error (nothing left behind then).

@@ -162,7 +162,7 @@ std::int32_t TMMADPCMConverter::Decode(std::uint32_t Bytes, bool End) {
     while (Total - At >= Block || (End && At < Total)) {
       const std::uint32_t Take = std::min(Block, Total - At);
       const int Frames = msadpcm::DecodeBlock(FSource.get() + At, Take, Channels, FBlockSamples,
-                                            FSamples.get() + Decoded);
+                                              FSamples.get() + Decoded);
       At += Take;
       if (Frames < 0 && Take < Block) break;  // a last fragment without samples: dropped
       if (Frames < 0) return -1;              // a damaged block: the whole call yields nothing

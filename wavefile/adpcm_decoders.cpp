@@ -1,6 +1,5 @@
 #include "wavefile/adpcm_decoders.h"
 
-
 namespace velmar::adpcm {
 
 bool IsStepCode(const WAVEFORMATEX& f) {

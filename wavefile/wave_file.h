@@ -81,8 +81,8 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   bool FIsStarted = false;
   bool FOverwriteExisting = true;
   bool FCreateNew = false;
-  bool FSwitching = false;  // ContinueIn replaces the file: not a change of the wave
-  std::int64_t FKnownFree = -1;        // the disk's free bytes when last asked; -1: ask
+  bool FSwitching = false;              // ContinueIn replaces the file: not a change of the wave
+  std::int64_t FKnownFree = -1;         // the disk's free bytes when last asked; -1: ask
   std::int64_t FWrittenSinceAsked = 0;  // bytes recorded since
   std::unique_ptr<TMMObserver> FWaveObserver;
 };

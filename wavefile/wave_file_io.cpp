@@ -107,9 +107,7 @@ void ReadInfoList(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
 // Keeps a chunk after the data as it is (a list with its form type); all of
 // them together stay within a limit.
 void KeepOtherChunk(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
-  std::int64_t Kept = 0;
-  for (const auto& [Id, Body] : Block.OtherChunks) Kept += static_cast<std::int64_t>(Body.size());
-  if (std::int64_t{Chunk.cksize} + Kept > kMaxOtherChunks) return;
+  if (std::int64_t{Chunk.cksize} + Block.OtherChunkBytes > kMaxOtherChunks) return;
   const bool List = Chunk.ckid == FOURCC_LIST;
   std::vector<std::uint8_t> Body(Chunk.cksize);
   if (List) {
@@ -117,8 +115,10 @@ void KeepOtherChunk(HMMIO h, const MMCKINFO& Chunk, TWaveFileBlock& Block) {
     std::memcpy(Body.data(), &Chunk.fccType, 4);
   }
   const std::int64_t Rest = static_cast<std::int64_t>(Body.size()) - (List ? 4 : 0);
-  if (ReadExact(h, Body.data() + (List ? 4 : 0), Rest))
+  if (ReadExact(h, Body.data() + (List ? 4 : 0), Rest)) {
+    Block.OtherChunkBytes += static_cast<std::int64_t>(Body.size());
     Block.OtherChunks.emplace_back(Chunk.ckid, std::move(Body));
+  }
 }
 
 bool WriteOtherChunks(HMMIO h, const TWaveFileBlock& Block) {

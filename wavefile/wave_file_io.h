@@ -69,6 +69,7 @@ struct TWaveFileBlock {
   // their labels, for one), id and body as they are: an update writes them
   // back after the metadata, so that nothing of the file is lost.
   std::vector<std::pair<FOURCC, std::vector<std::uint8_t>>> OtherChunks;
+  std::int64_t OtherChunkBytes = 0;  // their bodies' sizes together, as parsed
   // Offset of the value of a "fact" chunk that stands before the data, or -1:
   // the close updates that one, as a second "fact" would end the next parse
   // before the chunks that follow it.
@@ -97,8 +98,7 @@ TWaveFileBlock* WaveFileFromFormat(const WAVEFORMATEX* Format);
 // Creates the file, writes the header and leaves it open for writing. A failure
 // deletes the partly written file. With MustBeNew an existing file is left
 // alone and the create fails (errno EEXIST) instead of replacing it.
-std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name,
-                            bool MustBeNew = false);
+std::int32_t WaveFileCreate(TWaveFileBlock* Block, const std::string& Name, bool MustBeNew = false);
 // Opens a parsed file again for reading and writing and seeks to Position.
 std::int32_t WaveFileReopen(TWaveFileBlock* Block);
 std::int32_t WaveFileSetBuffer(TWaveFileBlock* Block, std::int32_t Size);

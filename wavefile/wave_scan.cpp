@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "wavefile/wave_tags.h"
@@ -21,6 +22,8 @@ constexpr std::int64_t kMaxInfoBytes =
     1 << 20;  // larger lists are not texts  // RF64: the size is in "ds64"
 // An ID3v2 chunk holds a cover of up to 16 MB besides its texts.
 constexpr std::int64_t kMaxTagBytes = kMaxCoverBytes + (1 << 20);
+// All the chunks kept for a copy, as the file layer keeps them.
+constexpr std::int64_t kMaxKeptBytes = 24 << 20;
 
 std::uint32_t Le32(const std::uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -30,6 +33,14 @@ std::uint64_t Le64(const std::uint8_t* p) {
 }
 bool Is(const std::uint8_t* p, const char* Id) {
   return std::memcmp(p, Id, 4) == 0;
+}
+
+// "a 17.6 MB "id3 " chunk"
+std::string DescribeChunk(const std::uint8_t* Id, std::int64_t Size) {
+  char Text[64];
+  std::snprintf(Text, sizeof Text, "a %.1f MB \"%.4s\" chunk", static_cast<double>(Size) / 1e6,
+                reinterpret_cast<const char*>(Id));
+  return Text;
 }
 
 struct TFile {
@@ -116,6 +127,10 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
   std::vector<std::uint8_t> Cue, Adtl;
   std::int64_t DeclaredData = 0;
   std::int64_t EndOfData = Scan.FileBytes;
+  std::int64_t Kept = 0;  // bytes of chunks held for a copy
+  const auto Unkept = [&](const std::uint8_t* Id, std::int64_t Size) {
+    if (Scan.Unkept.empty()) Scan.Unkept = DescribeChunk(Id, Size);
+  };
   std::int64_t Pos = 12;
   for (;;) {
     std::uint8_t Chunk[8];
@@ -125,7 +140,11 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     if (Scan.RF64 && Is(Chunk, "data") && Size == kUnknownSize)
       Size = static_cast<std::int64_t>(DataSize64);
     const std::int64_t End = Body + Size;
-    if (End > std::min(RiffEnd, Scan.FileBytes) && HaveFormat && HaveData) break;
+    // Past a data chunk that the file holds whole, chunks follow where its
+    // size says, also beyond a RIFF size that ends inside it.
+    const std::int64_t Limit =
+        EndOfData < Scan.FileBytes ? Scan.FileBytes : std::min(RiffEnd, Scan.FileBytes);
+    if (End > Limit && HaveFormat && HaveData) break;
     if (PreviousWasData) {
       EndOfData = Pos;  // a chunk follows the audio where its size says
       PreviousWasData = false;
@@ -144,7 +163,9 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
         return false;
       }
       HaveFormat = true;
-    } else if (Is(Chunk, "LIST") && Size >= 4 && Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+    } else if (Is(Chunk, "LIST") && Size > kMaxInfoBytes) {
+      Unkept(Chunk, Size);
+    } else if (Is(Chunk, "LIST") && Size >= 4 && End <= Scan.FileBytes) {
       std::vector<char> List(static_cast<std::size_t>(Size));
       if (File.ReadAt(Body, List.data(), Size) && std::memcmp(List.data(), "INFO", 4) == 0)
         Scan.Info.Load(std::vector<char>(List.begin() + 4, List.end()));
@@ -153,7 +174,9 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       else
         Scan.OtherChunks.emplace_back(mmioFOURCC('L', 'I', 'S', 'T'),
                                       std::vector<std::uint8_t>(List.begin(), List.end()));
-    } else if (Is(Chunk, "cue ") && Size >= 4 && Size <= kMaxInfoBytes && End <= Scan.FileBytes) {
+    } else if (Is(Chunk, "cue ") && Size > kMaxInfoBytes) {
+      Unkept(Chunk, Size);
+    } else if (Is(Chunk, "cue ") && Size >= 4 && End <= Scan.FileBytes) {
       Cue.resize(static_cast<std::size_t>(Size));
       if (!File.ReadAt(Body, Cue.data(), Size)) Cue.clear();
     } else if (Is(Chunk, "data")) {
@@ -162,14 +185,30 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       PreviousWasData = true;
       Scan.DataOffset = Body;
       DeclaredData = Size;
+      // A chunk where the data's size says it ends: the audio ends there. (A
+      // recording never finalised has its audio run on past a stale size.)
+      std::uint8_t Next[8];
+      const std::int64_t After = End + (Size & 1);
+      const bool Declared = Size != 0 && !(Size == kUnknownSize && !Scan.RF64);
+      if (Declared && After + 8 <= Scan.FileBytes && File.ReadAt(After, Next, 8) &&
+          std::all_of(Next, Next + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }) &&
+          After + 8 + std::int64_t{Le32(Next + 4)} <= Scan.FileBytes)
+        EndOfData = End;
     } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") &&
-               !Is(Chunk, "cue ") &&
-               Size <= ((Is(Chunk, "id3 ") || Is(Chunk, "ID3 ")) ? kMaxTagBytes : kMaxInfoBytes) &&
-               End <= Scan.FileBytes) {
-      // A chunk this reader does not use ("bext", ...), kept for a copy of the file.
-      std::vector<std::uint8_t> Kept(static_cast<std::size_t>(Size));
-      if (File.ReadAt(Body, Kept.data(), Size))
-        Scan.OtherChunks.emplace_back(Le32(Chunk), std::move(Kept));
+               !Is(Chunk, "cue ") && End <= Scan.FileBytes) {
+      // A chunk this reader does not use ("bext", ...), kept for a copy of the
+      // file, unless it or all of them together are more than a copy holds.
+      const bool Tag = Is(Chunk, "id3 ") || Is(Chunk, "ID3 ");
+      Scan.TagBeforeData |= Tag && !HaveData;
+      if (Size > (Tag ? kMaxTagBytes : kMaxInfoBytes) || Kept + Size > kMaxKeptBytes) {
+        Unkept(Chunk, Size);
+      } else {
+        std::vector<std::uint8_t> Body8(static_cast<std::size_t>(Size));
+        if (File.ReadAt(Body, Body8.data(), Size)) {
+          Kept += Size;
+          Scan.OtherChunks.emplace_back(Le32(Chunk), std::move(Body8));
+        }
+      }
     }
     Pos = End + (Size & 1);
   }

@@ -4,9 +4,10 @@
 // end (splitting it, describing it). An extensible format record of PCM or
 // floating point reads as the plain record.
 //
-// The audio runs as the file layer reads it: to the chunk after the data
-// chunk, or to the end of the file when none follows where the data chunk's
-// size says (a recording that was never finalised). Nothing here trusts a size
+// The audio runs as far as the data chunk's own size says when the file holds
+// that much (whatever the RIFF size says: another program may have left it
+// short), else to the end of the file (a recording that was never finalised,
+// or one cut short). Nothing here trusts a size
 // field for an allocation. Any thread; no state.
 #pragma once
 
@@ -36,6 +37,13 @@ struct TWaveScan {
   // The chunks this reader does not use ("bext", lists other than INFO and
   // "adtl", ...), id and body, for a copy of the file to keep.
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> OtherChunks;
+  // A chunk this reader could not keep (larger than it holds in memory), said
+  // as "a 17.6 MB \"id3 \" chunk"; empty when every chunk was kept. A copy of
+  // the file would lose it, so rewrites refuse such a file.
+  std::string Unkept;
+  // An ID3v2 chunk stands before the audio (another program put it there): a
+  // titling in place, which writes after the audio, would add a second one.
+  bool TagBeforeData = false;
 
   const WAVEFORMATEX* Format() const {
     return reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -123,10 +124,14 @@ TTrackTags ReadWaveTags(const TWaveInfoList& Info, const TOtherChunks& Chunks) {
   TTrackTags Tags;
   for (const auto& [Id, Body] : Chunks)
     if (IsId3(Id)) ReadId3(Body, Tags);
+  // Where both hold a field and differ (another program edited one of them),
+  // the tag's is taken: it is the richer one (any script, no length limit).
   for (const auto& [Code, Field] : kInfoFields)
-    if (const std::string Text = Info.Text(InfoTagIndex(Code)); !Text.empty())
+    if (const std::string Text = Info.Text(InfoTagIndex(Code));
+        !Text.empty() && (Tags.*Field).empty())
       Tags.*Field = TextAsUtf8(Text);
-  if (int Track = 0, Total = 0; ParseNumberOf(Info.Text(kTrackTag), Track, Total)) {
+  if (int Track = 0, Total = 0;
+      Tags.Track <= 0 && ParseNumberOf(Info.Text(kTrackTag), Track, Total)) {
     Tags.Track = Track;
     if (Total > 0) Tags.TrackTotal = Total;
   }
@@ -157,6 +162,13 @@ std::string CoverMime(const std::vector<std::uint8_t>& Data) {
 }
 
 bool LoadCover(const std::string& Path, TCover& Cover, std::string& Error) {
+  // Only a regular file: a folder has no picture, and a pipe would block.
+  std::error_code e;
+  const auto Status = std::filesystem::status(Path, e);
+  if (e || !std::filesystem::is_regular_file(Status)) {
+    Error = e ? "cannot read the cover " + Path : "the cover " + Path + " is not a file";
+    return false;
+  }
   std::ifstream In(Path, std::ios::binary | std::ios::ate);
   if (!In) {
     Error = "cannot read the cover " + Path;
@@ -173,12 +185,15 @@ bool LoadCover(const std::string& Path, TCover& Cover, std::string& Error) {
     Error = "cannot read the cover " + Path;
     return false;
   }
+  // A picture's signature alone is no picture: its header must give its size.
   const std::string Mime = CoverMime(Data);
-  if (Mime.empty()) {
+  TCover Read{std::move(Data), Mime};
+  int Width = 0, Height = 0;
+  if (Read.Mime.empty() || !CoverSize(Read, Width, Height)) {
     Error = "the cover " + Path + " is not a JPEG or PNG image";
     return false;
   }
-  Cover = {std::move(Data), Mime};
+  Cover = std::move(Read);
   return true;
 }
 

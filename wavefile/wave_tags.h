@@ -47,7 +47,8 @@ struct TTrackTags {
   bool operator==(const TTrackTags&) const = default;
 };
 
-// The tags of a WAV file from its INFO list and kept chunks.
+// The tags of a WAV file from its ID3v2 chunk (among the kept chunks) and its
+// INFO list: the tag's fields where it has them, INFO's for the rest.
 TTrackTags ReadWaveTags(const TWaveInfoList& Info, const TOtherChunks& Chunks);
 
 // Puts Tags into Info (replacing the fields it holds; the other INFO texts
