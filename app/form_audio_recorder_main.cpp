@@ -3,18 +3,21 @@
 #include <fcntl.h>
 #include <stdio.h>
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QDir>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QActionGroup>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <chrono>
@@ -146,6 +149,9 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miFile, "&Destination", 3400, &TFormAudioRecorderMain::miDestinationClick);
   AddItem(miFile, "&Review Tracks", 3400, &TFormAudioRecorderMain::miReviewClick,
           QKeySequence(Qt::CTRL | Qt::Key_R));
+  AddItem(miFile, "&Add Tracks...", 3400, &TFormAudioRecorderMain::miAddTracksClick,
+          QKeySequence(Qt::CTRL | Qt::Key_O));
+  AddItem(miFile, "Remove from &List", 3400, &TFormAudioRecorderMain::miRemoveFromListClick);
   AddItem(miFile, "E&xit", 3400, &TFormAudioRecorderMain::miExitClick);
   miInput = MainMenu->addMenu("&Input");
   AddItem(miInput, "P&revious", 3410, &TFormAudioRecorderMain::sbPreviousClick);
@@ -174,10 +180,10 @@ void TFormAudioRecorderMain::BuildMenus() {
   UseDarkLook(miSideEnd);
   auto* SideEnds = new QActionGroup(this);
   for (const int Seconds : kSideEnds) {
-    QAction* Choice = miSideEnd->addAction(
-        Seconds == 0   ? QString("When a Track Is Silent at the Minimum Length")
-        : Seconds < 0  ? QString("Never: Every Silence Starts the Next Track")
-                       : QString("After %1 s of Silence").arg(Seconds));
+    QAction* Choice =
+        miSideEnd->addAction(Seconds == 0  ? QString("When a Track Is Silent at the Minimum Length")
+                             : Seconds < 0 ? QString("Never: Every Silence Starts the Next Track")
+                                           : QString("After %1 s of Silence").arg(Seconds));
     Choice->setCheckable(true);
     Choice->setData(Seconds);
     Choice->setChecked(Seconds == 0);
@@ -348,7 +354,8 @@ void TFormAudioRecorderMain::FormCreate() {
     if (!FGateWanted || FGateAudio.size() >= kGateListenBytes) return;
     FGateAudio.insert(FGateAudio.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
     if (FGateAudio.size() >= kGateListenBytes)
-      QMetaObject::invokeMethod(this, [this] { GateHeard(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { GateHeard(); }, Qt::QueuedConnection);
   };
   Connector.SetLevel1(levelLeft);
   Connector.SetLevel2(levelRight);
@@ -404,13 +411,14 @@ void TFormAudioRecorderMain::FormCreate() {
   EnableMenus(true);
   // A rewrite of the output folder's tracks that a crash interrupted is
   // finished, and tracks that a crash left are mended; both are said.
-  const QString Recovered = QString::fromStdString(RecoverRewrites(GetOutputFolder().toStdString()));
+  const QString Recovered =
+      QString::fromStdString(RecoverRewrites(GetOutputFolder().toStdString()));
   const std::vector<std::string> Mended = RepairCrashedTracks(GetOutputFolder().toStdString());
   if (!Mended.empty()) {
     QStringList Names;
     for (const std::string& Name : Mended) Names << QString::fromStdString(Name);
-    ShowStatus((Recovered.isEmpty() ? "" : Recovered + " ") + "Mended tracks left by a crash: " +
-               Names.join(", "));
+    ShowStatus((Recovered.isEmpty() ? "" : Recovered + " ") +
+               "Mended tracks left by a crash: " + Names.join(", "));
   } else if (!Recovered.isEmpty()) {
     ShowStatus(Recovered);
   } else if (!FolderNote.isEmpty()) {
@@ -477,6 +485,8 @@ void TFormAudioRecorderMain::SetupGrid() {
   Grid->setSelectionMode(QAbstractItemView::SingleSelection);
   Grid->setFocusPolicy(Qt::StrongFocus);
   Grid->setFrameShape(QFrame::NoFrame);
+  Grid->viewport()->setAcceptDrops(true);
+  Grid->viewport()->installEventFilter(this);
   QFont Bold = LabelFont(true);
   Grid->setFont(Bold);
   const char* Headings[4] = {"Nb", "Track Name", "Time", "Size (kB)"};
@@ -646,8 +656,8 @@ void TFormAudioRecorderMain::EnableMenus(bool Enabled) {
 void TFormAudioRecorderMain::NoiseGateChange() {
   // The gate as the level a quiet stretch stays under, which the time gate sums.
   lblNoiseGate->setText(
-      QString("Noise Gate %1 dB").arg(std::lround(NoiseGateDb(NoiseGate->Position(),
-                                                              WhideGate->Position()))));
+      QString("Noise Gate %1 dB")
+          .arg(std::lround(NoiseGateDb(NoiseGate->Position(), WhideGate->Position()))));
   lblNoiseGate->adjustSize();
 }
 
@@ -698,8 +708,8 @@ void TFormAudioRecorderMain::StartNewTrack() {
   QString RateNote;
   if (WaveRecorder.State() & wisStarted && FRateNoted != Session.Options().Device) {
     FRateNoted = Session.Options().Device;
-    RateNote = Sentence(
-        WaveInRateNote(static_cast<std::uint32_t>(Session.Options().Device), 44100));
+    RateNote =
+        Sentence(WaveInRateNote(static_cast<std::uint32_t>(Session.Options().Device), 44100));
     if (!RateNote.isEmpty()) ShowStatus(RateNote);
   }
   if (!Session.Waiting()) return;
@@ -782,23 +792,18 @@ void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   if (const std::string Level = Session.LevelNote(); !Level.empty())
     Said = (Said.isEmpty() ? QString() : Said + ". ") + Sentence(Level);
   if (!Said.isEmpty()) ShowStatus(Said);
-  switch (Why) {
-    case TSessionEnd::Stopped:
-      return;  // sbStopClick sets the state
-    case TSessionEnd::TooShort:
-      // Ended without a next track: the file is complete, the recording flag
-      // stays set (New and Devices wait for Stop), Record starts a new take.
-      EnableMenus(true);
-      Grid->setEnabled(true);
-      return;
-    default:
-      // The input is gone, the disk is full or the track did not start: back
-      // to a window that records, plays and chooses again.
-      Connector.SetInput(&WaveIn);
-      Grid->setEnabled(true);
-      FRecording = false;
-      EnableMenus(true);
-  }
+  if (Why == TSessionEnd::Stopped) return;  // sbStopClick sets the state
+  // Any other end leaves the window as Stop does: reviewing, playing and
+  // choosing work at once. After an end the recording found itself (the
+  // side's, the set length) the meters show the input again once the
+  // recorder has let it go; after a lost input or a full disk they stay dark
+  // until the next Stop, since the input may be gone.
+  Grid->setEnabled(true);
+  FRecording = false;
+  EnableMenus(true);
+  Connector.SetInput(&WaveIn);
+  if (Why == TSessionEnd::TooShort || Why == TSessionEnd::Limit)
+    QTimer::singleShot(0, this, [this] { StartMonitoring(); });
 }
 
 void TFormAudioRecorderMain::TimerTimer() {
@@ -926,8 +931,8 @@ void TFormAudioRecorderMain::miReviewClick() {
   for (int r = 1; r < Grid->rowCount(); ++r)
     if (QFileInfo::exists(Folder.filePath(Cell(1, r))))
       Tracks.push_back(Folder.filePath(Cell(1, r)).toStdString());
-  const bool FromGrid = !Tracks.empty();
-  if (!FromGrid) Tracks = ChooseTracks();
+
+  if (Tracks.empty()) Tracks = ChooseTracks();
   if (Tracks.empty()) return;
   if (FReview) FReview->close();
   FReview = new TFormReview(Tracks, RuleSettings({}), WaveOut.DeviceID(), ToQColor(FGridColor),
@@ -935,20 +940,58 @@ void TFormAudioRecorderMain::miReviewClick() {
   FReview->setAttribute(Qt::WA_DeleteOnClose);
   // The grid stays as the side is until the review is done with it.
   FReview->setWindowModality(Qt::WindowModal);
-  FReview->OnApplied = [this, FromGrid](const std::vector<std::string>& Written) {
-    if (!FromGrid) return;
-    Grid->setRowCount(static_cast<int>(Written.size()) + 1);
-    for (std::size_t i = 0; i < Written.size(); ++i) {
-      TWaveScan Scan;
-      std::string Error;
-      const std::int64_t Frames = ScanWaveFile(Written[i], Scan, Error) ? Scan.Frames() : 0;
-      ShowTrack(static_cast<int>(i + 1), QFileInfo(QString::fromStdString(Written[i])).fileName(),
-                static_cast<int>(Frames * 1000 / 44100));
-    }
-    SetRow(1);
+  // The list shows what the review wrote, wherever its tracks came from, so
+  // that the conversions take the album as it now is.
+  FReview->OnApplied = [this](const std::vector<std::string>& Written) {
+    Grid->setRowCount(1);
+    ListTracks(Written);
+    ShowStatus(QString("%1 tracks written in %2")
+                   .arg(Written.size())
+                   .arg(Written.empty()
+                            ? GetOutputFolder()
+                            : QFileInfo(QString::fromStdString(Written[0])).absolutePath()));
   };
   FReview->show();
   FReview->activateWindow();
+}
+
+void TFormAudioRecorderMain::ListTracks(const std::vector<std::string>& Files) {
+  const QDir Folder(GetOutputFolder());
+  for (const std::string& File : Files) {
+    TWaveScan Scan;
+    std::string Error;
+    if (!ScanWaveFile(File, Scan, Error)) {
+      ShowStatus(QString::fromStdString(File + " is not a WAV file that can be listed: " + Error));
+      continue;
+    }
+    // A track of the output folder by its name, any other by its path.
+    const QFileInfo Info(QString::fromStdString(File));
+    const QString Name =
+        Info.absolutePath() == Folder.absolutePath() ? Info.fileName() : Info.absoluteFilePath();
+    const int Row = Grid->rowCount();
+    Grid->setRowCount(Row + 1);
+    ShowTrack(Row, Name, static_cast<int>(SamplesToTime64(Scan.Format(), Scan.Frames())));
+  }
+  if (Grid->rowCount() > 1 && Row() == 0) SetRow(1);
+}
+
+void TFormAudioRecorderMain::miAddTracksClick() {
+  if (FRecording || FPlaying) return;
+  const QStringList Files = QFileDialog::getOpenFileNames(this, "Add Tracks", GetOutputFolder(),
+                                                          "WAV files (*.wav *.WAV);;All files (*)");
+  std::vector<std::string> Paths;
+  for (const QString& f : Files) Paths.push_back(f.toStdString());
+  ListTracks(Paths);
+}
+
+void TFormAudioRecorderMain::miRemoveFromListClick() {
+  if (FRecording || FPlaying || Row() <= 0) return;
+  // The file stays where it is; only the list forgets it.
+  const int Was = Row();
+  Grid->removeRow(Was);
+  for (int r = 1; r < Grid->rowCount(); ++r)
+    SetCell(0, r, QString::fromStdString(TrackNumberText(r)));
+  if (Grid->rowCount() > 1) SetRow(std::min(Was, Grid->rowCount() - 1));
 }
 
 void TFormAudioRecorderMain::miDestinationClick() {
@@ -1139,6 +1182,20 @@ int TFormAudioRecorderMain::HelpContext() const {
 }
 
 bool TFormAudioRecorderMain::eventFilter(QObject* Watched, QEvent* Event) {
+  // WAV files dropped on the list join it.
+  if (Watched == Grid->viewport() &&
+      (Event->type() == QEvent::DragEnter || Event->type() == QEvent::Drop)) {
+    auto* Drop = static_cast<QDropEvent*>(Event);
+    if (!Drop->mimeData()->hasUrls() || FRecording || FPlaying) return false;
+    Drop->acceptProposedAction();
+    if (Event->type() == QEvent::Drop) {
+      std::vector<std::string> Paths;
+      for (const QUrl& Url : Drop->mimeData()->urls())
+        if (Url.isLocalFile()) Paths.push_back(Url.toLocalFile().toStdString());
+      ListTracks(Paths);
+    }
+    return true;
+  }
   if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->key() == Qt::Key_F1) {
     FHelp->ShowContext(HelpContext());
     return true;

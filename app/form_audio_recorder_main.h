@@ -69,6 +69,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // File > "Review Tracks": the grid's tracks (or files chosen when it is
   // empty) in the review window; what it applies comes back into the grid.
   void miReviewClick();
+  void miAddTracksClick();       // WAV files chosen in a dialog join the list
+  void miRemoveFromListClick();  // the selected row leaves the list; its file stays
   void miDestinationClick();
   void miInputDeviceClick();
   // Options > "Set Noise Gate from Input": listens to 3 s of the input through
@@ -224,6 +226,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void SetCell(int Column, int Row, const QString& Text);
   // A finished track's row: its number, name, length and size.
   void ShowTrack(int Row, const QString& Name, int Ms);
+  // Appends Files to the list (those that are no readable WAV files are said).
+  void ListTracks(const std::vector<std::string>& Files);
   void ShowStatus(const QString& Text);
   // What the status line says about the input when it is the demo signal
   // (empty otherwise); ShowInputNote also marks the caption.

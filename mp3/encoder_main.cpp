@@ -57,13 +57,13 @@ int RunInLines(TEncoderJobs& Jobs, unsigned Cores, bool NoFiles) {
       std::printf("%s -> %s%s\n", j.Input.c_str(), j.Result.Output.c_str(),
                   j.Result.Note.empty() ? "" : ("  (" + j.Result.Note + ")").c_str());
     else
-      std::printf("%s: %s\n", j.Input.c_str(), j.Result.Error.c_str());
+      std::fprintf(stderr, "velmar-mp3: %s: %s\n", j.Input.c_str(), j.Result.Error.c_str());
     std::fflush(stdout);
   };
   Jobs.Start(Cores);
   Jobs.Wait();
   Running = nullptr;
-  if (NoFiles) std::printf("velmar-mp3: no files to encode\n");
+  if (NoFiles) std::fprintf(stderr, "velmar-mp3: no files to encode\n");
   if (const TReplayGain& Album = Jobs.Album(); Album.Known)
     std::printf("album gain %s, peak %s\n", GainText(Album.Gain).c_str(),
                 PeakText(Album.Peak).c_str());

@@ -480,8 +480,10 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
   TInputDropout d;
   while (In.Dropout(FDropoutsTaken, d) && (Before < 0 || d.AtFrame < Before)) {
     ++FDropoutsTaken;
-    // A loss placed before the current track (reported after a split) opens it.
     const std::int64_t TrackStart = (FStreamBytes - FTrackBytes) / 4;
+    // A loss while the recording waited for sound lost nothing of it.
+    if (FTracksDone == 0 && FOptions.WaitForSound && d.AtFrame < TrackStart) continue;
+    // A loss placed before the current track (reported after a split) opens it.
     const TTrackDropout Dropout{
         .Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0, FTrackBytes / 4),
         .LostFrames = d.LostFrames,

@@ -12,6 +12,7 @@
 #include "app/peak_readout.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/fluid_music.h"
+#include "tests/support/noise_programme.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
 
@@ -179,6 +180,28 @@ TEST(LevelSetting, ASideOfRealMusicGivesOneTrackPerPieceWithAndWithoutStartOnSou
     test::ExpectOneTrackPerPiece(Side, Tracks, Said);
     if (OnSound) Photograph(W, "real-music-side");
   }
+}
+
+// The input stalls while the window waits for sound: nothing of the
+// recording was lost, so nothing is said and no dropout is marked.
+TEST(LevelSetting, AStallWhileWaitingForSoundLosesNothingOfTheRecording) {
+  WindowRig R;
+  const Programme P{{{4, false}, {3, true}}};
+  R.Install(P, true, [](TVirtualDeviceSpec& Spec) {
+    Spec.SuspendAfter = kBytesPerSecond;
+    Spec.SuspendSeconds = 1;
+  });
+  R.Write("StartOnSound", 1);
+  R.Write("AutoSplit", 1);
+  TFormAudioRecorderMain& W = R.Open();
+  W.sbRecordClick();
+  ASSERT_TRUE(W.Session.Waiting());
+  ASSERT_TRUE(WaitUntil([&] { return !W.Session.Waiting() && W.WaveRecorder.Position() > 1500; }))
+      << W.StatusText().toStdString();
+  W.sbStopClick();
+  EXPECT_FALSE(W.StatusText().contains("lost")) << W.StatusText().toStdString();
+  EXPECT_FALSE(W.StatusText().contains("dropout")) << W.StatusText().toStdString();
+  EXPECT_TRUE(test::CuePoints(test::ReadFileBytes(R.Track(1))).empty());
 }
 
 }  // namespace

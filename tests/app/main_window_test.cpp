@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest/QTest>
 #include <cmath>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include "app/form_devices.h"
 #include "app/form_edit.h"
 #include "app/form_output_destination.h"
+#include "app/form_review.h"
 #include "app/recorder_settings.h"
 #include "mp3/encoder_registry.h"
 #include "platform/files.h"
@@ -418,13 +421,20 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   ASSERT_TRUE(WaitUntil([&] { return !(W.WaveRecorder.State() & 4); }, std::chrono::seconds(30)));
   QTest::qWait(300);
   EXPECT_EQ(R.Rows(), 2);
-  EXPECT_TRUE(W.Recording());  // still blocks New and Devices
+  // The window is as after Stop: the meters show the input again, and the
+  // review opens at once.
+  EXPECT_FALSE(W.Recording());
   EXPECT_TRUE(W.StatusText().startsWith(
       "Track01.wav was silent at the minimum length (2 s), so the recording ended there. "))
       << W.StatusText().toStdString();
   Photograph(W, "line-end-of-side");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
+  ASSERT_TRUE(WaitUntil([&] { return (W.WaveIn.State() & wisStarted) != 0; }));
+  W.miReviewClick();
+  ASSERT_TRUE(W.FReview);
+  W.FReview->close();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
   // Record starts a new take in the next row.
   W.sbRecordClick();
   EXPECT_EQ(R.Rows(), 3);
@@ -845,6 +855,47 @@ TEST(MainWindow, ClosingWhileTheMonitoringInputRunsFlatOutLosesNothingItFeeds) {
     R.Window.reset();  // the sanitizers see any buffer delivered into what is gone
     R.Skin.reset();
   }
+}
+
+// After a restart the list is empty: WAV files dropped on it join it (a
+// file of another folder by its path), one taken off the list stays on disk,
+// and the conversions take what the list holds.
+TEST(MainWindow, TracksDroppedOnTheListJoinItAndOneTakenOffStaysOnDisk) {
+  WindowRig R;
+  R.Install(Programme{{{1, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::string Other = R.Dir.File("other side");
+  fs::create_directories(Other);
+  QList<QUrl> Urls;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string Track = Other + "/0" + std::to_string(i) + " Song.wav";
+    int Status = -1;
+    test::RunCommand("sox -n -r 44100 -b 16 -c 2 '" + Track + "' synth " + std::to_string(i) +
+                         " sine 440 vol 0.3",
+                     &Status);
+    ASSERT_EQ(Status, 0);
+    Urls.push_back(QUrl::fromLocalFile(QString::fromStdString(Track)));
+  }
+  test::WriteFileBytes(Other + "/notes.txt", {'x'});
+  Urls.push_back(QUrl::fromLocalFile(QString::fromStdString(Other + "/notes.txt")));
+  QMimeData Files;
+  Files.setUrls(Urls);
+  QDragEnterEvent Enter(QPoint(10, 10), Qt::CopyAction, &Files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(W.Grid->viewport(), &Enter);
+  EXPECT_TRUE(Enter.isAccepted());
+  QDropEvent Drop(QPointF(10, 10), Qt::CopyAction, &Files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(W.Grid->viewport(), &Drop);
+  ASSERT_EQ(R.Rows(), 4);  // the heading and three tracks; the text file is said, not listed
+  EXPECT_TRUE(W.StatusText().contains("notes.txt is not a WAV file"))
+      << W.StatusText().toStdString();
+  EXPECT_EQ(R.Name(2).toStdString(), Other + "/02 Song.wav");
+  EXPECT_EQ(W.Grid->item(3, 2)->text(), "0:03.000");
+  W.Grid->setCurrentCell(2, 1);
+  W.miRemoveFromListClick();
+  ASSERT_EQ(R.Rows(), 3);
+  EXPECT_EQ(R.Name(2).toStdString(), Other + "/03 Song.wav");
+  EXPECT_EQ(W.Grid->item(2, 0)->text(), "02");
+  EXPECT_TRUE(fs::exists(Other + "/02 Song.wav"));
 }
 
 TEST(MainWindow, DevicesDialogNumbersTheMapperFirst) {

@@ -135,11 +135,11 @@ TEST_F(Cli, SplitOutputIsPinned) {
     std::string Options, Lines, Tracks;
   };
   const Case Cases[] = {
-      {"", "40166407c6593e58a9aa6163c79803b568fdfbcecd3cf1de1ee39543b9d7b03f",
-       "f81a31a135737d4a6c6a6ab605b357d66421b9e8645617f8875ef61f60300be8"},
+      {"", "77bab4f3913a35200330970465a34ad244f3f83eeec85ab67e49791aa40c1a9a",
+       "f3bd98086f33ce8cef71f464d6df912f3b57faa115bc5a6aa59c28db663507ff"},
       {"--min-length 1 --time-gate 3 -n 40",
-       "043448e8fb9e2a8498a1b97700d0d69337b488de77ad7f34ea3285cf0cc2ecdf",
-       "28a83065163a7dfa3cecf8955b7a3c76074ed0c54bbc44e37a8fdda1b5a871fa"},
+       "171364966ba31be9decdc37b39ff03b776a45aabeac8a99a319baf4fc4ce5c80",
+       "fa3ce2ca2d53469d0c32123205f35b26754e1d3d997f5f687e033e1c2177dece"},
   };
   int n = 0;
   for (const Case& c : Cases) {
