@@ -19,6 +19,7 @@
 #include "platform/registry/settings_store.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
+#include "stream/time_conversions.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
@@ -227,8 +228,12 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
     const std::string Path = W.GetOutputFolder().toStdString() + "/" + R.Name(n).toStdString();
     const Bytes a = WavData(Path);
     Joined.insert(Joined.end(), a.begin(), a.end());
+    // As a recorded row shows its file's length.
+    TWaveScan Scan;
+    std::string Error;
+    ASSERT_TRUE(ScanWaveFile(Path, Scan, Error));
     EXPECT_EQ(W.Grid->item(n, 2)->text().toStdString(),
-              TimeToText(static_cast<std::int64_t>(a.size() / 4) * 1000 / 44100));
+              TimeToText(SamplesToTime64(Scan.Format(), static_cast<std::int64_t>(a.size() / 4))));
     EXPECT_FALSE(fs::exists(R.Track(n)));
   }
   EXPECT_TRUE(Joined == Side);
