@@ -300,14 +300,15 @@ class TAlsaCapture : public TCaptureStream {
   // meets larger lumps, and a little lateness costs it nothing. When a lump is
   // Late (a nap found it missing), the next comes whole: a period's time at least.
   //
-  // Never more than a quarter of a second (or two periods), though: audio is
-  // ours only once taken in (when the sound server dies, what its plugin holds
-  // goes with it), so a large batch is taken in on the way.
+  // Never more than two periods, though, as a reader blocked on each period
+  // would wait: audio is ours only once taken in (when the sound server dies
+  // or the input goes, what its plugin holds goes with it), so a large batch
+  // is taken in on the way.
   std::chrono::microseconds NapFor(std::size_t Bytes, bool Late) const {
     const long long Rate = S.Rate();
     const auto Period = static_cast<long long>(S.Period());
     const auto Frames = std::clamp<long long>(static_cast<long long>(Bytes / S.Block()),
-                                              Late ? Period : 0, std::max(2 * Period, Rate / 4));
+                                              Late ? Period : 0, 2 * Period);
     const long long Time = 1000000LL * Frames / Rate;
     const long long Margin =
         std::max<long long>({1000, 250000LL * static_cast<long long>(S.Period()) / Rate, Time / 8});
