@@ -767,6 +767,8 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
                         QString::fromStdString(TrackFileName(Next->Number))));
   else if (Track.ClippedSamples > 0)
     ShowStatus(Sentence(Track.ClipText()));
+  else if (Track.OnlyNoise)
+    ShowStatus(Sentence(Track.NoiseText()));
 }
 
 void TFormAudioRecorderMain::BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes,

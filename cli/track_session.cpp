@@ -70,6 +70,7 @@ void TTrackSession::TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTr
   std::printf("%s  %s  %lld kB%s\n", std::filesystem::path(Track.Path).filename().c_str(),
               TimeToText(Track.Ms).c_str(), static_cast<long long>(Track.KBytes), Note.c_str());
   std::fflush(stdout);
+  if (Track.OnlyNoise) std::fprintf(stderr, "velmar-rec: %s\n", Track.NoiseText().c_str());
 }
 
 void TTrackSession::BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes,

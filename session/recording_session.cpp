@@ -57,6 +57,10 @@ std::string TTrackInfo::ClipText() const {
   return velmar::ClipText(FileName(Path), ClippedSamples, FirstClipFrame);
 }
 
+std::string TTrackInfo::NoiseText() const {
+  return OnlyNoise ? FileName(Path) + " holds only the input's noise" : std::string();
+}
+
 std::string TTrackDropout::Text(const std::string& TrackName) const {
   char Away[32];
   std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
@@ -231,7 +235,8 @@ void TRecordingSession::TrackDone() {
 
 void TRecordingSession::SwitchTrack(TTrackEnd Why) {
   FNext.reset();
-  const TTrackInfo Old = WithClips(FTrack);
+  TTrackInfo Old = WithClips(FTrack);
+  Old.OnlyNoise = FRuleNow.AutoSplit && !FRule.SoundHeard() && FTrackBytes > 0;
   const std::int64_t OldBytes = FTrackBytes;
   std::vector<TCueMarker> OldMarkers = EndMarkers();
   FTrackOpen = false;

@@ -99,9 +99,13 @@ struct TTrackInfo {
   std::int64_t ClippedSamples = 0;
   std::int64_t FirstClipFrame = -1;
   int Peak = 0;  // its largest sample size (0..32768)
+  // No stretch of it reached the noise gate (split off by the rule or by hand).
+  bool OnlyNoise = false;
 
   // "Track03.wav: 14 clipped samples, first at 2:31.480" (empty when none).
   std::string ClipText() const;
+  // "Track08.wav holds only the input's noise" (empty unless OnlyNoise).
+  std::string NoiseText() const;
 };
 
 // A stretch of the input lost while recording (the device overran or was

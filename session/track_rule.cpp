@@ -154,6 +154,15 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
   FRing[FNext] = FLatest;
   FNext = (FNext + 1) % kMaxTimeGate;
   FHeard = std::min(FHeard + 1, kMaxTimeGate);
+  if (!FSoundHeard) {
+    double Left = 0, Right = 0;
+    for (int i = 1; i <= std::min(FHeard, Gate); ++i) {
+      const TChannelLevels& l = FRing[(FNext - i + kMaxTimeGate) % kMaxTimeGate];
+      Left += l.Left;
+      Right += l.Right;
+    }
+    FSoundHeard = Left >= s.NoiseGate || Right >= s.NoiseGate;
+  }
   // The decision waits for the minimum length (strictly longer).
   if (PositionMs <= s.MinSec * 1000LL || !IsSilent(s.NoiseGate, Gate)) return TTrackDecision::None;
   return ShownKBytes > MsToKBytes(s.MinSec * 1000LL) ? TTrackDecision::NextTrack

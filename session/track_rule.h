@@ -94,7 +94,14 @@ class TTrackRule {
   TTrackDecision BufferRecorded(const std::uint8_t* Data, int Bytes, std::int64_t PositionMs,
                                 std::int64_t ShownKBytes, const TTrackSettings& Settings);
   // A new track begins: the ring starts empty.
-  void NextTrackStarted() { FHeard = 0; }
+  void NextTrackStarted() {
+    FHeard = 0;
+    FSoundHeard = false;
+  }
+  // Whether any stretch of this track so far (up to a time gate of buffers)
+  // summed to the noise gate or above: false for a track of only the
+  // input's noise.
+  bool SoundHeard() const { return FSoundHeard; }
 
   // True when at least TimeGate buffers of this track were measured and both
   // channels' levels, summed over the last TimeGate of them, lie strictly
@@ -110,6 +117,7 @@ class TTrackRule {
   int FNext = 0;      // where the next buffer's levels go
   int FHeard = 0;     // buffers of this track in the ring, up to the time gate
   int FRingGate = 0;  // the time gate the ring was filled for
+  bool FSoundHeard = false;
 };
 
 // The Size cell as a display refreshed every 100 ms of recorded time shows it:

@@ -232,5 +232,31 @@ TEST(RecordingLevels, APauseLongerThanTheMinimumLengthEndsTheSideOnlyWithoutAnEn
   }
 }
 
+TEST(RecordingLevels, ATrackOfOnlyTheInputsNoiseIsSaidAsSuch) {
+  test::TempDir Dir;
+  // A song, 12 s of faint hiss (under the gate), a song: kept going, the hiss
+  // longer than the minimum length becomes a track of its own.
+  Pcm p;
+  Tone(p, 8, 12000);
+  for (std::int64_t i = 0; i < 12 * 44100; ++i) {
+    p.push_back(static_cast<std::int16_t>(i * 7919 % 41 - 20));
+    p.push_back(static_cast<std::int16_t>(i * 104729 % 41 - 20));
+  }
+  Tone(p, 8, 12000);
+  Silence(p, 1);
+  TSessionOptions o;
+  o.Folder = Dir.File("tracks");
+  o.KeepGoing = true;
+  SplitRun r(o, p);
+  // The second track lies wholly in the hiss (7 s of it); the tracks that hold
+  // a song, or the rest of the hiss leading into one, are not said.
+  ASSERT_GE(r.Said.Tracks.size(), 3u);
+  for (std::size_t i = 0; i < r.Said.Tracks.size(); ++i) {
+    const TTrackInfo& t = r.Said.Tracks[i].Track;
+    EXPECT_EQ(t.OnlyNoise, i == 1) << i << " " << t.Ms;
+    EXPECT_EQ(t.NoiseText(), i == 1 ? "Track02.wav holds only the input's noise" : "") << i;
+  }
+}
+
 }  // namespace
 }  // namespace velmar
