@@ -122,7 +122,8 @@ bool TAlbumPanel::Album(TTrackTags& Tags, QString& Error) const {
 bool TAlbumPanel::Changed() const {
   TTrackTags Now;
   QString Error;
-  return !Album(Now, Error) || !(Now == FShown) || Numbered() != FShownNumbered;
+  return !Album(Now, Error) || !(Now == FShown) || Numbered() != FShownNumbered ||
+         (Numbered() && FNumbersStale);
 }
 
 bool TAlbumPanel::SetCoverFile(const QString& Path, QString& Error) {

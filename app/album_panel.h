@@ -28,8 +28,12 @@ class TAlbumPanel : public QWidget {
   // Error when the disc is neither N nor N/M.
   bool Album(TTrackTags& Tags, QString& Error) const;
   bool Numbered() const { return Numbers->isChecked(); }
-  // A field or the cover differs from what Show was given.
+  // A field or the cover differs from what Show was given, or the tracks are
+  // to be numbered and their numbers do not follow the set (see SetNumbersStale).
   bool Changed() const;
+  // The tracks' numbers ("1/6" ...) are not those of the set as it is (a track
+  // was taken out since they were numbered): numbering them is a change.
+  void SetNumbersStale(bool Stale) { FNumbersStale = Stale; }
   // Takes the cover from a file; false with Error (not an image, too large).
   bool SetCoverFile(const QString& Path, QString& Error);
   void RemoveCover();
@@ -53,6 +57,7 @@ class TAlbumPanel : public QWidget {
 
   TTrackTags FShown;
   bool FShownNumbered = false;
+  bool FNumbersStale = false;
   TCover FCover;
 };
 

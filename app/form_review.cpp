@@ -167,6 +167,11 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
     for (const TTrackTags& t : FOldTags)
       if (t.Artist != Shown.Artist) Shown.Artist.clear();
     AlbumFields->Show(Shown);
+    bool Follow = true;
+    for (std::size_t i = 0; i < FOldTags.size(); ++i)
+      Follow &= FOldTags[i].Track == static_cast<int>(i + 1) &&
+                FOldTags[i].TrackTotal == static_cast<int>(FOldTags.size());
+    AlbumFields->SetNumbersStale(!Follow);
   }
   AlbumFields->OnChanged = [this] { Refresh(); };
   AlbumFields->OnSay = [this](const QString& Text) { Say(Text); };

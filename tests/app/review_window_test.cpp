@@ -591,6 +591,40 @@ std::vector<std::string> MakeSideTracks(const WindowRig& R, int Count, std::size
   return Tracks;
 }
 
+// Tracks numbered "1/6 .. 5/6" since one was taken out of the set: the
+// review offers to number them anew (Apply is enabled with "Number the
+// tracks" ticked) and Apply writes "n/5".
+TEST(ReviewWindow, StaleTrackNumbersAreAChangeAndApplyNumbersTheSetAsItIs) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::vector<std::string> Tracks = MakeSideTracks(R, 5, 3 * 44100);
+  std::vector<TTrackTags> Tags(Tracks.size());
+  for (std::size_t i = 0; i < Tags.size(); ++i) {
+    Tags[i].Album = "Side A";
+    Tags[i].Track = static_cast<int>(i + 1);
+    Tags[i].TrackTotal = 6;
+  }
+  std::string Error;
+  ASSERT_TRUE(RetagTrackFiles(Tracks, Tracks, Tags, Error)) << Error;
+  W.ChooseTracks = [&] { return Tracks; };
+  TFormReview& V = OpenReview(R);
+  ASSERT_EQ(V.Edit().Tracks(), 5u);
+  EXPECT_TRUE(V.AlbumFields->Numbers->isChecked());
+  EXPECT_TRUE(V.btApply->isEnabled());
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+  ASSERT_EQ(R.Rows(), 6);
+  for (int n = 1; n <= 5; ++n) {
+    const std::string Path = W.GetOutputFolder().toStdString() == R.Dir.File("side")
+                                 ? R.Dir.File("side/" + R.Name(n).toStdString())
+                                 : R.Name(n).toStdString();
+    const TTrackTags Read = TrackTags(Path);
+    EXPECT_EQ(Read.Track, n) << Path;
+    EXPECT_EQ(Read.TrackTotal, 5) << Path;
+  }
+}
+
 // A track rewritten on disk after the review read it, once with the same
 // size and its times kept, once shortened: Apply refuses, names the track and
 // changes nothing. Opened again, the review shows the new audio (the peaks'
