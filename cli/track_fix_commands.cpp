@@ -340,6 +340,15 @@ int SplitCommand(const TArgs& Args) {
   BuildPCMFormat(&Cd, 16, 2, kRate);
   InstallInterruptHandlers();
   FinishRewritesIn(s.Folder);
+  // Run again after it was killed: the tracks its journal finished are this split's.
+  const fs::path Into = fs::absolute(s.Folder).lexically_normal();
+  bool Finished = false;
+  for (const TRecoveredFile& f : RecoveredFiles())
+    if (fs::path(f.Path).parent_path() == Into && f.Before.empty() && !o.Has("--dry-run")) {
+      std::printf("%s\n", fs::path(f.Path).filename().c_str());
+      Finished = true;
+    }
+  if (Finished) return 0;
   if (o.Has("--dry-run") && !o.Has("--cue"))
     std::fprintf(stderr, "velmar-rec: quiet is under %s (noise gate %d, time gate %d)\n",
                  NoiseGateText(s.Rule.NoiseGate, s.Rule.TimeGate).c_str(), s.Rule.NoiseGate,

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <QMetaObject>
+
 #include "stream/arith.h"
 #include "stream/errors.h"
 #include "stream/wave_format.h"
@@ -220,7 +222,17 @@ void TMMCustomLevel::PeakFall() {
       }
     }
     if (FPeakState.compare_exchange_weak(Old, Pack(Peak, Hold))) {
-      if (Fell) FRedrawPending = true;
+      if (Fell) {
+        // Shown at once, not with the next data: a quiet input after a click
+        // brings no data that changes the bar, and the marker would linger.
+        FRedrawPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              if (FRedrawPending.exchange(false) && Showing()) ShowChanges();
+            },
+            Qt::QueuedConnection);
+      }
       return;
     }
   }

@@ -9,7 +9,8 @@
 // 100 ms). The two share only the
 // peak marker (peak and hold counter, packed into one atomic word and changed by
 // compare-and-swap on both sides) and the redraw-pending flag: no lock on the
-// drawing path. Peak changes made by the fall are drawn with the next update.
+// drawing path. A fall that moves the marker posts its redraw to the main
+// thread, so it shows at once, also while no data changes the bar.
 #pragma once
 
 #include <QRect>

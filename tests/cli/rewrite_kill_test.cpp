@@ -1,4 +1,5 @@
-// Every rewrite of a side's tracks killed inside its system calls: strace
+// Every rewrite of a side's tracks (titles, tags, join, split, declick -o)
+// killed inside its system calls: strace
 // kills velmar-rec at the Nth call of pwrite64, write, ftruncate, rename,
 // renameat2 or fsync, for every N until the command completes. Once the
 // folder is looked at, it holds the old set or the new set, whole: every
@@ -108,6 +109,12 @@ TEST(RewriteKill, EveryRewriteKilledInsideAnySystemCallLeavesTheOldSetOrTheNewWh
          return a;
        },
        [](const std::string& Folder) { return Folder + "/joined"; }},
+      {"split",
+       [&](const std::string& Folder) {
+         return std::vector<std::string>{"split", Folder + "/Track01.wav", "--tracks", "1",
+                                         "-o",    Folder + "/split"};
+       },
+       [](const std::string& Folder) { return Folder + "/split"; }},
       {"declick",
        [&](const std::string& Folder) {
          std::vector<std::string> a{"declick", "-o", Folder + "/repaired"};

@@ -327,6 +327,16 @@ TEST(Level, ThePeakMarkerHoldsThenFallsWhileTheBarIsDrawn) {
     return Bar.Level.Peak() == 0;
   }));
 
+  // The marker's drop is drawn without any further data (a quiet input after
+  // a click changes nothing of the bar), about 1 s after the click: 41 ticks.
+  Bar.Level.ProcessLevel(32767);
+  Bar.Level.ProcessLevel(0);
+  ASSERT_NE(Bar.Pixel(139), qRgb(128, 0, 0));
+  const auto Click = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return Bar.Pixel(139) == qRgb(128, 0, 0); }))
+      << "the marker is still drawn";
+  EXPECT_GE(std::chrono::steady_clock::now() - Click, std::chrono::milliseconds(990));
+
   // Without a marker nothing holds.
   Bar.Level.SetNumPeaks(0);
   Bar.Level.ProcessLevel(32767);
