@@ -70,13 +70,7 @@ pid_t StartRecording(const std::string& Device, const std::string& Out, const st
 
 // The monitor's device number, as velmar-rec lists it.
 std::string MonitorDevice() {
-  int Status = -1;
-  std::istringstream Devices(RunCommand(std::string(VELMAR_REC) + " devices", &Status));
-  std::string Device;
-  for (std::string Line; std::getline(Devices, Line);)
-    if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
-      Device = Line.substr(6, Line.find(':') - 6);
-  return Device;
+  return PulseServer::MonitorOf(VELMAR_REC);
 }
 
 TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {

@@ -91,11 +91,7 @@ TEST(RealMusic, ALiveRecordingMakesOneTrackPerPieceWithAndWithoutStartOnSound) {
   ASSERT_TRUE(Side.Rendered) << "fluidsynth did not render the pieces";
   WriteFileBytes(Dir.File("side.wav"), CdWav(Side.Pcm));
   int Status = -1;
-  std::istringstream Devices(RunCommand(std::string(VELMAR_REC) + " devices", &Status));
-  std::string Device;
-  for (std::string Line; std::getline(Devices, Line);)
-    if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
-      Device = Line.substr(6, Line.find(':') - 6);
+  const std::string Device = PulseServer::MonitorOf(VELMAR_REC);
   ASSERT_FALSE(Device.empty());
   Recording Plain(Device, Dir.File("recorded"), {}),
       Waited(Device, Dir.File("waited"), {"--wait-for-sound"});

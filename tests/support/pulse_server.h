@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/wave/alsa/alsa_backend.h"
@@ -59,6 +60,17 @@ class PulseServer {
     for (int i = 0; i < Alsa.CaptureCount(); ++i)
       if (Alsa.CaptureName(i) == "velmar_pulse_in") return i;
     return -1;
+  }
+  // The monitor's device number as the program VelmarRec lists it (its
+  // "devices" command), or "".
+  static std::string MonitorOf(const std::string& VelmarRec) {
+    int Status = -1;
+    std::istringstream Devices(RunCommand(VelmarRec + " devices", &Status));
+    std::string Device;
+    for (std::string Line; std::getline(Devices, Line);)
+      if (Line.rfind("input ", 0) == 0 && Line.find("(velmar_pulse_in)") != std::string::npos)
+        Device = Line.substr(6, Line.find(':') - 6);
+    return Device;
   }
   static int Sink(TAlsaBackend& Alsa) {
     for (int i = 0; i < Alsa.PlaybackCount(); ++i)
