@@ -138,7 +138,7 @@ TEST_F(Cli, SplitOutputIsPinned) {
       {"", "77bab4f3913a35200330970465a34ad244f3f83eeec85ab67e49791aa40c1a9a",
        "f3bd98086f33ce8cef71f464d6df912f3b57faa115bc5a6aa59c28db663507ff"},
       {"--min-length 1 --time-gate 3 -n 40",
-       "171364966ba31be9decdc37b39ff03b776a45aabeac8a99a319baf4fc4ce5c80",
+       "d0dd96c19bea6d7744652a410d3b001b6ca95d1c3ca597cbc2687036781e9d0d",
        "fa3ce2ca2d53469d0c32123205f35b26754e1d3d997f5f687e033e1c2177dece"},
   };
   int n = 0;
@@ -257,7 +257,10 @@ TEST_F(Cli, EndingsSayWhyTheyCame) {
                 "velmar-rec: Loudest peak -8.7 dBFS: raise the input about 3 dB\n");
       EXPECT_EQ(Tracks(o.Folder), std::vector<std::string>{"Track01.wav"});
     } else {
-      EXPECT_EQ(Said, "velmar-rec: Loudest peak -8.7 dBFS: raise the input about 3 dB\n");
+      // The silence after the sound, kept going, is a track of its own: said.
+      EXPECT_EQ(Said,
+                "velmar-rec: Track02.wav holds only the input's noise\n"
+                "velmar-rec: Loudest peak -8.7 dBFS: raise the input about 3 dB\n");
       Bytes Joined;
       for (const auto& Name : Tracks(o.Folder)) {
         const Bytes t = Audio(o.Folder + "/" + Name);
