@@ -129,16 +129,21 @@ std::string MinSecLabel(int Position) {
   return Text;
 }
 
+TChannelLevels TTrackRule::Sum(int Buffers) const {
+  TChannelLevels Sum;
+  for (int i = 1; i <= Buffers; ++i) {
+    const TChannelLevels& l = FRing[(FNext - i + kMaxTimeGate) % kMaxTimeGate];
+    Sum.Left += l.Left;
+    Sum.Right += l.Right;
+  }
+  return Sum;
+}
+
 bool TTrackRule::IsSilent(int NoiseGate, int TimeGate) const {
   const int N = std::clamp(TimeGate, 0, kMaxTimeGate);
   if (FHeard < N) return false;  // not yet a whole time gate heard
-  double Left = 0, Right = 0;
-  for (int i = 1; i <= N; ++i) {
-    const TChannelLevels& l = FRing[(FNext - i + kMaxTimeGate) % kMaxTimeGate];
-    Left += l.Left;
-    Right += l.Right;
-  }
-  return NoiseGate > Left && NoiseGate > Right;
+  const TChannelLevels s = Sum(N);
+  return NoiseGate > s.Left && NoiseGate > s.Right;
 }
 
 TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
@@ -155,13 +160,8 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
   FNext = (FNext + 1) % kMaxTimeGate;
   FHeard = std::min(FHeard + 1, kMaxTimeGate);
   if (!FSoundHeard) {
-    double Left = 0, Right = 0;
-    for (int i = 1; i <= std::min(FHeard, Gate); ++i) {
-      const TChannelLevels& l = FRing[(FNext - i + kMaxTimeGate) % kMaxTimeGate];
-      Left += l.Left;
-      Right += l.Right;
-    }
-    FSoundHeard = Left >= s.NoiseGate || Right >= s.NoiseGate;
+    const TChannelLevels Heard = Sum(std::min(FHeard, Gate));
+    FSoundHeard = Heard.Left >= s.NoiseGate || Heard.Right >= s.NoiseGate;
   }
   // The decision waits for the minimum length (strictly longer).
   if (PositionMs <= s.MinSec * 1000LL || !IsSilent(s.NoiseGate, Gate)) return TTrackDecision::None;

@@ -112,6 +112,9 @@ class TTrackRule {
   int Heard() const { return FHeard; }
 
  private:
+  // Both channels' levels summed over the last Buffers buffers of the ring.
+  TChannelLevels Sum(int Buffers) const;
+
   std::array<TChannelLevels, kMaxTimeGate> FRing{};  // the last buffers' levels
   TChannelLevels FLatest;
   int FNext = 0;      // where the next buffer's levels go
