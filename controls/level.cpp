@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include <QMetaObject>
+#include <QTimer>
 
 #include "stream/arith.h"
 #include "stream/errors.h"
@@ -27,6 +27,15 @@ TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
   // The fall goes in ticks of 25 ms, taken four at a time: the marker moves
   // as designed, and the tick service wakes ten times a second for it, not
   // forty (a picture of the bars comes at most every 46 ms anyway).
+  // While a marker is up, its fall is drawn within a run of the fall, not
+  // with the next data: a quiet input after a click brings no data that
+  // changes the bar, and the marker would linger. Idle without a marker.
+  FMarkerTimer = new QTimer(this);
+  FMarkerTimer->setInterval(kFallTicksPerRun * kTickPeriodMs);
+  QObject::connect(FMarkerTimer, &QTimer::timeout, this, [this] {
+    if (FRedrawPending.exchange(false) && Showing()) ShowChanges();
+    if (Peak() <= 0) FMarkerTimer->stop();
+  });
   FNode = AddTickClient(
       kFallTicksPerRun * kTickPeriodMs, false,
       [](PTickClient, void* User) {
@@ -188,6 +197,7 @@ void TMMCustomLevel::ProcessLevel(int Amplitude) {
       if (FPeakState.compare_exchange_weak(Old, Pack(NewLevel, 2 * FPeakDelay + 1))) {
         if (Old & kAsleep) ResumeTickClient(FNode);
         FRedrawPending = true;
+        if (!FMarkerTimer->isActive()) FMarkerTimer->start();
         break;
       }
     }
@@ -222,17 +232,7 @@ void TMMCustomLevel::PeakFall() {
       }
     }
     if (FPeakState.compare_exchange_weak(Old, Pack(Peak, Hold))) {
-      if (Fell) {
-        // Shown at once, not with the next data: a quiet input after a click
-        // brings no data that changes the bar, and the marker would linger.
-        FRedrawPending = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-              if (FRedrawPending.exchange(false) && Showing()) ShowChanges();
-            },
-            Qt::QueuedConnection);
-      }
+      if (Fell) FRedrawPending = true;
       return;
     }
   }

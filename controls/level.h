@@ -9,11 +9,13 @@
 // 100 ms). The two share only the
 // peak marker (peak and hold counter, packed into one atomic word and changed by
 // compare-and-swap on both sides) and the redraw-pending flag: no lock on the
-// drawing path. A fall that moves the marker posts its redraw to the main
-// thread, so it shows at once, also while no data changes the bar.
+// drawing path. While a marker is up, a main-thread timer draws its fall at
+// the fall's pace, also while no data changes the bar.
 #pragma once
 
 #include <QRect>
+
+class QTimer;
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -207,6 +209,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   int FLastPeak = 0;
   std::atomic<std::uint64_t> FPeakState{0};
   std::atomic<bool> FRedrawPending{false};
+  QTimer* FMarkerTimer = nullptr;  // owned by the widget; runs while a marker is up
   // Decay state.
   float FK = 0.0001f;
   int FRingLength = 1;
