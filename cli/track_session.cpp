@@ -113,7 +113,9 @@ int TTrackSession::Result() {
   ClearStatus();
   const TSessionEnd End = FSession.End();
   const std::string Message = FSession.Message();
-  if (End == TSessionEnd::TooShort)
+  // A track silent at the minimum length may not be the side's end: say how
+  // to go on. An end of side by --side-end was asked for.
+  if (End == TSessionEnd::TooShort && FSession.Options().SideEndSeconds <= 0)
     std::fprintf(stderr, "velmar-rec: %s (--keep-going starts the next track instead)\n",
                  Message.c_str());
   else if (!Message.empty())

@@ -270,6 +270,26 @@ TEST_F(Cli, EndingsSayWhyTheyCame) {
       EXPECT_EQ(Tracks(o.Folder).size(), 3u);  // each silent from 7 s on
     }
   }
+  {
+    // An end of side asked for (--side-end), also without automatic splits:
+    // said as such, with no advice to keep going.
+    SetWaveBackends({FileSource(Samples)});
+    cli::TSessionOptions o;
+    o.Folder = Dir.File("side-end");
+    o.Rule.AutoSplit = false;
+    o.SideEndSeconds = 5;
+    o.AudioBytes = static_cast<std::int64_t>(Samples.size());
+    cli::TTrackSession Session(o);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Session.Run(Never), 0);
+    testing::internal::GetCapturedStdout();
+    const std::string Said = testing::internal::GetCapturedStderr();
+    SetWaveBackends({});
+    EXPECT_NE(Said.find("silent for 5 s"), std::string::npos) << Said;
+    EXPECT_EQ(Said.find("--keep-going"), std::string::npos) << Said;
+    EXPECT_EQ(Tracks(o.Folder), std::vector<std::string>{"Track01.wav"});
+  }
 
   std::atomic<bool> Interrupt{false};
   std::int64_t Given = 0;
