@@ -963,7 +963,9 @@ void TFormAudioRecorderMain::ListTracks(const std::vector<std::string>& Files) {
     TWaveScan Scan;
     std::string Error;
     if (!ScanWaveFile(File, Scan, Error)) {
-      ShowStatus(QString::fromStdString(File + " is not a WAV file that can be listed: " + Error));
+      // By its name: the status line is one line, and the reason must fit.
+      ShowStatus(QFileInfo(QString::fromStdString(File)).fileName() +
+                 QString::fromStdString(" is not a WAV file that can be listed: " + Error));
       continue;
     }
     // A track of the output folder by its name, any other by its path.

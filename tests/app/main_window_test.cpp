@@ -889,6 +889,7 @@ TEST(MainWindow, TracksDroppedOnTheListJoinItAndOneTakenOffStaysOnDisk) {
   EXPECT_TRUE(W.StatusText().contains("notes.txt is not a WAV file"))
       << W.StatusText().toStdString();
   EXPECT_EQ(R.Name(2).toStdString(), Other + "/02 Song.wav");
+  Photograph(W, "list-dropped-tracks");
   EXPECT_EQ(W.Grid->item(3, 2)->text(), "0:03.000");
   W.Grid->setCurrentCell(2, 1);
   W.miRemoveFromListClick();

@@ -612,6 +612,7 @@ TEST(ReviewWindow, StaleTrackNumbersAreAChangeAndApplyNumbersTheSetAsItIs) {
   ASSERT_EQ(V.Edit().Tracks(), 5u);
   EXPECT_TRUE(V.AlbumFields->Numbers->isChecked());
   EXPECT_TRUE(V.btApply->isEnabled());
+  Photograph(V, "review-stale-numbers");
   V.btApply->click();
   ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
   ASSERT_EQ(R.Rows(), 6);
