@@ -83,6 +83,9 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   new QShortcut(Qt::Key_Plus, this, [this] { Zoom(1); });
   new QShortcut(Qt::Key_Equal, this, [this] { Zoom(1); });
   new QShortcut(Qt::Key_Minus, this, [this] { Zoom(-1); });
+  // The waveform's height: Ctrl+Up and Ctrl+Down (a click in hiss, its repair).
+  new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up), this, [this] { Magnify(2); });
+  new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down), this, [this] { Magnify(-2); });
   new QShortcut(Qt::Key_N, this, [this] { GoToMarker(1); });
   new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_N), this, [this] { GoToMarker(-1); });
   Buttons->addStretch();
@@ -141,6 +144,13 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
       "and as recorded, also while it plays");
   btDropClick = AddButton(ClickRow, "Drop Repair", &TFormReview::DropClick, Qt::Key_D);
   btDropClick->setToolTip("Leave the selected click as recorded, or repair it again (D)");
+  btLeaveOut = AddButton(ClickRow, "Leave Out", &TFormReview::LeaveOut, Qt::Key_O);
+  btLeaveOut->setToolTip(
+      "Take the selected track out of the set, or back into it (O); its audio stays in "
+      "Originals");
+  btTrimEnds = AddButton(ClickRow, "Trim Ends", &TFormReview::TrimEnds, Qt::Key_T);
+  btTrimEnds->setToolTip(
+      "Leave out the quiet before the side's sound and after it (T); it stays in Originals");
   new QShortcut(Qt::Key_C, this, [this] { GoToClick(1); });
   new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_C), this, [this] { GoToClick(-1); });
   new QShortcut(Qt::Key_A, this, [this] { SwitchHeard(); });
@@ -188,6 +198,7 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   Bottom->setContentsMargins(6, 0, 6, 0);
   FSideText = new QLabel(this);
   FSideText->setFont(LabelFont(true));
+  FSideText->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);  // never cut
   Bottom->addWidget(FSideText);
   FStatus = new QLabel(this);
   FStatus->setFont(LabelFont(false));
@@ -278,6 +289,7 @@ void TFormReview::Poll() {
     const auto Done = std::move(FJobDone);
     FJobDone = nullptr;
     Done(FJobOk, FJobError);
+    if (FWorker.joinable()) return;  // Done started the next job
   }
   if (FPlayback && FPlayback->Playing()) {
     FCursor = FPlayback->Frame();
@@ -308,10 +320,85 @@ void TFormReview::Scanned(bool Ok, const std::string& Error) {
   Overview->SetRange(0, FEdit.Frames());
   Overview->show();
   Zoomed->show();
-  Say(QString::fromStdString(FRecovered + (FRecovered.empty() ? "" : " ")) +
-      "Drag a mark to move it (Shift: without snapping to the quiet); type titles in the list "
-      "or paste them there as lines.");
   SelectMark(FEdit.Marks().empty() ? -1 : 0);
+  // The quiet gaps, found once by the recorder's rule: for Split into, and to
+  // tell the tracks of only noise and the lead-in and run-out.
+  auto Found = std::make_shared<TSideGaps>();
+  Run(
+      "Finding the quiet gaps",
+      [this, Found](std::string& Why) {
+        FTotal = FAudio.Frames();
+        if (FindSideGaps(FAudio, FRule, FCancel, FDone, *Found)) return true;
+        Why = "cancelled";
+        return false;
+      },
+      [this, Found](bool Whole, const std::string&) {
+        if (Whole) FGaps = std::move(*Found);
+        FGapsFound = Whole;
+        SayWhatTheQuietTells();
+      });
+}
+
+void TFormReview::SayWhatTheQuietTells() {
+  QString Text = QString::fromStdString(FRecovered + (FRecovered.empty() ? "" : " "));
+  const std::vector<std::size_t> Noise = NoiseOnlyTracks(FEdit, FGaps.Gaps);
+  const TSoundSpan Span = SoundSpan(FGaps.Gaps, FEdit.Frames());
+  if (!Noise.empty()) {
+    QStringList Numbers;
+    for (const std::size_t t : Noise) Numbers << QString::number(t + 1);
+    Text += QString("%1 %2 only the input's noise: Leave Out (O) takes a track out of the set. ")
+                .arg(Noise.size() == 1 ? "Track " + Numbers.front()
+                                       : "Tracks " + Numbers.join(", "))
+                .arg(Noise.size() == 1 ? "holds" : "hold");
+  }
+  if (Span.Trims(FEdit.Frames()))
+    Text += QString("The side has %1 of quiet before its sound and %2 after: Trim Ends (T) leaves "
+                    "them out. ")
+                .arg(SideTimeText(Span.From, true))
+                .arg(SideTimeText(FEdit.Frames() - Span.To, true));
+  if (!Noise.empty() || Span.Trims(FEdit.Frames())) {
+    Text += "What is left out stays in Originals.";
+  } else {
+    Text +=
+        "Drag a mark to move it (Shift: without snapping to the quiet); type titles in the list "
+        "or paste them there as lines.";
+  }
+  Say(Text);
+}
+
+void TFormReview::LeaveOut() {
+  if (!Editable()) return;
+  const std::size_t Track = SelectedTrack();
+  if (!FEdit.LeaveOut(Track, !FEdit.LeftOut(Track))) {
+    if (!FEdit.LeftOut(Track)) Say("The last track of the set cannot be left out.");
+    return;
+  }
+  Say(FEdit.LeftOut(Track)
+          ? QString("Track %1 is left out of the set; Apply keeps its audio in Originals.")
+                .arg(Track + 1)
+          : QString("Track %1 is in the set again.").arg(Track + 1));
+  Refresh();
+}
+
+void TFormReview::TrimEnds() {
+  if (!Editable()) return;
+  const TSoundSpan Span = SoundSpan(FGaps.Gaps, FEdit.Frames());
+  if (!Span.Trims(FEdit.Frames()) || !FEdit.LeaveOutEnds(Span.From, Span.To)) {
+    Say("The side has no quiet at its ends to leave out.");
+    return;
+  }
+  FSelected = -1;
+  Say(QString("The lead-in and the run-out are left out: the set runs from %1 to %2; Apply keeps "
+              "them in Originals.")
+          .arg(SideTimeText(Span.From, true))
+          .arg(SideTimeText(Span.To, true)));
+  Refresh();
+}
+
+std::size_t TFormReview::SelectedTrack() const {
+  const int Row = List->currentRow();
+  return Row >= 0 && Row < static_cast<int>(FEdit.Tracks()) ? static_cast<std::size_t>(Row)
+                                                             : TrackAt(FCursor);
 }
 
 void TFormReview::Refresh() {
@@ -335,7 +422,13 @@ void TFormReview::Refresh() {
   btDropClick->setText(FClick >= 0 && FClicks.Dropped(static_cast<std::size_t>(FClick))
                            ? "Repair Again"
                            : "Drop Repair");
-  KeepOriginals->setEnabled(Idle && FClicks.Kept() > 0);
+  // What is left out is kept in Originals whatever the box says.
+  KeepOriginals->setEnabled(Idle && FClicks.Kept() > 0 && !FEdit.AnyLeftOut());
+  if (FEdit.AnyLeftOut()) KeepOriginals->setChecked(true);
+  const bool Known = FGapsFound && FEdit.Frames() > 0;
+  btLeaveOut->setEnabled(Idle && Known);
+  btLeaveOut->setText(Known && FEdit.LeftOut(SelectedTrack()) ? "Take Back" : "Leave Out");
+  btTrimEnds->setEnabled(Idle && Known && SoundSpan(FGaps.Gaps, FEdit.Frames()).Trims(FEdit.Frames()));
   for (TSideView* View : {Overview, Zoomed})
     View->SetClicks(FClicks.Found() ? &FClicks : nullptr, FClick);
   btApply->setEnabled(Idle && Changed());
@@ -344,14 +437,22 @@ void TFormReview::Refresh() {
 
   const auto Tracks = static_cast<int>(FEdit.Tracks());
   if (FEdit.Frames() > 0) {
-    FSideText->setText(
-        QString("%1 tracks, %2").arg(Tracks).arg(SideTimeText(FEdit.Frames(), false)));
+    const auto Kept = static_cast<int>(FEdit.KeptTracks());
+    FSideText->setText(QString("%1 tracks%2, %3")
+                           .arg(Kept)
+                           .arg(Kept < Tracks ? QString(", %1 left out").arg(Tracks - Kept)
+                                              : QString())
+                           .arg(SideTimeText(FEdit.Frames(), false)));
     if (!SplitCount->hasFocus()) SplitCount->setValue(Tracks);
   }
   List->setRowCount(FEdit.Frames() > 0 ? Tracks : 0);
+  // Kept tracks are numbered as Apply numbers them; one left out says so.
+  int Number = 0;
   for (int t = 0; t < List->rowCount(); ++t) {
     const auto i = static_cast<std::size_t>(t);
-    const QString Cells[4] = {QString::number(t + 1), SideTimeText(FEdit.TrackStart(i), true),
+    const bool Left = FEdit.LeftOut(i);
+    const QString Cells[4] = {Left ? QString("out") : QString::number(++Number),
+                              SideTimeText(FEdit.TrackStart(i), true),
                               SideTimeText(FEdit.TrackEnd(i) - FEdit.TrackStart(i), true),
                               QString::fromStdString(FEdit.Titles()[i])};
     for (int c = 0; c < 4; ++c) {
@@ -362,8 +463,11 @@ void TFormReview::Refresh() {
         List->setItem(t, c, Item);
       }
       if (Item->text() != Cells[c]) Item->setText(Cells[c]);
+      const QBrush Ink = Left ? QBrush(Qt::gray) : QBrush();
+      if (Item->foreground() != Ink) Item->setForeground(Ink);
     }
   }
+
   const int Row = FSelected >= 0 ? FSelected + 1 : static_cast<int>(TrackAt(FCursor));
   // The list follows the selection, unless a title is being typed in it.
   const QWidget* Focus = QApplication::focusWidget();
@@ -552,41 +656,12 @@ void TFormReview::AddMark() {
 }
 
 void TFormReview::SplitInto(int Tracks) {
-  if (!Editable()) return;
-  if (!FGapsFound) {
-    // The quiet gaps, found once by the recorder's rule.
-    Run(
-        "Finding the quiet gaps",
-        [this](std::string& Why) {
-          auto Finder = std::make_unique<TQuietGapFinder>(FRule);
-          std::vector<std::int16_t> Buffer(2 * 65536);
-          FTotal = FAudio.Frames();
-          for (std::int64_t At = 0; At < FAudio.Frames(); At += 65536) {
-            if (FCancel) {
-              Why = "cancelled";
-              return false;
-            }
-            const std::int64_t n = std::min<std::int64_t>(65536, FAudio.Frames() - At);
-            FAudio.Read(At, Buffer.data(), n);
-            Finder->Add(reinterpret_cast<const std::uint8_t*>(Buffer.data()),
-                        static_cast<std::size_t>(n * 4));
-            FDone = At + n;
-          }
-          FGaps = Finder->Finish();
-          FFinder = std::move(Finder);
-          return true;
-        },
-        [this, Tracks](bool Ok, const std::string&) {
-          FGapsFound = Ok;
-          if (Ok) SplitInto(Tracks);
-        });
-    return;
-  }
+  if (!Editable() || !FGapsFound) return;
   const std::vector<std::int64_t> Cuts =
-      CutsForTracks(FGaps, FEdit.Frames(), Tracks, FRule.MinSec * kRate);
+      CutsForTracks(FGaps.Gaps, FEdit.Frames(), Tracks, FRule.MinSec * kRate);
   if (static_cast<int>(Cuts.size()) + 1 < Tracks) {
     // Nothing changes; the gate that would find them is said.
-    const int Gate = FFinder->GateFor(Tracks, FRule.MinSec * kRate);
+    const int Gate = FGaps.Finder->GateFor(Tracks, FRule.MinSec * kRate);
     Say(QString("%1 tracks need %2 quiet gaps of the side; it has %3 (with tracks of at least %4 "
                 "s). %5")
             .arg(Tracks)
@@ -688,6 +763,15 @@ void TFormReview::Zoom(int Steps, std::int64_t At) {
   ShowZoom();
 }
 
+void TFormReview::Magnify(int Factor) {
+  const int Gain = Factor > 0 ? Zoomed->Gain() * Factor : Zoomed->Gain() / -Factor;
+  for (TSideView* View : {Overview, Zoomed}) View->SetGain(Gain);
+  Say(Zoomed->Gain() == 1 ? QString("The waveform at its true height.")
+                          : QString("The waveform %1 times as high (%2 dB): Ctrl+Down lowers it.")
+                                .arg(Zoomed->Gain())
+                                .arg(std::lround(20 * std::log10(Zoomed->Gain()))));
+}
+
 void TFormReview::Pan(std::int64_t Frames) {
   FZoomCentre = std::clamp<std::int64_t>(
       Zoomed->From() + (Zoomed->To() - Zoomed->From()) / 2 + Frames, 0, FEdit.Frames());
@@ -704,38 +788,17 @@ void TFormReview::Apply() {
     Say(Wrong);
     return;
   }
-  std::vector<TTrackFile> New;
+  const std::vector<TTrackFile> New =
+      PlanSideTracks(FEdit, FPeaks.TrackFrames(), FOldTags, Album, AlbumFields->Numbered());
   std::vector<std::string> Paths;
-  const auto Count = static_cast<int>(FEdit.Tracks());
-  for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
-    const std::string& Title = FEdit.Titles()[t];
-    const int Number = static_cast<int>(t + 1);
-    TTrackFile Track;
-    Track.Name =
-        Title.empty() ? TrackFileName(Number, Count) : TitledTrackName(Number, Title, Count);
-    Track.Frames = FEdit.TrackEnd(t) - FEdit.TrackStart(t);
-    // The track's own artist is the one of the old track its audio starts in.
-    std::int64_t OldStart = 0;
-    for (std::size_t o = 0; o < FOldTags.size(); OldStart += FPeaks.TrackFrames()[o++]) {
-      if (o + 1 < FOldTags.size() && FEdit.TrackStart(t) >= OldStart + FPeaks.TrackFrames()[o])
-        continue;
-      Track.Tags.Artist = FOldTags[o].Artist;
-      break;
-    }
-    Track.Tags.SetAlbumFields(Album);
-    Track.Tags.Title = Title;
-    if (AlbumFields->Numbered()) {
-      Track.Tags.Track = Number;
-      Track.Tags.TrackTotal = Count;
-    }
-    New.push_back(Track);
-    Paths.push_back((std::filesystem::path(Folder) / New.back().Name).string());
-  }
+  for (const TTrackFile& t : New)
+    if (!t.LeftOut) Paths.push_back((std::filesystem::path(Folder) / t.Name).string());
   FApplying = true;
   Run(
       "Writing the tracks",
       [this, Folder, New, Total = FEdit.Frames(), Declick = FClicks.Kept() > 0,
-       Keep = KeepOriginals->isChecked(), Retitle = !FEdit.MarksChanged()](std::string& Why) {
+       LeftOut = FEdit.AnyLeftOut(), Keep = KeepOriginals->isChecked(),
+       Retitle = !FEdit.MarksChanged() && !FEdit.AnyLeftOut()](std::string& Why) {
         FTotal = Total;
         // The tracks must be what the review read: cut at the marks' places,
         // a track changed meanwhile would give other audio than the user saw.
@@ -757,12 +820,16 @@ void TFormReview::Apply() {
         }
         // Repairs change samples: the recorded tracks are kept (linked, so
         // that the rewrite removing them leaves them there) unless not wanted.
+        // Audio left out is never lost: they are kept then in any case.
         std::vector<std::string> Kept;
-        if (Declick && Keep && !velmar::KeepOriginals(FTracks, Folder, Kept, Why)) return false;
-        if (Declick) {
+        if (((Declick && Keep) || LeftOut) &&
+            !velmar::KeepOriginals(FTracks, Folder, Kept, Why))
+          return false;
+        if (Declick || LeftOut) {
           const TClickOptions Options = FClicks.Options();
-          const bool Ok = RewriteSide(
-              FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why, &Options);
+          const bool Ok =
+              RewriteSide(FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why,
+                          Declick ? &Options : nullptr);
           if (!Ok) DropOriginals(Kept);
           return Ok;
         }

@@ -5,16 +5,21 @@
 // clicks found and shown (each played repaired or as recorded, its repair
 // dropped or kept; Apply repairs the kept ones), and the edits: drag a mark (snapped to
 // the quietest point within 50 ms unless Shift is held), delete a mark (joining two tracks), add
-// one at the cursor, split into N tracks at the longest quiet gaps, undo and redo; play from the
-// cursor or the 3 s around a mark. Apply writes the tracks anew (the audio joined stays the same,
+// one at the cursor, split into N tracks at the longest quiet gaps, leave a track out of the set
+// (one of only the input's noise is said at the start) or the quiet before and after the side's
+// sound, undo and redo; play from the cursor or the 3 s around a mark. Apply writes the tracks anew (the audio joined stays the same,
 // sample for sample) and tells the owner their names; Cancel leaves the files as they were.
 //
 // The waveform's scan, the search for quiet gaps and Apply run on a worker
-// thread with a progress bar; the window stays responsive meanwhile.
+// thread with a progress bar; the window stays responsive meanwhile. What
+// the rules decide (the gaps, the tracks of noise, the new tracks' names and
+// tags) is session/side_plan.h's; the window shows and asks.
 //
 // Owns its views, its playback and its worker; shown by the main window,
 // which it tells through OnApplied. Main thread, apart from the worker's job,
-// which only touches what it was handed and the progress counters.
+// which touches only the peaks while it scans them, the clicks while it finds
+// them and the progress counters; the gaps it finds are handed over when it
+// has ended.
 #pragma once
 
 #include <QCheckBox>
@@ -41,6 +46,7 @@
 #include "session/side_clicks.h"
 #include "session/side_edit.h"
 #include "session/side_peaks.h"
+#include "session/side_plan.h"
 #include "session/track_rule.h"
 
 namespace velmar {
@@ -74,6 +80,11 @@ class TFormReview : public QWidget {
   void DeleteMark();
   void AddMark();
   void SplitInto(int Tracks);
+  // The selected track (the list's row, else the cursor's) left out of the
+  // set, or taken back.
+  void LeaveOut();
+  // The quiet before the side's sound and after it left out.
+  void TrimEnds();
   void Undo();
   void Redo();
   void PlayFromCursor();
@@ -95,6 +106,8 @@ class TFormReview : public QWidget {
   void PasteTitles();
   // Closer (Steps > 0) or farther, keeping the frame At (-1: the middle) in place.
   void Zoom(int Steps, std::int64_t At = -1);
+  // The waveform Factor times as high (> 0) or lower (< 0: divided), both views.
+  void Magnify(int Factor);
   // Moves the zoomed view by Frames.
   void Pan(std::int64_t Frames);
   void Apply();
@@ -113,7 +126,7 @@ class TFormReview : public QWidget {
   QPushButton *btDelete, *btAdd, *btSplit, *btUndo, *btRedo, *btPlay, *btPlayMark, *btStop,
       *btApply, *btCancel;
   QSpinBox* SplitCount;
-  QPushButton *btFindClicks, *btPlayClick, *btDropClick;
+  QPushButton *btFindClicks, *btPlayClick, *btDropClick, *btLeaveOut, *btTrimEnds;
   QCheckBox* KeepOriginals;  // a repair keeps the recorded tracks in "Originals"
   TAlbumPanel* AlbumFields;
 
@@ -127,6 +140,9 @@ class TFormReview : public QWidget {
            std::function<void(bool Ok, const std::string& Error)> Done);
   void Poll();
   void Scanned(bool Ok, const std::string& Error);
+  // The tracks of only noise and the quiet at the side's ends, once known.
+  void SayWhatTheQuietTells();
+  std::size_t SelectedTrack() const;
   void Refresh();
   void ShowZoom();
   void TitleEdited(QTableWidgetItem* Item);
@@ -147,8 +163,7 @@ class TFormReview : public QWidget {
   TSideAudio FAudio;
   TSideEdit FEdit;
   std::unique_ptr<TSidePlayback> FPlayback;
-  std::vector<TQuietGap> FGaps;
-  std::unique_ptr<TQuietGapFinder> FFinder;  // what found them
+  TSideGaps FGaps;
   TSideClicks FClicks;
   int FClick = -1;  // the click selected
   bool FHearRepaired = true;

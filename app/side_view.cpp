@@ -103,6 +103,7 @@ void TSideView::paintEvent(QPaintEvent*) {
   }
   p.setPen(QColor(60, 60, 60));
   p.drawLine(0, Top + Lane, width(), Top + Lane);
+  PaintLeftOut(p, Top);
   PaintClicks(p, Top, Lane);
   PaintMarkers(p);
   PaintMarks(p);
@@ -112,6 +113,23 @@ void TSideView::paintEvent(QPaintEvent*) {
     p.drawLine(QPointF(x, kRulerHeight), QPointF(x, height()));
   }
   PaintPointerTime(p);
+}
+
+void TSideView::PaintLeftOut(QPainter& p, int Top) {
+  // Audio left out of the set: dimmed, as a thing that will not be written.
+  for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
+    if (!FEdit.LeftOut(t)) continue;
+    const double x0 = std::max(XOf(FEdit.TrackStart(t)), 0.0);
+    const double x1 = std::min(XOf(FEdit.TrackEnd(t)), static_cast<double>(width()));
+    if (x1 <= x0) continue;
+    p.fillRect(QRectF(x0, Top, x1 - x0, height() - Top), QColor(0, 0, 0, 170));
+    p.fillRect(QRectF(x0, Top, x1 - x0, height() - Top), QBrush(QColor(90, 90, 90), Qt::BDiagPattern));
+  }
+}
+
+void TSideView::SetGain(int Times) {
+  FGain = std::clamp(Times, 1, kMaxGain);
+  update();
 }
 
 void TSideView::PaintPointerTime(QPainter& p) {
@@ -162,10 +180,14 @@ void TSideView::PaintRuler(QPainter& p) {
 
 void TSideView::PaintWave(QPainter& p, QRect Lane, int Channel, const std::vector<TPeak>& Columns) {
   const double Middle = Lane.center().y(), Half = Lane.height() / 2.0 - 1;
+  // Louder than the lane at this gain: drawn to its edge.
+  auto Y = [&](int Sample) {
+    return Middle - std::clamp(Sample * FGain * Half / 32768, -Half, Half);
+  };
   p.setPen(FWave);
   for (std::size_t c = 0; c < Columns.size(); ++c) {
-    const double Low = Middle - Columns[c].Min[Channel] * Half / 32768;
-    const double High = Middle - Columns[c].Max[Channel] * Half / 32768;
+    const double Low = Y(Columns[c].Min[Channel]);
+    const double High = Y(Columns[c].Max[Channel]);
     const auto x = static_cast<double>(c) + 0.5;
     p.drawLine(QPointF(x, High), QPointF(x, std::max(Low, High + 1)));
   }
@@ -181,7 +203,9 @@ void TSideView::PaintSamples(QPainter& p, QRect Lane, int Channel) {
   QPolygonF Line;
   for (std::int64_t f = 0; f < Count; ++f)
     Line << QPointF(XOf(First + f),
-                    Middle - Frames[static_cast<std::size_t>(2 * f + Channel)] * Half / 32768);
+                    Middle - std::clamp(Frames[static_cast<std::size_t>(2 * f + Channel)] * FGain *
+                                            Half / 32768,
+                                        -Half, Half));
   p.setPen(QColor(FWave).darker(160));
   p.drawLine(QPointF(0, Middle), QPointF(width(), Middle));
   p.setPen(FWave);
@@ -201,6 +225,10 @@ void TSideView::PaintClicks(QPainter& p, int Top, int Lane) {
   const std::vector<TClick>& Clicks = FClicks->Clicks();
   const auto First = std::lower_bound(Clicks.begin(), Clicks.end(), FFrom - 44100,
                                       [](const TClick& c, std::int64_t f) { return c.Frame < f; });
+  if (FramesPerPixel() >= kLaneFramesPerPixel) {
+    PaintClickLane(p, Top, static_cast<std::size_t>(First - Clicks.begin()));
+    return;
+  }
   for (auto c = First; c != Clicks.end() && c->Frame < FTo; ++c) {
     const auto i = static_cast<std::size_t>(c - Clicks.begin());
     const bool Selected = static_cast<int>(i) == FSelectedClick;
@@ -217,6 +245,33 @@ void TSideView::PaintClicks(QPainter& p, int Top, int Lane) {
       p.setPen(QPen(Colour, Selected ? 3 : 2));
       p.drawLine(QPointF(x0, y), QPointF(x0, y + std::max(8, Lane / 2)));
     }
+  }
+}
+
+void TSideView::PaintClickLane(QPainter& p, int Top, std::size_t First) {
+  // A wide view holds hundreds of clicks: ticks over the waveform would hide
+  // it, so a thin lane above it shows how many lie under each column (the
+  // more, the brighter; dropped repairs not counted), the selected one a tick.
+  const std::vector<TClick>& Clicks = FClicks->Clicks();
+  std::vector<int> Count(static_cast<std::size_t>(std::max(width(), 0)), 0);
+  for (std::size_t i = First; i < Clicks.size() && Clicks[i].Frame < FTo; ++i) {
+    const auto x = static_cast<long>(XOf(Clicks[i].Frame));
+    if (x < 0 || x >= width() || FClicks->Dropped(i)) continue;
+    ++Count[static_cast<std::size_t>(x)];
+  }
+  const int y = Top - kClickLane;
+  p.fillRect(QRect(0, y, width(), kClickLane), QColor(30, 30, 30));
+  for (int x = 0; x < width(); ++x) {
+    const int n = Count[static_cast<std::size_t>(x)];
+    if (n == 0) continue;
+    QColor Shade = kClick;
+    Shade.setAlpha(std::min(255, 90 + 55 * n));
+    p.fillRect(QRect(x, y, 1, kClickLane), Shade);
+  }
+  if (FSelectedClick >= 0 && static_cast<std::size_t>(FSelectedClick) < Clicks.size()) {
+    const double x = XOf(Clicks[static_cast<std::size_t>(FSelectedClick)].Frame);
+    p.setPen(QPen(kSelected, 2));
+    p.drawLine(QPointF(x, y), QPointF(x, height()));
   }
 }
 
@@ -245,7 +300,9 @@ void TSideView::PaintMarkers(QPainter& p) {
 void TSideView::PaintMarks(QPainter& p) {
   p.setFont(LabelFont(true));
   const QFontMetrics Metrics(p.font());
+  int Number = 0;  // as Apply numbers the kept tracks
   for (std::size_t t = 0; t < FEdit.Tracks(); ++t) {
+    if (!FEdit.LeftOut(t)) ++Number;
     // The first track starts at no mark: its index -1 is neither dragged nor selected.
     const int Mark = static_cast<int>(t) - 1;
     const bool Dragged = Mark >= 0 && Mark == FDragged, Selected = Mark >= 0 && Mark == FSelected;
@@ -259,7 +316,7 @@ void TSideView::PaintMarks(QPainter& p) {
     }
     // The track's number and title beside its start, kept in sight while
     // any of the track is.
-    QString Label = QString::number(t + 1);
+    QString Label = FEdit.LeftOut(t) ? QString("out") : QString::number(Number);
     if (!FEdit.Titles()[t].empty()) Label += " " + QString::fromStdString(FEdit.Titles()[t]);
     const double Room = XOf(FEdit.TrackEnd(t)) - std::max(x, 0.0) - 6;
     Label = Metrics.elidedText(Label, Qt::ElideRight, static_cast<int>(std::max(Room, 12.0)));

@@ -45,7 +45,15 @@ class TSideView : public QWidget {
   // The side's clicks to show (null: none), and the one selected (-1: none):
   // a tick over each lane in a wide view, the span shaded in a close one;
   // dropped repairs grey.
+  // A wide view shows them as a thin lane of their density over the waveform
+  // instead, so that a thousand of them leave the music readable.
   void SetClicks(const TSideClicks* Clicks, int Selected);
+  // The waveform's height: samples drawn Times as large (1 .. kMaxGain),
+  // so that a click in hiss or its repair can be seen; louder ones reach the
+  // lane's edge.
+  void SetGain(int Times);
+  int Gain() const { return FGain; }
+  static constexpr int kMaxGain = 256;
   void SetColors(QColor Wave, QColor Back);
 
   // The frame under x and the x of a frame.
@@ -63,6 +71,8 @@ class TSideView : public QWidget {
 
   static constexpr int kRulerHeight = 16;
   static constexpr int kLabelHeight = 14;
+  static constexpr int kClickLane = 5;                    // under the labels, above the lanes
+  static constexpr double kLaneFramesPerPixel = 44100 / 20.0;  // wider than 50 ms a pixel
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -79,6 +89,8 @@ class TSideView : public QWidget {
   void PaintMarks(QPainter& p);
   void PaintMarkers(QPainter& p);
   void PaintClicks(QPainter& p, int Top, int Lane);
+  void PaintClickLane(QPainter& p, int Top, std::size_t First);
+  void PaintLeftOut(QPainter& p, int Top);
   void PaintPointerTime(QPainter& p);
   double FramesPerPixel() const;
   int MarkNear(double x) const;
@@ -94,6 +106,7 @@ class TSideView : public QWidget {
   std::int64_t FDragTo = 0;
   double FPointer = -1;  // x of the pointer over the view, or -1
   QColor FWave{0, 255, 0}, FBack{0, 0, 0};
+  int FGain = 1;
 };
 
 }  // namespace velmar

@@ -15,9 +15,14 @@ void TSideEdit::Reset(const std::vector<std::int64_t>& TrackFrames,
   }
   Titles.resize(FStart.Marks.size() + 1);
   FStart.Titles = std::move(Titles);
+  FStart.Out.assign(FStart.Titles.size(), false);
   FNow = FStart;
   FUndo.clear();
   FRedo.clear();
+}
+
+std::size_t TSideEdit::KeptTracks() const {
+  return static_cast<std::size_t>(std::count(FNow.Out.begin(), FNow.Out.end(), false));
 }
 
 bool TSideEdit::Fits(const std::vector<std::int64_t>& Marks) const {
@@ -52,6 +57,8 @@ bool TSideEdit::DeleteMark(std::size_t Index) {
   TState Next = FNow;
   Next.Marks.erase(Next.Marks.begin() + static_cast<std::ptrdiff_t>(Index));
   Next.Titles.erase(Next.Titles.begin() + static_cast<std::ptrdiff_t>(Index) + 1);
+  Next.Out[Index] = Next.Out[Index] && Next.Out[Index + 1];
+  Next.Out.erase(Next.Out.begin() + static_cast<std::ptrdiff_t>(Index) + 1);
   Commit(std::move(Next));
   return true;
 }
@@ -63,6 +70,7 @@ bool TSideEdit::AddMark(std::int64_t At) {
   Next.Marks.insert(Where, At);
   if (!FitsAt(Next.Marks, static_cast<std::size_t>(Track))) return false;
   Next.Titles.insert(Next.Titles.begin() + Track + 1, std::string());
+  Next.Out.insert(Next.Out.begin() + Track + 1, static_cast<bool>(Next.Out[static_cast<std::size_t>(Track)]));
   Commit(std::move(Next));
   return true;
 }
@@ -70,8 +78,9 @@ bool TSideEdit::AddMark(std::int64_t At) {
 bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
   std::sort(Marks.begin(), Marks.end());
   if (!Fits(Marks) || Marks == FNow.Marks) return false;
-  TState Next{std::move(Marks), {}};
+  TState Next{std::move(Marks), {}, {}};
   Next.Titles.resize(Next.Marks.size() + 1);
+  Next.Out.assign(Next.Titles.size(), false);
   // Each title goes with its song: to the new track that holds most of the
   // old track it named (the first title there wins).
   auto Start = [](const std::vector<std::int64_t>& m, std::size_t t) {
@@ -94,6 +103,52 @@ bool TSideEdit::SetMarks(std::vector<std::int64_t> Marks) {
     }
     if (Next.Titles[Best].empty()) Next.Titles[Best] = FNow.Titles[Old];
   }
+  for (std::size_t New = 0; New < Next.Out.size(); ++New) {
+    bool Out = true;
+    for (std::size_t Old = 0; Old < FNow.Out.size() && Out; ++Old)
+      Out = FNow.Out[Old] || End(FNow.Marks, Old) <= Start(Next.Marks, New) ||
+            Start(FNow.Marks, Old) >= End(Next.Marks, New);
+    Next.Out[New] = Out;
+  }
+  if (std::find(Next.Out.begin(), Next.Out.end(), false) == Next.Out.end()) return false;
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::LeaveOut(std::size_t t, bool Out) {
+  if (t >= FNow.Out.size() || FNow.Out[t] == Out || (Out && KeptTracks() == 1)) return false;
+  TState Next = FNow;
+  Next.Out[t] = Out;
+  Commit(std::move(Next));
+  return true;
+}
+
+bool TSideEdit::LeaveOutEnds(std::int64_t From, std::int64_t To) {
+  From = std::max<std::int64_t>(From, 0);
+  To = std::min(To, FFrames);
+  if (To - From < kMinGap) return false;
+  TState Next = FNow;
+  // A mark within reach of an end already there is not added again.
+  auto Cut = [&](std::int64_t At) {
+    if (At < kMinGap || FFrames - At < kMinGap) return;
+    const auto Where = std::lower_bound(Next.Marks.begin(), Next.Marks.end(), At - kMinGap + 1);
+    if (Where != Next.Marks.end() && *Where < At + kMinGap) return;
+    const std::ptrdiff_t Track = Where - Next.Marks.begin();
+    Next.Marks.insert(Where, At);
+    Next.Titles.insert(Next.Titles.begin() + Track + 1, std::string());
+    Next.Out.insert(Next.Out.begin() + Track + 1,
+                    static_cast<bool>(Next.Out[static_cast<std::size_t>(Track)]));
+  };
+  Cut(From);
+  Cut(To);
+  for (std::size_t t = 0; t < Next.Out.size(); ++t) {
+    const std::int64_t Start = t == 0 ? 0 : Next.Marks[t - 1];
+    const std::int64_t End = t < Next.Marks.size() ? Next.Marks[t] : FFrames;
+    if (End <= From + kMinGap - 1 || Start >= To - kMinGap + 1) Next.Out[t] = true;
+  }
+  if (std::find(Next.Out.begin(), Next.Out.end(), false) == Next.Out.end() ||
+      (Next.Marks == FNow.Marks && Next.Out == FNow.Out))
+    return false;
   Commit(std::move(Next));
   return true;
 }

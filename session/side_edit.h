@@ -1,8 +1,10 @@
 // Reviewing a side's splits: the side is its tracks' audio one after the
 // other, and a mark is the first frame of each track after the first. Marks
 // are moved, deleted (joining two tracks), added and replaced as a whole
-// (split into N tracks); tracks get titles. Every edit can be undone and
-// redone. Applying writes the side anew as the tracks the marks make.
+// (split into N tracks); tracks get titles, and may be left out of the set
+// (a stretch of only noise, a lead-in, a run-out: its audio is written to no
+// track). Every edit can be undone and redone. Applying writes the side anew
+// as the tracks the marks make.
 //
 // Not thread-bound; one thread at a time.
 #pragma once
@@ -21,6 +23,10 @@ class TSideEdit {
   std::int64_t Frames() const { return FFrames; }
   const std::vector<std::int64_t>& Marks() const { return FNow.Marks; }
   const std::vector<std::string>& Titles() const { return FNow.Titles; }
+  // Whether track t is left out of the set; how many are kept.
+  bool LeftOut(std::size_t t) const { return FNow.Out[t]; }
+  std::size_t KeptTracks() const;
+  bool AnyLeftOut() const { return KeptTracks() < Tracks(); }
   std::size_t Tracks() const { return FNow.Marks.size() + 1; }
   // Track t's first frame and its end.
   std::int64_t TrackStart(std::size_t t) const { return t == 0 ? 0 : FNow.Marks[t - 1]; }
@@ -28,7 +34,9 @@ class TSideEdit {
     return t < FNow.Marks.size() ? FNow.Marks[t] : FFrames;
   }
   // Whether the marks or titles differ from the side as recorded.
-  bool Changed() const { return MarksChanged() || FNow.Titles != FStart.Titles; }
+  bool Changed() const {
+    return MarksChanged() || FNow.Titles != FStart.Titles || FNow.Out != FStart.Out;
+  }
   bool MarksChanged() const { return FNow.Marks != FStart.Marks; }
 
   // The edits; false, and nothing changed, when one is not possible. A mark
@@ -36,11 +44,21 @@ class TSideEdit {
   // side's ends (the others are as they are: a track under 10 ms elsewhere
   // does not stop it, and can be joined).
   bool MoveMark(std::size_t Index, std::int64_t To);
-  bool DeleteMark(std::size_t Index);  // the joined track keeps the first one's title
-  bool AddMark(std::int64_t At);       // the new track after At has no title
+  // The joined track keeps the first one's title, and is left out only when
+  // both were.
+  bool DeleteMark(std::size_t Index);
+  // The new track after At has no title and is left out when the track it
+  // was part of is.
+  bool AddMark(std::int64_t At);
   // All marks at once; each title goes to the new track that holds most of
-  // the track it named.
+  // the track it named; a new track lying wholly in left-out audio is left out.
   bool SetMarks(std::vector<std::int64_t> Marks);
+  // Leaves track t out of the set, or takes it back; the last kept track
+  // cannot be left out.
+  bool LeaveOut(std::size_t t, bool Out);
+  // In one edit: the audio before From and from To on is left out, marks
+  // added there as needed (one at the side's very start or end is not).
+  bool LeaveOutEnds(std::int64_t From, std::int64_t To);
   bool SetTitle(std::size_t Track, std::string Title);
   // Titles of tracks First, First + 1, ... in one edit (pasted lines); those
   // past the last track are left out.
@@ -56,6 +74,7 @@ class TSideEdit {
   struct TState {
     std::vector<std::int64_t> Marks;
     std::vector<std::string> Titles;
+    std::vector<bool> Out;  // per track
   };
   bool Fits(const std::vector<std::int64_t>& Marks) const;
   bool FitsAt(const std::vector<std::int64_t>& Marks, std::size_t Index) const;

@@ -178,6 +178,26 @@ namespace {
 
 // WriteTrackFiles; with Wait, each new track is named "NAME (new).wav" until
 // the replaced files are gone, then NAME.
+// Reads and drops Frames frames of Read (audio left out of the new tracks).
+bool PassOver(const TAudioSource& Read, std::int64_t Frames, std::int64_t FrameBytes,
+              const std::function<void(std::int64_t)>& Progress, std::int64_t& At,
+              std::string& Error) {
+  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(kCopyBytes / FrameBytes * FrameBytes));
+  for (std::int64_t Left = Frames * FrameBytes; Left > 0;) {
+    const std::int64_t Got =
+        Read(Buffer.data(), std::min<std::int64_t>(Left, static_cast<std::int64_t>(Buffer.size())));
+    if (Got < 0) {
+      if (Error.empty()) Error = "reading failed";
+      return false;
+    }
+    if (Got == 0) break;
+    Left -= Got;
+    At += Got / FrameBytes;
+    if (Progress) Progress(At);
+  }
+  return true;
+}
+
 bool WriteStaged(const TAudioSource& Read, const WAVEFORMATEX& Format, const std::string& Folder,
                  const std::vector<TTrackFile>& Tracks,
                  const std::function<void(std::int64_t)>& Progress, std::string& Error,
@@ -191,6 +211,11 @@ bool WriteStaged(const TAudioSource& Read, const WAVEFORMATEX& Format, const std
   TStagedFiles Staged(Folder);
   std::int64_t At = 0;
   for (std::size_t i = 0; i < Tracks.size(); ++i) {
+    if (Tracks[i].LeftOut) {
+      if (i + 1 == Tracks.size()) break;
+      if (!PassOver(Read, Tracks[i].Frames, Format.nBlockAlign, Progress, At, Error)) return false;
+      continue;
+    }
     TWaveInfoList Info;
     TOtherChunks Chunks;
     WriteWaveTags(Tracks[i].Tags, Info, Chunks);
@@ -302,6 +327,7 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
   // A name that another file has stops the rewrite before anything changes
   // (the interim names would otherwise find it only once the old set is gone).
   for (const TTrackFile& t : New) {
+    if (t.LeftOut) continue;
     std::error_code e;
     const fs::path Path = fs::path(Folder) / t.Name;
     if (fs::exists(Path, e) && !InUse(t.Name)) {
@@ -310,7 +336,7 @@ bool RewriteSide(const std::vector<std::string>& Tracks, const std::string& Fold
     }
   }
   const bool Wait =
-      std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return InUse(t.Name); });
+      std::any_of(New.begin(), New.end(), [&](const TTrackFile& t) { return !t.LeftOut && InUse(t.Name); });
   TAudioSource Read = Source.Source(Error);
   std::unique_ptr<TRepairedAudio> Repaired;
   if (Declick) {

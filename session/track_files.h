@@ -31,11 +31,13 @@ using TAudioSource = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t
 // One track to write: its file name in the folder, its tags (title, album
 // fields: see wave_tags.h), its length in frames (the last one: to the end)
 // and the labelled places it keeps (dropouts while recording), at frames in it.
+// A track LeftOut is audio passed over: read, and written to no file.
 struct TTrackFile {
   std::string Name;
   TTrackTags Tags;
   std::int64_t Frames = 0;
   std::vector<TCueMarker> Markers;
+  bool LeftOut = false;
 };
 
 // Writes Read's audio (of Format) into Tracks in Folder, in order and without

@@ -20,7 +20,8 @@
 namespace velmar {
 
 struct TWaveDeviceCaps {
-  std::string Name;  // cut to 31 characters in the capability records
+  std::string Name;       // cut to 31 characters in the capability records
+  std::string WholeName;  // the same, never cut (empty: Name is whole)
   std::uint32_t Formats = 0;
   std::uint16_t Channels = 2;
   std::uint32_t DriverVersion = 0x0100;

@@ -21,6 +21,7 @@
 #include "session/track_files.h"
 #include "stream/time_conversions.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/hissy_side.h"
 #include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
@@ -624,6 +625,75 @@ TEST(ReviewWindow, StaleTrackNumbersAreAChangeAndApplyNumbersTheSetAsItIs) {
     EXPECT_EQ(Read.Track, n) << Path;
     EXPECT_EQ(Read.TrackTotal, 5) << Path;
   }
+}
+
+// A side with a lead-in of hiss, two pieces and a track of only the
+// run-out's hiss: the review says which track is only noise and how much
+// quiet lies at the ends; T leaves the ends out, O takes a track out and back;
+// Apply writes the two pieces alone, numbered by themselves, and the side as
+// recorded stays whole in Originals.
+TEST(ReviewWindow, NoiseTracksAndTheQuietEndsAreOfferedAndLeftOutIntoOriginals) {
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  const std::vector<std::int16_t> All = test::RecordSide();
+  const auto Frames = static_cast<std::int64_t>(All.size() / 2);
+  const std::vector<std::int64_t> Ends = test::RecordSideTrackEnds(Frames);
+  fs::create_directories(R.Dir.File("side"));
+  std::vector<std::string> Tracks;
+  for (int t = 0; t < 3; ++t) {
+    const std::int64_t From = t == 0 ? 0 : Ends[static_cast<std::size_t>(t - 1)];
+    Tracks.push_back(R.Dir.File("side/" + TrackFileName(t + 1)));
+    test::WriteSideTrack(Tracks.back(), All, From, Ends[static_cast<std::size_t>(t)] - From);
+  }
+  W.ChooseTracks = [&] { return Tracks; };
+  TFormReview& V = OpenReview(R);
+  EXPECT_TRUE(V.StatusText().contains("Track 3 holds only the input's noise"))
+      << V.StatusText().toStdString();
+  EXPECT_TRUE(V.StatusText().contains("of quiet before its sound")) << V.StatusText().toStdString();
+  EXPECT_TRUE(V.btTrimEnds->isEnabled());
+  // O on the third track leaves it out, again takes it back.
+  V.List->setCurrentCell(2, 3);
+  QTest::keyClick(&V, Qt::Key_O);
+  EXPECT_TRUE(V.Edit().LeftOut(2));
+  EXPECT_EQ(V.List->item(2, 0)->text(), "out");
+  EXPECT_EQ(V.btLeaveOut->text(), "Take Back");
+  EXPECT_TRUE(V.btApply->isEnabled());
+  QTest::keyClick(&V, Qt::Key_O);
+  EXPECT_FALSE(V.Edit().LeftOut(2));
+  // T: the lead-in and the run-out (the third track with it) are left out.
+  QTest::keyClick(&V, Qt::Key_T);
+  ASSERT_EQ(V.Edit().Tracks(), 5u);
+  EXPECT_EQ(V.Edit().KeptTracks(), 2u);
+  EXPECT_EQ(V.List->item(1, 0)->text(), "1");
+  EXPECT_EQ(V.List->item(2, 0)->text(), "2");
+  EXPECT_TRUE(V.KeepOriginals->isChecked());
+  EXPECT_FALSE(V.KeepOriginals->isEnabled());  // what is left out is kept in any case
+  // The waveform can be raised to see the hiss.
+  QTest::keyClick(&V, Qt::Key_Up, Qt::ControlModifier);
+  QTest::keyClick(&V, Qt::Key_Up, Qt::ControlModifier);
+  EXPECT_EQ(V.Zoomed->Gain(), 4);
+  Photograph(V, "review-left-out");
+  const std::int64_t From = V.Edit().TrackStart(1), To = V.Edit().TrackEnd(2);
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+  Bytes Joined;
+  for (const char* Name : {"Track01.wav", "Track02.wav"}) {
+    const Bytes a = WavData(R.Dir.File(std::string("side/") + Name));
+    Joined.insert(Joined.end(), a.begin(), a.end());
+  }
+  ASSERT_EQ(static_cast<std::int64_t>(Joined.size()), 4 * (To - From));
+  EXPECT_EQ(std::memcmp(Joined.data(), All.data() + 2 * From, Joined.size()), 0);
+  EXPECT_FALSE(fs::exists(R.Dir.File("side/Track03.wav")));
+  EXPECT_EQ(TrackTags(R.Dir.File("side/Track02.wav")).Track, 0);  // not numbered: not asked
+  Bytes Original;
+  for (int t = 1; t <= 3; ++t) {
+    const Bytes a = WavData(R.Dir.File("side/Originals/" + TrackFileName(t)));
+    Original.insert(Original.end(), a.begin(), a.end());
+  }
+  ASSERT_EQ(Original.size(), All.size() * 2);
+  EXPECT_EQ(std::memcmp(Original.data(), All.data(), Original.size()), 0);
+  EXPECT_TRUE(W.StatusText().contains("2 tracks written")) << W.StatusText().toStdString();
 }
 
 // A track rewritten on disk after the review read it, once with the same

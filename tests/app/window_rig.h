@@ -70,6 +70,7 @@ struct Programme {
 
 // The window as it stands, for people to look at (scripts/screenshots).
 inline void Photograph(QWidget& Window, const std::string& Name) {
+  QApplication::processEvents();  // the layouts that the last changes asked for
   Window.grab().save(QString::fromStdString(test::ScreenshotFolder() + "/" + Name + ".png"));
 }
 

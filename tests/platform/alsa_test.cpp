@@ -232,6 +232,9 @@ TEST_F(AlsaFiles, PlaybackLeavesExactlyTheBytesInTheFile) {
 TEST(AlsaNames, NamesAreMeaningfulShortAndDistinct) {
   EXPECT_EQ(AlsaProductName("default", "Playback/recording through the PulseAudio sound server"),
             "Default (PulseAudio sound\u2026)");
+  EXPECT_EQ(AlsaProductName("default", "Playback/recording through the PulseAudio sound server",
+                            std::string::npos),
+            "Default (PulseAudio sound server)");  // whole, as velmar-rec devices prints it
   EXPECT_EQ(AlsaProductName("default", "Default Audio Device"), "Default");
   EXPECT_EQ(AlsaProductName("pulse", "PulseAudio Sound Server"), "PulseAudio Sound Server");
   EXPECT_EQ(AlsaProductName("velmar_pulse_in", "Test sink monitor"), "Test sink monitor");

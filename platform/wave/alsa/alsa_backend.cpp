@@ -379,7 +379,6 @@ void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
 
 namespace {
 
-constexpr std::size_t kMaxProductName = 31;  // bytes of the records' name field
 const std::string kEllipsis = "\u2026";
 
 std::string TrimText(std::string s) {
@@ -402,37 +401,39 @@ std::string CutAtWord(const std::string& Text, std::size_t Bytes) {
 
 // Head and a detail in parentheses, within the limit: the detail is cut only when
 // Keep is false, otherwise the head is.
-std::string Compose(const std::string& Head, const std::string& Detail, bool KeepDetail) {
-  if (Detail.empty()) return CutAtWord(Head, kMaxProductName);
+std::string Compose(const std::string& Head, const std::string& Detail, bool KeepDetail,
+                    std::size_t Max) {
+  if (Detail.empty()) return CutAtWord(Head, Max);
   const std::string Full = Head + " (" + Detail + ")";
-  if (Full.size() <= kMaxProductName) return Full;
+  if (Full.size() <= Max) return Full;
   const std::size_t Frame = Head.size() + 3;
-  if (!KeepDetail && Frame + kEllipsis.size() < kMaxProductName)
-    return Head + " (" + CutAtWord(Detail, kMaxProductName - Frame) + ")";
-  return CutAtWord(Head, kMaxProductName - Detail.size() - 3) + " (" + Detail + ")";
+  if (!KeepDetail && Frame + kEllipsis.size() < Max)
+    return Head + " (" + CutAtWord(Detail, Max - Frame) + ")";
+  return CutAtWord(Head, Max - Detail.size() - 3) + " (" + Detail + ")";
 }
 
 }  // namespace
 
-std::string AlsaProductName(const std::string& Pcm, const std::string& Description) {
+std::string AlsaProductName(const std::string& Pcm, const std::string& Description,
+                            std::size_t Max) {
   const std::size_t Break = Description.find('\n');
   const std::string First = TrimText(Description.substr(0, Break));
   if (Pcm == "default") {
     // "Playback/recording through the PulseAudio sound server"
     const std::size_t Through = First.find("through the ");
     return Compose("Default", Through == std::string::npos ? "" : First.substr(Through + 12),
-                   false);
+                   false, Max);
   }
   const std::size_t Colon = Pcm.find(':');
   const std::size_t Comma = First.find(", ");
   if (Colon == std::string::npos || Comma == std::string::npos)
-    return CutAtWord(First.empty() ? Pcm : First, kMaxProductName);
+    return CutAtWord(First.empty() ? Pcm : First, Max);
   // A card's device: "HDA Intel PCH, ALC892 Analog" with the PCM's plugin as its kind.
   const std::string Card = First.substr(0, Comma), Device = First.substr(Comma + 2);
   const std::string Kind = Pcm.substr(0, Colon);
-  const std::string Full = Compose(Card + ": " + Device, Kind, true);
+  const std::string Full = Compose(Card + ": " + Device, Kind, true, Max);
   if (Full.find(kEllipsis) == std::string::npos) return Full;
-  return Compose(Device, Kind, true);
+  return Compose(Device, Kind, true, Max);
 }
 
 TAlsaBackend::TAlsaBackend() {
@@ -451,7 +452,9 @@ void TAlsaBackend::Rescan() {
       if (Name.empty() || IsConverter(Name)) continue;
       const std::string Io = HintValue(*h, "IOID");
       TEntry e{Name, {}};
-      e.Caps.Name = AlsaProductName(Name, HintValue(*h, "DESC"));
+      const std::string Description = HintValue(*h, "DESC");
+      e.Caps.Name = AlsaProductName(Name, Description);
+      e.Caps.WholeName = AlsaProductName(Name, Description, std::string::npos);
       e.Caps.Formats = 0xFFF;
       if (Io.empty() || Io == "Input") In.push_back(e);
       if (Io.empty() || Io == "Output") Out.push_back(e);

@@ -48,12 +48,14 @@ class TAlsaBackend : public TWaveBackend {
 // input when ALSA offers no capture device.
 void InstallDefaultWaveBackends();
 
-// The product name of an ALSA PCM for the capability records (at most 31 bytes):
+// The product name of an ALSA PCM for the capability records (at most Max bytes,
+// the records' 31 by default):
 // "Default (PulseAudio sound server)" for the default device, "Card: Device (kind)"
 // for a card's devices (the kind is the PCM's plugin, "hw", "plughw", "front"...,
 // which tells a card's devices apart), the description's first line otherwise.
 // Too long a name drops the card first, then is cut after a word with "…",
 // never inside the kind.
-std::string AlsaProductName(const std::string& Pcm, const std::string& Description);
+std::string AlsaProductName(const std::string& Pcm, const std::string& Description,
+                            std::size_t Max = 31);
 
 }  // namespace velmar
