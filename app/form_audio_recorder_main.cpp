@@ -30,6 +30,7 @@
 #include "app/form_output_destination.h"
 #include "app/form_review.h"
 #include "app/help_window.h"
+#include "app/messages_window.h"
 #include "app/peak_readout.h"
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
@@ -168,6 +169,9 @@ void TFormAudioRecorderMain::BuildMenus() {
   miMP3 = MainMenu->addMenu("MP3");
   AddItem(miMP3, "Convert Files to MP3", 0, &TFormAudioRecorderMain::miMP3EncoderClick);
   AddItem(miMP3, "Convert Files to FLAC", 0, &TFormAudioRecorderMain::miFlacEncoderClick);
+  miView = MainMenu->addMenu("&View");
+  AddItem(miView, "&Messages", 3430, &TFormAudioRecorderMain::miMessagesClick,
+          QKeySequence(Qt::CTRL | Qt::Key_M));
   miOptions = MainMenu->addMenu("&Options");
   AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
   AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
@@ -193,7 +197,7 @@ void TFormAudioRecorderMain::BuildMenus() {
   AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
   AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
   AddItem(miHelp, "&Index", 3420, &TFormAudioRecorderMain::miIndexClick);
-  for (QMenu* Menu : {miFile, miInput, miMP3, miOptions, miHelp}) {
+  for (QMenu* Menu : {miFile, miInput, miMP3, miView, miOptions, miHelp}) {
     UseDarkLook(Menu);
     Menu->installEventFilter(this);  // F1 over a menu item
   }
@@ -312,6 +316,7 @@ void TFormAudioRecorderMain::BuildPanel() {
   FStatus->setFont(LabelFont(false));
   SetTextColor(FStatus, QColor(0xff, 0xb0, 0x40));
   FStatus->setGeometry(17, 136, 500, 13);
+  FStatus->installEventFilter(this);  // a click shows every message, whole
 }
 
 void TFormAudioRecorderMain::FormCreate() {
@@ -321,6 +326,7 @@ void TFormAudioRecorderMain::FormCreate() {
   FOutputDestination->OnHelp = [this] { FHelp->ShowKeyword("MainForm"); };
   FEditForm = new TFormEdit(FSkin, this);
   FHelp = new THelpWindow(this);
+  FMessages = new TMessagesWindow(this);
   FPlaying = false;
   WhideGateChange();
   MinSecChange();
@@ -539,7 +545,15 @@ void TFormAudioRecorderMain::SetCell(int Column, int Row, const QString& Text) {
 
 void TFormAudioRecorderMain::ShowStatus(const QString& Text) {
   FStatus->setText(FStatus->fontMetrics().elidedText(Text, Qt::ElideRight, FStatus->width()));
-  FStatus->setToolTip(Text);
+  FStatus->setToolTip(Text.isEmpty() ? Text : Text + "\n(View > Messages keeps every message)");
+  FStatusText = Text;
+  if (FMessages) FMessages->Add(Text);
+}
+
+void TFormAudioRecorderMain::miMessagesClick() {
+  FMessages->show();
+  FMessages->raise();
+  FMessages->activateWindow();
 }
 
 void TFormAudioRecorderMain::SetDemoReason(const QString& Why) {
@@ -1174,7 +1188,7 @@ bool TFormAudioRecorderMain::RunProgram(const std::string& CommandLine, QString&
 }
 
 int TFormAudioRecorderMain::HelpContext() const {
-  for (QMenu* Menu : {miFile, miInput, miMP3, miOptions, miHelp}) {
+  for (QMenu* Menu : {miFile, miInput, miMP3, miView, miOptions, miHelp}) {
     if (!Menu->isVisible() || !Menu->activeAction()) continue;
     const auto Found = FHelpContexts.find(Menu->activeAction());
     return Found == FHelpContexts.end() ? 3000 : Found->second;
@@ -1198,6 +1212,10 @@ bool TFormAudioRecorderMain::eventFilter(QObject* Watched, QEvent* Event) {
         if (Url.isLocalFile()) Paths.push_back(Url.toLocalFile().toStdString());
       ListTracks(Paths);
     }
+    return true;
+  }
+  if (Watched == FStatus && Event->type() == QEvent::MouseButtonPress) {
+    miMessagesClick();
     return true;
   }
   if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->key() == Qt::Key_F1) {

@@ -52,6 +52,7 @@ class TFormEdit;
 class TFormOutputDestination;
 class TFormReview;
 class THelpWindow;
+class TMessagesWindow;
 
 class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
  public:
@@ -85,6 +86,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void miExitClick();
   void miAboutClick();
   void miIndexClick();
+  void miMessagesClick();
   void miFAQClick();
   // MP3 > "Convert Files to MP3": every track's path into the encoder's
   // "FileList", then its program started and waited for (the window keeps
@@ -104,7 +106,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   bool GetPlaying() const { return FPlaying; }
   bool Recording() const { return FRecording; }
   // The line that says what happened to a recording (empty when all is well).
-  QString StatusText() const { return FStatus->toolTip(); }
+  QString StatusText() const { return FStatusText; }
   // The input is the built-in demo signal because of Why (the default input
   // could not be opened): said in the status line and the caption.
   void SetDemoReason(const QString& Why);
@@ -125,6 +127,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QMenu* miInput;
   QMenu* miMP3;
   QMenu* miOptions;
+  QMenu* miView;
   QMenu* miHelp;
   QTableWidget* Grid;
   TMMPanelFill* PanelButtons;
@@ -159,6 +162,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TFormOutputDestination* FOutputDestination;
   TFormEdit* FEditForm;
   THelpWindow* FHelp;
+  TMessagesWindow* FMessages = nullptr;  // every status message of this session, whole
+  QString FStatusText;         // the status line's message, whole
   QPointer<TFormReview> FReview;  // while open; it deletes itself on close
 
   // Listening for the noise gate: the monitoring input's thread adds to the

@@ -174,6 +174,13 @@ TEST(LevelSetting, ASideOfRealMusicGivesOneTrackPerPieceWithAndWithoutStartOnSou
                           std::chrono::seconds(120)))
         << W.StatusText().toStdString();
     const std::string Said = W.StatusText().toStdString();
+    // Every message stays to be read whole afterwards, in order, with its time.
+    const QString Messages = W.FMessages->Text();
+    EXPECT_TRUE(Messages.endsWith(W.StatusText())) << Messages.toStdString();
+    if (OnSound) {
+      EXPECT_LT(Messages.indexOf("Waiting for sound"), Messages.indexOf(W.StatusText()))
+          << Messages.toStdString();
+    }
     W.sbStopClick();
     std::vector<Bytes> Tracks;
     for (int n = 1; fs::exists(R.Track(n)); ++n) Tracks.push_back(WavData(R.Track(n)));

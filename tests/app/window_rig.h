@@ -18,6 +18,7 @@
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
+#include "app/messages_window.h"
 #include "app/form_edit.h"
 #include "app/recorder_settings.h"
 #include "platform/registry/settings_store.h"
