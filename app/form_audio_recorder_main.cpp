@@ -167,20 +167,21 @@ void TFormAudioRecorderMain::BuildMenus() {
   miMonitorLevels->setCheckable(true);
   miMonitorLevels->setChecked(true);
   miMP3 = MainMenu->addMenu("MP3");
-  AddItem(miMP3, "Convert Files to MP3", 0, &TFormAudioRecorderMain::miMP3EncoderClick);
-  AddItem(miMP3, "Convert Files to FLAC", 0, &TFormAudioRecorderMain::miFlacEncoderClick);
+  AddItem(miMP3, "Convert Files to MP3", 3450, &TFormAudioRecorderMain::miMP3EncoderClick);
+  AddItem(miMP3, "Convert Files to FLAC", 3450, &TFormAudioRecorderMain::miFlacEncoderClick);
   miView = MainMenu->addMenu("&View");
   AddItem(miView, "&Messages", 3430, &TFormAudioRecorderMain::miMessagesClick,
           QKeySequence(Qt::CTRL | Qt::Key_M));
   miOptions = MainMenu->addMenu("&Options");
-  AddItem(miOptions, "&Background color", 0, &TFormAudioRecorderMain::miColorsClick);
-  AddItem(miOptions, "&Text color", 0, &TFormAudioRecorderMain::miTextcolorClick);
-  AddItem(miOptions, "&Devices", 0, &TFormAudioRecorderMain::miInputDeviceClick);
-  AddItem(miOptions, "Set &Noise Gate from Input", 0,
+  AddItem(miOptions, "&Background color", 3440, &TFormAudioRecorderMain::miColorsClick);
+  AddItem(miOptions, "&Text color", 3440, &TFormAudioRecorderMain::miTextcolorClick);
+  AddItem(miOptions, "&Devices", 3440, &TFormAudioRecorderMain::miInputDeviceClick);
+  AddItem(miOptions, "Set &Noise Gate from Input", 3440,
           &TFormAudioRecorderMain::miGateFromInputClick);
-  miStartOnSound = AddItem(miOptions, "&Start on Sound", 0, nullptr);
+  miStartOnSound = AddItem(miOptions, "&Start on Sound", 3440, nullptr);
   miStartOnSound->setCheckable(true);
   miSideEnd = miOptions->addMenu("&End of Side");
+  FHelpContexts[miSideEnd->menuAction()] = 3440;
   UseDarkLook(miSideEnd);
   auto* SideEnds = new QActionGroup(this);
   for (const int Seconds : kSideEnds) {
@@ -325,7 +326,10 @@ void TFormAudioRecorderMain::FormCreate() {
   FOutputDestination = new TFormOutputDestination(FSkin, this);
   FOutputDestination->OnHelp = [this] { FHelp->ShowKeyword("MainForm"); };
   FEditForm = new TFormEdit(FSkin, this);
-  FHelp = new THelpWindow(this);
+  // A window of its own, outside this one's family: a modal dialog or the
+  // review blocks its family, and its help must stay readable beside it.
+  FHelp = std::make_unique<THelpWindow>();
+  FHelp->setAttribute(Qt::WA_QuitOnClose, false);
   FMessages = new TMessagesWindow(this);
   FPlaying = false;
   WhideGateChange();
@@ -958,6 +962,7 @@ void TFormAudioRecorderMain::miReviewClick() {
   FReview->setWindowModality(Qt::WindowModal);
   // The list shows what the review wrote, wherever its tracks came from, so
   // that the conversions take the album as it now is.
+  FReview->OnHelp = [this] { FHelp->ShowKeyword("Review"); };
   FReview->OnApplied = [this](const std::vector<std::string>& Written) {
     Grid->setRowCount(1);
     ListTracks(Written);

@@ -161,7 +161,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TMMBitmapRadioButton* rbAutoOff;
   TFormOutputDestination* FOutputDestination;
   TFormEdit* FEditForm;
-  THelpWindow* FHelp;
+  std::unique_ptr<THelpWindow> FHelp;
   TMessagesWindow* FMessages = nullptr;  // every status message of this session, whole
   QString FStatusText;         // the status line's message, whole
   QPointer<TFormReview> FReview;  // while open; it deletes itself on close

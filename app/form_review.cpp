@@ -86,6 +86,9 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   // The waveform's height: Ctrl+Up and Ctrl+Down (a click in hiss, its repair).
   new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up), this, [this] { Magnify(2); });
   new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down), this, [this] { Magnify(-2); });
+  new QShortcut(Qt::Key_F1, this, [this] {
+    if (OnHelp) OnHelp();
+  });
   new QShortcut(Qt::Key_N, this, [this] { GoToMarker(1); });
   new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_N), this, [this] { GoToMarker(-1); });
   Buttons->addStretch();

@@ -116,6 +116,8 @@ class TFormReview : public QWidget {
   // The question about edits not applied, while it is open.
   QMessageBox* Question() const { return FQuestion; }
 
+  // F1: the review's help page.
+  std::function<void()> OnHelp;
   // After Apply: the side's new tracks (paths, in order).
   std::function<void(const std::vector<std::string>& Tracks)> OnApplied;
 

@@ -1,5 +1,6 @@
 // THelpWindow: the program's help, HTML pages shipped inside the program,
-// shown by topic keyword ("MainForm", "FAQ", "Devices") or by help context.
+// shown by topic keyword ("MainForm", "FAQ", "Devices", "Review") or by help
+// context, with Back, Forward and Contents over the page.
 //
 // Owned by the main window; shown without blocking it. Main thread only.
 #pragma once
@@ -20,6 +21,8 @@ class THelpWindow : public QDialog {
   static QString PageOf(const QString& Keyword);
   static QString PageOf(int Context);
   QUrl Current() const { return FBrowser->source(); }
+  QTextBrowser* Browser() const { return FBrowser; }
+  QAction *Back, *Forward;
 
  private:
   void Show(const QString& Page);

@@ -90,6 +90,8 @@ void TEncoderWindow::Refresh() {
     FDone = true;
     FTimer.stop();
     FSummary->setText(Summary());
+    // Said in the title too: a taskbar shows it while the window is behind others.
+    setWindowTitle(Summary() + " - " + windowTitle());
     FCancel->setText("Close");
     if (FCloseWhenDone) QDialog::reject();
   }

@@ -229,6 +229,7 @@ void TRecordingSession::TrackDone() {
   std::vector<TCueMarker> Markers = EndMarkers();
   KeepMarkers(FTrack.Path, Markers);
   FTrack = Finished(WithClips(FTrack), FTrackBytes);
+  FTrack.OnlyNoise = HeldOnlyNoise();
   ++FTracksDone;
   FEvents.TrackEnded(FTrack, TTrackEnd::Last, nullptr);
 }
@@ -236,7 +237,7 @@ void TRecordingSession::TrackDone() {
 void TRecordingSession::SwitchTrack(TTrackEnd Why) {
   FNext.reset();
   TTrackInfo Old = WithClips(FTrack);
-  Old.OnlyNoise = FRuleNow.AutoSplit && !FRule.SoundHeard() && FTrackBytes > 0;
+  Old.OnlyNoise = HeldOnlyNoise();
   const std::int64_t OldBytes = FTrackBytes;
   std::vector<TCueMarker> OldMarkers = EndMarkers();
   FTrackOpen = false;

@@ -235,6 +235,9 @@ class TRecordingSession {
   // loudest peak and clipped tracks take it in.
   std::vector<TCueMarker> EndMarkers();
   TTrackInfo WithClips(TTrackInfo Track) const;
+  // The track being closed never rose over the noise gate (with automatic
+  // splitting: the rule listens only then).
+  bool HeldOnlyNoise() const { return FRuleNow.AutoSplit && !FRule.SoundHeard() && FTrackBytes > 0; }
   void Stopped();
   void Fail(TSessionEnd Why, const std::string& Error);
   std::string OpenPath() const;

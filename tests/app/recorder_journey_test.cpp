@@ -1,0 +1,391 @@
+// A first-time user's whole path through the window, on a private X server
+// and a private sound server: a record side (real instruments rendered by
+// fluidsynth, surface hiss and clicks) played into the server's sink while the
+// window records its monitor. First start with no settings; the noise gate
+// from the run-in groove; Start on Sound and End of Side after 30 s; the side
+// ends itself in the run-out; the review leaves out the noise, repairs the
+// clicks, takes pasted titles, the album's fields and a cover; Apply; Exit; a
+// new start; Add Tracks; Convert Files to FLAC by the real encoder program,
+// whose window is closed as a user closes it. The FLAC files are read back
+// with metaflac: every field, the cover, and the audio equal to the tracks.
+// Each step is photographed; the run is made at 100 % and, with
+// QT_SCALE_FACTOR=2, at 200 %.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "app/album_panel.h"
+#include "app/form_audio_graphics.h"
+#include "app/form_audio_recorder_main.h"
+#include "app/form_review.h"
+#include "app/messages_window.h"
+#include "app/recorder_settings.h"
+#include "controls/qt_event_pump.h"
+#include "mp3/encoder_registry.h"
+#include "platform/registry/settings_store.h"
+#include "platform/wave/alsa/alsa_backend.h"
+#include "session/track_files.h"
+#include "tests/support/alsa_config.h"
+#include "tests/support/fluid_music.h"
+#include "tests/support/peer.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
+#include "tests/support/wav_data.h"
+#include "tests/support/xvfb_server.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::WaitUntil;
+
+test::XvfbServer* Screen = nullptr;  // the X server the whole run draws on
+
+// The display's scale in per cent (QT_SCALE_FACTOR), which names the pictures.
+int Scale() {
+  const char* Factor = std::getenv("QT_SCALE_FACTOR");
+  return Factor ? static_cast<int>(std::lround(100 * std::atof(Factor))) : 100;
+}
+
+void Photograph(QWidget& Window, const std::string& Name) {
+  QApplication::processEvents();
+  Window.grab().save(QString::fromStdString(test::ScreenshotFolder() + "/journey-" + Name + "-" +
+                                            std::to_string(Scale()) + ".png"));
+}
+
+// Raises Window and gives it the keyboard, as a click on it does.
+void Activate(QWidget& Window) {
+  Window.activateWindow();
+  Window.raise();
+  EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &Window; }));
+}
+
+// The menu item of the main window with this text (its '&' left out).
+QAction* MenuItem(TFormAudioRecorderMain& W, const QString& Text) {
+  for (QAction* Action : W.findChildren<QAction*>())
+    if (Action->text().remove('&') == Text) return Action;
+  ADD_FAILURE() << "no menu item " << Text.toStdString();
+  return nullptr;
+}
+
+// A record: a run-in of hiss, three pieces with 3 s between them, a run-out
+// of hiss; the hiss (about -68 dBFS) lies under everything, and Clicks
+// clicks lie in the pieces, a few loud samples each, as scratches give them.
+struct Record {
+  test::MusicSide Side;
+  std::vector<std::size_t> Clicks;  // frames
+};
+
+Record MakeRecord() {
+  Record r;
+  const std::vector<test::Piece> Pieces = {
+      {.Program = 24, .Seed = 4, .Seconds = 9},
+      {.Program = 48, .Seed = 5, .Seconds = 9, .SoftFrom = 5, .SoftTo = 7},
+      {.Seed = 6, .Seconds = 10, .SoftFrom = 6, .SoftTo = 8}};
+  r.Side = test::RenderSide(Pieces, 10, 3, 36);
+  if (!r.Side.Rendered) return r;
+  Bytes& Pcm = r.Side.Pcm;
+  std::mt19937 Random(9);
+  std::normal_distribution<double> Hiss(0, 16);
+  for (std::size_t i = 0; i + 1 < Pcm.size(); i += 2) {
+    const int v = static_cast<std::int16_t>(Pcm[i] | Pcm[i + 1] << 8) +
+                  static_cast<int>(std::lround(Hiss(Random)));
+    const auto s = static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
+    Pcm[i] = static_cast<std::uint8_t>(s & 0xFF);
+    Pcm[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+  }
+  // Four clicks a piece, away from its ends: a sharp spike and its ringing.
+  for (const auto& [First, End] : r.Side.Pieces) {
+    const std::size_t From = First / 4 + 44100, To = End / 4 - 44100;
+    for (int k = 0; k < 4; ++k) {
+      const std::size_t At = From + (To - From) * static_cast<std::size_t>(2 * k + 1) / 8;
+      r.Clicks.push_back(At);
+      static const int Shape[] = {6000, 14000, -9000, 4000, -1500};
+      for (std::size_t n = 0; n < 5; ++n)
+        for (int c = 0; c < 2; ++c) {
+          const std::size_t b = 4 * (At + n) + 2 * static_cast<std::size_t>(c);
+          const int v = std::clamp(static_cast<std::int16_t>(Pcm[b] | Pcm[b + 1] << 8) + Shape[n],
+                                   -32768, 32767);
+          Pcm[b] = static_cast<std::uint8_t>(v & 0xFF);
+          Pcm[b + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+        }
+    }
+  }
+  return r;
+}
+
+// The window as the program makes it, with the settings and devices it finds.
+struct Program {
+  std::unique_ptr<TFormAudioGraphics> Skin = std::make_unique<TFormAudioGraphics>();
+  std::unique_ptr<TFormAudioRecorderMain> Window;
+  Program() {
+    Window = std::make_unique<TFormAudioRecorderMain>(*Skin);
+    Window->show();
+    EXPECT_TRUE(WaitUntil([&] { return Window->isVisible(); }));
+  }
+  // File > Exit, as the user ends it.
+  ~Program() {
+    if (Window && Window->isVisible()) MenuItem(*Window, "Exit")->trigger();
+    QApplication::processEvents();
+  }
+};
+
+// The frames of a track that hold the side's audio: where its first 256
+// frames lie in the side (bytes), or npos.
+std::size_t PlaceIn(const Bytes& Side, const Bytes& Track) {
+  if (Track.size() < 1024) return std::string::npos;
+  const auto It = std::search(Side.begin(), Side.end(), Track.begin(), Track.begin() + 1024);
+  return It == Side.end() ? std::string::npos : static_cast<std::size_t>(It - Side.begin());
+}
+
+TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindowAlone) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  const Record Rec = MakeRecord();
+  ASSERT_TRUE(Rec.Side.Rendered) << "fluidsynth did not render the pieces";
+  test::TempDir Dir;
+  test::WriteFileBytes(Dir.File("side.raw"), Rec.Side.Pcm);
+  fs::current_path(Dir.Path());
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);  // empty: a first start
+  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
+  // The user's default input is the turntable's: here the sink's monitor.
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  InstallDefaultWaveBackends();
+  const std::string Album = Dir.File("Side A"), Cover = Dir.File("cover.png");
+  fs::create_directories(Album);
+  std::vector<std::string> Written;
+  {
+    Program P;
+    TFormAudioRecorderMain& W = *P.Window;
+    W.SetOutputFolder(QString::fromStdString(Album));
+    Photograph(W, "1-first-start");
+
+    // The needle in the run-in groove: the gate from its hiss, then Start on
+    // Sound and End of Side after 30 s of silence, as the help's guide says.
+    const pid_t Player = ::fork();
+    if (Player == 0) {
+      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+               "--channels=2", Dir.File("side.raw").c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    MenuItem(W, "Set Noise Gate from Input")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return W.StatusText().startsWith("Noise gate set to"); },
+                          std::chrono::seconds(20)))
+        << W.StatusText().toStdString();
+    QTest::mouseClick(W.rbAutoOn, Qt::LeftButton);
+    ASSERT_TRUE(W.rbAutoOn->Checked());
+    MenuItem(W, "Start on Sound")->trigger();
+    MenuItem(W, "After 30 s of Silence")->trigger();
+    Activate(W);
+    QTest::keyClick(&W, Qt::Key_F12);
+    ASSERT_TRUE(W.StatusText().startsWith("Waiting for sound")) << W.StatusText().toStdString();
+    Photograph(W, "2-waiting-for-sound");
+    ASSERT_TRUE(WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; },
+                          std::chrono::seconds(60)))
+        << W.FMessages->Text().toStdString();
+    Photograph(W, "3-recording");
+    ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(150)))
+        << W.StatusText().toStdString();
+    int Status = -1;
+    ::waitpid(Player, &Status, 0);
+    const QString Ended = W.StatusText();
+    EXPECT_TRUE(Ended.contains("30 s")) << Ended.toStdString();
+    Photograph(W, "4-side-ended");
+    W.FMessages->show();
+    Photograph(*W.FMessages, "5-messages");
+    W.FMessages->hide();
+
+    // The tracks are the side as played, one per piece, cut in its gaps.
+    std::vector<std::string> Recorded;
+    for (int n = 1; fs::exists(Album + "/" + TrackFileName(n)); ++n)
+      Recorded.push_back(Album + "/" + TrackFileName(n));
+    ASSERT_GE(Recorded.size(), 3u);
+    Bytes Joined;
+    for (const std::string& t : Recorded) {
+      const Bytes a = test::WavData(t);
+      Joined.insert(Joined.end(), a.begin(), a.end());
+    }
+    const std::size_t At = PlaceIn(Rec.Side.Pcm, test::WavData(Recorded.front()));
+    ASSERT_NE(At, std::string::npos) << "the first track is not in the side";
+    ASSERT_LE(At + Joined.size(), Rec.Side.Pcm.size());
+    EXPECT_TRUE(std::equal(Joined.begin(), Joined.end(), Rec.Side.Pcm.begin() + static_cast<std::ptrdiff_t>(At)))
+        << "the tracks differ from the side";
+    EXPECT_GE(At + Joined.size(), Rec.Side.Pieces.back().second) << "the last piece was cut";
+
+    // The review: the noise left out, the clicks found and repaired, titles,
+    // album and cover.
+    Activate(W);
+    QTest::keyClick(&W, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(W.FReview);
+    TFormReview& V = *W.FReview;
+    ASSERT_TRUE(WaitUntil([&] { return V.Ready() && !V.Busy(); }, std::chrono::seconds(60)));
+    Activate(V);
+    Photograph(V, "6-review-opened");
+    EXPECT_TRUE(V.StatusText().contains("Trim Ends")) << V.StatusText().toStdString();
+    QTest::keyClick(&V, Qt::Key_T);
+    for (std::size_t t = 0; t < V.Edit().Tracks(); ++t) {
+      // What is still in the set and holds no piece is the noise: left out.
+      const std::int64_t Start = V.Edit().TrackStart(t) * 4 + static_cast<std::int64_t>(At);
+      const std::int64_t End = V.Edit().TrackEnd(t) * 4 + static_cast<std::int64_t>(At);
+      const bool Music = std::any_of(Rec.Side.Pieces.begin(), Rec.Side.Pieces.end(), [&](auto& p) {
+        return static_cast<std::int64_t>(p.first) < End && static_cast<std::int64_t>(p.second) > Start;
+      });
+      if (!Music && !V.Edit().LeftOut(t)) {
+        V.List->setCurrentCell(static_cast<int>(t), 3);
+        QTest::keyClick(&V, Qt::Key_O);
+      }
+    }
+    ASSERT_EQ(V.Edit().KeptTracks(), 3u) << V.StatusText().toStdString();
+    QTest::keyClick(&V, Qt::Key_K);
+    ASSERT_TRUE(WaitUntil([&] { return V.Clicks().Found() && !V.Busy(); }, std::chrono::seconds(60)));
+    // Every click put on the record is found (more may be: the music's own).
+    for (const std::size_t c : Rec.Clicks) {
+      const auto Frame = static_cast<std::int64_t>(c) - static_cast<std::int64_t>(At / 4);
+      EXPECT_TRUE(std::any_of(V.Clicks().Clicks().begin(), V.Clicks().Clicks().end(),
+                              [&](const TClick& k) { return std::abs(k.Frame - Frame) < 64; }))
+          << "the click at " << static_cast<double>(c) / 44100 << " s of the side was not found";
+    }
+    QTest::keyClick(&V, Qt::Key_C);
+    Photograph(V, "7-review-clicks");
+    for (const auto& [Field, Text] : std::vector<std::pair<QLineEdit*, QString>>{
+             {V.AlbumFields->Artist, "Anna Virta"},
+             {V.AlbumFields->AlbumName, "Night Pieces"},
+             {V.AlbumFields->Date, "1974"},
+             {V.AlbumFields->Genre, "Classical"}}) {
+      Field->setFocus();
+      QTest::keyClicks(Field, Text);
+    }
+    test::Peer("ffmpeg -loglevel error -f lavfi -i testsrc=size=160x160 -frames:v 1 '" + Cover + "'");
+    QString Refused;
+    ASSERT_TRUE(V.AlbumFields->SetCoverFile(QString::fromStdString(Cover), Refused))
+        << Refused.toStdString();
+    V.AlbumFields->Numbers->setChecked(true);
+    // The listing pasted on the first kept track.
+    for (std::size_t t = 0; t < V.Edit().Tracks(); ++t)
+      if (!V.Edit().LeftOut(t)) {
+        V.List->setCurrentCell(static_cast<int>(t), 3);
+        break;
+      }
+    V.List->setFocus();
+    QApplication::clipboard()->setText("Nocturne\nAubade\nBerceuse\n");
+    QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
+    Photograph(V, "8-review-named");
+    V.btApply->click();
+    ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(120)))
+        << "the review did not apply";
+    EXPECT_TRUE(W.StatusText().startsWith("3 tracks written in")) << W.StatusText().toStdString();
+    Photograph(W, "9-applied");
+    for (const char* Name : {"01 Nocturne.wav", "02 Aubade.wav", "03 Berceuse.wav"}) {
+      Written.push_back(Album + "/" + Name);
+      EXPECT_TRUE(fs::exists(Written.back())) << Name;
+    }
+    // The recorded tracks stay whole in Originals.
+    for (const std::string& t : Recorded)
+      EXPECT_TRUE(fs::exists(Album + "/Originals/" + fs::path(t).filename().string())) << t;
+  }
+
+  // A new start: the list is empty; the album is added back and converted.
+  Program P;
+  TFormAudioRecorderMain& W = *P.Window;
+  EXPECT_EQ(W.Grid->rowCount(), 1);
+  // File > Add Tracks...: the three files chosen in its dialog.
+  QTimer Chooser;
+  QObject::connect(&Chooser, &QTimer::timeout, [&] {
+    auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!Dialog || !Dialog->isVisible()) return;
+    Chooser.stop();
+    EXPECT_EQ(fs::path(Dialog->directory().absolutePath().toStdString()), fs::path(Album));
+    QString Names;
+    for (const std::string& f : Written) Names += "\"" + QString::fromStdString(fs::path(f).filename().string()) + "\" ";
+    auto* Name = Dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(Name);
+    QTest::keyClicks(Name, Names.trimmed());
+    Photograph(*Dialog, "10-add-tracks");
+    QTest::keyClick(Name, Qt::Key_Return);
+  });
+  Chooser.start(100);
+  MenuItem(W, "Add Tracks...")->trigger();
+  Chooser.stop();
+  ASSERT_EQ(W.Grid->rowCount(), 4);
+  Photograph(W, "11-added-after-restart");
+  const fs::path Encoder(VELMAR_MP3);
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Path", Encoder.parent_path().string());
+  WriteRegValue(kEncoderRoot, kEncoderKey, "Filename", Encoder.filename().string());
+  // The encoder's window, closed when it says the files are written.
+  // (Polled from a thread of its own: the window waits for the program.)
+  std::thread Closer([&] {
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while (std::chrono::steady_clock::now() < Deadline) {
+      std::string Id = Screen->Xdotool("search --onlyvisible --name 'FLAC files written'");
+      Id = Id.substr(0, Id.find('\n'));
+      if (!Id.empty()) {
+        Screen->Xdotool("windowfocus " + Id + " key Escape");
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    ADD_FAILURE() << "the encoder never said that the files were written";
+    int Status = -1;
+    test::RunCommand(std::string("pkill -TERM -f '") + VELMAR_MP3 + "'", &Status);
+  });
+  MenuItem(W, "Convert Files to FLAC")->trigger();
+  Closer.join();
+  for (const std::string& Wav : Written) {
+    const std::string Flac = fs::path(Wav).replace_extension(".flac").string();
+    ASSERT_TRUE(fs::exists(Flac)) << Flac;
+    const std::string Tags = test::Peer("metaflac --export-tags-to=- '" + Flac + "'");
+    for (const char* Field : {"ARTIST=Anna Virta", "ALBUM=Night Pieces", "DATE=1974",
+                              "GENRE=Classical", "TRACKTOTAL=3", "REPLAYGAIN_ALBUM_GAIN="})
+      EXPECT_NE(Tags.find(Field), std::string::npos) << Field << " in " << Flac << ":\n" << Tags;
+    EXPECT_NE(Tags.find("TITLE=" + fs::path(Wav).stem().string().substr(3)), std::string::npos)
+        << Tags;
+    test::Peer("metaflac --export-picture-to='" + Dir.File("picture") + "' '" + Flac + "'");
+    EXPECT_EQ(test::ReadFileBytes(Dir.File("picture")), test::ReadFileBytes(Cover)) << Flac;
+    // The audio, decoded by ffmpeg, is the track's.
+    test::Peer("ffmpeg -loglevel error -y -i '" + Flac + "' -f s16le '" + Dir.File("decoded.raw") +
+               "'");
+    EXPECT_TRUE(test::ReadFileBytes(Dir.File("decoded.raw")) == test::WavData(Wav)) << Flac;
+  }
+}
+
+}  // namespace
+}  // namespace velmar
+
+// The whole run draws on a private X server, as a user's desktop.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // A screen that holds the windows whole at the scale asked for.
+  const int Scale = velmar::Scale();
+  velmar::test::XvfbServer X(1280 * Scale / 100, 1024 * Scale / 100);
+  if (!X.Started()) {
+    std::fprintf(stderr, "Xvfb did not start\n");
+    return 1;
+  }
+  velmar::Screen = &X;
+  ::setenv("DISPLAY", X.Display().c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  QApplication App(argc, argv);
+  velmar::TQtEventPump Pump;
+  return RUN_ALL_TESTS();
+}
