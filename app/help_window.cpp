@@ -6,11 +6,14 @@
 #include <QVBoxLayout>
 #include <map>
 
+#include "app/skin_look.h"
+
 namespace velmar {
 
 THelpWindow::THelpWindow(QWidget* Parent) : QDialog(Parent) {
   setWindowTitle("Velmar Audio Recorder Help");
   resize(620, 560);
+  UseDarkLook(this);
   FBrowser = new QTextBrowser(this);
   FBrowser->setOpenLinks(true);
   // The pages' colours: the program's dark look, lime headings and links.
