@@ -369,6 +369,111 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
   }
 }
 
+// The meters filmed as a user sees them: ten full-scale clicks 2.5 s apart
+// in digital silence, played into the sink the window monitors; ffmpeg films
+// the left bar from the X server at 25 frames a second. The bar's far end is
+// lit once per click, for as long as the peak marker holds: about a second
+// (2 x 20 + 1 ticks of 25 ms), then it drops at once.
+TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  test::TempDir Dir;
+  fs::current_path(Dir.Path());
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  InstallDefaultWaveBackends();
+  constexpr int kClicks = 10;
+  Bytes Clicks(static_cast<std::size_t>((1.5 + 2.5 * kClicks) * 44100) * 4, 0);
+  for (int k = 0; k < kClicks; ++k) {
+    const auto At = static_cast<std::size_t>((1.5 + 2.5 * k) * 44100);
+    for (std::size_t b = 4 * At; b < 4 * (At + 8); b += 2) {
+      Clicks[b] = 0xFF;
+      Clicks[b + 1] = 0x7F;
+    }
+  }
+  test::WriteFileBytes(Dir.File("clicks.raw"), Clicks);
+  Program P;
+  TFormAudioRecorderMain& W = *P.Window;
+  ASSERT_TRUE(WaitUntil([&] { return W.miMonitorLevels->isChecked(); }));
+  QApplication::processEvents();
+  // The bar on the screen, in the X server's pixels.
+  const double Ratio = W.devicePixelRatioF();
+  const QPoint Origin = W.levelLeft->mapToGlobal(QPoint(0, 0));
+  const int Width = static_cast<int>(W.levelLeft->width() * Ratio) / 2 * 2;
+  const int Height = static_cast<int>(W.levelLeft->height() * Ratio) / 2 * 2;
+  const std::string Film = Dir.File("film.rgb");
+  const double Seconds = 1.5 + 2.5 * kClicks + 1.5;
+  const pid_t Camera = ::fork();
+  if (Camera == 0) {
+    const std::string Input = Screen->Display() + "+" +
+                              std::to_string(static_cast<int>(Origin.x() * Ratio)) + "," +
+                              std::to_string(static_cast<int>(Origin.y() * Ratio));
+    const std::string Size = std::to_string(Width) + "x" + std::to_string(Height);
+    ::execlp("ffmpeg", "ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-framerate", "25",
+             "-video_size", Size.c_str(), "-i", Input.c_str(), "-t",
+             std::to_string(Seconds).c_str(), "-f", "rawvideo", "-pix_fmt", "rgb24", Film.c_str(),
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const pid_t Player = ::fork();
+  if (Player == 0) {
+    ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+             "--channels=2", Dir.File("clicks.raw").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The window goes on drawing while both run.
+  auto Ended = [](pid_t Child) {
+    int Status = 0;
+    return ::waitpid(Child, &Status, WNOHANG) == Child;
+  };
+  bool PlayerEnded = false, CameraEnded = false;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        PlayerEnded = PlayerEnded || Ended(Player);
+        CameraEnded = CameraEnded || Ended(Camera);
+        return PlayerEnded && CameraEnded;
+      },
+      std::chrono::seconds(90)));
+  const Bytes Frames = test::ReadFileBytes(Film);
+  const auto FrameBytes = static_cast<std::size_t>(3 * Width * Height);
+  ASSERT_GE(Frames.size() / FrameBytes, static_cast<std::size_t>(25 * (Seconds - 2)));
+  // The reddest pixel of the bar's last twentieth (its lamps are red
+  // there, dim when unlit), frame by frame.
+  std::vector<int> Far;
+  for (std::size_t f = 0; f + FrameBytes <= Frames.size(); f += FrameBytes) {
+    int Most = 0;
+    for (int y = 0; y < Height; ++y)
+      for (int x = Width * 19 / 20; x < Width; ++x)
+        Most = std::max<int>(Most, Frames[f + 3 * static_cast<std::size_t>(y * Width + x)]);
+    Far.push_back(Most);
+  }
+  const int Dark = *std::min_element(Far.begin(), Far.end());
+  const int Lit = *std::max_element(Far.begin(), Far.end());
+  ASSERT_GT(Lit - Dark, 60) << "the bar's end never lit";
+  std::vector<double> Lives;
+  for (std::size_t f = 0; f < Far.size();) {
+    if (Far[f] < (Dark + Lit) / 2) {
+      ++f;
+      continue;
+    }
+    std::size_t End = f;
+    while (End < Far.size() && Far[End] >= (Dark + Lit) / 2) ++End;
+    Lives.push_back(static_cast<double>(End - f) / 25);
+    f = End;
+  }
+  std::string Said;
+  for (const double l : Lives) Said += std::to_string(l) + " s ";
+  std::printf("the marker's lives: %s\n", Said.c_str());
+  ASSERT_EQ(Lives.size(), static_cast<std::size_t>(kClicks)) << Said;
+  for (const double l : Lives) {
+    EXPECT_GT(l, 0.8) << Said;
+    EXPECT_LT(l, 1.6) << Said;
+  }
+}
+
 }  // namespace
 }  // namespace velmar
 
