@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 
+#include <cstdio>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,6 +36,7 @@
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
 #include "mp3/encoder_registry.h"
+#include "platform/registry/registry.h"
 #include "platform/registry/settings_store.h"
 #include "platform/wave/wave_backend.h"
 #include "session/gate_from_noise.h"
@@ -616,29 +618,38 @@ void TFormAudioRecorderMain::LoadSettings() {
     miMonitorLevels->setChecked(Int("MonitorLevels", 1) != 0);
     miStartOnSound->setChecked(Int("StartOnSound", 0) != 0);
     SetSideEndSetting(Int("SideEnd", 0));
-  } catch (...) {
-    // The rest of the block is skipped, as designed.
+  } catch (const std::exception& e) {
+    // The rest of the block is skipped, as designed; it is said.
+    ShowStatus("Some settings could not be read (" + QString::fromStdString(e.what()) +
+               "): the rest are the defaults");
   }
 }
 
 void TFormAudioRecorderMain::SaveSettings() {
-  FOutputDestination->SavePath();
+  bool Saved = FOutputDestination->SavePath();
   try {
-    auto Int = [](const char* Name, int Value) {
-      WriteRegValue(kSettingsRoot, kSettingsKey, Name, Value);
+    auto Int = [&Saved](const char* Name, int Value) {
+      Saved &= WriteRegValue(kSettingsRoot, kSettingsKey, Name, Value);
     };
     Int("NoiseGate", NoiseGate->Position());
     Int("WhideGate", WhideGate->Position());
     Int("MinSec", MinSec->Position());
     Int("Input", WaveIn.DeviceID());
     Int("Output", WaveOut.DeviceID());
-    WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", rbAutoOn->Checked());
+    Saved &= WriteRegValue(kSettingsRoot, kSettingsKey, "AutoSplit", rbAutoOn->Checked());
     Int("GridColor", FGridColor);
     Int("GridBackGroundColor", FGridBackGroundColor);
     Int("MonitorLevels", miMonitorLevels->isChecked() ? 1 : 0);
     Int("StartOnSound", miStartOnSound->isChecked() ? 1 : 0);
     Int("SideEnd", SideEndSetting());
-  } catch (...) {
+  } catch (const std::exception&) {
+    Saved = false;
+  }
+  // Said where it can be read after the window has gone, and in the window.
+  if (!Saved) {
+    std::fprintf(stderr, "velmar-recorder: the settings were not saved in %s\n",
+                 RegistryFileName().c_str());
+    ShowStatus("The settings were not saved in " + QString::fromStdString(RegistryFileName()));
   }
 }
 

@@ -97,18 +97,12 @@ void TFormOutputDestination::showEvent(QShowEvent* Event) {
 }
 
 void TFormOutputDestination::LoadPath() {
-  try {
-    dfsPath->setText(QString::fromStdString(
-        ReadRegValue(kSettingsRoot, kSettingsKey, "Path", dfsPath->text().toStdString())));
-  } catch (...) {
-  }
+  dfsPath->setText(QString::fromStdString(
+      ReadRegValue(kSettingsRoot, kSettingsKey, "Path", dfsPath->text().toStdString())));
 }
 
-void TFormOutputDestination::SavePath() {
-  try {
-    WriteRegValue(kSettingsRoot, kSettingsKey, "Path", dfsPath->text().toStdString());
-  } catch (...) {
-  }
+bool TFormOutputDestination::SavePath() {
+  return WriteRegValue(kSettingsRoot, kSettingsKey, "Path", dfsPath->text().toStdString());
 }
 
 QString TFormOutputDestination::ExpandHome(const QString& Folder) {

@@ -30,9 +30,10 @@ class TFormOutputDestination : public QDialog {
   void SetFolder(const QString& Folder);
   // Shows the window modally; true after OK.
   bool Execute();
-  // Read and write "Path" through the settings store; errors are swallowed.
+  // Read and write "Path" through the settings store: a path that cannot be
+  // read leaves the field as it is; SavePath is false when it was not stored.
   void LoadPath();
-  void SavePath();
+  bool SavePath();
 
   // The folder in the field is created (with its parents) and the tree moves
   // there; on failure the message says so and the window stays open.

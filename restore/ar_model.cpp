@@ -6,23 +6,21 @@ namespace velmar {
 
 TArModel FitArModel(std::span<const std::span<const float>> Pieces, int Order) {
   TArModel a;
-  FitArModel(Pieces, Order, a);
+  TArScratch Scratch;
+  FitArModel(Pieces, Order, a, Scratch);
   return a;
 }
 
-void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& a) {
+void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& a,
+                TArScratch& Scratch) {
   // Burg's method over the pieces together: each stage's reflection minimises
   // the forward and backward errors of all pieces at once, so a steady tone's
   // model keeps its poles where the tone is (no window pulls them inwards).
   a.assign(static_cast<std::size_t>(Order) + 1, 0.0);
   a[0] = 1;
-  struct TErrors {
-    std::vector<double> Forward, Backward;
-  };
-  // Kept from call to call, so that a stream fitting a model a block does
-  // not allocate once they have grown.
-  thread_local std::vector<TErrors> e;
-  thread_local std::vector<double> Previous;
+  using TErrors = TArScratch::TErrors;
+  std::vector<TErrors>& e = Scratch.Errors;
+  TArModel& Previous = Scratch.Previous;
   std::size_t Used = 0;
   for (const std::span<const float> Piece : Pieces) {
     if (Piece.size() <= static_cast<std::size_t>(Order)) continue;

@@ -17,11 +17,23 @@ namespace velmar {
 // fit fails), so the error is the signal.
 using TArModel = std::vector<double>;
 
+// The room a fit works in: kept by a stream that fits a model a block, so
+// that it allocates nothing once it has grown. One fit at a time.
+struct TArScratch {
+  struct TErrors {
+    std::vector<double> Forward, Backward;
+  };
+  std::vector<TErrors> Errors;
+  TArModel Previous;
+};
+
 // The model of Order fitted to the samples of Pieces together (Burg's
 // method; errors within each piece, so a span to fill can lie between two).
 TArModel FitArModel(std::span<const std::span<const float>> Pieces, int Order);
-// The same into Model, whose room is used again (a stream's models).
-void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& Model);
+// The same into Model, whose room is used again, working in Scratch (a
+// stream's models).
+void FitArModel(std::span<const std::span<const float>> Pieces, int Order, TArModel& Model,
+                TArScratch& Scratch);
 
 // Replaces x[Start, Start + Length) with the values that minimise the
 // model's squared prediction error over every sample whose prediction

@@ -11,17 +11,42 @@ namespace velmar {
 
 namespace {
 
-constexpr int kOrder = 32;  // the detecting model's
+// Every tuning value of the finding and the judgement, in one table. Sizes in
+// dB are the damage's peak over the RMS level of the music around it; the
+// ratios compare prediction errors (how well the music before a span
+// predicts the music at a place) or RMS levels.
+//
+//   value                 what it decides
+//   kOrder 32             the detecting model's order, and the span a click's ring may reach
+//   kInterpolationOrder   the order of the model that fills a span from both sides
+//   kBlock, kFit, kAhead  frames judged together, seen by the models either side, needed after
+//   kLeastSizeDb 3        a click stands at least this far above the music around (a span as
+//                         long as kOrder; + kLongerSpanDb per decade of length beyond it)
+//   kSmallDb 13           a change this small must leave the music after it as predictable as
+//                         before (within kOwnError), or it was the music's own
+//   kLouderDb 15          a change this small beside music that got louder (kLouderBy) may be
+//                         an attack, when the music after it is less predictable (kAttackError)
+//   kCertainDb 24         a change this far above the music is a click whatever follows
+//   kForeseenMost/Least   how much less predictable the music after a span may be before it is
+//                         an attack: 2.5 for a short span, falling with length to 1.2
+//   kNear 64              frames just after a span that are judged
+//   kFloor 1e-5           the least error taken as typical (-100 dBFS: silence)
+constexpr int kOrder = 32;
 constexpr int kInterpolationOrder = 48;
-constexpr std::int64_t kBlock = 2048;  // frames judged together
-constexpr std::int64_t kFit = 1024;    // frames either side that the models see
-constexpr std::int64_t kAhead = 2048;  // frames after a block it needs
-constexpr double kLeastSizeDb = 3;     // a click stands this far above the music around
-constexpr double kSmallDb = 13;        // a change this small must leave the music as it was
-constexpr double kLouderDb = 15;       // a change this small beside louder music may be an attack
-constexpr double kCertainDb = 24;      // a change this far above the music is a click
-constexpr std::int64_t kNear = 64;     // frames just after a span that are judged
-constexpr double kFloor = 1e-5;        // the least error taken as typical (-100 dBFS: silence)
+constexpr std::int64_t kBlock = 2048;
+constexpr std::int64_t kFit = 1024;
+constexpr std::int64_t kAhead = 2048;
+constexpr double kLeastSizeDb = 3;
+constexpr double kLongerSpanDb = 14;
+constexpr double kSmallDb = 13;
+constexpr double kOwnError = 1.3;
+constexpr double kLouderDb = 15;
+constexpr double kLouderBy = 2;
+constexpr double kAttackError = 1.2;
+constexpr double kCertainDb = 24;
+constexpr double kForeseenMost = 2.5, kForeseenLeast = 1.2;
+constexpr std::int64_t kNear = 64;
+constexpr double kFloor = 1e-5;
 
 double Rms(const float* x, std::int64_t From, std::int64_t To) {
   double Sum = 0;
@@ -110,7 +135,7 @@ void TClickRepair::ProcessBlock(int Channel, std::int64_t Start, std::int64_t En
   const std::int64_t From = std::max(FBase, Start - kFit), To = std::min(FEnd, End + kFit);
   const std::array<std::span<const float>, 1> Fit{
       std::span<const float>(x + From, static_cast<std::size_t>(To - From))};
-  FitArModel(Fit, kOrder, FBlockModel);
+  FitArModel(Fit, kOrder, FBlockModel, FScratch);
   const TArModel& a = FBlockModel;
   // The forward and backward prediction errors; and the forward one filtered
   // backwards, which gathers a spike's error at the spike. Judged over the
@@ -190,7 +215,7 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   const std::int64_t Around = FRate / 100;
   const std::array<std::span<const float>, 1> Past{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start)};
-  FitArModel(Past, kOrder, FModel);
+  FitArModel(Past, kOrder, FModel, FScratch);
   const TArModel& Model = FModel;
   // How well the music before the span predicts the music at [From, To).
   const auto ErrorRms = [&](std::int64_t From, std::int64_t To) {
@@ -214,14 +239,13 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   const double Earlier =
       Rms(x, std::max(FBase, Start - 2 * Around), std::max(FBase, Start - Around));
   TClick Click{Start, static_cast<int>(Length), Channel, 0};
-  if (FOptions.Accept && !FOptions.Accept(Click)) return;
 
   // The span filled from the music on both sides; what is judged next is
   // judged with it filled, and the fill is taken back if it was music.
   const std::array<std::span<const float>, 2> Fit{
       std::span<const float>(x + std::max(FBase, Start - kFit), x + Start),
       std::span<const float>(x + End, x + std::min(FEnd, End + kFit))};
-  FitArModel(Fit, kInterpolationOrder, FInterpolationModel);
+  FitArModel(Fit, kInterpolationOrder, FInterpolationModel, FScratch);
   std::vector<float>& Was = FWas;
   Was.assign(x + Start, x + End);
   InterpolateSpan(x, static_cast<std::size_t>(Start), static_cast<std::size_t>(Length),
@@ -245,12 +269,14 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   // music's own size: a click beside a note's onset is still a click. A
   // change far above the music around it is a click whatever follows.
   const double Judged = std::min(Unforeseen, ErrorRms(End, End + kNear));
-  const double Foreseen = std::clamp(2.5 * kOrder / static_cast<double>(Length), 1.2, 2.5);
-  const bool Louder = (After > 2 * Before || Before > 2 * Earlier) && Click.SizeDb < kLouderDb;
+  const double Foreseen = std::clamp(kForeseenMost * kOrder / static_cast<double>(Length),
+                                     kForeseenLeast, kForeseenMost);
+  const bool Louder =
+      (After > kLouderBy * Before || Before > kLouderBy * Earlier) && Click.SizeDb < kLouderDb;
   const double PredictedEarlier = std::min(Predicted, ErrorRms(Start - 2 * Around, Start - Around));
   const bool Attack =
       Click.SizeDb < kCertainDb &&
-      (Judged > Foreseen * Predicted || (Louder && Judged > 1.2 * PredictedEarlier)) &&
+      (Judged > Foreseen * Predicted || (Louder && Judged > kAttackError * PredictedEarlier)) &&
       std::max({Unforeseen, After, Before}) > kFloor;
   // What changes less than the music around it was the music's own; a long
   // span must stand out more (a ring as long as a note's period is more
@@ -258,11 +284,15 @@ void TClickRepair::Repair(int Channel, std::int64_t Start, std::int64_t End) {
   // after which the music (past a ring as long as the span) is less
   // predictable than before: the rest of a feature of the music's own.
   const double Least =
-      kLeastSizeDb + 14 * std::log10(std::max(1.0, static_cast<double>(Length) / kOrder));
+      kLeastSizeDb +
+      kLongerSpanDb * std::log10(std::max(1.0, static_cast<double>(Length) / kOrder));
   const bool Own =
       Click.SizeDb < Least ||
-      (Click.SizeDb < kSmallDb && ErrorRms(End + Length, End + Length + kNear) > 1.3 * Predicted);
-  if (Attack || Own) {
+      (Click.SizeDb < kSmallDb &&
+       ErrorRms(End + Length, End + Length + kNear) > kOwnError * Predicted);
+  // A click the caller does not want repaired (asked with its size known) is
+  // left as recorded, as the music's own is.
+  if (Attack || Own || (FOptions.Accept && !FOptions.Accept(Click))) {
     std::copy(Was.begin(), Was.end(), x + Start);
     return;
   }

@@ -21,6 +21,8 @@
 #include <functional>
 #include <vector>
 
+#include "restore/ar_model.h"
+
 namespace velmar {
 
 struct TClick {
@@ -36,8 +38,9 @@ struct TClickOptions {
   // the music alone.
   double Strength = 5;
   double MaxSpanMs = 5;  // longer runs are the music's own
-  // Asked before each repair; a click it refuses is left as recorded (and
-  // not listed). Empty: every click is repaired.
+  // Asked about each click found, its size known, before it is repaired; a
+  // click it refuses is left as recorded (and not listed). Empty: every click
+  // is repaired.
   std::function<bool(const TClick&)> Accept;
 };
 
@@ -77,6 +80,7 @@ class TClickRepair {
   std::vector<float> FWas;                  // a span as it was before its repair
   std::vector<double> FInterpolationModel;  // the one that fills a span
   std::vector<double> FBlockModel, FModel;  // the block's model; a span's
+  TArScratch FScratch;                      // where the models are fitted
 };
 
 // Repairs the clicks of a whole buffer of interleaved frames in place; the

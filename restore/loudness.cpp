@@ -22,7 +22,9 @@ TLoudness::TLoudness(unsigned Channels, unsigned long Rate)
 TLoudness::~TLoudness() = default;
 
 void TLoudness::Add(const double* Samples, std::size_t Frames) {
-  ebur128_add_frames_double(FState.get(), Samples, Frames);
+  // A block the meter could not take (it ran out of memory) would leave the
+  // figures short of it: they are not given at all then.
+  if (ebur128_add_frames_double(FState.get(), Samples, Frames) != EBUR128_SUCCESS) FFailed = true;
 }
 
 namespace {
@@ -44,6 +46,7 @@ TReplayGain FromLoudness(double Lufs, double Peak) {
 }  // namespace
 
 TReplayGain TLoudness::Track() const {
+  if (FFailed) return {};
   double Lufs = -HUGE_VAL;
   if (ebur128_loudness_global(FState.get(), &Lufs) != EBUR128_SUCCESS) return {};
   return FromLoudness(Lufs, TruePeak(FState.get(), FChannels));
@@ -53,6 +56,7 @@ TReplayGain TLoudness::Album(const std::vector<const TLoudness*>& Tracks) {
   std::vector<ebur128_state*> States;
   double Peak = 0;
   for (const TLoudness* t : Tracks) {
+    if (t->FFailed) return {};
     States.push_back(t->FState.get());
     Peak = std::max(Peak, TruePeak(t->FState.get(), t->FChannels));
   }

@@ -34,7 +34,8 @@ class TLoudness {
 
   // Frames of interleaved samples, full scale 1.0.
   void Add(const double* Samples, std::size_t Frames);
-  // The track's figures as measured so far.
+  // The track's figures as measured so far (not Known when the meter failed
+  // to take some of the audio).
   TReplayGain Track() const;
   // The album of these tracks (the tracks' gated blocks together).
   static TReplayGain Album(const std::vector<const TLoudness*>& Tracks);
@@ -45,6 +46,7 @@ class TLoudness {
   };
   std::unique_ptr<ebur128_state, TStateDeleter> FState;
   unsigned FChannels;
+  bool FFailed = false;
 };
 
 // The tags' texts: "-3.21 dB", "0.988525".

@@ -1,4 +1,5 @@
 #include "wavefile/cue_markers.h"
+#include "platform/byte_order.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,9 +19,6 @@ void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 }
 void PutId(std::vector<std::uint8_t>& b, const char* Id) {
   b.insert(b.end(), Id, Id + 4);
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 bool WriteAll(int Fd, const std::uint8_t* p, std::size_t Count, off_t At) {
@@ -78,7 +76,7 @@ bool AppendCueMarkers(const std::string& Path, const std::vector<TCueMarker>& Ma
   }
   // After the chunks the header covers, and the pad byte of the last one; a
   // RIFF file grows only to 4 GiB.
-  const off_t End = std::min<off_t>(8 + static_cast<off_t>(Le32(Head + 4)), St.st_size);
+  const off_t End = std::min<off_t>(8 + static_cast<off_t>(GetLe32(Head + 4)), St.st_size);
   if (End & 1) Chunks.insert(Chunks.begin(), 0);
   const std::uint64_t NewSize = static_cast<std::uint64_t>(End) + Chunks.size() - 8;
   if (NewSize > 0xFFFFFFFFu) {
@@ -101,21 +99,21 @@ std::vector<TCueMarker> ParseCueMarkers(const std::vector<std::uint8_t>& Cue,
                                         const std::vector<std::uint8_t>& Adtl) {
   std::map<std::uint32_t, std::string> Labels;
   for (std::size_t p = 4; Adtl.size() >= 4 && p + 12 <= Adtl.size();) {
-    const std::uint32_t Size = Le32(&Adtl[p + 4]);
+    const std::uint32_t Size = GetLe32(&Adtl[p + 4]);
     if (Size < 4 || Size > Adtl.size() - p - 8) break;
     if (std::memcmp(&Adtl[p], "labl", 4) == 0) {
       const auto* Text = reinterpret_cast<const char*>(&Adtl[p + 12]);
-      Labels[Le32(&Adtl[p + 8])] = std::string(Text, strnlen(Text, Size - 4));
+      Labels[GetLe32(&Adtl[p + 8])] = std::string(Text, strnlen(Text, Size - 4));
     }
     p += 8 + Size + (Size & 1);
   }
   std::vector<TCueMarker> Markers;
   const std::size_t Count =
-      Cue.size() >= 4 ? std::min<std::size_t>(Le32(Cue.data()), (Cue.size() - 4) / 24) : 0;
+      Cue.size() >= 4 ? std::min<std::size_t>(GetLe32(Cue.data()), (Cue.size() - 4) / 24) : 0;
   for (std::size_t i = 0; i < Count; ++i) {
     const std::uint8_t* Point = &Cue[4 + 24 * i];
-    const auto Label = Labels.find(Le32(Point));
-    Markers.push_back({Le32(Point + 20), Label == Labels.end() ? std::string() : Label->second});
+    const auto Label = Labels.find(GetLe32(Point));
+    Markers.push_back({GetLe32(Point + 20), Label == Labels.end() ? std::string() : Label->second});
   }
   std::stable_sort(Markers.begin(), Markers.end(),
                    [](const TCueMarker& a, const TCueMarker& b) { return a.Frame < b.Frame; });

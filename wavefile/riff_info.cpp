@@ -1,4 +1,5 @@
 #include "wavefile/riff_info.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,14 +49,9 @@ const std::array<TInfoTag, kInfoTagCount> kInfoTags = {{
 
 namespace {
 
-std::uint32_t GetLe32(const char* p) {
-  const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return std::uint32_t{u[0]} | std::uint32_t{u[1]} << 8 | std::uint32_t{u[2]} << 16 |
-         std::uint32_t{u[3]} << 24;
-}
 
 std::uint32_t GetLe32(const std::vector<std::uint8_t>& v, std::size_t At) {
-  return At + 4 <= v.size() ? GetLe32(reinterpret_cast<const char*>(v.data()) + At) : 0;
+  return At + 4 <= v.size() ? velmar::GetLe32(v.data() + At) : 0;
 }
 
 bool WriteChunk(HMMIO h, FOURCC Id, const void* Data, std::size_t Size) {

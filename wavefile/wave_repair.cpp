@@ -1,4 +1,5 @@
 #include "wavefile/wave_repair.h"
+#include "platform/byte_order.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,10 +26,6 @@ bool ReadAt(int Fd, std::int64_t At, void* Data, std::size_t Size) {
   return ::pread(Fd, Data, Size, At) == static_cast<ssize_t>(Size);
 }
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) |
-         static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 bool WriteLe32(int Fd, std::int64_t At, std::uint32_t v) {
   const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
@@ -47,7 +44,7 @@ bool ChunksTo(int Fd, std::int64_t At, std::int64_t End) {
   while (At + 8 <= End) {
     std::uint8_t h[8];
     if (!ReadAt(Fd, At, h, 8) || !ChunkId(h)) return false;
-    const std::int64_t Next = At + 8 + Le32(h + 4) + (Le32(h + 4) & 1);
+    const std::int64_t Next = At + 8 + GetLe32(h + 4) + (GetLe32(h + 4) & 1);
     if (Next > End + 1) return false;  // a missing last pad byte is common
     At = Next;
   }
@@ -80,7 +77,7 @@ TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
   while (At + 8 <= Size) {
     std::uint8_t h[8];
     if (!ReadAt(File.Fd, At, h, 8) || !ChunkId(h)) break;
-    const std::uint32_t Length = Le32(h + 4);
+    const std::uint32_t Length = GetLe32(h + 4);
     if (std::memcmp(h, "data", 4) == 0) {
       DataOffset = At + 8;
       Declared = Length;
@@ -108,7 +105,7 @@ TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
   if (!DataRight) Data = std::min<std::int64_t>(Whole, 0xFFFFFFFFll - DataOffset);
   const std::int64_t End =
       DataRight ? Size : DataOffset + Data + ((Data & 1) && DataOffset + Data < Size);
-  const std::uint32_t RiffDeclared = Le32(Head + 4);
+  const std::uint32_t RiffDeclared = GetLe32(Head + 4);
   const std::uint32_t Riff =
       static_cast<std::uint32_t>(std::min<std::int64_t>(End - 8, 0xFFFFFFFFll));
   // Files of other programs may carry bytes after their RIFF form, or a RIFF

@@ -1,4 +1,5 @@
 #include "wavefile/wave_scan.h"
+#include "platform/byte_order.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,12 +26,6 @@ constexpr std::int64_t kMaxTagBytes = kMaxCoverBytes + (1 << 20);
 // All the chunks kept for a copy, as the file layer keeps them.
 constexpr std::int64_t kMaxKeptBytes = 24 << 20;
 
-std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint64_t Le64(const std::uint8_t* p) {
-  return Le32(p) | std::uint64_t{Le32(p + 4)} << 32;
-}
 bool Is(const std::uint8_t* p, const char* Id) {
   return std::memcmp(p, Id, 4) == 0;
 }
@@ -120,7 +115,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     return false;
   }
   Scan.RF64 = Is(Head, "RF64");
-  std::int64_t RiffEnd = 8 + std::int64_t{Le32(Head + 4)};
+  std::int64_t RiffEnd = 8 + std::int64_t{GetLe32(Head + 4)};
   std::uint64_t DataSize64 = 0;
 
   bool HaveFormat = false, HaveData = false, PreviousWasData = false;
@@ -136,7 +131,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     std::uint8_t Chunk[8];
     if (Pos + 8 > Scan.FileBytes || !File.ReadAt(Pos, Chunk, 8)) break;
     const std::int64_t Body = Pos + 8;
-    std::int64_t Size = Le32(Chunk + 4);
+    std::int64_t Size = GetLe32(Chunk + 4);
     if (Scan.RF64 && Is(Chunk, "data") && Size == kUnknownSize)
       Size = static_cast<std::int64_t>(DataSize64);
     const std::int64_t End = Body + Size;
@@ -152,8 +147,8 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
     if (Is(Chunk, "ds64") && Scan.RF64 && Size >= 24) {
       std::uint8_t Sizes[24];
       if (!File.ReadAt(Body, Sizes, 24)) break;
-      RiffEnd = 8 + static_cast<std::int64_t>(std::min<std::uint64_t>(Le64(Sizes), INT64_MAX / 2));
-      DataSize64 = std::min<std::uint64_t>(Le64(Sizes + 8), INT64_MAX / 2);
+      RiffEnd = 8 + static_cast<std::int64_t>(std::min<std::uint64_t>(GetLe64(Sizes), INT64_MAX / 2));
+      DataSize64 = std::min<std::uint64_t>(GetLe64(Sizes + 8), INT64_MAX / 2);
     } else if (Is(Chunk, "fmt ")) {
       if (HaveFormat) break;
       const std::int64_t Keep = std::min({Size, kMaxFormatBytes, Scan.FileBytes - Body});
@@ -192,7 +187,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       const bool Declared = Size != 0 && !(Size == kUnknownSize && !Scan.RF64);
       if (Declared && After + 8 <= Scan.FileBytes && File.ReadAt(After, Next, 8) &&
           std::all_of(Next, Next + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }) &&
-          After + 8 + std::int64_t{Le32(Next + 4)} <= Scan.FileBytes)
+          After + 8 + std::int64_t{GetLe32(Next + 4)} <= Scan.FileBytes)
         EndOfData = End;
     } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") &&
                !Is(Chunk, "cue ") && End <= Scan.FileBytes) {
@@ -206,7 +201,7 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
         std::vector<std::uint8_t> Body8(static_cast<std::size_t>(Size));
         if (File.ReadAt(Body, Body8.data(), Size)) {
           Kept += Size;
-          Scan.OtherChunks.emplace_back(Le32(Chunk), std::move(Body8));
+          Scan.OtherChunks.emplace_back(GetLe32(Chunk), std::move(Body8));
         }
       }
     }

@@ -1,4 +1,5 @@
 #include "platform/mmio/mmio.h"
+#include "platform/byte_order.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -95,14 +96,6 @@ bool WriteExact(HMMIO h, const void* Data, std::int32_t Count) {
   return mmioWrite(h, Data, Count) == Count;
 }
 
-std::uint32_t GetLe32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-void PutLe32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 bool NameIsValid(const char* Name) {
   if (!Name || !*Name) return false;

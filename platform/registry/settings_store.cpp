@@ -168,8 +168,11 @@ TSettingsStore::~TSettingsStore() {
   try {
     std::string Text;
     for (const std::string& Line : FLog) Text += Line + "\n";
-    WriteFileAtomically(LogFileName(), Text);  // a failure loses the log, as it may
-  } catch (...) {
+    // The access log is for diagnosis only: losing it stops nothing, but is said.
+    if (!WriteFileAtomically(LogFileName(), Text))
+      std::fprintf(stderr, "velmar: the access log %s was not written\n", LogFileName().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar: the access log was not written: %s\n", e.what());
   }
 }
 
@@ -202,20 +205,22 @@ TRegData ReadRegData(HKEY Root, std::string_view Key, std::string_view Name,
   return Default;  // nothing leaves the store (out of memory included)
 }
 
-void WriteRegData(HKEY Root, std::string_view Key, std::string_view Name,
+bool WriteRegData(HKEY Root, std::string_view Key, std::string_view Name,
                   const TRegData& Value) try {
   Key = CleanKey(Key);
   Name = CleanName(Name);
   const std::string FullKey = RegistryKeyPath(Root, Key);
   const TRegValue Stored = Encode(Value);
-  if (!UpdateRegistry([&](TRegFile& File) { File.SetValue(FullKey, Name, Stored); })) return;
+  if (!UpdateRegistry([&](TRegFile& File) { File.SetValue(FullKey, Name, Stored); })) return false;
   // Read back what the registry now holds.
   TRegFile File;
-  if (!LoadRegistry(File)) return;
+  if (!LoadRegistry(File)) return false;
   const TRegValue* Back = File.FindValue(FullKey, Name);
-  if (!Back) return;
+  if (!Back) return false;
   if (auto v = Decode(*Back, Value)) LogRegAccess("Write", LogPath(Key, Name), *v);
+  return true;
 } catch (...) {
+  return false;  // nothing leaves the store (out of memory included)
 }
 
 bool RegValueExists(HKEY Root, std::string_view Key, std::string_view Name) try {

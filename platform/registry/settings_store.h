@@ -76,9 +76,11 @@ void LogRegAccess(std::string_view Op, std::string_view Path, const TRegData& Va
 
 // The typed routines. Key and Name are cleaned first: the key loses one trailing
 // and then one leading backslash, the name up to two leading backslashes.
+// Nothing is thrown: a value that cannot be read is the default, and a write
+// that could not store its value returns false (the caller says so).
 TRegData ReadRegData(HKEY Root, std::string_view Key, std::string_view Name,
                      const TRegData& Default);
-void WriteRegData(HKEY Root, std::string_view Key, std::string_view Name, const TRegData& Value);
+bool WriteRegData(HKEY Root, std::string_view Key, std::string_view Name, const TRegData& Value);
 bool RegValueExists(HKEY Root, std::string_view Key, std::string_view Name);
 
 template <class T>
@@ -92,12 +94,12 @@ inline std::string ReadRegValue(HKEY Root, std::string_view Key, std::string_vie
 }
 
 template <class T>
-void WriteRegValue(HKEY Root, std::string_view Key, std::string_view Name, const T& Value) {
-  WriteRegData(Root, Key, Name, TRegData(Value));
+bool WriteRegValue(HKEY Root, std::string_view Key, std::string_view Name, const T& Value) {
+  return WriteRegData(Root, Key, Name, TRegData(Value));
 }
-inline void WriteRegValue(HKEY Root, std::string_view Key, std::string_view Name,
+inline bool WriteRegValue(HKEY Root, std::string_view Key, std::string_view Name,
                           const char* Value) {
-  WriteRegData(Root, Key, Name, TRegData(std::string(Value)));
+  return WriteRegData(Root, Key, Name, TRegData(std::string(Value)));
 }
 
 }  // namespace velmar
