@@ -149,6 +149,18 @@ struct Program {
   }
 };
 
+// A first start in Dir: no settings, the current folder there, and the
+// user's default input the turntable's (here the sound server's sink monitor).
+void FreshStartIn(const test::TempDir& Dir) {
+  fs::current_path(Dir.Path());
+  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n");
+  InstallDefaultWaveBackends();
+}
+
 // The frames of a track that hold the side's audio: where its first 256
 // frames lie in the side (bytes), or npos.
 std::size_t PlaceIn(const Bytes& Side, const Bytes& Track) {
@@ -164,14 +176,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
   ASSERT_TRUE(Rec.Side.Rendered) << "fluidsynth did not render the pieces";
   test::TempDir Dir;
   test::WriteFileBytes(Dir.File("side.raw"), Rec.Side.Pcm);
-  fs::current_path(Dir.Path());
-  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);  // empty: a first start
-  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
-  // The user's default input is the turntable's: here the sink's monitor.
-  test::UseAlsaConfig(Dir.File("asound.conf"),
-                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Default\" } }\n");
-  InstallDefaultWaveBackends();
+  FreshStartIn(Dir);
   const std::string Album = Dir.File("Side A"), Cover = Dir.File("cover.png");
   fs::create_directories(Album);
   std::vector<std::string> Written;
@@ -378,13 +383,7 @@ TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
   test::PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
   test::TempDir Dir;
-  fs::current_path(Dir.Path());
-  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
-  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
-  test::UseAlsaConfig(Dir.File("asound.conf"),
-                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Default\" } }\n");
-  InstallDefaultWaveBackends();
+  FreshStartIn(Dir);
   constexpr int kClicks = 10;
   Bytes Clicks(static_cast<std::size_t>((1.5 + 2.5 * kClicks) * 44100) * 4, 0);
   for (int k = 0; k < kClicks; ++k) {
