@@ -24,7 +24,7 @@ class TSideEdit {
   const std::vector<std::int64_t>& Marks() const { return FNow.Marks; }
   const std::vector<std::string>& Titles() const { return FNow.Titles; }
   // Whether track t is left out of the set; how many are kept.
-  bool LeftOut(std::size_t t) const { return FNow.Out[t]; }
+  bool LeftOut(std::size_t t) const { return t < FNow.Out.size() && FNow.Out[t]; }
   std::size_t KeptTracks() const;
   bool AnyLeftOut() const { return KeptTracks() < Tracks(); }
   std::size_t Tracks() const { return FNow.Marks.size() + 1; }
