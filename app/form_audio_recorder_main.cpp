@@ -52,8 +52,6 @@ namespace {
 
 constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
-// Set Noise Gate from Input listens to 3 s of the input.
-constexpr std::size_t kGateListenBytes = 3 * 176400;
 // The End of Side choices: seconds of silence (0: at the minimum length, -1: never).
 constexpr int kSideEnds[] = {0, 30, 60, 120, -1};
 
@@ -354,18 +352,15 @@ void TFormAudioRecorderMain::FormCreate() {
     }
   }
   lblOutputFolder->setText(GetOutputFolder());
-  FBytesPerMs = 172;
 
   WaveIn.SetCallBackMode(TMMCBMode::cmThread);
-  WaveIn.SetMode(TMMMode::mStereo);
-  WaveIn.SetBitLength(TMMBits::b16Bit);
-  WaveIn.SetSampleRate(44100);
+  UseRecordingFormat(WaveIn, Session.Options().Format);
   WaveIn.OnBufferReady = [this](TObject*, PWaveHdr h) {
     FPeaks.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded);
     std::lock_guard<std::mutex> Lock(FGateLock);
-    if (!FGateWanted || FGateAudio.size() >= kGateListenBytes) return;
+    if (!FGateWanted || FGateAudio.size() >= FGateListenBytes) return;
     FGateAudio.insert(FGateAudio.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
-    if (FGateAudio.size() >= kGateListenBytes)
+    if (FGateAudio.size() >= FGateListenBytes)
       QMetaObject::invokeMethod(
           this, [this] { GateHeard(); }, Qt::QueuedConnection);
   };
@@ -523,9 +518,7 @@ void TFormAudioRecorderMain::ApplyGridColors() {
 }
 
 void TFormAudioRecorderMain::SetRecordFormat() {
-  WaveRecorder.SetMode(TMMMode::mStereo);
-  WaveRecorder.SetBitLength(TMMBits::b16Bit);
-  WaveRecorder.SetSampleRate(44100);
+  UseRecordingFormat(WaveRecorder, Session.Options().Format);
 }
 
 int TFormAudioRecorderMain::Row() const {
@@ -738,7 +731,8 @@ void TFormAudioRecorderMain::StartNewTrack() {
   if (WaveRecorder.State() & wisStarted && FRateNoted != Session.Options().Device) {
     FRateNoted = Session.Options().Device;
     RateNote =
-        Sentence(WaveInRateNote(static_cast<std::uint32_t>(Session.Options().Device), 44100));
+        Sentence(WaveInRateNote(static_cast<std::uint32_t>(Session.Options().Device),
+                                static_cast<int>(Session.Options().Format.nSamplesPerSec)));
     if (!RateNote.isEmpty()) ShowStatus(RateNote);
   }
   if (!Session.Waiting()) return;
@@ -1069,7 +1063,7 @@ void TFormAudioRecorderMain::miGateFromInputClick() {
   {
     std::lock_guard<std::mutex> Lock(FGateLock);
     FGateAudio.clear();
-    FGateAudio.reserve(kGateListenBytes);  // the input's thread only copies into it
+    FGateAudio.reserve(FGateListenBytes);  // the input's thread only copies into it
     FGateWanted = true;
   }
   try {
@@ -1110,7 +1104,8 @@ void TFormAudioRecorderMain::GateHeard() {
       GateFromNoise(Audio.data(), Audio.size(), TimeGate, TRecordingSession::kBufferSize);
   if (!g.Measured) {
     ShowStatus(QString("The input delivered %1 s of 3 s: the noise gate stays as it was")
-                   .arg(static_cast<double>(Audio.size()) / 176400, 0, 'f', 1));
+                   .arg(static_cast<double>(Audio.size()) / Session.Options().Format.nAvgBytesPerSec, 0,
+                        'f', 1));
   } else if (g.TooLoud) {
     ShowStatus(QString("The input's noise (%1 dBFS) is louder than the highest noise gate takes "
                        "for quiet: the gate stays as it was")
@@ -1128,7 +1123,6 @@ void TFormAudioRecorderMain::miColorsClick() {
   const std::optional<TColor> Chosen = ChooseColor(FGridBackGroundColor);
   if (!Chosen) return;
   if (*Chosen != FGridColor) FGridBackGroundColor = *Chosen;
-  FGridFixedColor = *Chosen;
   ApplyGridColors();
 }
 
@@ -1136,7 +1130,6 @@ void TFormAudioRecorderMain::miTextcolorClick() {
   const std::optional<TColor> Chosen = ChooseColor(FGridColor);
   if (!Chosen) return;
   if (*Chosen != FGridBackGroundColor) FGridColor = *Chosen;
-  FGridFixedColor = *Chosen;
   ApplyGridColors();
 }
 

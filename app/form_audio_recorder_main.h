@@ -185,6 +185,8 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   TMMWaveOut WaveOut;
   TMMConnector Connector;
   TRecordingSession Session{{}, *this};
+  // Set Noise Gate from Input listens to 3 s of the input, in the recording's format.
+  const std::size_t FGateListenBytes = 3 * std::size_t{Session.Options().Format.nAvgBytesPerSec};
   TMMWaveRecorder& WaveRecorder = Session.Recorder();  // the session's
   TMMWavePlayer WavePlayer;
   TMMHiTimer Timer;
@@ -253,8 +255,6 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QTimer* FPeakRefresh;
   TColor FGridColor = clLime;
   TColor FGridBackGroundColor = clBlack;
-  TColor FGridFixedColor = clLime;
-  int FBytesPerMs = 172;
   // The input's bytes at the last refresh, and when they last grew.
   std::int64_t FBytesSeen = -1;
   std::chrono::steady_clock::time_point FBytesSeenAt;

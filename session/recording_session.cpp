@@ -25,18 +25,6 @@ namespace fs = std::filesystem;
 // A split copies a file that stays: written as fast as the page cache takes it.
 constexpr int kSplitIOBuffer = 1 << 19;
 
-const WAVEFORMATEX& CdFormat() {
-  static const WAVEFORMATEX f = [] {
-    WAVEFORMATEX x{};
-    return *BuildPCMFormat(&x, 16, 2, 44100);
-  }();
-  return f;
-}
-
-std::int64_t BytesToMs(std::int64_t Bytes) {
-  return SamplesToTime64(&CdFormat(), Bytes / CdFormat().nBlockAlign);
-}
-
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -53,6 +41,14 @@ double GateLevel(const TTrackSettings& Rule) {
 
 }  // namespace
 
+const WAVEFORMATEX& CdFormat() {
+  static const WAVEFORMATEX f = [] {
+    WAVEFORMATEX x{};
+    return *BuildPCMFormat(&x, 16, 2, 44100);
+  }();
+  return f;
+}
+
 std::string TTrackInfo::ClipText() const {
   return velmar::ClipText(FileName(Path), ClippedSamples, FirstClipFrame);
 }
@@ -65,19 +61,19 @@ std::string TTrackDropout::Text(const std::string& TrackName) const {
   char Away[32];
   std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
   const std::string At =
-      " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / 44100));
+      " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / Rate));
   if (LostFrames < 0)
     return TrackName + ": audio lost" + At + " (the input was " +
            (Suspended ? "suspended" : "not read") + " for " + Away + " s)";
   char Lost[32];
-  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / 44100);
+  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / Rate);
   return TrackName + ": " + Lost + " s lost" + At +
          (Suspended ? " (the input was suspended)" : " (the input overran)");
 }
 
 std::string TTrackDropout::Label() const {
   char Lost[32];
-  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / 44100);
+  std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / Rate);
   return LostFrames < 0 ? "dropout (audio lost)" : std::string("dropout ") + Lost + " s";
 }
 
@@ -98,9 +94,7 @@ TRecordingSession::TRecordingSession(TSessionOptions Options, TSessionEvents& Ev
     : FOptions(std::move(Options)), FEvents(Events) {
   FRecorder.SetBufferSize(kBufferSize);
   FRecorder.SetCallBackMode(TMMCBMode::cmWindow);
-  FRecorder.SetMode(TMMMode::mStereo);
-  FRecorder.SetBitLength(TMMBits::b16Bit);
-  FRecorder.SetSampleRate(44100);
+  UseRecordingFormat(FRecorder, FOptions.Format);
   FRecorder.SetMaxRecordTime(-1);
   FRecorder.SetOverwriteExisting(true);
   FRecorder.Wave()->SetFileMustExist(false);
@@ -144,7 +138,7 @@ bool TRecordingSession::PrepareFolder() {
 
 bool TRecordingSession::HasRoom() {
   // Less room than a second of audio would make an empty or nearly empty track.
-  constexpr std::int64_t kLeastRoom = 44100 * 4 + (64 << 10);
+  const std::int64_t kLeastRoom = std::int64_t{FOptions.Format.nAvgBytesPerSec} + (64 << 10);
   const std::int64_t Free = DiskFreeBytes(FOptions.Folder);
   if (Free < 0 || Free >= kLeastRoom) return true;
   Fail(TSessionEnd::Failed, "the disk is full: " + FOptions.Folder +
@@ -167,7 +161,7 @@ void TRecordingSession::ClaimTrack() {
     }
     try {
       if (!FFromDevice) {
-        if (FOptions.WriteFiles) FSplitWave.CreateFile(Path, &CdFormat(), FOptions.CreateNew);
+        if (FOptions.WriteFiles) FSplitWave.CreateFile(Path, &FOptions.Format, FOptions.CreateNew);
       } else if (FRecorder.State() & wisStarted) {
         if (!FRecorder.ContinueIn(Path)) throw EMMWaveError("the recording stopped before " + Path);
       } else {
@@ -198,8 +192,8 @@ TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) con
   TWaveScan Scan;
   std::string Error;
   const bool Scanned = FOptions.WriteFiles && ScanWaveFile(Track.Path, Scan, Error);
-  Track.Frames = Scanned ? Scan.Frames() : Bytes / CdFormat().nBlockAlign;
-  Track.Ms = Scanned ? SamplesToTime64(&CdFormat(), Scan.Frames()) : BytesToMs(Bytes);
+  Track.Frames = Scanned ? Scan.Frames() : Frames(Bytes);
+  Track.Ms = SamplesToTime64(&FOptions.Format, Track.Frames);
   Track.KBytes = MsToKBytes(Track.Ms);
   return Track;
 }
@@ -308,7 +302,9 @@ void TRecordingSession::BeginFirstTrack() {
     return;
   }
   FWaiting = true;
-  FSoundStart.Reset(std::llround(std::max(FOptions.PreRollSeconds, 0.0) * 44100), kBufferSize);
+  FSoundStart.Reset(
+      std::llround(std::max(FOptions.PreRollSeconds, 0.0) * FOptions.Format.nSamplesPerSec),
+      kBufferSize);
   if (FFromDevice) FRecorder.Listen();
 }
 
@@ -343,11 +339,11 @@ void TRecordingSession::WriteAhead(const std::vector<std::uint8_t>& Audio) {
 }
 
 void TRecordingSession::Count(const std::uint8_t* Data, std::uint32_t Bytes) {
-  FClips.Take(Data, Bytes, FTrackBytes / 4);
-  const std::int64_t Before = BytesToMs(FTrackBytes);
+  FClips.Take(Data, Bytes, Frames(FTrackBytes));
+  const std::int64_t Before = Ms(FTrackBytes);
   FTrackBytes += Bytes;
   FTotalBytes += Bytes;
-  const std::int64_t Position = BytesToMs(FTrackBytes);
+  const std::int64_t Position = Ms(FTrackBytes);
   FSize.Advance(Before, Position);
   FTrack.Ms = Position;
   FTrack.KBytes = MsToKBytes(Position);
@@ -440,7 +436,7 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   }
   const int SideEnd = FOptions.SideEndSeconds;
   if (SideEnd > 0) {
-    if (FQuietBytes >= SideEnd * 176400LL) {
+    if (FQuietBytes >= SideEnd * std::int64_t{FOptions.Format.nAvgBytesPerSec}) {
       FEnd = TSessionEnd::TooShort;
       return true;
     }
@@ -476,7 +472,7 @@ void TRecordingSession::BufferRecorded(PWaveHdr h) {
     Ends = true;
   }
   h->wh.dwBytesRecorded = Bytes;  // a length limit ends on its exact frame
-  TakeDropouts(FStreamBytes / 4);
+  TakeDropouts(Frames(FStreamBytes));
   if (Ends) FRecorder.Stop();  // completes after this delivery, with OnStop
 }
 
@@ -486,15 +482,16 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
   TInputDropout d;
   while (In.Dropout(FDropoutsTaken, d) && (Before < 0 || d.AtFrame < Before)) {
     ++FDropoutsTaken;
-    const std::int64_t TrackStart = (FStreamBytes - FTrackBytes) / 4;
+    const std::int64_t TrackStart = Frames(FStreamBytes - FTrackBytes);
     // A loss while the recording waited for sound lost nothing of it.
     if (FTracksDone == 0 && FOptions.WaitForSound && d.AtFrame < TrackStart) continue;
     // A loss placed before the current track (reported after a split) opens it.
     const TTrackDropout Dropout{
-        .Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0, FTrackBytes / 4),
+        .Frame = std::clamp<std::int64_t>(d.AtFrame - TrackStart, 0, Frames(FTrackBytes)),
         .LostFrames = d.LostFrames,
         .AwaySeconds = d.AwaySeconds,
-        .Suspended = d.Suspended};
+        .Suspended = d.Suspended,
+        .Rate = FOptions.Format.nSamplesPerSec};
     ++FDropouts;
     if (d.LostFrames >= 0)
       FLostFrames += d.LostFrames;
@@ -519,7 +516,8 @@ void TRecordingSession::KeepMarkers(const std::string& Path, std::vector<TCueMar
 std::string TRecordingSession::DropoutSummary() const {
   if (FDropouts == 0) return {};
   char Lost[32];
-  std::snprintf(Lost, sizeof Lost, "%.1f", static_cast<double>(FLostFrames) / 44100);
+  std::snprintf(Lost, sizeof Lost, "%.1f",
+                static_cast<double>(FLostFrames) / FOptions.Format.nSamplesPerSec);
   std::string Tracks;
   for (std::size_t i = 0; i < FDropoutTracks.size(); ++i)
     Tracks += (i == 0 ? "" : i + 1 == FDropoutTracks.size() ? " and " : ", ") + FDropoutTracks[i];
@@ -624,7 +622,7 @@ std::string TRecordingSession::Message(bool Brief) const {
                     : "the disk is full or the file could not be written: ") +
              Track + " keeps its first " + TimeToText(FTrack.Ms);
     case TSessionEnd::Interrupted:
-      return "interrupted after " + TimeToText(BytesToMs(FTotalBytes)) + " of the input, in " +
+      return "interrupted after " + TimeToText(Ms(FTotalBytes)) + " of the input, in " +
              Name + "; the tracks written so far are complete";
     case TSessionEnd::Failed:
       return FError;

@@ -26,12 +26,27 @@
 #include "session/clip_watch.h"
 #include "session/sound_start.h"
 #include "session/track_rule.h"
+#include "stream/time_conversions.h"
 #include "wavefile/cue_markers.h"
 #include "wavefile/wave_recorder.h"
 
 namespace velmar {
 
+// The designed recording format: 44100 Hz, 16 bits, stereo PCM.
+const WAVEFORMATEX& CdFormat();
+
+// Sets a recording device (an input or a recorder) to Format.
+template <class TDevice>
+void UseRecordingFormat(TDevice& Device, const WAVEFORMATEX& Format) {
+  Device.SetMode(Format.nChannels == 1 ? TMMMode::mMono : TMMMode::mStereo);
+  Device.SetBitLength(Format.wBitsPerSample == 8 ? TMMBits::b8Bit : TMMBits::b16Bit);
+  Device.SetSampleRate(static_cast<int>(Format.nSamplesPerSec));
+}
+
 struct TSessionOptions {
+  // What the input is recorded as and every track is written in; the times,
+  // sizes and places the session tells follow it.
+  WAVEFORMATEX Format = CdFormat();
   std::string Folder = ".";
   TMMDeviceId Device = 0;
   TTrackSettings Rule;
@@ -116,6 +131,7 @@ struct TTrackDropout {
   std::int64_t LostFrames = -1;  // -1: the device could not tell how much
   double AwaySeconds = 0;        // how long the input was not read, or suspended
   bool Suspended = false;
+  std::uint32_t Rate = 44100;  // the recording's, which the texts' times are in
 
   // "Track03.wav: 2.31 s lost at 4:12.480 (the input overran)"
   std::string Text(const std::string& TrackName) const;
@@ -210,6 +226,11 @@ class TRecordingSession {
   void ClaimTrack();
   // A track just finalised, as its file holds it (Bytes: what was recorded).
   TTrackInfo Finished(TTrackInfo Track, std::int64_t Bytes) const;
+  // Bytes of the recording as frames and as milliseconds.
+  std::int64_t Frames(std::int64_t Bytes) const { return Bytes / FOptions.Format.nBlockAlign; }
+  std::int64_t Ms(std::int64_t Bytes) const {
+    return SamplesToTime64(&FOptions.Format, Frames(Bytes));
+  }
   void TrackDone();
   // The first track: claimed now, or after the sound it waits for.
   void BeginFirstTrack();
