@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mp3/tag_fields.h"
+#include "stream/pcm_samples.h"
 #include "stream/wave_format.h"
 #include "wavefile/riff_info.h"
 #include "wavefile/text_encoding.h"
@@ -52,23 +53,6 @@ FLAC__StreamEncoderTellStatus TellOutput(const FLAC__StreamEncoder*, FLAC__uint6
   if (At < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
   *Offset = static_cast<FLAC__uint64>(At);
   return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
-}
-
-// One little-endian PCM sample of Bytes bytes as a signed value (8-bit PCM is unsigned).
-FLAC__int32 Sample(const std::uint8_t* p, int Bytes) {
-  switch (Bytes) {
-    case 1:
-      return static_cast<FLAC__int32>(p[0]) - 128;
-    case 2:
-      return static_cast<std::int16_t>(p[0] | p[1] << 8);
-    case 3:
-      return static_cast<std::int32_t>(
-                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
-             8;
-    default:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
-                                       static_cast<std::uint32_t>(p[3]) << 24);
-  }
 }
 
 // One floating-point sample (4 or 8 bytes, full scale 1.0) as a 24-bit one,
@@ -188,7 +172,7 @@ TEncodeResult EncodeWavToFlac(const std::string& WavName, int Level,
       if (Frames == 0) break;
       for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
         Samples[i] = Float ? FloatSample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes)
-                           : Sample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
+                           : PcmSample(Raw.data() + i * static_cast<std::size_t>(Bytes), Bytes);
       if (Loudness) {
         for (std::size_t i = 0; i < Frames * static_cast<std::size_t>(Channels); ++i)
           Measured[i] = Samples[i] * Scale;

@@ -8,6 +8,7 @@
 
 #include "session/staged_files.h"
 #include "session/track_files.h"
+#include "stream/pcm_samples.h"
 #include "wavefile/wave_audio_reader.h"
 #include "wavefile/wave_scan.h"
 
@@ -56,30 +57,11 @@ bool TRepairedAudio::Feed() {
 }
 
 float TRepairedAudio::Get(const std::uint8_t* p) const {
-  if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-    float v;
-    std::memcpy(&v, p, 4);
-    return v;
-  }
-  if (FBytes == 2)
-    return static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) / 32768.0f;
-  const std::int32_t v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 |
-                                                   static_cast<std::uint32_t>(p[1]) << 16 |
-                                                   static_cast<std::uint32_t>(p[2]) << 24) >>
-                         8;
-  return static_cast<float>(v) / 8388608.0f;
+  return SampleToFloat(p, static_cast<int>(FBytes), FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT);
 }
 
 void TRepairedAudio::Put(std::uint8_t* p, float v) const {
-  if (FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-    std::memcpy(p, &v, 4);
-    return;
-  }
-  const double Scale = FBytes == 2 ? 32768.0 : 8388608.0;
-  const auto s = static_cast<std::int32_t>(std::clamp(std::lround(static_cast<double>(v) * Scale),
-                                                      -static_cast<long>(Scale),
-                                                      static_cast<long>(Scale) - 1));
-  for (std::size_t b = 0; b < FBytes; ++b) p[b] = static_cast<std::uint8_t>(s >> (8 * b));
+  FloatToSample(p, static_cast<int>(FBytes), FFormat.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, v);
 }
 
 bool DeclickTrackFiles(const std::vector<std::string>& Tracks, const std::string& Folder,

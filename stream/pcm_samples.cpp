@@ -1,6 +1,8 @@
 #include "stream/pcm_samples.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace velmar {
@@ -51,6 +53,63 @@ std::uint32_t ConvertBits(std::uint16_t DstBits, void* Dest, std::uint16_t SrcBi
     return SrcBytes * 2;
   }
   return 0;
+}
+
+std::int32_t PcmSample(const std::uint8_t* p, int Bytes) {
+  switch (Bytes) {
+    case 1:
+      return static_cast<std::int32_t>(p[0]) - 128;
+    case 2:
+      return static_cast<std::int16_t>(p[0] | p[1] << 8);
+    case 3:
+      return static_cast<std::int32_t>(
+                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
+             8;
+    default:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
+                                       static_cast<std::uint32_t>(p[3]) << 24);
+  }
+}
+
+namespace {
+
+// Full scale of an integer sample of Bytes bytes.
+double FullScale(int Bytes) {
+  return static_cast<double>(std::int64_t{1} << (8 * Bytes - 1));
+}
+
+}  // namespace
+
+float SampleToFloat(const std::uint8_t* p, int Bytes, bool Float) {
+  if (Float) {
+    if (Bytes == 8) {
+      double v;
+      std::memcpy(&v, p, 8);
+      return static_cast<float>(v);
+    }
+    float v;
+    std::memcpy(&v, p, 4);
+    return v;
+  }
+  return static_cast<float>(PcmSample(p, Bytes)) / static_cast<float>(FullScale(Bytes));
+}
+
+void FloatToSample(std::uint8_t* p, int Bytes, bool Float, float v) {
+  if (Float) {
+    if (Bytes == 8) {
+      const double d = v;
+      std::memcpy(p, &d, 8);
+    } else {
+      std::memcpy(p, &v, 4);
+    }
+    return;
+  }
+  const double Scale = FullScale(Bytes);
+  const auto Most = static_cast<long>(Scale);
+  auto s = static_cast<std::int32_t>(
+      std::clamp(std::lround(static_cast<double>(v) * Scale), -Most, Most - 1));
+  if (Bytes == 1) s += 128;  // 8-bit PCM is unsigned
+  for (int b = 0; b < Bytes; ++b) p[b] = static_cast<std::uint8_t>(s >> (8 * b));
 }
 
 }  // namespace velmar

@@ -1,4 +1,5 @@
-// Sample-level helpers for PCM: the silence rule and sample-width conversion.
+// Sample-level helpers for PCM: the silence rule, sample-width conversion and
+// the decoding and encoding of single samples.
 // Samples are little-endian; 8-bit samples are unsigned, 16-bit samples signed.
 #pragma once
 
@@ -20,5 +21,16 @@ void FillSilence(const WAVEFORMATEX& fmt, void* Dest, std::uint32_t Bytes);
 // hold the converted size; other widths write nothing and return 0.
 std::uint32_t ConvertBits(std::uint16_t DstBits, void* Dest, std::uint16_t SrcBits,
                           std::uint32_t SrcBytes, const void* Src);
+
+// The one decoding and encoding of single samples for every layer that works
+// on them (click repair, the encoders): little-endian integer PCM of 1 to 4
+// bytes (8-bit unsigned) and IEEE floating point of 4 or 8 bytes.
+//
+// One integer sample as a signed value at its own width.
+std::int32_t PcmSample(const std::uint8_t* p, int Bytes);
+// One sample, integer or floating point, at full scale 1.0.
+float SampleToFloat(const std::uint8_t* p, int Bytes, bool Float);
+// v (full scale 1.0) as one sample, integer ones rounded and held within range.
+void FloatToSample(std::uint8_t* p, int Bytes, bool Float, float v);
 
 }  // namespace velmar

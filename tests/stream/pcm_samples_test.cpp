@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -63,6 +64,47 @@ TEST(Silence, EightBitIsMidScaleSixteenBitIsZero) {
   for (std::uint8_t b : Buffer) EXPECT_EQ(b, 128);
   FillSilence(*BuildPCMFormat(&f, 16, 2, 22050), Buffer, sizeof Buffer);
   for (std::uint8_t b : Buffer) EXPECT_EQ(b, 0);
+}
+
+// Every width's extremes and a value in between, as stored: decoded to the
+// signed value and to full scale 1.0, encoded back to the same bytes; values
+// past full scale are held at it; 8-bit samples are unsigned.
+TEST(SampleCodec, EachWidthDecodesSignedAndEncodesBackTheSameBytes) {
+  struct Case {
+    int Bytes;
+    std::vector<std::uint8_t> Stored;
+    std::int32_t Value;
+  };
+  const Case Cases[] = {{1, {0x00}, -128},
+                        {1, {0xFF}, 127},
+                        {1, {0x80}, 0},
+                        {2, {0x00, 0x80}, -32768},
+                        {2, {0xFF, 0x7F}, 32767},
+                        {2, {0xFE, 0xFF}, -2},
+                        {3, {0x00, 0x00, 0x80}, -8388608},
+                        {3, {0xFF, 0xFF, 0x7F}, 8388607},
+                        {3, {0x01, 0x00, 0xFF}, -65535},
+                        {4, {0x00, 0x00, 0x00, 0x80}, INT32_MIN},
+                        {4, {0x10, 0x00, 0x00, 0x00}, 16}};
+  for (const Case& c : Cases) {
+    EXPECT_EQ(PcmSample(c.Stored.data(), c.Bytes), c.Value) << c.Bytes;
+    if (c.Bytes == 4) continue;  // a float keeps 24 bits of a 32-bit sample
+    const float v = SampleToFloat(c.Stored.data(), c.Bytes, false);
+    EXPECT_FLOAT_EQ(v, static_cast<float>(c.Value) / static_cast<float>(1 << (8 * c.Bytes - 1)));
+    std::vector<std::uint8_t> Back(static_cast<std::size_t>(c.Bytes));
+    FloatToSample(Back.data(), c.Bytes, false, v);
+    EXPECT_EQ(Back, c.Stored) << c.Bytes << " " << c.Value;
+  }
+  std::uint8_t p[3];
+  FloatToSample(p, 3, false, 1.5f);
+  EXPECT_EQ(PcmSample(p, 3), 8388607);
+  FloatToSample(p, 3, false, -1.5f);
+  EXPECT_EQ(PcmSample(p, 3), -8388608);
+  std::uint8_t f[8];
+  FloatToSample(f, 4, true, -0.25f);
+  EXPECT_EQ(SampleToFloat(f, 4, true), -0.25f);
+  FloatToSample(f, 8, true, 0.5f);
+  EXPECT_EQ(SampleToFloat(f, 8, true), 0.5f);
 }
 
 }  // namespace
