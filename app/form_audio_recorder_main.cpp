@@ -357,10 +357,8 @@ void TFormAudioRecorderMain::FormCreate() {
   UseRecordingFormat(WaveIn, Session.Options().Format);
   WaveIn.OnBufferReady = [this](TObject*, PWaveHdr h) {
     FPeaks.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded);
-    std::lock_guard<std::mutex> Lock(FGateLock);
-    if (!FGateWanted || FGateAudio.size() >= FGateListenBytes) return;
-    FGateAudio.insert(FGateAudio.end(), h->wh.lpData, h->wh.lpData + h->wh.dwBytesRecorded);
-    if (FGateAudio.size() >= FGateListenBytes)
+    if (FGateListener.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData),
+                           h->wh.dwBytesRecorded))
       QMetaObject::invokeMethod(
           this, [this] { GateHeard(); }, Qt::QueuedConnection);
   };
@@ -1060,17 +1058,11 @@ void TFormAudioRecorderMain::miInputDeviceClick() {
 
 void TFormAudioRecorderMain::miGateFromInputClick() {
   if (FRecording || FPlaying || FGateListen != 0) return;
-  {
-    std::lock_guard<std::mutex> Lock(FGateLock);
-    FGateAudio.clear();
-    FGateAudio.reserve(FGateListenBytes);  // the input's thread only copies into it
-    FGateWanted = true;
-  }
+  FGateListener.Start(FGateListenBytes);
   try {
     if (!(WaveIn.State() & wisStarted)) WaveIn.Start();  // the meters show it too
   } catch (const std::exception& e) {
-    std::lock_guard<std::mutex> Lock(FGateLock);
-    FGateWanted = false;
+    FGateListener.Stop();
     ShowStatus("The input cannot be listened to: " + QString::fromStdString(e.what()).simplified());
     return;
   }
@@ -1085,26 +1077,18 @@ void TFormAudioRecorderMain::miGateFromInputClick() {
 
 void TFormAudioRecorderMain::StopGateListening() {
   FGateListen = 0;
-  std::lock_guard<std::mutex> Lock(FGateLock);
-  FGateWanted = false;
-  FGateAudio.clear();
+  FGateListener.Stop();
 }
 
 void TFormAudioRecorderMain::GateHeard() {
   if (FGateListen == 0) return;
   FGateListen = 0;
-  std::vector<std::uint8_t> Audio;
-  {
-    std::lock_guard<std::mutex> Lock(FGateLock);
-    FGateWanted = false;
-    Audio.swap(FGateAudio);
-  }
   const int TimeGate = WhideGate->Position();
-  const TGateFromNoise g =
-      GateFromNoise(Audio.data(), Audio.size(), TimeGate, TRecordingSession::kBufferSize);
+  std::size_t Got = 0;
+  const TGateFromNoise g = FGateListener.Heard(TimeGate, TRecordingSession::kBufferSize, Got);
   if (!g.Measured) {
     ShowStatus(QString("The input delivered %1 s of 3 s: the noise gate stays as it was")
-                   .arg(static_cast<double>(Audio.size()) / Session.Options().Format.nAvgBytesPerSec, 0,
+                   .arg(static_cast<double>(Got) / Session.Options().Format.nAvgBytesPerSec, 0,
                         'f', 1));
   } else if (g.TooLoud) {
     ShowStatus(QString("The input's noise (%1 dBFS) is louder than the highest noise gate takes "

@@ -37,6 +37,7 @@
 #include "controls/form_styler.h"
 #include "controls/level.h"
 #include "controls/panel_fill.h"
+#include "session/gate_from_noise.h"
 #include "session/recording_session.h"
 #include "stream/hi_timer.h"
 #include "stream/wave_in.h"
@@ -166,12 +167,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QString FStatusText;         // the status line's message, whole
   QPointer<TFormReview> FReview;  // while open; it deletes itself on close
 
-  // Listening for the noise gate: the monitoring input's thread adds to the
-  // audio while it is wanted; the main thread takes it when 3 s are there.
-  // Before the input, which calls in until it is gone.
-  std::mutex FGateLock;
-  std::vector<std::uint8_t> FGateAudio;  // guarded by FGateLock
-  bool FGateWanted = false;              // guarded by FGateLock
+  // Listening for the noise gate: the monitoring input's thread gives the
+  // listener its audio while it is wanted; the main thread measures it when
+  // 3 s are there. Before the input, which calls in until it is gone.
+  TGateListener FGateListener;
   int FGateListen = 0;                   // main thread: the listening under way (0: none)
   int FGateListens = 0;                  // main thread: listenings so far
   void GateHeard();

@@ -44,4 +44,35 @@ TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int Tim
   return Result;
 }
 
+void TGateListener::Start(std::size_t Bytes) {
+  std::lock_guard<std::mutex> Hold(FLock);
+  FAudio.clear();
+  FAudio.reserve(Bytes);  // the input's thread only copies into it
+  FWanted = Bytes;
+}
+
+bool TGateListener::Take(const std::uint8_t* Data, std::size_t Bytes) {
+  std::lock_guard<std::mutex> Hold(FLock);
+  if (FWanted == 0 || FAudio.size() >= FWanted) return false;
+  FAudio.insert(FAudio.end(), Data, Data + std::min(Bytes, FWanted - FAudio.size()));
+  return FAudio.size() >= FWanted;
+}
+
+TGateFromNoise TGateListener::Heard(int TimeGate, int BufferBytes, std::size_t& Got) {
+  std::vector<std::uint8_t> Audio;
+  {
+    std::lock_guard<std::mutex> Hold(FLock);
+    FWanted = 0;
+    Audio.swap(FAudio);
+  }
+  Got = Audio.size();
+  return GateFromNoise(Audio.data(), Audio.size(), TimeGate, BufferBytes);
+}
+
+void TGateListener::Stop() {
+  std::lock_guard<std::mutex> Hold(FLock);
+  FWanted = 0;
+  FAudio.clear();
+}
+
 }  // namespace velmar

@@ -5,11 +5,14 @@
 // the margin for sound.
 //
 // Audio is 44100 Hz, 16-bit stereo, measured in the rule's buffers.
-// Threads: a plain function, called on any one thread.
+// Threads: GateFromNoise is a plain function, called on any one thread;
+// TGateListener is filled by the input's thread (see there).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 namespace velmar {
 
@@ -28,5 +31,23 @@ struct TGateFromNoise {
 // Pcm: Bytes of audio, cut into buffers of BufferBytes as the rule measures.
 TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int TimeGate,
                              int BufferBytes);
+
+// Listening to the input for the gate: Start on the main thread wants Bytes
+// of audio; the input's thread gives what it delivers to Take, which says
+// when enough has come (once, so that the caller tells the main thread once);
+// Heard on the main thread ends the listening and measures what came (less
+// than wanted when the input delivered too little in time); Stop drops it.
+class TGateListener {
+ public:
+  void Start(std::size_t Bytes);
+  bool Take(const std::uint8_t* Data, std::size_t Bytes);
+  TGateFromNoise Heard(int TimeGate, int BufferBytes, std::size_t& Got);
+  void Stop();
+
+ private:
+  std::mutex FLock;
+  std::vector<std::uint8_t> FAudio;  // guarded by FLock
+  std::size_t FWanted = 0;           // guarded by FLock; 0: not listening
+};
 
 }  // namespace velmar

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "session/track_rule.h"
@@ -88,6 +90,35 @@ TEST(GateFromNoise, SilenceTooLoudANoiseAndTooLittleAudio) {
   const auto Short = Noise(7 * 2024 / 44100.0, -60);  // seven buffers, time gate 8
   EXPECT_FALSE(GateFromNoise(Short.data(), Short.size(), 8, kBufferBytes).Measured);
   EXPECT_TRUE(GateFromNoise(Short.data(), Short.size(), 7, kBufferBytes).Measured);
+}
+
+// The input's thread delivers on and on while the main thread listens:
+// enough is said once, exactly what was wanted is measured, in order, and
+// nothing is taken before Start or after Heard.
+TEST(GateFromNoise, TheListenerTakesWhatTheInputDeliversWhileWantedAndSaysEnoughOnce) {
+  TGateListener Listener;
+  std::vector<std::uint8_t> Buffer(8096);
+  for (std::size_t i = 0; i < Buffer.size(); ++i) Buffer[i] = static_cast<std::uint8_t>(i % 7);
+  EXPECT_FALSE(Listener.Take(Buffer.data(), Buffer.size()));  // not listening
+  constexpr std::size_t kWanted = 3 * 176400;
+  Listener.Start(kWanted);
+  std::atomic<int> Enough{0};
+  std::atomic<bool> Run{true};
+  std::thread Input([&] {
+    while (Run) Enough += Listener.Take(Buffer.data(), Buffer.size()) ? 1 : 0;
+  });
+  while (Enough == 0) std::this_thread::yield();
+  std::size_t Got = 0;
+  const TGateFromNoise g = Listener.Heard(8, 8096, Got);
+  Run = false;
+  Input.join();
+  EXPECT_EQ(Enough, 1);
+  EXPECT_EQ(Got, kWanted);
+  EXPECT_TRUE(g.Measured);
+  EXPECT_FALSE(Listener.Take(Buffer.data(), Buffer.size()));  // heard: no more
+  Listener.Start(kWanted);
+  Listener.Stop();
+  EXPECT_FALSE(Listener.Take(Buffer.data(), Buffer.size()));
 }
 
 }  // namespace
