@@ -479,6 +479,8 @@ TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
 // The whole run draws on a private X server, as a user's desktop.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // Listing the tests (ctest asks before it runs them) needs no screen.
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   // A screen that holds the windows whole at the scale asked for.
   const int Scale = velmar::Scale();
   velmar::test::XvfbServer X(1280 * Scale / 100, 1024 * Scale / 100);
