@@ -54,6 +54,9 @@ class TFormOutputDestination;
 class TFormReview;
 class THelpWindow;
 class TMessagesWindow;
+namespace test {
+struct TWindowSeam;
+}
 
 class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
  public:
@@ -121,8 +124,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // file dialog; tests answer for it. Empty: cancelled.
   std::function<std::vector<std::string>()> ChooseTracks;
 
-  // The window's parts, by the design's names.
-  TMMFormStyler FStyler{this};
+  // The window's parts, by the design's names: what a user (and a test) acts on.
   QMenuBar* MainMenu;
   QMenu* miFile;
   QMenu* miInput;
@@ -160,35 +162,6 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QLabel* lblOutputFolder;
   TMMBitmapRadioButton* rbAutoOn;
   TMMBitmapRadioButton* rbAutoOff;
-  TFormOutputDestination* FOutputDestination;
-  TFormEdit* FEditForm;
-  std::unique_ptr<THelpWindow> FHelp;
-  TMessagesWindow* FMessages = nullptr;  // every status message of this session, whole
-  QString FStatusText;         // the status line's message, whole
-  QPointer<TFormReview> FReview;  // while open; it deletes itself on close
-
-  // Listening for the noise gate: the monitoring input's thread gives the
-  // listener its audio while it is wanted; the main thread measures it when
-  // 3 s are there. Before the input, which calls in until it is gone.
-  TGateListener FGateListener;
-  int FGateListen = 0;                   // main thread: the listening under way (0: none)
-  int FGateListens = 0;                  // main thread: listenings so far
-  void GateHeard();
-  void StopGateListening();  // a recording or the devices take the input
-
-  // The peaks the figures show, fed by whichever input runs. Before the
-  // input, whose thread feeds it until it is gone.
-  TPeakHold FPeaks;
-
-  TMMWaveIn WaveIn;
-  TMMWaveOut WaveOut;
-  TMMConnector Connector;
-  TRecordingSession Session{{}, *this};
-  // Set Noise Gate from Input listens to 3 s of the input, in the recording's format.
-  const std::size_t FGateListenBytes = 3 * std::size_t{Session.Options().Format.nAvgBytesPerSec};
-  TMMWaveRecorder& WaveRecorder = Session.Recorder();  // the session's
-  TMMWavePlayer WavePlayer;
-  TMMHiTimer Timer;
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -196,6 +169,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
+  // The tests reach the engine and the dialogs through one seam of their own
+  // (tests/app/window_seam.h); nothing else outside sees them.
+  friend struct test::TWindowSeam;
+
   void FormCreate();
   void BuildMenus();
   void BuildPanel();
@@ -244,6 +221,37 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
                   const std::vector<std::string>& Arguments = {});
   QAction* AddItem(QMenu* Menu, const QString& Caption, int Context,
                    void (TFormAudioRecorderMain::*Handler)(), const QKeySequence& Shortcut = {});
+
+  TMMFormStyler FStyler{this};
+  TFormOutputDestination* FOutputDestination;
+  TFormEdit* FEditForm;
+  std::unique_ptr<THelpWindow> FHelp;
+  TMessagesWindow* FMessages = nullptr;  // every status message of this session, whole
+  QString FStatusText;         // the status line's message, whole
+  QPointer<TFormReview> FReview;  // while open; it deletes itself on close
+
+  // Listening for the noise gate: the monitoring input's thread gives the
+  // listener its audio while it is wanted; the main thread measures it when
+  // 3 s are there. Before the input, which calls in until it is gone.
+  TGateListener FGateListener;
+  int FGateListen = 0;                   // main thread: the listening under way (0: none)
+  int FGateListens = 0;                  // main thread: listenings so far
+  void GateHeard();
+  void StopGateListening();  // a recording or the devices take the input
+
+  // The peaks the figures show, fed by whichever input runs. Before the
+  // input, whose thread feeds it until it is gone.
+  TPeakHold FPeaks;
+
+  TMMWaveIn WaveIn;
+  TMMWaveOut WaveOut;
+  TMMConnector Connector;
+  TRecordingSession Session{{}, *this};
+  // Set Noise Gate from Input listens to 3 s of the input, in the recording's format.
+  const std::size_t FGateListenBytes = 3 * std::size_t{Session.Options().Format.nAvgBytesPerSec};
+  TMMWaveRecorder& WaveRecorder = Session.Recorder();  // the session's
+  TMMWavePlayer WavePlayer;
+  TMMHiTimer Timer;
 
   TFormAudioGraphics& FSkin;
   QLabel* FStatus;

@@ -47,8 +47,8 @@ TEST(HelpWindow, F1OverEachMenuOpensItsPageAndEveryLinkAndPictureIsThere) {
     Menu->setActiveAction(Action);
     QTest::keyClick(Menu, Qt::Key_F1);
     Menu->hide();
-    EXPECT_EQ(W.FHelp->Current().fileName(), Page) << ItemName.toStdString();
-    EXPECT_TRUE(W.FHelp->isVisible());
+    EXPECT_EQ(test::TWindowSeam::Help(W)->Current().fileName(), Page) << ItemName.toStdString();
+    EXPECT_TRUE(test::TWindowSeam::Help(W)->isVisible());
   }
   // Every page: its links lead to pages that are there, its pictures load.
   const QRegularExpression Href("href=\"([^\"#]+)\""), Src("src=\"([^\"]+)\"");
@@ -65,7 +65,7 @@ TEST(HelpWindow, F1OverEachMenuOpensItsPageAndEveryLinkAndPictureIsThere) {
   }
   EXPECT_GE(Pictures, 2);
   // Back and Forward through the pages seen, by their keys.
-  THelpWindow& H = *W.FHelp;
+  THelpWindow& H = *test::TWindowSeam::Help(W);
   H.ShowKeyword("MainForm");
   H.Browser()->setSource(QUrl("qrc:/help/review.html"));
   ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &H; }));
@@ -90,13 +90,13 @@ TEST(HelpWindow, TheReviewsHelpCanBeReadWhileTheReviewIsOpen) {
   test::WriteFileBytes(Track, test::CdWav(Bytes(4 * 44100, 0)));
   W.ChooseTracks = [&] { return std::vector<std::string>{Track}; };
   W.miReviewClick();
-  ASSERT_TRUE(W.FReview);
-  TFormReview& V = *W.FReview;
+  ASSERT_TRUE(test::TWindowSeam::Review(W));
+  TFormReview& V = *test::TWindowSeam::Review(W);
   ASSERT_TRUE(WaitUntil([&] { return V.Ready() && !V.Busy(); }));
   V.activateWindow();
   ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &V; }));
   QTest::keyClick(&V, Qt::Key_F1);
-  THelpWindow& H = *W.FHelp;
+  THelpWindow& H = *test::TWindowSeam::Help(W);
   ASSERT_TRUE(WaitUntil([&] { return H.isVisible(); }));
   EXPECT_EQ(H.Current().fileName(), "review.html");
   // A window of its own, outside the family that the review blocks.

@@ -82,7 +82,7 @@ TEST(LevelSetting, TheMetersShowTheInputBeforeAnyRecWithPeakFiguresAndClipLampsT
 
   // Off, the input is let go and the bars go dark; the choice is kept.
   W.miMonitorLevels->trigger();
-  EXPECT_FALSE(W.WaveIn.State() & wisStarted);
+  EXPECT_FALSE(test::TWindowSeam::Input(W).State() & wisStarted);
   W.close();
   EXPECT_EQ(R.Read("MonitorLevels"), 0);
 }
@@ -116,11 +116,11 @@ TEST(LevelSetting, StartOnSoundWaitsWithoutARowAndKeepsTheSecondBeforeTheSound) 
   EXPECT_EQ(W.StatusText(), "Stopped while waiting for sound: no track was made");
 
   W.sbRecordClick();
-  ASSERT_TRUE(W.Session.Waiting());
+  ASSERT_TRUE(test::TWindowSeam::Session(W).Waiting());
   // The second song comes, in a track of its own after the pause.
   ASSERT_TRUE(WaitUntil([&] { return W.Grid->rowCount() == 3; }, std::chrono::seconds(30)))
       << W.StatusText().toStdString() << " rows " << W.Grid->rowCount() << " waiting "
-      << W.Session.Waiting() << " recording " << W.Recording();
+      << test::TWindowSeam::Session(W).Waiting() << " recording " << W.Recording();
   Photograph(W, "start-on-sound-second-song");
   ASSERT_TRUE(WaitUntil([&] { return W.Grid->rowCount() == 4; }, std::chrono::seconds(30)));
   W.sbStopClick();
@@ -175,7 +175,7 @@ TEST(LevelSetting, ASideOfRealMusicGivesOneTrackPerPieceWithAndWithoutStartOnSou
         << W.StatusText().toStdString();
     const std::string Said = W.StatusText().toStdString();
     // Every message stays to be read whole afterwards, in order, with its time.
-    const QString Messages = W.FMessages->Text();
+    const QString Messages = test::TWindowSeam::Messages(W)->Text();
     EXPECT_TRUE(Messages.endsWith(W.StatusText())) << Messages.toStdString();
     if (OnSound) {
       EXPECT_LT(Messages.indexOf("Waiting for sound"), Messages.indexOf(W.StatusText()))
@@ -202,8 +202,8 @@ TEST(LevelSetting, AStallWhileWaitingForSoundLosesNothingOfTheRecording) {
   R.Write("AutoSplit", 1);
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  ASSERT_TRUE(W.Session.Waiting());
-  ASSERT_TRUE(WaitUntil([&] { return !W.Session.Waiting() && W.WaveRecorder.Position() > 1500; }))
+  ASSERT_TRUE(test::TWindowSeam::Session(W).Waiting());
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Session(W).Waiting() && test::TWindowSeam::Recorder(W).Position() > 1500; }))
       << W.StatusText().toStdString();
   W.sbStopClick();
   EXPECT_FALSE(W.StatusText().contains("lost")) << W.StatusText().toStdString();

@@ -80,7 +80,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   TFormAudioRecorderMain& W = R.Open();
   EXPECT_EQ(W.MinSec->Position(), 1);
   EXPECT_TRUE(W.rbAutoOn->Checked());
-  EXPECT_FALSE(W.Timer.Enabled());  // the row's refresh runs only while a track records
+  EXPECT_FALSE(test::TWindowSeam::RowRefresh(W).Enabled());  // the row's refresh runs only while a track records
   std::optional<test::CpuLoad> Busy;
   if (Loaded) Busy.emplace();
 
@@ -89,7 +89,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   EXPECT_EQ(R.Name(1), "Track01.wav");
   EXPECT_TRUE(fs::is_directory(Out));
   EXPECT_TRUE(W.Recording());
-  EXPECT_TRUE(W.Timer.Enabled());
+  EXPECT_TRUE(test::TWindowSeam::RowRefresh(W).Enabled());
   EXPECT_FALSE(W.Grid->isEnabled());
   EXPECT_FALSE(W.miFile->menuAction()->isEnabled());
   EXPECT_TRUE(W.miInput->menuAction()->isEnabled());
@@ -99,7 +99,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   // Two sounds, two tracks; a second into the third sound, a split by hand.
   ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 4; }, std::chrono::seconds(30)));
   EXPECT_EQ(R.Name(3), "Track03.wav");
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 1500; }));
   QTest::keyClick(&W, Qt::Key_F12);
   EXPECT_EQ(R.Rows(), 5);
   EXPECT_EQ(W.Grid->currentRow(), 4);
@@ -109,10 +109,10 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   QTest::keyClick(&W, Qt::Key_F10);
   Busy.reset();
   EXPECT_FALSE(W.Recording());
-  EXPECT_FALSE(W.Timer.Enabled());
+  EXPECT_FALSE(test::TWindowSeam::RowRefresh(W).Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
-  EXPECT_EQ(W.Connector.Input(), &W.WaveIn);  // the meters show the live input again
+  EXPECT_EQ(test::TWindowSeam::Meters(W).Input(), &test::TWindowSeam::Input(W));  // the meters show the live input again
 
   ExpectOneStretch(R, P, 5);
   for (int n = 1; n <= 4; ++n) {
@@ -214,7 +214,7 @@ TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
   EXPECT_TRUE(W.StatusText().endsWith(" s) (1 dropout in this recording)"))
       << W.StatusText().toStdString();
   EXPECT_TRUE(W.Recording());
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 4000; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 4000; }));
   // The window stands still: nothing takes the input's buffers for 4 s.
   std::this_thread::sleep_for(std::chrono::seconds(4));
   ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("2 dropouts"); }))
@@ -224,7 +224,7 @@ TEST(MainWindow, DropoutsAreSaidWhereTheyHappenedAndTheTrackGoesOn) {
   EXPECT_TRUE(Overrun.endsWith("(the input overran) (2 dropouts in this recording)"))
       << Overrun.toStdString();
   Photograph(W, "line-dropout");
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 9000; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 9000; }));
   W.sbStopClick();
   EXPECT_TRUE(W.StatusText().startsWith("2 dropouts, ")) << W.StatusText().toStdString();
   EXPECT_TRUE(W.StatusText().contains(" s lost and more, in Track01.wav. Loudest peak "))
@@ -295,7 +295,7 @@ TEST(MainWindow, ARecordingNeverWritesOverAnEarlierSittingsTracks) {
   ASSERT_EQ(R.Rows(), 1);
   W.sbRecordClick();
   EXPECT_EQ(R.Name(4), "Track04.wav");
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 500; }));
   W.sbStopClick();
   ASSERT_EQ(R.Rows(), 5);
   // The rows before it list the earlier tracks with their lengths.
@@ -307,7 +307,7 @@ TEST(MainWindow, ARecordingNeverWritesOverAnEarlierSittingsTracks) {
   W.Grid->setCurrentCell(1, 1);
   W.sbRecordClick();
   EXPECT_EQ(W.Grid->currentRow(), 5);
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 500; }));
   W.sbStopClick();
   for (int n = 1; n <= 3; ++n)
     EXPECT_EQ(test::ReadFileBytes(R.Track(n)), Earlier[static_cast<std::size_t>(n - 1)]) << n;
@@ -317,7 +317,7 @@ TEST(MainWindow, ARecordingNeverWritesOverAnEarlierSittingsTracks) {
   W.Grid->setCurrentCell(4, 1);
   W.sbRecordClick();
   EXPECT_EQ(W.Grid->currentRow(), 5);
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 500; }));
   W.sbStopClick();
   EXPECT_EQ(R.Rows(), 6);
 }
@@ -331,7 +331,7 @@ TEST(MainWindow, QuickSplitsByHandNeverMakeAnEmptyTrack) {
   R.Install(P);
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 500; }));
   // F12 held down: the first press, then the keyboard's repeats.
   QTest::keyPress(&W, Qt::Key_F12);
   for (int i = 0; i < 20; ++i) {
@@ -344,7 +344,7 @@ TEST(MainWindow, QuickSplitsByHandNeverMakeAnEmptyTrack) {
     QTest::keyClick(&W, Qt::Key_F12);
     QTest::qWait(20);
   }
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 300; }));
   W.sbStopClick();
   const int Tracks = R.Rows() - 1;
   EXPECT_GE(Tracks, 3);
@@ -361,13 +361,13 @@ TEST(MainWindow, StopInAQuietStretchSaysTheTrackHoldsOnlySilence) {
   R.Install(Programme{{{3.0, true}}});  // then quiet (a faint noise below the gate)
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 500; }));
   W.sbStopClick();
   EXPECT_TRUE(W.StatusText().startsWith("Loudest peak ")) << W.StatusText().toStdString();
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 3500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 3500; }));
   W.sbRecordClick();  // by hand, in the quiet
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1600; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 1600; }));
   W.sbStopClick();
   EXPECT_TRUE(W.StatusText().startsWith("Track03.wav holds only silence (0:01."))
       << W.StatusText().toStdString();
@@ -396,7 +396,7 @@ TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
       "The disk is full (or the file failed): Track01.wav keeps its first " + Length + ". "))
       << W.StatusText().toStdString();
   EXPECT_EQ(W.Grid->item(1, 2)->text(), Length);
-  EXPECT_FALSE(W.Timer.Enabled());
+  EXPECT_FALSE(test::TWindowSeam::RowRefresh(W).Enabled());
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   W.sbRecordClick();
@@ -418,7 +418,7 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   // At 2 s the track is silent but not long enough for a next one: the size
   // shown (as refreshed every 100 ms of recorded audio) is not above the
   // minimum's.
-  ASSERT_TRUE(WaitUntil([&] { return !(W.WaveRecorder.State() & 4); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(WaitUntil([&] { return !(test::TWindowSeam::Recorder(W).State() & 4); }, std::chrono::seconds(30)));
   QTest::qWait(300);
   EXPECT_EQ(R.Rows(), 2);
   // The window is as after Stop: the meters show the input again, and the
@@ -430,15 +430,15 @@ TEST(MainWindow, SilenceBeforeTheMinimumEndsWithoutANextTrack) {
   Photograph(W, "line-end-of-side");
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
-  ASSERT_TRUE(WaitUntil([&] { return (W.WaveIn.State() & wisStarted) != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return (test::TWindowSeam::Input(W).State() & wisStarted) != 0; }));
   W.miReviewClick();
-  ASSERT_TRUE(W.FReview);
-  W.FReview->close();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(test::TWindowSeam::Review(W));
+  test::TWindowSeam::Review(W)->close();
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   // Record starts a new take in the next row.
   W.sbRecordClick();
   EXPECT_EQ(R.Rows(), 3);
-  EXPECT_TRUE(W.WaveRecorder.State() & wisStarted);
+  EXPECT_TRUE(test::TWindowSeam::Recorder(W).State() & wisStarted);
   EXPECT_TRUE(W.StatusText().isEmpty());
   W.sbStopClick();
   EXPECT_FALSE(W.Recording());
@@ -464,7 +464,7 @@ TEST(MainWindow, TheNoiseGateIsSetSixDecibelsAboveTheInputsNoise) {
                              ", 6 dB above the input's noise (-66.")))
       << W.StatusText().toStdString();
   EXPECT_EQ(W.lblNoiseGate->text(), "Noise Gate -60 dB");
-  EXPECT_TRUE(W.WaveIn.State() & wisStarted);  // monitoring from now on
+  EXPECT_TRUE(test::TWindowSeam::Input(W).State() & wisStarted);  // monitoring from now on
   Photograph(W, "gate-from-input");
   const int Gate = W.NoiseGate->Position();
   W.close();
@@ -478,11 +478,11 @@ TEST(MainWindow, ManualSplitsPlaybackNavigationAndRenaming) {
   EXPECT_FALSE(W.rbAutoOn->Checked());  // automatic splitting off: only manual splits
   W.sbRecordClick();
   for (int n = 2; n <= 5; ++n) {
-    ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+    ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 300; }));
     W.sbRecordClick();  // a manual split
     EXPECT_EQ(R.Rows(), n + 1);
   }
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 300; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 300; }));
   W.sbStopClick();
   for (int n = 1; n <= 5; ++n) EXPECT_GT(WavData(R.Track(n)).size(), kBytesPerSecond / 4) << n;
 
@@ -512,7 +512,7 @@ TEST(MainWindow, ManualSplitsPlaybackNavigationAndRenaming) {
   W.Grid->setCurrentCell(2, 1);
   W.sbRecordClick();
   EXPECT_EQ(W.Grid->currentRow(), 3);
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 1500; }));
   W.sbStopClick();
   EXPECT_EQ(R.Rows(), 6);
   EXPECT_GT(fs::file_size(R.Track(3)), Before);
@@ -565,7 +565,7 @@ TEST(MainWindow, ALostOutputEndsPlaybackAndSaysSo) {
   SetWaveBackends({R.Devices});
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 1500; }));
   W.sbStopClick();
   W.sbPlayClick();
   ASSERT_TRUE(W.GetPlaying());
@@ -645,7 +645,7 @@ TEST(MainWindow, TheFolderDialogCreatesFoldersAndCancelKeepsTheOldOne) {
   R.Install(Programme{});
   TFormAudioRecorderMain& W = R.Open();
   const QString Start = W.GetOutputFolder();
-  TFormOutputDestination& Dialog = *W.FOutputDestination;
+  TFormOutputDestination& Dialog = test::TWindowSeam::Destination(W);
   // Typed, created with its parents, then OK: the new output folder.
   const QString Typed = QString::fromStdString(R.Dir.File("takes/new"));
   QTimer::singleShot(0, [&] {
@@ -719,7 +719,7 @@ TEST(MainWindow, AFolderThatCannotBeMadeNeverLocksTheUserOut) {
       QApplication::activeModalWidget()->close();
       return;
     }
-    TFormOutputDestination& Dialog = *W.FOutputDestination;
+    TFormOutputDestination& Dialog = test::TWindowSeam::Destination(W);
     Dialog.dfsPath->setText(Chosen);
     QTest::mouseClick(Dialog.pbOK, Qt::LeftButton, {}, QPoint(50, 12));
   });
@@ -733,9 +733,9 @@ TEST(MainWindow, HandsTheTracksToTheEncoderProgramAndWaitsForIt) {
   R.Install(Programme{{{1000, true}}});
   TFormAudioRecorderMain& W = R.Open();
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 200; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 200; }));
   W.sbRecordClick();
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 200; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 200; }));
   W.sbStopClick();
   // The encoder program: a stand-in that notes its start and takes 600 ms.
   const fs::path Program(RECORD_START_PROGRAM);
@@ -809,9 +809,9 @@ TEST(MainWindow, SaysWhenTheInputIsTheDemoSignal) {
   const QString Said =
       "The input is the built-in demo signal: the default input default could not be opened";
   EXPECT_EQ(W.StatusText(), Said);
-  EXPECT_EQ(W.FStyler.CaptionText().Caption(), "Velmar Audio Recorder (demo input) ");
+  EXPECT_EQ(test::TWindowSeam::Styler(W).CaptionText().Caption(), "Velmar Audio Recorder (demo input) ");
   W.sbRecordClick();
-  ASSERT_TRUE(W.WaveRecorder.State() & wisStarted);
+  ASSERT_TRUE(test::TWindowSeam::Recorder(W).State() & wisStarted);
   EXPECT_EQ(W.StatusText(), Said);
   Photograph(W, "line-demo-input");
   W.sbStopClick();
@@ -824,7 +824,7 @@ TEST(MainWindow, SaysWhenTheInputIsTheDemoSignal) {
   });
   W.miInputDeviceClick();
   EXPECT_FALSE(W.StatusText().contains("demo signal")) << W.StatusText().toStdString();
-  EXPECT_EQ(W.FStyler.CaptionText().Caption(), "Velmar Audio Recorder ");
+  EXPECT_EQ(test::TWindowSeam::Styler(W).CaptionText().Caption(), "Velmar Audio Recorder ");
 }
 
 TEST(MainWindow, ClosingWhileTheMonitoringInputRunsFlatOutLosesNothingItFeeds) {
@@ -847,7 +847,7 @@ TEST(MainWindow, ClosingWhileTheMonitoringInputRunsFlatOutLosesNothingItFeeds) {
   for (int Round = 0; Round < 10; ++Round) {
     // Each delivery lingers in the connector, as one preempted on a busy
     // machine does, so that the close meets one midway.
-    R.Open().Connector.OnBufferReady = [](TObject*, PWaveHdr) {
+    test::TWindowSeam::Meters(R.Open()).OnBufferReady = [](TObject*, PWaveHdr) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     };
     const std::uint64_t Before = Captured;

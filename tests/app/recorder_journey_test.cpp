@@ -34,6 +34,7 @@
 #include "app/album_panel.h"
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
+#include "tests/app/window_seam.h"
 #include "app/form_review.h"
 #include "app/messages_window.h"
 #include "app/recorder_settings.h"
@@ -208,7 +209,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     Photograph(W, "2-waiting-for-sound");
     ASSERT_TRUE(WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; },
                           std::chrono::seconds(60)))
-        << W.FMessages->Text().toStdString();
+        << test::TWindowSeam::Messages(W)->Text().toStdString();
     Photograph(W, "3-recording");
     ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(150)))
         << W.StatusText().toStdString();
@@ -217,9 +218,9 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     const QString Ended = W.StatusText();
     EXPECT_TRUE(Ended.contains("30 s")) << Ended.toStdString();
     Photograph(W, "4-side-ended");
-    W.FMessages->show();
-    Photograph(*W.FMessages, "5-messages");
-    W.FMessages->hide();
+    test::TWindowSeam::Messages(W)->show();
+    Photograph(*test::TWindowSeam::Messages(W), "5-messages");
+    test::TWindowSeam::Messages(W)->hide();
 
     // The tracks are the side as played, one per piece, cut in its gaps.
     std::vector<std::string> Recorded;
@@ -242,8 +243,8 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     // album and cover.
     Activate(W);
     QTest::keyClick(&W, Qt::Key_R, Qt::ControlModifier);
-    ASSERT_TRUE(W.FReview);
-    TFormReview& V = *W.FReview;
+    ASSERT_TRUE(test::TWindowSeam::Review(W));
+    TFormReview& V = *test::TWindowSeam::Review(W);
     ASSERT_TRUE(WaitUntil([&] { return V.Ready() && !V.Busy(); }, std::chrono::seconds(60)));
     Activate(V);
     Photograph(V, "6-review-opened");
@@ -297,7 +298,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
     Photograph(V, "8-review-named");
     V.btApply->click();
-    ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(120)))
+    ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }, std::chrono::seconds(120)))
         << "the review did not apply";
     EXPECT_TRUE(W.StatusText().startsWith("3 tracks written in")) << W.StatusText().toStdString();
     Photograph(W, "9-applied");

@@ -51,8 +51,8 @@ TFormReview& OpenReview(WindowRig& R) {
   R.Window->activateWindow();
   EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == R.Window.get(); }));
   QTest::keyClick(R.Window.get(), Qt::Key_R, Qt::ControlModifier);
-  EXPECT_TRUE(R.Window->FReview);
-  TFormReview& V = *R.Window->FReview;
+  EXPECT_TRUE(test::TWindowSeam::Review(*R.Window));
+  TFormReview& V = *test::TWindowSeam::Review(*R.Window);
   EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &V; }));
   EXPECT_TRUE(WaitUntil([&] { return V.Ready() && !V.Busy(); })) << "the side was not read";
   return V;
@@ -73,7 +73,7 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
   TFormAudioRecorderMain& W = R.Open();
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 4; }, std::chrono::seconds(30)));
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 2600; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 2600; }));
   QTest::keyClick(&W, Qt::Key_F10);
   Bytes Side;
   std::vector<Bytes> Files;
@@ -104,7 +104,7 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
     ASSERT_TRUE(WaitUntil([&] { return V.Question() && V.Question()->isVisible(); }));
     V.Question()->button(QMessageBox::Discard)->click();
   }
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   for (int n = 1; n <= 3; ++n) EXPECT_TRUE(FileBytes(R.Track(n)) == Files[n - 1]) << n;
   EXPECT_EQ(R.Rows(), 4);
 
@@ -220,7 +220,7 @@ TEST(ReviewWindow, ASideJustRecordedIsReviewedEditedAndApplied) {
   // Apply: the new tracks by their titles, the old ones gone, the grid shows
   // them, and joined they are the side.
   V.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   ASSERT_EQ(R.Rows(), 4);
   const std::vector<std::string> Names = {"01 First.wav", "02 Second.wav", "03 AC_DC.wav"};
   Bytes Joined;
@@ -264,7 +264,7 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
   TFormAudioRecorderMain& W = R.Open();
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_TRUE(WaitUntil([&] { return R.Rows() == 3; }, std::chrono::seconds(30)));
-  ASSERT_TRUE(WaitUntil([&] { return W.WaveRecorder.Position() > 1500; }));
+  ASSERT_TRUE(WaitUntil([&] { return test::TWindowSeam::Recorder(W).Position() > 1500; }));
   QTest::keyClick(&W, Qt::Key_F10);
   const std::string Cover = R.Dir.File("cover.png");
   test::Peer("ffmpeg -loglevel error -f lavfi -i testsrc=size=120x90 -frames:v 1 '" + Cover + "'");
@@ -301,7 +301,7 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
   QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
   Photograph(V, "review-album");
   V.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   ASSERT_EQ(R.Rows(), 3);
   const std::string Folder = W.GetOutputFolder().toStdString();
   EXPECT_EQ(R.Name(2).toStdString(), "02 Winter_ Night.wav");
@@ -346,7 +346,7 @@ TEST(ReviewWindow, TheAlbumsFieldsAndCoverAreAppliedAndTheWindowsConversionsCarr
   QTest::keyClick(&Again, Qt::Key_Delete);
   ASSERT_EQ(Again.Edit().Tracks(), 1u);
   Again.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   const std::string Joined = AlbumFrames(Folder + "/01 Spring Song.wav");
   EXPECT_EQ(Joined,
             "TIT2=Spring Song\nTPE1=Kärt Ööbik\nTALB=Tape № 3 雪\nTPE2=Various\nTDRC=1971\n"
@@ -438,7 +438,7 @@ TEST(ReviewWindow, ClicksAreFoundPlayedBothWaysDroppedAndRepairedOnApply) {
   EXPECT_TRUE(V.Clicks().Dropped(2));
   EXPECT_EQ(V.btDropClick->text(), "Repair Again");
   V.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   // The recorded track kept as it was; the new one repaired but for the dropped click.
   EXPECT_EQ(WavData(R.Dir.File("Originals/side.wav")), Data);
   const std::string Written = R.Dir.File("Track01.wav");
@@ -489,7 +489,7 @@ TEST(ReviewWindow, ANameTakenByAnotherFileStopsApplyAndChangesNothing) {
   ASSERT_TRUE(WaitUntil([&] { return !V.Busy(); }));
   EXPECT_NE(V.StatusText().toStdString().find("01 Mine.wav exists"), std::string::npos)
       << V.StatusText().toStdString();
-  EXPECT_TRUE(W.FReview);
+  EXPECT_TRUE(test::TWindowSeam::Review(W));
   for (std::size_t i = 0; i < Names.size(); ++i)
     EXPECT_TRUE(FileBytes(R.Dir.File("side/" + Names[i])) == Before[i]) << Names[i];
   EXPECT_EQ(std::distance(fs::directory_iterator(R.Dir.File("side")), fs::directory_iterator()), 3);
@@ -542,7 +542,7 @@ TEST(ReviewWindow, DropoutsKeptInTheTracksShowAndNFindsThem) {
   // A mark moved: the dropouts go with their audio into the new tracks.
   V.MoveMark(0, 300000, false);
   QTest::keyClick(&V, Qt::Key_Return, Qt::ControlModifier);
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   TWaveScan First, Second;
   ASSERT_TRUE(ScanWaveFile(Tracks[0], First, Error)) << Error;
   ASSERT_TRUE(ScanWaveFile(Tracks[1], Second, Error)) << Error;
@@ -615,7 +615,7 @@ TEST(ReviewWindow, StaleTrackNumbersAreAChangeAndApplyNumbersTheSetAsItIs) {
   EXPECT_TRUE(V.btApply->isEnabled());
   Photograph(V, "review-stale-numbers");
   V.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }, std::chrono::seconds(60)));
   ASSERT_EQ(R.Rows(), 6);
   for (int n = 1; n <= 5; ++n) {
     const std::string Path = W.GetOutputFolder().toStdString() == R.Dir.File("side")
@@ -676,7 +676,7 @@ TEST(ReviewWindow, NoiseTracksAndTheQuietEndsAreOfferedAndLeftOutIntoOriginals) 
   Photograph(V, "review-left-out");
   const std::int64_t From = V.Edit().TrackStart(1), To = V.Edit().TrackEnd(2);
   V.btApply->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }, std::chrono::seconds(60)));
   Bytes Joined;
   for (const char* Name : {"Track01.wav", "Track02.wav"}) {
     const Bytes a = WavData(R.Dir.File(std::string("side/") + Name));
@@ -734,7 +734,7 @@ TEST(ReviewWindow, ATrackChangedOnDiskStopsApplyAndChangesNothing) {
     QTest::keyClick(&V, Qt::Key_Escape);
     ASSERT_TRUE(WaitUntil([&] { return V.Question() != nullptr; }));
     V.Question()->button(QMessageBox::Discard)->click();
-    ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+    ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
   }
   // The review shows the side as it is now.
   TFormReview& V = OpenReview(R);
@@ -786,7 +786,7 @@ TEST(ReviewWindow, A120TrackSideKeepsItsOrderAndEveryTitleMakesAName) {
   QApplication::clipboard()->setText(QString::fromStdString(Long + "\nA:B?*|\"<>\\C"));
   QTest::keyClick(V.List, Qt::Key_V, Qt::ControlModifier);
   QTest::keyClick(&V, Qt::Key_Return, Qt::ControlModifier);
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }, std::chrono::seconds(60)));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }, std::chrono::seconds(60)));
 
   const std::vector<std::string> Written = InTextOrder();
   ASSERT_EQ(Written.size(), 120u);
@@ -884,7 +884,7 @@ TEST(ReviewWindow, TheReviewFollowsWhatTheUserDoes) {
   QTest::keyClick(&V, Qt::Key_Escape);
   ASSERT_TRUE(WaitUntil([&] { return V.Question() != nullptr; }));
   V.Question()->button(QMessageBox::Discard)->click();
-  ASSERT_TRUE(WaitUntil([&] { return !W.FReview; }));
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }));
 }
 
 // A rewrite of the output folder's tracks ended by a crash midway: the

@@ -18,6 +18,7 @@
 
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
+#include "tests/app/window_seam.h"
 #include "app/messages_window.h"
 #include "app/form_edit.h"
 #include "app/recorder_settings.h"
@@ -140,7 +141,7 @@ struct WindowRig {
   // Answers the next modal edit dialog with Text (typed), then Enter or Escape.
   void AnswerEdit(const QString& Text, bool Confirm) {
     QTimer::singleShot(0, [this, Text, Confirm] {
-      TFormEdit& Edit = *Window->FEditForm;
+      TFormEdit& Edit = test::TWindowSeam::Edit(*Window);
       if (!Text.isNull()) {
         Edit.dfsEdit->clear();
         QTest::keyClicks(Edit.dfsEdit, Text);
