@@ -42,6 +42,7 @@ int InfoCommand(const TArgs& Args) {
   std::printf("duration: %s\n", TimeToText(SamplesToTime64(f, Frames)).c_str());
   if (Scan.RF64) std::printf("container: RF64\n");
   if (Scan.Truncated) std::printf("truncated: yes\n");
+  for (const std::string& Note : Scan.Notes) std::printf("read: %s\n", Note.c_str());
   return 0;
 }
 

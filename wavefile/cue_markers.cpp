@@ -1,4 +1,5 @@
 #include "wavefile/cue_markers.h"
+#include "wavefile/riff_chunks.h"
 #include "platform/byte_order.h"
 
 #include <fcntl.h>
@@ -98,15 +99,18 @@ bool AppendCueMarkers(const std::string& Path, const std::vector<TCueMarker>& Ma
 std::vector<TCueMarker> ParseCueMarkers(const std::vector<std::uint8_t>& Cue,
                                         const std::vector<std::uint8_t>& Adtl) {
   std::map<std::uint32_t, std::string> Labels;
-  for (std::size_t p = 4; Adtl.size() >= 4 && p + 12 <= Adtl.size();) {
-    const std::uint32_t Size = GetLe32(&Adtl[p + 4]);
-    if (Size < 4 || Size > Adtl.size() - p - 8) break;
-    if (std::memcmp(&Adtl[p], "labl", 4) == 0) {
-      const auto* Text = reinterpret_cast<const char*>(&Adtl[p + 12]);
-      Labels[GetLe32(&Adtl[p + 8])] = std::string(Text, strnlen(Text, Size - 4));
-    }
-    p += 8 + Size + (Size & 1);
-  }
+  // The "adtl" list's sub-chunks after its type; a label's text ends at its
+  // zero or with its sub-chunk, and a sub-chunk that runs past the list ends the walk.
+  if (Adtl.size() >= 4)
+    ForEachSubChunk(Adtl.data() + 4, Adtl.size() - 4, [&](const TChunkHeader& h) {
+      const auto Room = static_cast<std::int64_t>(Adtl.size() - 4) - h.Body();
+      if (h.Size < 4 || h.Size > Room) return false;
+      if (h.Is("labl")) {
+        const auto* Text = reinterpret_cast<const char*>(Adtl.data() + 4 + h.Body() + 4);
+        Labels[GetLe32(Adtl.data() + 4 + h.Body())] = std::string(Text, strnlen(Text, h.Size - 4));
+      }
+      return true;
+    });
   std::vector<TCueMarker> Markers;
   const std::size_t Count =
       Cue.size() >= 4 ? std::min<std::size_t>(GetLe32(Cue.data()), (Cue.size() - 4) / 24) : 0;

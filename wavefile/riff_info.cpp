@@ -1,5 +1,6 @@
 #include "wavefile/riff_info.h"
 #include "platform/byte_order.h"
+#include "wavefile/riff_chunks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,17 +81,17 @@ void TWaveInfoList::Load(std::vector<char> Body) {
   // Appended, so that the texts of an earlier list stay where their entries point.
   const std::size_t Base = Raw.size();
   Raw.insert(Raw.end(), Body.begin(), Body.end());
-  // Sub-chunks: 4-byte id, 4-byte size, text, padded to even length.
-  for (std::uint64_t Offset = Base; Offset + 8 <= Raw.size();) {
-    const FOURCC Id = GetLe32(Raw.data() + Offset);
-    const std::uint32_t Size = GetLe32(Raw.data() + Offset + 4);
-    const int Tag = InfoTagIndex(Id);
-    if (Tag >= 0) {
-      Entries[Tag].TextOffset = static_cast<std::uint32_t>(Offset + 8);
-      Entries[Tag].TextSize = Size;
-    }
-    Offset += 8 + std::uint64_t{Size} + (Size & 1);
-  }
+  // Sub-chunks: 4-byte id, 4-byte size, text, padded to even length. A text
+  // that runs past the body ends with it (Text bounds it).
+  ForEachSubChunk(reinterpret_cast<const std::uint8_t*>(Raw.data()) + Base, Raw.size() - Base,
+                  [&](const TChunkHeader& h) {
+                    const int Tag = InfoTagIndex(h.Code());
+                    if (Tag >= 0) {
+                      Entries[Tag].TextOffset = static_cast<std::uint32_t>(Base + h.Body());
+                      Entries[Tag].TextSize = h.Size;
+                    }
+                    return true;
+                  });
 }
 
 std::string TWaveInfoList::Text(int Tag) const {

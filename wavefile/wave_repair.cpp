@@ -1,5 +1,6 @@
 #include "wavefile/wave_repair.h"
 #include "platform/byte_order.h"
+#include "wavefile/riff_chunks.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,38 +16,20 @@ namespace velmar {
 
 namespace {
 
-struct TFd {
-  int Fd = -1;
-  ~TFd() {
-    if (Fd >= 0) ::close(Fd);
-  }
-};
-
-bool ReadAt(int Fd, std::int64_t At, void* Data, std::size_t Size) {
-  return ::pread(Fd, Data, Size, At) == static_cast<ssize_t>(Size);
-}
-
-
 bool WriteLe32(int Fd, std::int64_t At, std::uint32_t v) {
-  const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                             static_cast<std::uint8_t>(v >> 16),
-                             static_cast<std::uint8_t>(v >> 24)};
+  std::uint8_t b[4];
+  PutLe32(b, v);
   return ::pwrite(Fd, b, 4, At) == 4;
-}
-
-bool ChunkId(const std::uint8_t* p) {
-  return std::all_of(p, p + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
 }
 
 // Whether the bytes from At to End are whole chunks (each header a readable
 // id and a size within the file, a pad byte after odd sizes).
-bool ChunksTo(int Fd, std::int64_t At, std::int64_t End) {
+bool ChunksTo(const TRiffFile& File, std::int64_t At, std::int64_t End) {
   while (At + 8 <= End) {
-    std::uint8_t h[8];
-    if (!ReadAt(Fd, At, h, 8) || !ChunkId(h)) return false;
-    const std::int64_t Next = At + 8 + GetLe32(h + 4) + (GetLe32(h + 4) & 1);
-    if (Next > End + 1) return false;  // a missing last pad byte is common
-    At = Next;
+    TChunkHeader h;
+    if (!File.ReadHeader(At, h) || !IsChunkId(h.Id)) return false;
+    if (h.Next() > End + 1) return false;  // a missing last pad byte is common
+    At = h.Next();
   }
   return At >= End;
 }
@@ -58,14 +41,13 @@ TRepairResult Refuse(const std::string& Why) {
 }  // namespace
 
 TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
-  TFd File;
-  File.Fd = ::open(Name.c_str(), (CheckOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  if (File.Fd < 0) return Refuse(std::string("cannot be opened: ") + std::strerror(errno));
+  const TRiffFile File(Name.c_str(), !CheckOnly);
+  if (File.Fd() < 0) return Refuse(std::string("cannot be opened: ") + std::strerror(errno));
   struct stat St {};
-  if (::fstat(File.Fd, &St) != 0 || !S_ISREG(St.st_mode)) return Refuse("not a file");
+  if (::fstat(File.Fd(), &St) != 0 || !S_ISREG(St.st_mode)) return Refuse("not a file");
   const std::int64_t Size = St.st_size;
   std::uint8_t Head[12];
-  if (!ReadAt(File.Fd, 0, Head, 12) || std::memcmp(Head + 8, "WAVE", 4) != 0)
+  if (!File.ReadAt(0, Head, 12) || std::memcmp(Head + 8, "WAVE", 4) != 0)
     return Refuse("not a WAV file");
   if (std::memcmp(Head, "RF64", 4) == 0)
     return {TRepairOutcome::Fine, "an RF64 file, left as it is"};
@@ -75,20 +57,19 @@ TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
   std::int64_t At = 12, DataOffset = -1;
   std::uint32_t Declared = 0, BlockAlign = 0;
   while (At + 8 <= Size) {
-    std::uint8_t h[8];
-    if (!ReadAt(File.Fd, At, h, 8) || !ChunkId(h)) break;
-    const std::uint32_t Length = GetLe32(h + 4);
-    if (std::memcmp(h, "data", 4) == 0) {
-      DataOffset = At + 8;
-      Declared = Length;
+    TChunkHeader h;
+    if (!File.ReadHeader(At, h) || !IsChunkId(h.Id)) break;
+    if (h.Is("data")) {
+      DataOffset = h.Body();
+      Declared = h.Size;
       break;
     }
-    if (At + 8 + Length > Size) break;
-    if (std::memcmp(h, "fmt ", 4) == 0 && Length >= 14) {
+    if (h.Body() + h.Size > Size) break;
+    if (h.Is("fmt ") && h.Size >= 14) {
       std::uint8_t Align[2];
-      if (ReadAt(File.Fd, At + 8 + 12, Align, 2)) BlockAlign = Align[0] | Align[1] << 8;
+      if (File.ReadAt(h.Body() + 12, Align, 2)) BlockAlign = GetLe16(Align);
     }
-    At += 8 + Length + (Length & 1);
+    At = h.Next();
   }
   if (BlockAlign == 0) return Refuse("a WAV file without a readable format before its audio");
   if (DataOffset < 0) return Refuse("a WAV file without audio data");
@@ -101,7 +82,7 @@ TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
   const std::int64_t Tail = Present - Declared;
   const bool DataRight =
       Declared <= Present &&
-      (Tail < BlockAlign || ChunksTo(File.Fd, DataOffset + Declared + (Declared & 1), Size));
+      (Tail < BlockAlign || ChunksTo(File, DataOffset + Declared + (Declared & 1), Size));
   if (!DataRight) Data = std::min<std::int64_t>(Whole, 0xFFFFFFFFll - DataOffset);
   const std::int64_t End =
       DataRight ? Size : DataOffset + Data + ((Data & 1) && DataOffset + Data < Size);
@@ -119,8 +100,8 @@ TRepairResult RepairWaveFile(const std::string& Name, bool CheckOnly) {
       std::to_string(Data / BlockAlign) + " whole frames (" + std::to_string(Data) + " bytes)";
   if (CheckOnly)
     return {TRepairOutcome::Mended, "needs mending: " + Was + ", the file holds " + Now};
-  if (!WriteLe32(File.Fd, DataOffset - 4, static_cast<std::uint32_t>(Data)) ||
-      !WriteLe32(File.Fd, 4, Riff) || ::fsync(File.Fd) != 0)
+  if (!WriteLe32(File.Fd(), DataOffset - 4, static_cast<std::uint32_t>(Data)) ||
+      !WriteLe32(File.Fd(), 4, Riff) || ::fsync(File.Fd()) != 0)
     return Refuse(std::string("could not be mended: ") + std::strerror(errno));
   return {TRepairOutcome::Mended, "mended: " + Was + ", it now says " + Now};
 }

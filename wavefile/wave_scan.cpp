@@ -1,5 +1,6 @@
 #include "wavefile/wave_scan.h"
 #include "platform/byte_order.h"
+#include "wavefile/riff_chunks.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,31 +31,16 @@ bool Is(const std::uint8_t* p, const char* Id) {
   return std::memcmp(p, Id, 4) == 0;
 }
 
-// "a 17.6 MB "id3 " chunk"
-std::string DescribeChunk(const std::uint8_t* Id, std::int64_t Size) {
-  char Text[64];
-  std::snprintf(Text, sizeof Text, "a %.1f MB \"%.4s\" chunk", static_cast<double>(Size) / 1e6,
-                reinterpret_cast<const char*>(Id));
+std::string Mb(std::int64_t Bytes) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%.1f MB", static_cast<double>(Bytes) / 1e6);
   return Text;
 }
 
-struct TFile {
-  int Fd = -1;
-  ~TFile() {
-    if (Fd >= 0) ::close(Fd);
-  }
-  bool ReadAt(std::int64_t Offset, void* Dest, std::int64_t Count) const {
-    auto* p = static_cast<std::uint8_t*>(Dest);
-    while (Count > 0) {
-      const ssize_t n = ::pread(Fd, p, static_cast<std::size_t>(Count), Offset);
-      if (n <= 0) return false;
-      p += n;
-      Offset += n;
-      Count -= n;
-    }
-    return true;
-  }
-};
+// "a 17.6 MB "id3 " chunk"
+std::string DescribeChunk(const std::uint8_t* Id, std::int64_t Size) {
+  return "a " + Mb(Size) + " \"" + std::string(reinterpret_cast<const char*>(Id), 4) + "\" chunk";
+}
 
 // The GUIDs of the plain sub-formats, as stored: the plain format's tag in
 // the first two bytes, then these.
@@ -96,10 +82,9 @@ bool NormaliseFormat(WAVEFORMATEX& f) {
 
 bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) {
   Scan = TWaveScan{};
-  TFile File;
-  File.Fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  const TRiffFile File(Name.c_str());
   struct stat St {};
-  if (File.Fd < 0 || ::fstat(File.Fd, &St) != 0) {
+  if (File.Fd() < 0 || ::fstat(File.Fd(), &St) != 0) {
     Error = std::strerror(errno);
     return false;
   }
@@ -128,10 +113,11 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
   };
   std::int64_t Pos = 12;
   for (;;) {
-    std::uint8_t Chunk[8];
-    if (Pos + 8 > Scan.FileBytes || !File.ReadAt(Pos, Chunk, 8)) break;
-    const std::int64_t Body = Pos + 8;
-    std::int64_t Size = GetLe32(Chunk + 4);
+    TChunkHeader Header;
+    if (Pos + 8 > Scan.FileBytes || !File.ReadHeader(Pos, Header)) break;
+    const std::uint8_t* Chunk = Header.Id;
+    const std::int64_t Body = Header.Body();
+    std::int64_t Size = Header.Size;
     if (Scan.RF64 && Is(Chunk, "data") && Size == kUnknownSize)
       Size = static_cast<std::int64_t>(DataSize64);
     const std::int64_t End = Body + Size;
@@ -182,12 +168,11 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
       DeclaredData = Size;
       // A chunk where the data's size says it ends: the audio ends there. (A
       // recording never finalised has its audio run on past a stale size.)
-      std::uint8_t Next[8];
-      const std::int64_t After = End + (Size & 1);
+      TChunkHeader Next;
+      const std::int64_t After = TChunkHeader::After(Body, Size);
       const bool Declared = Size != 0 && !(Size == kUnknownSize && !Scan.RF64);
-      if (Declared && After + 8 <= Scan.FileBytes && File.ReadAt(After, Next, 8) &&
-          std::all_of(Next, Next + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }) &&
-          After + 8 + std::int64_t{GetLe32(Next + 4)} <= Scan.FileBytes)
+      if (Declared && After + 8 <= Scan.FileBytes && File.ReadHeader(After, Next) &&
+          IsChunkId(Next.Id) && Next.Body() + Next.Size <= Scan.FileBytes)
         EndOfData = End;
     } else if (!Is(Chunk, "fact") && !Is(Chunk, "ds64") && !Is(Chunk, "LIST") &&
                !Is(Chunk, "cue ") && End <= Scan.FileBytes) {
@@ -201,11 +186,11 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
         std::vector<std::uint8_t> Body8(static_cast<std::size_t>(Size));
         if (File.ReadAt(Body, Body8.data(), Size)) {
           Kept += Size;
-          Scan.OtherChunks.emplace_back(GetLe32(Chunk), std::move(Body8));
+          Scan.OtherChunks.emplace_back(Header.Code(), std::move(Body8));
         }
       }
     }
-    Pos = End + (Size & 1);
+    Pos = TChunkHeader::After(Body, Size);
   }
   if (!HaveFormat) {
     Error = "no format chunk";
@@ -238,6 +223,22 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error) 
   Scan.DataBytes = Span / f->nBlockAlign * f->nBlockAlign;
   const bool SizeKnown = DeclaredData != 0 && !(DeclaredData == kUnknownSize && !Scan.RF64);
   Scan.Truncated = SizeKnown && Scan.DataOffset + DeclaredData > Scan.FileBytes;
+  // What was read otherwise than the header says, in the order a reader meets it.
+  const std::string Audio = std::to_string(Scan.DataBytes) + " bytes of audio";
+  if (!SizeKnown)
+    Scan.Notes.push_back("the audio's size was never written: " + Audio + " to the end of the file");
+  else if (Scan.Truncated)
+    Scan.Notes.push_back("the header declares " + std::to_string(DeclaredData) +
+                         " bytes of audio, the file holds " + Audio);
+  else if (Span > DeclaredData)
+    Scan.Notes.push_back("the audio runs on past its declared " + std::to_string(DeclaredData) +
+                         " bytes: " + Audio + " to the end of the file");
+  if (Span > Scan.DataBytes)
+    Scan.Notes.push_back(std::to_string(Span - Scan.DataBytes) +
+                         " bytes of a partial frame at the end are left out");
+  if (SizeKnown && RiffEnd < Scan.DataOffset + Scan.DataBytes)
+    Scan.Notes.push_back("the RIFF size ends inside the audio and is passed over");
+  if (!Scan.Unkept.empty()) Scan.Notes.push_back(Scan.Unkept + " is read past, not kept");
   return true;
 }
 

@@ -41,6 +41,10 @@ struct TWaveScan {
   // as "a 17.6 MB \"id3 \" chunk"; empty when every chunk was kept. A copy of
   // the file would lose it, so rewrites refuse such a file.
   std::string Unkept;
+  // Where the file and its header differ, what the scan read instead, a
+  // sentence each ("the header declares 176400 bytes of audio, the file holds
+  // 88200 bytes of audio"): said to the user beside what the file holds.
+  std::vector<std::string> Notes;
   // An ID3v2 chunk stands before the audio (another program put it there): a
   // titling in place, which writes after the audio, would add a second one.
   bool TagBeforeData = false;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/byte_order.h"
 #include "cli/track_session.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "tests/cli/velmar_rec.h"
@@ -510,7 +511,21 @@ TEST_F(Cli, SplitKeepsOtherFormatsAndSaysWhatItRead) {
   Keys = Info(Cut);
   EXPECT_EQ(Keys["truncated"], "yes");
   EXPECT_EQ(Keys["duration"], "0:13.000");
+  // What the reading made of the difference is said.
+  EXPECT_EQ(Keys["read"], "the header declares " + std::to_string(Programme.size()) +
+                              " bytes of audio, the file holds 2293200 bytes of audio");
   EXPECT_EQ(Info(Input).count("truncated"), 0u);
+  EXPECT_EQ(Info(Input).count("read"), 0u);
+  // A recording never finalised: its sizes are 0, the audio runs to the end.
+  Bytes Open = Whole;
+  PutLe32(Open.data() + 4, 0);
+  const std::string Text(Open.begin(), Open.begin() + 64);
+  PutLe32(Open.data() + Text.find("data") + 4, 0);
+  const std::string Unfinished = Dir.File("unfinished.wav");
+  WriteFileBytes(Unfinished, Open);
+  EXPECT_EQ(Info(Unfinished)["read"], "the audio's size was never written: " +
+                                          std::to_string(Programme.size()) +
+                                          " bytes of audio to the end of the file");
   const std::string Split = Rec("split " + Cut + " -o " + Dir.File("cut"), &Status);
   EXPECT_EQ(Status, 0);
   EXPECT_NE(Split.find(": warning: the file is truncated"), std::string::npos) << Split;
