@@ -15,9 +15,8 @@
 
 #include "app/recorder_application.h"
 #include "app/skin_look.h"
+#include "session/side_apply.h"
 #include "session/track_files.h"
-#include "session/track_stamp.h"
-#include "wavefile/wave_scan.h"
 
 namespace velmar {
 
@@ -796,57 +795,22 @@ void TFormReview::Apply() {
   std::vector<std::string> Paths;
   for (const TTrackFile& t : New)
     if (!t.LeftOut) Paths.push_back((std::filesystem::path(Folder) / t.Name).string());
+  TSideApply Plan;
+  Plan.Tracks = FTracks;
+  Plan.Stamps = FPeaks.Stamps();
+  Plan.Frames = FPeaks.TrackFrames();
+  Plan.Folder = Folder;
+  Plan.New = New;
+  if (FClicks.Kept() > 0) Plan.Repair = FClicks.Options();
+  Plan.MarksChanged = FEdit.MarksChanged();
+  Plan.LeftOut = FEdit.AnyLeftOut();
+  Plan.KeepOriginals = KeepOriginals->isChecked();
   FApplying = true;
   Run(
       "Writing the tracks",
-      [this, Folder, New, Total = FEdit.Frames(), Declick = FClicks.Kept() > 0,
-       LeftOut = FEdit.AnyLeftOut(), Keep = KeepOriginals->isChecked(),
-       Retitle = !FEdit.MarksChanged() && !FEdit.AnyLeftOut()](std::string& Why) {
+      [this, Plan = std::move(Plan), Total = FEdit.Frames()](std::string& Why) {
         FTotal = Total;
-        // The tracks must be what the review read: cut at the marks' places,
-        // a track changed meanwhile would give other audio than the user saw.
-        for (std::size_t i = 0; i < FTracks.size(); ++i) {
-          TTrackStamp Stamp;
-          TWaveScan Scan;
-          std::string Error;
-          const std::string Name = std::filesystem::path(FTracks[i]).filename().string();
-          if (!StampTrack(FTracks[i], Stamp) || !ScanWaveFile(FTracks[i], Scan, Error)) {
-            Why = Name + " cannot be read any more; nothing was changed";
-            return false;
-          }
-          if (!(Stamp == FPeaks.Stamps()[i]) || Scan.Frames() != FPeaks.TrackFrames()[i]) {
-            Why = Name +
-                  " changed on disk since the review read it; nothing was changed (open "
-                  "the review again to see it)";
-            return false;
-          }
-        }
-        // Repairs change samples: the recorded tracks are kept (linked, so
-        // that the rewrite removing them leaves them there) unless not wanted.
-        // Audio left out is never lost: they are kept then in any case.
-        std::vector<std::string> Kept;
-        if (((Declick && Keep) || LeftOut) &&
-            !velmar::KeepOriginals(FTracks, Folder, Kept, Why))
-          return false;
-        if (Declick || LeftOut) {
-          const TClickOptions Options = FClicks.Options();
-          const bool Ok =
-              RewriteSide(FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why,
-                          Declick ? &Options : nullptr);
-          if (!Ok) DropOriginals(Kept);
-          return Ok;
-        }
-        // Titles and tags only: the files keep their audio where it is.
-        if (!Retitle)
-          return RewriteSide(
-              FTracks, Folder, New, [this](std::int64_t Done) { FDone = Done; }, Why);
-        std::vector<std::string> Names;
-        std::vector<TTrackTags> Tags;
-        for (const TTrackFile& t : New) {
-          Names.push_back((std::filesystem::path(Folder) / t.Name).string());
-          Tags.push_back(t.Tags);
-        }
-        return RetagTrackFiles(FTracks, Names, Tags, Why);
+        return ApplySide(Plan, [this](std::int64_t Done) { FDone = Done; }, Why);
       },
       [this, Paths](bool Ok, const std::string& Why) {
         FApplying = false;

@@ -13,7 +13,8 @@
 // The waveform's scan, the search for quiet gaps and Apply run on a worker
 // thread with a progress bar; the window stays responsive meanwhile. What
 // the rules decide (the gaps, the tracks of noise, the new tracks' names and
-// tags) is session/side_plan.h's; the window shows and asks.
+// tags) is session/side_plan.h's, and how Apply writes them (checked unchanged,
+// retagged, rewritten, originals kept) session/side_apply.h's; the window shows and asks.
 //
 // Owns its views, its playback and its worker; shown by the main window,
 // which it tells through OnApplied. Main thread, apart from the worker's job,

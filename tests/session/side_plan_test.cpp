@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "session/side_apply.h"
 #include "session/side_plan.h"
 #include "tests/support/hissy_side.h"
 #include "tests/support/temp_dir.h"
@@ -91,10 +92,36 @@ TEST(SidePlan, TheQuietTellsTheNoiseTrackAndTheEndsAndLeavingThemOutKeepsTheRest
   EXPECT_EQ(New[2].Tags.TrackTotal, 2);
   EXPECT_EQ(New[1].Tags.Album, "Side A");
 
-  std::vector<std::string> Kept;
-  ASSERT_TRUE(KeepOriginals(Tracks, Dir.Path(), Kept, Error)) << Error;
   Audio.Close();
-  ASSERT_TRUE(RewriteSide(Tracks, Dir.Path(), New, {}, Error)) << Error;
+  TSideApply Apply{.Tracks = Tracks,
+                   .Frames = {Ends[0], Ends[1] - Ends[0], Ends[2] - Ends[1]},
+                   .Folder = Dir.Path(),
+                   .New = New,
+                   .MarksChanged = Edit.MarksChanged(),
+                   .LeftOut = Edit.AnyLeftOut(),
+                   .KeepOriginals = false};
+  for (const std::string& t : Tracks) ASSERT_TRUE(StampTrack(t, Apply.Stamps.emplace_back()));
+  // Leaving audio out keeps the recorded tracks whatever the user chose for
+  // repairs; titles alone retag in place; a repair not kept rewrites only.
+  EXPECT_EQ(HowToWrite(Apply), TSideWrite::RewriteKeeping);
+  EXPECT_EQ(HowToWrite({.Repair = TClickOptions{}, .KeepOriginals = false}), TSideWrite::Rewrite);
+  EXPECT_EQ(HowToWrite({.Repair = TClickOptions{}}), TSideWrite::RewriteKeeping);
+  EXPECT_EQ(HowToWrite({}), TSideWrite::Retag);
+  // A track changed since it was read (another program wrote it meanwhile):
+  // nothing is written and nothing moves.
+  {
+    TSideApply Stale = Apply;
+    Stale.Frames[1] += 1;
+    std::string Why;
+    EXPECT_FALSE(ApplySide(Stale, {}, Why));
+    EXPECT_EQ(Why, "Track02.wav changed on disk since the review read it; nothing was changed "
+                   "(open the review again to see it)");
+    EXPECT_FALSE(fs::exists(Dir.File("Originals")));
+    EXPECT_TRUE(fs::exists(Tracks[1]));
+  }
+  std::int64_t Written = 0;
+  ASSERT_TRUE(ApplySide(Apply, [&](std::int64_t n) { Written = n; }, Error)) << Error;
+  EXPECT_GT(Written, 0);
   // The two pieces, exactly the side's audio between the ends.
   Bytes Joined;
   for (const char* Name : {"01 Prelude.wav", "02 Fugue.wav"}) {
