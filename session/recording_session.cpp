@@ -317,7 +317,7 @@ bool TRecordingSession::StartOnSound(std::uint8_t* Data, std::uint32_t& Bytes) {
   std::vector<std::uint8_t> PreRoll;
   FSoundStart.Copy(From, First, PreRoll);
   if (From > First) {  // no pre-roll, and the sound began inside this buffer
-    const auto Skip = static_cast<std::uint32_t>(From - First) * 4;
+    const auto Skip = static_cast<std::uint32_t>(From - First) * FOptions.Format.nBlockAlign;
     std::memmove(Data, Data + Skip, Bytes - Skip);
     Bytes -= Skip;
   }
