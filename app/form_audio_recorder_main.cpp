@@ -804,6 +804,10 @@ void TFormAudioRecorderMain::DropoutFound(const TTrackInfo& Track, const TTrackD
       QString(" (%1 %2 in this recording)").arg(Count).arg(Count == 1 ? "dropout" : "dropouts"));
 }
 
+void TFormAudioRecorderMain::SleepNotHeldOff(const std::string& Why) {
+  ShowStatus(Sentence("The machine may sleep while recording: " + Why));
+}
+
 void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   Timer.SetEnabled(false);
   QString Said = Sentence(Session.Message(true));

@@ -186,6 +186,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void RecordingEnded(TSessionEnd Why) override;
   // Each dropout is said at once, with the recording's count so far.
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
+  void SleepNotHeldOff(const std::string& Why) override;
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo&) override;
   // The monitoring input started when Monitor Levels is on and nothing else
   // has the input; a failure said. The peak figures follow while it runs.

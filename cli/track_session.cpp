@@ -102,6 +102,12 @@ void TTrackSession::DropoutFound(const TTrackInfo& Track, const TTrackDropout& D
   std::fflush(stderr);
 }
 
+void TTrackSession::SleepNotHeldOff(const std::string& Why) {
+  ClearStatus();
+  std::fprintf(stderr, "velmar-rec: the machine may sleep while recording: %s\n", Why.c_str());
+  std::fflush(stderr);
+}
+
 void TTrackSession::ClearStatus() {
   if (!FStatusShown) return;
   std::fprintf(stderr, "\r\033[K");

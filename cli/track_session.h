@@ -42,6 +42,7 @@ class TTrackSession : private TSessionEvents {
   void TrackEnded(const TTrackInfo& Track, TTrackEnd Why, const TTrackInfo* Next) override;
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo& Track) override;
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
+  void SleepNotHeldOff(const std::string& Why) override;
   int Result();
   void ClearStatus();
 

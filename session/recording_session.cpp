@@ -286,7 +286,14 @@ bool TRecordingSession::Start() {
       Fail(TSessionEnd::Failed, TrackFileName(FTrack.Number) + " did not start: " + x.what());
     }
   }
-  if (FEnd == TSessionEnd::None) return true;
+  if (FEnd == TSessionEnd::None) {
+    std::string Why;
+    if (!FSleep.Hold("Velmar Audio Recorder", "Recording", Why) && !FSleepSaid) {
+      FSleepSaid = true;
+      FEvents.SleepNotHeldOff(Why);
+    }
+    return true;
+  }
   FRecorder.Stop();  // a failed start may have left the device open (its stop reports the end)
   if (!FEndReported) {
     FEndReported = true;
@@ -538,6 +545,7 @@ void TRecordingSession::Stopped() {
   if (FEnd == TSessionEnd::None)
     FEnd = FDeviceFailed ? TSessionEnd::InputFailed : TSessionEnd::DiskFull;
   FWaiting = false;
+  FSleep.Release();
   TakeDropouts(-1);
   TrackDone();
   if (FEndReported) return;

@@ -8,7 +8,8 @@
 // Tracks follow each other without a gap: the sample after a track's last one
 // is the next track's first, for the rule's splits, a split by hand and a
 // track at the largest WAV size alike; the input device stays open from Start
-// to the end. "Split" reads a file's audio into the same decisions.
+// to the end. "Split" reads a file's audio into the same decisions. While a
+// recording runs or waits for sound, the machine is kept from sleeping.
 //
 // Threads: everything on the main thread. The recorder delivers its buffers
 // and its stop there (cmWindow); the events are called from inside those
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/power/sleep_inhibitor.h"
 #include "session/clip_watch.h"
 #include "session/sound_start.h"
 #include "session/track_rule.h"
@@ -157,6 +159,9 @@ class TSessionEvents {
   virtual void DropoutFound(const TTrackInfo&, const TTrackDropout&) {}
   // After the last track's TrackEnded.
   virtual void RecordingEnded(TSessionEnd) {}
+  // The machine may sleep during the recording: no logind took the lock
+  // (Why says what answered instead). Once a session, at the first start.
+  virtual void SleepNotHeldOff(const std::string& /*Why*/) {}
 };
 
 // The audio of a split in the recording format: fills Dest with up to Count
@@ -291,6 +296,9 @@ class TRecordingSession {
   int FClippedTracks = 0;
   bool FDeviceFailed = false;
   bool FEndReported = true;
+  // Held from a start that records or waits for sound until the end is reported.
+  TSleepInhibitor FSleep;
+  bool FSleepSaid = false;  // that it could not be held, once a session
   std::string FError;
   // The lost-input watch, in steady seconds: how long the device has been
   // quiet while we listened, since when that is counted, and when the next

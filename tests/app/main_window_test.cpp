@@ -89,6 +89,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   EXPECT_EQ(R.Name(1), "Track01.wav");
   EXPECT_TRUE(fs::is_directory(Out));
   EXPECT_TRUE(W.Recording());
+  EXPECT_TRUE(R.Logind.Holds("Velmar Audio Recorder"));  // the machine stays awake
   EXPECT_TRUE(test::TWindowSeam::RowRefresh(W).Enabled());
   EXPECT_FALSE(W.Grid->isEnabled());
   EXPECT_FALSE(W.miFile->menuAction()->isEnabled());
@@ -113,6 +114,7 @@ void RecordWithSplitsOfEveryKind(bool Loaded) {
   EXPECT_TRUE(W.Grid->isEnabled());
   EXPECT_TRUE(W.miFile->menuAction()->isEnabled());
   EXPECT_EQ(test::TWindowSeam::Meters(W).Input(), &test::TWindowSeam::Input(W));  // the meters show the live input again
+  EXPECT_TRUE(WaitUntil([&] { return !R.Logind.Holds("Velmar Audio Recorder"); }));
 
   ExpectOneStretch(R, P, 5);
   for (int n = 1; n <= 4; ++n) {

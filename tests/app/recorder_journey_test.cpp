@@ -47,6 +47,7 @@
 #include "tests/support/fluid_music.h"
 #include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
+#include "tests/support/logind_bus.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -173,6 +174,8 @@ std::size_t PlaceIn(const Bytes& Side, const Bytes& Track) {
 TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindowAlone) {
   test::PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  test::LogindBus Logind;  // the desktop's logind, which the recording keeps awake
+  ASSERT_TRUE(Logind.Started) << "the private bus with logind did not start";
   const Record Rec = MakeRecord();
   ASSERT_TRUE(Rec.Side.Rendered) << "fluidsynth did not render the pieces";
   test::TempDir Dir;
@@ -206,6 +209,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     Activate(W);
     QTest::keyClick(&W, Qt::Key_F12);
     ASSERT_TRUE(W.StatusText().startsWith("Waiting for sound")) << W.StatusText().toStdString();
+    EXPECT_TRUE(Logind.Holds("Velmar Audio Recorder"));
     Photograph(W, "2-waiting-for-sound");
     ASSERT_TRUE(WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; },
                           std::chrono::seconds(60)))
@@ -217,6 +221,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
     ::waitpid(Player, &Status, 0);
     const QString Ended = W.StatusText();
     EXPECT_TRUE(Ended.contains("30 s")) << Ended.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return !Logind.Holds("Velmar Audio Recorder"); }));
     Photograph(W, "4-side-ended");
     test::TWindowSeam::Messages(W)->show();
     Photograph(*test::TWindowSeam::Messages(W), "5-messages");

@@ -25,6 +25,7 @@
 #include "platform/registry/settings_store.h"
 #include "platform/wave/virtual/virtual_devices.h"
 #include "session/track_rule.h"
+#include "tests/support/logind_bus.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
@@ -78,6 +79,8 @@ inline void Photograph(QWidget& Window, const std::string& Name) {
 
 // A window in a fresh folder with its own settings, on virtual devices.
 struct WindowRig {
+  // The window's recordings take logind's sleep lock on a bus of the test's own.
+  test::LogindBus Logind;
   test::TempDir Dir;
   std::string OldCwd = fs::current_path();
   std::shared_ptr<TVirtualBackend> Devices = std::make_shared<TVirtualBackend>();

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/logind_bus.h"
 #include "tests/support/noise_programme.h"
 #include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
@@ -57,12 +58,13 @@ bool Reaped(pid_t Child, int& Status, std::chrono::seconds Limit) {
 
 // Starts `velmar-rec record` on Device into Out, one track until it ends, its
 // messages into Log.
-pid_t StartRecording(const std::string& Device, const std::string& Out, const std::string& Log) {
+pid_t StartRecording(const std::string& Device, const std::string& Out, const std::string& Log,
+                     const char* Extra = nullptr) {
   const pid_t Child = ::fork();
   if (Child == 0) {
     std::freopen(Log.c_str(), "w", stderr);
     ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
-            "--no-auto-split", static_cast<char*>(nullptr));
+            "--no-auto-split", Extra, static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return Child;
@@ -71,6 +73,57 @@ pid_t StartRecording(const std::string& Device, const std::string& Out, const st
 // The monitor's device number, as velmar-rec lists it.
 std::string MonitorDevice() {
   return PulseServer::MonitorOf(VELMAR_REC);
+}
+
+std::string ReadText(const std::string& Path) {
+  std::ifstream File(Path);
+  std::stringstream Text;
+  Text << File.rdbuf();
+  return Text.str();
+}
+
+// A recording, and one waiting for sound, keep the machine from sleeping
+// through logind; the lock goes at the end and when the recorder is killed.
+// Without a logind, one line says so and the recording goes on.
+TEST(RecordRealTime, TheMachineStaysAwakeWhileRecordingAndNoLonger) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice(), Log = Dir.File("stderr.txt");
+  ASSERT_FALSE(Device.empty());
+  int Status = -1;
+  {
+    LogindBus Bus;
+    ASSERT_TRUE(Bus.Started) << "the private bus with logind did not start";
+    EXPECT_FALSE(Bus.Holds("Velmar Audio Recorder"));
+    pid_t Child = StartRecording(Device, Dir.File("a"), Log);
+    ASSERT_TRUE(WaitUntil([&] { return Bus.Holds("Velmar Audio Recorder"); }));
+    ::kill(Child, SIGINT);
+    ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(30)));
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+    EXPECT_TRUE(WaitUntil([&] { return Bus.Answers() && !Bus.Holds("Velmar Audio Recorder"); }));
+    EXPECT_EQ(ReadText(Log).find("sleep"), std::string::npos) << ReadText(Log);
+
+    // Waiting for sound (the sink plays nothing) holds it too; a kill -9 lets it go.
+    Child = StartRecording(Device, Dir.File("b"), Log, "--wait-for-sound");
+    ASSERT_TRUE(WaitUntil([&] { return Bus.Holds("Velmar Audio Recorder"); }));
+    EXPECT_FALSE(std::filesystem::exists(Dir.File("b/Track01.wav")));
+    ::kill(Child, SIGKILL);
+    Reaped(Child, Status, std::chrono::seconds(30));
+    EXPECT_TRUE(WaitUntil([&] { return Bus.Answers() && !Bus.Holds("Velmar Audio Recorder"); }));
+  }
+  LogindBus NoLogind(false);
+  ASSERT_TRUE(NoLogind.Started);
+  const pid_t Child = StartRecording(Device, Dir.File("c"), Log);
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(Log).find("sleep") != std::string::npos; }));
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Dir.File("c/Track01.wav")); }));
+  ::kill(Child, SIGINT);
+  ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(30)));
+  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+  const std::string Said = ReadText(Log);
+  const std::string Line = "velmar-rec: the machine may sleep while recording: logind did not answer";
+  EXPECT_EQ(Said.rfind(Line, 0), 0u) << Said;  // at once, before anything else
+  EXPECT_EQ(Said.find(Line, 1), std::string::npos) << Said;
 }
 
 TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {
