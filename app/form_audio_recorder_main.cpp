@@ -312,6 +312,11 @@ void TFormAudioRecorderMain::BuildPanel() {
   SkinLabel(PanelButtons, "Output Folder:", {17, 124});
   lblOutputFolder = SkinLabel(PanelButtons, "", {105, 124}, false);
   SetTextColor(lblOutputFolder, QColor(0x9c, 0xff, 0x3a));
+  lblTimeLeft = new QLabel(PanelButtons);
+  lblTimeLeft->setFont(LabelFont(false));
+  SetTextColor(lblTimeLeft, QColor(0x9c, 0xff, 0x3a));
+  lblTimeLeft->setGeometry(300, 124, 225, 13);
+  lblTimeLeft->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   // Why a track did not start, in one line under the folder.
   FStatus = new QLabel(PanelButtons);
   FStatus->setFont(LabelFont(false));
@@ -577,6 +582,7 @@ QString TFormAudioRecorderMain::GetOutputFolder() {
   const QString Folder = FOutputDestination->GetFolder();
   lblOutputFolder->setText(Folder);
   lblOutputFolder->adjustSize();
+  ShowTimeLeft();
   return Folder;
 }
 
@@ -584,6 +590,20 @@ void TFormAudioRecorderMain::SetOutputFolder(const QString& Folder) {
   FOutputDestination->SetFolder(Folder);
   lblOutputFolder->setText(Folder);
   lblOutputFolder->adjustSize();
+  ShowTimeLeft();
+}
+
+void TFormAudioRecorderMain::ShowTimeLeft(bool Now) {
+  const auto t = std::chrono::steady_clock::now();
+  if (!Now && t - FTimeLeftShownAt < std::chrono::seconds(1)) return;
+  FTimeLeftShownAt = t;
+  lblTimeLeft->setText(QString::fromStdString(
+      RecordingTimeLeft(lblOutputFolder->text().toStdString(), Session.Options().Format)));
+}
+
+void TFormAudioRecorderMain::DiskTimeShort(const std::string& Text) {
+  ShowTimeLeft();
+  ShowStatus(Sentence(Text));
 }
 
 void TFormAudioRecorderMain::LoadSettings() {
@@ -810,6 +830,7 @@ void TFormAudioRecorderMain::SleepNotHeldOff(const std::string& Why) {
 
 void TFormAudioRecorderMain::RecordingEnded(TSessionEnd Why) {
   Timer.SetEnabled(false);
+  ShowTimeLeft();
   QString Said = Sentence(Session.Message(true));
   // The recording's losses stay said after it ended.
   if (const std::string Lost = Session.DropoutSummary(); !Lost.empty())
@@ -850,6 +871,7 @@ void TFormAudioRecorderMain::TimerTimer() {
   const std::int64_t Position = Session.Track().Ms;
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
   SetCell(3, Row(), QString::number(MsToKBytes(Position)));
+  ShowTimeLeft(false);
 }
 
 void TFormAudioRecorderMain::sbStopClick() {

@@ -160,6 +160,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   QLabel* lblNoiseGate;
   QLabel* lblMinSecStr;
   QLabel* lblOutputFolder;
+  QLabel* lblTimeLeft;  // the recording time the folder's disk has room for
   TMMBitmapRadioButton* rbAutoOn;
   TMMBitmapRadioButton* rbAutoOff;
 
@@ -187,6 +188,10 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // Each dropout is said at once, with the recording's count so far.
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
   void SleepNotHeldOff(const std::string& Why) override;
+  void DiskTimeShort(const std::string& Text) override;
+  // The time left on the output folder's disk, beside the folder; at most
+  // once a second unless Now.
+  void ShowTimeLeft(bool Now = true);
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo&) override;
   // The monitoring input started when Monitor Levels is on and nothing else
   // has the input; a failure said. The peak figures follow while it runs.
@@ -266,6 +271,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // The input's bytes at the last refresh, and when they last grew.
   std::int64_t FBytesSeen = -1;
   std::chrono::steady_clock::time_point FBytesSeenAt;
+  std::chrono::steady_clock::time_point FTimeLeftShownAt;
   TMMDeviceId FRateNoted = -2;  // the input whose sound server's rate was said
   bool FRecording = false;
   bool FPlaying = false;

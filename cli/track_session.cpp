@@ -108,6 +108,12 @@ void TTrackSession::SleepNotHeldOff(const std::string& Why) {
   std::fflush(stderr);
 }
 
+void TTrackSession::DiskTimeShort(const std::string& Text) {
+  ClearStatus();
+  std::fprintf(stderr, "velmar-rec: %s\n", Text.c_str());
+  std::fflush(stderr);
+}
+
 void TTrackSession::ClearStatus() {
   if (!FStatusShown) return;
   std::fprintf(stderr, "\r\033[K");
@@ -135,6 +141,9 @@ int TTrackSession::Result() {
 }
 
 int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
+  // First, the time the disk has room for.
+  if (const std::string Left = FSession.TimeLeftText(); !Left.empty())
+    std::fprintf(stderr, "velmar-rec: recording time: %s\n", Left.c_str());
   if (!FSession.Start()) return Result();
   // Once, before the first track: a sound server that resamples the input.
   if (const std::string Note =

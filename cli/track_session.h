@@ -43,6 +43,7 @@ class TTrackSession : private TSessionEvents {
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo& Track) override;
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
   void SleepNotHeldOff(const std::string& Why) override;
+  void DiskTimeShort(const std::string& Text) override;
   int Result();
   void ClearStatus();
 

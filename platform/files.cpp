@@ -82,6 +82,27 @@ std::int64_t DiskFreeBytes(const std::string& Folder) {
   return q ? q(Folder) : StatvfsFree(Folder);
 }
 
+std::string ExistingFolderOf(const std::string& Folder) {
+  std::error_code e;
+  std::filesystem::path p =
+      std::filesystem::absolute(Folder.empty() ? "." : Folder, e).lexically_normal();
+  while (!std::filesystem::is_directory(p, e) && p.has_relative_path()) p = p.parent_path();
+  return p.string();
+}
+
+std::string MountPointOf(const std::string& Folder) {
+  std::filesystem::path p = ExistingFolderOf(Folder);
+  struct stat Here {};
+  if (::stat(p.c_str(), &Here) != 0) return {};
+  // Up while the parent is on the same device: the top of that stretch is the mount.
+  while (p.has_relative_path()) {
+    struct stat Up {};
+    if (::stat(p.parent_path().c_str(), &Up) != 0 || Up.st_dev != Here.st_dev) break;
+    p = p.parent_path();
+  }
+  return p.string();
+}
+
 void SetDiskFreeQuery(TDiskFreeQuery NewQuery) {
   std::lock_guard<std::mutex> Lock(QueryLock());
   Query() = std::move(NewQuery);

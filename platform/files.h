@@ -20,6 +20,13 @@ std::int64_t FileSizeOnDisk(const std::string& Name);
 // Free bytes available to the user in Folder, or -1 when they cannot be determined.
 std::int64_t DiskFreeBytes(const std::string& Folder);
 
+// Where the file system that holds Folder is mounted ("/home"); a folder not
+// made yet counts as its nearest existing parent. Empty when none can be read.
+std::string MountPointOf(const std::string& Folder);
+
+// The nearest existing folder at or above Folder (Folder itself when it exists).
+std::string ExistingFolderOf(const std::string& Folder);
+
 // Replaces the file Name with Content so that a crash or power cut leaves either
 // the old file or the new one whole: a temporary file beside it is written,
 // flushed to the disk and renamed over Name, then the folder is flushed. A new

@@ -136,6 +136,40 @@ bool TRecordingSession::PrepareFolder() {
   return FEnd == TSessionEnd::None;
 }
 
+namespace {
+
+// "4 h 12 min", "12 min", "40 s".
+std::string DurationInWords(std::int64_t Seconds) {
+  if (Seconds >= 3600)
+    return std::to_string(Seconds / 3600) + " h " + std::to_string(Seconds % 3600 / 60) + " min";
+  if (Seconds >= 60) return std::to_string(Seconds / 60) + " min";
+  return std::to_string(Seconds) + " s";
+}
+
+}  // namespace
+
+std::int64_t RecordingSecondsLeft(const std::string& Folder, const WAVEFORMATEX& Format) {
+  const std::int64_t Free = DiskFreeBytes(ExistingFolderOf(Folder));
+  return Free < 0 ? -1 : Free / std::max<std::int64_t>(Format.nAvgBytesPerSec, 1);
+}
+
+std::string RecordingTimeLeft(const std::string& Folder, const WAVEFORMATEX& Format) {
+  const std::int64_t Seconds = RecordingSecondsLeft(Folder, Format);
+  if (Seconds < 0) return {};
+  const std::string Mount = MountPointOf(Folder);
+  return DurationInWords(Seconds) + " left" + (Mount.empty() ? "" : " on " + Mount);
+}
+
+void TRecordingSession::WatchDiskTime() {
+  if (FStreamBytes < FDiskCheckAt) return;
+  FDiskCheckAt = FStreamBytes + FOptions.Format.nAvgBytesPerSec;
+  const std::int64_t Seconds = RecordingSecondsLeft(FOptions.Folder, FOptions.Format);
+  const std::int64_t Mark = Seconds < 0 ? 0 : Seconds <= 60 ? 60 : Seconds <= 600 ? 600 : 0;
+  if (Mark == 0 || (FDiskWarnedAt != 0 && FDiskWarnedAt <= Mark)) return;
+  FDiskWarnedAt = Mark;
+  FEvents.DiskTimeShort(TimeLeftText() + ": the recording ends when the disk is full");
+}
+
 bool TRecordingSession::HasRoom() {
   // Less room than a second of audio would make an empty or nearly empty track.
   const std::int64_t kLeastRoom = std::int64_t{FOptions.Format.nAvgBytesPerSec} + (64 << 10);
@@ -275,6 +309,8 @@ bool TRecordingSession::Start() {
   FStreamBytes = FQuietBytes = 0;
   FLoudest = FClippedTracks = 0;
   FWaiting = false;
+  FDiskCheckAt = 0;
+  FDiskWarnedAt = 0;
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetCreateNew(FOptions.CreateNew);
   if (PrepareFolder() && HasRoom()) {
@@ -467,6 +503,7 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
 }
 
 void TRecordingSession::BufferRecorded(PWaveHdr h) {
+  WatchDiskTime();
   FAudioSeen = true;
   FQuietFor = 0;
   FWatchedSince = Now();

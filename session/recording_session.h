@@ -141,6 +141,12 @@ struct TTrackDropout {
   std::string Label() const;
 };
 
+// The recording time Folder's disk has room for in Format, in seconds (-1
+// when it cannot be told), and in words: "4 h 12 min left on /home" (empty
+// when it cannot be told). A folder not made yet counts as its parent.
+std::int64_t RecordingSecondsLeft(const std::string& Folder, const WAVEFORMATEX& Format);
+std::string RecordingTimeLeft(const std::string& Folder, const WAVEFORMATEX& Format);
+
 // What a front end shows and what it decides about. Every call on the main
 // thread; none may call back into the session except SplitNow and Stop from
 // RecordingEnded's callers' loops (not from inside these).
@@ -162,6 +168,9 @@ class TSessionEvents {
   // The machine may sleep during the recording: no logind took the lock
   // (Why says what answered instead). Once a session, at the first start.
   virtual void SleepNotHeldOff(const std::string& /*Why*/) {}
+  // The disk has room for 10 minutes more, then for 1 ("10 min left on /home:
+  // the recording ends when the disk is full").
+  virtual void DiskTimeShort(const std::string& /*Text*/) {}
 };
 
 // The audio of a split in the recording format: fills Dest with up to Count
@@ -221,9 +230,14 @@ class TRecordingSession {
   // What the recording's loudest peak says about the input level (empty when
   // no track was recorded): "Loudest peak -21.0 dBFS: raise the input about 15 dB".
   std::string LevelNote() const;
+  // The recording time the output folder's disk has room for (see below).
+  std::string TimeLeftText() const { return RecordingTimeLeft(FOptions.Folder, FOptions.Format); }
 
  private:
   bool PrepareFolder();
+  // While recording, once a second of the input: at 10 minutes and at 1 minute of
+  // room left, DiskTimeShort says so (once each a recording).
+  void WatchDiskTime();
   // False, with the reason, when the folder's disk has no room for a track.
   bool HasRoom();
   // Creates the current track's file (starting the recorder, or switching
@@ -299,6 +313,8 @@ class TRecordingSession {
   // Held from a start that records or waits for sound until the end is reported.
   TSleepInhibitor FSleep;
   bool FSleepSaid = false;  // that it could not be held, once a session
+  std::int64_t FDiskCheckAt = 0;  // the input's bytes at the next look at the disk
+  std::int64_t FDiskWarnedAt = 0;  // the smallest warning given (seconds; 0 none)
   std::string FError;
   // The lost-input watch, in steady seconds: how long the device has been
   // quiet while we listened, since when that is counted, and when the next

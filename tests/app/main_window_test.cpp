@@ -381,12 +381,21 @@ TEST(MainWindow, StopInAQuietStretchSaysTheTrackHoldsOnlySilence) {
 TEST(MainWindow, AFullDiskEndsTheTrackSaysSoAndMakesNoEmptyTrack) {
   WindowRig R;
   R.Install(Programme{{{1000, true}}});
-  TFormAudioRecorderMain& W = R.Open();
-  const std::string First = R.Track(1);
+  std::string First;  // the track's path, once the window is there to say it
   SetDiskFreeQuery([&](const std::string&) {
-    return std::max<std::int64_t>(600000 - FileSizeOnDisk(First), 0);
+    return std::max<std::int64_t>(600000 - std::max<std::int64_t>(FileSizeOnDisk(First), 0), 0);
   });
+  TFormAudioRecorderMain& W = R.Open();
+  First = R.Track(1);
+  // The time the disk has room for stands beside the folder before Rec, and
+  // the last minute is said as the recording starts.
+  const std::string Mount = MountPointOf(W.lblOutputFolder->text().toStdString());
+  EXPECT_EQ(W.lblTimeLeft->text().toStdString(), "3 s left on " + Mount);
   W.sbRecordClick();
+  EXPECT_TRUE(WaitUntil([&] {
+    return test::TWindowSeam::Messages(W)->Text().contains(QString::fromStdString(
+        "3 s left on " + Mount + ": the recording ends when the disk is full"));
+  })) << test::TWindowSeam::Messages(W)->Text().toStdString();
   ASSERT_EQ(R.Rows(), 2);
   const bool Ended = WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(30));
   const std::size_t Kept = WavData(First).size();

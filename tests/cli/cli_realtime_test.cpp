@@ -122,8 +122,12 @@ TEST(RecordRealTime, TheMachineStaysAwakeWhileRecordingAndNoLonger) {
   EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
   const std::string Said = ReadText(Log);
   const std::string Line = "velmar-rec: the machine may sleep while recording: logind did not answer";
-  EXPECT_EQ(Said.rfind(Line, 0), 0u) << Said;  // at once, before anything else
-  EXPECT_EQ(Said.find(Line, 1), std::string::npos) << Said;
+  // At once: right after the disk's time, before any track.
+  const std::size_t At = Said.find(Line);
+  ASSERT_NE(At, std::string::npos) << Said;
+  EXPECT_EQ(Said.rfind("velmar-rec: recording time: ", 0), 0u) << Said;
+  EXPECT_EQ(Said.find('\n'), At - 1) << Said;
+  EXPECT_EQ(Said.find(Line, At + 1), std::string::npos) << Said;
 }
 
 TEST(RecordRealTime, TracksEndInTheSilencesOfAPlayedProgramme) {

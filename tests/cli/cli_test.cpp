@@ -42,6 +42,16 @@ std::map<std::string, std::string> Info(const std::string& Name) {
   return Keys;
 }
 
+// What a recording said after its opening lines: the time the disk has room
+// for (first, always) and that the machine may sleep (where no logind answers).
+std::string AfterTheOpening(const std::string& Said) {
+  EXPECT_EQ(Said.rfind("velmar-rec: recording time: ", 0), 0u) << Said;
+  std::size_t From = Said.find('\n') + 1;
+  if (Said.compare(From, 45, "velmar-rec: the machine may sleep while recor") == 0)
+    From = Said.find('\n', From) + 1;
+  return Said.substr(From);
+}
+
 // A capture device that plays Samples like a file: nothing captured ahead of
 // the chain, silence after the end; Tap sees each request's offset first.
 std::shared_ptr<TVirtualBackend> FileSource(
@@ -248,8 +258,9 @@ TEST_F(Cli, EndingsSayWhyTheyCame) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(Session.Run(Never), 0);
     testing::internal::GetCapturedStdout();
-    const std::string Said = testing::internal::GetCapturedStderr();
+    std::string Said = testing::internal::GetCapturedStderr();
     SetWaveBackends({});
+    Said = AfterTheOpening(Said);
     if (!KeepGoing) {
       EXPECT_EQ(Said,
                 "velmar-rec: Track01.wav was silent when it reached the minimum length (7 s), so "
@@ -418,6 +429,63 @@ TEST_F(Cli, AFullDiskEndsWithTheTrackAsItIsOnDisk) {
   EXPECT_LT(std::stoll(Keys.at("bytes")), 102400);
   EXPECT_EQ(Said.rfind("Track01.wav  " + Keys.at("duration") + "  ", 0), 0u) << Said;
   EXPECT_EQ(std::count(Said.begin(), Said.end(), '\n'), 1) << Said;
+}
+
+// A long take on a small disk (a tmpfs of 110 MiB, about 10 min 53 s of audio):
+// the time it has room for is said first, then at 10 minutes and at 1 minute
+// left, and the recording ends when it is full with its file whole.
+TEST_F(Cli, TheDisksTimeIsSaidFirstThenAtTenMinutesAndAtOneAndItsEndLeavesTheFileWhole) {
+  const std::string Disk = Dir.File("disk"), Out = Disk + "/tracks";
+  std::filesystem::create_directories(Disk);
+  int Status = -1;
+  RunCommand("mount -t tmpfs -o size=110m tmpfs " + Disk + " 2>&1", &Status);
+  if (Status != 0) GTEST_SKIP() << "a tmpfs cannot be mounted here (not root)";
+  struct Unmount {
+    std::string Path;
+    ~Unmount() { RunCommand("umount " + Path); }
+  } Done{Disk};
+  auto Virtual = std::make_shared<TVirtualBackend>();
+  Virtual->AddCapture({.Generator =
+                           [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t Offset,
+                              const WAVEFORMATEX&) {
+                             for (std::uint32_t i = 0; i < Count; ++i)
+                               Dest[i] = static_cast<std::uint8_t>((Offset + i) * 2654435761u >> 13);
+                           },
+                       .RealTime = false});
+  SetWaveBackends({Virtual});
+  cli::TSessionOptions o;
+  o.Folder = Out;
+  o.Rule.AutoSplit = false;
+  cli::TTrackSession Session(o);
+  const std::atomic<bool> Never{false};
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Session.Run(Never), 2);
+  testing::internal::GetCapturedStdout();
+  std::istringstream Said(testing::internal::GetCapturedStderr());
+  SetWaveBackends({});
+  std::vector<std::string> Lines;
+  for (std::string Line; std::getline(Said, Line);)
+    if (Line.find("sleep") == std::string::npos && Line.find("Loudest peak") == std::string::npos)
+      Lines.push_back(Line);
+  ASSERT_EQ(Lines.size(), 4u) << ::testing::PrintToString(Lines);
+  EXPECT_EQ(Lines[0], "velmar-rec: recording time: 10 min left on " + Disk);
+  const std::string Warning = " left on " + Disk + ": the recording ends when the disk is full";
+  EXPECT_TRUE(Lines[1] == "velmar-rec: 10 min" + Warning || Lines[1] == "velmar-rec: 9 min" + Warning)
+      << Lines[1];
+  EXPECT_TRUE(Lines[2] == "velmar-rec: 1 min" + Warning ||
+              (Lines[2].rfind("velmar-rec: 5", 0) == 0 && Lines[2].find(" s" + Warning) != std::string::npos))
+      << Lines[2];
+  EXPECT_EQ(Lines[3].rfind("velmar-rec: the disk is full or the file could not be written: " + Out +
+                               "/Track01.wav keeps its first 10:",
+                           0),
+            0u)
+      << Lines[3];
+  // Whole: the header says what the file holds, and a peer reads it all.
+  const auto Keys = Info(Out + "/Track01.wav");
+  EXPECT_EQ(Keys.count("read"), 0u) << Keys.at("read");
+  EXPECT_EQ(Peer("sox --i -s " + Out + "/Track01.wav"), Keys.at("frames") + "\n");
+  EXPECT_GT(std::stoll(Keys.at("frames")), 640LL * 44100);
 }
 
 TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
