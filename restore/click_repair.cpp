@@ -136,7 +136,10 @@ void TClickRepair::ProcessBlock(int Channel, std::int64_t Start, std::int64_t En
   const std::array<std::span<const float>, 1> Fit{
       std::span<const float>(x + From, static_cast<std::size_t>(To - From))};
   FitArModel(Fit, kOrder, FBlockModel, FScratch);
-  const TArModel& a = FBlockModel;
+  // A copy of its own: the loops below write to members, and a model the
+  // compiler cannot tell apart from them would be read again at every step.
+  std::array<double, kOrder + 1> a{};
+  std::copy_n(FBlockModel.begin(), a.size(), a.begin());
   // The forward and backward prediction errors; and the forward one filtered
   // backwards, which gathers a spike's error at the spike. Judged over the
   // block and the spans that start in it.
