@@ -138,11 +138,13 @@ bool TRecordingSession::PrepareFolder() {
 
 namespace {
 
-// "4 h 12 min", "12 min", "40 s".
+// "4 h 12 min", "12 min", and to the second under 10 minutes: "1 min 11 s", "40 s".
 std::string DurationInWords(std::int64_t Seconds) {
   if (Seconds >= 3600)
     return std::to_string(Seconds / 3600) + " h " + std::to_string(Seconds % 3600 / 60) + " min";
-  if (Seconds >= 60) return std::to_string(Seconds / 60) + " min";
+  if (Seconds >= 600 || (Seconds >= 60 && Seconds % 60 == 0))
+    return std::to_string(Seconds / 60) + " min";
+  if (Seconds >= 60) return std::to_string(Seconds / 60) + " min " + std::to_string(Seconds % 60) + " s";
   return std::to_string(Seconds) + " s";
 }
 
