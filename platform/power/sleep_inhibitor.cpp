@@ -39,7 +39,7 @@ bool TSleepInhibitor::Hold(const char* Who, const char* Why, std::string& Error)
                                      "Inhibit");
   const std::unique_ptr<sd_bus_message, TMessageFree> Call(RawCall);
   if (e >= 0) e = sd_bus_message_append(Call.get(), "ssss", "sleep:idle", Who, Why, "block");
-  sd_bus_error BusError = SD_BUS_ERROR_NULL;
+  sd_bus_error BusError{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, which is C
   sd_bus_message* RawReply = nullptr;
   if (e >= 0) e = sd_bus_call(Bus.get(), Call.get(), kAnswerMicroseconds, &BusError, &RawReply);
   const std::unique_ptr<sd_bus_message, TMessageFree> Reply(RawReply);
