@@ -33,8 +33,11 @@ TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
   FMarkerTimer = new QTimer(this);
   FMarkerTimer->setInterval(kFallTicksPerRun * kTickPeriodMs);
   QObject::connect(FMarkerTimer, &QTimer::timeout, this, [this] {
-    if (FRedrawPending.exchange(false) && Showing()) ShowChanges();
-    if (Peak() <= 0) FMarkerTimer->stop();
+    // The fall's flag is raised just after the marker's word changes: a
+    // marker seen gone is drawn gone now, whatever the flag said.
+    const bool Gone = Peak() <= 0;
+    if ((FRedrawPending.exchange(false) || Gone) && Showing()) ShowChanges();
+    if (Gone) FMarkerTimer->stop();
   });
   FNode = AddTickClient(
       kFallTicksPerRun * kTickPeriodMs, false,

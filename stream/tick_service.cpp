@@ -48,7 +48,10 @@ struct TService {
   bool Replan = false;  // a client was resumed: the planned wake may be too late
   // When the last counted tick fell (ns of the steady clock): a client resumed
   // between two wakes owes the ticks that fell since, counted at the next.
-  std::atomic<std::int64_t> LastTick{0};
+  // kAsleep while none runs: nothing is counted until the thread wakes and
+  // counts afresh from then.
+  static constexpr std::int64_t kAsleep = 0;
+  std::atomic<std::int64_t> LastTick{kAsleep};
 
   ~TService() { Stop(); }  // the program ends: a still running service stops
 
@@ -97,11 +100,15 @@ TService& Service() {
 thread_local bool GInProcedure = false;
 
 void TService::StartInterval(TMMTickClient& c) {
-  if (Running == 0 || GInProcedure) {
+  // Also when another client was resumed just before this one and the thread
+  // has not woken for it yet: the time since the last count is the sleep's,
+  // and nothing will count it.
+  const std::int64_t Last = LastTick.load();
+  if (Running == 0 || GInProcedure || Last == kAsleep) {
     c.Elapsed = 0;
     return;
   }
-  const auto Since = Clock::now().time_since_epoch() - Clock::duration(LastTick.load());
+  const auto Since = Clock::now().time_since_epoch() - Clock::duration(Last);
   c.Elapsed = -static_cast<int>(std::max<std::int64_t>(0, Since / kPeriod)) * kTickPeriodMs;
 }
 
@@ -123,6 +130,7 @@ void TService::Run() {
   std::unique_lock<std::mutex> L(WaitLock);
   while (!Stopping) {
     if (Running == 0) {
+      LastTick = kAsleep;
       WaitEnd.wait(L, [&] { return Stopping || Running != 0; });
       Replan = false;
       Last = Clock::now();

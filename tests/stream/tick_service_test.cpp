@@ -173,6 +173,37 @@ TEST(TickService, WakesOnlyWhenAClientRuns) {
   RemoveTickClient(Sleeper);
 }
 
+// Two level bars woken by the same click, one right after the other, after the
+// service slept a while: the second is not charged the ticks of the sleep (its
+// marker would hold for that time longer), both run a full interval later.
+TEST(TickService, ClientsResumedTogetherAfterASleepBothRunAnIntervalLater) {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<std::int64_t> FirstRunA{0}, FirstRunB{0};
+  auto Stamp = [](std::atomic<std::int64_t>& At) {
+    std::int64_t None = 0;
+    At.compare_exchange_strong(None, Clock::now().time_since_epoch().count());
+  };
+  PTickClient A = AddTickClient(
+      100, false, [&](PTickClient c, void*) { Stamp(FirstRunA); PauseTickClient(c); }, nullptr);
+  PTickClient B = AddTickClient(
+      100, false, [&](PTickClient c, void*) { Stamp(FirstRunB); PauseTickClient(c); }, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return FirstRunA != 0 && FirstRunB != 0; }));
+  for (int Round = 0; Round < 3; ++Round) {
+    // Asleep long enough for a stale count to show.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    FirstRunA = FirstRunB = 0;
+    const auto Resumed = Clock::now();
+    ResumeTickClient(A);
+    ResumeTickClient(B);
+    ASSERT_TRUE(WaitUntil([&] { return FirstRunA != 0 && FirstRunB != 0; }));
+    for (const std::int64_t At : {FirstRunA.load(), FirstRunB.load()})
+      EXPECT_LT(Clock::duration(At) - Resumed.time_since_epoch(), std::chrono::milliseconds(800))
+          << "round " << Round;
+  }
+  RemoveTickClient(B);
+  RemoveTickClient(A);
+}
+
 #ifndef NDEBUG
 // Adding or removing clients from a procedure is forbidden: a debug build says so
 // and stops rather than hang.
