@@ -54,6 +54,9 @@ constexpr int kPanelHeight = 150;
 constexpr int kRowHeight = 19;
 // The End of Side choices: seconds of silence (0: at the minimum length, -1: never).
 constexpr int kSideEnds[] = {0, 30, 60, 120, -1};
+// Seconds a recording waits for an input that went away (0: it ends at once).
+constexpr int kInputWaits[] = {0, 60, 300, 1800, 7200};
+constexpr int kDefaultInputWait = 300;
 
 // A session's sentence as the status line's: capitalised.
 QString Sentence(const std::string& Text) {
@@ -183,17 +186,21 @@ void TFormAudioRecorderMain::BuildMenus() {
   miSideEnd = miOptions->addMenu("&End of Side");
   FHelpContexts[miSideEnd->menuAction()] = 3440;
   UseDarkLook(miSideEnd);
-  auto* SideEnds = new QActionGroup(this);
-  for (const int Seconds : kSideEnds) {
-    QAction* Choice =
-        miSideEnd->addAction(Seconds == 0  ? QString("When a Track Is Silent at the Minimum Length")
-                             : Seconds < 0 ? QString("Never: Every Silence Starts the Next Track")
-                                           : QString("After %1 s of Silence").arg(Seconds));
-    Choice->setCheckable(true);
-    Choice->setData(Seconds);
-    Choice->setChecked(Seconds == 0);
-    SideEnds->addAction(Choice);
-  }
+  for (const int Seconds : kSideEnds)
+    AddChoice(miSideEnd, Seconds,
+              Seconds == 0  ? QString("When a Track Is Silent at the Minimum Length")
+              : Seconds < 0 ? QString("Never: Every Silence Starts the Next Track")
+                            : QString("After %1 s of Silence").arg(Seconds));
+  Choose(miSideEnd, 0);
+  miInputWait = miOptions->addMenu("When the &Input Goes");
+  FHelpContexts[miInputWait->menuAction()] = 3440;
+  UseDarkLook(miInputWait);
+  for (const int Seconds : kInputWaits)
+    AddChoice(miInputWait, Seconds,
+              Seconds == 0     ? QString("End the Recording")
+              : Seconds < 3600 ? QString("Wait %1 min for It to Come Back").arg(Seconds / 60)
+                               : QString("Wait %1 h for It to Come Back").arg(Seconds / 3600));
+  Choose(miInputWait, kDefaultInputWait);
   miHelp = MainMenu->addMenu("&Help");
   AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
   AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
@@ -472,14 +479,23 @@ void TFormAudioRecorderMain::miMonitorLevelsClick() {
   levelRight->ResetData();
 }
 
-int TFormAudioRecorderMain::SideEndSetting() const {
-  for (const QAction* Choice : miSideEnd->actions())
+void TFormAudioRecorderMain::AddChoice(QMenu* Menu, int Value, const QString& Text) {
+  auto* Group = Menu->findChild<QActionGroup*>();
+  if (!Group) Group = new QActionGroup(Menu);
+  QAction* Choice = Menu->addAction(Text);
+  Choice->setCheckable(true);
+  Choice->setData(Value);
+  Group->addAction(Choice);
+}
+
+int TFormAudioRecorderMain::Chosen(const QMenu* Menu) {
+  for (const QAction* Choice : Menu->actions())
     if (Choice->isChecked()) return Choice->data().toInt();
   return 0;
 }
 
-void TFormAudioRecorderMain::SetSideEndSetting(int Value) {
-  for (QAction* Choice : miSideEnd->actions())
+void TFormAudioRecorderMain::Choose(QMenu* Menu, int Value) {
+  for (QAction* Choice : Menu->actions())
     if (Choice->data().toInt() == Value) Choice->setChecked(true);
 }
 
@@ -601,6 +617,10 @@ void TFormAudioRecorderMain::ShowTimeLeft(bool Now) {
       RecordingTimeLeft(lblOutputFolder->text().toStdString(), Session.Options().Format)));
 }
 
+void TFormAudioRecorderMain::InputGone(const std::string& Text) {
+  ShowStatus(Sentence(Text));
+}
+
 void TFormAudioRecorderMain::DiskTimeShort(const std::string& Text) {
   ShowTimeLeft();
   ShowStatus(Sentence(Text));
@@ -628,7 +648,8 @@ void TFormAudioRecorderMain::LoadSettings() {
     ApplyGridColors();
     miMonitorLevels->setChecked(Int("MonitorLevels", 1) != 0);
     miStartOnSound->setChecked(Int("StartOnSound", 0) != 0);
-    SetSideEndSetting(Int("SideEnd", 0));
+    Choose(miSideEnd, Int("SideEnd", 0));
+    Choose(miInputWait, Int("InputWait", kDefaultInputWait));
   } catch (const std::exception& e) {
     // The rest of the block is skipped, as designed; it is said.
     ShowStatus("Some settings could not be read (" + QString::fromStdString(e.what()) +
@@ -652,7 +673,8 @@ void TFormAudioRecorderMain::SaveSettings() {
     Int("GridBackGroundColor", FGridBackGroundColor);
     Int("MonitorLevels", miMonitorLevels->isChecked() ? 1 : 0);
     Int("StartOnSound", miStartOnSound->isChecked() ? 1 : 0);
-    Int("SideEnd", SideEndSetting());
+    Int("SideEnd", Chosen(miSideEnd));
+    Int("InputWait", Chosen(miInputWait));
   } catch (const std::exception&) {
     Saved = false;
   }
@@ -740,9 +762,10 @@ void TFormAudioRecorderMain::StartNewTrack() {
   Session.Options().Folder = GetOutputFolder().toStdString();
   Session.Options().FirstNumber = Row() == 0 || Row() == Grid->rowCount() - 1 ? 0 : Row() + 1;
   Session.Options().WaitForSound = miStartOnSound->isChecked();
-  const int SideEnd = SideEndSetting();
+  const int SideEnd = Chosen(miSideEnd);
   Session.Options().SideEndSeconds = std::max(SideEnd, 0);
   Session.Options().KeepGoing = SideEnd < 0;
+  Session.Options().WaitForInputSeconds = Chosen(miInputWait);
   Session.Start();  // TrackStarted, or RecordingEnded saying why not
   // Once for each input: a sound server that resamples it.
   QString RateNote;

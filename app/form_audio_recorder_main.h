@@ -153,6 +153,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // "SideEnd": 0 a track silent at the minimum length, as designed; N, N s of
   // silence; -1 never, every silence starting the next track).
   QMenu* miSideEnd;
+  QMenu* miInputWait;  // how long a recording waits for an input that went away
   TMMBitmapSlider* NoiseGate;
   TMMBitmapSlider* WhideGate;
   TMMBitmapSlider* MinSec;
@@ -189,6 +190,7 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
   void SleepNotHeldOff(const std::string& Why) override;
   void DiskTimeShort(const std::string& Text) override;
+  void InputGone(const std::string& Text) override;
   // The time left on the output folder's disk, beside the folder; at most
   // once a second unless Now.
   void ShowTimeLeft(bool Now = true);
@@ -198,8 +200,11 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void StartMonitoring();
   void StartPeakRefresh();
   // The side-end choice as the session takes it.
-  int SideEndSetting() const;
-  void SetSideEndSetting(int Value);
+  // A menu of exclusive choices, each a number: adds one, tells the checked
+  // one's (0 when none), checks the one with Value.
+  static void AddChoice(QMenu* Menu, int Value, const QString& Text);
+  static int Chosen(const QMenu* Menu);
+  static void Choose(QMenu* Menu, int Value);
   void WavePlayerStop();
   // While playing: an output that stopped moving ends the playback, said.
   void WatchOutput();

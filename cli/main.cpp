@@ -17,7 +17,7 @@ constexpr TCommandHelp kCommands[] = {
     {"record",
      "  velmar-rec record [-o DIR] [-d N] [-n N] [--time-gate N] [--min-length S]\n"
      "                    [--no-auto-split] [--keep-going] [--side-end S] [--duration S]\n"
-     "                    [--tracks N] [--wait-for-sound [--pre-roll S]]\n"
+     "                    [--tracks N] [--wait-for-sound [--pre-roll S]] [--wait-for-input S]\n"
      "    Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks,\n"
      "    Track01.wav, Track02.wav, ..., after the highest track already in the folder.\n"
      "    A track ends when, after the minimum length, the input stays below the noise\n"
@@ -26,10 +26,10 @@ constexpr TCommandHelp kCommands[] = {
      "    next goes on. Silence before the minimum length ends the recording (said in\n"
      "    one line), unless --keep-going. A track file is only ever created new: when\n"
      "    another program takes a number, the next free one is used. Ctrl-C ends the\n"
-     "    recording (status 0); a lost input device ends it with status 2. Each track's\n"
-     "    line counts its clipped samples (at full scale; a run counts each sample),\n"
-     "    which the track keeps as cue points; the end gives the loudest peak and how\n"
-     "    far to move the input level (peaks of -6 to -3 dBFS are the aim).\n"
+     "    recording (status 0); an input gone past --wait-for-input ends it with status 2.\n"
+     "    Each track's line counts its clipped samples (at full scale; a run counts\n"
+     "    each sample), which the track keeps as cue points; the end gives the loudest\n"
+     "    peak and how far to move the input level (peaks of -6 to -3 dBFS are the aim).\n"
      "      -o, --out DIR       folder of the tracks (default: the current folder)\n"
      "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
      "      -n, --noise-gate N  0..100: quiet is under 16 x N / time gate as the average\n"
@@ -46,7 +46,11 @@ constexpr TCommandHelp kCommands[] = {
      "      --pre-roll S        with --wait-for-sound: the track starts S seconds before\n"
      "                          the first sound, 0..10 (default 1)\n"
      "      --duration S        stop after S seconds of audio (at least one frame)\n"
-     "      --tracks N          stop after N tracks, 1..9999\n"},
+     "      --tracks N          stop after N tracks, 1..9999\n"
+     "      --wait-for-input S  an input that goes away (a source removed, a device\n"
+     "                          unplugged) is waited for S seconds, 0..86400 (default\n"
+     "                          300); back, it goes on in the same track, the absence\n"
+     "                          kept as a cue point; 0: the recording ends at once\n"},
     {"split",
      "  velmar-rec split INPUT.wav [-o DIR] [-n N] [--time-gate N] [--min-length S]\n"
      "                   [--tracks N | --cue SIDE.cue] [--dry-run]\n"

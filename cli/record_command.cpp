@@ -48,12 +48,12 @@ int RecordCommand(const TArgs& Args) {
   TOptions o;
   if (!o.Parse(Args,
                {"--out", "--device", "--noise-gate", "--time-gate", "--min-length", "--duration",
-                "--tracks", "--side-end", "--pre-roll"},
+                "--tracks", "--side-end", "--pre-roll", "--wait-for-input"},
                {"--no-auto-split", "--keep-going", "--wait-for-sound"}))
     return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("record takes no file names");
   TSessionOptions s;
-  long long Device, Tracks, SideEnd;
+  long long Device, Tracks, SideEnd, WaitForInput;
   std::optional<double> Duration, PreRoll;
   constexpr double kMostSeconds = 1e7;
   if (!RuleOptions(o, s.Rule) || !o.Integer("--device", -1, 255, 0, Device) ||
@@ -61,6 +61,7 @@ int RecordCommand(const TArgs& Args) {
       !o.Seconds("--duration", 1.0 / 44100, kMostSeconds, "one frame (1/44100) to 10000000",
                  Duration) ||
       !o.Integer("--side-end", 1, 3600, 0, SideEnd) ||
+      !o.Integer("--wait-for-input", 0, 86400, 300, WaitForInput) ||
       !o.Seconds("--pre-roll", 0, 10, "0 to 10", PreRoll))
     return UsageError(o.Error());
   if (o.Has("--pre-roll") && !o.Has("--wait-for-sound"))
@@ -69,6 +70,7 @@ int RecordCommand(const TArgs& Args) {
   s.KeepGoing = o.Has("--keep-going");
   s.SideEndSeconds = static_cast<int>(SideEnd);
   s.WaitForSound = o.Has("--wait-for-sound");
+  s.WaitForInputSeconds = static_cast<double>(WaitForInput);
   if (PreRoll) s.PreRollSeconds = *PreRoll;
   s.Folder = o.Text("--out", ".");
   s.Device = static_cast<TMMDeviceId>(Device);

@@ -108,7 +108,15 @@ void TTrackSession::SleepNotHeldOff(const std::string& Why) {
   std::fflush(stderr);
 }
 
+void TTrackSession::InputGone(const std::string& Text) {
+  Say(Text);
+}
+
 void TTrackSession::DiskTimeShort(const std::string& Text) {
+  Say(Text);
+}
+
+void TTrackSession::Say(const std::string& Text) {
   ClearStatus();
   std::fprintf(stderr, "velmar-rec: %s\n", Text.c_str());
   std::fflush(stderr);

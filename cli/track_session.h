@@ -43,9 +43,12 @@ class TTrackSession : private TSessionEvents {
   void BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes, const TTrackInfo& Track) override;
   void DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) override;
   void SleepNotHeldOff(const std::string& Why) override;
+  void InputGone(const std::string& Text) override;
   void DiskTimeShort(const std::string& Text) override;
   int Result();
   void ClearStatus();
+  // One line of its own, the status line cleared first.
+  void Say(const std::string& Text);
 
   TRecordingSession FSession;
   const bool FStatus;

@@ -62,6 +62,8 @@ std::string TTrackDropout::Text(const std::string& TrackName) const {
   std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
   const std::string At =
       " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / Rate));
+  if (Gone)
+    return TrackName + ": the input was gone for " + Away + " s" + At + ", and came back";
   if (LostFrames < 0)
     return TrackName + ": audio lost" + At + " (the input was " +
            (Suspended ? "suspended" : "not read") + " for " + Away + " s)";
@@ -72,6 +74,11 @@ std::string TTrackDropout::Text(const std::string& TrackName) const {
 }
 
 std::string TTrackDropout::Label() const {
+  if (Gone) {
+    char Away[32];
+    std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
+    return std::string("input gone ") + Away + " s";
+  }
   char Lost[32];
   std::snprintf(Lost, sizeof Lost, "%.2f", static_cast<double>(LostFrames) / Rate);
   return LostFrames < 0 ? "dropout (audio lost)" : std::string("dropout ") + Lost + " s";
@@ -299,6 +306,7 @@ bool TRecordingSession::Start() {
   FEndReported = false;
   FMaxTrackBytes = MaxTrackBytes();
   FAudioSeen = false;
+  FAwaitingInput = false;
   FQuietFor = 0;
   FWatchedSince = FCheckDue = Now();
   FDropoutsTaken = 0;
@@ -423,14 +431,22 @@ double TRecordingSession::CheckInput() {
   const double t = Now();
   if (t <= FCheckDue + kLateCheck) FQuietFor += t - FWatchedSince;
   FWatchedSince = t;
-  const double Left = Limit - FQuietFor;
+  // A device that says it went away is waited for at once; a quiet one from
+  // the stall limit on.
+  const double Wait = FOptions.WaitForInputSeconds;
+  if (!FAwaitingInput && Wait > 0 && (FQuietFor >= Limit || FRecorder.WaveIn().InputGone())) {
+    FAwaitingInput = true;
+    FGoneAfter = FQuietFor;
+    FEvents.InputGone("the input is gone; waiting for it to come back");
+  }
+  const double Left = (FAwaitingInput ? FGoneAfter + Wait : Limit) - FQuietFor;
   if (Left > 0) {
     const double Next = std::min(Left, kCheckEvery);
     FCheckDue = t + Next;
     return Next;
   }
   char Seconds[32];
-  std::snprintf(Seconds, sizeof Seconds, "%g", Limit);
+  std::snprintf(Seconds, sizeof Seconds, "%g", FAwaitingInput ? Wait : Limit);
   Fail(TSessionEnd::InputLost, Seconds);
   FRecorder.Stop();
   return 0.05;
@@ -509,6 +525,8 @@ void TRecordingSession::BufferRecorded(PWaveHdr h) {
   FAudioSeen = true;
   FQuietFor = 0;
   FWatchedSince = Now();
+  // Audio the device held from before it went is no sign that it is back.
+  if (FAwaitingInput && !FRecorder.WaveIn().InputGone()) FAwaitingInput = false;
   std::uint32_t Bytes = h->wh.dwBytesRecorded;
   bool Ends = false;
   try {
@@ -537,6 +555,7 @@ void TRecordingSession::TakeDropouts(std::int64_t Before) {
         .LostFrames = d.LostFrames,
         .AwaySeconds = d.AwaySeconds,
         .Suspended = d.Suspended,
+        .Gone = d.Gone,
         .Rate = FOptions.Format.nSamplesPerSec};
     ++FDropouts;
     if (d.LostFrames >= 0)

@@ -70,6 +70,10 @@ struct TSessionOptions {
   // A live input that delivers nothing for this long is taken as lost (the
   // first audio may take longer to come: at least 5 s).
   double StallSeconds = 2;
+  // An input that went away (its device says so, or it was quiet for the
+  // stall limit) is waited for this long, the files kept, and the recording
+  // goes on in the same track when it is back; 0: it ends at once, as lost.
+  double WaitForInputSeconds = 300;
   // The first track's number; 0: the number after the highest "TrackNN.wav"
   // in the folder.
   int FirstNumber = 0;
@@ -133,11 +137,13 @@ struct TTrackDropout {
   std::int64_t LostFrames = -1;  // -1: the device could not tell how much
   double AwaySeconds = 0;        // how long the input was not read, or suspended
   bool Suspended = false;
+  bool Gone = false;           // the input went away and came back after AwaySeconds
   std::uint32_t Rate = 44100;  // the recording's, which the texts' times are in
 
   // "Track03.wav: 2.31 s lost at 4:12.480 (the input overran)"
   std::string Text(const std::string& TrackName) const;
-  // "dropout 2.31 s", the cue point's label
+  // "dropout 2.31 s", the cue point's label; "input gone 3.2 s" for an input
+  // that came back
   std::string Label() const;
 };
 
@@ -163,6 +169,9 @@ class TSessionEvents {
   virtual void BufferTaken(const std::uint8_t*, std::uint32_t, const TTrackInfo&) {}
   // The input lost audio before the buffer just taken; the track goes on.
   virtual void DropoutFound(const TTrackInfo&, const TTrackDropout&) {}
+  // The input went away and the recording waits for it ("the input is gone;
+  // waiting for it to come back"); once each time it goes.
+  virtual void InputGone(const std::string& /*Text*/) {}
   // After the last track's TrackEnded.
   virtual void RecordingEnded(TSessionEnd) {}
   // The machine may sleep during the recording: no logind took the lock
@@ -325,6 +334,8 @@ class TRecordingSession {
   double FWatchedSince = 0;
   double FCheckDue = 0;
   bool FAudioSeen = false;
+  bool FAwaitingInput = false;  // gone, said, and waited for
+  double FGoneAfter = 0;        // the quiet time when it was taken as gone
   // Dropouts: reported by the device so far and placed; the current track's
   // cue points; the recording's count, known loss and the tracks they are in.
   std::size_t FDropoutsTaken = 0;

@@ -393,6 +393,10 @@ bool TMMCustomWaveIn::Dropout(std::size_t Index, TInputDropout& Dropout) const {
   return FHandle && waveInGetDropout(FHandle, Index, &Dropout);
 }
 
+bool TMMCustomWaveIn::InputGone() const {
+  return FHandle && waveInInputGone(FHandle);
+}
+
 int TMMCustomWaveIn::Position() {
   const WAVEFORMATEX* f = PWaveFormat();
   if (!Has(wisOpened) || !f || FCloseRequest) return 0;

@@ -66,6 +66,8 @@ class TMMCustomWaveIn : public TMMCustomWaveDevice {
   // stretches, and stretch i, placed by the bytes delivered before it (any thread).
   std::size_t DropoutCount() const;
   bool Dropout(std::size_t Index, TInputDropout& Dropout) const;
+  // The device failed, or went away and is waited for (any thread).
+  bool InputGone() const;
 
   TNotifyEvent OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
 

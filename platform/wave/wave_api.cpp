@@ -126,7 +126,10 @@ class TDevice {
 
   void Run(bool Value) {
     std::lock_guard<std::mutex> L(M);
-    if (Value && !FRunning) StartStream();
+    if (Value && !FRunning) {
+      StartStream();
+      FFailed = false;
+    }
     FRunning = Value;
     CV.notify_all();
   }
@@ -157,6 +160,15 @@ class TDevice {
   std::uint32_t Block() const { return FBlock; }
   virtual std::uint32_t Xruns() const = 0;
   virtual const TDropoutLog* Dropouts() const { return nullptr; }
+  // The stream failed, or its device went away and is waited for.
+  bool Gone() {
+    {
+      std::lock_guard<std::mutex> L(M);
+      if (FFailed) return true;
+    }
+    const TDropoutLog* Log = Dropouts();
+    return Log && Log->Gone();
+  }
   void SetBatch(std::uint32_t Headers) {
     std::lock_guard<std::mutex> L(M);
     FBatch = std::max<std::uint32_t>(Headers, 1);
@@ -239,6 +251,7 @@ class TDevice {
       CV.notify_all();
       if (n < 0) {
         FRunning = false;  // the stream failed: wait for a reset or a close
+        FFailed = true;
         // What a capture header holds of the audio before the failure is reported with it.
         if (FCapture && h->reserved > 0 && !FQueue.empty() && FQueue.front() == h) {
           FQueue.pop_front();
@@ -318,6 +331,7 @@ class TDevice {
   std::set<WAVEHDR*> FHeld;
   std::uint64_t FHeaders = 0;
   bool FRunning = false, FClosing = false, FBusy = false;
+  bool FFailed = false;  // since the last start
   std::int64_t FFrames = 0;
   int FOutstanding = 0;         // on-demand sources: returned headers not yet queued again
   std::uint32_t FBatch = 1;     // headers reported together
@@ -692,6 +706,11 @@ std::size_t waveInDropoutCount(HWAVEIN Handle) {
   auto d = Find(Handle);
   const TDropoutLog* Log = d ? d->Dropouts() : nullptr;
   return Log ? Log->Count() : 0;
+}
+
+bool waveInInputGone(HWAVEIN Handle) {
+  auto d = Find(Handle);
+  return d && d->Gone();
 }
 
 bool waveInGetDropout(HWAVEIN Handle, std::size_t Index, TInputDropout* Dropout) {

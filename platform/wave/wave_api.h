@@ -122,5 +122,7 @@ std::uint32_t WaveDeviceXruns(std::uintptr_t Handle);
 // and stretch i (false when there is no such device or stretch). Any thread.
 std::size_t waveInDropoutCount(HWAVEIN Handle);
 bool waveInGetDropout(HWAVEIN Handle, std::size_t Index, TInputDropout* Dropout);
+// The capture device failed, or went away and is waited for (any thread).
+bool waveInInputGone(HWAVEIN Handle);
 
 }  // namespace velmar

@@ -34,6 +34,7 @@ struct TInputDropout {
   std::int64_t LostFrames = -1;  // how many frames were lost; -1 when the device cannot tell
   double AwaySeconds = 0;        // how long the stream was not read, or was suspended
   bool Suspended = false;        // the device was suspended (the machine slept), not overrun
+  bool Gone = false;  // the device went away and came back; AwaySeconds is how long it was gone
 };
 
 // The dropouts of a capture stream since its Start, in order. Added by the
@@ -44,6 +45,7 @@ class TDropoutLog {
     std::lock_guard<std::mutex> L(FLock);
     FAll.clear();
     FCount = 0;
+    FGone = false;
   }
   void Add(const TInputDropout& d) {
     std::lock_guard<std::mutex> L(FLock);
@@ -51,6 +53,9 @@ class TDropoutLog {
     FCount = FAll.size();
   }
   std::size_t Count() const { return FCount; }
+  // The device is gone now and the stream waits for it to come back.
+  void SetGone(bool Gone) { FGone = Gone; }
+  bool Gone() const { return FGone; }
   TInputDropout At(std::size_t i) const {
     std::lock_guard<std::mutex> L(FLock);
     return i < FAll.size() ? FAll[i] : TInputDropout{};
@@ -60,6 +65,7 @@ class TDropoutLog {
   mutable std::mutex FLock;
   std::vector<TInputDropout> FAll;
   std::atomic<std::size_t> FCount{0};
+  std::atomic<bool> FGone{false};
 };
 
 class TCaptureStream {

@@ -169,9 +169,11 @@ TEST(MainWindow, ATrackAtTheLargestSizeGoesOnInTheNextWithoutAGap) {
 }
 
 // An input that stops delivering (a server gone, a card unplugged) ends the
-// recording within seconds, with a complete file and a line saying so.
+// recording within seconds, with a complete file and a line saying so, when
+// the user chose not to wait for it; waited for, it ends after the wait.
 TEST(MainWindow, ALostInputEndsTheRecordingAndSaysSo) {
   WindowRig R;
+  R.Write("InputWait", 0);
   R.Devices->AddCapture({.Name = "Vanishing",
                          .Generator = [](std::uint8_t* Dest, std::uint32_t Count, std::uint64_t,
                                          const WAVEFORMATEX&) { std::memset(Dest, 7, Count); },

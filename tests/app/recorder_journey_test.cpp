@@ -48,6 +48,7 @@
 #include "tests/support/peer.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/logind_bus.h"
+#include "tests/support/noise_programme.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -378,6 +379,93 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
                "'");
     EXPECT_TRUE(test::ReadFileBytes(Dir.File("decoded.raw")) == test::WavData(Wav)) << Flac;
   }
+}
+
+// A long unattended take through the window: the input goes away in the
+// middle of a programme (the sound server's sink removed, as a card
+// unplugged) and comes back 3 s later under the same name. The window says at
+// once that it waits, goes on in the same track when the input is back and
+// says the absence; the track holds the programme on both sides and keeps the
+// absence as a cue point. The wait is the user's choice in Options.
+TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
+  test::PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  test::TempDir Dir;
+  FreshStartIn(Dir);
+  const Bytes Programme = test::NoiseProgramme(16);
+  const std::size_t Half = Programme.size() / 2;
+  test::WriteFileBytes(Dir.File("first.raw"), Bytes(Programme.begin(), Programme.begin() + Half));
+  test::WriteFileBytes(Dir.File("second.raw"), Bytes(Programme.begin() + Half, Programme.end()));
+  auto Play = [&](const std::string& Raw) {
+    const pid_t Player = ::fork();
+    if (Player == 0) {
+      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+               "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return Player;
+  };
+  auto Ended = [](pid_t Child) {
+    int Status = 0;
+    return ::waitpid(Child, &Status, WNOHANG) == Child;
+  };
+  Program P;
+  TFormAudioRecorderMain& W = *P.Window;
+  MenuItem(W, "Wait 1 min for It to Come Back")->trigger();
+  QTest::mouseClick(W.rbAutoOff, Qt::LeftButton);
+  Activate(W);
+  QTest::keyClick(&W, Qt::Key_F12);
+  ASSERT_TRUE(W.Recording());
+  const std::string Track = Dir.File(TrackFileName(1));
+  auto Holds = [&](double Seconds) {
+    return WaitUntil(
+        [&] {
+          std::error_code e;
+          return static_cast<double>(fs::file_size(Track, e)) > 44 + Seconds * 176400 && !e;
+        },
+        std::chrono::seconds(60));
+  };
+  ASSERT_TRUE(Holds(0.25));
+  const pid_t First = Play(Dir.File("first.raw"));
+  ASSERT_TRUE(Holds(4));
+  ASSERT_TRUE(Server.RemoveSink());
+  const auto Removed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] {
+    return W.StatusText() == "The input is gone; waiting for it to come back";
+  })) << W.StatusText().toStdString();
+  EXPECT_TRUE(W.Recording());
+  Photograph(W, "input-gone-waiting");
+  ASSERT_TRUE(WaitUntil([&] { return Ended(First); }));  // its sink went
+  ASSERT_TRUE(WaitUntil([&] { return std::chrono::steady_clock::now() > Removed + std::chrono::seconds(3); }));
+  ASSERT_TRUE(Server.AddSink());
+  ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("the input was gone for"); }))
+      << W.StatusText().toStdString();
+  Photograph(W, "input-back");
+  const pid_t Second = Play(Dir.File("second.raw"));
+  ASSERT_TRUE(WaitUntil([&] { return Ended(Second); }, std::chrono::seconds(60)));
+  std::error_code e;
+  ASSERT_TRUE(Holds(static_cast<double>(fs::file_size(Track, e) - 44) / 176400 + 1));
+  QTest::keyClick(&W, Qt::Key_F10);
+  ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }));
+  EXPECT_EQ(W.Grid->rowCount(), 2) << "one track (and the row for the next)";
+
+  const Bytes Audio = test::WavData(Track);
+  std::int64_t Start = 0;
+  test::Departure d;
+  ASSERT_TRUE(test::Follow(Audio, Programme, Start, d)) << "the track does not hold the programme";
+  ASSERT_GT(d.At, Start + 3 * 44100);
+  ASSERT_GT(d.ResumedAt, d.At) << "the second half is not in the track";
+  // To its last sample (a sound that starts into a sink misses up to a
+  // fragment of its beginning on the monitor).
+  EXPECT_GE(d.EqualAfter, static_cast<std::int64_t>(Half / 4) - 1024);
+  const auto Points = test::CuePoints(test::ReadFileBytes(Track));
+  ASSERT_EQ(Points.size(), 1u);
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  double Gone = 0;
+  ASSERT_EQ(std::sscanf(Points[0].second.c_str(), "input gone %lf s", &Gone), 1)
+      << Points[0].second;
+  EXPECT_GT(Gone, 2.5);
+  EXPECT_LT(Gone, 6);
 }
 
 // The meters filmed as a user sees them: ten full-scale clicks 2.5 s apart

@@ -59,12 +59,12 @@ bool Reaped(pid_t Child, int& Status, std::chrono::seconds Limit) {
 // Starts `velmar-rec record` on Device into Out, one track until it ends, its
 // messages into Log.
 pid_t StartRecording(const std::string& Device, const std::string& Out, const std::string& Log,
-                     const char* Extra = nullptr) {
+                     const char* Extra = nullptr, const char* ExtraValue = nullptr) {
   const pid_t Child = ::fork();
   if (Child == 0) {
     std::freopen(Log.c_str(), "w", stderr);
     ::execl(VELMAR_REC, VELMAR_REC, "record", "-d", Device.c_str(), "-o", Out.c_str(),
-            "--no-auto-split", Extra, static_cast<char*>(nullptr));
+            "--no-auto-split", Extra, ExtraValue, static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return Child;
@@ -184,7 +184,8 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
   ASSERT_FALSE(Device.empty());
   const std::string Log = Dir.File("stderr.txt"), PeerFile = Dir.File("arecord.raw");
-  const pid_t Child = StartRecording(Device, Out, Log);
+  // The input is waited for a second, then taken as lost.
+  const pid_t Child = StartRecording(Device, Out, Log, "--wait-for-input", "1");
   const pid_t Arecord = ::fork();
   if (Arecord == 0) {
     ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
@@ -209,6 +210,8 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   std::ifstream Said(Log);
   const std::string Text((std::istreambuf_iterator<char>(Said)), std::istreambuf_iterator<char>());
   const std::string Track = Out + "/Track01.wav";
+  EXPECT_NE(Text.find("the input is gone; waiting for it to come back\n"), std::string::npos)
+      << Text;
   EXPECT_NE(Text.find("Track01.wav is complete"), std::string::npos) << Text;
   // Finalised: the header's sizes cover the audio, as a peer reads it.
   BlockPtr b = Parse(Track);
@@ -218,6 +221,125 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   const double Theirs = static_cast<double>(std::filesystem::file_size(PeerFile)) / 176400;
   EXPECT_GE(Ours, Theirs - 0.1) << "arecord kept " << Theirs << " s";
   std::printf("kept after the server died: velmar-rec %.3f s, arecord %.3f s\n", Ours, Theirs);
+}
+
+// The input goes away in the middle of a programme (the sink and its monitor
+// removed from the sound server, as a card unplugged) and comes back under the
+// same name 3 s later: the recording says at once that it waits, goes on in
+// the same track, says the absence and keeps it as a cue point. Every sample
+// the monitor gave before (as much as arecord beside it got) and after is in
+// the track bit for bit.
+TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
+  PulseServer Server;
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  TempDir Dir;
+  const std::string Device = MonitorDevice(), Out = Dir.File("tracks");
+  ASSERT_FALSE(Device.empty());
+  // The programme's first half plays until the input goes; its second half
+  // whole after it came back.
+  const Bytes Programme = NoiseProgramme(20);
+  const std::size_t Half = Programme.size() / 2;
+  WriteFileBytes(Dir.File("first.raw"), Bytes(Programme.begin(), Programme.begin() + Half));
+  WriteFileBytes(Dir.File("second.raw"), Bytes(Programme.begin() + Half, Programme.end()));
+  const std::string Log = Dir.File("stderr.txt"), Track = Out + "/Track01.wav";
+  const std::string PeerFile = Dir.File("arecord.raw");
+  const pid_t Child = StartRecording(Device, Out, Log);
+  const pid_t Arecord = ::fork();
+  if (Arecord == 0) {
+    ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
+             PeerFile.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto Play = [&](const std::string& Raw) {
+    const pid_t Player = ::fork();
+    if (Player == 0) {
+      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+               "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return Player;
+  };
+  auto Holds = [&](double Seconds) {
+    return WaitUntil(
+        [&] {
+          std::error_code e;
+          return static_cast<double>(std::filesystem::file_size(Track, e)) >
+                     44 + Seconds * 176400 &&
+                 !e;
+        },
+        std::chrono::seconds(60));
+  };
+  ASSERT_TRUE(Holds(0.25));
+  const pid_t First = Play(Dir.File("first.raw"));
+  ASSERT_TRUE(Holds(4));
+  ASSERT_TRUE(Server.RemoveSink());
+  const auto Removed = std::chrono::steady_clock::now();
+  int Status = -1;
+  ASSERT_TRUE(Reaped(First, Status, std::chrono::seconds(30)));  // its sink went
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(Log).find("waiting for it to come back") !=
+                                     std::string::npos; }));
+  // Said before the 2 s of silence that used to end the recording.
+  EXPECT_LT(std::chrono::steady_clock::now() - Removed, std::chrono::seconds(2));
+  std::this_thread::sleep_until(Removed + std::chrono::seconds(3));  // the absence itself
+  ASSERT_TRUE(Server.AddSink());
+  const double Away =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - Removed).count();
+  ASSERT_TRUE(WaitUntil([&] { return ReadText(Log).find("the input was gone for ") !=
+                                     std::string::npos; }));
+  const pid_t Second = Play(Dir.File("second.raw"));
+  ASSERT_TRUE(Reaped(Second, Status, std::chrono::seconds(60)));
+  // A second after its end is in the track too.
+  std::error_code e;
+  ASSERT_TRUE(Holds(static_cast<double>(std::filesystem::file_size(Track, e) - 44) / 176400 + 1));
+  ::kill(Child, SIGINT);
+  ASSERT_TRUE(Reaped(Child, Status, std::chrono::seconds(30)));
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0);
+  int PeerStatus = -1;
+  Reaped(Arecord, PeerStatus, std::chrono::seconds(30));  // it ended when the input went
+
+  const std::string Text = ReadText(Log);
+  EXPECT_EQ(Text.find("the input is gone; waiting for it to come back\n"),
+            Text.rfind("the input is gone; waiting for it to come back\n"))
+      << "said once: " << Text;
+  double Gone = 0;
+  int Minutes = 0;
+  double Seconds = 0;
+  const std::size_t Line = Text.find("velmar-rec: Track01.wav: the input was gone for ");
+  ASSERT_NE(Line, std::string::npos) << Text;
+  ASSERT_EQ(std::sscanf(Text.c_str() + Line,
+                        "velmar-rec: Track01.wav: the input was gone for %lf s at %d:%lf", &Gone,
+                        &Minutes, &Seconds),
+            3)
+      << Text;
+  EXPECT_NEAR(Gone, Away, 0.6) << Text;
+  EXPECT_NE(Text.find("velmar-rec: 1 dropout, "), std::string::npos) << Text;
+  // The first half up to where the input went, then the second half.
+  const Bytes Audio = WavData(Track);
+  std::int64_t Start = 0;
+  Departure d;
+  ASSERT_TRUE(Follow(Audio, Programme, Start, d)) << "the track does not hold the programme";
+  ASSERT_GT(d.At, Start + 3 * 44100);
+  ASSERT_GT(d.ResumedAt, d.At) << "the second half is not in the track";
+  // To its last sample; a sound that starts playing into a sink is missing
+  // from its monitor for up to a fragment of 1024 frames (the server rewinds).
+  EXPECT_GE(d.EqualAfter, static_cast<std::int64_t>(Half / 4) - 1024) << "the second half";
+  std::int64_t PeerStart = 0;
+  Departure p;
+  ASSERT_TRUE(Follow(ReadFileBytes(PeerFile), Programme, PeerStart, p));
+  const std::int64_t Ours = d.At - Start;
+  const std::int64_t Theirs = (p.At < 0 ? static_cast<std::int64_t>(ReadFileBytes(PeerFile).size() / 4) : p.At) - PeerStart;
+  EXPECT_GE(Ours, Theirs - 4410) << "arecord kept " << static_cast<double>(Theirs) / 44100 << " s";
+  std::printf("before the input went: velmar-rec %.3f s, arecord %.3f s; gone %.2f s (%.2f s)\n",
+              static_cast<double>(Ours) / 44100, static_cast<double>(Theirs) / 44100, Gone, Away);
+  // The absence is a cue point where the first half ends.
+  const auto Points = CuePoints(ReadFileBytes(Track));
+  ASSERT_EQ(Points.size(), 1u);
+  EXPECT_NEAR(static_cast<double>(Points[0].first), static_cast<double>(d.At), 0.1 * 44100);
+  char Label[64];
+  std::snprintf(Label, sizeof Label, "input gone %.1f s", Gone);
+  EXPECT_EQ(Points[0].second, Label);
+  EXPECT_EQ(Peer("sox --i -s " + Track), std::to_string(Audio.size() / 4) + "\n");
 }
 
 // A stall of the recorder itself (stopped from a terminal, a machine starved

@@ -21,7 +21,7 @@ namespace velmar::test {
 class PulseServer {
  public:
   // Rate: the null sink's (and its monitor's).
-  explicit PulseServer(int Rate = 44100) {
+  explicit PulseServer(int Rate = 44100) : FRate(Rate) {
     const std::string Run = Dir.File("run"), Home = Dir.File("home");
     std::filesystem::create_directories(Run);
     std::filesystem::permissions(Run, std::filesystem::perms::owner_all);  // as a runtime folder is
@@ -49,6 +49,20 @@ class PulseServer {
   ~PulseServer() { Signal(SIGTERM); }
   // As when the sound server dies.
   void Kill() { Signal(SIGKILL); }
+  // The sink and its monitor go, as a card unplugged; then come back under
+  // the same names. True when the server did it.
+  bool RemoveSink() {
+    int Status = -1;
+    RunCommand("pactl unload-module module-null-sink 2>&1", &Status);
+    return Status == 0;
+  }
+  bool AddSink() {
+    int Status = -1;
+    RunCommand("pactl load-module module-null-sink sink_name=test rate=" + std::to_string(FRate) +
+                   " 2>&1",
+               &Status);
+    return Status == 0;
+  }
   PulseServer(const PulseServer&) = delete;
   PulseServer& operator=(const PulseServer&) = delete;
 
@@ -85,6 +99,7 @@ class PulseServer {
     if (PidFile >> Pid && Pid > 0) ::kill(Pid, Number);
   }
 
+  const int FRate;
   TempDir Dir;
 };
 

@@ -174,6 +174,12 @@ class TAlsaStream {
 
   std::uint32_t Xruns() const { return FXruns; }
   snd_pcm_t* Pcm() const { return FPcm; }
+  // The same device opened again in place of one that went away (the I/O
+  // thread, inside a transfer: nobody else touches the PCM meanwhile).
+  void Replace(snd_pcm_t* Pcm) {
+    snd_pcm_close(FPcm);
+    FPcm = Pcm;
+  }
   std::uint32_t Block() const { return FBlock; }
   snd_pcm_uframes_t Period() const { return FPeriod; }
   snd_pcm_uframes_t BufferFrames() const { return FBuffer; }
@@ -197,10 +203,17 @@ class TAlsaStream {
 // must never be left holding part of a fragment for us: when the server goes
 // meanwhile, the plugin's thread waits for that part to be given back while it
 // holds the lock that our next call needs, and both hang.
+//
+// A device that goes away (a sound server's source removed, a card
+// unplugged) is waited for: opened again by its name until it is back, when
+// the recording goes on with the absence logged as a dropout of its length.
 class TAlsaCapture : public TCaptureStream {
  public:
-  TAlsaCapture(snd_pcm_t* Pcm, const WAVEFORMATEX& f)
-      : S(Pcm, f), FWatch(S.Rate(), static_cast<std::int64_t>(S.BufferFrames()), FDropouts) {
+  TAlsaCapture(snd_pcm_t* Pcm, std::string Name, const WAVEFORMATEX& f)
+      : S(Pcm, f),
+        FName(std::move(Name)),
+        FFormat(f),
+        FWatch(S.Rate(), static_cast<std::int64_t>(S.BufferFrames()), FDropouts) {
     FStage.resize(std::max<snd_pcm_uframes_t>(S.BufferFrames(), 8 * S.Period()) * S.Block());
   }
   void Start() override {
@@ -238,10 +251,14 @@ class TAlsaCapture : public TCaptureStream {
       const std::size_t Needed = std::min(Want * FBatch, FStage.size());
       if (FStaged >= Needed) break;
       if (!TakeIn()) {
-        // The device is gone: what was taken in from it still goes out first.
-        if (FStaged == 0) return -1;
-        Want = std::min(Want, FStaged);
-        break;
+        // The device is gone: what was taken in from it still goes out first,
+        // then it is waited for.
+        if (FStaged > 0) {
+          Want = std::min(Want, FStaged);
+          break;
+        }
+        if (!AwaitReturn()) return 0;
+        continue;
       }
       if (FStaged >= Needed) break;
       S.Nap(NapFor(Needed - FStaged, Late));
@@ -251,6 +268,25 @@ class TAlsaCapture : public TCaptureStream {
   }
 
  private:
+  // Opens the device again by its name, every quarter of a second, until it
+  // is back (true) or a stop interrupts (false, still gone: the next Start
+  // tries again). The log says it is gone meanwhile.
+  bool AwaitReturn() {
+    FDropouts.SetGone(true);
+    for (;;) {
+      if (S.TakeInterrupt()) return false;
+      MMRESULT Result = MMSYSERR_NOERROR;
+      if (snd_pcm_t* Pcm = OpenPcm(FName, SND_PCM_STREAM_CAPTURE, FFormat, Result)) {
+        S.Replace(Pcm);
+        const double Now = BootSeconds();
+        FWatch.Returned(Now, Now - FWatch.LastTake());
+        FDropouts.SetGone(false);
+        return true;
+      }
+      S.Nap(std::chrono::milliseconds(250));
+    }
+  }
+
   // Moves n staged bytes to Dest.
   void Hand(char* Dest, std::size_t n) {
     std::memcpy(Dest, FStage.data() + FHead, n);
@@ -316,6 +352,8 @@ class TAlsaCapture : public TCaptureStream {
   }
 
   TAlsaStream S;
+  const std::string FName;  // the device, for opening it again
+  const WAVEFORMATEX FFormat;
   TDropoutWatch FWatch;
   std::vector<char> FStage;
   std::size_t FHead = 0, FStaged = 0;  // the staged audio: FStaged bytes from FHead
@@ -510,12 +548,13 @@ MMRESULT TAlsaBackend::OpenCapture(int Index, const WAVEFORMATEX& Format, bool Q
                                    std::unique_ptr<TCaptureStream>& Stream) {
   if (Index < 0 || Index >= CaptureCount()) return MMSYSERR_BADDEVICEID;
   MMRESULT r = MMSYSERR_NOERROR;
-  snd_pcm_t* Pcm = OpenPcm(CaptureName(Index), SND_PCM_STREAM_CAPTURE, Format, r);
+  const std::string Name = CaptureName(Index);
+  snd_pcm_t* Pcm = OpenPcm(Name, SND_PCM_STREAM_CAPTURE, Format, r);
   if (!Pcm) return r;
   if (QueryOnly)
     snd_pcm_close(Pcm);
   else
-    Stream = std::make_unique<TAlsaCapture>(Pcm, Format);
+    Stream = std::make_unique<TAlsaCapture>(Pcm, Name, Format);
   return MMSYSERR_NOERROR;
 }
 

@@ -16,6 +16,7 @@ double BootSeconds() {
 void TDropoutWatch::Start(double Now) {
   FOrigin = FLastTake = Now;
   FDelivered = FDrainedAt = 0;
+  FSettledAt = FRate;
   FBase = 0;
   FReported = FHaveSuspect = false;
   FCatchUpFrom = -1;
@@ -30,6 +31,17 @@ void TDropoutWatch::Reported(double Now, bool Suspended) {
   // The device starts again empty: what it delivers from here is after the loss.
   FCatchUpFrom = Now;
   FLastTake = Now;
+}
+
+void TDropoutWatch::Returned(double Now, double Away) {
+  Emit(FDelivered, Away * FRate, Away, false, true);
+  FOrigin += Away;
+  FLastTake = Now;
+  FDrainedAt = FDelivered;
+  FSettledAt = FDelivered + FRate;
+  FReported = FHaveSuspect = false;
+  FCatchUpFrom = -1;
+  FAway = 0;
 }
 
 void TDropoutWatch::Took(double Now, std::int64_t Frames, std::int64_t Avail) {
@@ -50,7 +62,7 @@ void TDropoutWatch::Took(double Now, std::int64_t Frames, std::int64_t Avail) {
   FAway = 0;
   // A stream that starts comes in fits (a sound server starting to serve it):
   // the steady lead is what it is after its first second.
-  if (FDelivered < FRate) FBase = Lead;
+  if (FDelivered < FSettledAt) FBase = Lead;
   if (FReported) {
     FReported = false;
     FHaveSuspect = false;
@@ -88,11 +100,13 @@ void TDropoutWatch::Took(double Now, std::int64_t Frames, std::int64_t Avail) {
   FBase = Lead < FBase ? Lead : FBase + (Lead - FBase) * 0.02;
 }
 
-void TDropoutWatch::Emit(std::int64_t AtFrame, double Lost, double Away, bool Suspended) {
+void TDropoutWatch::Emit(std::int64_t AtFrame, double Lost, double Away, bool Suspended,
+                         bool Gone) {
   FLog.Add({.AtFrame = AtFrame,
             .LostFrames = std::max<std::int64_t>(std::llround(Lost), 0),
             .AwaySeconds = Away,
-            .Suspended = Suspended});
+            .Suspended = Suspended,
+            .Gone = Gone});
 }
 
 }  // namespace velmar

@@ -36,6 +36,12 @@ class TDropoutWatch {
   void Took(double Now, std::int64_t Frames, std::int64_t Avail);
   // The device reported an overrun or a suspension, recovered from at Now.
   void Reported(double Now, bool Suspended);
+  // The device went away and was opened again at Now, Away seconds after it
+  // last delivered: the absence is a loss of its own length, and the device
+  // starts afresh (its first second in fits, as at Start).
+  void Returned(double Now, double Away);
+  // When frames were last taken in (or the stream started).
+  double LastTake() const { return FLastTake; }
 
   // A rise of the lead that the device did not report counts from this size.
   static constexpr double kSilentLossSeconds = 0.5;
@@ -51,12 +57,13 @@ class TDropoutWatch {
     double Since = 0;
   };
 
-  void Emit(std::int64_t AtFrame, double Lost, double Away, bool Suspended);
+  void Emit(std::int64_t AtFrame, double Lost, double Away, bool Suspended, bool Gone = false);
 
   const std::uint32_t FRate;
   const std::int64_t FBuffer;
   TDropoutLog& FLog;
-  double FOrigin = 0;           // when the stream started
+  double FOrigin = 0;           // when the stream started, less the time the device was gone
+  std::int64_t FSettledAt = 0;  // delivered frames from which the lead is steady
   std::int64_t FDelivered = 0;  // frames taken in since then
   double FBase = 0;             // the steady lead, frames
   std::int64_t FDrainedAt = 0;  // delivered at the last moment the device was emptied
