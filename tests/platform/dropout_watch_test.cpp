@@ -24,12 +24,16 @@ struct Stream {
   double Now = 100;     // seconds on our clock
   double Produced = 0;  // frames the device made, in fragments
   std::int64_t Delivered = 0;
+  // When the device (opened again after it went away) began, and what the
+  // ones before it delivered.
+  double Origin = 100;
+  std::int64_t Before = 0;
 
   Stream() { Watch.Start(Now); }
   // What the device holds at our time t.
   std::int64_t Holds(double t) const {
-    const double Made = std::max(0.0, (t - 100 - Latency) * kRate * Skew);
-    return static_cast<std::int64_t>(Made / 1024) * 1024 - Delivered;
+    const double Made = std::max(0.0, (t - Origin - Latency) * kRate * Skew);
+    return static_cast<std::int64_t>(Made / 1024) * 1024 - (Delivered - Before);
   }
   // Reads everything there is at t, as the capture stream does (what it says
   // it holds is capped at its buffer).
@@ -101,6 +105,27 @@ TEST(DropoutWatch, OnlyRealLossesAreLoggedWithTheirSizeAndPlace) {
   EXPECT_NEAR(static_cast<double>(Overrun.Log.At(0).LostFrames), 2.0 * kRate, 0.05 * kRate);
   EXPECT_NEAR(static_cast<double>(Overrun.Log.At(0).AtFrame), static_cast<double>(At),
               0.05 * kRate);
+
+  // A device gone for 3 s and opened again, which starts late (0.6 s behind
+  // at first, then 20 ms, as a sound server's new stream): one loss, the
+  // absence, where it went; the new start is no loss.
+  Stream Gone;
+  Gone.Run(5);
+  const std::int64_t Went = Gone.Delivered;
+  const double Back = Gone.Now + 3;
+  Gone.Watch.Returned(Back, Back - Gone.Now);
+  Gone.Origin = Gone.Now = Back;
+  Gone.Before = Gone.Delivered;
+  Gone.Latency = 0.6;
+  Gone.Run(1);
+  Gone.Latency = 0.02;
+  Gone.Run(10);
+  ASSERT_EQ(Gone.Log.Count(), 1u);
+  const TInputDropout g = Gone.Log.At(0);
+  EXPECT_TRUE(g.Gone);
+  EXPECT_EQ(g.AtFrame, Went);
+  EXPECT_NEAR(g.AwaySeconds, 3, 1e-9);
+  EXPECT_EQ(g.LostFrames, 3 * kRate);
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ void TDropoutWatch::Reported(double Now, bool Suspended) {
 
 void TDropoutWatch::Returned(double Now, double Away) {
   Emit(FDelivered, Away * FRate, Away, false, true);
-  FOrigin += Away;
   FLastTake = Now;
   FDrainedAt = FDelivered;
   FSettledAt = FDelivered + FRate;

@@ -62,7 +62,7 @@ class TDropoutWatch {
   const std::uint32_t FRate;
   const std::int64_t FBuffer;
   TDropoutLog& FLog;
-  double FOrigin = 0;           // when the stream started, less the time the device was gone
+  double FOrigin = 0;           // when the stream started
   std::int64_t FSettledAt = 0;  // delivered frames from which the lead is steady
   std::int64_t FDelivered = 0;  // frames taken in since then
   double FBase = 0;             // the steady lead, frames
