@@ -53,7 +53,7 @@ constexpr TCommandHelp kCommands[] = {
      "                          kept as a cue point; 0: the recording ends at once\n"},
     {"split",
      "  velmar-rec split INPUT.wav [-o DIR] [-n N] [--time-gate N] [--min-length S]\n"
-     "                   [--tracks N | --cue SIDE.cue] [--dry-run]\n"
+     "                   [--tracks N | --cue SIDE.cue | --listing FILE [--side X]] [--dry-run]\n"
      "    Splits a recording into tracks by the same rule, every sample into a track.\n"
      "    Reads WAV files of any length (RIFF up to 4 GiB, RF64 beyond). The rule\n"
      "    listens at 44100 Hz 16-bit stereo; the tracks keep the side's own samples and\n"
@@ -72,6 +72,16 @@ constexpr TCommandHelp kCommands[] = {
      "      --cue SIDE.cue      cut at the sheet's INDEX 01 points; the tracks take its\n"
      "                          titles, performers, album TITLE, REM DATE, REM GENRE\n"
      "                          and its track numbers\n"
+     "      --listing FILE      the side's track listing: text as pasted from a web page\n"
+     "                          or typed (\"A1 Title 3:12\", \"1. Title (3:12)\", \"Title -\n"
+     "                          3:12\"), a cue sheet, or a release in MusicBrainz's JSON.\n"
+     "                          Its lengths, scaled to the side's sound, say where each\n"
+     "                          track ends; the cut goes to the quiet gap nearest that\n"
+     "                          place (a few seconds at most; else to the place itself,\n"
+     "                          said). Lead-in and run-out are left out; the tracks take\n"
+     "                          the titles, numbers, artists and album\n"
+     "      --side X            with --listing: which side (A, B...) or medium (1, 2...);\n"
+     "                          default the first\n"
      "      --dry-run           list each track's start, end and length; write nothing\n"},
     {"join",
      "  velmar-rec join TRACK.wav... -o SIDE.wav\n"

@@ -14,10 +14,12 @@
 #include "cli/commands.h"
 #include "cli/track_session.h"
 #include "session/cue_sheet.h"
+#include "session/listing_cuts.h"
 #include "session/quiet_gaps.h"
 #include "session/recording_session.h"
 #include "session/staged_files.h"
 #include "session/track_files.h"
+#include "session/track_listing.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 #include "wavefile/text_encoding.h"
@@ -86,10 +88,21 @@ TAudioSource SourceOf(TWaveAudioReader& Reader, const std::string& Input) {
   };
 }
 
+// Where the side is cut: between its tracks, and what stays outside them.
+struct TSideCuts {
+  std::vector<std::int64_t> Cuts;  // frames at 44.1 kHz where tracks 2 .. start
+  // The gap each cut lies in (a gap of no length: none was near).
+  std::vector<TQuietGap> CutIn;
+  std::vector<TTrackTags> Tags;     // a sheet's or listing's titles and album
+  std::vector<std::int64_t> Exact;  // a sheet's exact frames at ExactRate
+  int ExactRate = 0;
+  // The first track's start and the last one's end (-1: the side's end):
+  // a lead-in before and a run-out after are left out.
+  std::int64_t From = 0, To = -1;
+};
+
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
-              const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<TTrackTags>& Tags, std::int64_t Frames,
-              const std::vector<std::int64_t>& Exact = {}, int ExactRate = 0);
+              const TSideCuts& Side, std::int64_t Frames);
 
 bool IsCd(const WAVEFORMATEX& f, const WAVEFORMATEX& Cd) {
   return f.wFormatTag == WAVE_FORMAT_PCM && f.nChannels == Cd.nChannels &&
@@ -132,18 +145,76 @@ int SplitByRule(const TOptions& o, TSessionOptions s, const std::string& Input,
   std::int64_t At = 0;
   for (std::size_t i = 0; i + 1 < Lengths.size(); ++i) Cuts.push_back(At += Lengths[i]);
   At += Lengths.empty() ? 0 : Lengths.back();
-  return WriteCuts(o, s, Input, Cuts, {}, {}, At);
+  return WriteCuts(o, s, Input, {.Cuts = Cuts}, At);
 }
 
-// Split at planned cuts: the N - 1 longest quiet gaps, or a cue sheet's points.
+// The listing's tracks placed on the side (see listing_cuts.h), with their
+// titles and the album's fields; what the placing could not find is said.
+void PlaceOnSide(const TListing& Listing, const std::vector<TQuietGap>& Gaps, std::int64_t Frames,
+                 const std::string& Input, TSideCuts& Side) {
+  std::vector<std::int64_t> Ms;
+  for (const TListedTrack& t : Listing.Tracks) Ms.push_back(t.Ms);
+  const TListingPlan Plan = PlaceListing(Gaps, Frames, Ms, kRate);
+  Side.From = Plan.From;
+  Side.To = Plan.To;
+  if (std::abs(Plan.Speed - 1) >= 0.002)
+    std::fprintf(stderr, "velmar-rec: %s: the side's sound runs %.1f %% %s than the listing\n",
+                 Input.c_str(), std::abs(Plan.Speed - 1) * 100, Plan.Speed > 1 ? "longer" : "shorter");
+  for (std::size_t i = 0; i < Plan.Cuts.size(); ++i) {
+    const TListingCut& c = Plan.Cuts[i];
+    Side.Cuts.push_back(c.Frame);
+    Side.CutIn.push_back(c.InGap ? c.Gap : TQuietGap{c.Frame, c.Frame});
+    if (!c.InGap)
+      std::fprintf(stderr,
+                   "velmar-rec: %s: no quiet gap near the end of track %zu (\"%s\"): cut at %s, "
+                   "where its listed length ends\n",
+                   Input.c_str(), i + 1, Listing.Tracks[i].Title.c_str(), FramesText(c.Frame).c_str());
+  }
+  if (Plan.Cuts.size() + 1 < Listing.Tracks.size())
+    std::fprintf(stderr, "velmar-rec: %s: %zu quiet gaps found for %zu tracks\n", Input.c_str(),
+                 Plan.Cuts.size(), Listing.Tracks.size());
+  const int Total = static_cast<int>(Plan.Cuts.size()) + 1;
+  for (int i = 0; i < Total; ++i) {
+    const TListedTrack& l = Listing.Tracks[static_cast<std::size_t>(i)];
+    TTrackTags t;
+    t.Title = l.Title;
+    t.Artist = l.Artist.empty() ? Listing.Artist : l.Artist;
+    t.Album = Listing.Album;
+    t.Date = Listing.Date;
+    // A listed number without a side letter is the track's; else its place.
+    t.Track = !l.Number.empty() && std::isdigit(static_cast<unsigned char>(l.Number[0]))
+                  ? std::stoi(l.Number)
+                  : i + 1;
+    t.TrackTotal = Total;
+    Side.Tags.push_back(t);
+  }
+}
+
+// Split at planned cuts: the N - 1 longest quiet gaps, a cue sheet's points,
+// or a listing's tracks placed in the gaps nearest their lengths.
 int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
                 const WAVEFORMATEX& Cd) {
-  std::vector<std::int64_t> Cuts;
-  std::vector<TQuietGap> CutIn;     // the gap of each cut (--tracks)
-  std::vector<TTrackTags> Tags;     // a sheet's titles and album
-  std::vector<std::int64_t> Exact;  // a sheet's exact frames at ExactRate
-  int ExactRate = 0;
+  TSideCuts Side;
+  std::vector<std::int64_t>& Cuts = Side.Cuts;
+  std::vector<TTrackTags>& Tags = Side.Tags;
+  std::vector<std::int64_t>& Exact = Side.Exact;
+  int& ExactRate = Side.ExactRate;
   std::int64_t Frames = 0;
+  TListing Listing;
+  if (o.Has("--listing")) {
+    const std::string Name = o.Text("--listing", "");
+    std::ifstream In(Name, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    std::string Error;
+    if (!In || !ParseListing(TextAsUtf8(Text.str()), o.Text("--side", ""), Listing, Error)) {
+      std::fprintf(stderr, "velmar-rec: %s: %s\n", Name.c_str(), In ? Error.c_str() : "cannot be read");
+      return 2;
+    }
+    if (Listing.Sides.size() > 1)
+      std::fprintf(stderr, "velmar-rec: %s: side %c of sides %s (--side chooses)\n", Name.c_str(),
+                   Listing.Side, Listing.Sides.c_str());
+  }
   try {
     auto Reader = OpenSide(Input, Cd, true);
     if (o.Has("--cue")) {
@@ -193,8 +264,9 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
         Cuts.push_back(Sheet[i].Start);
       }
     } else {
-      long long Tracks = 0;
-      if (!o.Integer("--tracks", 1, 999, 1, Tracks)) return UsageError(o.Error());
+      long long Tracks = static_cast<long long>(Listing.Tracks.size());
+      if (!o.Has("--listing") && !o.Integer("--tracks", 1, 999, 1, Tracks))
+        return UsageError(o.Error());
       TQuietGapFinder Finder(s.Rule);
       std::vector<std::uint8_t> Buffer(1 << 20);
       const TAudioSource Read = SourceOf(*Reader, Input);
@@ -203,10 +275,14 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
       if (Interrupted()) return 2;
       const std::vector<TQuietGap> Gaps = Finder.Finish();
       Frames = Finder.Frames();
+      if (o.Has("--listing")) {
+        PlaceOnSide(Listing, Gaps, Frames, Input, Side);
+        return WriteCuts(o, s, Input, Side, Frames);
+      }
       Cuts = CutsForTracks(Gaps, Frames, static_cast<int>(Tracks), s.Rule.MinSec * kRate);
       for (const std::int64_t c : Cuts)
         for (const TQuietGap& g : Gaps)
-          if (g.Middle() == c) CutIn.push_back(g);
+          if (g.Middle() == c) Side.CutIn.push_back(g);
       if (static_cast<long long>(Cuts.size()) + 1 < Tracks) {
         const int Gate = Finder.GateFor(static_cast<int>(Tracks), s.Rule.MinSec * kRate);
         std::fprintf(stderr,
@@ -224,7 +300,7 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
     std::fprintf(stderr, "velmar-rec: %s: %s\n", Input.c_str(), e.what());
     return 2;
   }
-  return WriteCuts(o, s, Input, Cuts, CutIn, Tags, Frames, Exact, ExactRate);
+  return WriteCuts(o, s, Input, Side, Frames);
 }
 
 // The side's audio as it is, for cutting: its own samples when they can be
@@ -255,9 +331,13 @@ std::unique_ptr<TWaveAudioReader> OpenSideAsItIs(const std::string& Input,
 // make of the side, in the side's own format, each cut at the side's nearest
 // frame; lists each track. Frames: the side's length at 44.1 kHz.
 int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& Input,
-              const std::vector<std::int64_t>& Cuts, const std::vector<TQuietGap>& CutIn,
-              const std::vector<TTrackTags>& Tags, std::int64_t Frames,
-              const std::vector<std::int64_t>& Exact, int ExactRate) {
+              const TSideCuts& Side, std::int64_t Frames) {
+  const std::vector<std::int64_t>& Cuts = Side.Cuts;
+  const std::vector<TQuietGap>& CutIn = Side.CutIn;
+  const std::vector<TTrackTags>& Tags = Side.Tags;
+  const std::vector<std::int64_t>& Exact = Side.Exact;
+  const int ExactRate = Side.ExactRate;
+  const std::int64_t From = Side.From, To = Side.To < 0 ? Frames : Side.To;
   std::vector<std::uint8_t> Record;
   std::unique_ptr<TWaveAudioReader> Reader;
   try {
@@ -281,27 +361,42 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
                : static_cast<std::int64_t>(std::llround(static_cast<double>(f44) * Rate / kRate));
   };
   std::vector<TTrackFile> Files;
+  const auto OwnAt = [&](std::int64_t f44) {
+    return static_cast<std::int64_t>(std::llround(static_cast<double>(f44) * Rate / kRate));
+  };
+  // What lies before the first track and after the last is passed over.
+  const auto LeaveOut = [&](std::int64_t Start, std::int64_t End, const char* What) {
+    TTrackFile Out;
+    Out.LeftOut = true;
+    Out.Frames = OwnAt(End) - OwnAt(Start);
+    Files.push_back(Out);
+    std::printf("%s  %s - %s  left out\n", What, FramesText(Start).c_str(), FramesText(End).c_str());
+  };
+  if (From > 0) LeaveOut(0, From, "lead-in");
+  const std::size_t First = Files.size();
   int Number = NextTrackNumber(s.Folder);
   for (std::size_t i = 0; i <= Cuts.size(); ++i) {
-    const std::int64_t Start = i == 0 ? 0 : Cuts[i - 1], End = i < Cuts.size() ? Cuts[i] : Frames;
+    const std::int64_t Start = i == 0 ? From : Cuts[i - 1], End = i < Cuts.size() ? Cuts[i] : To;
     std::error_code e;
     while (fs::exists(fs::path(s.Folder) / TrackFileName(Number), e)) ++Number;
     TTrackFile Track;
     Track.Name = TrackFileName(Number++);
-    Track.Frames = Own(i, End) - (i == 0 ? 0 : Own(i - 1, Start));
+    Track.Frames = Own(i, End) - (i == 0 ? OwnAt(From) : Own(i - 1, Start));
     Files.push_back(Track);
-    std::string Line = Files.back().Name + "  " + FramesText(Start) + " - " + FramesText(End) +
-                       "  " + FramesText(End - Start);
+    std::string Line = Track.Name + "  " + FramesText(Start) + " - " + FramesText(End) + "  " +
+                       FramesText(End - Start);
     if (i < CutIn.size())
-      Line += "  (cut in the quiet gap " + FramesText(CutIn[i].Start) + " - " +
-              FramesText(CutIn[i].End) + ")";
+      Line += CutIn[i].Length() == 0 ? "  (cut where its listed length ends: no quiet gap near)"
+                                     : "  (cut in the quiet gap " + FramesText(CutIn[i].Start) +
+                                           " - " + FramesText(CutIn[i].End) + ")";
     if (i < Tags.size() && !Tags[i].Title.empty()) Line += "  \"" + Tags[i].Title + "\"";
     std::printf("%s\n", Line.c_str());
   }
-  // The side's album fields go into every track; a sheet's say more.
+  if (To < Frames) LeaveOut(To, Frames, "run-out");
+  // The side's album fields go into every track; a sheet's or a listing's say more.
   SideTags({Input}, Files);
-  for (std::size_t i = 0; i < Files.size() && i < Tags.size(); ++i) {
-    TTrackTags& t = Files[i].Tags;
+  for (std::size_t i = 0; First + i < Files.size() && i < Tags.size(); ++i) {
+    TTrackTags& t = Files[First + i].Tags;
     const TTrackTags& Sheet = Tags[i];
     t.Title = Sheet.Title;
     for (auto Field :
@@ -326,12 +421,15 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
 
 int SplitCommand(const TArgs& Args) {
   TOptions o;
-  if (!o.Parse(Args, {"--out", "--noise-gate", "--time-gate", "--min-length", "--tracks", "--cue"},
+  if (!o.Parse(Args,
+               {"--out", "--noise-gate", "--time-gate", "--min-length", "--tracks", "--cue",
+                "--listing", "--side"},
                {"--dry-run"}))
     return UsageError(o.Error());
   if (o.Positional().size() != 1) return UsageError("split needs one input file");
-  if (o.Has("--tracks") && o.Has("--cue"))
-    return UsageError("--tracks and --cue exclude each other");
+  if (o.Has("--tracks") + o.Has("--cue") + o.Has("--listing") > 1)
+    return UsageError("--tracks, --cue and --listing exclude each other");
+  if (o.Has("--side") && !o.Has("--listing")) return UsageError("--side goes with --listing");
   TSessionOptions s;
   if (!RuleOptions(o, s.Rule)) return UsageError(o.Error());
   s.Folder = o.Text("--out", ".");
@@ -354,7 +452,7 @@ int SplitCommand(const TArgs& Args) {
                  NoiseGateText(s.Rule.NoiseGate, s.Rule.TimeGate).c_str(), s.Rule.NoiseGate,
                  s.Rule.TimeGate);
   const std::string& Input = o.Positional()[0];
-  if (o.Has("--tracks") || o.Has("--cue")) return SplitAtCuts(o, s, Input, Cd);
+  if (o.Has("--tracks") || o.Has("--cue") || o.Has("--listing")) return SplitAtCuts(o, s, Input, Cd);
   return SplitByRule(o, s, Input, Cd);
 }
 

@@ -86,8 +86,12 @@ std::vector<TQuietGap> TQuietGapFinder::GapsBelow(double Gate,
     if (Quiet && !InGap) {
       InGap = true;
       Gap.Start = (Buffers - TimeGate) * BufferFrames;  // the window's first buffer
+      Gap.Level = FLevels[i];
     }
-    if (Quiet) Gap.End = std::min(Buffers * BufferFrames, FFrames);
+    if (Quiet) {
+      Gap.End = std::min(Buffers * BufferFrames, FFrames);
+      Gap.Level = std::min(Gap.Level, FLevels[i]);
+    }
     if (!Quiet && InGap) {
       InGap = false;
       Gaps.push_back(Gap);

@@ -21,6 +21,7 @@ namespace velmar {
 struct TQuietGap {
   std::int64_t Start = 0;
   std::int64_t End = 0;
+  float Level = 0;  // its quietest window, in the gate's units: the lower, the deeper
   std::int64_t Length() const { return End - Start; }
   std::int64_t Middle() const { return Start + (End - Start) / 2; }
 };

@@ -189,10 +189,11 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
       "Read Input",          "Read Output",        "Read AutoSplit",
       "Read MaxMinSec",      "Read GridColor",     "Read GridBackGroundColor",
       "Read MonitorLevels",  "Read StartOnSound",  "Read SideEnd",
-      "Write Path",          "Write NoiseGate",    "Write WhideGate",
-      "Write MinSec",        "Write Input",        "Write Output",
-      "Write AutoSplit",     "Write GridColor",    "Write GridBackGroundColor",
-      "Write MonitorLevels", "Write StartOnSound", "Write SideEnd"};
+      "Read InputWait",      "Write Path",         "Write NoiseGate",
+      "Write WhideGate",     "Write MinSec",       "Write Input",
+      "Write Output",        "Write AutoSplit",    "Write GridColor",
+      "Write GridBackGroundColor", "Write MonitorLevels", "Write StartOnSound",
+      "Write SideEnd",       "Write InputWait"};
   EXPECT_EQ(Names, Expected);
 }
 

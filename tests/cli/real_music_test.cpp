@@ -107,5 +107,100 @@ TEST(RealMusic, ALiveRecordingMakesOneTrackPerPieceWithAndWithoutStartOnSound) {
   }
 }
 
+// A side whose songs hold quiet passages longer than the gaps between songs,
+// played 1 % slow, and a listing typed from the sleeve with lengths a few
+// seconds off: split --listing cuts each song in its own gap, leaves the
+// lead-in and run-out out and names the tracks (as ffprobe reads them);
+// split --tracks 3 takes the longest gaps and cuts inside a song.
+TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
+  TempDir Dir;
+  // Songs of two pieces with a silence inside (2.5 s, 2.2 s), and one whole.
+  const std::vector<std::vector<Piece>> Songs = {
+      {{.Seed = 7, .Seconds = 12}, {.Program = 24, .Seed = 8, .Seconds = 8}},
+      {{.Program = 48, .Seed = 9, .Seconds = 14}},
+      {{.Seed = 10, .Seconds = 10}, {.Seed = 11, .Seconds = 9}}};
+  const double Inside[] = {2.5, 0, 2.2};
+  Bytes Pcm;
+  auto Silence = [&](double Seconds) { Pcm.resize(Pcm.size() + static_cast<std::size_t>(Seconds * 44100) * 4); };
+  std::vector<std::pair<double, double>> Music;  // each song's first and last audible second
+  Silence(1.5);
+  for (std::size_t i = 0; i < Songs.size(); ++i) {
+    if (i > 0) Silence(1.2);
+    const double First = static_cast<double>(Pcm.size()) / 176400;
+    for (std::size_t k = 0; k < Songs[i].size(); ++k) {
+      if (k > 0) Silence(Inside[i]);
+      const Bytes Piece = RenderPiece(Songs[i][k]);
+      ASSERT_FALSE(Piece.empty()) << "fluidsynth did not render the pieces";
+      Pcm.insert(Pcm.end(), Piece.begin(), Piece.end());
+    }
+    std::size_t Last = Pcm.size() / 4;
+    while (Last > 0 && std::abs(static_cast<std::int16_t>(Pcm[4 * (Last - 1)] | Pcm[4 * (Last - 1) + 1] << 8)) <= 104)
+      --Last;
+    Music.emplace_back(First, static_cast<double>(Last) / 44100);
+  }
+  Silence(4);
+  WriteFileBytes(Dir.File("played.wav"), CdWav(Pcm));
+  int Status = -1;
+  // Played 1 % slow: every place lies 1/0.99 later.
+  RunCommand("sox " + Dir.File("played.wav") + " " + Dir.File("side.wav") + " speed 0.99 2>&1", &Status);
+  ASSERT_EQ(Status, 0);
+  const double Slow = 1 / 0.99;
+  // Each track from its song's start to the next one's, rounded, then off by +3, -2, -1 s.
+  const double Off[] = {3, -2, -1};
+  std::string Listing = "Side A\n";
+  const char* Titles[] = {"Morning Walk", "Strings at Noon", "Evening"};
+  for (std::size_t i = 0; i < Songs.size(); ++i) {
+    const double End = i + 1 < Songs.size() ? Music[i + 1].first : Music[i].second + 1;
+    const long Seconds = std::lround(End - Music[i].first + Off[i]);
+    Listing += "A" + std::to_string(i + 1) + "\t" + Titles[i] + "\t" + std::to_string(Seconds / 60) +
+               ":" + (Seconds % 60 < 10 ? "0" : "") + std::to_string(Seconds % 60) + "\n";
+  }
+  Listing += "Side B\nB1 Elsewhere 4:00\n";
+  WriteFileBytes(Dir.File("listing.txt"), Bytes(Listing.begin(), Listing.end()));
+  // A track's start (seconds of the slowed side) lies between two songs.
+  const Bytes Side = WavData(Dir.File("side.wav"));
+  auto StartOf = [&](const Bytes& Track) {
+    const auto It = std::search(Side.begin(), Side.end(), Track.begin(), Track.begin() + 4096);
+    return It == Side.end() ? -1.0 : static_cast<double>(It - Side.begin()) / 176400;
+  };
+  auto Between = [&](double At, std::size_t Song) {
+    return At > Music[Song - 1].second * Slow && At < Music[Song].first * Slow;
+  };
+
+  const std::string Said = RunCommand(std::string(VELMAR_REC) + " split " + Dir.File("side.wav") +
+                                          " --listing " + Dir.File("listing.txt") + " -o " +
+                                          Dir.File("listed") + " 2>&1",
+                                      &Status);
+  ASSERT_EQ(Status, 0) << Said;
+  const std::vector<Bytes> Listed = TracksIn(Dir.File("listed"));
+  ASSERT_EQ(Listed.size(), 3u) << Said;
+  for (std::size_t i = 1; i < Listed.size(); ++i)
+    EXPECT_TRUE(Between(StartOf(Listed[i]), i)) << "track " << i + 1 << " starts at "
+                                                << StartOf(Listed[i]) << " s; " << Said;
+  // The lead-in and the run-out are left out: the first track starts within
+  // the lead-in's last second, the last ends within a few seconds of the music.
+  const double From = StartOf(Listed[0]);
+  EXPECT_GT(From, 0.3) << Said;
+  EXPECT_LT(From, Music[0].first * Slow) << Said;
+  const double To = StartOf(Listed[2]) + static_cast<double>(Listed[2].size()) / 176400;
+  EXPECT_GT(To, Music[2].second * Slow) << Said;
+  EXPECT_LT(To, static_cast<double>(Side.size()) / 176400 - 1) << Said;
+  EXPECT_NE(Said.find("side A of sides AB"), std::string::npos) << Said;
+  EXPECT_NE(Said.find("sound runs 1."), std::string::npos) << Said;
+  EXPECT_NE(Said.find("% longer than the listing"), std::string::npos) << Said;
+  EXPECT_EQ(Peer("ffprobe -v error -show_entries format_tags=title -of csv=p=0 " +
+                 Dir.File("listed/Track02.wav")),
+            "Strings at Noon\n");
+
+  // Split into 3 by the longest gaps: the silences inside the songs win.
+  const std::string SaidN = RunCommand(std::string(VELMAR_REC) + " split " + Dir.File("side.wav") +
+                                           " --tracks 3 -o " + Dir.File("three") + " 2>&1",
+                                       &Status);
+  ASSERT_EQ(Status, 0) << SaidN;
+  const std::vector<Bytes> Three = TracksIn(Dir.File("three"));
+  ASSERT_EQ(Three.size(), 3u);
+  EXPECT_FALSE(Between(StartOf(Three[1]), 1) && Between(StartOf(Three[2]), 2)) << SaidN;
+}
+
 }  // namespace
 }  // namespace velmar
