@@ -13,10 +13,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/listing_dialog.h"
 #include "app/recorder_application.h"
 #include "app/skin_look.h"
+#include "session/listing_cuts.h"
 #include "session/side_apply.h"
 #include "session/track_files.h"
+#include "session/track_listing.h"
 
 namespace velmar {
 
@@ -153,6 +156,10 @@ TFormReview::TFormReview(std::vector<std::string> Tracks, const TTrackSettings& 
   btTrimEnds = AddButton(ClickRow, "Trim Ends", &TFormReview::TrimEnds, Qt::Key_T);
   btTrimEnds->setToolTip(
       "Leave out the quiet before the side's sound and after it (T); it stays in Originals");
+  btListing = AddButton(ClickRow, "Track Listing...", &TFormReview::TrackListing, Qt::Key_L);
+  btListing->setToolTip(
+      "Name the tracks and place the marks from the side's track listing (L): pasted, a cue "
+      "sheet, or a MusicBrainz release");
   new QShortcut(Qt::Key_C, this, [this] { GoToClick(1); });
   new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_C), this, [this] { GoToClick(-1); });
   new QShortcut(Qt::Key_A, this, [this] { SwitchHeard(); });
@@ -382,6 +389,76 @@ void TFormReview::LeaveOut() {
   Refresh();
 }
 
+void TFormReview::TrackListing() {
+  if (!Editable() || !FGapsFound) return;
+  auto* Dialog = new TListingDialog(this);
+  Dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(Dialog, &QDialog::accepted, this,
+          [this, Dialog] { UseListing(Dialog->ListingText(), Dialog->SideText()); });
+  Dialog->open();
+}
+
+bool TFormReview::UseListing(const std::string& Text, const std::string& Side) {
+  if (!Editable() || !FGapsFound) return false;
+  TListing Listing;
+  std::string Error;
+  if (!ParseListing(Text, Side, Listing, Error)) {
+    Say(QString::fromStdString("The listing cannot be used: " + Error + "."));
+    return false;
+  }
+  std::vector<std::int64_t> Ms;
+  for (const TListedTrack& t : Listing.Tracks) Ms.push_back(t.Ms);
+  const TListingPlan Plan = PlaceListing(FGaps.Gaps, FEdit.Frames(), Ms, kRate);
+  if (Plan.Cuts.size() + 1 < Listing.Tracks.size()) {
+    Say(QString("The listing has %1 tracks but gives no lengths, and the side has %2 quiet gaps "
+                "for them. Nothing was changed.")
+            .arg(Listing.Tracks.size())
+            .arg(Plan.Cuts.size()));
+    return false;
+  }
+  // One edit for the marks and the ends, one for the titles: Undo takes back each.
+  std::vector<std::int64_t> Marks;
+  for (const TListingCut& c : Plan.Cuts) Marks.push_back(c.Frame);
+  FEdit.SetMarks(Marks);
+  FEdit.LeaveOutEnds(Plan.From, Plan.To);
+  std::vector<std::string> Titles;
+  for (const TListedTrack& t : Listing.Tracks) Titles.push_back(t.Title);
+  FEdit.SetTitles(FEdit.LeftOut(0) ? 1 : 0, Titles);
+  // The album's fields the listing gives, as if typed; the tracks numbered.
+  const auto Put = [](QLineEdit* Edit, const std::string& Value) {
+    if (!Value.empty()) Edit->setText(QString::fromStdString(Value));
+  };
+  Put(AlbumFields->Artist, Listing.Artist);
+  Put(AlbumFields->AlbumName, Listing.Album);
+  Put(AlbumFields->Date, Listing.Date);
+  AlbumFields->Numbers->setChecked(true);
+  // What the placing could not find is said, its mark selected.
+  FSelected = -1;
+  QString Said = QString("%1 tracks placed from the listing%2")
+                     .arg(Listing.Tracks.size())
+                     .arg(Listing.Side ? QString(" (side %1)").arg(Listing.Side) : QString());
+  if (std::abs(Plan.Speed - 1) >= 0.002)
+    Said += QString("; the side's sound runs %1 % %2")
+                .arg(std::abs(Plan.Speed - 1) * 100, 0, 'f', 1)
+                .arg(Plan.Speed > 1 ? "longer" : "shorter");
+  for (std::size_t i = 0; i < Plan.Cuts.size(); ++i) {
+    if (Plan.Cuts[i].InGap) continue;
+    const bool First = FSelected < 0;
+    if (First)
+      FSelected = static_cast<int>(
+          std::find(FEdit.Marks().begin(), FEdit.Marks().end(), Plan.Cuts[i].Frame) -
+          FEdit.Marks().begin());
+    Said += QString(". No quiet gap near the end of \"%1\": its mark stands where the listed "
+                    "length ends, %2%3")
+                .arg(QString::fromStdString(Listing.Tracks[i].Title))
+                .arg(SideTimeText(Plan.Cuts[i].Frame, true))
+                .arg(First ? " (selected)" : "");
+  }
+  Say(Said + ".");
+  SelectMark(FSelected);  // the zoomed view shows it
+  return true;
+}
+
 void TFormReview::TrimEnds() {
   if (!Editable()) return;
   const TSoundSpan Span = SoundSpan(FGaps.Gaps, FEdit.Frames());
@@ -431,6 +508,7 @@ void TFormReview::Refresh() {
   btLeaveOut->setEnabled(Idle && Known);
   btLeaveOut->setText(Known && FEdit.LeftOut(SelectedTrack()) ? "Take Back" : "Leave Out");
   btTrimEnds->setEnabled(Idle && Known && SoundSpan(FGaps.Gaps, FEdit.Frames()).Trims(FEdit.Frames()));
+  btListing->setEnabled(Idle && Known);
   for (TSideView* View : {Overview, Zoomed})
     View->SetClicks(FClicks.Found() ? &FClicks : nullptr, FClick);
   btApply->setEnabled(Idle && Changed());

@@ -105,6 +105,12 @@ class TFormReview : public QWidget {
   bool HearingRepaired() const { return FHearRepaired; }
   // Titles from the clipboard's lines, from the selected track on.
   void PasteTitles();
+  // Track Listing...: a dialog for the listing, then UseListing with it.
+  void TrackListing();
+  // Places the marks from a listing's lengths (each in the quiet gap nearest
+  // its place), leaves the lead-in and run-out out, takes its titles and
+  // album fields; says what it did or why not (false: nothing changed).
+  bool UseListing(const std::string& Text, const std::string& Side);
   // Closer (Steps > 0) or farther, keeping the frame At (-1: the middle) in place.
   void Zoom(int Steps, std::int64_t At = -1);
   // The waveform Factor times as high (> 0) or lower (< 0: divided), both views.
@@ -129,7 +135,7 @@ class TFormReview : public QWidget {
   QPushButton *btDelete, *btAdd, *btSplit, *btUndo, *btRedo, *btPlay, *btPlayMark, *btStop,
       *btApply, *btCancel;
   QSpinBox* SplitCount;
-  QPushButton *btFindClicks, *btPlayClick, *btDropClick, *btLeaveOut, *btTrimEnds;
+  QPushButton *btFindClicks, *btPlayClick, *btDropClick, *btLeaveOut, *btTrimEnds, *btListing;
   QCheckBox* KeepOriginals;  // a repair keeps the recorded tracks in "Originals"
   TAlbumPanel* AlbumFields;
 

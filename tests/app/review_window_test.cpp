@@ -21,6 +21,8 @@
 #include "session/track_files.h"
 #include "stream/time_conversions.h"
 #include "tests/app/window_rig.h"
+#include "app/listing_dialog.h"
+#include "tests/support/fluid_music.h"
 #include "tests/support/hissy_side.h"
 #include "tests/support/interrupted_rewrite.h"
 #include "tests/support/peer.h"
@@ -694,6 +696,83 @@ TEST(ReviewWindow, NoiseTracksAndTheQuietEndsAreOfferedAndLeftOutIntoOriginals) 
   ASSERT_EQ(Original.size(), All.size() * 2);
   EXPECT_EQ(std::memcmp(Original.data(), All.data(), Original.size()), 0);
   EXPECT_TRUE(W.StatusText().contains("2 tracks written")) << W.StatusText().toStdString();
+}
+
+// A side of real music recorded as one track, whose songs hold silences
+// longer than the gaps between them, and its sleeve's listing pasted into
+// Track Listing... (lengths a few seconds off): the marks land in the gaps
+// between songs, the lead-in and run-out are left out, the tracks take the
+// titles and the album's fields; Apply writes them so. A listing that fits
+// no gap is placed by its lengths, said, and its mark selected.
+TEST(ReviewWindow, ATrackListingPlacesTheMarksInTheGapsAndNamesTheTracks) {
+  const test::SongSide Songs = test::RenderSongSide();
+  ASSERT_TRUE(Songs.Rendered) << "fluidsynth did not render the pieces";
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  fs::create_directories(R.Dir.File("side"));
+  const std::string Side = R.Dir.File("side/" + TrackFileName(1));
+  test::WriteFileBytes(Side, test::CdWav(Songs.Pcm));
+  W.ChooseTracks = [&] { return std::vector<std::string>{Side}; };
+  TFormReview& V = OpenReview(R);
+  ASSERT_TRUE(V.btListing->isEnabled());
+  QTest::keyClick(&V, Qt::Key_L);
+  auto* Dialog = V.findChild<TListingDialog*>();
+  ASSERT_TRUE(Dialog);
+  ASSERT_TRUE(WaitUntil([&] { return Dialog->isVisible(); }));
+  Dialog->Text->setPlainText(QString::fromStdString(
+      "Kind of Quiet\n" + Songs.Listing({3, -2, -1}) + "Side B\nB1 Elsewhere 4:00\n"));
+  Photograph(*Dialog, "review-listing-dialog");
+  Dialog->btOk->click();
+  ASSERT_EQ(V.Edit().Tracks(), 5u) << V.StatusText().toStdString();
+  EXPECT_EQ(V.Edit().KeptTracks(), 3u);
+  EXPECT_TRUE(V.Edit().LeftOut(0));
+  EXPECT_TRUE(V.Edit().LeftOut(4));
+  for (std::size_t t = 2; t <= 3; ++t) {
+    const double At = static_cast<double>(V.Edit().TrackStart(t)) / 44100;
+    EXPECT_GT(At, Songs.Music[t - 2].second) << t;
+    EXPECT_LT(At, Songs.Music[t - 1].first) << t;
+  }
+  EXPECT_LT(static_cast<double>(V.Edit().TrackStart(1)) / 44100, Songs.Music[0].first);
+  EXPECT_GT(static_cast<double>(V.Edit().TrackEnd(3)) / 44100, Songs.Music[2].second);
+  EXPECT_EQ(V.Edit().Titles()[1], "Morning Walk");
+  EXPECT_EQ(V.Edit().Titles()[3], "Evening");
+  EXPECT_TRUE(V.StatusText().startsWith("3 tracks placed from the listing (side A)"))
+      << V.StatusText().toStdString();
+  EXPECT_TRUE(V.AlbumFields->Numbers->isChecked());
+  Photograph(V, "review-listing-placed");
+  // Undo takes back the titles, the ends, then the marks.
+  for (int i = 0; i < 3; ++i) V.btUndo->click();
+  EXPECT_EQ(V.Edit().Tracks(), 1u);
+  // A cue sheet whose first track is 40 s long: its end lies in the middle
+  // song, far from any gap.
+  ASSERT_TRUE(V.UseListing("FILE \"side.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"Long\"\n  INDEX 01 "
+                           "00:00:00\n TRACK 02 AUDIO\n  TITLE \"Late\"\n  INDEX 01 00:40:00\n",
+                           ""));
+  EXPECT_TRUE(V.StatusText().contains("No quiet gap near the end of \"Long\": its mark stands "
+                                      "where the listed length ends"))
+      << V.StatusText().toStdString();
+  EXPECT_TRUE(V.StatusText().contains("(selected)"));
+  Photograph(V, "review-listing-no-gap");
+  EXPECT_FALSE(V.UseListing("nothing to see here\n", "B"));
+  EXPECT_EQ(V.StatusText(),
+            "The listing cannot be used: the listing has no side B (its numbers have no side "
+            "letters).");
+  // Placed again and applied: the tracks are the songs, named and numbered.
+  ASSERT_TRUE(V.UseListing(Songs.Listing({0, 0, 0}), ""));
+  V.AlbumFields->AlbumName->setText("Kind of Quiet");
+  V.btApply->click();
+  ASSERT_TRUE(WaitUntil([&] { return !test::TWindowSeam::Review(W); }, std::chrono::seconds(60)));
+  std::vector<std::string> Written;
+  for (const auto& e : fs::directory_iterator(R.Dir.File("side")))
+    if (e.path().extension() == ".wav") Written.push_back(e.path().filename().string());
+  std::sort(Written.begin(), Written.end());
+  ASSERT_EQ(Written.size(), 3u);
+  const TTrackTags Second = TrackTags(R.Dir.File("side/" + Written[1]));
+  EXPECT_EQ(Second.Title, "Strings at Noon");
+  EXPECT_EQ(Second.Track, 2);
+  EXPECT_EQ(Second.TrackTotal, 3);
+  EXPECT_EQ(Second.Album, "Kind of Quiet");
 }
 
 // A track rewritten on disk after the review read it, once with the same

@@ -114,31 +114,10 @@ TEST(RealMusic, ALiveRecordingMakesOneTrackPerPieceWithAndWithoutStartOnSound) {
 // split --tracks 3 takes the longest gaps and cuts inside a song.
 TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
   TempDir Dir;
-  // Songs of two pieces with a silence inside (2.5 s, 2.2 s), and one whole.
-  const std::vector<std::vector<Piece>> Songs = {
-      {{.Seed = 7, .Seconds = 12}, {.Program = 24, .Seed = 8, .Seconds = 8}},
-      {{.Program = 48, .Seed = 9, .Seconds = 14}},
-      {{.Seed = 10, .Seconds = 10}, {.Seed = 11, .Seconds = 9}}};
-  const double Inside[] = {2.5, 0, 2.2};
-  Bytes Pcm;
-  auto Silence = [&](double Seconds) { Pcm.resize(Pcm.size() + static_cast<std::size_t>(Seconds * 44100) * 4); };
-  std::vector<std::pair<double, double>> Music;  // each song's first and last audible second
-  Silence(1.5);
-  for (std::size_t i = 0; i < Songs.size(); ++i) {
-    if (i > 0) Silence(1.2);
-    const double First = static_cast<double>(Pcm.size()) / 176400;
-    for (std::size_t k = 0; k < Songs[i].size(); ++k) {
-      if (k > 0) Silence(Inside[i]);
-      const Bytes Piece = RenderPiece(Songs[i][k]);
-      ASSERT_FALSE(Piece.empty()) << "fluidsynth did not render the pieces";
-      Pcm.insert(Pcm.end(), Piece.begin(), Piece.end());
-    }
-    std::size_t Last = Pcm.size() / 4;
-    while (Last > 0 && std::abs(static_cast<std::int16_t>(Pcm[4 * (Last - 1)] | Pcm[4 * (Last - 1) + 1] << 8)) <= 104)
-      --Last;
-    Music.emplace_back(First, static_cast<double>(Last) / 44100);
-  }
-  Silence(4);
+  const SongSide Songs = RenderSongSide();
+  ASSERT_TRUE(Songs.Rendered) << "fluidsynth did not render the pieces";
+  const Bytes& Pcm = Songs.Pcm;
+  const auto& Music = Songs.Music;
   WriteFileBytes(Dir.File("played.wav"), CdWav(Pcm));
   int Status = -1;
   // Played 1 % slow: every place lies 1/0.99 later.
@@ -146,16 +125,7 @@ TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
   ASSERT_EQ(Status, 0);
   const double Slow = 1 / 0.99;
   // Each track from its song's start to the next one's, rounded, then off by +3, -2, -1 s.
-  const double Off[] = {3, -2, -1};
-  std::string Listing = "Side A\n";
-  const char* Titles[] = {"Morning Walk", "Strings at Noon", "Evening"};
-  for (std::size_t i = 0; i < Songs.size(); ++i) {
-    const double End = i + 1 < Songs.size() ? Music[i + 1].first : Music[i].second + 1;
-    const long Seconds = std::lround(End - Music[i].first + Off[i]);
-    Listing += "A" + std::to_string(i + 1) + "\t" + Titles[i] + "\t" + std::to_string(Seconds / 60) +
-               ":" + (Seconds % 60 < 10 ? "0" : "") + std::to_string(Seconds % 60) + "\n";
-  }
-  Listing += "Side B\nB1 Elsewhere 4:00\n";
+  const std::string Listing = Songs.Listing({3, -2, -1}) + "Side B\nB1 Elsewhere 4:00\n";
   WriteFileBytes(Dir.File("listing.txt"), Bytes(Listing.begin(), Listing.end()));
   // A track's start (seconds of the slowed side) lies between two songs.
   const Bytes Side = WavData(Dir.File("side.wav"));

@@ -190,6 +190,62 @@ inline std::vector<Piece> MixedSide() {
           {.Seed = 6, .Seconds = 18, .SoftFrom = 11, .SoftTo = 14}};
 }
 
+// Songs with silences inside them (2.5 s and 2.2 s) longer than the 1.2 s
+// gaps between songs: a piano piece and a guitar one, strings, two piano
+// pieces; a 1.5 s lead-in, a 4 s run-out. Each song's first sample and last
+// audible one (-50 dBFS), in seconds.
+struct SongSide {
+  Bytes Pcm;
+  std::vector<std::pair<double, double>> Music;
+  bool Rendered = false;
+  static constexpr const char* kTitles[] = {"Morning Walk", "Strings at Noon", "Evening"};
+
+  // A sleeve's listing of it as side A: each track from its song's start to
+  // the next one's (the last to a second after its music), off by Off seconds.
+  std::string Listing(const std::vector<double>& Off) const {
+    std::string Text = "Side A\n";
+    for (std::size_t i = 0; i < Music.size(); ++i) {
+      const double End = i + 1 < Music.size() ? Music[i + 1].first : Music[i].second + 1;
+      const long Seconds = std::lround(End - Music[i].first + Off[i]);
+      Text += "A" + std::to_string(i + 1) + "\t" + kTitles[i] + "\t" + std::to_string(Seconds / 60) +
+              ":" + (Seconds % 60 < 10 ? "0" : "") + std::to_string(Seconds % 60) + "\n";
+    }
+    return Text;
+  }
+};
+
+inline SongSide RenderSongSide() {
+  const std::vector<std::vector<Piece>> Songs = {
+      {{.Seed = 7, .Seconds = 12}, {.Program = 24, .Seed = 8, .Seconds = 8}},
+      {{.Program = 48, .Seed = 9, .Seconds = 14}},
+      {{.Seed = 10, .Seconds = 10}, {.Seed = 11, .Seconds = 9}}};
+  const double Inside[] = {2.5, 0, 2.2};
+  SongSide Side;
+  auto Silence = [&](double Seconds) {
+    Side.Pcm.resize(Side.Pcm.size() + static_cast<std::size_t>(Seconds * 44100) * 4);
+  };
+  Silence(1.5);
+  for (std::size_t i = 0; i < Songs.size(); ++i) {
+    if (i > 0) Silence(1.2);
+    const double First = static_cast<double>(Side.Pcm.size()) / 176400;
+    for (std::size_t k = 0; k < Songs[i].size(); ++k) {
+      if (k > 0) Silence(Inside[i]);
+      const Bytes Music = RenderPiece(Songs[i][k]);
+      if (Music.empty()) return Side;
+      Side.Pcm.insert(Side.Pcm.end(), Music.begin(), Music.end());
+    }
+    std::size_t Last = Side.Pcm.size() / 4;
+    const auto Sample = [&](std::size_t f) {
+      return std::abs(static_cast<std::int16_t>(Side.Pcm[4 * f] | Side.Pcm[4 * f + 1] << 8));
+    };
+    while (Last > 0 && Sample(Last - 1) <= 104) --Last;
+    Side.Music.emplace_back(First, static_cast<double>(Last) / 44100);
+  }
+  Silence(4);
+  Side.Rendered = true;
+  return Side;
+}
+
 // The tracks in a folder, in order.
 inline std::vector<Bytes> TracksIn(const std::string& Folder) {
   std::vector<std::string> Names;
