@@ -25,6 +25,7 @@ int TitlesCommand(const TArgs& Args);
 int TagsCommand(const TArgs& Args);
 int DeclickCommand(const TArgs& Args);
 int GateCommand(const TArgs& Args);
+int ListingCommand(const TArgs& Args);
 
 // The track rule's options (--noise-gate, --time-gate, --min-length) into
 // Rule; false with o's error set.

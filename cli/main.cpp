@@ -135,6 +135,14 @@ constexpr TCommandHelp kCommands[] = {
      "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
      "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
      "      --seconds S         how long to listen, 1..60 (default 3)\n"},
+    {"listing",
+     "  velmar-rec listing --artist A --album T | --barcode N\n"
+     "  velmar-rec listing --release ID [-o FILE]\n"
+     "    Looks up a side's track listing in the MusicBrainz web service: the releases\n"
+     "    found (their ids first), then the chosen release saved as JSON for\n"
+     "    'split --listing FILE --side A' (which side is said). One request a second,\n"
+     "    as the service asks; VELMAR_MUSICBRAINZ names another server.\n"
+     "      -o, --out FILE      where the release goes (default: standard output)\n"},
     {"devices", "  velmar-rec devices\n    The input and output devices with their numbers.\n"},
 };
 
@@ -199,5 +207,6 @@ int main(int argc, char** argv) {
   if (Command == "tags") return TagsCommand(Args);
   if (Command == "declick") return DeclickCommand(Args);
   if (Command == "gate") return GateCommand(Args);
+  if (Command == "listing") return ListingCommand(Args);
   return RepairCommand(Args);
 }

@@ -12,6 +12,13 @@ namespace velmar {
 
 namespace {
 
+// A field's text; empty when it is missing, null or not text (the service
+// writes null for what it does not know).
+std::string TextOf(const nlohmann::json& Object, const char* Key) {
+  const auto It = Object.find(Key);
+  return It != Object.end() && It->is_string() ? It->get<std::string>() : std::string();
+}
+
 std::string Trim(const std::string& s) {
   const std::size_t First = s.find_first_not_of(" \t\r\n");
   if (First == std::string::npos) return {};
@@ -32,13 +39,19 @@ void NoteSides(TListing& Listing) {
       Listing.Sides += s;
 }
 
+// A field's whole number; Default when it is missing, null or not one.
+int NumberOf(const nlohmann::json& Object, const char* Key, int Default) {
+  const auto It = Object.find(Key);
+  return It != Object.end() && It->is_number_integer() ? It->get<int>() : Default;
+}
+
 // "Artist A & Artist B" from an artist credit.
 std::string CreditText(const nlohmann::json& Credit) {
   std::string Text;
   if (!Credit.is_array()) return Text;
   for (const auto& c : Credit) {
-    Text += c.value("name", "");
-    Text += c.value("joinphrase", "");
+    Text += TextOf(c, "name");
+    Text += TextOf(c, "joinphrase");
   }
   return Text;
 }
@@ -143,8 +156,8 @@ bool ParseReleaseJson(const std::string& Json, int Medium, TListing& Listing, st
     Release = &All[0];
   }
   Listing = {};
-  Listing.Album = Release->value("title", "");
-  Listing.Date = Release->value("date", "");
+  Listing.Album = TextOf(*Release, "title");
+  Listing.Date = TextOf(*Release, "date");
   if (Release->contains("artist-credit")) Listing.Artist = CreditText((*Release)["artist-credit"]);
   const auto Media = Release->find("media");
   if (Media == Release->end() || !Media->is_array()) {
@@ -154,17 +167,17 @@ bool ParseReleaseJson(const std::string& Json, int Medium, TListing& Listing, st
   int Index = 0;
   for (const auto& m : *Media) {
     ++Index;
-    if (Medium > 0 && m.value("position", Index) != Medium) continue;
+    if (Medium > 0 && NumberOf(m, "position", Index) != Medium) continue;
     const auto Tracks = m.find("tracks");
     if (Tracks == m.end() || !Tracks->is_array()) continue;
     for (const auto& j : *Tracks) {
       TListedTrack t;
       if (const auto n = j.find("number"); n != j.end() && n->is_string())
         t.Number = n->get<std::string>();
-      else if (j.contains("position") && j["position"].is_number_integer())
-        t.Number = std::to_string(j["position"].get<int>());
-      t.Title = j.value("title", "");
-      if (t.Title.empty() && j.contains("recording")) t.Title = j["recording"].value("title", "");
+      else if (const int Position = NumberOf(j, "position", 0); Position > 0)
+        t.Number = std::to_string(Position);
+      t.Title = TextOf(j, "title");
+      if (t.Title.empty() && j.contains("recording")) t.Title = TextOf(j["recording"], "title");
       if (const auto l = j.find("length"); l != j.end() && l->is_number()) t.Ms = l->get<std::int64_t>();
       if (j.contains("artist-credit")) t.Artist = CreditText(j["artist-credit"]);
       if (t.Artist == Listing.Artist) t.Artist.clear();
@@ -177,6 +190,43 @@ bool ParseReleaseJson(const std::string& Json, int Medium, TListing& Listing, st
     return false;
   }
   NoteSides(Listing);
+  return true;
+}
+
+std::string TReleaseHit::Text() const {
+  std::string Details = Date;
+  for (const std::string* Part : {&Country, &Formats})
+    if (!Part->empty()) Details += (Details.empty() ? "" : ", ") + *Part;
+  if (Tracks > 0)
+    Details += (Details.empty() ? "" : ", ") + std::to_string(Tracks) +
+               (Tracks == 1 ? " track" : " tracks");
+  return (Artist.empty() ? "" : Artist + " - ") + Title +
+         (Details.empty() ? "" : " (" + Details + ")");
+}
+
+bool ParseReleaseHits(const std::string& Json, std::vector<TReleaseHit>& Hits, std::string& Error) {
+  Hits.clear();
+  const nlohmann::json Doc = nlohmann::json::parse(Json, nullptr, false);
+  if (Doc.is_discarded() || !Doc.is_object() || !Doc.contains("releases") ||
+      !Doc["releases"].is_array()) {
+    Error = "the answer is not a list of releases";
+    return false;
+  }
+  for (const auto& r : Doc["releases"]) {
+    TReleaseHit h;
+    h.Id = TextOf(r, "id");
+    h.Title = TextOf(r, "title");
+    h.Date = TextOf(r, "date");
+    h.Country = TextOf(r, "country");
+    h.Barcode = TextOf(r, "barcode");
+    if (r.contains("artist-credit")) h.Artist = CreditText(r["artist-credit"]);
+    h.Tracks = NumberOf(r, "track-count", 0);
+    if (const auto Media = r.find("media"); Media != r.end() && Media->is_array() && !Media->empty()) {
+      h.Formats = TextOf((*Media)[0], "format");
+      if (Media->size() > 1) h.Formats = std::to_string(Media->size()) + " x " + h.Formats;
+    }
+    if (!h.Id.empty()) Hits.push_back(h);
+  }
   return true;
 }
 

@@ -31,6 +31,20 @@ struct TListing {
   bool Timed() const;
 };
 
+// A release a search found.
+struct TReleaseHit {
+  std::string Id;  // the release's MBID
+  std::string Title, Artist, Date, Country, Barcode;
+  std::string Formats;  // "12\" Vinyl", "2 x CD"
+  int Tracks = 0;
+  // "Miles Davis - Kind of Blue (1959, US, 12" Vinyl, 5 tracks)"
+  std::string Text() const;
+};
+
+// The releases of a search answer ({"releases": [...]}); false with Error
+// when it is not one.
+bool ParseReleaseHits(const std::string& Json, std::vector<TReleaseHit>& Hits, std::string& Error);
+
 // Reads Text as whichever of the three it is and keeps the tracks of one
 // side: Side a letter (the tracks numbered "B1", "B2"...) or, for a release
 // of several media, a medium's position ("2"); empty: the first. False with
