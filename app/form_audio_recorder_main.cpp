@@ -35,6 +35,7 @@
 #include "app/peak_readout.h"
 #include "app/recorder_settings.h"
 #include "app/skin_look.h"
+#include "app/status_text.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/settings_store.h"
@@ -57,13 +58,6 @@ constexpr int kSideEnds[] = {0, 30, 60, 120, -1};
 // Seconds a recording waits for an input that went away (0: it ends at once).
 constexpr int kInputWaits[] = {0, 60, 300, 1800, 7200};
 constexpr int kDefaultInputWait = 300;
-
-// A session's sentence as the status line's: capitalised.
-QString Sentence(const std::string& Text) {
-  QString Line = QString::fromStdString(Text).simplified();
-  if (!Line.isEmpty()) Line[0] = Line[0].toUpper();
-  return Line;
-}
 
 // Renames Old to New unless New exists (a rename must never replace a track).
 bool RenameNoReplace(const std::string& Old, const std::string& New) {

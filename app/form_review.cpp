@@ -391,7 +391,7 @@ void TFormReview::LeaveOut() {
 
 void TFormReview::TrackListing() {
   if (!Editable() || !FGapsFound) return;
-  auto* Dialog = new TListingDialog(this);
+  auto* Dialog = new TListingDialog(this, AlbumFields->Artist->text(), AlbumFields->AlbumName->text());
   Dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(Dialog, &QDialog::accepted, this,
           [this, Dialog] { UseListing(Dialog->ListingText(), Dialog->SideText()); });

@@ -25,6 +25,7 @@
 #include "tests/support/fluid_music.h"
 #include "tests/support/hissy_side.h"
 #include "tests/support/interrupted_rewrite.h"
+#include "tests/support/musicbrainz_service.h"
 #include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
 #include "tests/support/wait_until.h"
@@ -773,6 +774,59 @@ TEST(ReviewWindow, ATrackListingPlacesTheMarksInTheGapsAndNamesTheTracks) {
   EXPECT_EQ(Second.Track, 2);
   EXPECT_EQ(Second.TrackTotal, 3);
   EXPECT_EQ(Second.Album, "Kind of Quiet");
+}
+
+// The listing found in the web service from the dialog: the album's fields
+// start the search, the releases found are listed, the chosen one fills the
+// box, and its side A places the tracks. The search waits for the service
+// without stopping the window.
+TEST(ReviewWindow, AListingLookedUpInTheWebServiceIsChosenAndPlaced) {
+  test::MusicBrainzService Service;
+  ASSERT_TRUE(Service.Started) << "the stand-in web service did not start";
+  const test::SongSide Songs = test::RenderSongSide();
+  ASSERT_TRUE(Songs.Rendered) << "fluidsynth did not render the pieces";
+  Service.Add(test::kSideRelease, test::SideReleaseJson(Songs));
+  WindowRig R;
+  R.Install(Programme{{{1.0, true}}});
+  TFormAudioRecorderMain& W = R.Open();
+  fs::create_directories(R.Dir.File("side"));
+  const std::string Side = R.Dir.File("side/" + TrackFileName(1));
+  test::WriteFileBytes(Side, test::CdWav(Songs.Pcm));
+  W.ChooseTracks = [&] { return std::vector<std::string>{Side}; };
+  TFormReview& V = OpenReview(R);
+  V.AlbumFields->Artist->setText("The Velmar Trio");
+  V.AlbumFields->AlbumName->setText("Kind of Quiet");
+  V.btListing->click();
+  auto* Dialog = V.findChild<TListingDialog*>();
+  ASSERT_TRUE(Dialog);
+  EXPECT_EQ(Dialog->Artist->text(), "The Velmar Trio");
+  Dialog->btSearch->click();
+  EXPECT_FALSE(Dialog->btSearch->isEnabled());  // while it asks
+  ASSERT_TRUE(WaitUntil([&] { return Dialog->Releases->count() == 1; }))
+      << Dialog->StatusText().toStdString();
+  EXPECT_EQ(Dialog->Releases->item(0)->text(),
+            "The Velmar Trio - Kind of Quiet (1971-05-01, GB, 12\" Vinyl, 4 tracks)");
+  Dialog->btUse->click();
+  ASSERT_TRUE(WaitUntil([&] { return !Dialog->ListingText().empty(); }))
+      << Dialog->StatusText().toStdString();
+  EXPECT_EQ(Dialog->StatusText(), "4 tracks, on sides AB: give the side, then Place the Tracks.");
+  Dialog->Side->setText("A");
+  Photograph(*Dialog, "review-listing-looked-up");
+  Dialog->btOk->click();
+  ASSERT_EQ(V.Edit().KeptTracks(), 3u) << V.StatusText().toStdString();
+  EXPECT_EQ(V.Edit().Titles()[2], "Strings at Noon");
+  EXPECT_EQ(V.AlbumFields->Date->text(), "1971-05-01");
+  // Offline: one sentence in the dialog, nothing else changes.
+  ::setenv("VELMAR_MUSICBRAINZ", "http://127.0.0.1:1/ws/2/", 1);
+  V.btListing->click();
+  auto Dialogs = V.findChildren<TListingDialog*>();
+  ASSERT_FALSE(Dialogs.isEmpty());
+  TListingDialog& Again = *Dialogs.back();
+  Again.btSearch->click();
+  ASSERT_TRUE(WaitUntil([&] { return Again.btSearch->isEnabled(); }));
+  EXPECT_TRUE(Again.StatusText().startsWith("The MusicBrainz web service cannot be reached ("))
+      << Again.StatusText().toStdString();
+  Again.reject();
 }
 
 // A track rewritten on disk after the review read it, once with the same

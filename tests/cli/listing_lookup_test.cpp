@@ -22,31 +22,12 @@ std::string VelmarRec(const std::string& Arguments, int& Status) {
   return RunCommand(std::string(VELMAR_REC) + " " + Arguments + " 2>&1", &Status);
 }
 
-// The release as the service writes it: a 12" with the side's three songs on
-// side A (their lengths from the side) and one on side B.
-std::string ReleaseJson(const SongSide& Side) {
-  std::string Tracks;
-  for (std::size_t i = 0; i < Side.Music.size(); ++i) {
-    const double End = i + 1 < Side.Music.size() ? Side.Music[i + 1].first : Side.Music[i].second + 1;
-    Tracks += "{\"id\": \"t" + std::to_string(i) + "\", \"number\": \"A" + std::to_string(i + 1) +
-              "\", \"position\": " + std::to_string(i + 1) + ", \"title\": \"" + SongSide::kTitles[i] +
-              "\", \"length\": " + std::to_string(std::lround((End - Side.Music[i].first) * 1000)) +
-              ", \"recording\": {\"title\": \"" + SongSide::kTitles[i] + "\"}},";
-  }
-  return R"({"id": "5f6a1c2e-0000-4000-8000-00000000a001", "title": "Kind of Quiet",
-    "date": "1971-05-01", "country": "GB", "barcode": "5012345678900", "status": "Official",
-    "artist-credit": [{"name": "The Velmar Trio", "joinphrase": "", "artist": {"id": "a1", "name": "The Velmar Trio"}}],
-    "media": [{"position": 1, "format": "12\" Vinyl", "track-count": 4, "tracks": [)" +
-         Tracks +
-         R"({"id": "t9", "number": "B1", "position": 4, "title": "Elsewhere", "length": 240000}]}]})";
-}
-
 TEST(ListingLookup, AReleaseFoundByArtistAndAlbumOrBarcodeSplitsTheSide) {
   MusicBrainzService Service;
   ASSERT_TRUE(Service.Started) << "the stand-in web service did not start";
   const SongSide Songs = RenderSongSide();
   ASSERT_TRUE(Songs.Rendered) << "fluidsynth did not render the pieces";
-  Service.Add("5f6a1c2e-0000-4000-8000-00000000a001", ReleaseJson(Songs));
+  Service.Add("5f6a1c2e-0000-4000-8000-00000000a001", SideReleaseJson(Songs));
   Service.Add("5f6a1c2e-0000-4000-8000-00000000b002",
               R"json({"id": "5f6a1c2e-0000-4000-8000-00000000b002", "title": "Kind of Quiet (Live)",
                   "date": null, "barcode": null, "artist-credit": [{"name": "The Velmar Trio"}],

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/support/child_process.h"
+#include "tests/support/fluid_music.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 
@@ -53,5 +54,25 @@ class MusicBrainzService {
   TempDir Dir;
   std::unique_ptr<ChildProcess> Server;
 };
+
+// The side's release as the service writes it, id kSideRelease: a 12" with
+// its three songs on side A (their lengths from the side) and one on side B.
+inline constexpr const char* kSideRelease = "5f6a1c2e-0000-4000-8000-00000000a001";
+inline std::string SideReleaseJson(const SongSide& Side) {
+  std::string Tracks;
+  for (std::size_t i = 0; i < Side.Music.size(); ++i) {
+    const double End = i + 1 < Side.Music.size() ? Side.Music[i + 1].first : Side.Music[i].second + 1;
+    Tracks += "{\"id\": \"t" + std::to_string(i) + "\", \"number\": \"A" + std::to_string(i + 1) +
+              "\", \"position\": " + std::to_string(i + 1) + ", \"title\": \"" + SongSide::kTitles[i] +
+              "\", \"length\": " + std::to_string(std::lround((End - Side.Music[i].first) * 1000)) +
+              ", \"recording\": {\"title\": \"" + SongSide::kTitles[i] + "\"}},";
+  }
+  return R"({"id": "5f6a1c2e-0000-4000-8000-00000000a001", "title": "Kind of Quiet",
+    "date": "1971-05-01", "country": "GB", "barcode": "5012345678900", "status": "Official",
+    "artist-credit": [{"name": "The Velmar Trio", "joinphrase": "", "artist": {"id": "a1", "name": "The Velmar Trio"}}],
+    "media": [{"position": 1, "format": "12\" Vinyl", "track-count": 4, "tracks": [)" +
+         Tracks +
+         R"({"id": "t9", "number": "B1", "position": 4, "title": "Elsewhere", "length": 240000}]}]})";
+}
 
 }  // namespace velmar::test
