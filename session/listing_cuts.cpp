@@ -32,7 +32,8 @@ TListingPlan PlaceListing(const std::vector<TQuietGap>& Gaps, std::int64_t Frame
     if (Listed > 0) Plan.Speed = static_cast<double>(Plan.To - Plan.From) / Listed;
   }
   std::int64_t Previous = Plan.From;
-  for (std::size_t i = 0; i + 1 < Ms.size(); ++i) {
+  // A listing longer than the side's sound places what fits.
+  for (std::size_t i = 0; i + 1 < Ms.size() && Previous + 1 < Plan.To; ++i) {
     const double Length = FramesOf(static_cast<double>(Ms[i])) * Plan.Speed;
     const auto Predicted = static_cast<std::int64_t>(std::llround(static_cast<double>(Previous) + Length));
     const double Reach = kListingReachSeconds * Rate + 0.01 * Length;
@@ -61,7 +62,7 @@ TListingPlan PlaceListing(const std::vector<TQuietGap>& Gaps, std::int64_t Frame
         Best = c;
         Cut = {g->Middle(), true, *g};
       }
-    Cut.Frame = std::clamp(Cut.Frame, Previous + 1, std::max(Previous + 1, Plan.To - 1));
+    Cut.Frame = std::clamp(Cut.Frame, Previous + 1, Plan.To - 1);
     Plan.Cuts.push_back(Cut);
     Previous = Cut.Frame;
   }

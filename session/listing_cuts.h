@@ -36,6 +36,8 @@ constexpr double kListingReachSeconds = 4;
 // The plan for a side of Frames frames at Rate with these gaps, for tracks
 // of these lengths (ms; -1 where not listed). With lengths missing before the
 // last track, the cuts go to the longest gaps instead (as "split into N").
+// Cuts lie between From and To, in order; fewer than the listing asks when
+// the gaps (or the sound) run out.
 TListingPlan PlaceListing(const std::vector<TQuietGap>& Gaps, std::int64_t Frames,
                           const std::vector<std::int64_t>& Ms, int Rate = 44100);
 

@@ -56,9 +56,24 @@ std::string CreditText(const nlohmann::json& Credit) {
   return Text;
 }
 
+constexpr std::size_t kLongestLine = 1000;
+
+// A line "TRACK nn AUDIO", in any case.
 bool LooksLikeCueSheet(const std::string& Text) {
-  static const std::regex Track(R"((^|\n)\s*TRACK\s+\d+\s+AUDIO)", std::regex::icase);
-  return std::regex_search(Text, Track);
+  std::istringstream In(Text);
+  for (std::string Line; std::getline(In, Line);) {
+    std::istringstream Words(Trim(Line));
+    std::string Keyword, Number, Type;
+    Words >> Keyword >> Number >> Type;
+    const auto Upper = [](std::string w) {
+      for (char& c : w) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      return w;
+    };
+    if (Upper(Keyword) == "TRACK" && !Number.empty() &&
+        std::all_of(Number.begin(), Number.end(), ::isdigit) && Upper(Type) == "AUDIO")
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -84,7 +99,9 @@ bool ParseTextListing(const std::string& Text, TListing& Listing, std::string& E
   }
   for (const std::string& Line : Lines) {
     std::smatch m;
-    if (!std::regex_match(Line, m, Timed) || Trim(m[2]).empty()) continue;  // a heading
+    // A line longer than any title is no track (and the matcher recurses per character).
+    if (Line.size() > kLongestLine || !std::regex_match(Line, m, Timed) || Trim(m[2]).empty())
+      continue;  // a heading
     TListedTrack t;
     t.Number = m[1];
     t.Title = Trim(m[2]);
@@ -98,6 +115,7 @@ bool ParseTextListing(const std::string& Text, TListing& Listing, std::string& E
     for (const std::string& Line : Lines) {
       std::smatch m;
       TListedTrack t;
+      if (Line.size() > kLongestLine) continue;
       if (std::regex_match(Line, m, Numbered)) {
         t.Number = m[1];
         t.Title = Trim(m[2]);
