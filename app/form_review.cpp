@@ -391,7 +391,8 @@ void TFormReview::LeaveOut() {
 
 void TFormReview::TrackListing() {
   if (!Editable() || !FGapsFound) return;
-  auto* Dialog = new TListingDialog(this, AlbumFields->Artist->text(), AlbumFields->AlbumName->text());
+  auto* Dialog =
+      new TListingDialog(this, AlbumFields->Artist->text(), AlbumFields->AlbumName->text());
   Dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(Dialog, &QDialog::accepted, this,
           [this, Dialog] { UseListing(Dialog->ListingText(), Dialog->SideText()); });
@@ -448,8 +449,9 @@ bool TFormReview::UseListing(const std::string& Text, const std::string& Side) {
       FSelected = static_cast<int>(
           std::find(FEdit.Marks().begin(), FEdit.Marks().end(), Plan.Cuts[i].Frame) -
           FEdit.Marks().begin());
-    Said += QString(". No quiet gap near the end of \"%1\": its mark stands where the listed "
-                    "length ends, %2%3")
+    Said += QString(
+                ". No quiet gap near the end of \"%1\": its mark stands where the listed "
+                "length ends, %2%3")
                 .arg(QString::fromStdString(Listing.Tracks[i].Title))
                 .arg(SideTimeText(Plan.Cuts[i].Frame, true))
                 .arg(First ? " (selected)" : "");

@@ -1,12 +1,12 @@
 #include "app/listing_dialog.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QLabel>
-#include <QApplication>
 #include <QPointer>
 #include <QVBoxLayout>
 #include <memory>
@@ -46,7 +46,8 @@ TListingDialog::TListingDialog(QWidget* Parent, const QString& ArtistName, const
   Barcode->setPlaceholderText("or barcode");
   Barcode->setMaximumWidth(130);
   btSearch = new QPushButton("Search MusicBrainz", this);
-  for (QWidget* w : std::initializer_list<QWidget*>{Artist, Album, Barcode, btSearch}) Find->addWidget(w);
+  for (QWidget* w : std::initializer_list<QWidget*>{Artist, Album, Barcode, btSearch})
+    Find->addWidget(w);
   Layout->addLayout(Find);
   Releases = new QListWidget(this);
   Releases->setMaximumHeight(110);
@@ -82,16 +83,15 @@ TListingDialog::TListingDialog(QWidget* Parent, const QString& ArtistName, const
   connect(Answer, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Answer, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(btOpen, &QPushButton::clicked, this, [this] {
-    const QString Path = QFileDialog::getOpenFileName(
-        this, "Open a Track Listing", QString(),
-        "Track listings (*.txt *.cue *.json);;All files (*)");
+    const QString Path =
+        QFileDialog::getOpenFileName(this, "Open a Track Listing", QString(),
+                                     "Track listings (*.txt *.cue *.json);;All files (*)");
     QString Error;
     if (!Path.isEmpty() && !OpenFile(Path, Error)) Text->setPlaceholderText(Error);
   });
 }
 
-void TListingDialog::Look(const QString& What,
-                          std::function<std::string(std::string& Error)> Work,
+void TListingDialog::Look(const QString& What, std::function<std::string(std::string& Error)> Work,
                           std::function<void(bool Ok, const std::string& Result)> Done) {
   Status->setText(What);
   btSearch->setEnabled(false);
@@ -118,57 +118,62 @@ void TListingDialog::Search() {
                     B = Album->text().trimmed().toStdString(),
                     Code = Barcode->text().trimmed().toStdString();
   auto Hits = std::make_shared<std::vector<TReleaseHit>>();
-  Look("Searching MusicBrainz...",
-       [=](std::string& Error) {
-         TReleaseLookup Lookup;
-         Lookup.Search(A, B, Code, *Hits, Error);
-         return std::string();
-       },
-       [this, Hits](bool Ok, const std::string& Result) {
-         Releases->clear();
-         FIds.clear();
-         if (!Ok) {
-           Status->setText(Sentence(Result) + ".");
-           return;
-         }
-         for (const TReleaseHit& h : *Hits) {
-           Releases->addItem(QString::fromStdString(h.Text()));
-           FIds.push_back(h.Id);
-         }
-         Status->setText(Hits->empty() ? QString("No release found.")
-                                       : QString("%1 releases found: choose one.").arg(Hits->size()));
-         if (!Hits->empty()) Releases->setCurrentRow(0);
-       });
+  Look(
+      "Searching MusicBrainz...",
+      [=](std::string& Error) {
+        TReleaseLookup Lookup;
+        Lookup.Search(A, B, Code, *Hits, Error);
+        return std::string();
+      },
+      [this, Hits](bool Ok, const std::string& Result) {
+        Releases->clear();
+        FIds.clear();
+        if (!Ok) {
+          Status->setText(Sentence(Result) + ".");
+          return;
+        }
+        for (const TReleaseHit& h : *Hits) {
+          Releases->addItem(QString::fromStdString(h.Text()));
+          FIds.push_back(h.Id);
+        }
+        Status->setText(Hits->empty()
+                            ? QString("No release found.")
+                            : QString("%1 releases found: choose one.").arg(Hits->size()));
+        if (!Hits->empty()) Releases->setCurrentRow(0);
+      });
 }
 
 void TListingDialog::UseRelease() {
   const int Row = Releases->currentRow();
   if (Row < 0 || Row >= static_cast<int>(FIds.size()) || !btSearch->isEnabled()) return;
   const std::string Id = FIds[static_cast<std::size_t>(Row)];
-  Look("Fetching the release...",
-       [Id](std::string& Error) {
-         std::string Json;
-         TReleaseLookup().Release(Id, Json, Error);
-         return Json;
-       },
-       [this](bool Ok, const std::string& Result) {
-         if (!Ok) {
-           Status->setText(Sentence(Result) + ".");
-           return;
-         }
-         // Indented, to be read and edited.
-         Text->setPlainText(QString::fromUtf8(
-             QJsonDocument::fromJson(QByteArray::fromStdString(Result)).toJson(QJsonDocument::Indented)));
-         TListing Listing;
-         std::string Error;
-         ParseReleaseJson(Result, 0, Listing, Error);
-         Status->setText(Listing.Sides.size() > 1
-                             ? QString("%1 tracks, on sides %2: give the side, then Place the Tracks.")
-                                   .arg(Listing.Tracks.size())
-                                   .arg(QString::fromStdString(Listing.Sides))
-                             : QString("%1 tracks: Place the Tracks puts them on the side.")
-                                   .arg(Listing.Tracks.size()));
-       });
+  Look(
+      "Fetching the release...",
+      [Id](std::string& Error) {
+        std::string Json;
+        TReleaseLookup().Release(Id, Json, Error);
+        return Json;
+      },
+      [this](bool Ok, const std::string& Result) {
+        if (!Ok) {
+          Status->setText(Sentence(Result) + ".");
+          return;
+        }
+        // Indented, to be read and edited.
+        Text->setPlainText(
+            QString::fromUtf8(QJsonDocument::fromJson(QByteArray::fromStdString(Result))
+                                  .toJson(QJsonDocument::Indented)));
+        TListing Listing;
+        std::string Error;
+        ParseReleaseJson(Result, 0, Listing, Error);
+        Status->setText(
+            Listing.Sides.size() > 1
+                ? QString("%1 tracks, on sides %2: give the side, then Place the Tracks.")
+                      .arg(Listing.Tracks.size())
+                      .arg(QString::fromStdString(Listing.Sides))
+                : QString("%1 tracks: Place the Tracks puts them on the side.")
+                      .arg(Listing.Tracks.size()));
+      });
 }
 
 bool TListingDialog::OpenFile(const QString& Path, QString& Error) {
@@ -178,7 +183,8 @@ bool TListingDialog::OpenFile(const QString& Path, QString& Error) {
     return false;
   }
   const QByteArray Bytes = File.readAll();
-  Text->setPlainText(QString::fromStdString(TextAsUtf8(std::string_view(Bytes.data(), static_cast<std::size_t>(Bytes.size())))));
+  Text->setPlainText(QString::fromStdString(
+      TextAsUtf8(std::string_view(Bytes.data(), static_cast<std::size_t>(Bytes.size())))));
   return true;
 }
 

@@ -33,7 +33,8 @@ struct Side {
 std::vector<double> StartsFrom(const std::string& Said) {
   static const std::regex Line(R"(Track\d+\.wav  (\d+):(\d+\.\d+) - )");
   std::vector<double> Starts;
-  for (auto It = std::sregex_iterator(Said.begin(), Said.end(), Line); It != std::sregex_iterator(); ++It)
+  for (auto It = std::sregex_iterator(Said.begin(), Said.end(), Line); It != std::sregex_iterator();
+       ++It)
     Starts.push_back(std::stod((*It)[1]) * 60 + std::stod((*It)[2]));
   return Starts;
 }
@@ -54,7 +55,9 @@ Side MakeSide(std::mt19937& Random, const std::string& Wav) {
   const int Songs = 4 + static_cast<int>(Random() % 3);
   const double Speed = Random() % 2 ? 0.99 : 1.01;  // sox speed: < 1 plays slow
   Bytes Pcm;
-  auto Silence = [&](double s) { Pcm.resize(Pcm.size() + static_cast<std::size_t>(s * 44100) * 4); };
+  auto Silence = [&](double s) {
+    Pcm.resize(Pcm.size() + static_cast<std::size_t>(s * 44100) * 4);
+  };
   std::vector<std::pair<double, double>> Music;
   Silence(1 + Unit(Random));
   for (int i = 0; i < Songs; ++i) {
@@ -71,7 +74,8 @@ Side MakeSide(std::mt19937& Random, const std::string& Wav) {
       Pcm.insert(Pcm.end(), Music1.begin(), Music1.end());
     }
     std::size_t Last = Pcm.size() / 4;
-    while (Last > 0 && std::abs(static_cast<std::int16_t>(Pcm[4 * (Last - 1)] | Pcm[4 * (Last - 1) + 1] << 8)) <= 104)
+    while (Last > 0 && std::abs(static_cast<std::int16_t>(Pcm[4 * (Last - 1)] |
+                                                          Pcm[4 * (Last - 1) + 1] << 8)) <= 104)
       --Last;
     Music.emplace_back(First, static_cast<double>(Last) / 44100);
   }
@@ -79,7 +83,8 @@ Side MakeSide(std::mt19937& Random, const std::string& Wav) {
   TempDir Dir;
   WriteFileBytes(Dir.File("made.wav"), CdWav(Pcm));
   int Status = -1;
-  RunCommand("sox " + Dir.File("made.wav") + " " + Wav + " speed " + std::to_string(Speed), &Status);
+  RunCommand("sox " + Dir.File("made.wav") + " " + Wav + " speed " + std::to_string(Speed),
+             &Status);
   Side s;
   for (int i = 1; i < Songs; ++i)
     s.Gaps.emplace_back(Music[static_cast<std::size_t>(i - 1)].second / Speed,
@@ -91,7 +96,8 @@ Side MakeSide(std::mt19937& Random, const std::string& Wav) {
     const auto u = static_cast<std::size_t>(i);
     const double End = i + 1 < Songs ? Music[u + 1].first : Music[u].second + 1;
     const double Listed = std::max(1.0, std::round(End - Music[u].first + (Unit(Random) * 6 - 3)));
-    s.Listing += "A" + std::to_string(i + 1) + " Song " + std::to_string(i + 1) + " " + Clock(Listed, false) + "\n";
+    s.Listing += "A" + std::to_string(i + 1) + " Song " + std::to_string(i + 1) + " " +
+                 Clock(Listed, false) + "\n";
     s.Cue += "  TRACK " + std::to_string(i + 1) + " AUDIO\n    INDEX 01 " + Clock(At, true) + "\n";
     At += Listed;
   }
@@ -118,12 +124,17 @@ int main(int argc, char** argv) {
     WriteFileBytes(Dir.File("listing.txt"), Bytes(s.Listing.begin(), s.Listing.end()));
     WriteFileBytes(Dir.File("side.cue"), Bytes(s.Cue.begin(), s.Cue.end()));
     int Status = -1;
-    const std::string Listed = RunCommand(std::string(VELMAR_REC) + " split " + Wav + " --listing " +
-                                              Dir.File("listing.txt") + " --dry-run 2>&1", &Status);
+    const std::string Listed =
+        RunCommand(std::string(VELMAR_REC) + " split " + Wav + " --listing " +
+                       Dir.File("listing.txt") + " --dry-run 2>&1",
+                   &Status);
     const std::string Tracks = RunCommand(std::string(VELMAR_REC) + " split " + Wav + " --tracks " +
-                                              std::to_string(s.Gaps.size() + 1) + " --dry-run 2>&1", &Status);
+                                              std::to_string(s.Gaps.size() + 1) + " --dry-run 2>&1",
+                                          &Status);
     // The peer writes its tracks; their lengths give its cuts.
-    RunCommand("cd " + Dir.Path() + " && shntool split -q -f side.cue -d peer -O always side.wav 2>&1", &Status);
+    RunCommand(
+        "cd " + Dir.Path() + " && shntool split -q -f side.cue -d peer -O always side.wav 2>&1",
+        &Status);
     std::vector<double> PeerStarts{0};
     for (std::size_t t = 1;; ++t) {
       char Name[32];
@@ -133,18 +144,22 @@ int main(int argc, char** argv) {
       PeerStarts.push_back(PeerStarts.back() + static_cast<double>(WavData(Path).size()) / 176400);
     }
     PeerStarts.pop_back();
-    const int o = InGaps(StartsFrom(Listed), s), t = InGaps(StartsFrom(Tracks), s), p = InGaps(PeerStarts, s);
-    std::printf("side %d: %zu cuts: in their gap: velmar-rec --listing %d, --tracks N %d, shntool at "
-                "the listed times %d\n",
-                n + 1, s.Gaps.size(), o, t, p);
+    const int o = InGaps(StartsFrom(Listed), s), t = InGaps(StartsFrom(Tracks), s),
+              p = InGaps(PeerStarts, s);
+    std::printf(
+        "side %d: %zu cuts: in their gap: velmar-rec --listing %d, --tracks N %d, shntool at "
+        "the listed times %d\n",
+        n + 1, s.Gaps.size(), o, t, p);
     std::fflush(stdout);
     Cuts += static_cast<int>(s.Gaps.size());
     Ours += o;
     IntoN += t;
     Peer += p;
   }
-  std::printf("all %d sides, %d cuts in their true gap: velmar-rec --listing %d (%.0f %%), --tracks N "
-              "%d (%.0f %%), shntool at the listed times %d (%.0f %%)\n",
-              Sides, Cuts, Ours, 100.0 * Ours / Cuts, IntoN, 100.0 * IntoN / Cuts, Peer, 100.0 * Peer / Cuts);
+  std::printf(
+      "all %d sides, %d cuts in their true gap: velmar-rec --listing %d (%.0f %%), --tracks N "
+      "%d (%.0f %%), shntool at the listed times %d (%.0f %%)\n",
+      Sides, Cuts, Ours, 100.0 * Ours / Cuts, IntoN, 100.0 * IntoN / Cuts, Peer,
+      100.0 * Peer / Cuts);
   return Ours == Cuts ? 0 : 1;
 }

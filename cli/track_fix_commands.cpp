@@ -159,7 +159,8 @@ void PlaceOnSide(const TListing& Listing, const std::vector<TQuietGap>& Gaps, st
   Side.To = Plan.To;
   if (std::abs(Plan.Speed - 1) >= 0.002)
     std::fprintf(stderr, "velmar-rec: %s: the side's sound runs %.1f %% %s than the listing\n",
-                 Input.c_str(), std::abs(Plan.Speed - 1) * 100, Plan.Speed > 1 ? "longer" : "shorter");
+                 Input.c_str(), std::abs(Plan.Speed - 1) * 100,
+                 Plan.Speed > 1 ? "longer" : "shorter");
   for (std::size_t i = 0; i < Plan.Cuts.size(); ++i) {
     const TListingCut& c = Plan.Cuts[i];
     Side.Cuts.push_back(c.Frame);
@@ -168,7 +169,8 @@ void PlaceOnSide(const TListing& Listing, const std::vector<TQuietGap>& Gaps, st
       std::fprintf(stderr,
                    "velmar-rec: %s: no quiet gap near the end of track %zu (\"%s\"): cut at %s, "
                    "where its listed length ends\n",
-                   Input.c_str(), i + 1, Listing.Tracks[i].Title.c_str(), FramesText(c.Frame).c_str());
+                   Input.c_str(), i + 1, Listing.Tracks[i].Title.c_str(),
+                   FramesText(c.Frame).c_str());
   }
   if (Plan.Cuts.size() + 1 < Listing.Tracks.size())
     std::fprintf(stderr, "velmar-rec: %s: %zu quiet gaps found for %zu tracks\n", Input.c_str(),
@@ -208,7 +210,8 @@ int SplitAtCuts(TOptions& o, const TSessionOptions& s, const std::string& Input,
     Text << In.rdbuf();
     std::string Error;
     if (!In || !ParseListing(TextAsUtf8(Text.str()), o.Text("--side", ""), Listing, Error)) {
-      std::fprintf(stderr, "velmar-rec: %s: %s\n", Name.c_str(), In ? Error.c_str() : "cannot be read");
+      std::fprintf(stderr, "velmar-rec: %s: %s\n", Name.c_str(),
+                   In ? Error.c_str() : "cannot be read");
       return 2;
     }
     if (Listing.Sides.size() > 1)
@@ -370,7 +373,8 @@ int WriteCuts(const TOptions& o, const TSessionOptions& s, const std::string& In
     Out.LeftOut = true;
     Out.Frames = OwnAt(End) - OwnAt(Start);
     Files.push_back(Out);
-    std::printf("%s  %s - %s  left out\n", What, FramesText(Start).c_str(), FramesText(End).c_str());
+    std::printf("%s  %s - %s  left out\n", What, FramesText(Start).c_str(),
+                FramesText(End).c_str());
   };
   if (From > 0) LeaveOut(0, From, "lead-in");
   const std::size_t First = Files.size();
@@ -452,7 +456,8 @@ int SplitCommand(const TArgs& Args) {
                  NoiseGateText(s.Rule.NoiseGate, s.Rule.TimeGate).c_str(), s.Rule.NoiseGate,
                  s.Rule.TimeGate);
   const std::string& Input = o.Positional()[0];
-  if (o.Has("--tracks") || o.Has("--cue") || o.Has("--listing")) return SplitAtCuts(o, s, Input, Cd);
+  if (o.Has("--tracks") || o.Has("--cue") || o.Has("--listing"))
+    return SplitAtCuts(o, s, Input, Cd);
   return SplitByRule(o, s, Input, Cd);
 }
 

@@ -28,14 +28,16 @@ TListingPlan PlaceListing(const std::vector<TQuietGap>& Gaps, std::int64_t Frame
   }
   const auto FramesOf = [Rate](double Millis) { return Millis * Rate / 1000; };
   if (Ms.back() >= 0) {
-    const double Listed = FramesOf(static_cast<double>(std::accumulate(Ms.begin(), Ms.end(), std::int64_t{0})));
+    const double Listed =
+        FramesOf(static_cast<double>(std::accumulate(Ms.begin(), Ms.end(), std::int64_t{0})));
     if (Listed > 0) Plan.Speed = static_cast<double>(Plan.To - Plan.From) / Listed;
   }
   std::int64_t Previous = Plan.From;
   // A listing longer than the side's sound places what fits.
   for (std::size_t i = 0; i + 1 < Ms.size() && Previous + 1 < Plan.To; ++i) {
     const double Length = FramesOf(static_cast<double>(Ms[i])) * Plan.Speed;
-    const auto Predicted = static_cast<std::int64_t>(std::llround(static_cast<double>(Previous) + Length));
+    const auto Predicted =
+        static_cast<std::int64_t>(std::llround(static_cast<double>(Previous) + Length));
     const double Reach = kListingReachSeconds * Rate + 0.01 * Length;
     // The candidates: gaps that reach near the prediction, after the last cut.
     std::vector<const TQuietGap*> Near;

@@ -62,8 +62,7 @@ std::string TTrackDropout::Text(const std::string& TrackName) const {
   std::snprintf(Away, sizeof Away, "%.1f", AwaySeconds);
   const std::string At =
       " at " + TimeToText(std::llround(static_cast<double>(Frame) * 1000 / Rate));
-  if (Gone)
-    return TrackName + ": the input was gone for " + Away + " s" + At + ", and came back";
+  if (Gone) return TrackName + ": the input was gone for " + Away + " s" + At + ", and came back";
   if (LostFrames < 0)
     return TrackName + ": audio lost" + At + " (the input was " +
            (Suspended ? "suspended" : "not read") + " for " + Away + " s)";

@@ -63,7 +63,7 @@ std::string TReleaseLookup::UserAgent() {
 bool TReleaseLookup::Get(const std::string& PathAndQuery, std::string& Body, std::string& Error) {
   static const bool Ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> Curl(Ready ? curl_easy_init() : nullptr,
-                                                          curl_easy_cleanup);
+                                                           curl_easy_cleanup);
   if (!Curl) {
     Error = "the web service cannot be reached from here (no HTTP library)";
     return false;
@@ -125,14 +125,16 @@ bool TReleaseLookup::Search(const std::string& Artist, const std::string& Album,
     Query = "barcode:" + Quoted(Barcode);
   } else {
     if (!Artist.empty()) Query += "artist:" + Quoted(Artist);
-    if (!Album.empty()) Query += (Query.empty() ? "" : " AND ") + std::string("release:") + Quoted(Album);
+    if (!Album.empty())
+      Query += (Query.empty() ? "" : " AND ") + std::string("release:") + Quoted(Album);
   }
   if (Query.empty()) {
     Error = "a search needs an artist, an album title or a barcode";
     return false;
   }
   std::string Body;
-  if (!Get("release/?fmt=json&limit=25&query=" + (Curl ? Escape(Curl.get(), Query) : Query), Body, Error))
+  if (!Get("release/?fmt=json&limit=25&query=" + (Curl ? Escape(Curl.get(), Query) : Query), Body,
+           Error))
     return false;
   return ParseReleaseHits(Body, Hits, Error);
 }

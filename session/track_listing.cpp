@@ -196,7 +196,8 @@ bool ParseReleaseJson(const std::string& Json, int Medium, TListing& Listing, st
         t.Number = std::to_string(Position);
       t.Title = TextOf(j, "title");
       if (t.Title.empty() && j.contains("recording")) t.Title = TextOf(j["recording"], "title");
-      if (const auto l = j.find("length"); l != j.end() && l->is_number()) t.Ms = l->get<std::int64_t>();
+      if (const auto l = j.find("length"); l != j.end() && l->is_number())
+        t.Ms = l->get<std::int64_t>();
       if (j.contains("artist-credit")) t.Artist = CreditText(j["artist-credit"]);
       if (t.Artist == Listing.Artist) t.Artist.clear();
       Listing.Tracks.push_back(t);
@@ -239,7 +240,8 @@ bool ParseReleaseHits(const std::string& Json, std::vector<TReleaseHit>& Hits, s
     h.Barcode = TextOf(r, "barcode");
     if (r.contains("artist-credit")) h.Artist = CreditText(r["artist-credit"]);
     h.Tracks = NumberOf(r, "track-count", 0);
-    if (const auto Media = r.find("media"); Media != r.end() && Media->is_array() && !Media->empty()) {
+    if (const auto Media = r.find("media");
+        Media != r.end() && Media->is_array() && !Media->empty()) {
       h.Formats = TextOf((*Media)[0], "format");
       if (Media->size() > 1) h.Formats = std::to_string(Media->size()) + " x " + h.Formats;
     }
@@ -275,10 +277,11 @@ bool ParseListing(const std::string& Text, const std::string& Side, TListing& Li
     }
     return true;
   }
-  const char Wanted =
-      Letter ? static_cast<char>(std::toupper(static_cast<unsigned char>(Side[0]))) : Listing.Sides[0];
+  const char Wanted = Letter ? static_cast<char>(std::toupper(static_cast<unsigned char>(Side[0])))
+                             : Listing.Sides[0];
   if (Listing.Sides.find(Wanted) == std::string::npos) {
-    Error = std::string("the listing has no side ") + Wanted + " (its sides: " + Listing.Sides + ")";
+    Error =
+        std::string("the listing has no side ") + Wanted + " (its sides: " + Listing.Sides + ")";
     return false;
   }
   std::erase_if(Listing.Tracks, [&](const TListedTrack& t) { return SideOf(t.Number) != Wanted; });

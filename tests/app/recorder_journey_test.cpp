@@ -34,7 +34,6 @@
 #include "app/album_panel.h"
 #include "app/form_audio_graphics.h"
 #include "app/form_audio_recorder_main.h"
-#include "tests/app/window_seam.h"
 #include "app/form_review.h"
 #include "app/messages_window.h"
 #include "app/recorder_settings.h"
@@ -43,12 +42,13 @@
 #include "platform/registry/settings_store.h"
 #include "platform/wave/alsa/alsa_backend.h"
 #include "session/track_files.h"
+#include "tests/app/window_seam.h"
 #include "tests/support/alsa_config.h"
 #include "tests/support/fluid_music.h"
-#include "tests/support/peer.h"
-#include "tests/support/pulse_server.h"
 #include "tests/support/logind_bus.h"
 #include "tests/support/noise_programme.h"
+#include "tests/support/peer.h"
+#include "tests/support/pulse_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/support/wav_data.h"
@@ -436,7 +436,8 @@ TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
   EXPECT_TRUE(W.Recording());
   Photograph(W, "input-gone-waiting");
   ASSERT_TRUE(WaitUntil([&] { return Ended(First); }));  // its sink went
-  ASSERT_TRUE(WaitUntil([&] { return std::chrono::steady_clock::now() > Removed + std::chrono::seconds(3); }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return std::chrono::steady_clock::now() > Removed + std::chrono::seconds(3); }));
   ASSERT_TRUE(Server.AddSink());
   ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("the input was gone for"); }))
       << W.StatusText().toStdString();
@@ -499,11 +500,11 @@ TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
   const QPoint Origin = W.levelLeft->mapToGlobal(QPoint(0, 0));
   const int Width = static_cast<int>(W.levelLeft->width() * Ratio) / 2 * 2;
   const int Height =
-      static_cast<int>((W.levelRight->mapToGlobal(QPoint(0, W.levelRight->height())).y() -
-                        Origin.y()) *
-                       Ratio) /
+      static_cast<int>(
+          (W.levelRight->mapToGlobal(QPoint(0, W.levelRight->height())).y() - Origin.y()) * Ratio) /
       2 * 2;
-  const int RightTop = static_cast<int>((W.levelRight->mapToGlobal(QPoint(0, 0)).y() - Origin.y()) * Ratio);
+  const int RightTop =
+      static_cast<int>((W.levelRight->mapToGlobal(QPoint(0, 0)).y() - Origin.y()) * Ratio);
   const int BarHeight = static_cast<int>(W.levelLeft->height() * Ratio);
   const std::string Film = Dir.File("film.rgb");
   const double Seconds = 1.5 + 2.5 * kClicks + 1.5;

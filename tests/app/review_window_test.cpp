@@ -15,13 +15,13 @@
 #include <fstream>
 
 #include "app/form_review.h"
+#include "app/listing_dialog.h"
 #include "mp3/encoder_registry.h"
 #include "platform/registry/settings_store.h"
 #include "session/side_edit.h"
 #include "session/track_files.h"
 #include "stream/time_conversions.h"
 #include "tests/app/window_rig.h"
-#include "app/listing_dialog.h"
 #include "tests/support/fluid_music.h"
 #include "tests/support/hissy_side.h"
 #include "tests/support/interrupted_rewrite.h"
@@ -721,8 +721,8 @@ TEST(ReviewWindow, ATrackListingPlacesTheMarksInTheGapsAndNamesTheTracks) {
   auto* Dialog = V.findChild<TListingDialog*>();
   ASSERT_TRUE(Dialog);
   ASSERT_TRUE(WaitUntil([&] { return Dialog->isVisible(); }));
-  Dialog->Text->setPlainText(QString::fromStdString(
-      "Kind of Quiet\n" + Songs.Listing({3, -2, -1}) + "Side B\nB1 Elsewhere 4:00\n"));
+  Dialog->Text->setPlainText(QString::fromStdString("Kind of Quiet\n" + Songs.Listing({3, -2, -1}) +
+                                                    "Side B\nB1 Elsewhere 4:00\n"));
   Photograph(*Dialog, "review-listing-dialog");
   Dialog->btOk->click();
   ASSERT_EQ(V.Edit().Tracks(), 5u) << V.StatusText().toStdString();
@@ -747,11 +747,13 @@ TEST(ReviewWindow, ATrackListingPlacesTheMarksInTheGapsAndNamesTheTracks) {
   EXPECT_EQ(V.Edit().Tracks(), 1u);
   // A cue sheet whose first track is 40 s long: its end lies in the middle
   // song, far from any gap.
-  ASSERT_TRUE(V.UseListing("FILE \"side.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"Long\"\n  INDEX 01 "
-                           "00:00:00\n TRACK 02 AUDIO\n  TITLE \"Late\"\n  INDEX 01 00:40:00\n",
-                           ""));
-  EXPECT_TRUE(V.StatusText().contains("No quiet gap near the end of \"Long\": its mark stands "
-                                      "where the listed length ends"))
+  ASSERT_TRUE(
+      V.UseListing("FILE \"side.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"Long\"\n  INDEX 01 "
+                   "00:00:00\n TRACK 02 AUDIO\n  TITLE \"Late\"\n  INDEX 01 00:40:00\n",
+                   ""));
+  EXPECT_TRUE(
+      V.StatusText().contains("No quiet gap near the end of \"Long\": its mark stands "
+                              "where the listed length ends"))
       << V.StatusText().toStdString();
   EXPECT_TRUE(V.StatusText().contains("(selected)"));
   Photograph(V, "review-listing-no-gap");

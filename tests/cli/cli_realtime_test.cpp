@@ -276,16 +276,16 @@ TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
   const auto Removed = std::chrono::steady_clock::now();
   int Status = -1;
   ASSERT_TRUE(Reaped(First, Status, std::chrono::seconds(30)));  // its sink went
-  ASSERT_TRUE(WaitUntil([&] { return ReadText(Log).find("waiting for it to come back") !=
-                                     std::string::npos; }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return ReadText(Log).find("waiting for it to come back") != std::string::npos; }));
   // Said before the 2 s of silence that used to end the recording.
   EXPECT_LT(std::chrono::steady_clock::now() - Removed, std::chrono::seconds(2));
   std::this_thread::sleep_until(Removed + std::chrono::seconds(3));  // the absence itself
   ASSERT_TRUE(Server.AddSink());
   const double Away =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Removed).count();
-  ASSERT_TRUE(WaitUntil([&] { return ReadText(Log).find("the input was gone for ") !=
-                                     std::string::npos; }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return ReadText(Log).find("the input was gone for ") != std::string::npos; }));
   const pid_t Second = Play(Dir.File("second.raw"));
   ASSERT_TRUE(Reaped(Second, Status, std::chrono::seconds(60)));
   // A second after its end is in the track too.
@@ -328,7 +328,8 @@ TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
   Departure p;
   ASSERT_TRUE(Follow(ReadFileBytes(PeerFile), Programme, PeerStart, p));
   const std::int64_t Ours = d.At - Start;
-  const std::int64_t Theirs = (p.At < 0 ? static_cast<std::int64_t>(ReadFileBytes(PeerFile).size() / 4) : p.At) - PeerStart;
+  const std::int64_t Theirs =
+      (p.At < 0 ? static_cast<std::int64_t>(ReadFileBytes(PeerFile).size() / 4) : p.At) - PeerStart;
   EXPECT_GE(Ours, Theirs - 4410) << "arecord kept " << static_cast<double>(Theirs) / 44100 << " s";
   std::printf("before the input went: velmar-rec %.3f s, arecord %.3f s; gone %.2f s (%.2f s)\n",
               static_cast<double>(Ours) / 44100, static_cast<double>(Theirs) / 44100, Gone, Away);

@@ -35,7 +35,8 @@ TEST(ListingLookup, AReleaseFoundByArtistAndAlbumOrBarcodeSplitsTheSide) {
   TempDir Dir;
   int Status = -1;
   // Two releases match the artist and album: each with its id.
-  const std::string Found = VelmarRec("listing --artist 'velmar trio' --album 'kind of quiet'", Status);
+  const std::string Found =
+      VelmarRec("listing --artist 'velmar trio' --album 'kind of quiet'", Status);
   ASSERT_EQ(Status, 0) << Found;
   EXPECT_NE(Found.find("5f6a1c2e-0000-4000-8000-00000000a001  The Velmar Trio - Kind of Quiet "
                        "(1971-05-01, GB, 12\" Vinyl, 4 tracks)\n"),
@@ -49,16 +50,17 @@ TEST(ListingLookup, AReleaseFoundByArtistAndAlbumOrBarcodeSplitsTheSide) {
   ASSERT_EQ(Status, 0) << ByBarcode;
   EXPECT_EQ(std::count(ByBarcode.begin(), ByBarcode.end(), '\n'), 1) << ByBarcode;
   // The release saved, then the side split by it.
-  const std::string Saved = VelmarRec("listing --release 5f6a1c2e-0000-4000-8000-00000000a001 -o " +
-                                    Dir.File("release.json"),
-                                Status);
+  const std::string Saved = VelmarRec(
+      "listing --release 5f6a1c2e-0000-4000-8000-00000000a001 -o " + Dir.File("release.json"),
+      Status);
   ASSERT_EQ(Status, 0) << Saved;
   EXPECT_NE(Saved.find("The Velmar Trio - Kind of Quiet: 4 tracks, sides AB"), std::string::npos)
       << Saved;
   WriteFileBytes(Dir.File("side.wav"), CdWav(Songs.Pcm));
-  const std::string Split = VelmarRec("split " + Dir.File("side.wav") + " --listing " +
-                                    Dir.File("release.json") + " --side A -o " + Dir.File("tracks"),
-                                Status);
+  const std::string Split =
+      VelmarRec("split " + Dir.File("side.wav") + " --listing " + Dir.File("release.json") +
+                    " --side A -o " + Dir.File("tracks"),
+                Status);
   ASSERT_EQ(Status, 0) << Split;
   const std::vector<Bytes> Tracks = TracksIn(Dir.File("tracks"));
   ASSERT_EQ(Tracks.size(), 3u) << Split;
@@ -80,7 +82,8 @@ TEST(ListingLookup, AReleaseFoundByArtistAndAlbumOrBarcodeSplitsTheSide) {
   for (std::string Line; std::getline(Log, Line);) {
     EXPECT_NE(Line.find("\tVelmarAudioRecorder/"), std::string::npos) << Line;
     const double When = std::stod(Line);
-    const std::string Path = Line.substr(Line.find('\t') + 1, Line.find('\t', Line.find('\t') + 1) - Line.find('\t') - 1);
+    const std::string Path = Line.substr(
+        Line.find('\t') + 1, Line.find('\t', Line.find('\t') + 1) - Line.find('\t') - 1);
     if (Line.ends_with("\t503")) {
       Refused.emplace(Path, When);
     } else if (Line.ends_with("\t200")) {
@@ -95,7 +98,8 @@ TEST(ListingLookup, AReleaseFoundByArtistAndAlbumOrBarcodeSplitsTheSide) {
   EXPECT_TRUE(Refused.empty()) << Service.Log();
 
   // Unknown, refused, offline: one sentence each, status 2, nothing written.
-  const std::string Unknown = VelmarRec("listing --release 5f6a1c2e-0000-4000-8000-0000000000ff", Status);
+  const std::string Unknown =
+      VelmarRec("listing --release 5f6a1c2e-0000-4000-8000-0000000000ff", Status);
   EXPECT_EQ(Status, 2);
   EXPECT_EQ(Unknown, "velmar-rec: the MusicBrainz web service knows no such release\n");
   EXPECT_EQ(VelmarRec("listing --release '../../etc'", Status),

@@ -121,7 +121,8 @@ TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
   WriteFileBytes(Dir.File("played.wav"), CdWav(Pcm));
   int Status = -1;
   // Played 1 % slow: every place lies 1/0.99 later.
-  RunCommand("sox " + Dir.File("played.wav") + " " + Dir.File("side.wav") + " speed 0.99 2>&1", &Status);
+  RunCommand("sox " + Dir.File("played.wav") + " " + Dir.File("side.wav") + " speed 0.99 2>&1",
+             &Status);
   ASSERT_EQ(Status, 0);
   const double Slow = 1 / 0.99;
   // Each track from its song's start to the next one's, rounded, then off by +3, -2, -1 s.
@@ -137,16 +138,16 @@ TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
     return At > Music[Song - 1].second * Slow && At < Music[Song].first * Slow;
   };
 
-  const std::string Said = RunCommand(std::string(VELMAR_REC) + " split " + Dir.File("side.wav") +
-                                          " --listing " + Dir.File("listing.txt") + " -o " +
-                                          Dir.File("listed") + " 2>&1",
-                                      &Status);
+  const std::string Said =
+      RunCommand(std::string(VELMAR_REC) + " split " + Dir.File("side.wav") + " --listing " +
+                     Dir.File("listing.txt") + " -o " + Dir.File("listed") + " 2>&1",
+                 &Status);
   ASSERT_EQ(Status, 0) << Said;
   const std::vector<Bytes> Listed = TracksIn(Dir.File("listed"));
   ASSERT_EQ(Listed.size(), 3u) << Said;
   for (std::size_t i = 1; i < Listed.size(); ++i)
-    EXPECT_TRUE(Between(StartOf(Listed[i]), i)) << "track " << i + 1 << " starts at "
-                                                << StartOf(Listed[i]) << " s; " << Said;
+    EXPECT_TRUE(Between(StartOf(Listed[i]), i))
+        << "track " << i + 1 << " starts at " << StartOf(Listed[i]) << " s; " << Said;
   // The lead-in and the run-out are left out: the first track starts within
   // the lead-in's last second, the last ends within a few seconds of the music.
   const double From = StartOf(Listed[0]);

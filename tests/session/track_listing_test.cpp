@@ -15,10 +15,11 @@ TEST(TrackListing, TextAsPastedOrTypedGivesNumbersTitlesAndLengths) {
   std::string Error;
   // A web page's table: a heading, side letters, tabs, lengths in brackets,
   // an en dash, hours.
-  ASSERT_TRUE(ParseListing("Tracklist\n\nSide A\nA1\tSo What\t9:22\nA2 Freddie Freeloader (9:46)\n"
-                           "\nSide B\nB1 Blue in Green \xE2\x80\x93 5:37\nB2. All Blues [11:33]\n"
-                           "B3) Flamenco Sketches - 1:09:26\n",
-                           "", l, Error))
+  ASSERT_TRUE(
+      ParseListing("Tracklist\n\nSide A\nA1\tSo What\t9:22\nA2 Freddie Freeloader (9:46)\n"
+                   "\nSide B\nB1 Blue in Green \xE2\x80\x93 5:37\nB2. All Blues [11:33]\n"
+                   "B3) Flamenco Sketches - 1:09:26\n",
+                   "", l, Error))
       << Error;
   EXPECT_EQ(l.Sides, "AB");
   EXPECT_EQ(l.Side, 'A');
@@ -28,9 +29,10 @@ TEST(TrackListing, TextAsPastedOrTypedGivesNumbersTitlesAndLengths) {
   EXPECT_EQ(l.Tracks[0].Ms, 562000);
   EXPECT_EQ(l.Tracks[1].Title, "Freddie Freeloader");
   EXPECT_EQ(l.Tracks[1].Ms, 586000);
-  ASSERT_TRUE(ParseListing("A1 So What 9:22\nB1 Blue in Green \xE2\x80\x93 5:37\nB2. All Blues "
-                           "[11:33]\nB3) Flamenco Sketches - 1:09:26\n",
-                           "b", l, Error));
+  ASSERT_TRUE(
+      ParseListing("A1 So What 9:22\nB1 Blue in Green \xE2\x80\x93 5:37\nB2. All Blues "
+                   "[11:33]\nB3) Flamenco Sketches - 1:09:26\n",
+                   "b", l, Error));
   ASSERT_EQ(l.Tracks.size(), 3u);
   EXPECT_EQ(l.Tracks[0].Title, "Blue in Green");
   EXPECT_EQ(l.Tracks[1].Number, "B2");
@@ -39,7 +41,8 @@ TEST(TrackListing, TextAsPastedOrTypedGivesNumbersTitlesAndLengths) {
   EXPECT_EQ(l.Tracks[2].Ms, (69 * 60 + 26) * 1000);
   EXPECT_TRUE(l.Timed());
   // Plain numbers, and a title with a dash and digits of its own.
-  ASSERT_TRUE(ParseTextListing("1. Take Five - Live 5:24\n2 Blue Rondo a la Turk 6:44\n", l, Error));
+  ASSERT_TRUE(
+      ParseTextListing("1. Take Five - Live 5:24\n2 Blue Rondo a la Turk 6:44\n", l, Error));
   ASSERT_EQ(l.Tracks.size(), 2u);
   EXPECT_EQ(l.Tracks[0].Number, "1");
   EXPECT_EQ(l.Tracks[0].Title, "Take Five - Live");
@@ -63,10 +66,11 @@ TEST(TrackListing, TextAsPastedOrTypedGivesNumbersTitlesAndLengths) {
 TEST(TrackListing, CueSheetsAndReleasesAsTheWebServiceWritesThem) {
   TListing l;
   std::string Error;
-  ASSERT_TRUE(ParseListing("PERFORMER \"The Band\"\nTITLE \"Live\"\nFILE \"side.wav\" WAVE\n"
-                           "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
-                           "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 03:12:00\n",
-                           "", l, Error))
+  ASSERT_TRUE(
+      ParseListing("PERFORMER \"The Band\"\nTITLE \"Live\"\nFILE \"side.wav\" WAVE\n"
+                   "  TRACK 01 AUDIO\n    TITLE \"One\"\n    INDEX 01 00:00:00\n"
+                   "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 03:12:00\n",
+                   "", l, Error))
       << Error;
   EXPECT_EQ(l.Artist, "The Band");
   EXPECT_EQ(l.Album, "Live");
@@ -120,10 +124,13 @@ TEST(TrackListing, EachCutGoesToTheGapNearestItsListedPlace) {
   const auto S = [](double Seconds) { return static_cast<std::int64_t>(Seconds * R * 1.01); };
   // Songs of 100, 80, 120 and 90 s from 2 s; 1.2 s gaps between them; a
   // 2.5 s quiet passage 40 s into the first and 70 s into the third.
-  const std::vector<TQuietGap> Gaps = {
-      {0, S(2), 0},          {S(42), S(44.5), 3},    {S(102), S(103.2), 1},
-      {S(183.2), S(184.4), 1}, {S(254.4), S(256.9), 3}, {S(304.4), S(305.6), 1},
-      {S(395.6), S(400), 0}};
+  const std::vector<TQuietGap> Gaps = {{0, S(2), 0},
+                                       {S(42), S(44.5), 3},
+                                       {S(102), S(103.2), 1},
+                                       {S(183.2), S(184.4), 1},
+                                       {S(254.4), S(256.9), 3},
+                                       {S(304.4), S(305.6), 1},
+                                       {S(395.6), S(400), 0}};
   // The listing: each track from its start to the next one's, a few seconds off.
   const std::vector<std::int64_t> Ms = {(101 + 3) * 1000, (81 - 2) * 1000, (121 + 2) * 1000,
                                         (92 - 3) * 1000};

@@ -184,9 +184,19 @@ TEST(TickService, ClientsResumedTogetherAfterASleepBothRunAnIntervalLater) {
     At.compare_exchange_strong(None, Clock::now().time_since_epoch().count());
   };
   PTickClient A = AddTickClient(
-      100, false, [&](PTickClient c, void*) { Stamp(FirstRunA); PauseTickClient(c); }, nullptr);
+      100, false,
+      [&](PTickClient c, void*) {
+        Stamp(FirstRunA);
+        PauseTickClient(c);
+      },
+      nullptr);
   PTickClient B = AddTickClient(
-      100, false, [&](PTickClient c, void*) { Stamp(FirstRunB); PauseTickClient(c); }, nullptr);
+      100, false,
+      [&](PTickClient c, void*) {
+        Stamp(FirstRunB);
+        PauseTickClient(c);
+      },
+      nullptr);
   ASSERT_TRUE(WaitUntil([&] { return FirstRunA != 0 && FirstRunB != 0; }));
   for (int Round = 0; Round < 3; ++Round) {
     // Asleep long enough for a stale count to show.

@@ -207,8 +207,9 @@ struct SongSide {
     for (std::size_t i = 0; i < Music.size(); ++i) {
       const double End = i + 1 < Music.size() ? Music[i + 1].first : Music[i].second + 1;
       const long Seconds = std::lround(End - Music[i].first + Off[i]);
-      Text += "A" + std::to_string(i + 1) + "\t" + kTitles[i] + "\t" + std::to_string(Seconds / 60) +
-              ":" + (Seconds % 60 < 10 ? "0" : "") + std::to_string(Seconds % 60) + "\n";
+      Text += "A" + std::to_string(i + 1) + "\t" + kTitles[i] + "\t" +
+              std::to_string(Seconds / 60) + ":" + (Seconds % 60 < 10 ? "0" : "") +
+              std::to_string(Seconds % 60) + "\n";
     }
     return Text;
   }

@@ -61,9 +61,11 @@ inline constexpr const char* kSideRelease = "5f6a1c2e-0000-4000-8000-00000000a00
 inline std::string SideReleaseJson(const SongSide& Side) {
   std::string Tracks;
   for (std::size_t i = 0; i < Side.Music.size(); ++i) {
-    const double End = i + 1 < Side.Music.size() ? Side.Music[i + 1].first : Side.Music[i].second + 1;
+    const double End =
+        i + 1 < Side.Music.size() ? Side.Music[i + 1].first : Side.Music[i].second + 1;
     Tracks += "{\"id\": \"t" + std::to_string(i) + "\", \"number\": \"A" + std::to_string(i + 1) +
-              "\", \"position\": " + std::to_string(i + 1) + ", \"title\": \"" + SongSide::kTitles[i] +
+              "\", \"position\": " + std::to_string(i + 1) + ", \"title\": \"" +
+              SongSide::kTitles[i] +
               "\", \"length\": " + std::to_string(std::lround((End - Side.Music[i].first) * 1000)) +
               ", \"recording\": {\"title\": \"" + SongSide::kTitles[i] + "\"}},";
   }

@@ -58,9 +58,9 @@ class PulseServer {
   }
   bool AddSink() {
     int Status = -1;
-    RunCommand("pactl load-module module-null-sink sink_name=test rate=" + std::to_string(FRate) +
-                   " 2>&1",
-               &Status);
+    RunCommand(
+        "pactl load-module module-null-sink sink_name=test rate=" + std::to_string(FRate) + " 2>&1",
+        &Status);
     return Status == 0;
   }
   PulseServer(const PulseServer&) = delete;
