@@ -411,10 +411,10 @@ bool TFormReview::UseListing(const std::string& Text, const std::string& Side) {
   for (const TListedTrack& t : Listing.Tracks) Ms.push_back(t.Ms);
   const TListingPlan Plan = PlaceListing(FGaps.Gaps, FEdit.Frames(), Ms, kRate);
   if (Plan.Cuts.size() + 1 < Listing.Tracks.size()) {
-    Say(QString("The listing has %1 tracks but gives no lengths, and the side has %2 quiet gaps "
-                "for them. Nothing was changed.")
-            .arg(Listing.Tracks.size())
-            .arg(Plan.Cuts.size()));
+    Say(QString("Only %1 of the listing's %2 tracks can be placed: too few quiet gaps for a "
+                "listing without lengths, or too little sound. Nothing was changed.")
+            .arg(Plan.Cuts.size() + 1)
+            .arg(Listing.Tracks.size()));
     return false;
   }
   // One edit for the marks and the ends, one for the titles: Undo takes back each.

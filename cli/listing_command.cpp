@@ -2,9 +2,9 @@
 // split --listing: releases found by artist and album or by barcode, then
 // the chosen release saved as its JSON.
 #include <cstdio>
-#include <fstream>
 
 #include "cli/commands.h"
+#include "platform/files.h"
 #include "session/release_lookup.h"
 #include "session/track_listing.h"
 
@@ -42,9 +42,8 @@ int ListingCommand(const TArgs& Args) {
   if (Out.empty()) {
     std::printf("%s\n", Json.c_str());
   } else {
-    std::ofstream File(Out, std::ios::binary);
-    File << Json;
-    if (!File.flush()) {
+    // Whole or not at all: a file there before stays until the new one is complete.
+    if (!WriteFileAtomically(Out, Json, 0644)) {
       std::fprintf(stderr, "velmar-rec: %s cannot be written\n", Out.c_str());
       return 2;
     }

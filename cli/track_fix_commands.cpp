@@ -184,9 +184,9 @@ void PlaceOnSide(const TListing& Listing, const std::vector<TQuietGap>& Gaps, st
     t.Album = Listing.Album;
     t.Date = Listing.Date;
     // A listed number without a side letter is the track's; else its place.
-    t.Track = !l.Number.empty() && std::isdigit(static_cast<unsigned char>(l.Number[0]))
-                  ? std::stoi(l.Number)
-                  : i + 1;
+    const bool Numeric = !l.Number.empty() && l.Number.size() <= 4 &&
+                         std::all_of(l.Number.begin(), l.Number.end(), ::isdigit);
+    t.Track = Numeric ? std::stoi(l.Number) : i + 1;
     t.TrackTotal = Total;
     Side.Tags.push_back(t);
   }

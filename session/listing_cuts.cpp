@@ -36,8 +36,8 @@ TListingPlan PlaceListing(const std::vector<TQuietGap>& Gaps, std::int64_t Frame
   // A listing longer than the side's sound places what fits.
   for (std::size_t i = 0; i + 1 < Ms.size() && Previous + 1 < Plan.To; ++i) {
     const double Length = FramesOf(static_cast<double>(Ms[i])) * Plan.Speed;
-    const auto Predicted =
-        static_cast<std::int64_t>(std::llround(static_cast<double>(Previous) + Length));
+    const auto Predicted = static_cast<std::int64_t>(
+        std::llround(std::min(static_cast<double>(Previous) + Length, static_cast<double>(Plan.To))));
     const double Reach = kListingReachSeconds * Rate + 0.01 * Length;
     // The candidates: gaps that reach near the prediction, after the last cut.
     std::vector<const TQuietGap*> Near;

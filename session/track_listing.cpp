@@ -57,6 +57,7 @@ std::string CreditText(const nlohmann::json& Credit) {
 }
 
 constexpr std::size_t kLongestLine = 1000;
+constexpr std::int64_t kLongestMs = 24LL * 3600 * 1000;
 
 // A line "TRACK nn AUDIO", in any case.
 bool LooksLikeCueSheet(const std::string& Text) {
@@ -196,8 +197,11 @@ bool ParseReleaseJson(const std::string& Json, int Medium, TListing& Listing, st
         t.Number = std::to_string(Position);
       t.Title = TextOf(j, "title");
       if (t.Title.empty() && j.contains("recording")) t.Title = TextOf(j["recording"], "title");
-      if (const auto l = j.find("length"); l != j.end() && l->is_number())
-        t.Ms = l->get<std::int64_t>();
+      // A length in ms, as a whole number up to a day (null: not known).
+      if (const auto l = j.find("length"); l != j.end() && l->is_number_integer()) {
+        const auto Ms = l->get<std::int64_t>();
+        if (Ms >= 0 && Ms <= kLongestMs) t.Ms = Ms;
+      }
       if (j.contains("artist-credit")) t.Artist = CreditText(j["artist-credit"]);
       if (t.Artist == Listing.Artist) t.Artist.clear();
       Listing.Tracks.push_back(t);

@@ -396,15 +396,6 @@ TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
   const std::size_t Half = Programme.size() / 2;
   test::WriteFileBytes(Dir.File("first.raw"), Bytes(Programme.begin(), Programme.begin() + Half));
   test::WriteFileBytes(Dir.File("second.raw"), Bytes(Programme.begin() + Half, Programme.end()));
-  auto Play = [&](const std::string& Raw) {
-    const pid_t Player = ::fork();
-    if (Player == 0) {
-      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
-               "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    return Player;
-  };
   auto Ended = [](pid_t Child) {
     int Status = 0;
     return ::waitpid(Child, &Status, WNOHANG) == Child;
@@ -417,16 +408,9 @@ TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_TRUE(W.Recording());
   const std::string Track = Dir.File(TrackFileName(1));
-  auto Holds = [&](double Seconds) {
-    return WaitUntil(
-        [&] {
-          std::error_code e;
-          return static_cast<double>(fs::file_size(Track, e)) > 44 + Seconds * 176400 && !e;
-        },
-        std::chrono::seconds(60));
-  };
+  auto Holds = [&](double Seconds) { return test::PulseServer::Holds(Track, Seconds); };
   ASSERT_TRUE(Holds(0.25));
-  const pid_t First = Play(Dir.File("first.raw"));
+  const pid_t First = test::PulseServer::PlayRaw(Dir.File("first.raw"));
   ASSERT_TRUE(Holds(4));
   ASSERT_TRUE(Server.RemoveSink());
   const auto Removed = std::chrono::steady_clock::now();
@@ -442,7 +426,7 @@ TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
   ASSERT_TRUE(WaitUntil([&] { return W.StatusText().contains("the input was gone for"); }))
       << W.StatusText().toStdString();
   Photograph(W, "input-back");
-  const pid_t Second = Play(Dir.File("second.raw"));
+  const pid_t Second = test::PulseServer::PlayRaw(Dir.File("second.raw"));
   ASSERT_TRUE(WaitUntil([&] { return Ended(Second); }, std::chrono::seconds(60)));
   std::error_code e;
   ASSERT_TRUE(Holds(static_cast<double>(fs::file_size(Track, e) - 44) / 176400 + 1));

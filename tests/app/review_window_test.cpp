@@ -635,6 +635,15 @@ TEST(ReviewWindow, StaleTrackNumbersAreAChangeAndApplyNumbersTheSetAsItIs) {
 // quiet lies at the ends; T leaves the ends out, O takes a track out and back;
 // Apply writes the two pieces alone, numbered by themselves, and the side as
 // recorded stays whole in Originals.
+// A side recorded as one track (side/Track01.wav, of Pcm), chosen and reviewed.
+TFormReview& ReviewSide(WindowRig& R, const Bytes& Pcm) {
+  fs::create_directories(R.Dir.File("side"));
+  const std::string Side = R.Dir.File("side/" + TrackFileName(1));
+  test::WriteFileBytes(Side, test::CdWav(Pcm));
+  R.Window->ChooseTracks = [Side] { return std::vector<std::string>{Side}; };
+  return OpenReview(R);
+}
+
 TEST(ReviewWindow, NoiseTracksAndTheQuietEndsAreOfferedAndLeftOutIntoOriginals) {
   WindowRig R;
   R.Install(Programme{{{1.0, true}}});
@@ -711,11 +720,7 @@ TEST(ReviewWindow, ATrackListingPlacesTheMarksInTheGapsAndNamesTheTracks) {
   WindowRig R;
   R.Install(Programme{{{1.0, true}}});
   TFormAudioRecorderMain& W = R.Open();
-  fs::create_directories(R.Dir.File("side"));
-  const std::string Side = R.Dir.File("side/" + TrackFileName(1));
-  test::WriteFileBytes(Side, test::CdWav(Songs.Pcm));
-  W.ChooseTracks = [&] { return std::vector<std::string>{Side}; };
-  TFormReview& V = OpenReview(R);
+  TFormReview& V = ReviewSide(R, Songs.Pcm);
   ASSERT_TRUE(V.btListing->isEnabled());
   QTest::keyClick(&V, Qt::Key_L);
   auto* Dialog = V.findChild<TListingDialog*>();
@@ -790,12 +795,8 @@ TEST(ReviewWindow, AListingLookedUpInTheWebServiceIsChosenAndPlaced) {
   Service.Add(test::kSideRelease, test::SideReleaseJson(Songs));
   WindowRig R;
   R.Install(Programme{{{1.0, true}}});
-  TFormAudioRecorderMain& W = R.Open();
-  fs::create_directories(R.Dir.File("side"));
-  const std::string Side = R.Dir.File("side/" + TrackFileName(1));
-  test::WriteFileBytes(Side, test::CdWav(Songs.Pcm));
-  W.ChooseTracks = [&] { return std::vector<std::string>{Side}; };
-  TFormReview& V = OpenReview(R);
+  R.Open();
+  TFormReview& V = ReviewSide(R, Songs.Pcm);
   V.AlbumFields->Artist->setText("The Velmar Trio");
   V.AlbumFields->AlbumName->setText("Kind of Quiet");
   V.btListing->click();

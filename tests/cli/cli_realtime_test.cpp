@@ -250,27 +250,9 @@ TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
              PeerFile.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  auto Play = [&](const std::string& Raw) {
-    const pid_t Player = ::fork();
-    if (Player == 0) {
-      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
-               "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    return Player;
-  };
-  auto Holds = [&](double Seconds) {
-    return WaitUntil(
-        [&] {
-          std::error_code e;
-          return static_cast<double>(std::filesystem::file_size(Track, e)) >
-                     44 + Seconds * 176400 &&
-                 !e;
-        },
-        std::chrono::seconds(60));
-  };
+  auto Holds = [&](double Seconds) { return PulseServer::Holds(Track, Seconds); };
   ASSERT_TRUE(Holds(0.25));
-  const pid_t First = Play(Dir.File("first.raw"));
+  const pid_t First = PulseServer::PlayRaw(Dir.File("first.raw"));
   ASSERT_TRUE(Holds(4));
   ASSERT_TRUE(Server.RemoveSink());
   const auto Removed = std::chrono::steady_clock::now();
@@ -286,7 +268,7 @@ TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Removed).count();
   ASSERT_TRUE(WaitUntil(
       [&] { return ReadText(Log).find("the input was gone for ") != std::string::npos; }));
-  const pid_t Second = Play(Dir.File("second.raw"));
+  const pid_t Second = PulseServer::PlayRaw(Dir.File("second.raw"));
   ASSERT_TRUE(Reaped(Second, Status, std::chrono::seconds(60)));
   // A second after its end is in the track too.
   std::error_code e;
@@ -367,22 +349,10 @@ TEST(RecordRealTime, AStalledRecorderGoesOnAndSaysWhatWasLostWhere) {
     ::_exit(127);
   }
   auto Holds = [&](double Seconds) {
-    return WaitUntil(
-        [&] {
-          std::error_code e;
-          return static_cast<double>(std::filesystem::file_size(Track, e)) >
-                     44 + Seconds * 176400 &&
-                 !e;
-        },
-        std::chrono::seconds(90));
+    return PulseServer::Holds(Track, Seconds, std::chrono::seconds(90));
   };
   ASSERT_TRUE(Holds(0.25));
-  const pid_t Player = ::fork();
-  if (Player == 0) {
-    ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
-             "--channels=2", Dir.File("programme.raw").c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Player = PulseServer::PlayRaw(Dir.File("programme.raw"));
   auto Stall = [&](double Seconds) {
     ::kill(Child, SIGSTOP);
     ::kill(Arecord, SIGSTOP);

@@ -4,6 +4,9 @@
 // stopped when the object goes, also when a test fails.
 #pragma once
 
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +70,29 @@ class PulseServer {
   PulseServer& operator=(const PulseServer&) = delete;
 
   bool Started = false;
+
+  // Plays a raw file of CD audio into the sink, as a user's player does;
+  // the player's process.
+  static pid_t PlayRaw(const std::string& Raw) {
+    const pid_t Player = ::fork();
+    if (Player == 0) {
+      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+               "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return Player;
+  }
+  // Waits until the track a recording writes holds more than Seconds of CD audio.
+  static bool Holds(const std::string& Track, double Seconds,
+                    std::chrono::seconds Limit = std::chrono::seconds(60)) {
+    return WaitUntil(
+        [&] {
+          std::error_code e;
+          const auto Size = std::filesystem::file_size(Track, e);
+          return !e && static_cast<double>(Size) > 44 + Seconds * 176400;
+        },
+        Limit);
+  }
 
   // The device numbers of the sink ("velmar_pulse_out") and its monitor
   // ("velmar_pulse_in") in an ALSA backend; -1 when missing.
