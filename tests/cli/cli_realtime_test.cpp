@@ -70,6 +70,17 @@ pid_t StartRecording(const std::string& Device, const std::string& Out, const st
   return Child;
 }
 
+// arecord recording the same monitor beside us into File, raw CD audio.
+pid_t StartArecord(const std::string& File) {
+  const pid_t Peer = ::fork();
+  if (Peer == 0) {
+    ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
+             File.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return Peer;
+}
+
 // The monitor's device number, as velmar-rec lists it.
 std::string MonitorDevice() {
   return PulseServer::MonitorOf(VELMAR_REC);
@@ -186,12 +197,7 @@ TEST(RecordRealTime, ASoundServerThatDiesEndsTheRecordingWithStatus2AndAComplete
   const std::string Log = Dir.File("stderr.txt"), PeerFile = Dir.File("arecord.raw");
   // The input is waited for a second, then taken as lost.
   const pid_t Child = StartRecording(Device, Out, Log, "--wait-for-input", "1");
-  const pid_t Arecord = ::fork();
-  if (Arecord == 0) {
-    ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
-             PeerFile.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Arecord = StartArecord(PeerFile);
   // About 4 s in, by the peer's file (it writes as it reads).
   ASSERT_TRUE(WaitUntil([&] {
     std::error_code e;
@@ -244,12 +250,7 @@ TEST(RecordRealTime, AnInputThatGoesAndComesBackIsWaitedForAndTheTrackGoesOn) {
   const std::string Log = Dir.File("stderr.txt"), Track = Out + "/Track01.wav";
   const std::string PeerFile = Dir.File("arecord.raw");
   const pid_t Child = StartRecording(Device, Out, Log);
-  const pid_t Arecord = ::fork();
-  if (Arecord == 0) {
-    ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
-             PeerFile.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Arecord = StartArecord(PeerFile);
   auto Holds = [&](double Seconds) { return PulseServer::Holds(Track, Seconds); };
   ASSERT_TRUE(Holds(0.25));
   const pid_t First = PulseServer::PlayRaw(Dir.File("first.raw"));
@@ -342,12 +343,7 @@ TEST(RecordRealTime, AStalledRecorderGoesOnAndSaysWhatWasLostWhere) {
   const pid_t Child = StartRecording(Device, Out, Log);
   // arecord records the same input beside it and is stopped with it.
   const std::string PeerFile = Dir.File("arecord.raw");
-  const pid_t Arecord = ::fork();
-  if (Arecord == 0) {
-    ::execlp("arecord", "arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-t", "raw",
-             PeerFile.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Arecord = StartArecord(PeerFile);
   auto Holds = [&](double Seconds) {
     return PulseServer::Holds(Track, Seconds, std::chrono::seconds(90));
   };
