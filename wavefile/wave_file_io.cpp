@@ -199,9 +199,11 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
       s.DataOffset = Chunk.dwDataOffset;
       s.PreviousWasData = true;
     } else if (Chunk.ckid == kFact) {
-      if (s.HaveFact) break;
-      s.HaveFact = true;  // its value is not trusted: the data length decides
-      if (!s.HaveData && Chunk.cksize >= 4) Block->FactBeforeData = Chunk.dwDataOffset;
+      // Its value is not trusted: the data length decides. Only the first is
+      // updated in place; a later one is passed over (an update writes one after
+      // the data when the first is too short to hold a count).
+      if (!s.HaveFact && !s.HaveData && Chunk.cksize >= 4) Block->FactBeforeData = Chunk.dwDataOffset;
+      s.HaveFact = true;
     } else if (s.HaveData) {
       KeepOtherChunk(h, Chunk, *Block);
     }

@@ -230,15 +230,17 @@ TEST_F(WaveFileIo, CompressedSeekNeverReadsPastTheData) {
 }
 
 // A format after the data is written again by an update; a "fact" in front of
-// the data is updated where it stands (a second one would end the next parse
-// before the format).
+// the data is updated where it stands. One too short to hold a count stays, and
+// the one written after the data must not hide the format from the next parse.
 TEST_F(WaveFileIo, UpdateKeepsAFormatThatFollowsTheData) {
   const Bytes StaleFact = {9, 0, 0, 0};
-  for (const bool FactFirst : {false, true}) {
-    SCOPED_TRACE(FactFirst ? "fact before the data" : "no fact");
+  const Bytes ShortFact = {9, 1, 0};
+  for (const int Fact : {0, 1, 2}) {
+    SCOPED_TRACE(Fact == 0 ? "no fact" : Fact == 1 ? "fact before the data" : "short fact");
+    const bool FactFirst = Fact == 1;
     const std::string Name = Dir.File("late.wav");
     std::vector<Bytes> Chunks = {Chunk("data", Pattern(64)), PcmFmt(2, 44100, 16)};
-    if (FactFirst) Chunks.insert(Chunks.begin(), Chunk("fact", StaleFact));
+    if (Fact) Chunks.insert(Chunks.begin(), Chunk("fact", FactFirst ? StaleFact : ShortFact));
     WriteFileBytes(Name, Riff(Chunks));
     auto b = Parse(Name);
     ASSERT_TRUE(b);
