@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "platform/wave/wave_format_ex.h"
 #include "session/track_rule.h"
 
 namespace velmar::cli {
@@ -30,6 +31,9 @@ int ListingCommand(const TArgs& Args);
 // The track rule's options (--noise-gate, --time-gate, --min-length) into
 // Rule; false with o's error set.
 bool RuleOptions(TOptions& o, TTrackSettings& Rule);
+// The recording format: --rate 44100|48000|88200|96000, --bits 16|24 (stereo
+// PCM; 16-bit 44.1 kHz when neither is given).
+bool FormatOptions(TOptions& o, WAVEFORMATEX& Format);
 
 // Finishes a rewrite of Folder's tracks that a crash left and says so (one line).
 void FinishRewritesIn(const std::string& Folder);

@@ -70,6 +70,20 @@ bool TOptions::Integer(const std::string& Name, long long Min, long long Max, lo
   return true;
 }
 
+bool TOptions::OneOf(const std::string& Name, const std::vector<long long>& Allowed,
+                     long long Default, long long& Value) {
+  const long long Low = *std::min_element(Allowed.begin(), Allowed.end());
+  const long long High = *std::max_element(Allowed.begin(), Allowed.end());
+  if (Integer(Name, Low, High, Default, Value) &&
+      std::find(Allowed.begin(), Allowed.end(), Value) != Allowed.end())
+    return true;
+  std::string Names;
+  for (std::size_t i = 0; i < Allowed.size(); ++i)
+    Names += (i == 0 ? "" : i + 1 == Allowed.size() ? " or " : ", ") + std::to_string(Allowed[i]);
+  FError = Name + " takes " + Names + ", not '" + FValues.at(Name) + "'";
+  return false;
+}
+
 bool TOptions::Seconds(const std::string& Name, double Min, double Max, const std::string& Range,
                        std::optional<double>& Value) {
   Value.reset();

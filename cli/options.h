@@ -26,6 +26,10 @@ class TOptions {
   // Error set when it is not a whole number in range.
   bool Integer(const std::string& Name, long long Min, long long Max, long long Default,
                long long& Value);
+  // One of the whole numbers Allowed, Default when absent; false with Error
+  // set (naming them) otherwise.
+  bool OneOf(const std::string& Name, const std::vector<long long>& Allowed, long long Default,
+             long long& Value);
   // A number of seconds (decimals allowed) from Min to Max; Range says so in
   // the error.
   bool Seconds(const std::string& Name, double Min, double Max, const std::string& Range,

@@ -32,6 +32,15 @@ void UseDemoInput() {
 
 }  // namespace
 
+bool FormatOptions(TOptions& o, WAVEFORMATEX& Format) {
+  long long Rate, Bits;
+  if (!o.OneOf("--rate", {44100, 48000, 88200, 96000}, 44100, Rate) ||
+      !o.OneOf("--bits", {16, 24}, 16, Bits))
+    return false;
+  BuildPCMFormat(&Format, static_cast<std::uint16_t>(Bits), 2, static_cast<std::uint32_t>(Rate));
+  return true;
+}
+
 bool RuleOptions(TOptions& o, TTrackSettings& Rule) {
   long long NoiseGate, TimeGate, MinSec;
   if (!o.Integer("--noise-gate", 0, 100, 25, NoiseGate) ||
@@ -48,7 +57,7 @@ int RecordCommand(const TArgs& Args) {
   TOptions o;
   if (!o.Parse(Args,
                {"--out", "--device", "--noise-gate", "--time-gate", "--min-length", "--duration",
-                "--tracks", "--side-end", "--pre-roll", "--wait-for-input"},
+                "--tracks", "--side-end", "--pre-roll", "--wait-for-input", "--rate", "--bits"},
                {"--no-auto-split", "--keep-going", "--wait-for-sound"}))
     return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("record takes no file names");
@@ -56,10 +65,11 @@ int RecordCommand(const TArgs& Args) {
   long long Device, Tracks, SideEnd, WaitForInput;
   std::optional<double> Duration, PreRoll;
   constexpr double kMostSeconds = 1e7;
-  if (!RuleOptions(o, s.Rule) || !o.Integer("--device", -1, 255, 0, Device) ||
-      !o.Integer("--tracks", 1, 9999, 0, Tracks) ||
-      !o.Seconds("--duration", 1.0 / 44100, kMostSeconds, "one frame (1/44100) to 10000000",
-                 Duration) ||
+  if (!RuleOptions(o, s.Rule) || !FormatOptions(o, s.Format)) return UsageError(o.Error());
+  const std::string Rate = std::to_string(s.Format.nSamplesPerSec);
+  if (!o.Integer("--device", -1, 255, 0, Device) || !o.Integer("--tracks", 1, 9999, 0, Tracks) ||
+      !o.Seconds("--duration", 1.0 / s.Format.nSamplesPerSec, kMostSeconds,
+                 "one frame (1/" + Rate + ") to 10000000", Duration) ||
       !o.Integer("--side-end", 1, 3600, 0, SideEnd) ||
       !o.Integer("--wait-for-input", 0, 86400, 300, WaitForInput) ||
       !o.Seconds("--pre-roll", 0, 10, "0 to 10", PreRoll))
@@ -76,7 +86,9 @@ int RecordCommand(const TArgs& Args) {
   s.Device = static_cast<TMMDeviceId>(Device);
   if (o.Has("--tracks")) s.MaxTracks = static_cast<int>(Tracks);
   // At least the one frame the range promises, whatever the rounding.
-  if (Duration) s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * 44100), 1) * 4;
+  if (Duration)
+    s.AudioBytes = std::max<std::int64_t>(std::llround(*Duration * s.Format.nSamplesPerSec), 1) *
+                   s.Format.nBlockAlign;
 
   InstallDefaultWaveBackends();
   if (s.Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) {
@@ -86,7 +98,7 @@ int RecordCommand(const TArgs& Args) {
   }
   if (!o.Has("--device")) {
     // The default input; a machine without one records the demo programme.
-    if (waveInGetNumDevs() == 0 || !WaveInOpensForRecording(0)) {
+    if (waveInGetNumDevs() == 0 || !WaveInOpensForRecording(0, &s.Format)) {
       std::fprintf(stderr,
                    "velmar-rec: no input device can be opened here; recording the built-in "
                    "\"Demo signal\" instead\n");

@@ -92,7 +92,9 @@ void TMMCustomLevel::ComputeBytesPerUpdate() {
 }
 
 void TMMCustomLevel::SetPCMWaveFormat(const WAVEFORMATEX* Format) {
-  if (!IsValidPCMFormat(Format)) throw EMMLevelError("Invalid WaveFormat");
+  // The meter reads 8- and 16-bit samples.
+  if (!IsValidPCMFormat(Format) || Format->wBitsPerSample > 16)
+    throw EMMLevelError("Invalid WaveFormat");
   FBitLength = Format->wBitsPerSample == 16 ? TMMBits::b16Bit : TMMBits::b8Bit;
   FMode = Format->nChannels == 2 ? TMMMode::mStereo : TMMMode::mMono;
   ComputeBytesPerUpdate();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "session/track_rule.h"
+#include "stream/pcm_samples.h"
 
 namespace velmar {
 
@@ -17,10 +18,6 @@ constexpr double kHighestDb = -3;
 // Clipped, the input is lowered by this much (how far over full scale the
 // signal went is not known).
 constexpr int kLowerDb = 3;
-
-int Sample(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(p[0] | p[1] << 8);
-}
 
 }  // namespace
 
@@ -36,17 +33,23 @@ std::string PeakDbText(int Peak) {
 }
 
 void TClipCounter::Reset() {
-  *this = TClipCounter();
+  FInRun = {};
+  FSamples = 0;
+  FFirstFrame = -1;
+  FPeak = 0;
+  FMarks.clear();
 }
 
 void TClipCounter::Take(const std::uint8_t* Data, std::uint32_t Bytes, std::int64_t AtFrame) {
-  const std::uint32_t Frames = Bytes / 4;
+  const int Block = 2 * FSampleBytes;
+  const int Shift = 8 * (FSampleBytes - 2);
+  const std::int32_t Most = (1 << (8 * FSampleBytes - 1)) - 1;
+  const std::uint32_t Frames = Bytes / Block;
   for (std::uint32_t f = 0; f < Frames; ++f) {
     for (int c = 0; c < 2; ++c) {
-      const int s = Sample(Data + 4 * f + 2 * c);
-      const int Size = std::abs(s);
-      FPeak = std::max(FPeak, Size);
-      const bool Full = s == 32767 || s == -32768;
+      const std::int32_t s = PcmSample(Data + Block * f + FSampleBytes * c, FSampleBytes);
+      FPeak = std::max(FPeak, std::abs(s) >> Shift);
+      const bool Full = s == Most || s == -Most - 1;
       if (!Full) {
         FInRun[c] = false;
         continue;
@@ -59,7 +62,7 @@ void TClipCounter::Take(const std::uint8_t* Data, std::uint32_t Bytes, std::int6
       FInRun[c] = true;
       const std::int64_t Frame = AtFrame + f;
       if (FFirstFrame < 0) FFirstFrame = Frame;
-      if (!FMarks.empty() && Frame - FMarks.back().Frame < kMarkGap)
+      if (!FMarks.empty() && Frame - FMarks.back().Frame < FMarkGap)
         ++FMarks.back().Samples;
       else if (FMarks.size() < kMostMarks)
         FMarks.push_back({Frame, 1});
@@ -76,11 +79,12 @@ std::vector<TCueMarker> TClipCounter::Markers() const {
   return Markers;
 }
 
-std::string ClipText(const std::string& TrackName, std::int64_t Samples, std::int64_t FirstFrame) {
+std::string ClipText(const std::string& TrackName, std::int64_t Samples, std::int64_t FirstFrame,
+                     std::uint32_t Rate) {
   if (Samples <= 0) return {};
   return TrackName + ": " + std::to_string(Samples) +
          (Samples == 1 ? " clipped sample" : " clipped samples") + ", first at " +
-         TimeToText(std::llround(static_cast<double>(FirstFrame) * 1000 / 44100));
+         TimeToText(std::llround(static_cast<double>(FirstFrame) * 1000 / Rate));
 }
 
 std::string LevelAdvice(int Peak, int ClippedTracks) {
@@ -104,7 +108,7 @@ void TPeakHold::Take(const std::uint8_t* Data, std::uint32_t Bytes) {
   std::array<bool, 2> Full{};
   for (std::uint32_t i = 0; i + 4 <= Bytes; i += 4)
     for (int c = 0; c < 2; ++c) {
-      const int s = Sample(Data + i + 2 * c);
+      const int s = PcmSample(Data + i + 2 * c, 2);
       Peak[c] = std::max(Peak[c], std::abs(s));
       Full[c] = Full[c] || s == 32767 || s == -32768;
     }

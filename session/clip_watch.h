@@ -1,7 +1,8 @@
 // Level checks of recorded audio: the clipped samples of a track and where
 // they are, and the loudest peak of a recording with the advice it gives.
-// A clipped sample is one at full scale (+32767 or -32768): the converter ran
-// out of range there, so the wave's real shape is lost.
+// A clipped sample is one at full scale (+32767 or -32768 at 16 bits, the
+// same at the sample's own width): the converter ran out of range there, so
+// the wave's real shape is lost. Peaks are sizes at the 16-bit scale.
 //
 // Threads: a TClipCounter belongs to whoever feeds it (the session's thread);
 // TPeakHold is fed on one thread and read on any other.
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wave/wave_format_ex.h"
 #include "wavefile/cue_markers.h"
 
 namespace velmar {
@@ -27,15 +29,19 @@ std::string PeakDbText(int Peak);
 
 // A track's clipped samples. A run of full-scale samples in one channel counts
 // each of its samples; each run's first frame is marked, except that runs
-// starting within kMarkGap frames of a mark join it (a clipped drum fill is one
+// starting within half a second of a mark join it (a clipped drum fill is one
 // mark, not a hundred).
 class TClipCounter {
  public:
-  static constexpr std::int64_t kMarkGap = 44100 / 2;
   static constexpr std::size_t kMostMarks = 1000;
 
+  TClipCounter() = default;  // 16-bit 44.1 kHz stereo
+  // Stereo audio of Format (16 or 24 bits).
+  explicit TClipCounter(const WAVEFORMATEX& Format)
+      : FSampleBytes(Format.wBitsPerSample / 8), FMarkGap(Format.nSamplesPerSec / 2) {}
+
   void Reset();
-  // 16-bit stereo audio whose first frame is the track's frame AtFrame.
+  // Audio whose first frame is the track's frame AtFrame.
   void Take(const std::uint8_t* Data, std::uint32_t Bytes, std::int64_t AtFrame);
 
   std::int64_t Samples() const { return FSamples; }
@@ -49,7 +55,9 @@ class TClipCounter {
     std::int64_t Frame;
     std::int64_t Samples;
   };
-  std::array<bool, 2> FInRun{};  // the channel's last sample was at full scale
+  int FSampleBytes = 2;
+  std::int64_t FMarkGap = 44100 / 2;  // half a second
+  std::array<bool, 2> FInRun{};       // the channel's last sample was at full scale
   std::int64_t FSamples = 0;
   std::int64_t FFirstFrame = -1;
   int FPeak = 0;
@@ -57,7 +65,8 @@ class TClipCounter {
 };
 
 // "Track03.wav: 14 clipped samples, first at 2:31.480" (empty when none).
-std::string ClipText(const std::string& TrackName, std::int64_t Samples, std::int64_t FirstFrame);
+std::string ClipText(const std::string& TrackName, std::int64_t Samples, std::int64_t FirstFrame,
+                     std::uint32_t Rate = 44100);
 
 // What the loudest peak of a recording says about the input level, aiming at
 // peaks between -6 and -3 dBFS, as for digitising:

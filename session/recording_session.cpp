@@ -50,7 +50,7 @@ const WAVEFORMATEX& CdFormat() {
 }
 
 std::string TTrackInfo::ClipText() const {
-  return velmar::ClipText(FileName(Path), ClippedSamples, FirstClipFrame);
+  return velmar::ClipText(FileName(Path), ClippedSamples, FirstClipFrame, Rate);
 }
 
 std::string TTrackInfo::NoiseText() const {
@@ -98,9 +98,8 @@ int NextTrackNumber(const std::string& Folder) {
 
 TRecordingSession::TRecordingSession(TSessionOptions Options, TSessionEvents& Events)
     : FOptions(std::move(Options)), FEvents(Events) {
-  FRecorder.SetBufferSize(kBufferSize);
   FRecorder.SetCallBackMode(TMMCBMode::cmWindow);
-  UseRecordingFormat(FRecorder, FOptions.Format);
+  UseFormat();
   FRecorder.SetMaxRecordTime(-1);
   FRecorder.SetOverwriteExisting(true);
   FRecorder.Wave()->SetFileMustExist(false);
@@ -115,6 +114,18 @@ TRecordingSession::~TRecordingSession() {
   FRecorder.OnData = nullptr;
   FRecorder.OnStop = nullptr;
   FRecorder.Stop();  // the file is completed; nobody is told any more
+}
+
+void TRecordingSession::UseFormat() {
+  const WAVEFORMATEX& f = FOptions.Format;
+  FBufferBytes = RuleBufferBytes(f.nSamplesPerSec, f.nBlockAlign);
+  FRule = TTrackRule(f.wBitsPerSample / 8);
+  FClips = TClipCounter(f);
+  FTrack.Rate = f.nSamplesPerSec;
+  FMaxTrackBytes = MaxTrackBytes(f.nBlockAlign);
+  if (FRecorder.State() & wisStarted) return;
+  FRecorder.SetBufferSize(FBufferBytes);
+  UseRecordingFormat(FRecorder, f);
 }
 
 bool TRecordingSession::Recording() const {
@@ -236,7 +247,7 @@ TTrackInfo TRecordingSession::Finished(TTrackInfo Track, std::int64_t Bytes) con
   const bool Scanned = FOptions.WriteFiles && ScanWaveFile(Track.Path, Scan, Error);
   Track.Frames = Scanned ? Scan.Frames() : Frames(Bytes);
   Track.Ms = SamplesToTime64(&FOptions.Format, Track.Frames);
-  Track.KBytes = MsToKBytes(Track.Ms);
+  Track.KBytes = MsToKBytes(Track.Ms, FOptions.Format.nAvgBytesPerSec);
   return Track;
 }
 
@@ -303,7 +314,7 @@ bool TRecordingSession::Start() {
   FTracksDone = 0;
   FTotalBytes = 0;
   FEndReported = false;
-  FMaxTrackBytes = MaxTrackBytes();
+  UseFormat();
   FAudioSeen = false;
   FAwaitingInput = false;
   FQuietFor = 0;
@@ -356,7 +367,7 @@ void TRecordingSession::BeginFirstTrack() {
   FWaiting = true;
   FSoundStart.Reset(
       std::llround(std::max(FOptions.PreRollSeconds, 0.0) * FOptions.Format.nSamplesPerSec),
-      kBufferSize);
+      static_cast<std::uint32_t>(FBufferBytes), FOptions.Format);
   if (FFromDevice) FRecorder.Listen();
 }
 
@@ -398,7 +409,7 @@ void TRecordingSession::Count(const std::uint8_t* Data, std::uint32_t Bytes) {
   const std::int64_t Position = Ms(FTrackBytes);
   FSize.Advance(Before, Position);
   FTrack.Ms = Position;
-  FTrack.KBytes = MsToKBytes(Position);
+  FTrack.KBytes = MsToKBytes(Position, FOptions.Format.nAvgBytesPerSec);
 }
 
 void TRecordingSession::SplitNow() {
@@ -481,8 +492,9 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   if (FEnd != TSessionEnd::None) return false;
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
   const double Gate = GateLevel(FRuleNow);
-  const bool Sound = ChannelLevel(Data, 0, static_cast<int>(Bytes)) >= Gate ||
-                     ChannelLevel(Data, 1, static_cast<int>(Bytes)) >= Gate;
+  const int Width = FOptions.Format.wBitsPerSample / 8;
+  const bool Sound = ChannelLevel(Data, 0, static_cast<int>(Bytes), Width) >= Gate ||
+                     ChannelLevel(Data, 1, static_cast<int>(Bytes), Width) >= Gate;
   if (FSinceSound >= 0)
     ++FSinceSound;
   else if (Sound)
@@ -619,14 +631,14 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
   FTotalBytes = FStreamBytes = FQuietBytes = 0;
   FLoudest = FClippedTracks = 0;
   FWaiting = false;
-  FMaxTrackBytes = MaxTrackBytes();
+  UseFormat();
   if (FOptions.WriteFiles && !PrepareFolder()) {
     FEvents.RecordingEnded(FEnd);
     return;
   }
   FTrack.Number =
       FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
-  std::vector<std::uint8_t> Buffer(kBufferSize);
+  std::vector<std::uint8_t> Buffer(static_cast<std::size_t>(FBufferBytes));
   try {
     BeginFirstTrack();
     for (;;) {
@@ -634,7 +646,7 @@ void TRecordingSession::Split(const TAudioReader& Read, const std::atomic<bool>&
         FEnd = TSessionEnd::Interrupted;
         break;
       }
-      const std::int64_t n = Read(Buffer.data(), kBufferSize);
+      const std::int64_t n = Read(Buffer.data(), FBufferBytes);
       if (n < 0) FEnd = TSessionEnd::Failed;
       if (n <= 0) break;
       auto Bytes = static_cast<std::uint32_t>(n);

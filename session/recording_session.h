@@ -41,7 +41,9 @@ const WAVEFORMATEX& CdFormat();
 template <class TDevice>
 void UseRecordingFormat(TDevice& Device, const WAVEFORMATEX& Format) {
   Device.SetMode(Format.nChannels == 1 ? TMMMode::mMono : TMMMode::mStereo);
-  Device.SetBitLength(Format.wBitsPerSample == 8 ? TMMBits::b8Bit : TMMBits::b16Bit);
+  Device.SetBitLength(Format.wBitsPerSample == 8    ? TMMBits::b8Bit
+                      : Format.wBitsPerSample == 24 ? TMMBits::b24Bit
+                                                    : TMMBits::b16Bit);
   Device.SetSampleRate(static_cast<int>(Format.nSamplesPerSec));
 }
 
@@ -116,6 +118,7 @@ struct TTrackInfo {
   std::int64_t Ms = 0;      // what the file holds (when ended), else what was recorded
   std::int64_t KBytes = 0;  // as the track list shows Ms
   std::int64_t Frames = 0;  // the frames it holds, when ended
+  std::uint32_t Rate = 44100;  // the recording's, which the frames count in
   // Full-scale samples recorded in it, and the first one's frame (-1: none).
   std::int64_t ClippedSamples = 0;
   std::int64_t FirstClipFrame = -1;
@@ -189,7 +192,7 @@ using TAudioReader = std::function<std::int64_t(std::uint8_t* Dest, std::int64_t
 
 class TRecordingSession {
  public:
-  static constexpr int kBufferSize = 8096;  // what the rule measures
+  static constexpr int kBufferSize = 8096;  // what the rule measures at the designed format
 
   TRecordingSession(TSessionOptions Options, TSessionEvents& Events);
   ~TRecordingSession();
@@ -218,6 +221,10 @@ class TRecordingSession {
 
   // Splits what Read gives into tracks until its end or Interrupt.
   void Split(const TAudioReader& Read, const std::atomic<bool>& Interrupt);
+
+  // The bytes of each buffer the rule measures at the options' format (set at
+  // Start and Split).
+  int BufferBytes() const { return FBufferBytes; }
 
   // Recording: from Start until the recorder has stopped after the end.
   bool Recording() const;
@@ -288,6 +295,9 @@ class TRecordingSession {
   // splitting: the rule listens only then).
   bool HeldOnlyNoise() const { return FRuleNow.AutoSplit && !FRule.SoundHeard() && FTrackBytes > 0; }
   void Stopped();
+  // Sets the buffers, the rule, the clip count and the recorder to the
+  // options' format.
+  void UseFormat();
   void Fail(TSessionEnd Why, const std::string& Error);
   std::string OpenPath() const;
 
@@ -296,6 +306,7 @@ class TRecordingSession {
   TMMWaveRecorder FRecorder;  // record: the device and the track files
   TMMWave FSplitWave;         // split: the track files
   bool FFromDevice = true;
+  int FBufferBytes = kBufferSize;
   TTrackRule FRule;         // measures each track from its start
   TTrackSettings FRuleNow;  // the settings the last buffer was judged by
   TSizeDisplay FSize;       // the size the track list shows, which the too-short test compares

@@ -9,17 +9,21 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/wave/wave_format_ex.h"
+
 namespace velmar {
 
 class TSoundStart {
  public:
-  // Starts waiting: holds the pre-roll before a second in which a sound may
-  // rise, and two buffers of up to MostBufferBytes.
-  void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes);
+  // Starts waiting for stereo audio of Format (16 or 24 bits): holds the
+  // pre-roll before a second in which a sound may rise, and two buffers of up
+  // to MostBufferBytes.
+  void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes,
+             const WAVEFORMATEX& Format);
 
-  // A buffer of the input (16-bit stereo). Sound is there when a channel's
-  // level in it reaches GateLevel (the track rule's measure); it begins at
-  // the first frame whose sample size exceeds GateSample, looked for from the
+  // A buffer of the input. Sound is there when a channel's level in it reaches
+  // GateLevel (the track rule's measure); it begins at the first frame whose
+  // sample size exceeds GateSample (at the 16-bit scale), looked for from the
   // buffer before, or where it rose from digital silence before that. Returns
   // the frame (counted from Reset) the track
   // starts on: the pre-roll before that, not before what was held; -1 while
@@ -41,6 +45,9 @@ class TSoundStart {
   std::int64_t FFrames = 0;
   std::int64_t FPreRoll = 0;
   std::int64_t FLastBufferFrame = 0;  // the first frame of the buffer before
+  std::uint32_t FBlock = 4;           // bytes a frame
+  int FSampleBytes = 2;
+  std::int64_t FRate = 44100;
 };
 
 }  // namespace velmar

@@ -10,12 +10,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "stream/pcm_samples.h"
+
 namespace velmar {
 
 namespace {
 
 constexpr int kScratchFrames = 32768;
-constexpr int kBytesPerMs = 172;
 constexpr int kTickMs = 100;
 
 std::int64_t RoundHalfEven(double v) {
@@ -24,20 +25,30 @@ std::int64_t RoundHalfEven(double v) {
 
 }  // namespace
 
-double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes) {
+double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes, int SampleBytes) {
   if (Bytes <= 0) return 0;  // nothing to measure, nothing to divide
-  const int Frames = std::min(Bytes / 4, kScratchFrames);
-  std::int32_t Sum = 0;
+  const int Block = 2 * SampleBytes;
+  const int Frames = std::min(Bytes / Block, kScratchFrames);
+  std::int64_t Sum = 0;
   for (int i = 0; i <= Frames - 4; ++i) {
-    const std::uint8_t* p = Data + 4 * i + 2 * Channel;
-    const auto v = static_cast<std::int16_t>(p[0] | p[1] << 8);
+    const std::int32_t v = PcmSample(Data + Block * i + SampleBytes * Channel, SampleBytes);
     Sum += v < 0 ? -v : v;
   }
-  return static_cast<double>(Sum) / (4.0 * Bytes);
+  // 16 per frame at the 16-bit scale: 4 * Bytes for the designed format.
+  const double Scale = static_cast<double>(1 << (8 * (SampleBytes - 2)));
+  return static_cast<double>(Sum) / Scale / (16.0 * Bytes / Block);
 }
 
-std::int64_t MsToKBytes(std::int64_t Ms) {
-  return RoundHalfEven(static_cast<double>(Ms * kBytesPerMs) / 1024.0);
+int RuleBufferBytes(std::uint32_t Rate, int BlockAlign) {
+  constexpr std::int64_t kDesignedBytes = 8096, kDesignedRate = 44100, kDesignedBlock = 4;
+  if (Rate == kDesignedRate && BlockAlign == kDesignedBlock) return kDesignedBytes;
+  const std::int64_t Frames =
+      (kDesignedBytes / kDesignedBlock * std::int64_t{Rate} + kDesignedRate / 2) / kDesignedRate;
+  return static_cast<int>(std::max<std::int64_t>(Frames, 4) * BlockAlign);
+}
+
+std::int64_t MsToKBytes(std::int64_t Ms, std::uint32_t AvgBytesPerSec) {
+  return RoundHalfEven(static_cast<double>(Ms * (AvgBytesPerSec / 1024)) / 1024.0);
 }
 
 std::string TimeToText(std::int64_t Ms) {
@@ -88,11 +99,12 @@ void OrderByTrackNumber(std::vector<std::string>& Tracks) {
   });
 }
 
-std::int64_t MaxTrackBytes() {
+std::int64_t MaxTrackBytes(int BlockAlign) {
   constexpr std::int64_t kMost = 0x7FFF0000 - 0x10000;
   const char* Text = std::getenv("VELMAR_MAX_TRACK_BYTES");
   const std::int64_t Wanted = Text ? std::atoll(Text) : kMost;
-  return std::clamp<std::int64_t>(Wanted, 4 * 8096, kMost) / 4 * 4;
+  const std::int64_t Block = std::max(BlockAlign, 1);
+  return std::clamp<std::int64_t>(Wanted, 4 * 8096, kMost) / Block * Block;
 }
 
 std::string TrackFileName(int Number, int Count) {
@@ -155,7 +167,7 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
     FRingGate = Gate;
     FHeard = 0;
   }
-  FLatest = {ChannelLevel(Data, 0, Bytes), ChannelLevel(Data, 1, Bytes)};
+  FLatest = {ChannelLevel(Data, 0, Bytes, FSampleBytes), ChannelLevel(Data, 1, Bytes, FSampleBytes)};
   FRing[FNext] = FLatest;
   FNext = (FNext + 1) % kMaxTimeGate;
   FHeard = std::min(FHeard + 1, kMaxTimeGate);

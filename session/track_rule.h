@@ -3,7 +3,9 @@
 // numbers and names, time text, sizes in kB, the gate labels). The main window
 // and velmar-rec both use it, so the same input always gives the same tracks.
 //
-// Recordings are 44100 Hz, 16-bit stereo: 4-byte frames, left sample first.
+// Recordings are stereo, left sample first, of 16-bit samples (the designed
+// format) or 24-bit ones; the levels are on the 16-bit scale at either width,
+// so a gate means the same dBFS.
 // Threads: a TTrackRule belongs to whoever feeds it buffers (the main thread).
 #pragma once
 
@@ -36,15 +38,23 @@ enum class TTrackDecision {
   NextTrack  // silence after a long enough track: stop, and start the next one
 };
 
-// Level of one channel (0 left, 1 right) of a buffer of Bytes bytes: the sum of
-// the absolute samples of all frames but the last three, over 4 * Bytes. Sums
-// in 32 bits over at most 32768 frames (the analysis' scratch size); 0 for a
-// buffer of fewer than 4 frames, and for an empty one (no frames to divide).
-double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes);
+// Level of one channel (0 left, 1 right) of a buffer of Bytes bytes of stereo
+// samples SampleBytes wide (2 or 3): the sum of the absolute samples of all
+// frames but the last three, over 4 * Bytes at 16 bits (16 per frame); wider
+// samples count at the 16-bit scale. Over at most 32768 frames (the
+// analysis' scratch size); 0 for a buffer of fewer than 4 frames, and for an
+// empty one (no frames to divide).
+double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes, int SampleBytes = 2);
 
-// Kilobytes the track list shows for a length: Ms * 172 / 1024, rounded half
-// to even. The product is taken in 64 bits, so long recordings do not overflow.
-std::int64_t MsToKBytes(std::int64_t Ms);
+// The bytes of the buffer the rule measures at a format: 8096 at the designed
+// 16-bit 44.1 kHz (46 ms), the same time in whole frames at any other.
+int RuleBufferBytes(std::uint32_t Rate, int BlockAlign);
+
+// Kilobytes the track list shows for a length: Ms * 172 / 1024 at the designed
+// format (172 = 176400 / 1024, whole), Ms * (AvgBytesPerSec / 1024) / 1024 at
+// another; rounded half to even. The product is taken in 64 bits, so long
+// recordings do not overflow.
+std::int64_t MsToKBytes(std::int64_t Ms, std::uint32_t AvgBytesPerSec = 176400);
 
 // "1:23.456", "1:02:03.004", or with days in front from 24 hours on.
 std::string TimeToText(std::int64_t Ms);
@@ -52,8 +62,9 @@ std::string TimeToText(std::int64_t Ms);
 // The most audio bytes one track file takes; a recording that reaches it goes
 // on in the next track without a gap. What a WAV file of the file layer holds
 // (just under 2 GiB, about 3 h 22 min), less room for the header, in whole
-// frames; the environment variable VELMAR_MAX_TRACK_BYTES lowers it (tests).
-std::int64_t MaxTrackBytes();
+// frames of BlockAlign bytes; the environment variable VELMAR_MAX_TRACK_BYTES
+// lowers it (tests).
+std::int64_t MaxTrackBytes(int BlockAlign = 4);
 
 // The track list's number cell ("01" .. "99", then "100" ...) and file name
 // ("Track01.wav"); with Count, the number has as many digits as Count (a side
@@ -89,6 +100,9 @@ class TTrackRule {
  public:
   static constexpr int kMaxTimeGate = 20;
 
+  // Buffers of stereo samples SampleBytes wide.
+  explicit TTrackRule(int SampleBytes = 2) : FSampleBytes(SampleBytes) {}
+
   // One recorded buffer. PositionMs: the recorded length of the track with
   // this buffer; ShownKBytes: the size the track list shows for it.
   TTrackDecision BufferRecorded(const std::uint8_t* Data, int Bytes, std::int64_t PositionMs,
@@ -121,6 +135,7 @@ class TTrackRule {
   int FHeard = 0;     // buffers of this track in the ring, up to the time gate
   int FRingGate = 0;  // the time gate the ring was filled for
   bool FSoundHeard = false;
+  int FSampleBytes;
 };
 
 // The Size cell as a display refreshed every 100 ms of recorded time shows it:

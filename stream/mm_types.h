@@ -8,7 +8,7 @@
 
 namespace velmar {
 
-enum class TMMBits { b8Bit, b16Bit };               // bits = (ordinal + 1) * 8
+enum class TMMBits { b8Bit, b16Bit, b24Bit };       // bits = (ordinal + 1) * 8
 enum class TMMMode { mMono, mStereo };              // channels = ordinal + 1
 enum class TMMChannel { chBoth, chLeft, chRight };  // channel a display looks at
 enum class TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };

@@ -64,7 +64,7 @@ constexpr char kDecimalSeparator = '.';
 
 bool IsValidPCMFormat(const WAVEFORMATEX* fmt) {
   return fmt && fmt->wFormatTag == WAVE_FORMAT_PCM &&
-         (fmt->wBitsPerSample == 8 || fmt->wBitsPerSample == 16) &&
+         (fmt->wBitsPerSample == 8 || fmt->wBitsPerSample == 16 || fmt->wBitsPerSample == 24) &&
          (fmt->nChannels == 1 || fmt->nChannels == 2) && fmt->nSamplesPerSec >= 4000 &&
          fmt->nSamplesPerSec <= 100000;
 }

@@ -14,7 +14,7 @@
 
 namespace velmar {
 
-// True only for 8/16-bit, mono/stereo PCM at 4000 .. 100000 Hz.
+// True only for 8/16/24-bit, mono/stereo PCM at 4000 .. 100000 Hz.
 bool IsValidPCMFormat(const WAVEFORMATEX* fmt);
 
 // Fills fmt as PCM with the given layout and returns it.

@@ -434,13 +434,14 @@ void TMMCustomWaveIn::Stopped() {
   Stop();
 }
 
-bool WaveInOpensForRecording(TMMDeviceId Device) {
+bool WaveInOpensForRecording(TMMDeviceId Device, const WAVEFORMATEX* Format) {
   try {
     TMMWaveIn Probe;
     Probe.SetDeviceID(Device);
     Probe.SetMode(TMMMode::mStereo);
     Probe.SetBitLength(TMMBits::b16Bit);
     Probe.SetSampleRate(44100);
+    if (Format) Probe.SetPWaveFormat(Format);
     Probe.Open();
     Probe.Close();
     return true;

@@ -144,7 +144,8 @@ class TMMWaveIn : public TMMCustomWaveIn {
 // the query fails.
 std::string WaveInDeviceName(TMMDeviceId Device);
 
-// True when input device N opens for recording at 44100 Hz, 16 bit, stereo.
-bool WaveInOpensForRecording(TMMDeviceId Device);
+// True when input device N opens for recording at Format (stereo PCM; by
+// default 44100 Hz, 16 bit).
+bool WaveInOpensForRecording(TMMDeviceId Device, const WAVEFORMATEX* Format = nullptr);
 
 }  // namespace velmar

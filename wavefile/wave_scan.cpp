@@ -1,4 +1,5 @@
 #include "wavefile/wave_scan.h"
+#include "platform/acm/acm_api.h"
 #include "platform/byte_order.h"
 #include "wavefile/riff_chunks.h"
 
@@ -66,6 +67,32 @@ bool PlainFormatFromExtensible(std::vector<std::uint8_t>& FormatBytes) {
   f->cbSize = 0;
   FormatBytes.resize(18);
   return true;
+}
+
+std::vector<std::uint8_t> StoredFormatRecord(const std::vector<std::uint8_t>& FormatBytes) {
+  if (FormatBytes.size() < 18) return FormatBytes;
+  const auto* f = reinterpret_cast<const WAVEFORMATEX*>(FormatBytes.data());
+  const bool Plain = f->wFormatTag == WAVE_FORMAT_PCM || f->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+  if (!Plain || (f->wBitsPerSample <= 16 && f->nChannels <= 2)) return FormatBytes;
+  std::vector<std::uint8_t> Record(FormatBytes.begin(), FormatBytes.begin() + 18);
+  auto* x = reinterpret_cast<WAVEFORMATEX*>(Record.data());
+  x->wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x->cbSize = 22;
+  // Front left, front right, centre, LFE, back left, back right, ...: the first
+  // channels of the standard order.
+  const std::uint32_t Mask = f->nChannels >= 32 ? 0xFFFFFFFFu : (1u << f->nChannels) - 1;
+  const std::uint16_t Tag = f->wFormatTag;
+  const std::uint8_t Tail[8] = {static_cast<std::uint8_t>(f->wBitsPerSample),
+                                static_cast<std::uint8_t>(f->wBitsPerSample >> 8),
+                                static_cast<std::uint8_t>(Mask),
+                                static_cast<std::uint8_t>(Mask >> 8),
+                                static_cast<std::uint8_t>(Mask >> 16),
+                                static_cast<std::uint8_t>(Mask >> 24),
+                                static_cast<std::uint8_t>(Tag),
+                                static_cast<std::uint8_t>(Tag >> 8)};
+  Record.insert(Record.end(), std::begin(Tail), std::end(Tail));
+  Record.insert(Record.end(), std::begin(kSubFormatTail), std::end(kSubFormatTail));
+  return Record;
 }
 
 bool NormaliseFormat(WAVEFORMATEX& f) {

@@ -65,6 +65,12 @@ bool ScanWaveFile(const std::string& Name, TWaveScan& Scan, std::string& Error);
 // valid bits lie at the top); false, and unchanged, for anything else.
 bool PlainFormatFromExtensible(std::vector<std::uint8_t>& FormatBytes);
 
+// The record a file stores for a plain PCM or floating-point format: samples
+// wider than 16 bits or more than two channels need the extensible record
+// (every bit valid, the channels in the standard order) for other programs to
+// read them right; anything else stays as it is.
+std::vector<std::uint8_t> StoredFormatRecord(const std::vector<std::uint8_t>& FormatBytes);
+
 // A format record read from a file, made fit to use: a PCM record gets the
 // layout rule (whole bytes per frame, frames per second); any record must have
 // a positive block size, rate and average rate within the signed 32-bit

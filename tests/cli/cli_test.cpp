@@ -494,7 +494,8 @@ TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
   int Status = -1;
   for (const char* Bad :
        {"record --noise-gate 101", "record --time-gate 1", "record --min-length 0",
-        "record --min-length x", "record --tracks 0", "record --bogus", "split"}) {
+        "record --min-length x", "record --tracks 0", "record --bogus", "split",
+        "record --rate 22050", "record --bits 20"}) {
     const std::string Out = Rec(Bad, &Status);
     EXPECT_EQ(Status, 2) << Bad;
     EXPECT_NE(Out.find("Usage:"), std::string::npos) << Bad;
@@ -512,6 +513,12 @@ TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
         << Bad;
     EXPECT_EQ(Status, 2);
   }
+  EXPECT_NE(Rec("record --rate 22050", &Status)
+                .find("--rate takes 44100, 48000, 88200 or 96000, not '22050'"),
+            std::string::npos);
+  EXPECT_NE(Rec("record --bits 24 --rate 96000 --duration 0.00001", &Status)
+                .find("from one frame (1/96000) to 10000000"),
+            std::string::npos);
   EXPECT_NE(Rec("record -n=5", &Status).find("unknown option -n=5"), std::string::npos);
   WriteFileBytes(Dir.File("text.wav"), {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'});
   EXPECT_EQ(Rec("info " + Dir.File("text.wav"), &Status),

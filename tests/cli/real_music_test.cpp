@@ -173,5 +173,100 @@ TEST(RealMusic, AListingPlacesEachCutInItsGapWhereSplitIntoNCutsInsideASong) {
   EXPECT_FALSE(Between(StartOf(Three[1]), 1) && Between(StartOf(Three[2]), 2)) << SaidN;
 }
 
+// A side at 24 bits and 96 kHz (the rendered side resampled by sox: every bit
+// of each sample is used) played into a sink running at that format:
+// velmar-rec record --rate 96000 --bits 24 writes tracks at 24/96 (the
+// extensible header, as ffprobe reads it) whose audio joined is the side bit
+// for bit, one track per piece, cut in the gaps, each cut within one buffer of
+// where the side measured at 16 bits 44.1 kHz (split) cuts it.
+TEST(RealMusic, A24Bit96kHzRecordingKeepsEverySampleAndCutsWhereThe16BitMeasureDoes) {
+  TempDir Dir;
+  const MusicSide Side = RenderSide(MixedSide(), 1, 3, 8);
+  ASSERT_TRUE(Side.Rendered) << "fluidsynth did not render the pieces";
+  WriteFileBytes(Dir.File("cd.wav"), CdWav(Side.Pcm));
+  int Status = -1;
+  RunCommand("sox " + Dir.File("cd.wav") + " -b 24 -r 96000 " + Dir.File("side.wav") + " 2>&1",
+             &Status);
+  ASSERT_EQ(Status, 0);
+  const Bytes Hi = WavData(Dir.File("side.wav"));
+  constexpr std::size_t kBlock = 6;
+  constexpr double kRate = 96000, kBuffer = 2024.0 / 44100;
+  auto Sample = [](const Bytes& Pcm, std::size_t i) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(Pcm[i] | Pcm[i + 1] << 8 |
+                                                                Pcm[i + 2] << 16)
+                                     << 8) >>
+           8;
+  };
+  std::size_t LowBits = 0;  // samples that a 16-bit one could not hold
+  for (std::size_t i = 0; i + 3 <= Hi.size(); i += 3) LowBits += (Sample(Hi, i) & 0xFF) != 0;
+  ASSERT_GT(LowBits, Hi.size() / 3 / 4);
+
+  // The offline split measures the side at 16 bits 44.1 kHz: its cuts, in
+  // seconds of the side.
+  const std::string SplitSaid = RunCommand(std::string(VELMAR_REC) + " split " +
+                                               Dir.File("side.wav") + " -o " + Dir.File("split") +
+                                               " 2>&1",
+                                           &Status);
+  ASSERT_EQ(Status, 0) << SplitSaid;
+  std::vector<double> SplitCuts;
+  double At = 0;
+  for (const Bytes& t : TracksIn(Dir.File("split"))) {
+    if (At > 0) SplitCuts.push_back(At);
+    At += static_cast<double>(t.size() / kBlock) / kRate;
+  }
+
+  PulseServer Server(96000, "s24le");
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  const std::string Device = PulseServer::MonitorOf(VELMAR_REC);
+  ASSERT_FALSE(Device.empty());
+  Recording Hires(Device, Dir.File("recorded"), {"--rate", "96000", "--bits", "24"});
+  ASSERT_TRUE(WaitUntil([&] { return Hires.Listening(); })) << Hires.Said();
+  RunCommand("paplay --device=test " + Dir.File("side.wav"), &Status);
+  EXPECT_EQ(Status, 0);
+  const std::string Said = Hires.Ended();
+  EXPECT_NE(Said.find("so the recording ended there"), std::string::npos) << Said;
+  EXPECT_EQ(Peer("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,"
+                 "bits_per_raw_sample -of csv=p=0 " +
+                 Dir.File("recorded/Track01.wav")),
+            "pcm_s24le,96000,2,24\n");
+  const Bytes File = ReadFileBytes(Dir.File("recorded/Track01.wav"));
+  const auto [FmtSize, FmtAt] = WavChunk(File, "fmt ");
+  ASSERT_EQ(FmtSize, 40u) << "the extensible format record";
+  EXPECT_EQ(File[FmtAt] | File[FmtAt + 1] << 8, 0xFFFE);
+
+  // The tracks joined are the side from its first sound, bit for bit.
+  Bytes Joined;
+  std::vector<std::size_t> Cuts;
+  const std::vector<Bytes> Tracks = TracksIn(Dir.File("recorded"));
+  for (const Bytes& t : Tracks) {
+    if (!Joined.empty()) Cuts.push_back(Joined.size());
+    Joined.insert(Joined.end(), t.begin(), t.end());
+  }
+  auto FirstSound = [&](const Bytes& Pcm) {
+    return static_cast<std::size_t>(
+               std::find_if(Pcm.begin(), Pcm.end(), [](std::uint8_t b) { return b != 0; }) -
+               Pcm.begin()) /
+           kBlock * kBlock;
+  };
+  const std::size_t SideFirst = FirstSound(Hi), Offset = FirstSound(Joined);
+  ASSERT_LT(Offset, Joined.size()) << Said;
+  const std::size_t Kept = std::min(Joined.size() - Offset, Hi.size() - SideFirst);
+  EXPECT_TRUE(std::equal(Joined.begin() + static_cast<std::ptrdiff_t>(Offset),
+                         Joined.begin() + static_cast<std::ptrdiff_t>(Offset + Kept),
+                         Hi.begin() + static_cast<std::ptrdiff_t>(SideFirst)))
+      << "the tracks differ from the side; " << Said;
+  // One track per piece, each cut in a gap and beside the 16-bit measure's.
+  const double LastEnd = static_cast<double>(Side.Pieces.back().second / 4) / 44100;
+  EXPECT_GE(static_cast<double>((SideFirst + Kept) / kBlock) / kRate, LastEnd) << Said;
+  // (The split goes on to the file's end, the recording ends in the run-out.)
+  ASSERT_GE(Cuts.size(), Side.Pieces.size() - 1) << Said;
+  ASSERT_GE(SplitCuts.size(), Cuts.size()) << Said << SplitSaid;
+  for (std::size_t i = 0; i < Cuts.size(); ++i) {
+    const double Cut = static_cast<double>((Cuts[i] + SideFirst - Offset) / kBlock) / kRate;
+    EXPECT_TRUE(Side.InAGap(static_cast<std::size_t>(Cut * 44100) * 4)) << Cut << " s; " << Said;
+    EXPECT_NEAR(Cut, SplitCuts[i], kBuffer) << "cut " << i + 1 << "; " << Said << SplitSaid;
+  }
+}
+
 }  // namespace
 }  // namespace velmar

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "session/recording_session.h"
+#include "stream/wave_format.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_data.h"
 #include "wavefile/wave_scan.h"
@@ -179,6 +180,108 @@ TEST(RecordingLevels, StartOnSoundBeginsThePreRollBeforeTheFirstSoundAndTheLeadI
     const Pcm Two = Samples(r.Said.Tracks[1].Track.Path);
     EXPECT_TRUE(std::equal(Two.begin(), Two.end(),
                            p.begin() + static_cast<std::ptrdiff_t>(From + One.size())));
+  }
+}
+
+// A programme in any stereo PCM format: 10 s of digital silence, a tone of
+// 8 s (peak 16384 at 16 bits) with full-scale runs of 3 (left, 12 s) and 2
+// (right, negative, 14 s), 2 s of silence, a second tone, 12 s of silence.
+// At 24 bits each sample is its 16-bit twin with low bits of its own (none
+// where the twin is 0 or at full scale).
+std::vector<std::uint8_t> Programme(const WAVEFORMATEX& f) {
+  const int Width = f.wBitsPerSample / 8;
+  const double Rate = f.nSamplesPerSec;
+  std::vector<std::uint8_t> b;
+  auto Put = [&](std::int32_t v) {
+    for (int i = 0; i < Width; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  auto Frames = [&](double Seconds) { return static_cast<std::int64_t>(std::lround(Seconds * Rate)); };
+  const std::int32_t Most = (1 << (8 * Width - 1)) - 1;
+  const std::int64_t Total = Frames(40);
+  for (std::int64_t n = 0; n < Total; ++n) {
+    const double t = static_cast<double>(n) / Rate;
+    const bool First = t >= 10 && t < 18, Second = t >= 20 && t < 28;
+    for (int c = 0; c < 2; ++c) {
+      std::int32_t v = 0;
+      if (First || Second) {
+        const double Phase = 2 * M_PI * (c ? 300 : 440) * (t - (First ? 10 : 20));
+        const auto s16 = static_cast<std::int32_t>(std::lround(16384 * std::sin(Phase)));
+        v = Width == 2 || s16 == 0 ? s16 : s16 * 256 + static_cast<std::int32_t>((n * 37 + c) & 0x7F);
+      }
+      const std::int64_t Left = n - Frames(12), Right = n - Frames(14);
+      if (c == 0 && Left >= 0 && Left < 3) v = Most;
+      if (c == 1 && Right >= 0 && Right < 2) v = -Most - 1;
+      Put(v);
+    }
+  }
+  return b;
+}
+
+// The programme at 24 bits 96 kHz decides as at the designed format: the same
+// tracks to within a buffer (46 ms at both rates), start on sound a second
+// before the first sample, the clips at the 24-bit full scale counted and
+// marked at the same times, the same peak and advice; 24-bit tracks.
+TEST(RecordingLevels, A24Bit96kHzRecordingDecidesAsThe16BitOneAtItsOwnScale) {
+  test::TempDir Dir;
+  WAVEFORMATEX Hi{};
+  BuildPCMFormat(&Hi, 24, 2, 96000);
+  struct Run {
+    std::vector<Ended> Tracks;
+    std::string Level;
+    std::vector<TCueMarker> Marks;
+  };
+  std::vector<Run> Runs;
+  for (const WAVEFORMATEX& f : {CdFormat(), Hi}) {
+    const std::vector<std::uint8_t> p = Programme(f);
+    TSessionOptions o;
+    o.Format = f;
+    o.Folder = Dir.File("tracks" + std::to_string(f.nSamplesPerSec));
+    o.WaitForSound = true;
+    Events Said;
+    TRecordingSession Session(o, Said);
+    std::size_t At = 0;
+    const std::atomic<bool> Never{false};
+    Session.Split(
+        [&](std::uint8_t* Dest, std::int64_t Count) {
+          const std::size_t n =
+              std::min<std::size_t>(static_cast<std::size_t>(Count), p.size() - At);
+          std::memcpy(Dest, p.data() + At, n);
+          At += n;
+          return static_cast<std::int64_t>(n);
+        },
+        Never);
+    EXPECT_EQ(Session.BufferBytes() % f.nBlockAlign, 0);
+    ASSERT_EQ(Said.Tracks.size(), 3u) << f.nSamplesPerSec;
+    EXPECT_EQ(Said.End, TSessionEnd::TooShort);
+    // The first track: a second before the tone's first sample (its frame 1).
+    const std::vector<std::uint8_t> One = test::WavData(Said.Tracks[0].Track.Path);
+    const std::size_t From = (9 * f.nSamplesPerSec + 1) * f.nBlockAlign;
+    ASSERT_GE(One.size(), 8u * f.nAvgBytesPerSec);
+    EXPECT_TRUE(std::equal(One.begin(), One.end(), p.begin() + static_cast<std::ptrdiff_t>(From)));
+    TWaveScan Scan;
+    std::string Error;
+    ASSERT_TRUE(ScanWaveFile(Said.Tracks[0].Track.Path, Scan, Error)) << Error;
+    EXPECT_EQ(Scan.Format()->wBitsPerSample, f.wBitsPerSample);
+    EXPECT_EQ(Scan.Format()->nSamplesPerSec, f.nSamplesPerSec);
+    Runs.push_back({Said.Tracks, Session.LevelNote(), Scan.Markers});
+  }
+  const Run &Cd = Runs[0], &Hires = Runs[1];
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(static_cast<double>(Hires.Tracks[i].Track.Ms),
+                static_cast<double>(Cd.Tracks[i].Track.Ms), 46)
+        << i;
+    EXPECT_EQ(Hires.Tracks[i].Track.ClippedSamples, Cd.Tracks[i].Track.ClippedSamples) << i;
+    EXPECT_EQ(Hires.Tracks[i].Track.ClipText(), Cd.Tracks[i].Track.ClipText()) << i;
+    EXPECT_EQ(Hires.Tracks[i].Track.Peak, Cd.Tracks[i].Track.Peak) << i;
+  }
+  EXPECT_EQ(Cd.Tracks[0].Track.ClippedSamples, 5);
+  EXPECT_EQ(Cd.Tracks[0].Track.ClipText(), "Track01.wav: 5 clipped samples, first at 0:03.000");
+  EXPECT_EQ(Hires.Level, Cd.Level);
+  ASSERT_EQ(Hires.Marks.size(), 2u);  // 2 s apart: a mark each
+  ASSERT_EQ(Cd.Marks.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(Hires.Marks[i].Label, Cd.Marks[i].Label);
+    EXPECT_NEAR(Hires.Marks[i].Frame / 96000.0, Cd.Marks[i].Frame / 44100.0, 1e-4);
   }
 }
 

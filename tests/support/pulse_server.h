@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/wave/alsa/alsa_backend.h"
 #include "tests/support/alsa_config.h"
@@ -23,8 +24,9 @@ namespace velmar::test {
 
 class PulseServer {
  public:
-  // Rate: the null sink's (and its monitor's).
-  explicit PulseServer(int Rate = 44100) : FRate(Rate) {
+  // Rate and Format ("s16le", "s24le"): the null sink's (and its monitor's).
+  explicit PulseServer(int Rate = 44100, std::string Format = "s16le")
+      : FRate(Rate), FFormat(std::move(Format)) {
     const std::string Run = Dir.File("run"), Home = Dir.File("home");
     std::filesystem::create_directories(Run);
     std::filesystem::permissions(Run, std::filesystem::perms::owner_all);  // as a runtime folder is
@@ -35,8 +37,7 @@ class PulseServer {
     int Status = -1;
     RunCommand(
         "pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes "
-        "-L 'module-null-sink sink_name=test rate=" + std::to_string(Rate) +
-            "' -L module-native-protocol-unix "
+        "-L 'module-null-sink " + SinkArguments() + "' -L module-native-protocol-unix "
         "--log-target=file:" +
             Dir.File("pulse.log") + " 2>&1",
         &Status);
@@ -62,9 +63,11 @@ class PulseServer {
   bool AddSink() {
     int Status = -1;
     RunCommand(
-        "pactl load-module module-null-sink sink_name=test rate=" + std::to_string(FRate) + " 2>&1",
-        &Status);
+        "pactl load-module module-null-sink " + SinkArguments() + " 2>&1", &Status);
     return Status == 0;
+  }
+  std::string SinkArguments() const {
+    return "sink_name=test rate=" + std::to_string(FRate) + " format=" + FFormat;
   }
   PulseServer(const PulseServer&) = delete;
   PulseServer& operator=(const PulseServer&) = delete;
@@ -126,6 +129,7 @@ class PulseServer {
   }
 
   const int FRate;
+  const std::string FFormat;
   TempDir Dir;
 };
 

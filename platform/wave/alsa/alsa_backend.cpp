@@ -50,6 +50,7 @@ snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& f) {
   if (f.wFormatTag != WAVE_FORMAT_PCM) return SND_PCM_FORMAT_UNKNOWN;
   if (f.wBitsPerSample == 8) return SND_PCM_FORMAT_U8;
   if (f.wBitsPerSample == 16) return SND_PCM_FORMAT_S16_LE;
+  if (f.wBitsPerSample == 24) return SND_PCM_FORMAT_S24_3LE;  // packed, as the WAV file holds it
   return SND_PCM_FORMAT_UNKNOWN;
 }
 

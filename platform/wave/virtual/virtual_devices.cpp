@@ -23,7 +23,8 @@ std::uint64_t BytesIn(Clock::duration Elapsed, std::uint32_t AvgBytes, std::uint
 }
 
 bool Acceptable(const WAVEFORMATEX& f) {
-  return f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) &&
+  return f.wFormatTag == WAVE_FORMAT_PCM &&
+         (f.wBitsPerSample == 8 || f.wBitsPerSample == 16 || f.wBitsPerSample == 24) &&
          f.nChannels >= 1 && f.nChannels <= 8 && f.nSamplesPerSec >= 1000 &&
          f.nSamplesPerSec <= 192000 && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8 &&
          f.nAvgBytesPerSec == f.nBlockAlign * f.nSamplesPerSec;
@@ -325,9 +326,10 @@ void StoreSample(std::uint8_t* Dest, std::uint32_t Width, double v) {
   if (Width == 1) {
     Dest[0] = static_cast<std::uint8_t>(std::lround(128 + 127 * v));
   } else {
-    const auto s = static_cast<std::int16_t>(std::lround(32767 * v));
-    Dest[0] = static_cast<std::uint8_t>(s & 0xFF);
-    Dest[1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+    // Full scale at the sample's own width, little-endian.
+    const std::int32_t Most = (1 << (8 * Width - 1)) - 1;
+    const auto s = static_cast<std::int32_t>(std::lround(Most * v));
+    for (std::uint32_t b = 0; b < Width; ++b) Dest[b] = static_cast<std::uint8_t>(s >> (8 * b));
   }
 }
 
