@@ -18,13 +18,17 @@ namespace velmar::cli {
 
 int GateCommand(const TArgs& Args) {
   TOptions o;
-  if (!o.Parse(Args, {"--device", "--time-gate", "--seconds"}, {})) return UsageError(o.Error());
+  if (!o.Parse(Args, {"--device", "--time-gate", "--seconds", "--rate", "--bits"}, {}))
+    return UsageError(o.Error());
   if (!o.Positional().empty()) return UsageError("gate takes no file names");
   long long Device, TimeGate;
   std::optional<double> Seconds;
+  WAVEFORMATEX Format{};
   if (!o.Integer("--device", -1, 255, 0, Device) || !o.Integer("--time-gate", 2, 20, 8, TimeGate) ||
-      !o.Seconds("--seconds", 1, 60, "1 to 60", Seconds))
+      !o.Seconds("--seconds", 1, 60, "1 to 60", Seconds) || !FormatOptions(o, Format))
     return UsageError(o.Error());
+  const int BufferBytes = RuleBufferBytes(Format.nSamplesPerSec, Format.nBlockAlign);
+  const auto PerSecond = static_cast<double>(Format.nAvgBytesPerSec);
   InstallDefaultWaveBackends();
   if (Device >= static_cast<long long>(waveInGetNumDevs())) {
     std::fprintf(stderr, "velmar-rec: there is no input device %lld (see 'velmar-rec devices')\n",
@@ -34,15 +38,13 @@ int GateCommand(const TArgs& Args) {
   InstallInterruptHandlers();
   const int Ms = static_cast<int>(std::lround(Seconds.value_or(3) * 1000));
   std::vector<std::uint8_t> Pcm;
-  Pcm.reserve(static_cast<std::size_t>(Ms) * 4 * 441 / 10);  // the audio of Ms
+  Pcm.reserve(static_cast<std::size_t>(Ms) * Format.nAvgBytesPerSec / 1000);  // the audio of Ms
   try {
     TMMWaveIn In;
     In.SetDeviceID(static_cast<TMMDeviceId>(Device));
     In.SetCallBackMode(TMMCBMode::cmWindow);
-    In.SetMode(TMMMode::mStereo);
-    In.SetBitLength(TMMBits::b16Bit);
-    In.SetSampleRate(44100);
-    In.SetBufferSize(TRecordingSession::kBufferSize);
+    UseRecordingFormat(In, Format);
+    In.SetBufferSize(BufferBytes);
     In.SetNumBuffers(10);
     In.SetTimeFormat(TMMTimeFormats::tfMillisecond);
     In.SetMaxRecordTime(Ms);
@@ -68,7 +70,7 @@ int GateCommand(const TArgs& Args) {
         std::fprintf(stderr,
                      "velmar-rec: input device %lld delivered %.1f s of %.1f s; no gate "
                      "measured\n",
-                     Device, static_cast<double>(Pcm.size()) / 176400, Ms / 1000.0);
+                     Device, static_cast<double>(Pcm.size()) / PerSecond, Ms / 1000.0);
         return 2;
       }
     }
@@ -78,10 +80,10 @@ int GateCommand(const TArgs& Args) {
     return 2;
   }
   const TGateFromNoise g = GateFromNoise(Pcm.data(), Pcm.size(), static_cast<int>(TimeGate),
-                                         TRecordingSession::kBufferSize);
+                                         BufferBytes, Format.wBitsPerSample / 8);
   if (!g.Measured) {
     std::fprintf(stderr, "velmar-rec: too little audio to measure (%.2f s)\n",
-                 static_cast<double>(Pcm.size()) / 176400);
+                 static_cast<double>(Pcm.size()) / PerSecond);
     return 2;
   }
   if (g.TooLoud) {

@@ -32,7 +32,7 @@ std::optional<std::string> FormatProblem(const std::string& Name, TMMDeviceId De
   };
   if (Takes(Scan.Format()) || !Takes(&Cd)) return std::nullopt;
   return "its format, " + WaveFormatTagName(Scan.Format()) + " " + WaveFormatText(Scan.Format()) +
-         ", is not supported for playing (the output takes PCM of 8 or 16 bits)";
+         ", is not supported for playing (the output takes PCM of 8, 16 or 24 bits)";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <lame/lame.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +22,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kFrames = 8192;
+
+// "96 kHz", "44.1 kHz".
+std::string KHzText(int Rate) {
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%g kHz", Rate / 1000.0);
+  return Text;
+}
 
 struct TLame {
   lame_global_flags* Flags = lame_init();
@@ -105,6 +113,10 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
     Result.Error = "the encoder does not take " + std::to_string(Rate) + " Hz";
     return Result;
   }
+  // MP3 holds rates up to 48 kHz: a higher one is resampled, and said.
+  if (const int Out = lame_get_out_samplerate(g); Out != Rate)
+    Result.Note = "resampled from " + KHzText(Rate) + " to " + KHzText(Out) +
+                  ": MP3 holds no higher rate";
 
   const std::string Final = FreeOutputName(WavName, ".mp3");
   TPartialOutput Out;

@@ -10,7 +10,7 @@
 namespace velmar {
 
 TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int TimeGate,
-                             int BufferBytes) {
+                             int BufferBytes, int SampleBytes) {
   TGateFromNoise Result;
   if (BufferBytes <= 0 || TimeGate <= 0) return Result;
   const std::size_t Buffers = Bytes / static_cast<std::size_t>(BufferBytes);
@@ -18,7 +18,8 @@ TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int Tim
   std::vector<TChannelLevels> Levels(Buffers);
   for (std::size_t i = 0; i < Buffers; ++i) {
     const std::uint8_t* Buffer = Pcm + i * static_cast<std::size_t>(BufferBytes);
-    Levels[i] = {ChannelLevel(Buffer, 0, BufferBytes), ChannelLevel(Buffer, 1, BufferBytes)};
+    Levels[i] = {ChannelLevel(Buffer, 0, BufferBytes, SampleBytes),
+                 ChannelLevel(Buffer, 1, BufferBytes, SampleBytes)};
   }
   // The loudest sum of TimeGate buffers' levels, of either channel: the rule
   // compares each channel's sum with the gate.
@@ -58,7 +59,8 @@ bool TGateListener::Take(const std::uint8_t* Data, std::size_t Bytes) {
   return FAudio.size() >= FWanted;
 }
 
-TGateFromNoise TGateListener::Heard(int TimeGate, int BufferBytes, std::size_t& Got) {
+TGateFromNoise TGateListener::Heard(int TimeGate, int BufferBytes, std::size_t& Got,
+                                    int SampleBytes) {
   std::vector<std::uint8_t> Audio;
   {
     std::lock_guard<std::mutex> Hold(FLock);
@@ -66,7 +68,7 @@ TGateFromNoise TGateListener::Heard(int TimeGate, int BufferBytes, std::size_t& 
     Audio.swap(FAudio);
   }
   Got = Audio.size();
-  return GateFromNoise(Audio.data(), Audio.size(), TimeGate, BufferBytes);
+  return GateFromNoise(Audio.data(), Audio.size(), TimeGate, BufferBytes, SampleBytes);
 }
 
 void TGateListener::Stop() {

@@ -4,7 +4,8 @@
 // above it: the rule then takes that noise for quiet, and what is louder by
 // the margin for sound.
 //
-// Audio is 44100 Hz, 16-bit stereo, measured in the rule's buffers.
+// Audio is stereo, 16 or 24 bits (SampleBytes 2 or 3), measured in the rule's
+// buffers at the recording's format.
 // Threads: GateFromNoise is a plain function, called on any one thread;
 // TGateListener is filled by the input's thread (see there).
 #pragma once
@@ -30,7 +31,7 @@ struct TGateFromNoise {
 
 // Pcm: Bytes of audio, cut into buffers of BufferBytes as the rule measures.
 TGateFromNoise GateFromNoise(const std::uint8_t* Pcm, std::size_t Bytes, int TimeGate,
-                             int BufferBytes);
+                             int BufferBytes, int SampleBytes = 2);
 
 // Listening to the input for the gate: Start on the main thread wants Bytes
 // of audio; the input's thread gives what it delivers to Take, which says
@@ -41,7 +42,7 @@ class TGateListener {
  public:
   void Start(std::size_t Bytes);
   bool Take(const std::uint8_t* Data, std::size_t Bytes);
-  TGateFromNoise Heard(int TimeGate, int BufferBytes, std::size_t& Got);
+  TGateFromNoise Heard(int TimeGate, int BufferBytes, std::size_t& Got, int SampleBytes = 2);
   void Stop();
 
  private:

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -14,6 +15,7 @@
 #include "platform/files.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
+#include "stream/wave_in.h"
 #include "wavefile/wave_scan.h"
 
 namespace velmar {
@@ -47,6 +49,41 @@ const WAVEFORMATEX& CdFormat() {
     return *BuildPCMFormat(&x, 16, 2, 44100);
   }();
   return f;
+}
+
+const std::vector<WAVEFORMATEX>& RecordingFormats() {
+  static const std::vector<WAVEFORMATEX> All = [] {
+    std::vector<WAVEFORMATEX> v;
+    for (const auto& [Bits, Rate] : {std::pair<std::uint16_t, std::uint32_t>{16, 44100},
+                                     {16, 48000},
+                                     {24, 44100},
+                                     {24, 48000},
+                                     {24, 88200},
+                                     {24, 96000}}) {
+      WAVEFORMATEX f{};
+      v.push_back(*BuildPCMFormat(&f, Bits, 2, Rate));
+    }
+    return v;
+  }();
+  return All;
+}
+
+std::string RecordingFormatText(const WAVEFORMATEX& Format) {
+  char Text[48];
+  std::snprintf(Text, sizeof Text, "%u-bit %g kHz", unsigned{Format.wBitsPerSample},
+                Format.nSamplesPerSec / 1000.0);
+  return Text;
+}
+
+std::string FormatsTheInputGives(TMMDeviceId Device) {
+  std::vector<std::string> Given;
+  for (const WAVEFORMATEX& f : RecordingFormats())
+    if (!WaveInRefusesFormat(Device, f)) Given.push_back(RecordingFormatText(f));
+  if (Given.empty()) return "none of the recording formats";
+  std::string Text;
+  for (std::size_t i = 0; i < Given.size(); ++i)
+    Text += (i == 0 ? "" : i + 1 == Given.size() ? " and " : ", ") + Given[i];
+  return Text;
 }
 
 std::string TTrackInfo::ClipText() const {
@@ -333,7 +370,12 @@ bool TRecordingSession::Start() {
   FDiskWarnedAt = 0;
   FRecorder.SetDeviceID(FOptions.Device);
   FRecorder.SetCreateNew(FOptions.CreateNew);
-  if (PrepareFolder() && HasRoom()) {
+  // A device that cannot give the format is refused, never converted from another.
+  if (WaveInRefusesFormat(FOptions.Device, FOptions.Format))
+    Fail(TSessionEnd::Failed, "the input device does not record " +
+                                  RecordingFormatText(FOptions.Format) + "; it gives " +
+                                  FormatsTheInputGives(FOptions.Device));
+  else if (PrepareFolder() && HasRoom()) {
     FTrack.Number =
         FOptions.FirstNumber > 0 ? FOptions.FirstNumber : NextTrackNumber(FOptions.Folder);
     try {

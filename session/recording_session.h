@@ -37,6 +37,15 @@ namespace velmar {
 // The designed recording format: 44100 Hz, 16 bits, stereo PCM.
 const WAVEFORMATEX& CdFormat();
 
+// The formats a recording may be made in: the designed one first, then 16-bit
+// 48 kHz and 24-bit at 44.1, 48, 88.2 and 96 kHz.
+const std::vector<WAVEFORMATEX>& RecordingFormats();
+// "16-bit 44.1 kHz", "24-bit 96 kHz".
+std::string RecordingFormatText(const WAVEFORMATEX& Format);
+// What input device Device records of RecordingFormats(): "16-bit 44.1 kHz
+// and 16-bit 48 kHz", or "none of the recording formats".
+std::string FormatsTheInputGives(TMMDeviceId Device);
+
 // Sets a recording device (an input or a recorder) to Format.
 template <class TDevice>
 void UseRecordingFormat(TDevice& Device, const WAVEFORMATEX& Format) {

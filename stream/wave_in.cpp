@@ -434,6 +434,12 @@ void TMMCustomWaveIn::Stopped() {
   Stop();
 }
 
+bool WaveInRefusesFormat(TMMDeviceId Device, const WAVEFORMATEX& Format) {
+  if (Device < MapperId || Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) return false;
+  const std::uint32_t Number = Device == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Device);
+  return waveInOpen(nullptr, Number, &Format, 0, 0, WAVE_FORMAT_QUERY) == WAVERR_BADFORMAT;
+}
+
 bool WaveInOpensForRecording(TMMDeviceId Device, const WAVEFORMATEX* Format) {
   try {
     TMMWaveIn Probe;

@@ -144,6 +144,10 @@ class TMMWaveIn : public TMMCustomWaveIn {
 // the query fails.
 std::string WaveInDeviceName(TMMDeviceId Device);
 
+// True when input device N says it does not record Format (asked, not
+// opened; a busy or missing device refuses nothing here).
+bool WaveInRefusesFormat(TMMDeviceId Device, const WAVEFORMATEX& Format);
+
 // True when input device N opens for recording at Format (stereo PCM; by
 // default 44100 Hz, 16 bit).
 bool WaveInOpensForRecording(TMMDeviceId Device, const WAVEFORMATEX* Format = nullptr);

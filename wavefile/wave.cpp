@@ -9,6 +9,7 @@
 #include "stream/messages.h"
 #include "stream/time_conversions.h"
 #include "stream/wave_format.h"
+#include "wavefile/wave_scan.h"
 
 namespace velmar {
 
@@ -189,7 +190,12 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bo
   if (Name.empty() || !Format) return;
   const std::string Full = ExpandFileName(Name);
   if (!MustBeNew && WaveFileNameValid(Full) && WaveFileExists(Full)) WaveFileDelete(Full);
-  TWaveFileBlock* Block = WaveFileFromFormat(Format);
+  // A new recording of wide samples gets the record other programs need.
+  const std::vector<std::uint8_t> Record = StoredFormatRecord(std::vector<std::uint8_t>(
+      reinterpret_cast<const std::uint8_t*>(Format),
+      reinterpret_cast<const std::uint8_t*>(Format) + WaveFormatSize(Format)));
+  TWaveFileBlock* Block =
+      WaveFileFromFormat(reinterpret_cast<const WAVEFORMATEX*>(Record.data()));
   errno = 0;
   if (!Block || WaveFileCreate(Block, Full, MustBeNew) != WAVEERR_NONE) {
     const int Reason = errno;

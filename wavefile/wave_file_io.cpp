@@ -243,14 +243,12 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
 }
 
 // Writes the "fmt " chunk: 18 bytes for PCM (cbSize 0, whatever the block
-// holds), 18 + cbSize otherwise; the extensible record for samples wider than
-// 16 bits or more than two channels.
+// holds), 18 + cbSize otherwise.
 bool WriteFormatChunk(HMMIO h, const TWaveFileBlock& Block) {
   std::vector<std::uint8_t> Record(Block.FormatBytes.begin(),
                                    Block.FormatBytes.begin() + WaveFormatSize(Block.Format()));
   if (Block.Format()->wFormatTag == WAVE_FORMAT_PCM)
     reinterpret_cast<WAVEFORMATEX*>(Record.data())->cbSize = 0;
-  Record = StoredFormatRecord(Record);
   MMCKINFO Fmt{};
   Fmt.ckid = kFmt;
   Fmt.cksize = static_cast<std::uint32_t>(Record.size());

@@ -471,27 +471,28 @@ TEST(RecordRealTime, CtrlCKeepsTheAudioUpToIt) {
 }
 
 // A file the output cannot take because of its format says so, naming the
-// format; the recording format plays.
+// format; the recording formats play.
 TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
   PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
   TempDir Dir;
-  const std::string Odd = Dir.File("odd.wav"), Cd = Dir.File("cd.wav");
+  const std::string Odd = Dir.File("odd.wav"), Cd = Dir.File("cd.wav"), Hi = Dir.File("hi.wav");
   int Status = -1;
-  RunCommand("sox -n -r 48000 -b 24 -c 2 " + Odd +
-                 " synth 0.2 sine 440 && sox -n -r 44100 -b 16 "
-                 "-c 2 " +
-                 Cd + " synth 0.2 sine 440",
+  RunCommand("sox -n -r 48000 -b 32 -c 2 " + Odd + " synth 0.2 sine 440 && sox -n -r 44100 -b 16 -c 2 " +
+                 Cd + " synth 0.2 sine 440 && sox -n -r 96000 -b 24 -c 2 " + Hi +
+                 " synth 0.2 sine 440",
              &Status);
   ASSERT_EQ(Status, 0);
   const std::string Rec = std::string(VELMAR_REC) + " play -d -1 ";
   EXPECT_EQ(RunCommand(Rec + Odd + " 2>&1", &Status),
             "velmar-rec: " + Odd +
-                ": its format, PCM 48.000 kHz, 24 Bit, Stereo, is not "
-                "supported for playing (the output takes PCM of 8 or 16 bits)\n");
+                ": its format, PCM 48.000 kHz, 32 Bit, Stereo, is not "
+                "supported for playing (the output takes PCM of 8, 16 or 24 bits)\n");
   EXPECT_EQ(Status, 2);
-  EXPECT_EQ(RunCommand(Rec + Cd + " 2>&1", &Status), "");
-  EXPECT_EQ(Status, 0);
+  for (const std::string& Plays : {Cd, Hi}) {
+    EXPECT_EQ(RunCommand(Rec + Plays + " 2>&1", &Status), "") << Plays;
+    EXPECT_EQ(Status, 0);
+  }
 }
 
 // Playback ends when the last sample has been heard, not when it was handed

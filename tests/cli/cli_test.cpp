@@ -19,6 +19,7 @@
 #include "tests/cli/velmar_rec.h"
 #include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
+#include "stream/wave_format.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -193,6 +194,30 @@ TEST_F(Cli, RecordingAFileSourceGivesTheSameTracksAsSplittingIt) {
 // A long session without automatic splits: where a track reaches the largest
 // WAV size the next goes on from the very next sample; a track number that
 // another program takes meanwhile is skipped and its file left alone.
+// A device that cannot give the chosen format is refused with a sentence that
+// names what it gives; nothing is recorded, nothing is converted.
+TEST_F(Cli, AnInputThatCannotGiveTheFormatIsRefusedNamingWhatItGives) {
+  auto Virtual = std::make_shared<TVirtualBackend>();
+  Virtual->AddCapture({.Name = "Old card", .RealTime = false, .MostBits = 16, .MostRate = 48000});
+  SetWaveBackends({Virtual});
+  cli::TSessionOptions o;
+  o.Folder = Dir.File("tracks");
+  BuildPCMFormat(&o.Format, 24, 2, 96000);
+  cli::TTrackSession Session(o);
+  const std::atomic<bool> Never{false};
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Session.Run(Never), 2);
+  testing::internal::GetCapturedStdout();
+  const std::string Said = testing::internal::GetCapturedStderr();
+  SetWaveBackends({});
+  EXPECT_NE(Said.find("the input device does not record 24-bit 96 kHz; it gives 16-bit 44.1 kHz "
+                      "and 16-bit 48 kHz"),
+            std::string::npos)
+      << Said;
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("tracks/Track01.wav")));
+}
+
 TEST_F(Cli, RecordingGoesOnGaplesslyAndNeverReplacesAnotherProgramsFile) {
   const std::string Out = Dir.File("long");
   Bytes Samples(1000000);

@@ -54,7 +54,9 @@ TEST(WaveFormat, IsValidPCMFormatBounds) {
   EXPECT_FALSE(IsValidPCMFormat(&f));
   f = Pcm(16, 2, 100001);
   EXPECT_FALSE(IsValidPCMFormat(&f));
-  f = Pcm(24, 2, 44100);
+  f = Pcm(24, 2, 96000);  // the high-resolution recording formats
+  EXPECT_TRUE(IsValidPCMFormat(&f));
+  f = Pcm(32, 2, 44100);
   EXPECT_FALSE(IsValidPCMFormat(&f));
   f = Pcm(16, 3, 44100);
   EXPECT_FALSE(IsValidPCMFormat(&f));

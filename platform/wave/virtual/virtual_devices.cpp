@@ -299,7 +299,9 @@ MMRESULT TVirtualBackend::OpenCapture(int Index, const WAVEFORMATEX& Format, boo
     if (Index < 0 || Index >= static_cast<int>(FCapture.size())) return MMSYSERR_BADDEVICEID;
     s = FCapture[static_cast<size_t>(Index)];
   }
-  if (!Acceptable(Format)) return WAVERR_BADFORMAT;
+  if (!Acceptable(Format) || Format.wBitsPerSample > s->Spec.MostBits ||
+      Format.nSamplesPerSec > s->Spec.MostRate)
+    return WAVERR_BADFORMAT;
   if (s->Spec.OpenError != MMSYSERR_NOERROR) return s->Spec.OpenError;
   if (!QueryOnly) Stream = std::make_unique<TVirtualCapture>(s, Format);
   return MMSYSERR_NOERROR;

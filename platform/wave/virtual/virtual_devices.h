@@ -40,6 +40,9 @@ struct TVirtualDeviceSpec {
   bool Live = true;            // runs on while closed or stopped
   std::uint32_t Formats = 0xFFF;
   std::uint16_t Channels = 2;
+  // Capture: the widest samples and the highest rate the device gives.
+  std::uint16_t MostBits = 24;
+  std::uint32_t MostRate = 192000;
   // Faults.
   MMRESULT OpenError = MMSYSERR_NOERROR;  // e.g. MMSYSERR_ALLOCATED (busy)
   std::int64_t HoldHeader = -1;           // this header (0-based) never comes back
