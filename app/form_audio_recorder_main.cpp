@@ -59,6 +59,16 @@ constexpr int kSideEnds[] = {0, 30, 60, 120, -1};
 constexpr int kInputWaits[] = {0, 60, 300, 1800, 7200};
 constexpr int kDefaultInputWait = 300;
 
+// A recording format as a menu choice's value, and back.
+int FormatChoice(const WAVEFORMATEX& f) {
+  return f.wBitsPerSample * 1000000 + static_cast<int>(f.nSamplesPerSec);
+}
+const WAVEFORMATEX& ChosenFormat(int Choice) {
+  for (const WAVEFORMATEX& f : RecordingFormats())
+    if (FormatChoice(f) == Choice) return f;
+  return CdFormat();
+}
+
 // Renames Old to New unless New exists (a rename must never replace a track).
 bool RenameNoReplace(const std::string& Old, const std::string& New) {
   if (::renameat2(AT_FDCWD, Old.c_str(), AT_FDCWD, New.c_str(), RENAME_NOREPLACE) == 0) return true;
@@ -195,6 +205,15 @@ void TFormAudioRecorderMain::BuildMenus() {
               : Seconds < 3600 ? QString("Wait %1 min for It to Come Back").arg(Seconds / 60)
                                : QString("Wait %1 h for It to Come Back").arg(Seconds / 3600));
   Choose(miInputWait, kDefaultInputWait);
+  miRecordingFormat = miOptions->addMenu("Recording &Format");
+  FHelpContexts[miRecordingFormat->menuAction()] = 3440;
+  UseDarkLook(miRecordingFormat);
+  for (const WAVEFORMATEX& f : RecordingFormats())
+    AddChoice(miRecordingFormat, FormatChoice(f),
+              QString(FormatChoice(f) == FormatChoice(CdFormat()) ? "CD: %1" : "%1")
+                  .arg(QString::fromStdString(RecordingFormatText(f))));
+  Choose(miRecordingFormat, FormatChoice(CdFormat()));
+  connect(miRecordingFormat, &QMenu::triggered, this, [this] { UseChosenFormat(); });
   miHelp = MainMenu->addMenu("&Help");
   AddItem(miHelp, "&About", 3420, &TFormAudioRecorderMain::miAboutClick);
   AddItem(miHelp, "&FAQ", 10000, &TFormAudioRecorderMain::miFAQClick);
@@ -362,7 +381,8 @@ void TFormAudioRecorderMain::FormCreate() {
   WaveIn.SetCallBackMode(TMMCBMode::cmThread);
   UseRecordingFormat(WaveIn, Session.Options().Format);
   WaveIn.OnBufferReady = [this](TObject*, PWaveHdr h) {
-    FPeaks.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded);
+    FPeaks.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded,
+                BitsOf(WaveIn.BitLength()) / 8);
     if (FGateListener.Take(reinterpret_cast<const std::uint8_t*>(h->wh.lpData),
                            h->wh.dwBytesRecorded))
       QMetaObject::invokeMethod(
@@ -534,6 +554,28 @@ void TFormAudioRecorderMain::SetRecordFormat() {
   UseRecordingFormat(WaveRecorder, Session.Options().Format);
 }
 
+void TFormAudioRecorderMain::UseChosenFormat() {
+  const WAVEFORMATEX& f = ChosenFormat(Chosen(miRecordingFormat));
+  if (FormatChoice(f) == FormatChoice(Session.Options().Format)) return;
+  const bool Monitoring = WaveIn.State() & wisStarted;
+  StopGateListening();
+  WaveIn.Close();
+  Session.Options().Format = f;
+  UseRecordingFormat(WaveIn, f);
+  SetRecordFormat();
+  FPeaks.Reset();
+  levelLeft->ResetData();
+  levelRight->ResetData();
+  ShowTimeLeft();
+  const std::string Text = RecordingFormatText(f);
+  if (WaveInRefusesFormat(WaveIn.DeviceID(), f))
+    ShowStatus(QString::fromStdString("The input does not record " + Text + "; it gives " +
+                                      FormatsTheInputGives(WaveIn.DeviceID())));
+  else
+    ShowStatus(QString::fromStdString("Recording format: " + Text));
+  if (Monitoring) StartMonitoring();
+}
+
 int TFormAudioRecorderMain::Row() const {
   return Grid->currentRow() < 0 ? 0 : Grid->currentRow();
 }
@@ -644,6 +686,11 @@ void TFormAudioRecorderMain::LoadSettings() {
     miStartOnSound->setChecked(Int("StartOnSound", 0) != 0);
     Choose(miSideEnd, Int("SideEnd", 0));
     Choose(miInputWait, Int("InputWait", kDefaultInputWait));
+    const WAVEFORMATEX& Format = ChosenFormat(Int("RecordingFormat", FormatChoice(CdFormat())));
+    Choose(miRecordingFormat, FormatChoice(Format));
+    Session.Options().Format = Format;
+    UseRecordingFormat(WaveIn, Format);
+    SetRecordFormat();
   } catch (const std::exception& e) {
     // The rest of the block is skipped, as designed; it is said.
     ShowStatus("Some settings could not be read (" + QString::fromStdString(e.what()) +
@@ -669,6 +716,7 @@ void TFormAudioRecorderMain::SaveSettings() {
     Int("StartOnSound", miStartOnSound->isChecked() ? 1 : 0);
     Int("SideEnd", Chosen(miSideEnd));
     Int("InputWait", Chosen(miInputWait));
+    Int("RecordingFormat", FormatChoice(Session.Options().Format));
   } catch (const std::exception&) {
     Saved = false;
   }
@@ -788,7 +836,7 @@ void TFormAudioRecorderMain::ShowTrack(int Row, const QString& Name, int Ms) {
   SetCell(0, Row, QString::fromStdString(TrackNumberText(Row)));
   SetCell(1, Row, Name);
   SetCell(2, Row, QString::fromStdString(TimeToText(Ms)));
-  SetCell(3, Row, QString::number(MsToKBytes(Ms)));
+  SetCell(3, Row, QString::number(MsToKBytes(Ms, Session.Options().Format.nAvgBytesPerSec)));
 }
 
 void TFormAudioRecorderMain::TrackStarted(const TTrackInfo& Track) {
@@ -831,7 +879,7 @@ void TFormAudioRecorderMain::TrackEnded(const TTrackInfo& Track, TTrackEnd Why,
 
 void TFormAudioRecorderMain::BufferTaken(const std::uint8_t* Data, std::uint32_t Bytes,
                                          const TTrackInfo&) {
-  FPeaks.Take(Data, Bytes);
+  FPeaks.Take(Data, Bytes, Session.Options().Format.wBitsPerSample / 8);
 }
 
 void TFormAudioRecorderMain::DropoutFound(const TTrackInfo& Track, const TTrackDropout& Dropout) {
@@ -887,7 +935,8 @@ void TFormAudioRecorderMain::TimerTimer() {
   // What the track holds (with a start on sound, its pre-roll too).
   const std::int64_t Position = Session.Track().Ms;
   SetCell(2, Row(), QString::fromStdString(TimeToText(Position)));
-  SetCell(3, Row(), QString::number(MsToKBytes(Position)));
+  SetCell(3, Row(),
+          QString::number(MsToKBytes(Position, Session.Options().Format.nAvgBytesPerSec)));
   ShowTimeLeft(false);
 }
 
@@ -1128,7 +1177,10 @@ void TFormAudioRecorderMain::GateHeard() {
   FGateListen = 0;
   const int TimeGate = WhideGate->Position();
   std::size_t Got = 0;
-  const TGateFromNoise g = FGateListener.Heard(TimeGate, TRecordingSession::kBufferSize, Got);
+  const WAVEFORMATEX& Format = Session.Options().Format;
+  const TGateFromNoise g =
+      FGateListener.Heard(TimeGate, RuleBufferBytes(Format.nSamplesPerSec, Format.nBlockAlign),
+                          Got, Format.wBitsPerSample / 8);
   if (!g.Measured) {
     ShowStatus(QString("The input delivered %1 s of 3 s: the noise gate stays as it was")
                    .arg(static_cast<double>(Got) / Session.Options().Format.nAvgBytesPerSec, 0,

@@ -154,6 +154,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   // silence; -1 never, every silence starting the next track).
   QMenu* miSideEnd;
   QMenu* miInputWait;  // how long a recording waits for an input that went away
+  // Options > "Recording Format" (saved as "RecordingFormat": bits * 1000000
+  // + rate; the designed 16-bit 44.1 kHz by default).
+  QMenu* miRecordingFormat;
   TMMBitmapSlider* NoiseGate;
   TMMBitmapSlider* WhideGate;
   TMMBitmapSlider* MinSec;
@@ -180,6 +183,9 @@ class TFormAudioRecorderMain : public QWidget, private TSessionEvents {
   void BuildPanel();
   void SetupGrid();
   void SetRecordFormat();
+  // The format chosen in Options: the session's, the monitor's and the
+  // recorder's; the meters start again at it.
+  void UseChosenFormat();
   void StartNewTrack();
   // The session's reports: a track's row, its final length, the ends.
   TTrackSettings RuleSettings(const TTrackSettings&) override;

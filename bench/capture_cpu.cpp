@@ -8,7 +8,10 @@
 // other's cost. A private PulseAudio server with a null sink is started for
 // it, with noise playing into the sink.
 //
-//   velmar_capture_cpu [seconds per run] [rounds]     (default 45 s, 2 rounds)
+//   velmar_capture_cpu [seconds per run] [rounds] [24]  (default 45 s, 2 rounds)
+//
+// With "24" everything runs at 24 bits 96 kHz: the sink, the noise, ours
+// (--rate 96000 --bits 24) and arecord (-f S24_3LE -r 96000).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,7 +62,11 @@ double Run(const std::vector<const char*>& Arguments) {
 int main(int argc, char** argv) {
   const int Seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 45;
   const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
-  test::PulseServer Server;
+  const bool Hires = argc > 3 && std::string(argv[3]) == "24";
+  const char* Rate = Hires ? "96000" : "44100";
+  const char* Bits = Hires ? "24" : "16";
+  const char* PeerFormat = Hires ? "S24_3LE" : "S16_LE";
+  test::PulseServer Server(Hires ? 96000 : 44100, Hires ? "s24le" : "s16le");
   if (!Server.Started) {
     std::fprintf(stderr, "the private PulseAudio server did not start\n");
     return 1;
@@ -68,25 +75,28 @@ int main(int argc, char** argv) {
   const int Device = test::PulseServer::Monitor(*Alsa);
   if (Device < 0) return 1;
   // Something to hear on the monitor, for the whole bench.
-  const pid_t Noise = Spawn({"sh", "-c",
-                             "sox -q -n -r 44100 -b 16 -c 2 -t wav - synth 100000 pinknoise "
-                             "vol 0.3 | aplay -q -D velmar_pulse_out"});
+  const std::string NoiseLine = std::string("sox -q -n -r ") + Rate + " -b " + Bits +
+                                " -c 2 -t wav - synth 100000 pinknoise vol 0.3 | aplay -q -D "
+                                "velmar_pulse_out";
+  const pid_t Noise = Spawn({"sh", "-c", NoiseLine.c_str()});
   test::TempDir Dir;
   const std::string Duration = std::to_string(Seconds), DeviceText = std::to_string(Device);
   double Ours = 0, Theirs = 0, Equal = 0;
-  std::printf("CPU s per minute of audio, each program alone, %d s per run\n", Seconds);
-  std::printf("%-8s %20s %20s %24s\n", "round", "velmar-rec record", "arecord -f cd",
+  std::printf("CPU s per minute of audio at %s-bit %s Hz, each program alone, %d s per run\n",
+              Bits, Rate, Seconds);
+  std::printf("%-8s %20s %20s %24s\n", "round", "velmar-rec record", "arecord",
               "arecord, 1024 frames");
   for (int Round = 1; Round <= Rounds; ++Round) {
     const std::string Out = Dir.File("tracks" + std::to_string(Round));
     const std::string PeerFile = Dir.File("arecord" + std::to_string(Round) + ".wav");
     const double a = Run({VELMAR_REC, "record", "-d", DeviceText.c_str(), "-o", Out.c_str(),
-                          "--no-auto-split", "--duration", Duration.c_str()});
-    const double b = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd", "-d",
+                          "--no-auto-split", "--rate", Rate, "--bits", Bits, "--duration",
+                          Duration.c_str()});
+    const double b = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", PeerFormat, "-r", Rate,
+                          "-c", "2", "-d", Duration.c_str(), PeerFile.c_str()});
+    const double c = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", PeerFormat, "-r", Rate,
+                          "-c", "2", "--period-size=1024", "--buffer-size=131072", "-d",
                           Duration.c_str(), PeerFile.c_str()});
-    const double c = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", "cd",
-                          "--period-size=1024", "--buffer-size=131072", "-d", Duration.c_str(),
-                          PeerFile.c_str()});
     if (a < 0 || b < 0 || c < 0) {
       std::fprintf(stderr, "a run failed (velmar-rec %s, arecord %s, arecord 1024 %s)\n",
                    a < 0 ? "failed" : "ok", b < 0 ? "failed" : "ok", c < 0 ? "failed" : "ok");

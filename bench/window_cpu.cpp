@@ -5,6 +5,11 @@
 // alone, in turns (window, velmar-rec, arecord, window, ...).
 //
 //   velmar_window_cpu [seconds per run] [rounds] [screenshot.png]   (default 60 s, 2 rounds)
+//   velmar_window_cpu formats [seconds per run] [rounds]
+//
+// "formats": the window recording at 24 bits 96 kHz beside the window
+// recording at the designed 16-bit 44.1 kHz, from a sink running at 24/96
+// (the sound server converts for the second), in turns.
 //
 // With VELMAR_BENCH_PERF=FILE, perf records the window's call graphs into FILE
 // over the first round (its CPU figure then includes perf's own cost).
@@ -23,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/recorder_settings.h"
+#include "platform/registry/settings_store.h"
 #include "tests/support/alsa_config.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pulse_server.h"
@@ -119,10 +126,14 @@ double Run(const std::string& CommandLine) {
 // seconds over that time, -1 when it did not record. Threads gets each
 // thread's share.
 double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, int Seconds,
-              const std::string& Shot, std::map<std::string, TThreadUse>& Threads) {
-  const std::string Home = Dir.File("window" + std::to_string(Round));
+              const std::string& Shot, std::map<std::string, TThreadUse>& Threads,
+              int Format = 16044100) {
+  const std::string Home = Dir.File("window" + std::to_string(Round) + "-" + std::to_string(Format));
   const std::string Out = Home + "/recordings";
   std::filesystem::create_directories(Out);
+  // The recording format, as Options keeps it (bits * 1000000 + rate).
+  ::setenv("XDG_CONFIG_HOME", (Home + "/config").c_str(), 1);
+  WriteRegValue(kSettingsRoot, kSettingsKey, "RecordingFormat", Format);
   test::ChildProcess Program({VELMAR_RECORDER}, Out,
                              {{"DISPLAY", X.Display()},
                               {"QT_QPA_PLATFORM", "xcb"},
@@ -158,7 +169,52 @@ double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, in
 
 }  // namespace
 
+// The window at 24/96 against the window at 16/44.1, from a 24/96 sink.
+int Formats(int Seconds, int Rounds) {
+  test::XvfbServer X(800, 600);
+  test::PulseServer Server(96000, "s24le");
+  if (!X.Started() || !Server.Started) {
+    std::fprintf(stderr, "the private X or PulseAudio server did not start\n");
+    return 1;
+  }
+  test::TempDir Dir;
+  test::UseAlsaConfig(Dir.File("asound.conf"),
+                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                      "description \"Default\" } }\n"
+                      "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on "
+                      "description \"Test sink\" } }\n");
+  const pid_t Noise = Spawn(
+      "sox -q -n -r 96000 -b 24 -c 2 -t wav - synth 100000 pinknoise "
+      "vol 0.3 | aplay -q -D velmar_pulse_out");
+  double Sum[2] = {0, 0};
+  std::map<std::string, TThreadUse> Threads;
+  std::printf("the window's CPU s per minute while recording, each alone, %d s per run\n", Seconds);
+  std::printf("%-6s %20s %20s\n", "round", "24-bit 96 kHz", "16-bit 44.1 kHz");
+  for (int Round = 1; Round <= Rounds; ++Round) {
+    const double Hi = Window(X, Dir, Round, Seconds, "", Threads, 24096000);
+    const double Cd = Window(X, Dir, Round, Seconds, "", Threads, 16044100);
+    if (Hi < 0 || Cd < 0) {
+      std::fprintf(stderr, "a run failed (24/96 %.3f, 16/44.1 %.3f)\n", Hi, Cd);
+      ::kill(-Noise, SIGKILL);
+      return 1;
+    }
+    const double PerMinute = 60.0 / Seconds;
+    std::printf("%-6d %20.3f %20.3f\n", Round, Hi * PerMinute, Cd * PerMinute);
+    Sum[0] += Hi, Sum[1] += Cd;
+  }
+  const double Mean = 60.0 / Seconds / Rounds;
+  std::printf("%-6s %20.3f %20.3f\n", "mean", Sum[0] * Mean, Sum[1] * Mean);
+  const double Ratio = Sum[1] > 0 ? Sum[0] / Sum[1] : 0.0;
+  std::printf("24/96 against 16/44.1: %.2f (goal: at most 1.5): %s\n", Ratio,
+              Ratio <= 1.5 ? "met" : "not met");
+  ::kill(-Noise, SIGKILL);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "formats")
+    return Formats(argc > 2 ? std::max(1, std::atoi(argv[2])) : 60,
+                   argc > 3 ? std::max(1, std::atoi(argv[3])) : 2);
   const int Seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   const std::string Shot = argc > 3 ? argv[3] : "";

@@ -18,7 +18,9 @@ constexpr TCommandHelp kCommands[] = {
      "  velmar-rec record [-o DIR] [-d N] [-n N] [--time-gate N] [--min-length S]\n"
      "                    [--no-auto-split] [--keep-going] [--side-end S] [--duration S]\n"
      "                    [--tracks N] [--wait-for-sound [--pre-roll S]] [--wait-for-input S]\n"
-     "    Records an input device (44100 Hz, 16 bit, stereo) into numbered tracks,\n"
+     "                    [--rate HZ] [--bits 16|24]\n"
+     "    Records an input device (44100 Hz, 16 bit, stereo unless --rate and --bits\n"
+     "    say otherwise) into numbered tracks,\n"
      "    Track01.wav, Track02.wav, ..., after the highest track already in the folder.\n"
      "    A track ends when, after the minimum length, the input stays below the noise\n"
      "    gate for the time gate; the next track goes on from the very next sample. A\n"
@@ -50,7 +52,12 @@ constexpr TCommandHelp kCommands[] = {
      "      --wait-for-input S  an input that goes away (a source removed, a device\n"
      "                          unplugged) is waited for S seconds, 0..86400 (default\n"
      "                          300); back, it goes on in the same track, the absence\n"
-     "                          kept as a cue point; 0: the recording ends at once\n"},
+     "                          kept as a cue point; 0: the recording ends at once\n"
+     "      --rate HZ           44100 (default), 48000, 88200 or 96000\n"
+     "      --bits N            16 (default) or 24; tracks of 24 bits have the extensible\n"
+     "                          header. The rule measures the same time and dBFS at every\n"
+     "                          format. A device that cannot give the format is refused,\n"
+     "                          naming what it gives: nothing is converted\n"},
     {"split",
      "  velmar-rec split INPUT.wav [-o DIR] [-n N] [--time-gate N] [--min-length S]\n"
      "                   [--tracks N | --cue SIDE.cue | --listing FILE [--side X]] [--dry-run]\n"
@@ -128,13 +135,14 @@ constexpr TCommandHelp kCommands[] = {
      "    Mends WAV files that a crash left with wrong sizes (recording mends the tracks\n"
      "    of its folder by itself); files that are fine are left as they are.\n"},
     {"gate",
-     "  velmar-rec gate [-d N] [--time-gate N] [--seconds S]\n"
+     "  velmar-rec gate [-d N] [--time-gate N] [--seconds S] [--rate HZ] [--bits 16|24]\n"
      "    Listens to the input's quiet for S seconds (default 3: a record's run-in\n"
      "    groove, a tape's hiss, nothing playing) and prints the noise gate 6 dB above\n"
      "    its loudest stretch: the value to pass with -n and the same --time-gate.\n"
      "      -d, --device N      device number from 'devices' (-1: the default; default 0)\n"
      "      --time-gate N       buffers of about 46 ms each, 2..20 (default 8)\n"
-     "      --seconds S         how long to listen, 1..60 (default 3)\n"},
+     "      --seconds S         how long to listen, 1..60 (default 3)\n"
+     "      --rate HZ, --bits N the format to listen at, as for record\n"},
     {"listing",
      "  velmar-rec listing --artist A --album T | --barcode N\n"
      "  velmar-rec listing --release ID [-o FILE]\n"

@@ -11,6 +11,7 @@
 #include "stream/errors.h"
 #include "stream/messages.h"
 #include "stream/time_conversions.h"
+#include "stream/pcm_samples.h"
 #include "stream/wave_format.h"
 
 namespace velmar {
@@ -528,13 +529,11 @@ void TMMConnector::FoldLevels(const std::uint8_t* Data, std::int32_t Bytes) {
     std::memset(Peaks, FSilence, static_cast<std::size_t>(Need));
   }
   std::int32_t At = 0;  // the position within the update
-  if (FFormat->wBitsPerSample == 16) {
-    for (std::int32_t i = 0; i + 1 < Bytes; i += 2) {
-      std::int16_t v, Kept;
-      std::memcpy(&v, Data + i, 2);
-      std::memcpy(&Kept, Peaks + At, 2);
-      if (std::abs(int{v}) > std::abs(int{Kept})) std::memcpy(Peaks + At, &v, 2);
-      if ((At += 2) >= Need) At = 0;
+  if (const int Width = FFormat->wBitsPerSample / 8; Width >= 2) {
+    for (std::int32_t i = 0; i + Width <= Bytes; i += Width) {
+      if (std::abs(PcmSample(Data + i, Width)) > std::abs(PcmSample(Peaks + At, Width)))
+        std::memcpy(Peaks + At, Data + i, static_cast<std::size_t>(Width));
+      if ((At += Width) >= Need) At = 0;
     }
   } else {
     for (std::int32_t i = 0; i < Bytes; ++i) {
@@ -563,16 +562,13 @@ void TMMConnector::PostDraw() {
 std::int32_t TMMConnector::FlankDistance(std::int32_t From) const {
   // TriggerLevel is a percentage of full scale; the first pair of samples of the
   // first channel that crosses it in the trigger direction.
-  const bool Sixteen = FFormat->wBitsPerSample == 16;
+  const int Width = FFormat->wBitsPerSample / 8;
   const int Step = FFormat->nBlockAlign;
   const int Sign = FTriggerMode == TMMTriggerMode::tmDownFlank ? -1 : 1;
-  const int Level = Sign * FTriggerLevel * (Sixteen ? 327 : 127) / 100;
+  // Compared at the 16-bit scale for 16- and 24-bit samples.
+  const int Level = Sign * FTriggerLevel * (Width >= 2 ? 327 : 127) / 100;
   auto Sample = [&](std::int32_t At) {
-    if (Sixteen) {
-      std::int16_t s;
-      std::memcpy(&s, FData + At, 2);
-      return Sign * static_cast<int>(s);
-    }
+    if (Width >= 2) return Sign * (PcmSample(FData + At, Width) >> (8 * (Width - 2)));
     return Sign * (static_cast<int>(FData[At]) - 128);
   };
   for (std::int32_t At = From; At + 2 * Step <= FValid; At += Step)

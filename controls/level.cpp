@@ -8,6 +8,7 @@
 
 #include "stream/arith.h"
 #include "stream/errors.h"
+#include "stream/pcm_samples.h"
 #include "stream/wave_format.h"
 
 namespace velmar {
@@ -92,10 +93,8 @@ void TMMCustomLevel::ComputeBytesPerUpdate() {
 }
 
 void TMMCustomLevel::SetPCMWaveFormat(const WAVEFORMATEX* Format) {
-  // The meter reads 8- and 16-bit samples.
-  if (!IsValidPCMFormat(Format) || Format->wBitsPerSample > 16)
-    throw EMMLevelError("Invalid WaveFormat");
-  FBitLength = Format->wBitsPerSample == 16 ? TMMBits::b16Bit : TMMBits::b8Bit;
+  if (!IsValidPCMFormat(Format)) throw EMMLevelError("Invalid WaveFormat");
+  FBitLength = BitsFromFormat(*Format);
   FMode = Format->nChannels == 2 ? TMMMode::mStereo : TMMMode::mMono;
   ComputeBytesPerUpdate();
 }
@@ -107,7 +106,8 @@ void TMMCustomLevel::RefreshPCMData(const void* Data) {
   const int OffL = FDCOffsetL, OffR = FDCOffsetR;
   int A = 0;
   // One value per frame: the chosen channel with its offset, or the average of
-  // both; 8-bit values become 16-bit amplitudes around 128.
+  // both; 8-bit values become 16-bit amplitudes around 128, 24-bit ones are
+  // taken at the 16-bit scale (the bar and its full scale are the same).
   auto Measure = [&](auto Sample, bool EightBit) {
     for (int f = 0; f < Frames; ++f) {
       int v;
@@ -133,6 +133,9 @@ void TMMCustomLevel::RefreshPCMData(const void* Data) {
           return static_cast<int>(s);
         },
         false);
+  } else if (FBitLength == TMMBits::b24Bit) {
+    const auto* p = static_cast<const std::uint8_t*>(Data);
+    Measure([p](int i) { return PcmSample(p + 3 * i, 3) >> 8; }, false);
   } else {
     const auto* p = static_cast<const std::uint8_t*>(Data);
     Measure([p](int i) { return static_cast<int>(p[i]); }, true);

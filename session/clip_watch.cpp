@@ -103,14 +103,17 @@ std::string LevelAdvice(int Peak, int ClippedTracks) {
   return Loudest + ": the input level is right";
 }
 
-void TPeakHold::Take(const std::uint8_t* Data, std::uint32_t Bytes) {
+void TPeakHold::Take(const std::uint8_t* Data, std::uint32_t Bytes, int SampleBytes) {
   std::array<int, 2> Peak{};
   std::array<bool, 2> Full{};
-  for (std::uint32_t i = 0; i + 4 <= Bytes; i += 4)
+  const auto Block = static_cast<std::uint32_t>(2 * SampleBytes);
+  const int Shift = 8 * (SampleBytes - 2);
+  const std::int32_t Most = (1 << (8 * SampleBytes - 1)) - 1;
+  for (std::uint32_t i = 0; i + Block <= Bytes; i += Block)
     for (int c = 0; c < 2; ++c) {
-      const int s = PcmSample(Data + i + 2 * c, 2);
-      Peak[c] = std::max(Peak[c], std::abs(s));
-      Full[c] = Full[c] || s == 32767 || s == -32768;
+      const std::int32_t s = PcmSample(Data + i + SampleBytes * c, SampleBytes);
+      Peak[c] = std::max(Peak[c], std::abs(s) >> Shift);
+      Full[c] = Full[c] || s == Most || s == -Most - 1;
     }
   for (int c = 0; c < 2; ++c) {
     // Only this thread raises it; a Reset meanwhile may lower it.

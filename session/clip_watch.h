@@ -80,7 +80,9 @@ std::string LevelAdvice(int Peak, int ClippedTracks);
 // the rest on any thread.
 class TPeakHold {
  public:
-  void Take(const std::uint8_t* Data, std::uint32_t Bytes);
+  // Stereo audio of samples SampleBytes wide (2 or 3); peaks at the 16-bit
+  // scale, full scale at the samples' own.
+  void Take(const std::uint8_t* Data, std::uint32_t Bytes, int SampleBytes = 2);
   void Reset();
   void ResetChannel(int Channel) {
     FPeak[Channel] = 0;

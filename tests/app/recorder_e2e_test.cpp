@@ -205,6 +205,7 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
                                              "Read StartOnSound",
                                              "Read SideEnd",
                                              "Read InputWait",
+                                             "Read RecordingFormat",
                                              "Write Path",
                                              "Write NoiseGate",
                                              "Write WhideGate",
@@ -217,7 +218,8 @@ TEST(RecorderProgram, RecordsAPlayedProgrammeIntoTracksAndKeepsItsSettings) {
                                              "Write MonitorLevels",
                                              "Write StartOnSound",
                                              "Write SideEnd",
-                                             "Write InputWait"};
+                                             "Write InputWait",
+                                             "Write RecordingFormat"};
   EXPECT_EQ(Names, Expected);
 }
 

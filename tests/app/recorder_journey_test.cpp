@@ -36,6 +36,7 @@
 #include "app/form_audio_recorder_main.h"
 #include "app/form_review.h"
 #include "app/messages_window.h"
+#include "app/peak_readout.h"
 #include "app/recorder_settings.h"
 #include "controls/qt_event_pump.h"
 #include "mp3/encoder_registry.h"
@@ -193,12 +194,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
 
     // The needle in the run-in groove: the gate from its hiss, then Start on
     // Sound and End of Side after 30 s of silence, as the help's guide says.
-    const pid_t Player = ::fork();
-    if (Player == 0) {
-      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
-               "--channels=2", Dir.File("side.raw").c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    const pid_t Player = test::PulseServer::PlayRaw(Dir.File("side.raw"));
     MenuItem(W, "Set Noise Gate from Input")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return W.StatusText().startsWith("Noise gate set to"); },
                           std::chrono::seconds(20)))
@@ -381,6 +377,97 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
   }
 }
 
+// A transfer at 24 bits and 96 kHz, chosen in Options: the side (fluidsynth's
+// pieces resampled by sox) with one full-scale sample in the left channel and
+// one a step under it in the right, played into a sink running at that format.
+// With Start on Sound the window records it whole, bit for bit, one track per
+// piece; the peak figures read the side's peaks at the 24-bit scale and only
+// the left lamp lights; the clip is counted in its track.
+TEST(RecorderJourney, ASideAt24Bits96kHzIsChosenInOptionsAndRecordedWhole) {
+  test::PulseServer Server(96000, "s24le");
+  ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
+  test::TempDir Dir;
+  const test::MusicSide Side = test::RenderSide(test::MixedSide(), 1, 3, 8);
+  ASSERT_TRUE(Side.Rendered) << "fluidsynth did not render the pieces";
+  test::WriteFileBytes(Dir.File("cd.wav"), test::CdWav(Side.Pcm));
+  test::Peer("sox " + Dir.File("cd.wav") + " -b 24 -r 96000 -t raw " + Dir.File("side.raw"));
+  Bytes Hi = test::ReadFileBytes(Dir.File("side.raw"));
+  ASSERT_GT(Hi.size(), 0u);
+  auto Put = [&](std::size_t Frame, int Channel, std::int32_t v) {
+    for (int b = 0; b < 3; ++b) Hi[6 * Frame + 3 * Channel + b] = static_cast<std::uint8_t>(v >> (8 * b));
+  };
+  auto Middle = [&](std::size_t Piece) {
+    return (Side.Pieces[Piece].first + Side.Pieces[Piece].second) / 8 * 96000 / 44100;
+  };
+  Put(Middle(1), 0, 8388607);  // clipped
+  Put(Middle(0), 1, 8388600);  // loud, not clipped
+  test::WriteFileBytes(Dir.File("side.raw"), Hi);
+  std::array<int, 2> Loudest{};
+  for (std::size_t i = 0; i + 3 <= Hi.size(); i += 3) {
+    const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(Hi[i] | Hi[i + 1] << 8 |
+                                                                        Hi[i + 2] << 16)
+                                             << 8) >>
+                   8;
+    int& Channel = Loudest[i / 3 % 2];
+    Channel = std::max(Channel, std::abs(v) >> 8);
+  }
+  FreshStartIn(Dir);
+  Program P;
+  TFormAudioRecorderMain& W = *P.Window;
+  MenuItem(W, "24-bit 96 kHz")->trigger();
+  EXPECT_EQ(W.StatusText(), "Recording format: 24-bit 96 kHz");
+  QTest::mouseClick(W.rbAutoOn, Qt::LeftButton);
+  MenuItem(W, "Start on Sound")->trigger();
+  Activate(W);
+  QTest::keyClick(&W, Qt::Key_F12);
+  ASSERT_TRUE(W.StatusText().startsWith("Waiting for sound")) << W.StatusText().toStdString();
+  const pid_t Player = test::PulseServer::PlayRaw(Dir.File("side.raw"), "s24le", 96000);
+  ASSERT_TRUE(WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; },
+                        std::chrono::seconds(60)))
+      << test::TWindowSeam::Messages(W)->Text().toStdString();
+  Photograph(W, "24bit-recording");
+  ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(120)))
+      << W.StatusText().toStdString();
+  int Status = -1;
+  ::waitpid(Player, &Status, 0);
+  Photograph(W, "24bit-recorded");
+  W.Peaks->Refresh();
+  for (int c = 0; c < 2; ++c)
+    EXPECT_EQ(W.Peaks->Figure(c), QString::number(PeakDb(Loudest[c]), 'f', 1)) << c;
+  EXPECT_TRUE(W.Peaks->Lit(0));
+  EXPECT_FALSE(W.Peaks->Lit(1));
+  const QString Said = test::TWindowSeam::Messages(W)->Text();
+  EXPECT_TRUE(Said.contains("Track02.wav: 1 clipped sample")) << Said.toStdString();
+
+  // Every track at 24/96 with the extensible record; joined, the side from its
+  // first sound, bit for bit, to after the last piece.
+  Bytes Joined;
+  int Tracks = 0;
+  for (int n = 1; fs::exists(Dir.File(TrackFileName(n))); ++n, ++Tracks) {
+    const Bytes File = test::ReadFileBytes(Dir.File(TrackFileName(n)));
+    ASSERT_GE(File.size(), 44u);
+    EXPECT_EQ(File[20] | File[21] << 8, 0xFFFE) << n;
+    EXPECT_EQ(File[34] | File[35] << 8, 24) << n;
+    const Bytes a = test::WavData(Dir.File(TrackFileName(n)));
+    Joined.insert(Joined.end(), a.begin(), a.end());
+  }
+  EXPECT_GE(Tracks, 3);
+  const auto First = [](const Bytes& Pcm) {
+    return static_cast<std::size_t>(
+               std::find_if(Pcm.begin(), Pcm.end(), [](std::uint8_t b) { return b != 0; }) -
+               Pcm.begin()) /
+           6 * 6;
+  };
+  const std::size_t From = First(Hi), At = First(Joined);
+  const std::size_t LastPiece = Side.Pieces.back().second / 4 * 96000 / 44100 * 6;
+  ASSERT_LT(At, Joined.size());
+  ASSERT_GE(Joined.size() - At, LastPiece - From) << "the last piece is not whole";
+  EXPECT_TRUE(std::equal(Hi.begin() + static_cast<std::ptrdiff_t>(From),
+                         Hi.begin() + static_cast<std::ptrdiff_t>(LastPiece),
+                         Joined.begin() + static_cast<std::ptrdiff_t>(At)))
+      << "the tracks differ from the side";
+}
+
 // A long unattended take through the window: the input goes away in the
 // middle of a programme (the sound server's sink removed, as a card
 // unplugged) and comes back 3 s later under the same name. The window says at
@@ -504,12 +591,7 @@ TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
              static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  const pid_t Player = ::fork();
-  if (Player == 0) {
-    ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
-             "--channels=2", Dir.File("clicks.raw").c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t Player = test::PulseServer::PlayRaw(Dir.File("clicks.raw"));
   // The window goes on drawing while both run.
   auto Ended = [](pid_t Child) {
     int Status = 0;

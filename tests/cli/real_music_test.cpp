@@ -266,6 +266,39 @@ TEST(RealMusic, A24Bit96kHzRecordingKeepsEverySampleAndCutsWhereThe16BitMeasureD
     EXPECT_TRUE(Side.InAGap(static_cast<std::size_t>(Cut * 44100) * 4)) << Cut << " s; " << Said;
     EXPECT_NEAR(Cut, SplitCuts[i], kBuffer) << "cut " << i + 1 << "; " << Said << SplitSaid;
   }
+
+  // Click repair keeps 24/96 and the record; FLAC keeps it bit for bit, with a
+  // ReplayGain as loudgain measures it.
+  const std::string Track = Dir.File("recorded/Track01.wav");
+  const std::string Repaired = RunCommand(std::string(VELMAR_REC) + " declick " + Track + " -o " +
+                                              Dir.File("repaired") + " 2>&1",
+                                          &Status);
+  ASSERT_EQ(Status, 0) << Repaired;
+  EXPECT_EQ(WavChunk(ReadFileBytes(Dir.File("repaired/Track01.wav")), "fmt ").first, 40u);
+  EXPECT_EQ(Peer("ffprobe -v error -show_entries stream=sample_rate,bits_per_raw_sample -of "
+                 "csv=p=0 " +
+                 Dir.File("repaired/Track01.wav")),
+            "96000,24\n");
+#ifdef VELMAR_MP3
+  const std::string Flac = Dir.File("recorded/Track01.flac");
+  const std::string Encoded =
+      RunCommand(std::string(VELMAR_MP3) + " --no-window --flac " + Track + " 2>&1", &Status);
+  ASSERT_EQ(Status, 0) << Encoded;
+  EXPECT_EQ(Peer("metaflac --show-sample-rate --show-bps " + Flac), "96000\n24\n");
+  const std::string Decoded = Dir.File("decoded.raw");
+  Peer("ffmpeg -v error -i " + Flac + " -f s24le " + Decoded);
+  EXPECT_TRUE(ReadFileBytes(Decoded) == WavData(Track)) << "the FLAC differs from the track";
+  const std::string Gain = Peer("metaflac --show-tag=REPLAYGAIN_TRACK_GAIN " + Flac);
+  std::istringstream Theirs(Peer("loudgain -O " + Track + " 2>/dev/null"));
+  std::string Line, Field;
+  std::getline(Theirs, Line);  // the heading
+  std::getline(Theirs, Line);
+  std::vector<std::string> Fields;
+  for (std::istringstream In(Line); std::getline(In, Field, '\t');) Fields.push_back(Field);
+  ASSERT_GE(Fields.size(), 9u) << Line;
+  ASSERT_EQ(Gain.rfind("REPLAYGAIN_TRACK_GAIN=", 0), 0u) << Gain;
+  EXPECT_NEAR(std::stod(Gain.substr(22)), std::stod(Fields[8]), 0.05) << Gain << Line;
+#endif
 }
 
 }  // namespace

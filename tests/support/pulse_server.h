@@ -76,10 +76,12 @@ class PulseServer {
 
   // Plays a raw file of CD audio into the sink, as a user's player does;
   // the player's process.
-  static pid_t PlayRaw(const std::string& Raw) {
+  static pid_t PlayRaw(const std::string& Raw, const std::string& Format = "s16le",
+                       int Rate = 44100) {
+    const std::string FormatArg = "--format=" + Format, RateArg = "--rate=" + std::to_string(Rate);
     const pid_t Player = ::fork();
     if (Player == 0) {
-      ::execlp("paplay", "paplay", "--device=test", "--raw", "--format=s16le", "--rate=44100",
+      ::execlp("paplay", "paplay", "--device=test", "--raw", FormatArg.c_str(), RateArg.c_str(),
                "--channels=2", Raw.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
