@@ -137,9 +137,9 @@ TEST(Level, GeometryOfTheRecorderBarsAndOthers) {
   EXPECT_EQ(l.width(), 9);
   EXPECT_EQ(l.height(), 280);
   EXPECT_EQ(l.NumSpots(), 139);
-  // Not PCM: refused, nothing changes.
+  // Not a PCM the meter reads: refused, nothing changes.
   WAVEFORMATEX Bad{};
-  BuildPCMFormat(&Bad, 24, 2, 44100);
+  BuildPCMFormat(&Bad, 32, 2, 44100);
   EXPECT_THROW(l.SetPCMWaveFormat(&Bad), EMMLevelError);
   EXPECT_EQ(l.BitLength(), TMMBits::b16Bit);
   EXPECT_THROW(l.SetBitsPerPixel(16), EMMDIBError);
@@ -189,6 +189,29 @@ TEST(Level, MeasuringChannelsOffsetsAndOverflows) {
   Right.Level.SetDCOffsetR(100);
   Right.Level.RefreshPCMData(Stereo16(50, 30000, -1000).data());
   EXPECT_EQ(Right.Level.LastPeak(), 1100);
+
+  // 24-bit stereo reads at the 16-bit scale: the same bar as its 16-bit twin,
+  // and the full scale's negative end overflows.
+  RecorderBar Wide(TMMChannel::chLeft);
+  WAVEFORMATEX Hires{};
+  BuildPCMFormat(&Hires, 24, 2, 96000);
+  Wide.Level.SetPCMWaveFormat(&Hires);
+  EXPECT_EQ(Wide.Level.BytesPerUpdate(), Wide.Level.Samples() * 6);
+  int WidePcm = 0;
+  Wide.Level.OnPcmOverflow = [&](TObject*) { ++WidePcm; };
+  auto Stereo24 = [&](std::int32_t L, std::int32_t R) {
+    std::vector<std::uint8_t> b;
+    for (int f = 0; f < Wide.Level.Samples(); ++f)
+      for (const std::int32_t v : {L, R})
+        for (int i = 0; i < 3; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return b;
+  };
+  Wide.Level.RefreshPCMData(Stereo24(12345 * 256 + 200, 5).data());
+  EXPECT_EQ(Wide.Level.LastPeak(), 12345);
+  EXPECT_EQ(WidePcm, 0);
+  Wide.Level.RefreshPCMData(Stereo24(-8388608, 0).data());
+  EXPECT_EQ(Wide.Level.LastPeak(), 32768);
+  EXPECT_EQ(WidePcm, 1);
 
   // 8-bit mono: 128 is silence, 255 the largest positive value.
   RecorderBar Eight;
