@@ -41,13 +41,22 @@ void TClipCounter::Reset() {
 }
 
 void TClipCounter::Take(const std::uint8_t* Data, std::uint32_t Bytes, std::int64_t AtFrame) {
-  const int Block = 2 * FSampleBytes;
-  const int Shift = 8 * (FSampleBytes - 2);
-  const std::int32_t Most = (1 << (8 * FSampleBytes - 1)) - 1;
+  if (FSampleBytes == 3)
+    TakeSamples<3>(Data, Bytes, AtFrame);
+  else
+    TakeSamples<2>(Data, Bytes, AtFrame);
+}
+
+template <int Width>
+void TClipCounter::TakeSamples(const std::uint8_t* Data, std::uint32_t Bytes,
+                               std::int64_t AtFrame) {
+  constexpr std::uint32_t Block = 2 * Width;
+  constexpr int Shift = 8 * (Width - 2);
+  constexpr std::int32_t Most = (1 << (8 * Width - 1)) - 1;
   const std::uint32_t Frames = Bytes / Block;
   for (std::uint32_t f = 0; f < Frames; ++f) {
     for (int c = 0; c < 2; ++c) {
-      const std::int32_t s = PcmSample(Data + Block * f + FSampleBytes * c, FSampleBytes);
+      const std::int32_t s = PcmSample(Data + Block * f + Width * c, Width);
       FPeak = std::max(FPeak, std::abs(s) >> Shift);
       const bool Full = s == Most || s == -Most - 1;
       if (!Full) {

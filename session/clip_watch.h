@@ -55,6 +55,9 @@ class TClipCounter {
     std::int64_t Frame;
     std::int64_t Samples;
   };
+  // Take for samples Width bytes wide (the width fixed for the loop).
+  template <int Width>
+  void TakeSamples(const std::uint8_t* Data, std::uint32_t Bytes, std::int64_t AtFrame);
   int FSampleBytes = 2;
   std::int64_t FMarkGap = 44100 / 2;  // half a second
   std::array<bool, 2> FInRun{};       // the channel's last sample was at full scale

@@ -534,16 +534,17 @@ bool TRecordingSession::Take(std::uint8_t* Data, std::uint32_t& Bytes) {
   if (FEnd != TSessionEnd::None) return false;
   FRuleNow = FEvents.RuleSettings(FOptions.Rule);
   const double Gate = GateLevel(FRuleNow);
+  // Measured once: the pause test and the rule read the same levels.
   const int Width = FOptions.Format.wBitsPerSample / 8;
-  const bool Sound = ChannelLevel(Data, 0, static_cast<int>(Bytes), Width) >= Gate ||
-                     ChannelLevel(Data, 1, static_cast<int>(Bytes), Width) >= Gate;
+  const TChannelLevels Levels = {ChannelLevel(Data, 0, static_cast<int>(Bytes), Width),
+                                 ChannelLevel(Data, 1, static_cast<int>(Bytes), Width)};
+  const bool Sound = Levels.Left >= Gate || Levels.Right >= Gate;
   if (FSinceSound >= 0)
     ++FSinceSound;
   else if (Sound)
     FSinceSound = 1;
   FQuietBytes = Sound ? 0 : FQuietBytes + Bytes;
-  TTrackDecision d =
-      FRule.BufferRecorded(Data, static_cast<int>(Bytes), FTrack.Ms, FSize.Shown(), FRuleNow);
+  TTrackDecision d = FRule.BufferRecorded(Levels, FTrack.Ms, FSize.Shown(), FRuleNow);
   if (FOptions.AudioBytes && FTotalBytes >= *FOptions.AudioBytes) {
     FEnd = TSessionEnd::Limit;
     return true;

@@ -23,17 +23,27 @@ std::int64_t RoundHalfEven(double v) {
   return static_cast<std::int64_t>(std::nearbyint(v));  // the default mode rounds half to even
 }
 
+// The sum of one channel's absolute samples over Frames stereo frames of
+// samples Width bytes wide.
+template <int Width>
+std::int64_t SumOfSizes(const std::uint8_t* Data, int Channel, int Frames) {
+  std::int64_t Sum = 0;
+  for (int i = 0; i < Frames; ++i) {
+    const std::int32_t v = PcmSample(Data + 2 * Width * i + Width * Channel, Width);
+    Sum += v < 0 ? -v : v;
+  }
+  return Sum;
+}
+
 }  // namespace
 
 double ChannelLevel(const std::uint8_t* Data, int Channel, int Bytes, int SampleBytes) {
   if (Bytes <= 0) return 0;  // nothing to measure, nothing to divide
   const int Block = 2 * SampleBytes;
   const int Frames = std::min(Bytes / Block, kScratchFrames);
-  std::int64_t Sum = 0;
-  for (int i = 0; i <= Frames - 4; ++i) {
-    const std::int32_t v = PcmSample(Data + Block * i + SampleBytes * Channel, SampleBytes);
-    Sum += v < 0 ? -v : v;
-  }
+  const int Summed = std::max(Frames - 3, 0);
+  const std::int64_t Sum = SampleBytes == 3 ? SumOfSizes<3>(Data, Channel, Summed)
+                                            : SumOfSizes<2>(Data, Channel, Summed);
   // 16 per frame at the 16-bit scale: 4 * Bytes for the designed format.
   const double Scale = static_cast<double>(1 << (8 * (SampleBytes - 2)));
   return static_cast<double>(Sum) / Scale / (16.0 * Bytes / Block);
@@ -162,12 +172,20 @@ TTrackDecision TTrackRule::BufferRecorded(const std::uint8_t* Data, int Bytes,
                                           std::int64_t PositionMs, std::int64_t ShownKBytes,
                                           const TTrackSettings& s) {
   if (!s.AutoSplit) return TTrackDecision::None;
+  return BufferRecorded(
+      {ChannelLevel(Data, 0, Bytes, FSampleBytes), ChannelLevel(Data, 1, Bytes, FSampleBytes)},
+      PositionMs, ShownKBytes, s);
+}
+
+TTrackDecision TTrackRule::BufferRecorded(const TChannelLevels& Levels, std::int64_t PositionMs,
+                                          std::int64_t ShownKBytes, const TTrackSettings& s) {
+  if (!s.AutoSplit) return TTrackDecision::None;
   const int Gate = std::clamp(s.TimeGate, 0, kMaxTimeGate);
   if (Gate != FRingGate) {  // the time gate moved: measure it afresh
     FRingGate = Gate;
     FHeard = 0;
   }
-  FLatest = {ChannelLevel(Data, 0, Bytes, FSampleBytes), ChannelLevel(Data, 1, Bytes, FSampleBytes)};
+  FLatest = Levels;
   FRing[FNext] = FLatest;
   FNext = (FNext + 1) % kMaxTimeGate;
   FHeard = std::min(FHeard + 1, kMaxTimeGate);

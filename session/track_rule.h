@@ -107,6 +107,9 @@ class TTrackRule {
   // this buffer; ShownKBytes: the size the track list shows for it.
   TTrackDecision BufferRecorded(const std::uint8_t* Data, int Bytes, std::int64_t PositionMs,
                                 std::int64_t ShownKBytes, const TTrackSettings& Settings);
+  // The same for a buffer whose levels (ChannelLevel of each channel) are known.
+  TTrackDecision BufferRecorded(const TChannelLevels& Levels, std::int64_t PositionMs,
+                                std::int64_t ShownKBytes, const TTrackSettings& Settings);
   // A new track begins: the ring starts empty.
   void NextTrackStarted() {
     FHeard = 0;

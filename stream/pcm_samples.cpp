@@ -55,22 +55,6 @@ std::uint32_t ConvertBits(std::uint16_t DstBits, void* Dest, std::uint16_t SrcBi
   return 0;
 }
 
-std::int32_t PcmSample(const std::uint8_t* p, int Bytes) {
-  switch (Bytes) {
-    case 1:
-      return static_cast<std::int32_t>(p[0]) - 128;
-    case 2:
-      return static_cast<std::int16_t>(p[0] | p[1] << 8);
-    case 3:
-      return static_cast<std::int32_t>(
-                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
-             8;
-    default:
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
-                                       static_cast<std::uint32_t>(p[3]) << 24);
-  }
-}
-
 namespace {
 
 // Full scale of an integer sample of Bytes bytes.

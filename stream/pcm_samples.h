@@ -26,8 +26,23 @@ std::uint32_t ConvertBits(std::uint16_t DstBits, void* Dest, std::uint16_t SrcBi
 // on them (click repair, the encoders): little-endian integer PCM of 1 to 4
 // bytes (8-bit unsigned) and IEEE floating point of 4 or 8 bytes.
 //
-// One integer sample as a signed value at its own width.
-std::int32_t PcmSample(const std::uint8_t* p, int Bytes);
+// One integer sample as a signed value at its own width. Inline: loops over
+// every sample call it with a width fixed for the loop.
+inline std::int32_t PcmSample(const std::uint8_t* p, int Bytes) {
+  switch (Bytes) {
+    case 1:
+      return static_cast<std::int32_t>(p[0]) - 128;
+    case 2:
+      return static_cast<std::int16_t>(p[0] | p[1] << 8);
+    case 3:
+      return static_cast<std::int32_t>(
+                 static_cast<std::uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >>
+             8;
+    default:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 |
+                                       static_cast<std::uint32_t>(p[3]) << 24);
+  }
+}
 // One sample, integer or floating point, at full scale 1.0.
 float SampleToFloat(const std::uint8_t* p, int Bytes, bool Float);
 // v (full scale 1.0) as one sample, integer ones rounded and held within range.

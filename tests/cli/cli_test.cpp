@@ -257,6 +257,33 @@ TEST_F(Cli, RecordingGoesOnGaplesslyAndNeverReplacesAnotherProgramsFile) {
     Joined.insert(Joined.end(), t.begin(), t.end());
   }
   EXPECT_TRUE(Joined == Samples);
+
+  // At 24 bits 96 kHz the same: tracks of whole 6-byte frames under the
+  // limit, one after the other without a gap.
+  const std::string Wide = Dir.File("long24");
+  const Bytes Frames(Samples.begin(), Samples.begin() + 999996);
+  SetWaveBackends({FileSource(Frames)});
+  ::setenv("VELMAR_MAX_TRACK_BYTES", "200000", 1);
+  cli::TSessionOptions h;
+  h.Folder = Wide;
+  h.Rule.AutoSplit = false;
+  h.AudioBytes = static_cast<std::int64_t>(Frames.size());
+  BuildPCMFormat(&h.Format, 24, 2, 96000);
+  cli::TTrackSession Hires(h);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Hires.Run(Never), 0);
+  testing::internal::GetCapturedStdout();
+  ::unsetenv("VELMAR_MAX_TRACK_BYTES");
+  SetWaveBackends({});
+  Bytes Again;
+  for (const auto& Name : Tracks(Wide)) {
+    const Bytes t = Audio(Wide + "/" + Name);
+    EXPECT_LE(t.size(), 200000u) << Name;
+    EXPECT_EQ(t.size() % 6, 0u) << Name;
+    Again.insert(Again.end(), t.begin(), t.end());
+  }
+  EXPECT_GE(Tracks(Wide).size(), 5u);
+  EXPECT_TRUE(Again == Frames);
 }
 
 // A silence before the minimum length ends the recording and says so, unless
