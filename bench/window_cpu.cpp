@@ -169,23 +169,43 @@ double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, in
 
 }  // namespace
 
+// The private X and sound servers for the whole bench: the default input is
+// the sink's monitor (as the window records by default), noise plays into the
+// sink at its own format.
+struct TStage {
+  test::XvfbServer X{800, 600};
+  test::PulseServer Server;
+  test::TempDir Dir;
+  pid_t Noise = -1;
+
+  TStage(int Rate, const std::string& Format) : Server(Rate, Format) {
+    if (!Ready()) {
+      std::fprintf(stderr, "the private X or PulseAudio server did not start\n");
+      return;
+    }
+    test::UseAlsaConfig(Dir.File("asound.conf"),
+                        "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                        "description \"Default\" } }\n"
+                        "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on "
+                        "description \"Test sink\" } }\n"
+                        "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show "
+                        "on description \"Test sink monitor\" } }\n");
+    Noise = Spawn("sox -q -n -r " + std::to_string(Rate) + " -b " +
+                  (Format == "s24le" ? "24" : "16") +
+                  " -c 2 -t wav - synth 100000 pinknoise vol 0.3 | aplay -q -D velmar_pulse_out");
+  }
+  ~TStage() {
+    if (Noise > 0) ::kill(-Noise, SIGKILL);
+  }
+  bool Ready() const { return X.Started() && Server.Started; }
+};
+
 // The window at 24/96 against the window at 16/44.1, from a 24/96 sink.
 int Formats(int Seconds, int Rounds) {
-  test::XvfbServer X(800, 600);
-  test::PulseServer Server(96000, "s24le");
-  if (!X.Started() || !Server.Started) {
-    std::fprintf(stderr, "the private X or PulseAudio server did not start\n");
-    return 1;
-  }
-  test::TempDir Dir;
-  test::UseAlsaConfig(Dir.File("asound.conf"),
-                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Default\" } }\n"
-                      "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on "
-                      "description \"Test sink\" } }\n");
-  const pid_t Noise = Spawn(
-      "sox -q -n -r 96000 -b 24 -c 2 -t wav - synth 100000 pinknoise "
-      "vol 0.3 | aplay -q -D velmar_pulse_out");
+  TStage Stage(96000, "s24le");
+  if (!Stage.Ready()) return 1;
+  const test::XvfbServer& X = Stage.X;
+  const test::TempDir& Dir = Stage.Dir;
   double Sum[2] = {0, 0};
   std::map<std::string, TThreadUse> Threads;
   std::printf("the window's CPU s per minute while recording, each alone, %d s per run\n", Seconds);
@@ -195,7 +215,6 @@ int Formats(int Seconds, int Rounds) {
     const double Cd = Window(X, Dir, Round, Seconds, "", Threads, 16044100);
     if (Hi < 0 || Cd < 0) {
       std::fprintf(stderr, "a run failed (24/96 %.3f, 16/44.1 %.3f)\n", Hi, Cd);
-      ::kill(-Noise, SIGKILL);
       return 1;
     }
     const double PerMinute = 60.0 / Seconds;
@@ -207,7 +226,6 @@ int Formats(int Seconds, int Rounds) {
   const double Ratio = Sum[1] > 0 ? Sum[0] / Sum[1] : 0.0;
   std::printf("24/96 against 16/44.1: %.2f (goal: at most 1.5): %s\n", Ratio,
               Ratio <= 1.5 ? "met" : "not met");
-  ::kill(-Noise, SIGKILL);
   return 0;
 }
 
@@ -218,24 +236,10 @@ int main(int argc, char** argv) {
   const int Seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   const std::string Shot = argc > 3 ? argv[3] : "";
-  test::XvfbServer X(800, 600);
-  test::PulseServer Server;
-  if (!X.Started() || !Server.Started) {
-    std::fprintf(stderr, "the private X or PulseAudio server did not start\n");
-    return 1;
-  }
-  test::TempDir Dir;
-  // The default input is the sink's monitor, as the window records by default.
-  test::UseAlsaConfig(Dir.File("asound.conf"),
-                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Default\" } }\n"
-                      "pcm.velmar_pulse_out { type pulse device \"test\" hint { show on "
-                      "description \"Test sink\" } }\n"
-                      "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Test sink monitor\" } }\n");
-  const pid_t Noise = Spawn(
-      "sox -q -n -r 44100 -b 16 -c 2 -t wav - synth 100000 pinknoise "
-      "vol 0.3 | aplay -q -D velmar_pulse_out");
+  TStage Stage(44100, "s16le");
+  if (!Stage.Ready()) return 1;
+  const test::XvfbServer& X = Stage.X;
+  const test::TempDir& Dir = Stage.Dir;
   const std::string Duration = std::to_string(Seconds);
   double Sum[3] = {0, 0, 0};
   std::map<std::string, TThreadUse> Threads;
@@ -250,7 +254,6 @@ int main(int argc, char** argv) {
                          Dir.File("arecord" + std::to_string(Round) + ".wav"));
     if (w < 0 || r < 0 || a < 0) {
       std::fprintf(stderr, "a run failed (window %.3f, velmar-rec %.3f, arecord %.3f)\n", w, r, a);
-      ::kill(-Noise, SIGKILL);
       return 1;
     }
     const double PerMinute = 60.0 / Seconds;
@@ -270,6 +273,5 @@ int main(int argc, char** argv) {
   for (const auto& [Name, Use] : Threads)
     if (Use.Cpu * Mean >= 0.0005)
       std::printf("  %-20s %8.3f %9.0f\n", Name.c_str(), Use.Cpu * Mean, Use.WakeUps * Mean);
-  ::kill(-Noise, SIGKILL);
   return 0;
 }

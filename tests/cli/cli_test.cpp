@@ -71,6 +71,17 @@ std::shared_ptr<TVirtualBackend> FileSource(
   return Virtual;
 }
 
+// Runs a recording to its end; its status, and what it said on stderr.
+int RunSaying(cli::TTrackSession& Session, std::string& Said) {
+  const std::atomic<bool> Never{false};
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  const int Status = Session.Run(Never);
+  testing::internal::GetCapturedStdout();
+  Said = testing::internal::GetCapturedStderr();
+  return Status;
+}
+
 struct Cli : ::testing::Test {
   TempDir Dir;
   std::string Input = Dir.File("input.wav");
@@ -204,12 +215,8 @@ TEST_F(Cli, AnInputThatCannotGiveTheFormatIsRefusedNamingWhatItGives) {
   o.Folder = Dir.File("tracks");
   BuildPCMFormat(&o.Format, 24, 2, 96000);
   cli::TTrackSession Session(o);
-  const std::atomic<bool> Never{false};
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(Session.Run(Never), 2);
-  testing::internal::GetCapturedStdout();
-  const std::string Said = testing::internal::GetCapturedStderr();
+  std::string Said;
+  EXPECT_EQ(RunSaying(Session, Said), 2);
   SetWaveBackends({});
   EXPECT_NE(Said.find("the input device does not record 24-bit 96 kHz; it gives 16-bit 44.1 kHz "
                       "and 16-bit 48 kHz"),
@@ -509,12 +516,9 @@ TEST_F(Cli, TheDisksTimeIsSaidFirstThenAtTenMinutesAndAtOneAndItsEndLeavesTheFil
   o.Folder = Out;
   o.Rule.AutoSplit = false;
   cli::TTrackSession Session(o);
-  const std::atomic<bool> Never{false};
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(Session.Run(Never), 2);
-  testing::internal::GetCapturedStdout();
-  std::istringstream Said(testing::internal::GetCapturedStderr());
+  std::string Text;
+  EXPECT_EQ(RunSaying(Session, Text), 2);
+  std::istringstream Said(Text);
   SetWaveBackends({});
   std::vector<std::string> Lines;
   for (std::string Line; std::getline(Said, Line);)
@@ -673,12 +677,10 @@ TEST_F(Cli, ABusyDeviceIsReportedAndNothingIsLeftOpen) {
   cli::TSessionOptions o;
   o.Folder = Dir.File("busy");
   cli::TTrackSession Session(o);
-  const std::atomic<bool> Never{false};
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Session.Run(Never), 2);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                "velmar-rec: Track01.wav did not start: WaveInOpen:"),
-            std::string::npos);
+  std::string Said;
+  EXPECT_EQ(RunSaying(Session, Said), 2);
+  EXPECT_NE(Said.find("velmar-rec: Track01.wav did not start: WaveInOpen:"), std::string::npos)
+      << Said;
   SetWaveBackends({});
 }
 
