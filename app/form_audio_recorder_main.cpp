@@ -1179,8 +1179,8 @@ void TFormAudioRecorderMain::GateHeard() {
   std::size_t Got = 0;
   const WAVEFORMATEX& Format = Session.Options().Format;
   const TGateFromNoise g =
-      FGateListener.Heard(TimeGate, RuleBufferBytes(Format.nSamplesPerSec, Format.nBlockAlign),
-                          Got, Format.wBitsPerSample / 8);
+      FGateListener.Heard(TimeGate, RuleBufferBytes(Format.nSamplesPerSec, Format.nBlockAlign), Got,
+                          Format.wBitsPerSample / 8);
   if (!g.Measured) {
     ShowStatus(QString("The input delivered %1 s of 3 s: the noise gate stays as it was")
                    .arg(static_cast<double>(Got) / Session.Options().Format.nAvgBytesPerSec, 0,

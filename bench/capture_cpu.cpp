@@ -82,16 +82,16 @@ int main(int argc, char** argv) {
   test::TempDir Dir;
   const std::string Duration = std::to_string(Seconds), DeviceText = std::to_string(Device);
   double Ours = 0, Theirs = 0, Equal = 0;
-  std::printf("CPU s per minute of audio at %s-bit %s Hz, each program alone, %d s per run\n",
-              Bits, Rate, Seconds);
+  std::printf("CPU s per minute of audio at %s-bit %s Hz, each program alone, %d s per run\n", Bits,
+              Rate, Seconds);
   std::printf("%-8s %20s %20s %24s\n", "round", "velmar-rec record", "arecord",
               "arecord, 1024 frames");
   for (int Round = 1; Round <= Rounds; ++Round) {
     const std::string Out = Dir.File("tracks" + std::to_string(Round));
     const std::string PeerFile = Dir.File("arecord" + std::to_string(Round) + ".wav");
-    const double a = Run({VELMAR_REC, "record", "-d", DeviceText.c_str(), "-o", Out.c_str(),
-                          "--no-auto-split", "--rate", Rate, "--bits", Bits, "--duration",
-                          Duration.c_str()});
+    const double a =
+        Run({VELMAR_REC, "record", "-d", DeviceText.c_str(), "-o", Out.c_str(), "--no-auto-split",
+             "--rate", Rate, "--bits", Bits, "--duration", Duration.c_str()});
     const double b = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", PeerFormat, "-r", Rate,
                           "-c", "2", "-d", Duration.c_str(), PeerFile.c_str()});
     const double c = Run({"arecord", "-q", "-D", "velmar_pulse_in", "-f", PeerFormat, "-r", Rate,

@@ -128,7 +128,8 @@ double Run(const std::string& CommandLine) {
 double Window(const test::XvfbServer& X, const test::TempDir& Dir, int Round, int Seconds,
               const std::string& Shot, std::map<std::string, TThreadUse>& Threads,
               int Format = 16044100) {
-  const std::string Home = Dir.File("window" + std::to_string(Round) + "-" + std::to_string(Format));
+  const std::string Home =
+      Dir.File("window" + std::to_string(Round) + "-" + std::to_string(Format));
   const std::string Out = Home + "/recordings";
   std::filesystem::create_directories(Out);
   // The recording format, as Options keeps it (bits * 1000000 + rate).
@@ -190,9 +191,9 @@ struct TStage {
                         "description \"Test sink\" } }\n"
                         "pcm.velmar_pulse_in { type pulse device \"test.monitor\" hint { show "
                         "on description \"Test sink monitor\" } }\n");
-    Noise = Spawn("sox -q -n -r " + std::to_string(Rate) + " -b " +
-                  (Format == "s24le" ? "24" : "16") +
-                  " -c 2 -t wav - synth 100000 pinknoise vol 0.3 | aplay -q -D velmar_pulse_out");
+    Noise =
+        Spawn("sox -q -n -r " + std::to_string(Rate) + " -b " + (Format == "s24le" ? "24" : "16") +
+              " -c 2 -t wav - synth 100000 pinknoise vol 0.3 | aplay -q -D velmar_pulse_out");
   }
   ~TStage() {
     if (Noise > 0) ::kill(-Noise, SIGKILL);

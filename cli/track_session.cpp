@@ -154,9 +154,8 @@ int TTrackSession::Run(const std::atomic<bool>& Interrupt) {
     std::fprintf(stderr, "velmar-rec: recording time: %s\n", Left.c_str());
   if (!FSession.Start()) return Result();
   // Once, before the first track: a sound server that resamples the input.
-  if (const std::string Note =
-          WaveInRateNote(static_cast<std::uint32_t>(FSession.Options().Device),
-                         FSession.Options().Format.nSamplesPerSec);
+  if (const std::string Note = WaveInRateNote(static_cast<std::uint32_t>(FSession.Options().Device),
+                                              FSession.Options().Format.nSamplesPerSec);
       !Note.empty())
     std::fprintf(stderr, "velmar-rec: %s\n", Note.c_str());
   if (FSession.Waiting()) {

@@ -10,8 +10,8 @@
 #include "stream/arith.h"
 #include "stream/errors.h"
 #include "stream/messages.h"
-#include "stream/time_conversions.h"
 #include "stream/pcm_samples.h"
+#include "stream/time_conversions.h"
 #include "stream/wave_format.h"
 
 namespace velmar {

@@ -4,8 +4,8 @@
 #include <lame/lame.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -115,8 +115,8 @@ TEncodeResult EncodeWavToMp3(const std::string& WavName, const std::atomic<bool>
   }
   // MP3 holds rates up to 48 kHz: a higher one is resampled, and said.
   if (const int Out = lame_get_out_samplerate(g); Out != Rate)
-    Result.Note = "resampled from " + KHzText(Rate) + " to " + KHzText(Out) +
-                  ": MP3 holds no higher rate";
+    Result.Note =
+        "resampled from " + KHzText(Rate) + " to " + KHzText(Out) + ": MP3 holds no higher rate";
 
   const std::string Final = FreeOutputName(WavName, ".mp3");
   TPartialOutput Out;

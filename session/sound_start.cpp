@@ -52,7 +52,8 @@ std::int64_t TSoundStart::Take(const std::uint8_t* Data, std::uint32_t Bytes, do
   std::vector<std::uint8_t> Held;
   Copy(Oldest, FFrames, Held);
   const auto Sample = [&](std::int64_t Frame, int Channel) {
-    const std::size_t i = FBlock * static_cast<std::size_t>(Frame - Oldest) + FSampleBytes * Channel;
+    const std::size_t i =
+        FBlock * static_cast<std::size_t>(Frame - Oldest) + FSampleBytes * Channel;
     return std::abs(PcmSample(&Held[i], FSampleBytes));
   };
   const std::int32_t Gate = GateSample * (1 << (8 * (FSampleBytes - 2)));

@@ -18,8 +18,7 @@ class TSoundStart {
   // Starts waiting for stereo audio of Format (16 or 24 bits): holds the
   // pre-roll before a second in which a sound may rise, and two buffers of up
   // to MostBufferBytes.
-  void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes,
-             const WAVEFORMATEX& Format);
+  void Reset(std::int64_t PreRollFrames, std::uint32_t MostBufferBytes, const WAVEFORMATEX& Format);
 
   // A buffer of the input. Sound is there when a channel's level in it reaches
   // GateLevel (the track rule's measure); it begins at the first frame whose

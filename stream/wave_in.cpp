@@ -436,7 +436,8 @@ void TMMCustomWaveIn::Stopped() {
 
 bool WaveInRefusesFormat(TMMDeviceId Device, const WAVEFORMATEX& Format) {
   if (Device < MapperId || Device >= static_cast<TMMDeviceId>(waveInGetNumDevs())) return false;
-  const std::uint32_t Number = Device == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Device);
+  const std::uint32_t Number =
+      Device == MapperId ? WAVE_MAPPER : static_cast<std::uint32_t>(Device);
   return waveInOpen(nullptr, Number, &Format, 0, 0, WAVE_FORMAT_QUERY) == WAVERR_BADFORMAT;
 }
 

@@ -278,7 +278,8 @@ void TMMPCMConverter::SetRequired(TMMRequiredParams Value) {
 }
 
 void TMMPCMConverter::SetPWaveFormat(const WAVEFORMATEX* fmt) {
-  if (fmt && (!IsValidPCMFormat(fmt) || fmt->wBitsPerSample > 16)) throw EMMConverterError(LibMessage(kMsgInvalidWaveFormat));
+  if (fmt && (!IsValidPCMFormat(fmt) || fmt->wBitsPerSample > 16))
+    throw EMMConverterError(LibMessage(kMsgInvalidWaveFormat));
   TMMACMConverter::SetPWaveFormat(fmt);
 }
 

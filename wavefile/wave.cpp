@@ -194,8 +194,7 @@ void TMMWave::CreateFile(const std::string& Name, const WAVEFORMATEX* Format, bo
   const std::vector<std::uint8_t> Record = StoredFormatRecord(std::vector<std::uint8_t>(
       reinterpret_cast<const std::uint8_t*>(Format),
       reinterpret_cast<const std::uint8_t*>(Format) + WaveFormatSize(Format)));
-  TWaveFileBlock* Block =
-      WaveFileFromFormat(reinterpret_cast<const WAVEFORMATEX*>(Record.data()));
+  TWaveFileBlock* Block = WaveFileFromFormat(reinterpret_cast<const WAVEFORMATEX*>(Record.data()));
   errno = 0;
   if (!Block || WaveFileCreate(Block, Full, MustBeNew) != WAVEERR_NONE) {
     const int Reason = errno;

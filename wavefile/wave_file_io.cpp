@@ -202,7 +202,8 @@ std::int32_t Parse(const std::string& Name, FOURCC FormType, std::int32_t Mode,
       // Its value is not trusted: the data length decides. Only the first is
       // updated in place; a later one is passed over (an update writes one after
       // the data when the first is too short to hold a count).
-      if (!s.HaveFact && !s.HaveData && Chunk.cksize >= 4) Block->FactBeforeData = Chunk.dwDataOffset;
+      if (!s.HaveFact && !s.HaveData && Chunk.cksize >= 4)
+        Block->FactBeforeData = Chunk.dwDataOffset;
       s.HaveFact = true;
     } else if (s.HaveData) {
       KeepOtherChunk(h, Chunk, *Block);

@@ -394,7 +394,8 @@ TEST(RecorderJourney, ASideAt24Bits96kHzIsChosenInOptionsAndRecordedWhole) {
   Bytes Hi = test::ReadFileBytes(Dir.File("side.raw"));
   ASSERT_GT(Hi.size(), 0u);
   auto Put = [&](std::size_t Frame, int Channel, std::int32_t v) {
-    for (int b = 0; b < 3; ++b) Hi[6 * Frame + 3 * Channel + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    for (int b = 0; b < 3; ++b)
+      Hi[6 * Frame + 3 * Channel + b] = static_cast<std::uint8_t>(v >> (8 * b));
   };
   auto Middle = [&](std::size_t Piece) {
     return (Side.Pieces[Piece].first + Side.Pieces[Piece].second) / 8 * 96000 / 44100;
@@ -404,9 +405,8 @@ TEST(RecorderJourney, ASideAt24Bits96kHzIsChosenInOptionsAndRecordedWhole) {
   test::WriteFileBytes(Dir.File("side.raw"), Hi);
   std::array<int, 2> Loudest{};
   for (std::size_t i = 0; i + 3 <= Hi.size(); i += 3) {
-    const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(Hi[i] | Hi[i + 1] << 8 |
-                                                                        Hi[i + 2] << 16)
-                                             << 8) >>
+    const auto v = static_cast<std::int32_t>(
+                       static_cast<std::uint32_t>(Hi[i] | Hi[i + 1] << 8 | Hi[i + 2] << 16) << 8) >>
                    8;
     int& Channel = Loudest[i / 3 % 2];
     Channel = std::max(Channel, std::abs(v) >> 8);
@@ -422,8 +422,8 @@ TEST(RecorderJourney, ASideAt24Bits96kHzIsChosenInOptionsAndRecordedWhole) {
   QTest::keyClick(&W, Qt::Key_F12);
   ASSERT_TRUE(W.StatusText().startsWith("Waiting for sound")) << W.StatusText().toStdString();
   const pid_t Player = test::PulseServer::PlayRaw(Dir.File("side.raw"), "s24le", 96000);
-  ASSERT_TRUE(WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; },
-                        std::chrono::seconds(60)))
+  ASSERT_TRUE(
+      WaitUntil([&] { return W.Recording() && W.Grid->rowCount() > 2; }, std::chrono::seconds(60)))
       << test::TWindowSeam::Messages(W)->Text().toStdString();
   Photograph(W, "24bit-recording");
   ASSERT_TRUE(WaitUntil([&] { return !W.Recording(); }, std::chrono::seconds(120)))

@@ -478,9 +478,9 @@ TEST(RecordRealTime, PlayNamesAFormatTheOutputDoesNotTake) {
   TempDir Dir;
   const std::string Odd = Dir.File("odd.wav"), Cd = Dir.File("cd.wav"), Hi = Dir.File("hi.wav");
   int Status = -1;
-  RunCommand("sox -n -r 48000 -b 32 -c 2 " + Odd + " synth 0.2 sine 440 && sox -n -r 44100 -b 16 -c 2 " +
-                 Cd + " synth 0.2 sine 440 && sox -n -r 96000 -b 24 -c 2 " + Hi +
-                 " synth 0.2 sine 440",
+  RunCommand("sox -n -r 48000 -b 32 -c 2 " + Odd +
+                 " synth 0.2 sine 440 && sox -n -r 44100 -b 16 -c 2 " + Cd +
+                 " synth 0.2 sine 440 && sox -n -r 96000 -b 24 -c 2 " + Hi + " synth 0.2 sine 440",
              &Status);
   ASSERT_EQ(Status, 0);
   const std::string Rec = std::string(VELMAR_REC) + " play -d -1 ";

@@ -13,13 +13,13 @@
 #include <functional>
 #include <sstream>
 
-#include "platform/byte_order.h"
 #include "cli/track_session.h"
+#include "platform/byte_order.h"
 #include "platform/wave/virtual/virtual_devices.h"
+#include "stream/wave_format.h"
 #include "tests/cli/velmar_rec.h"
 #include "tests/support/peer.h"
 #include "tests/support/riff_builder.h"
-#include "stream/wave_format.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 #include "tests/wavefile/wave_file_test_support.h"
@@ -548,10 +548,9 @@ TEST_F(Cli, TheDisksTimeIsSaidFirstThenAtTenMinutesAndAtOneAndItsEndLeavesTheFil
 
 TEST_F(Cli, UsageAndInputErrorsExitWith2AndOneClearLine) {
   int Status = -1;
-  for (const char* Bad :
-       {"record --noise-gate 101", "record --time-gate 1", "record --min-length 0",
-        "record --min-length x", "record --tracks 0", "record --bogus", "split",
-        "record --rate 22050", "record --bits 20"}) {
+  for (const char* Bad : {"record --noise-gate 101", "record --time-gate 1",
+                          "record --min-length 0", "record --min-length x", "record --tracks 0",
+                          "record --bogus", "split", "record --rate 22050", "record --bits 20"}) {
     const std::string Out = Rec(Bad, &Status);
     EXPECT_EQ(Status, 2) << Bad;
     EXPECT_NE(Out.find("Usage:"), std::string::npos) << Bad;

@@ -192,9 +192,8 @@ TEST(RealMusic, A24Bit96kHzRecordingKeepsEverySampleAndCutsWhereThe16BitMeasureD
   constexpr std::size_t kBlock = 6;
   constexpr double kRate = 96000, kBuffer = 2024.0 / 44100;
   auto Sample = [](const Bytes& Pcm, std::size_t i) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(Pcm[i] | Pcm[i + 1] << 8 |
-                                                                Pcm[i + 2] << 16)
-                                     << 8) >>
+    return static_cast<std::int32_t>(
+               static_cast<std::uint32_t>(Pcm[i] | Pcm[i + 1] << 8 | Pcm[i + 2] << 16) << 8) >>
            8;
   };
   std::size_t LowBits = 0;  // samples that a 16-bit one could not hold
@@ -203,10 +202,10 @@ TEST(RealMusic, A24Bit96kHzRecordingKeepsEverySampleAndCutsWhereThe16BitMeasureD
 
   // The offline split measures the side at 16 bits 44.1 kHz: its cuts, in
   // seconds of the side.
-  const std::string SplitSaid = RunCommand(std::string(VELMAR_REC) + " split " +
-                                               Dir.File("side.wav") + " -o " + Dir.File("split") +
-                                               " 2>&1",
-                                           &Status);
+  const std::string SplitSaid =
+      RunCommand(std::string(VELMAR_REC) + " split " + Dir.File("side.wav") + " -o " +
+                     Dir.File("split") + " 2>&1",
+                 &Status);
   ASSERT_EQ(Status, 0) << SplitSaid;
   std::vector<double> SplitCuts;
   double At = 0;
@@ -270,9 +269,9 @@ TEST(RealMusic, A24Bit96kHzRecordingKeepsEverySampleAndCutsWhereThe16BitMeasureD
   // Click repair keeps 24/96 and the record; FLAC keeps it bit for bit, with a
   // ReplayGain as loudgain measures it.
   const std::string Track = Dir.File("recorded/Track01.wav");
-  const std::string Repaired = RunCommand(std::string(VELMAR_REC) + " declick " + Track + " -o " +
-                                              Dir.File("repaired") + " 2>&1",
-                                          &Status);
+  const std::string Repaired = RunCommand(
+      std::string(VELMAR_REC) + " declick " + Track + " -o " + Dir.File("repaired") + " 2>&1",
+      &Status);
   ASSERT_EQ(Status, 0) << Repaired;
   EXPECT_EQ(WavChunk(ReadFileBytes(Dir.File("repaired/Track01.wav")), "fmt ").first, 40u);
   EXPECT_EQ(Peer("ffprobe -v error -show_entries stream=sample_rate,bits_per_raw_sample -of "

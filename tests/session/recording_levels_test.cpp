@@ -195,7 +195,9 @@ std::vector<std::uint8_t> Programme(const WAVEFORMATEX& f) {
   auto Put = [&](std::int32_t v) {
     for (int i = 0; i < Width; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   };
-  auto Frames = [&](double Seconds) { return static_cast<std::int64_t>(std::lround(Seconds * Rate)); };
+  auto Frames = [&](double Seconds) {
+    return static_cast<std::int64_t>(std::lround(Seconds * Rate));
+  };
   const std::int32_t Most = (1 << (8 * Width - 1)) - 1;
   const std::int64_t Total = Frames(40);
   for (std::int64_t n = 0; n < Total; ++n) {
@@ -206,7 +208,8 @@ std::vector<std::uint8_t> Programme(const WAVEFORMATEX& f) {
       if (First || Second) {
         const double Phase = 2 * M_PI * (c ? 300 : 440) * (t - (First ? 10 : 20));
         const auto s16 = static_cast<std::int32_t>(std::lround(16384 * std::sin(Phase)));
-        v = Width == 2 || s16 == 0 ? s16 : s16 * 256 + static_cast<std::int32_t>((n * 37 + c) & 0x7F);
+        v = Width == 2 || s16 == 0 ? s16
+                                   : s16 * 256 + static_cast<std::int32_t>((n * 37 + c) & 0x7F);
       }
       const std::int64_t Left = n - Frames(12), Right = n - Frames(14);
       if (c == 0 && Left >= 0 && Left < 3) v = Most;

@@ -135,7 +135,7 @@ TEST(TrackRule, SizesTimesNamesAndLabels) {
   EXPECT_EQ(MsToKBytes(128), 22);                // 21.5: half to even
   EXPECT_EQ(MsToKBytes(384), 64);                // 64.5: half to even
   EXPECT_EQ(MsToKBytes(2147483647), 360710144);  // no 32-bit overflow
-  EXPECT_EQ(MsToKBytes(1000, 576000), 549);       // 24-bit 96 kHz: 562 bytes a ms
+  EXPECT_EQ(MsToKBytes(1000, 576000), 549);      // 24-bit 96 kHz: 562 bytes a ms
   // The rule's buffer: 2024 frames at 44.1 kHz, the same 45.9 ms elsewhere.
   EXPECT_EQ(RuleBufferBytes(44100, 4), 8096);
   EXPECT_EQ(RuleBufferBytes(44100, 6), 2024 * 6);

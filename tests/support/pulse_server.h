@@ -37,8 +37,10 @@ class PulseServer {
     int Status = -1;
     RunCommand(
         "pulseaudio -n --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes "
-        "-L 'module-null-sink " + SinkArguments() + "' -L module-native-protocol-unix "
-        "--log-target=file:" +
+        "-L 'module-null-sink " +
+            SinkArguments() +
+            "' -L module-native-protocol-unix "
+            "--log-target=file:" +
             Dir.File("pulse.log") + " 2>&1",
         &Status);
     Started =
@@ -62,8 +64,7 @@ class PulseServer {
   }
   bool AddSink() {
     int Status = -1;
-    RunCommand(
-        "pactl load-module module-null-sink " + SinkArguments() + " 2>&1", &Status);
+    RunCommand("pactl load-module module-null-sink " + SinkArguments() + " 2>&1", &Status);
     return Status == 0;
   }
   std::string SinkArguments() const {
