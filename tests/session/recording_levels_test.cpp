@@ -254,7 +254,8 @@ TEST(RecordingLevels, A24Bit96kHzRecordingDecidesAsThe16BitOneAtItsOwnScale) {
         },
         Never);
     EXPECT_EQ(Session.BufferBytes() % f.nBlockAlign, 0);
-    ASSERT_EQ(Said.Tracks.size(), 3u) << f.nSamplesPerSec;
+    const unsigned Rate = f.nSamplesPerSec, Bits = f.wBitsPerSample;  // not packed
+    ASSERT_EQ(Said.Tracks.size(), 3u) << Rate;
     EXPECT_EQ(Said.End, TSessionEnd::TooShort);
     // The first track: a second before the tone's first sample (its frame 1).
     const std::vector<std::uint8_t> One = test::WavData(Said.Tracks[0].Track.Path);
@@ -264,8 +265,8 @@ TEST(RecordingLevels, A24Bit96kHzRecordingDecidesAsThe16BitOneAtItsOwnScale) {
     TWaveScan Scan;
     std::string Error;
     ASSERT_TRUE(ScanWaveFile(Said.Tracks[0].Track.Path, Scan, Error)) << Error;
-    EXPECT_EQ(Scan.Format()->wBitsPerSample, f.wBitsPerSample);
-    EXPECT_EQ(Scan.Format()->nSamplesPerSec, f.nSamplesPerSec);
+    EXPECT_EQ(unsigned{Scan.Format()->wBitsPerSample}, Bits);
+    EXPECT_EQ(unsigned{Scan.Format()->nSamplesPerSec}, Rate);
     Runs.push_back({Said.Tracks, Session.LevelNote(), Scan.Markers});
   }
   const Run &Cd = Runs[0], &Hires = Runs[1];
