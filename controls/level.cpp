@@ -1,6 +1,7 @@
 #include "controls/level.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -27,7 +28,9 @@ TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
   Geometry();
   // The fall goes in ticks of 25 ms, taken four at a time: the marker moves
   // as designed, and the tick service wakes ten times a second for it, not
-  // forty (a picture of the bars comes at most every 46 ms anyway).
+  // forty (a picture of the bars comes at most every 46 ms anyway). A run
+  // that comes late (a busy machine) takes the ticks that passed, so the
+  // marker holds its second of wall time.
   // While a marker is up, its fall is drawn within a run of the fall, not
   // with the next data: a quiet input after a click brings no data that
   // changes the bar, and the marker would linger. Idle without a marker.
@@ -40,12 +43,10 @@ TMMCustomLevel::TMMCustomLevel(QWidget* Parent) : TMMDIBGraphicControl(Parent) {
     if ((FRedrawPending.exchange(false) || Gone) && Showing()) ShowChanges();
     if (Gone) FMarkerTimer->stop();
   });
+  CountFallFromNow();
   FNode = AddTickClient(
       kFallTicksPerRun * kTickPeriodMs, false,
-      [](PTickClient, void* User) {
-        auto* Level = static_cast<TMMCustomLevel*>(User);
-        for (int i = 0; i < kFallTicksPerRun; ++i) Level->PeakFall();
-      },
+      [](PTickClient, void* User) { static_cast<TMMCustomLevel*>(User)->FallSinceLastRun(); },
       this);
 }
 
@@ -73,6 +74,27 @@ void TMMCustomLevel::ClearPeak() {
   FPeakState.fetch_and(kAsleep);
 }
 
+namespace {
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+void TMMCustomLevel::CountFallFromNow() { FFallCounted = SteadyMs(); }
+
+void TMMCustomLevel::FallSinceLastRun() {
+  const std::int64_t Now = SteadyMs(), Counted = FFallCounted;
+  const std::int64_t Ticks = std::max<std::int64_t>(0, Now - Counted) / kTickPeriodMs;
+  // The part of a tick not yet passed counts with the next run.
+  FFallCounted = Counted + Ticks * kTickPeriodMs;
+  for (std::int64_t i = 0; i < Ticks && PeakFall(); ++i) {
+  }
+}
+
 void TMMCustomLevel::PauseNode() {
   if (!FNode) return;
   PauseTickClient(FNode);
@@ -81,6 +103,7 @@ void TMMCustomLevel::PauseNode() {
 
 void TMMCustomLevel::ResumeNode() {
   if (!FNode || FNodePauses == 0) return;
+  CountFallFromNow();
   ResumeTickClient(FNode);
   --FNodePauses;
 }
@@ -203,7 +226,10 @@ void TMMCustomLevel::ProcessLevel(int Amplitude) {
     std::uint64_t Old = FPeakState.load();
     while (NewLevel >= PeakOf(Old)) {
       if (FPeakState.compare_exchange_weak(Old, Pack(NewLevel, 2 * FPeakDelay + 1))) {
-        if (Old & kAsleep) ResumeTickClient(FNode);
+        if (Old & kAsleep) {
+          CountFallFromNow();
+          ResumeTickClient(FNode);
+        }
         FRedrawPending = true;
         if (!FMarkerTimer->isActive()) FMarkerTimer->start();
         break;
@@ -216,16 +242,16 @@ void TMMCustomLevel::ProcessLevel(int Amplitude) {
   if (Showing()) ShowChanges();
 }
 
-void TMMCustomLevel::PeakFall() {
+bool TMMCustomLevel::PeakFall() {
   std::uint64_t Old = FPeakState.load();
   for (;;) {
     int Peak = PeakOf(Old), Hold = HoldOf(Old);
     if (Peak <= 0) {
-      if (Old & kAsleep) return;
+      if (Old & kAsleep) return false;
       // Paused before the word says so: whoever sees the word asleep resumes
       // a node that is paused already.
       PauseTickClient(FNode);
-      if (FPeakState.compare_exchange_weak(Old, Old | kAsleep)) return;
+      if (FPeakState.compare_exchange_weak(Old, Old | kAsleep)) return false;
       ResumeTickClient(FNode);
       continue;
     }
@@ -241,7 +267,7 @@ void TMMCustomLevel::PeakFall() {
     }
     if (FPeakState.compare_exchange_weak(Old, Pack(Peak, Hold))) {
       if (Fell) FRedrawPending = true;
-      return;
+      return true;
     }
   }
 }

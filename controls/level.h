@@ -127,9 +127,10 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   QRect SpotRect(int i) const;
   // The picture with every spot unlit.
   const TMMDIBCanvas& Background() const { return FBackground; }
-  // Runs one 25 ms tick of the peak fall (the tick service's node runs four
-  // every 100 ms).
-  void PeakFall();
+  // Runs one 25 ms tick of the peak fall; false once no marker is up (the
+  // node sleeps). The tick service's node runs every 100 ms and takes as many
+  // ticks as passed since it last ran: a late run is not time lost.
+  bool PeakFall();
 
   TNotifyEvent OnPaint;
   TNotifyEvent OnGainOverflow;
@@ -158,6 +159,10 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   }
   void ClearPeak();
   void ZeroHold();
+  // The tick thread's run: the ticks that passed since the last counted one.
+  void FallSinceLastRun();
+  // The node runs again: the fall is counted from now.
+  void CountFallFromNow();
 
   void Geometry();
   void RebuildBackground();
@@ -210,6 +215,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplaySink {
   std::atomic<std::uint64_t> FPeakState{0};
   std::atomic<bool> FRedrawPending{false};
   QTimer* FMarkerTimer = nullptr;  // owned by the widget; runs while a marker is up
+  // Where the fall's count stands, in ms of the steady clock: the tick
+  // thread's, set by whoever wakes the node.
+  std::atomic<std::int64_t> FFallCounted{0};
   // Decay state.
   float FK = 0.0001f;
   int FRingLength = 1;

@@ -155,15 +155,29 @@ struct Program {
 
 // A first start in Dir: no settings, the current folder there, and the
 // user's default input the turntable's (here the sound server's sink monitor).
-void FreshStartIn(const test::TempDir& Dir) {
-  fs::current_path(Dir.Path());
-  ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
-  ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
-  test::UseAlsaConfig(Dir.File("asound.conf"),
-                      "pcm.!default { type pulse device \"test.monitor\" hint { show on "
-                      "description \"Default\" } }\n");
-  InstallDefaultWaveBackends();
-}
+// The folder before is current again when the object goes, before Dir does
+// (the next test's commands need a folder that exists).
+class FreshStartIn {
+ public:
+  explicit FreshStartIn(const test::TempDir& Dir) : FBefore(fs::current_path()) {
+    fs::current_path(Dir.Path());
+    ::setenv("XDG_CONFIG_HOME", Dir.File("config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", Dir.File("cache").c_str(), 1);
+    test::UseAlsaConfig(Dir.File("asound.conf"),
+                        "pcm.!default { type pulse device \"test.monitor\" hint { show on "
+                        "description \"Default\" } }\n");
+    InstallDefaultWaveBackends();
+  }
+  ~FreshStartIn() {
+    std::error_code Ignored;
+    fs::current_path(FBefore, Ignored);
+  }
+  FreshStartIn(const FreshStartIn&) = delete;
+  FreshStartIn& operator=(const FreshStartIn&) = delete;
+
+ private:
+  const fs::path FBefore;
+};
 
 // The frames of a track that hold the side's audio: where its first 256
 // frames lie in the side (bytes), or npos.
@@ -182,7 +196,7 @@ TEST(RecorderJourney, AFirstTimeUserTakesARecordSideToAFlacAlbumThroughTheWindow
   ASSERT_TRUE(Rec.Side.Rendered) << "fluidsynth did not render the pieces";
   test::TempDir Dir;
   test::WriteFileBytes(Dir.File("side.raw"), Rec.Side.Pcm);
-  FreshStartIn(Dir);
+  const FreshStartIn FirstStart(Dir);
   const std::string Album = Dir.File("Side A"), Cover = Dir.File("cover.png");
   fs::create_directories(Album);
   std::vector<std::string> Written;
@@ -411,7 +425,7 @@ TEST(RecorderJourney, ASideAt24Bits96kHzIsChosenInOptionsAndRecordedWhole) {
     int& Channel = Loudest[i / 3 % 2];
     Channel = std::max(Channel, std::abs(v) >> 8);
   }
-  FreshStartIn(Dir);
+  const FreshStartIn FirstStart(Dir);
   Program P;
   TFormAudioRecorderMain& W = *P.Window;
   MenuItem(W, "24-bit 96 kHz")->trigger();
@@ -478,7 +492,7 @@ TEST(RecorderJourney, AnInputThatGoesAndComesBackIsWaitedForInTheSameTrack) {
   test::PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
   test::TempDir Dir;
-  FreshStartIn(Dir);
+  const FreshStartIn FirstStart(Dir);
   const Bytes Programme = test::NoiseProgramme(16);
   const std::size_t Half = Programme.size() / 2;
   test::WriteFileBytes(Dir.File("first.raw"), Bytes(Programme.begin(), Programme.begin() + Half));
@@ -550,7 +564,7 @@ TEST(RecorderJourney, ThePeakMarkerHoldsAboutASecondAfterEachClickOnTheScreen) {
   test::PulseServer Server;
   ASSERT_TRUE(Server.Started) << "the private PulseAudio server did not start";
   test::TempDir Dir;
-  FreshStartIn(Dir);
+  const FreshStartIn FirstStart(Dir);
   constexpr int kClicks = 10;
   Bytes Clicks(static_cast<std::size_t>((1.5 + 2.5 * kClicks) * 44100) * 4, 0);
   for (int k = 0; k < kClicks; ++k) {

@@ -14,6 +14,7 @@
 
 #include "platform/application.h"
 #include "stream/errors.h"
+#include "stream/tick_service.h"
 #include "stream/wave_format.h"
 #include "tests/support/wait_until.h"
 
@@ -364,6 +365,30 @@ TEST(Level, ThePeakMarkerHoldsThenFallsWhileTheBarIsDrawn) {
   Bar.Level.SetNumPeaks(0);
   Bar.Level.ProcessLevel(32767);
   EXPECT_EQ(Bar.Level.Peak(), 0);
+}
+
+// A busy machine makes the shared tick thread late at every wake (here a
+// neighbour on the service whose run takes 40 ms): ticks it could not keep
+// are skipped, but the marker still holds about a second of wall time.
+TEST(Level, ThePeakMarkerHoldsASecondWhenTheTicksComeLate) {
+  RecorderBar Bar;
+  const PTickClient Slow = AddTickClient(
+      kTickPeriodMs, false,
+      [](PTickClient, void*) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); },
+      nullptr);
+  ASSERT_NE(Slow, nullptr);
+  for (int Click = 0; Click < 3; ++Click) {
+    Bar.Level.ProcessLevel(32767);
+    const auto Start = std::chrono::steady_clock::now();
+    Bar.Level.ProcessLevel(0);
+    ASSERT_TRUE(WaitUntil([&] { return Bar.Level.Peak() == 0; }));
+    const auto Held = std::chrono::steady_clock::now() - Start;
+    EXPECT_GE(Held, std::chrono::milliseconds(990)) << "click " << Click;
+    // A run (100 ms of ticks) and the neighbour's lateness at most, with
+    // room for a loaded machine; the skipped ticks alone made it 2 s.
+    EXPECT_LT(Held, std::chrono::milliseconds(1600)) << "click " << Click;
+  }
+  RemoveTickClient(Slow);
 }
 
 }  // namespace
