@@ -84,7 +84,9 @@ std::int64_t SteadyMs() {
 
 }  // namespace
 
-void TMMCustomLevel::CountFallFromNow() { FFallCounted = SteadyMs(); }
+void TMMCustomLevel::CountFallFromNow() {
+  FFallCounted = SteadyMs();
+}
 
 void TMMCustomLevel::FallSinceLastRun() {
   const std::int64_t Now = SteadyMs(), Counted = FFallCounted;
