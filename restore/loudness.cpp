@@ -14,8 +14,7 @@ void TLoudness::TStateDeleter::operator()(ebur128_state* s) const {
 }
 
 TLoudness::TLoudness(unsigned Channels, unsigned long Rate)
-    : FState(ebur128_init(Channels, Rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK)),
-      FChannels(Channels) {
+    : FState(ebur128_init(Channels, Rate, EBUR128_MODE_I)), FTruePeak(Channels, Rate) {
   if (!FState) throw std::runtime_error("the loudness meter does not take this audio");
 }
 
@@ -25,18 +24,10 @@ void TLoudness::Add(const double* Samples, std::size_t Frames) {
   // A block the meter could not take (it ran out of memory) would leave the
   // figures short of it: they are not given at all then.
   if (ebur128_add_frames_double(FState.get(), Samples, Frames) != EBUR128_SUCCESS) FFailed = true;
+  FTruePeak.Add(Samples, Frames);
 }
 
 namespace {
-
-double TruePeak(ebur128_state* s, unsigned Channels) {
-  double Peak = 0;
-  for (unsigned c = 0; c < Channels; ++c) {
-    double p = 0;
-    if (ebur128_true_peak(s, c, &p) == EBUR128_SUCCESS) Peak = std::max(Peak, p);
-  }
-  return Peak;
-}
 
 TReplayGain FromLoudness(double Lufs, double Peak) {
   if (!std::isfinite(Lufs)) return {};
@@ -49,7 +40,7 @@ TReplayGain TLoudness::Track() const {
   if (FFailed) return {};
   double Lufs = -HUGE_VAL;
   if (ebur128_loudness_global(FState.get(), &Lufs) != EBUR128_SUCCESS) return {};
-  return FromLoudness(Lufs, TruePeak(FState.get(), FChannels));
+  return FromLoudness(Lufs, FTruePeak.Peak());
 }
 
 TReplayGain TLoudness::Album(const std::vector<const TLoudness*>& Tracks) {
@@ -58,7 +49,7 @@ TReplayGain TLoudness::Album(const std::vector<const TLoudness*>& Tracks) {
   for (const TLoudness* t : Tracks) {
     if (t->FFailed) return {};
     States.push_back(t->FState.get());
-    Peak = std::max(Peak, TruePeak(t->FState.get(), t->FChannels));
+    Peak = std::max(Peak, t->FTruePeak.Peak());
   }
   double Lufs = -HUGE_VAL;
   if (States.empty() ||

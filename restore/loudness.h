@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "restore/true_peak.h"
+
 namespace velmar {
 
 // The reference loudness of ReplayGain 2.0.
@@ -45,7 +47,7 @@ class TLoudness {
     void operator()(ebur128_state* s) const;
   };
   std::unique_ptr<ebur128_state, TStateDeleter> FState;
-  unsigned FChannels;
+  TTruePeak FTruePeak;
   bool FFailed = false;
 };
 
