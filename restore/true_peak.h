@@ -38,6 +38,7 @@ class TTruePeak {
   std::size_t FHistory = 0;                  // samples of the past a phase reads
   double FGain = 1;                          // the largest sum of a phase's |taps|
   std::vector<std::vector<double>> FPast;    // per channel: FHistory samples, then a stretch
+  std::vector<double> FOut;                  // a phase's values over a stretch
   double FPeak = 0;
   std::size_t FStretches = 0, FOversampled = 0;
 };
