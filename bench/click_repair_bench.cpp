@@ -17,7 +17,8 @@
 // For tuning: VELMAR_BENCH_OURS_ONLY leaves the peer out, VELMAR_BENCH_SEED
 // makes other material, VELMAR_BENCH_MISSED lists the clicks ours missed
 // (their size, the samples changed in each channel, the passage),
-// VELMAR_BENCH_KEEP keeps the files.
+// VELMAR_BENCH_KEEP keeps the files, VELMAR_BENCH_RATE makes the material at
+// another rate (96000: the same clicks in milliseconds, more frames each).
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -38,7 +39,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kRate = 44100;
+// The material's rate: 44.1 kHz, or VELMAR_BENCH_RATE (the reach in time is
+// judged at 96 kHz as at 44.1: the clicks are as long in milliseconds).
+int Rate = 44100;
 
 using TStereo = std::vector<float>;  // interleaved, 2 channels
 
@@ -52,7 +55,7 @@ void WriteWav(const std::string& Name, const TStereo& x) {
   Out << "RIFF";
   Le(36 + Data, 4);
   Out << "WAVEfmt ";
-  Le(16, 4), Le(1, 2), Le(2, 2), Le(kRate, 4), Le(kRate * 4, 4), Le(4, 2), Le(16, 2);
+  Le(16, 4), Le(1, 2), Le(2, 2), Le(Rate, 4), Le(Rate * 4, 4), Le(4, 2), Le(16, 2);
   Out << "data";
   Le(Data, 4);
   for (const float v : x)
@@ -92,7 +95,7 @@ struct TPassage {
 
 // The clean material, passage by passage.
 TStereo MakeMusic(double Minutes, std::vector<TPassage>& Passages, std::mt19937& Random) {
-  const auto Len = static_cast<std::int64_t>(Minutes * 60 * kRate);
+  const auto Len = static_cast<std::int64_t>(Minutes * 60 * Rate);
   std::uniform_real_distribution<double> U(0, 1);
   std::normal_distribution<double> N(0, 1);
   TStereo x;
@@ -104,12 +107,12 @@ TStereo MakeMusic(double Minutes, std::vector<TPassage>& Passages, std::mt19937&
   // A harmonic note: partials 1/k, an attack of Attack seconds, exponential decay.
   const auto Note = [&](std::int64_t At, double f, double Level, double Attack, double Decay,
                         double Pan, double Inharmonic) {
-    const auto Frames = static_cast<std::int64_t>(std::min(5 * Decay, 4.0) * kRate);
+    const auto Frames = static_cast<std::int64_t>(std::min(5 * Decay, 4.0) * Rate);
     for (int k = 1; k <= 8 && k * f < 16000; ++k) {
       const double fk = k * f * std::sqrt(1 + Inharmonic * k * k);
       const double Phase = U(Random) * 2 * M_PI;
       for (std::int64_t i = 0; i < Frames; ++i) {
-        const double t = static_cast<double>(i) / kRate;
+        const double t = static_cast<double>(i) / Rate;
         const double Env = std::min(1.0, t / Attack) * std::exp(-t / (Decay / std::sqrt(k)));
         Add(At + i, 1 - Pan, Pan, Level / k * Env * std::sin(2 * M_PI * fk * t + Phase));
       }
@@ -124,15 +127,15 @@ TStereo MakeMusic(double Minutes, std::vector<TPassage>& Passages, std::mt19937&
   const double Notes[] = {110, 130.8, 146.8, 164.8, 196, 220, 261.6, 293.7, 329.6, 392, 440, 523.3};
   const auto Pick = [&] { return Notes[Random() % 12]; };
   const auto Chords = [&](std::int64_t From, double Level) {
-    for (std::int64_t t = From; t < From + Len; t += kRate * 3 / 2)
+    for (std::int64_t t = From; t < From + Len; t += Rate * 3 / 2)
       for (int v = 0; v < 3; ++v) Note(t, Pick(), Level, 0.01, 0.8, 0.3 + 0.4 * U(Random), 0);
   };
   const auto Drums = [&](std::int64_t From, double Level) {
-    for (std::int64_t t = From, Beat = 0; t < From + Len; t += kRate / 4, ++Beat) {
+    for (std::int64_t t = From, Beat = 0; t < From + Len; t += Rate / 4, ++Beat) {
       const auto Hit = [&](double Tau, double Tone, double Gain) {
         double Low = 0;
-        for (std::int64_t i = 0; i < static_cast<std::int64_t>(6 * Tau * kRate); ++i) {
-          const double s = static_cast<double>(i) / kRate;
+        for (std::int64_t i = 0; i < static_cast<std::int64_t>(6 * Tau * Rate); ++i) {
+          const double s = static_cast<double>(i) / Rate;
           const double Env = std::min(1.0, s / 0.0005) * std::exp(-s / Tau);
           Low += 0.3 * (N(Random) - Low);  // noise with its top rolled off
           const double v = Tone > 0 ? std::sin(2 * M_PI * Tone * (1 + 1.5 * std::exp(-s / 0.03)) * s)
@@ -147,12 +150,12 @@ TStereo MakeMusic(double Minutes, std::vector<TPassage>& Passages, std::mt19937&
   };
   const auto Plucks = [&](std::int64_t From, double Level) {
     // Karplus-Strong strings, a note every 0.2-0.6 s.
-    for (std::int64_t t = From; t < From + Len; t += static_cast<std::int64_t>((0.2 + 0.4 * U(Random)) * kRate)) {
-      const auto Period = static_cast<std::size_t>(kRate / (2 * Pick()));
+    for (std::int64_t t = From; t < From + Len; t += static_cast<std::int64_t>((0.2 + 0.4 * U(Random)) * Rate)) {
+      const auto Period = static_cast<std::size_t>(Rate / (2 * Pick()));
       std::vector<double> Line(Period);
       for (double& v : Line) v = U(Random) * 2 - 1;
       const double Pan = 0.2 + 0.6 * U(Random);
-      for (std::int64_t i = 0; i < 2 * kRate; ++i) {
+      for (std::int64_t i = 0; i < 2 * Rate; ++i) {
         const std::size_t j = static_cast<std::size_t>(i) % Period;
         const double v = Line[j];
         Line[j] = 0.996 * 0.5 * (v + Line[(j + 1) % Period]);
@@ -163,12 +166,12 @@ TStereo MakeMusic(double Minutes, std::vector<TPassage>& Passages, std::mt19937&
   Passage("chords", [&](std::int64_t From) { Chords(From, 0.12); });
   Passage("drums", [&](std::int64_t From) {
     Drums(From, 0.5);
-    for (std::int64_t t = From; t < From + Len; t += kRate)
+    for (std::int64_t t = From; t < From + Len; t += Rate)
       Note(t, 55, 0.1, 0.01, 0.5, 0.5, 0);  // a bass
   });
   Passage("plucked strings", [&](std::int64_t From) { Plucks(From, 0.3); });
   Passage("piano-like", [&](std::int64_t From) {
-    for (std::int64_t t = From; t < From + Len; t += static_cast<std::int64_t>((0.15 + 0.35 * U(Random)) * kRate))
+    for (std::int64_t t = From; t < From + Len; t += static_cast<std::int64_t>((0.15 + 0.35 * U(Random)) * Rate))
       Note(t, Pick() * 2, 0.15, 0.0002, 0.6, 0.2 + 0.6 * U(Random), 0.0004);
   });
   Passage("quiet", [&](std::int64_t From) { Chords(From, 0.004); });
@@ -192,19 +195,20 @@ struct TAddedClick {
 // Clicks at known places, ClicksPerMinute spread at random (50 ms apart at least).
 std::vector<TAddedClick> AddClicks(TStereo& x, double ClicksPerMinute, std::mt19937& Random) {
   const auto Frames = static_cast<std::int64_t>(x.size() / 2);
-  const auto Count = static_cast<std::size_t>(ClicksPerMinute * static_cast<double>(Frames) / kRate / 60);
+  const auto Count = static_cast<std::size_t>(ClicksPerMinute * static_cast<double>(Frames) / Rate / 60);
   std::uniform_real_distribution<double> U(0, 1);
   std::vector<std::int64_t> At;
   while (At.size() < Count) {
-    const auto f = static_cast<std::int64_t>(U(Random) * static_cast<double>(Frames - kRate)) + kRate / 2;
-    if (std::all_of(At.begin(), At.end(), [&](std::int64_t a) { return std::abs(a - f) > kRate / 20; }))
+    const auto f = static_cast<std::int64_t>(U(Random) * static_cast<double>(Frames - Rate)) + Rate / 2;
+    if (std::all_of(At.begin(), At.end(), [&](std::int64_t a) { return std::abs(a - f) > Rate / 20; }))
       At.push_back(f);
   }
   std::sort(At.begin(), At.end());
   std::vector<TAddedClick> Clicks;
   for (const std::int64_t f : At) {
-    // 1 to 132 frames (0.02-3 ms), evenly on a log scale.
-    const int Length = std::max(1, static_cast<int>(std::lround(std::exp(U(Random) * std::log(132.0)))));
+    // 0.02-3 ms (1 to 132 frames at 44.1 kHz), evenly on a log scale.
+    const double Most = 132.0 * Rate / 44100;
+    const int Length = std::max(1, static_cast<int>(std::lround(std::exp(U(Random) * std::log(Most)))));
     const int Which = static_cast<int>(Random() % 3);  // left, right, both
     TAddedClick c{f, Length, {Which != 1, Which != 0}, 10 + 30 * U(Random)};
     const double Polarity = U(Random) < 0.5 ? -1 : 1;
@@ -212,12 +216,12 @@ std::vector<TAddedClick> AddClicks(TStereo& x, double ClicksPerMinute, std::mt19
     for (int ch = 0; ch < 2; ++ch) {
       if (!c.Channel[ch]) continue;
       double Sum = 0;
-      for (std::int64_t i = f - kRate / 200; i < f + kRate / 200; ++i)
+      for (std::int64_t i = f - Rate / 200; i < f + Rate / 200; ++i)
         Sum += static_cast<double>(x[static_cast<std::size_t>(2 * i + ch)]) * x[static_cast<std::size_t>(2 * i + ch)];
-      const double Level = std::max(std::sqrt(Sum / (kRate / 100.0)), 0.0005);
+      const double Level = std::max(std::sqrt(Sum / (Rate / 100.0)), 0.0005);
       const double A = Polarity * Level * std::pow(10, c.Db / 20) * (ch == 1 && Which == 2 ? 0.7 : 1);
       for (int i = 0; i < Length; ++i) {
-        const double v = A * std::exp(-i / Tau) * (i == 0 ? 1 : std::cos(2 * M_PI * Ring * i / kRate));
+        const double v = A * std::exp(-i / Tau) * (i == 0 ? 1 : std::cos(2 * M_PI * Ring * i / Rate));
         float& s = x[static_cast<std::size_t>(2 * (f + i) + ch)];
         s = Q(std::clamp(s + static_cast<float>(v), -1.0f, 32767.0f / 32768));
       }
@@ -273,11 +277,11 @@ double Snr(const TStereo& Clean, const TStereo& Out, const std::vector<std::uint
 // Runs of changed samples (either channel) in a passage, merged within 2 ms.
 int Repairs(const TStereo& In, const TStereo& Out, std::int64_t From, std::int64_t To) {
   int Count = 0;
-  std::int64_t Last = -kRate;
+  std::int64_t Last = -Rate;
   for (std::int64_t f = From; f < To && 2 * f + 1 < static_cast<std::int64_t>(Out.size()); ++f) {
     const auto i = static_cast<std::size_t>(2 * f);
     if (!Changed(Out[i], In[i]) && !Changed(Out[i + 1], In[i + 1])) continue;
-    if (f - Last > kRate / 500) ++Count;
+    if (f - Last > Rate / 500) ++Count;
     Last = f;
   }
   return Count;
@@ -288,6 +292,7 @@ int Repairs(const TStereo& In, const TStereo& Out, std::int64_t From, std::int64
 int main(int argc, char** argv) {
   const double Minutes = argc > 1 ? std::atof(argv[1]) : 0.5;
   const double PerMinute = argc > 2 ? std::atof(argv[2]) : 60;
+  if (const char* Asked = std::getenv("VELMAR_BENCH_RATE")) Rate = std::atoi(Asked);
   const std::string Ours = VELMAR_REC;
   const fs::path Dir = fs::temp_directory_path() / ("velmar-declick-" + std::to_string(getpid()));
   fs::create_directories(Dir / "ours");
@@ -302,8 +307,9 @@ int main(int argc, char** argv) {
   const std::string CleanWav = (Dir / "clean.wav").string(), DamagedWav = (Dir / "damaged.wav").string();
   WriteWav(CleanWav, Clean);
   WriteWav(DamagedWav, Damaged);
-  const double Seconds = static_cast<double>(Clean.size() / 2) / kRate;
-  std::printf("material: %.0f s stereo 44.1 kHz 16-bit, %zu clicks added\n", Seconds, Clicks.size());
+  const double Seconds = static_cast<double>(Clean.size() / 2) / Rate;
+  std::printf("material: %.0f s stereo %.1f kHz 16-bit, %zu clicks added\n", Seconds, Rate / 1000.0,
+              Clicks.size());
 
   // Each alone, in turns. Without the peer (VELMAR_BENCH_OURS_ONLY, for
   // tuning) its column shows the input as it went in.
@@ -359,7 +365,7 @@ int main(int argc, char** argv) {
   std::printf("%-34s %11.1f%% %11.1f%%\n", "clicks found", 100 * Found[0] / static_cast<double>(Clicks.size()),
               100 * Found[1] / static_cast<double>(Clicks.size()));
   for (const TPassage& Part : Passages) {
-    const double PartMinutes = static_cast<double>(Part.To - Part.From) / kRate / 60;
+    const double PartMinutes = static_cast<double>(Part.To - Part.From) / Rate / 60;
     std::printf("%-34s %12.1f %12.1f\n", ("false repairs/min, " + Part.Name).c_str(),
                 Repairs(Clean, CleanOuts[0], Part.From, Part.To) / PartMinutes,
                 Repairs(Clean, CleanOuts[1], Part.From, Part.To) / PartMinutes);
