@@ -280,8 +280,10 @@ void TMMCustomWaveIn::Stop() {
 
 void TMMCustomWaveIn::DeviceStopped() {
   if (!Has(wisStarted) && !Has(wisPaused)) return;
-  // A handler runs: the deferred stop finishes this on the main thread.
-  if (!FInDeferredStop && FNotify.RequestStop()) return;
+  // A handler runs: the deferred stop finishes this on the main thread. So
+  // also for a handler that the deferred stop's own wait delivered: the stop
+  // completes after it, not inside it.
+  if ((!FInDeferredStop || FNotify.InHandlerHere()) && FNotify.RequestStop()) return;
   FState &= ~(wisStarted | wisPaused);
   FBufIndex = 0;
   FQueued = 0;

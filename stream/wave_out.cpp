@@ -364,7 +364,9 @@ void TMMWaveOut::Stop() {
 
 void TMMWaveOut::DeviceStopped() {
   if (!Has(wosStarted) && !Has(wosPaused)) return;
-  if (!FInDeferredStop && FNotify.RequestStop()) return;  // finished by the deferred stop
+  // Finished by the deferred stop, also when a handler that its own wait
+  // delivered asks (after that handler, not inside it).
+  if ((!FInDeferredStop || FNotify.InHandlerHere()) && FNotify.RequestStop()) return;
   FState &= ~(wosStarted | wosPaused);
   for (int i = 0; i < 500 && FQueued > 0; ++i) Wait(kWaitMs, false);
   TMMCustomSoundComponent::Stopped();
