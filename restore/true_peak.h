@@ -3,7 +3,7 @@
 // twice below 192 kHz, not at all above) with a 49-tap windowed-sinc
 // interpolator, as the loudness standard describes and the peers measure it.
 //
-// Oversampling is most of a loudness measurement's cost, and nearly all of it
+// Oversampling was most of the loudness measurement's cost, and nearly all of it
 // is spent where nothing can change: a stretch whose samples, times the
 // interpolator's largest gain, stay under the peak found so far cannot lift
 // it. Only the other stretches are oversampled, so the figure is the one a
@@ -25,7 +25,7 @@ class TTruePeak {
   void Add(const double* Samples, std::size_t Frames);
   // The largest true peak of any channel so far (full scale 1.0).
   double Peak() const { return FPeak; }
-  // Stretches looked at and stretches oversampled (for the benchmark).
+  // Stretches looked at and stretches oversampled (how much was passed over).
   std::size_t Stretches() const { return FStretches; }
   std::size_t Oversampled() const { return FOversampled; }
 
